@@ -1,0 +1,48 @@
+#pragma once
+// The contract between the runner's worker skeleton and the work of one task type.
+// The runner calls the routine of the task's TaskType once per run, on the worker
+// thread; the routine uses only what the context gives it.
+
+#include <functional>
+#include <string>
+
+#include "core/DateTime.h"
+#include "tasks/TaskItem.h"
+
+namespace brevanto {
+
+class Clock;
+
+enum class RunOutcome {
+  Finished,  // the skeleton logs "Finished"
+  Failed,    // the routine already logged its Error entries; the skeleton adds nothing
+  Canceled,  // a stop request was seen at a checkpoint; the skeleton logs "User canceled!"
+             // (Warning) and ends the thread
+};
+
+// What a routine may use during one run. Lives on the worker thread; not shared.
+class TaskRunContext {
+ public:
+  virtual ~TaskRunContext() = default;
+
+  // A copy of the task as it was when the run started.
+  virtual const CTaskItem& Task() const = 0;
+  // The run's start (equal to the task's LastRunTime).
+  virtual TaskDateTime RunStartTime() const = 0;
+  // The checkpoint test: true once the task was asked to stop.
+  virtual bool StopRequested() = 0;
+  // Appends an entry to the task's log.
+  virtual void Log(LogLevel level, const std::string& text) = 0;
+  // Installs (or clears, with an empty function) what the runner calls from another
+  // thread to release a worker stuck in the server when a stop request is not answered
+  // in time (for example mariadb_cancel on the run's connections). Must be thread-safe.
+  virtual void SetCancelHook(std::function<void()> hook) = 0;
+  // BackupToFiles: appends a copy to the live task's history, deletes expired copies
+  // and saves the task file.
+  virtual void RecordBackupCopy(const BackupCopy& copy) = 0;
+  virtual Clock& GetClock() = 0;
+};
+
+using TaskRoutine = std::function<RunOutcome(TaskRunContext&)>;
+
+}  // namespace brevanto

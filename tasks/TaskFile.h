@@ -1,0 +1,29 @@
+#pragma once
+// Reader and writer of the binary task file ("tasks_se.tsk" and Save As/Load From files).
+// The byte layout is documented in docs/formats/task-file.md.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tasks/TaskItem.h"
+
+namespace brevanto {
+
+enum class TaskFileReadResult {
+  Failure,        // no file, unreadable, or not a task file: keep the current list
+  NothingToLoad,  // N = 0 or a damaged record: keep the current list, report success
+  Loaded,         // `out` holds at least one task
+};
+
+// Writes every task in order, to a temporary file renamed over `path` (mode 0600).
+// An empty list deletes the file and succeeds.
+bool WriteTaskFile(const std::string& path, const std::vector<CTaskItem>& tasks);
+
+// Reads any known version. Loaded tasks have Status Stop and RunImmediately 0.
+TaskFileReadResult ReadTaskFile(const std::string& path, std::vector<CTaskItem>& out);
+// The same over bytes in memory (used by the fuzzer and by ReadTaskFile).
+TaskFileReadResult ParseTaskFile(std::string_view bytes, std::vector<CTaskItem>& out);
+
+}  // namespace brevanto

@@ -1,0 +1,94 @@
+#pragma once
+// CTaskList: the ordered list of tasks the application owns, and the runner that gives
+// every active task its worker thread (the runner half lives in schedule/Runner.cpp).
+//
+// Threads: the list structure (adding, removing, reordering slots) changes only on the
+// thread that owns the list (the UI thread, or the headless runner's main thread).
+// Workers reach their own task through the slot's shared TaskSlot, never by index.
+// Every read or write of a task's fields takes that task's lock, held only while copying,
+// so the UI never blocks on a running task.
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "tasks/TaskItem.h"
+
+namespace brevanto {
+
+class Clock;
+class TaskRunnerOwner;  // schedule/TaskRunnerOwner.h
+struct WorkerThread;    // schedule/Runner.cpp
+
+// The state a worker shares with the UI. Shared ownership: an abandoned worker keeps
+// its slot alive even after the task was removed from the list.
+struct TaskSlot {
+  mutable std::mutex Lock;  // guards Task
+  CTaskItem Task;
+};
+
+struct CTaskThreadInfo {
+  std::shared_ptr<TaskSlot> Slot;
+  std::shared_ptr<WorkerThread> Worker;  // empty when the task has no thread
+  CTaskList* Owner = nullptr;
+};
+
+class CTaskList {
+ public:
+  explicit CTaskList(Clock& clock);
+  ~CTaskList();  // stops the runner if it is still started
+  CTaskList(const CTaskList&) = delete;
+  CTaskList& operator=(const CTaskList&) = delete;
+
+  int Count() const;
+  // A copy of the task at `index`, taken under its lock; the default task outside the range.
+  CTaskItem At(int index) const;
+  CTaskItem CopyAt(int index) const { return At(index); }
+  // Runs `change` on the live task under its lock. Outside the range: nothing.
+  void Update(int index, const std::function<void(CTaskItem&)>& change);
+  // Replaces the task's fields (keeps TaskKey unless `keepKey` is false).
+  void Replace(int index, const CTaskItem& task);
+  // Appends a copy with a fresh TaskKey and RunImmediately cleared; returns its index.
+  int AddTask(const CTaskItem& task);
+  void RemoveAt(int index);
+  void RemoveAll();
+  int FindByName(const std::string& name) const;
+  // "Task %d" with Count() + 1.
+  std::string ProposeTaskName() const;
+  // Copies of every task, in list order (each taken under its own lock).
+  std::vector<CTaskItem> Snapshot() const;
+  // The slot itself, for the runner and for workers. Null outside the range.
+  std::shared_ptr<TaskSlot> SlotAt(int index) const;
+
+  // Task file (tasks/TaskFile.h). Saves from any thread are serialised process-wide.
+  bool SaveTaskFile(const std::string& path) const;
+  // Replaces the list from a task file; stops and restarts the runner around it when started.
+  // Defined in schedule/ because it drives the runner.
+  bool LoadTaskFile(const std::string& path);
+
+  // Runner (schedule/Runner.cpp). Codes: 0 ok, -5001 already started, -5003 not started,
+  // -5004 no owner.
+  int StartRunner(TaskRunnerOwner* owner);
+  int StopRunner();
+  void LaunchTask(int index);
+  void StopTask(int index);
+  bool Started() const { return m_started; }
+  TaskRunnerOwner* Owner() const { return m_owner; }
+  Clock& GetClock() const { return m_clock; }
+
+  // Makes the "%d%d%d%d%d%d%d" key from the clock and the current count.
+  std::string MakeTaskKey() const;
+
+ private:
+  friend struct RunnerAccess;  // schedule/Runner.cpp reaches the slots through it
+
+  Clock& m_clock;
+  mutable std::mutex m_slotsLock;  // guards m_slots' structure against cross-thread snapshots
+  std::vector<CTaskThreadInfo> m_slots;
+  TaskRunnerOwner* m_owner = nullptr;
+  bool m_started = false;
+};
+
+}  // namespace brevanto
