@@ -1,0 +1,142 @@
+#pragma once
+// CMySQLConnection and the operations every engine opens its connections with:
+// connect, align the character set, classify, list and resolve the task's selection.
+//
+// A CMySQLConnection is used by one thread only. The one exception is its canceler
+// (CancelHandle()), which any thread may call to release a worker blocked in the server.
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engines/MySqlHandles.h"
+#include "tasks/TaskItem.h"
+
+namespace brevanto {
+
+class TaskRunContext;
+
+// The three server-version tests of the SQL dialect; `version` is
+// mysql_get_server_version (major * 10000 + minor * 100 + release).
+bool AllowsBacktickQuoting(unsigned long version);   // >= 32306
+bool HasShowCreateTable(unsigned long version);      // >= 32320
+bool HasCharacterSets(unsigned long version);        // >= 40100
+
+// Initialises the client library for threaded use. Idempotent and thread-safe; every
+// function here calls it, the programs call it once before any worker starts.
+void InitMySqlLibrary();
+
+// mysql_errno and mysql_error of a failed call.
+struct MySqlError {
+  unsigned int Number = 0;
+  std::string Text;
+};
+
+// Cancels the statement a connection is running, from any thread (mariadb_cancel).
+// Shared between the connection and whoever may cancel it; after the connection is
+// closed, Cancel() does nothing.
+class ConnectionCanceler {
+ public:
+  void Cancel();
+
+ private:
+  friend class CMySQLConnection;
+  std::mutex m_lock;  // guards m_handle
+  MYSQL* m_handle = nullptr;
+};
+
+// An open connection: the handle, the server version number and text. Move-only;
+// closes the handle when destroyed.
+class CMySQLConnection {
+ public:
+  CMySQLConnection() = default;
+  ~CMySQLConnection();
+  CMySQLConnection(CMySQLConnection&& other) noexcept;
+  CMySQLConnection& operator=(CMySQLConnection&& other) noexcept;
+  CMySQLConnection(const CMySQLConnection&) = delete;
+  CMySQLConnection& operator=(const CMySQLConnection&) = delete;
+
+  bool IsOpen() const { return m_handle != nullptr; }
+  MYSQL* Handle() const { return m_handle.get(); }
+  unsigned long ServerVersion() const { return m_version; }
+  const std::string& ServerVersionText() const { return m_versionText; }
+
+  // mysql_errno / mysql_error of the last call on this connection.
+  MySqlError LastError() const;
+  // mysql_real_query with the statement's length; true on success.
+  bool Execute(const std::string& statement);
+
+  // Thread-safe cancel for a runner's cancel hook. Valid for the connection's lifetime
+  // and harmless after it.
+  std::shared_ptr<ConnectionCanceler> CancelHandle() const { return m_canceler; }
+
+  void Close();
+
+ private:
+  friend bool ConnectServer(const CServerInfo&, CMySQLConnection&, MySqlError&);
+  void Adopt(MySqlHandle handle);
+
+  MySqlHandle m_handle;
+  unsigned long m_version = 0;
+  std::string m_versionText;
+  std::shared_ptr<ConnectionCanceler> m_canceler = std::make_shared<ConnectionCanceler>();
+};
+
+// Connects with the saved settings (compression and SSL flags; no database). On failure
+// `connection` stays closed and `error` holds the handle's errno and text. With UseSSL a
+// connection that did not negotiate TLS counts as failed.
+[[nodiscard]] bool ConnectServer(const CServerInfo& server, CMySQLConnection& connection,
+                                 MySqlError& error);
+
+// Which of the worker messages a connect logs.
+enum class ServerRole {
+  OnlySource,       // one-server tasks
+  OnlyDestination,  // RestoreFromFiles: its one server is the destination
+  Source,           // two-server tasks
+  Destination,
+};
+
+// The worker's connect: logs the connecting, success or failure message for `role`,
+// installs nothing. Returns false after logging the Error entry.
+[[nodiscard]] bool ConnectServerForTask(TaskRunContext& context, const CServerInfo& server,
+                                        ServerRole role, CMySQLConnection& connection);
+
+// Queries the server's (or, with `database`, the current database's) default character
+// set and applies it to the connection; returns the trimmed name, empty when unknown.
+std::string ApplyDefaultCharset(CMySQLConnection& connection, bool database,
+                                unsigned long serverVersion);
+
+// Sends SET NAMES (or the three SET statements before 4.1) for `charset`; results ignored.
+void SetConnectionCharacterSet(CMySQLConnection& connection, const std::string& charset,
+                               unsigned long serverVersion);
+
+// The character set to read `table`'s rows in: "utf8mb4" when one of its non-binary
+// columns uses a character set other than `databaseCharset` (so that characters the
+// database default cannot hold survive), otherwise `databaseCharset` itself. An empty
+// `databaseCharset` is returned unchanged.
+std::string TableReadCharset(CMySQLConnection& connection, const std::string& database,
+                             const std::string& table, const std::string& databaseCharset);
+
+// 1 base table, 2 view, 0 unknown (the query failed or the server answered otherwise).
+std::uint8_t ClassifyTable(CMySQLConnection& connection, const std::string& table, bool quote);
+
+// Every database of the server, in server order; empty when listing fails.
+std::vector<std::string> ListDatabases(CMySQLConnection& connection);
+
+// REQUIRES: `database` is the connection's current database.
+// Appends the database's tables (Selected 0, classified) to `out`.
+void ListDatabaseTables(CMySQLConnection& connection, const std::string& database,
+                        unsigned long serverVersion, std::vector<TableItem>& out);
+
+// The run's selection: the saved one, plus the server's new databases and/or tables
+// when the settings ask for them (added items carry Selected 2).
+std::vector<DatabaseItem> ResolveSelection(CMySQLConnection& connection,
+                                           const BackupSettings& settings,
+                                           const std::vector<DatabaseItem>& saved, bool quote);
+
+// Backticks around `name` when `quote`, else the bare name.
+std::string QuoteName(const std::string& name, bool quote);
+
+}  // namespace brevanto

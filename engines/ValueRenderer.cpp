@@ -1,0 +1,147 @@
+#include "engines/ValueRenderer.h"
+
+#include <cstring>
+#include <string_view>
+
+namespace brevanto {
+
+namespace {
+
+enum class Rendering { Bare, Quoted, Escaped, Bits, Hex };
+
+Rendering RenderingFor(enum_field_types type) {
+  switch (type) {
+    case MYSQL_TYPE_TINY:
+    case MYSQL_TYPE_SHORT:
+    case MYSQL_TYPE_LONG:
+    case MYSQL_TYPE_FLOAT:
+    case MYSQL_TYPE_DOUBLE:
+    case MYSQL_TYPE_NULL:
+    case MYSQL_TYPE_LONGLONG:
+    case MYSQL_TYPE_INT24:
+      return Rendering::Bare;
+    // BIT and GEOMETRY values are raw bytes: written as they come they break the
+    // statement or lose bytes, so they get binary-safe literals.
+    case MYSQL_TYPE_BIT:
+      return Rendering::Bits;
+    case MYSQL_TYPE_GEOMETRY:
+      return Rendering::Hex;
+    case MYSQL_TYPE_DECIMAL:
+    case MYSQL_TYPE_NEWDECIMAL:
+    case MYSQL_TYPE_TIMESTAMP:
+    case MYSQL_TYPE_DATE:
+    case MYSQL_TYPE_TIME:
+    case MYSQL_TYPE_DATETIME:
+    case MYSQL_TYPE_YEAR:
+    case MYSQL_TYPE_NEWDATE:
+      return Rendering::Quoted;
+    default:
+      // Character and byte strings, and any type this code does not know: escaping
+      // keeps every byte, so no column is dropped from a row whose INSERT names it.
+      return Rendering::Escaped;
+  }
+}
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+// Appends `value` without the blanks at both ends.
+void AppendTrimmed(std::string& out, std::string_view value) {
+  std::size_t begin = 0;
+  std::size_t end = value.size();
+  while (begin < end && IsBlank(value[begin])) ++begin;
+  while (end > begin && IsBlank(value[end - 1])) --end;
+  out.append(value.data() + begin, end - begin);
+}
+
+void AppendEscaped(std::string& out, const char* value, unsigned long length, MYSQL* connection) {
+  if (length == 0) {
+    out += "''";
+    return;
+  }
+  const std::size_t start = out.size();
+  out.resize(start + 1 + 2 * static_cast<std::size_t>(length) + 1);
+  out[start] = '\'';
+  char* to = out.data() + start + 1;
+  const unsigned long written = connection != nullptr
+                                    ? mysql_real_escape_string(connection, to, value, length)
+                                    : mysql_escape_string(to, value, length);
+  out.resize(start + 1 + written);
+  out += '\'';
+}
+
+void AppendBits(std::string& out, const char* value, unsigned long length) {
+  out += "b'";
+  for (unsigned long i = 0; i < length; ++i) {
+    const auto byte = static_cast<unsigned char>(value[i]);
+    for (int bit = 7; bit >= 0; --bit) out += ((byte >> bit) & 1) != 0 ? '1' : '0';
+  }
+  out += '\'';
+}
+
+void AppendHex(std::string& out, const char* value, unsigned long length) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  if (length == 0) {
+    out += "''";
+    return;
+  }
+  out += "0x";
+  for (unsigned long i = 0; i < length; ++i) {
+    const auto byte = static_cast<unsigned char>(value[i]);
+    out += kDigits[byte >> 4];
+    out += kDigits[byte & 0x0F];
+  }
+}
+
+}  // namespace
+
+void AppendRenderedRow(std::string& out, MYSQL_ROW row, const unsigned long* lengths,
+                       const MYSQL_FIELD* fields, unsigned int count, MYSQL* connection) {
+  const std::size_t rowStart = out.size();
+  out += '(';
+  for (unsigned int i = 0; i < count; ++i) {
+    const char* value = row[i];
+    if (value == nullptr) {
+      out += "NULL,";
+      continue;
+    }
+    const unsigned long length = lengths[i];
+    out.reserve(out.size() + 2 * static_cast<std::size_t>(length) + 20);
+    const std::size_t valueStart = out.size();
+    switch (RenderingFor(fields[i].type)) {
+      case Rendering::Bare:
+        // Numbers as the server sent them; the client library NUL-terminates them.
+        AppendTrimmed(out, std::string_view(value, std::strlen(value)));
+        break;
+      case Rendering::Quoted:
+        out += '\'';
+        out.append(value, length);
+        out += '\'';
+        break;
+      case Rendering::Escaped:
+        AppendEscaped(out, value, length, connection);
+        break;
+      case Rendering::Bits:
+        AppendBits(out, value, length);
+        break;
+      case Rendering::Hex:
+        AppendHex(out, value, length);
+        break;
+    }
+    if (out.size() == valueStart) out += "NULL";
+    out += ',';
+  }
+  if (out.size() - rowStart > 1) out.pop_back();
+  out += ')';
+}
+
+std::string RenderRow(MYSQL_ROW row, const unsigned long* lengths, const MYSQL_FIELD* fields,
+                      unsigned int count, MYSQL* connection) {
+  std::string out;
+  out.reserve(100);
+  AppendRenderedRow(out, row, lengths, fields, count, connection);
+  return out;
+}
+
+}  // namespace brevanto
