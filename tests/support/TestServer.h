@@ -39,7 +39,7 @@ bool IsReachable(const TestServerInfo& server);
 CServerInfo AsServerInfo(const TestServerInfo& server);
 
 // Runs `sql` through the stock `mariadb` client in batch mode without column names
-// (--batch --skip-column-names, utf8mb4) and returns its stdout: one line per row,
+// (--no-defaults --batch --skip-column-names, utf8mb4) and returns its stdout: one line per row,
 // tab-separated, with the client's batch escaping of tabs, newlines and backslashes.
 // A non-zero exit adds a test failure naming the client's error text.
 std::string RunClient(const TestServerInfo& server, const std::string& sql,
@@ -55,8 +55,8 @@ int RunClientFile(const TestServerInfo& server, const std::string& path,
 std::string Checksum(const TestServerInfo& server, const std::string& database,
                      const std::string& table);
 
-// Whether an unreachable server fails the test instead of skipping it: set by ctest
-// (BREVANTO_TEST_SERVERS_REQUIRED=1), where the fixture must have started the servers.
+// Whether an unreachable server fails the test instead of skipping it: true when
+// BREVANTO_TEST_SERVERS is set, as ctest does after its fixture started the servers.
 bool ServersRequired();
 
 }  // namespace brevanto::test
