@@ -1,0 +1,140 @@
+#include "engines/ExportFormat.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace brevanto {
+namespace {
+
+using Value = std::optional<std::string>;  // nullopt is SQL NULL
+
+ExportSettings Csv() {
+  ExportSettings s;
+  s.Format = 1;
+  s.FieldsTerminatedBy = ",";
+  s.FieldsEnclosedBy = "\"";
+  s.FieldsEscapedBy = "\\";
+  s.LinesTerminatedBy = "\r\n";
+  return s;
+}
+
+ExportSettings Text() {
+  ExportSettings s = Csv();
+  s.Format = 4;
+  s.FieldsTerminatedBy = "\t";
+  s.FieldsEnclosedBy = "";
+  return s;
+}
+
+ExportSettings Markup(std::uint8_t format) {
+  ExportSettings s;
+  s.Format = format;
+  return s;
+}
+
+// One row through a formatter, the way the worker hands over a fetched row.
+std::string FormatRow(const std::vector<ExportColumn>& columns, const ExportSettings& settings,
+                      const std::vector<Value>& values) {
+  std::vector<char*> pointers;
+  std::vector<unsigned long> lengths;
+  for (const Value& v : values) {
+    pointers.push_back(v ? const_cast<char*>(v->data()) : nullptr);
+    lengths.push_back(v ? v->size() : 0);
+  }
+  CExportFormatter formatter(columns, settings, nullptr);
+  return formatter.Row(pointers.data(), lengths.data());
+}
+
+const std::vector<ExportColumn> kIdNameNote = {
+    {"id", MYSQL_TYPE_LONG}, {"name", MYSQL_TYPE_VAR_STRING}, {"note", MYSQL_TYPE_BLOB}};
+
+TEST(ExportFormatTest, RowsOfEachFormat) {
+  struct Case {
+    const char* name;
+    ExportSettings settings;
+    std::vector<Value> values;
+    std::string expected;
+  };
+  ExportSettings twoCharTerminator = Csv();
+  twoCharTerminator.FieldsTerminatedBy = "||";
+  ExportSettings noTerminator = Csv();
+  noTerminator.FieldsTerminatedBy = "";
+  const std::vector<Case> cases = {
+      {"csv escapes and encloses every value", Csv(), {"1", "a\"b", std::nullopt},
+       "\"1\",\"a\\\"b\",\"\"\r\n"},
+      {"text uses the same rule", Text(), {"1", "a\"b", std::nullopt}, "1\ta\\\"b\t\r\n"},
+      {"NULL text and real NULL look alike", Csv(), {std::nullopt, "NULL", ""},
+       "\"\",\"\",\"\"\r\n"},
+      {"values are trimmed, escapes kept", Csv(), {" 7 ", " a\nb ", "it's\\"},
+       "\"7\",\"a\\nb\",\"it\\'s\\\\\"\r\n"},
+      {"multi-character terminator loses one character", twoCharTerminator, {"1", "x", "y"},
+       "\"1\"||\"x\"||\"y\"|\r\n"},
+      {"empty terminator loses no data", noTerminator, {"1", "x", "y"}, "\"1\"\"x\"\"y\"\r\n"},
+      {"xml escapes markup once", Markup(2), {"5", "x<y", "a &lt; b & c"},
+       "<ROW id=\"5\" name=\"x&lt;y\" note=\"a &lt; b &amp; c\"/>\r\n"},
+      {"xml empty attributes", Markup(2), {std::nullopt, "NULL", ""},
+       "<ROW id=\"\" name=\"\" note=\"\"/>\r\n"},
+      {"html blanks and entities", Markup(3), {"5", "a b&nbsp;c", std::nullopt},
+       "<tr>\r\n<td class='normal' valign='top'>5</td>\r\n"
+       "<td class='normal' valign='top'>a&nbsp;b&nbsp;c</td>\r\n"
+       "<td class='normal' valign='top'>&nbsp;</td>\r\n</tr>\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(FormatRow(kIdNameNote, c.settings, c.values), c.expected);
+  }
+}
+
+TEST(ExportFormatTest, BinaryBitValuesAreNotTrimmed) {
+  const std::vector<ExportColumn> columns = {{"flags", MYSQL_TYPE_BIT}};
+  EXPECT_EQ(FormatRow(columns, Csv(), {std::string(" ", 1)}), "\" \"\r\n");
+  EXPECT_EQ(FormatRow(columns, Csv(), {std::string("\0\t", 2)}),
+            std::string("\"\0\t\"\r\n", 6));
+}
+
+TEST(ExportFormatTest, Headers) {
+  ExportSettings csv = Csv();
+  csv.AddColumnNamesOnTop = 1;
+  ExportSettings text = Text();
+  text.AddColumnNamesOnTop = 1;
+  const std::vector<ExportColumn> columns = {{"id", MYSQL_TYPE_LONG},
+                                             {"when", MYSQL_TYPE_DATETIME}};
+  EXPECT_EQ(CExportFormatter(columns, csv, nullptr).Header(), "\"id\",\"when\"\r\n");
+  EXPECT_EQ(CExportFormatter(columns, text, nullptr).Header(), "id\twhen\r\n");
+  EXPECT_EQ(CExportFormatter(columns, Csv(), nullptr).Header(), "");
+
+  EXPECT_EQ(CExportFormatter(columns, Markup(2), nullptr).Header(),
+            "<?xml version=\"1.0\" standalone=\"no\"?>\r\n<DATAPACKET Version=\"2.0\">\r\n"
+            "<METADATA>\r\n<FIELDS>\r\n"
+            "<FIELD FieldName=\"id\" DisplayLabel=\"id\" FieldType=\"Integer\"/>\r\n"
+            "<FIELD FieldName=\"when\" DisplayLabel=\"when\" FieldType=\"DateTime\"/>\r\n"
+            "</FIELDS>\r\n</METADATA>\r\n<ROWDATA>\r\n");
+  const std::string html = CExportFormatter(columns, Markup(3), nullptr).Header();
+  const std::string tail =
+      "font-weight: bold; color: #000000; text-decoration: none}\r\n-->\r\n</style>\r\n"
+      "</head>\r\n<table border=1>\r\n<tr>\r\n<td bgcolor=silver class='medium'>id</td>\r\n"
+      "<td bgcolor=silver class='medium'>when</td>\r\n</tr>\r\n";
+  ASSERT_GT(html.size(), tail.size());
+  EXPECT_EQ(html.substr(0, 49), "<html>\r\n<head>\r\n<title>Table Data</title>\r\n<style");
+  EXPECT_EQ(html.substr(html.size() - tail.size()), tail);
+
+  EXPECT_EQ(CExportFormatter::Trailer(2), "</ROWDATA>\r\n</DATAPACKET>\r\n");
+  EXPECT_EQ(CExportFormatter::Trailer(3), "</table></body></html>\r\n");
+  EXPECT_EQ(CExportFormatter::Trailer(1), "");
+}
+
+TEST(ExportFormatTest, XmlFieldTypes) {
+  const std::vector<std::pair<int, std::string>> cases = {
+      {0, "Decimal"}, {246, "Decimal"}, {3, "Integer"}, {14, "Date"}, {15, "Varchar"},
+      {253, "Varchar"}, {252, "Text"}, {254, "Char"}, {255, "Geometry"}, {245, ""}, {17, ""}};
+  for (const auto& [code, name] : cases) {
+    SCOPED_TRACE(code);
+    EXPECT_EQ(XmlFieldType(code), name);
+  }
+}
+
+}  // namespace
+}  // namespace brevanto
