@@ -1,6 +1,9 @@
 #include "core/Clock.h"
 
+#include <algorithm>
+#include <condition_variable>
 #include <ctime>
+#include <mutex>
 #include <thread>
 
 namespace brevanto {
@@ -28,9 +31,27 @@ class RealClock final : public Clock {
         .count();
   }
   void SleepMs(int ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+  bool SleepUnlessStopped(int ms, std::stop_token stop) override {
+    // A private mutex per call: the wait is woken by the stop request alone.
+    std::mutex mutex;
+    std::condition_variable_any wake;
+    std::unique_lock lock(mutex);
+    wake.wait_for(lock, stop, std::chrono::milliseconds(ms), [] { return false; });
+    return !stop.stop_requested();
+  }
 };
 
 }  // namespace
+
+bool Clock::SleepUnlessStopped(int ms, std::stop_token stop) {
+  while (ms > 0) {
+    if (stop.stop_requested()) return false;
+    int slice = std::min(ms, 10);
+    SleepMs(slice);
+    ms -= slice;
+  }
+  return !stop.stop_requested();
+}
 
 Clock& SystemClock() {
   static RealClock clock;

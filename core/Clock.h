@@ -3,6 +3,8 @@
 // takes a Clock&, so tests run schedules and runners in simulated time.
 
 #include <chrono>
+#include <cstdint>
+#include <stop_token>
 
 #include "core/DateTime.h"
 
@@ -17,6 +19,9 @@ class Clock {
   virtual std::int64_t MonotonicMs() = 0;
   // Waits about `ms` milliseconds. A simulated clock advances instead of sleeping.
   virtual void SleepMs(int ms) = 0;
+  // Waits about `ms` milliseconds, returning early once `stop` is requested. Returns false
+  // when the stop request ended the wait. The default sleeps in slices of 10 ms.
+  virtual bool SleepUnlessStopped(int ms, std::stop_token stop);
 };
 
 // The real local clock. Thread-safe.

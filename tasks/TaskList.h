@@ -19,6 +19,7 @@
 namespace brevanto {
 
 class Clock;
+class CTaskList;
 class TaskRunnerOwner;  // schedule/TaskRunnerOwner.h
 struct WorkerThread;    // schedule/Runner.cpp
 
@@ -48,7 +49,7 @@ class CTaskList {
   CTaskItem CopyAt(int index) const { return At(index); }
   // Runs `change` on the live task under its lock. Outside the range: nothing.
   void Update(int index, const std::function<void(CTaskItem&)>& change);
-  // Replaces the task's fields (keeps TaskKey unless `keepKey` is false).
+  // Replaces the task's fields, keeping its TaskKey. Outside the range: nothing.
   void Replace(int index, const CTaskItem& task);
   // Appends a copy with a fresh TaskKey and RunImmediately cleared; returns its index.
   int AddTask(const CTaskItem& task);
@@ -75,6 +76,8 @@ class CTaskList {
   void LaunchTask(int index);
   void StopTask(int index);
   bool Started() const { return m_started; }
+  // True while the slot's worker thread is alive (not yet ended or abandoned).
+  bool HasWorker(int index) const;
   TaskRunnerOwner* Owner() const { return m_owner; }
   Clock& GetClock() const { return m_clock; }
 

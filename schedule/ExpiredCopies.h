@@ -1,0 +1,44 @@
+#pragma once
+// Removal of a backup task's expired copies: the files each copy in BackupHistory
+// recorded, and its DATE_TIME folder when empty. Only recorded paths are ever deleted;
+// no folder is scanned. A path still listed by a copy that stays is never deleted.
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "core/DateTime.h"
+#include "tasks/TaskItem.h"
+
+namespace brevanto {
+
+// What the task's auto-delete rule drops at `now`. Computing it is cheap, so a waiting
+// worker can ask on every poll under the task's lock and do the deleting outside it.
+struct ExpiredCopies {
+  std::vector<std::size_t> Indices;  // into BackupHistory, ascending
+  std::vector<BackupCopy> Copies;    // the copies at those indices, to verify before dropping
+  std::vector<std::string> Files;    // to delete, in order
+  std::vector<std::string> Folders;  // to remove when empty, in order
+  bool empty() const { return Indices.empty(); }
+};
+
+// Mode 1 (older than N days): copies whose BackupTime is N or more whole days before
+// `now`. Mode 2 (keep N copies): the oldest copies beyond N. Other modes: none.
+ExpiredCopies FindExpiredCopies(const CTaskItem& task, const TaskDateTime& now);
+
+// Deletes the files, then removes the folders that are empty; failures are ignored
+// (a file already gone is simply dropped). Touches the disk.
+void DeleteCopyFiles(const ExpiredCopies& expired);
+
+// Drops the found copies from `history`, provided it still holds them where they were
+// found. Returns the number dropped.
+std::size_t DropCopies(std::vector<BackupCopy>& history, const ExpiredCopies& expired);
+
+// The three steps on a task the caller owns. True when a copy was dropped (the caller
+// then saves the task file and logs "Delete the expiration backup copies").
+bool DeleteExpiredCopies(CTaskItem& task, const TaskDateTime& now);
+
+// The log entry written after copies were dropped.
+inline constexpr const char* kExpiredCopiesDeleted = "Delete the expiration backup copies";
+
+}  // namespace brevanto

@@ -1,0 +1,86 @@
+#pragma once
+// CTaskCommands: the task list's commands as the user gives them (create, edit, copy,
+// delete, start, stop, run now), with their questions, log entries and task-file saves.
+// The questions go through an AskFunction so the UI shows them and tests answer them.
+//
+// Threads: the owning (UI) thread only, like the CTaskList's structure.
+// REQUIRES: the list, the log and the owner outlive this object.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tasks/TaskItem.h"
+
+namespace brevanto {
+
+class CTaskList;
+class CTaskLog;
+class TaskRunnerOwner;
+
+enum class QuestionButtons { YesNo, YesNoCancel };
+enum class Answer { Yes, No, Cancel };
+// Shows `text` as a question (caption "Brevanto", question icon, Yes the default).
+using AskFunction = std::function<Answer(const std::string& text, QuestionButtons buttons)>;
+
+// The texts of the questions and warnings, byte for byte.
+namespace question {
+std::string StopRunningTask(const std::string& taskName);
+std::string RunTaskNow(const std::string& taskName);
+std::string RunNewTaskNow(const std::string& taskName);
+std::string CopyTasks(int count);
+inline constexpr const char* kStartAll = "Do you want to START ALL automatization tasks now?";
+inline constexpr const char* kStopAll = "Do you want to STOP ALL tasks now?";
+inline constexpr const char* kDeleteTasks =
+    "Do you want to DELETE the task(s) now?\n\nThe task(s) will be stopped.";
+inline constexpr const char* kDeleteAll = "Do you want to DELETE ALL tasks now?";
+}  // namespace question
+inline constexpr const char* kStopBeforeEdit = "Please STOP the task first, and then EDIT it!";
+
+class CTaskCommands {
+ public:
+  // Saves go through owner.SaveTasks(); log entries through `log`.
+  CTaskCommands(CTaskList& list, CTaskLog& log, TaskRunnerOwner& owner, AskFunction ask);
+
+  // `rows` are list indices in row order (first selected to last); indices outside the
+  // list are skipped.
+
+  // Wizard Finish on a new task: Status Stop, CreatedTime now, a log file name of its own,
+  // the log created with "Create task", added to the list, the task file saved, then the
+  // after-create rule (a scheduled task is launched; a manual one is offered a run now).
+  // Returns the new index.
+  int CreateTask(CTaskItem task);
+  // The edit sheet's OK on a stopped task: replaces it (keeping its key and log file
+  // name), saves, logs "Edit task", then launches it when scheduled. False, changing
+  // nothing, when the task is not Stop.
+  bool ApplyEdit(int index, const CTaskItem& edited);
+  // "Copy Task(s)" after the question; returns the new indices (empty when declined).
+  std::vector<int> CopyTasks(const std::vector<int>& rows);
+  // "Delete Task(s)" and "Delete All" after their questions; false when declined.
+  bool DeleteTasks(const std::vector<int>& rows);
+  bool DeleteAll();
+
+  void Start(const std::vector<int>& rows);
+  void Stop(const std::vector<int>& rows);
+  bool StartAll();
+  bool StopAll();
+  void RunImmediately(const std::vector<int>& rows);
+
+  // Menu states: some task is Stop with a schedule; some task is Waiting or Running.
+  bool CanStartAll() const;
+  bool CanStopAll() const;
+
+ private:
+  void StartOne(int index);
+  void StopOne(int index);
+  void LaunchAfterCreate(int index);
+  std::string UniqueLogFileName(const std::string& taskName, const TaskDateTime& created) const;
+  void Log(int index, const char* text);
+
+  CTaskList& m_list;
+  CTaskLog& m_log;
+  TaskRunnerOwner& m_owner;
+  AskFunction m_ask;
+};
+
+}  // namespace brevanto
