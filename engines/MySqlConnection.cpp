@@ -319,7 +319,15 @@ std::vector<DatabaseItem> ResolveSelection(CMySQLConnection& connection,
 }
 
 std::string QuoteName(const std::string& name, bool quote) {
-  return quote ? "`" + name + "`" : name;
+  if (!quote) return name;
+  std::string quoted = "`";
+  for (char c : name) {
+    // A backtick inside a name is doubled, or the statement would end the name there.
+    if (c == '`') quoted += '`';
+    quoted += c;
+  }
+  quoted += '`';
+  return quoted;
 }
 
 }  // namespace brevanto

@@ -136,7 +136,7 @@ std::vector<DatabaseItem> ResolveSelection(CMySQLConnection& connection,
                                            const BackupSettings& settings,
                                            const std::vector<DatabaseItem>& saved, bool quote);
 
-// Backticks around `name` when `quote`, else the bare name.
+// Backticks around `name` (a backtick inside doubled) when `quote`, else the bare name.
 std::string QuoteName(const std::string& name, bool quote);
 
 }  // namespace brevanto

@@ -1,0 +1,58 @@
+#pragma once
+// CSqlDumpWriter: writes the parts of a dump file (header, CREATE DATABASE, statements,
+// prologue and epilogue) as SQL or, for FileType 2, as PHP script lines. Each call hands
+// one complete piece to the output file. Used by one worker thread.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "core/DateTime.h"
+#include "core/ServerInfo.h"
+#include "core/Status.h"
+
+namespace brevanto {
+
+class COutputFile;
+struct BackupSettings;
+
+// The header of an SQL dump, ten lines each ending in `eol`.
+std::string FormatSqlHeader(const std::string& host, const std::string& serverVersionText,
+                            const TaskDateTime& runTime, const std::string& eol);
+
+class CSqlDumpWriter {
+ public:
+  // `file` must stay alive while the writer is used. `fileType` 2 writes PHP.
+  CSqlDumpWriter(COutputFile& file, std::uint8_t fileType, std::string eol);
+
+  bool IsPhp() const { return m_php; }
+  const std::string& Eol() const { return m_eol; }
+  COutputFile& File() { return m_file; }
+
+  Status WriteFileHeader(const CServerInfo& source, const std::string& serverVersionText,
+                         const TaskDateTime& runTime);
+  Status WritePhpConnect(const CServerInfo& source);
+  Status WritePhpTrailer();
+  // CREATE DATABASE IF NOT EXISTS (with DEFAULT CHARACTER SET when `charsetClause` and
+  // `charset` is not empty) and USE.
+  Status WriteCreateDatabase(const std::string& database, bool quote, bool charsetClause,
+                             const std::string& charset);
+  // The statement with ";" (unless it ends in one) and the line end, or its PHP line.
+  Status AppendStatement(std::string_view statement);
+
+  // The SET statements that open and close a file. Write results are not checked, as
+  // the next real statement would report the same failure.
+  void WritePrologue(const BackupSettings& settings, const std::string& serverCharset,
+                     unsigned long serverVersion);
+  void WriteEpilogue(const BackupSettings& settings, const std::string& serverCharset);
+  // The SET statements for one table's character set.
+  void WriteCharsetStatements(const std::string& charset, unsigned long serverVersion);
+
+ private:
+  COutputFile& m_file;
+  bool m_php;
+  std::string m_eol;
+  std::string m_buffer;  // reused for every statement
+};
+
+}  // namespace brevanto
