@@ -28,6 +28,15 @@ bool SaveServers(const std::string& folder, const std::vector<CServerInfo>& serv
 // not the current magic. A missing or empty file is left alone. True when it rewrote.
 bool UpgradeServerFileIfOld(const std::string& folder, const std::vector<CServerInfo>& servers);
 
+class BinaryReader;
+class BinaryWriter;
+
+// One server record as the server file and the task file store it. The older layout
+// (`legacy`) has no ConnectionName and no Reserved and scrambles with the older key.
+void WriteServerEntry(BinaryWriter& w, const CServerInfo& server);
+// False (with the reader's failure set) when the bytes end inside the record.
+bool ReadServerEntry(BinaryReader& r, bool legacy, CServerInfo& server);
+
 // The file's bytes, and their inverse (the fuzzer and the tests use these).
 std::string SerializeServers(const std::vector<CServerInfo>& servers);
 bool ParseServers(std::string_view bytes, std::vector<CServerInfo>& servers);

@@ -22,8 +22,16 @@ enum class TaskFileReadResult {
 bool WriteTaskFile(const std::string& path, const std::vector<CTaskItem>& tasks);
 
 // Reads any known version. Loaded tasks have Status Stop and RunImmediately 0.
-TaskFileReadResult ReadTaskFile(const std::string& path, std::vector<CTaskItem>& out);
+// `out` is replaced only when the result is Loaded. When `problem` is given it receives
+// why a file was refused or a record found damaged (naming the record, field and
+// offset), and stays empty for a readable file, including one with N = 0.
+TaskFileReadResult ReadTaskFile(const std::string& path, std::vector<CTaskItem>& out,
+                                std::string* problem = nullptr);
 // The same over bytes in memory (used by the fuzzer and by ReadTaskFile).
-TaskFileReadResult ParseTaskFile(std::string_view bytes, std::vector<CTaskItem>& out);
+TaskFileReadResult ParseTaskFile(std::string_view bytes, std::vector<CTaskItem>& out,
+                                 std::string* problem = nullptr);
+
+// The file's bytes for `tasks` in the current version (what WriteTaskFile stores).
+std::string SerializeTaskFile(const std::vector<CTaskItem>& tasks);
 
 }  // namespace brevanto

@@ -1,0 +1,33 @@
+#pragma once
+// Whole-file replacement for the files the program depends on: the bytes go to a
+// temporary file in the same folder (mode 0600), are flushed to the disk, and the
+// temporary file is renamed over the target. A crash or a full disk at any point leaves
+// either the old file or the new one under the final name, never a part of one.
+// Safe to call from any thread; concurrent writers of one path each rename a complete file.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "core/Status.h"
+
+namespace brevanto {
+
+// Replaces the file at `path` with `bytes`. The message of a failure names the file and
+// the system's reason.
+Status WriteFileAtomically(const std::string& path, std::string_view bytes);
+
+// Reads the whole file into `bytes`. False when it cannot be opened or read, or when it
+// is larger than `maxBytes` (the program's own files never are).
+bool ReadFileBytes(const std::string& path, std::string& bytes,
+                   std::size_t maxBytes = std::size_t{1} << 30);
+
+// Deletes the file; a file that does not exist counts as deleted.
+bool RemoveFileIfExists(const std::string& path);
+
+bool FileExists(const std::string& path);
+
+// Creates one folder level (mode 0700); an existing folder is no error.
+bool MakeFolder(const std::string& path);
+
+}  // namespace brevanto
