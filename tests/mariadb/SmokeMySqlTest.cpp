@@ -24,7 +24,8 @@ MySqlHandle Connect(const TestServerInfo& server, unsigned long flags, bool useS
   MySqlHandle handle(mysql_init(nullptr));
   if (useSsl) mysql_ssl_set(handle.get(), nullptr, nullptr, nullptr, nullptr, nullptr);
   if (mysql_real_connect(handle.get(), server.host.c_str(), server.user.c_str(),
-                         server.password.c_str(), nullptr, server.port, nullptr, flags) == nullptr) {
+                         server.password.c_str(), nullptr, server.port, nullptr,
+                         flags) == nullptr) {
     ADD_FAILURE() << server.host << ":" << server.port << ": " << mysql_error(handle.get());
     return nullptr;
   }
@@ -34,8 +35,10 @@ MySqlHandle Connect(const TestServerInfo& server, unsigned long flags, bool useS
 // The value of one SHOW SESSION STATUS variable.
 std::string SessionStatus(MYSQL* handle, const std::string& name) {
   const std::string sql = "SHOW SESSION STATUS LIKE '" + name + "'";
-  if (mysql_real_query(handle, sql.data(), sql.size()) != 0) return "error: " + std::string(mysql_error(handle));
-  std::unique_ptr<MYSQL_RES, decltype(&mysql_free_result)> result(mysql_store_result(handle), mysql_free_result);
+  if (mysql_real_query(handle, sql.data(), sql.size()) != 0)
+    return "error: " + std::string(mysql_error(handle));
+  std::unique_ptr<MYSQL_RES, decltype(&mysql_free_result)> result(mysql_store_result(handle),
+                                                                  mysql_free_result);
   MYSQL_ROW row = result ? mysql_fetch_row(result.get()) : nullptr;
   return row != nullptr && row[1] != nullptr ? row[1] : "";
 }
@@ -66,7 +69,8 @@ TEST(SmokeMySqlTest, ConnectsPlainCompressedAndWithTls) {
     const char* cipher = mysql_get_ssl_cipher(handle.get());
     EXPECT_EQ(c.expectTls, cipher != nullptr) << (cipher ? cipher : "no cipher");
     EXPECT_EQ(c.expectCompression, SessionStatus(handle.get(), "Compression"));
-    EXPECT_EQ(c.expectTls ? std::string(cipher ? cipher : "") : "", SessionStatus(handle.get(), "Ssl_cipher"));
+    EXPECT_EQ(c.expectTls ? std::string(cipher ? cipher : "") : "",
+              SessionStatus(handle.get(), "Ssl_cipher"));
   }
 }
 
@@ -97,7 +101,8 @@ TEST(SmokeMySqlTest, StockClientSeesWhatLibraryWrote) {
             RunClient(ServerA(), "SELECT id, v, b FROM t ORDER BY id", "brevanto_smoke"));
 
   ASSERT_EQ(0, mysql_query(handle.get(), "CHECKSUM TABLE brevanto_smoke.t"));
-  std::unique_ptr<MYSQL_RES, decltype(&mysql_free_result)> result(mysql_store_result(handle.get()), mysql_free_result);
+  std::unique_ptr<MYSQL_RES, decltype(&mysql_free_result)> result(mysql_store_result(handle.get()),
+                                                                  mysql_free_result);
   ASSERT_TRUE(result);
   MYSQL_ROW row = mysql_fetch_row(result.get());
   ASSERT_TRUE(row != nullptr && row[1] != nullptr);

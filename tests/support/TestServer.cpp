@@ -55,8 +55,8 @@ std::vector<TestServerInfo> LoadServers() {
   const std::string basedir = EnvOr("BREVANTO_TEST_BASEDIR", BREVANTO_TEST_BASEDIR);
   std::vector<TestServerInfo> servers;
   for (int i = 0; i < 3; ++i) {
-    servers.push_back({"127.0.0.1", kDefaultPorts[i], "root", "brevanto",
-                       basedir + "/" + kFolderNames[i]});
+    servers.push_back(
+        {"127.0.0.1", kDefaultPorts[i], "root", "brevanto", basedir + "/" + kFolderNames[i]});
   }
   const std::string list = EnvOr("BREVANTO_TEST_SERVERS", "");
   std::size_t start = 0;
@@ -75,7 +75,8 @@ const std::vector<TestServerInfo>& Servers() {
   return servers;
 }
 
-std::vector<std::string> ClientArguments(const TestServerInfo& server, const std::string& database) {
+std::vector<std::string> ClientArguments(const TestServerInfo& server,
+                                         const std::string& database) {
   // --no-defaults: option files of the machine or the user (sockets, passwords) stay out.
   std::vector<std::string> args = {"mariadb",
                                    "--no-defaults",
@@ -112,7 +113,8 @@ ClientRun SpawnClient(const std::vector<std::string>& args, const std::string& i
   } else {
     posix_spawn_file_actions_adddup2(&actions, 2, 1);
   }
-  posix_spawn_file_actions_addopen(&actions, 2, errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
 
   std::vector<char*> argv;
   for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
@@ -152,11 +154,19 @@ std::string QuoteName(const std::string& name) {
 
 }  // namespace
 
-const TestServerInfo& ServerA() { return Servers()[0]; }
-const TestServerInfo& ServerB() { return Servers()[1]; }
-const TestServerInfo& ServerTls() { return Servers()[2]; }
+const TestServerInfo& ServerA() {
+  return Servers()[0];
+}
+const TestServerInfo& ServerB() {
+  return Servers()[1];
+}
+const TestServerInfo& ServerTls() {
+  return Servers()[2];
+}
 
-bool ServersRequired() { return !EnvOr("BREVANTO_TEST_SERVERS", "").empty(); }
+bool ServersRequired() {
+  return !EnvOr("BREVANTO_TEST_SERVERS", "").empty();
+}
 
 bool IsReachable(const TestServerInfo& server) {
   // The library's implicit initialisation inside mysql_init is not thread-safe.
@@ -166,9 +176,9 @@ bool IsReachable(const TestServerInfo& server) {
   if (handle == nullptr) return false;
   const unsigned timeoutSeconds = 5;
   mysql_options(handle, MYSQL_OPT_CONNECT_TIMEOUT, &timeoutSeconds);
-  const bool connected = mysql_real_connect(handle, server.host.c_str(), server.user.c_str(),
-                                            server.password.c_str(), nullptr, server.port,
-                                            nullptr, 0) != nullptr;
+  const bool connected =
+      mysql_real_connect(handle, server.host.c_str(), server.user.c_str(), server.password.c_str(),
+                         nullptr, server.port, nullptr, 0) != nullptr;
   mysql_close(handle);
   return connected;
 }
@@ -191,8 +201,8 @@ std::string RunClient(const TestServerInfo& server, const std::string& sql,
     ADD_FAILURE() << "cannot write the client's input file in " << dir.path();
     return "";
   }
-  const ClientRun run = SpawnClient(ClientArguments(server, database), dir.file("input.sql"),
-                                    true, dir.file("stderr.txt"));
+  const ClientRun run = SpawnClient(ClientArguments(server, database), dir.file("input.sql"), true,
+                                    dir.file("stderr.txt"));
   if (run.exitStatus != 0) {
     ADD_FAILURE() << "mariadb client on " << server.host << ":" << server.port << " exited with "
                   << run.exitStatus << ": " << ReadWholeFile(dir.file("stderr.txt"))
@@ -204,8 +214,8 @@ std::string RunClient(const TestServerInfo& server, const std::string& sql,
 int RunClientFile(const TestServerInfo& server, const std::string& path,
                   const std::string& database) {
   TempDir dir;
-  const ClientRun run = SpawnClient(ClientArguments(server, database), path, false,
-                                    dir.file("stderr.txt"));
+  const ClientRun run =
+      SpawnClient(ClientArguments(server, database), path, false, dir.file("stderr.txt"));
   const std::string errors = ReadWholeFile(dir.file("stderr.txt"));
   if (!errors.empty()) fprintf(stderr, "%s", errors.c_str());
   return run.exitStatus;

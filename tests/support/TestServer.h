@@ -62,17 +62,17 @@ bool ServersRequired();
 }  // namespace brevanto::test
 
 // Skips the current test (or fails it under ctest) when `server` does not answer.
-#define BREVANTO_REQUIRE_SERVER(server)                                                   \
-  do {                                                                                   \
-    const ::brevanto::test::TestServerInfo& brevanto_required_server_ = (server);         \
-    if (!::brevanto::test::IsReachable(brevanto_required_server_)) {                     \
-      if (::brevanto::test::ServersRequired()) {                                          \
-        GTEST_FAIL() << "MariaDB test server " << brevanto_required_server_.host << ":"  \
-                     << brevanto_required_server_.port << " does not answer";            \
-      }                                                                                  \
-      GTEST_SKIP() << "MariaDB test server " << brevanto_required_server_.host << ":"    \
-                   << brevanto_required_server_.port                                     \
-                   << " does not answer (start it with tests/mariadb/testservers.sh "     \
-                      "start <dir>, or run the test through ctest)";                     \
-    }                                                                                    \
+#define BREVANTO_REQUIRE_SERVER(server)                                                 \
+  do {                                                                                  \
+    const ::brevanto::test::TestServerInfo& brevanto_required_server_ = (server);       \
+    if (!::brevanto::test::IsReachable(brevanto_required_server_)) {                    \
+      if (::brevanto::test::ServersRequired()) {                                        \
+        GTEST_FAIL() << "MariaDB test server " << brevanto_required_server_.host << ":" \
+                     << brevanto_required_server_.port << " does not answer";           \
+      }                                                                                 \
+      GTEST_SKIP() << "MariaDB test server " << brevanto_required_server_.host << ":"   \
+                   << brevanto_required_server_.port                                    \
+                   << " does not answer (start it with tests/mariadb/testservers.sh "   \
+                      "start <dir>, or run the test through ctest)";                    \
+    }                                                                                   \
   } while (false)

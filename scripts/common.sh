@@ -1,0 +1,53 @@
+# Shared by run.sh and test.sh: installs what is missing and configures the build tree.
+# Sourced, not run; expects $repo (the checkout's root).
+
+# Everything the build, the tests and the sandbox need on Debian 12.
+brevanto_packages=(
+  cmake make g++ pkg-config
+  qt6-base-dev qt6-base-dev-tools libxcb1-dev libgl-dev
+  libmariadb-dev mariadb-server mariadb-client
+  libgtest-dev libgmock-dev libbenchmark-dev
+  openssl xvfb xauth
+)
+
+say() { echo "[$(basename "$0")] $*"; }
+
+# Installs the packages of brevanto_packages (plus any given) that dpkg does not report as
+# installed; the package lists are refreshed only when something is missing.
+install_missing_packages() {
+  if ! command -v dpkg-query >/dev/null 2>&1; then
+    say "no dpkg here; make sure these are installed: ${brevanto_packages[*]} $*"
+    return 0
+  fi
+  local package missing=()
+  for package in "${brevanto_packages[@]}" "$@"; do
+    if [[ "$(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null)" != installed ]]; then
+      missing+=("$package")
+    fi
+  done
+  if [[ ${#missing[@]} -eq 0 ]]; then
+    say "all needed packages are installed"
+    return 0
+  fi
+  local sudo=()
+  if [[ $EUID -ne 0 ]]; then
+    if ! command -v sudo >/dev/null 2>&1; then
+      say "missing packages: ${missing[*]}; run as root or install sudo" >&2
+      return 1
+    fi
+    sudo=(sudo)
+  fi
+  say "installing missing packages: ${missing[*]}"
+  # The package's own service may be refused a start (policy-rc.d); we never use it.
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q &&
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+# configure_build <build dir> [extra cmake arguments]: the one configuration both scripts use,
+# so they share a build tree without reconfiguring each other.
+configure_build() {
+  local dir="$1"
+  shift
+  cmake -S "$repo" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBREVANTO_BUILD_TESTS=ON \
+    -DBREVANTO_BUILD_UI=ON -DBREVANTO_BUILD_BENCH=OFF "$@"
+}

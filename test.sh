@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything and runs every test.
+#   ./test.sh          build/ (RelWithDebInfo)
+#   ./test.sh --asan   build-asan/ with AddressSanitizer and UndefinedBehaviorSanitizer
+# Extra arguments after the options go to ctest (e.g. ./test.sh -L mysql).
+set -euo pipefail
+repo="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+cd "$repo"
+source scripts/common.sh
+
+build_dir=build
+cmake_extra=()
+if [[ "${1:-}" == --asan ]]; then
+  shift
+  build_dir=build-asan
+  cmake_extra=(-DBREVANTO_SANITIZE=ON)
+  export ASAN_OPTIONS="${ASAN_OPTIONS:-abort_on_error=0:detect_stack_use_after_return=1}"
+  export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1}"
+fi
+
+started=$SECONDS
+install_missing_packages
+installed=$SECONDS
+
+configure_build "$build_dir" "${cmake_extra[@]}"
+cmake --build "$build_dir" -j"$(nproc)"
+built=$SECONDS
+
+# Tests needing MariaDB share one set of throw-away servers (the mariadb fixture) and take
+# turns through a resource lock; everything else runs beside them.
+log="$build_dir/ctest.log"
+set +e
+(cd "$build_dir" && ctest --output-on-failure -j2 --timeout 600 "$@") 2>&1 | tee "$log"
+status=${PIPESTATUS[0]}
+set -e
+tested=$SECONDS
+
+echo
+say "install $((installed - started))s, build $((built - installed))s, tests $((tested - built))s"
+summary="$(grep -E 'tests passed|No tests were found' "$log" | tail -n1 || true)"
+say "${summary:-ctest printed no summary}"
+if [[ $status -ne 0 ]]; then
+  say "FAILED (ctest exit status $status); details above and in $build_dir/Testing/Temporary/LastTest.log"
+fi
+exit "$status"
