@@ -1,0 +1,154 @@
+#include "ui/BrevantoTasksView.h"
+
+#include <algorithm>
+
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QListView>
+#include <QTreeView>
+
+#include "ui/TaskListModel.h"
+
+namespace brevanto::ui {
+
+namespace {
+
+constexpr int kColumnWidths[TaskListModel::kColumnCount] = {180, 90, 180, 180, 220, 100};
+
+}  // namespace
+
+CBrevantoTasksView::CBrevantoTasksView(const CTaskList& tasks, QWidget* parent)
+    : QStackedWidget(parent),
+      m_model(new TaskListModel(tasks, this)),
+      m_details(new QTreeView(this)),
+      m_icons(new QListView(this)) {
+  setObjectName("tasksView");
+  m_details->setObjectName("taskDetails");
+  m_icons->setObjectName("taskIcons");
+
+  m_details->setModel(m_model);
+  m_details->setRootIsDecorated(false);
+  m_details->setItemsExpandable(false);
+  m_details->setUniformRowHeights(true);
+  m_details->setAllColumnsShowFocus(true);
+  m_details->setSelectionBehavior(QAbstractItemView::SelectRows);
+  m_details->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  m_details->setIconSize(QSize(18, 18));
+  m_details->header()->setStretchLastSection(false);
+  for (int column = 0; column < TaskListModel::kColumnCount; ++column) {
+    m_details->setColumnWidth(column, kColumnWidths[column]);
+  }
+
+  m_icons->setModel(m_model);
+  m_icons->setSelectionModel(m_details->selectionModel());
+  m_icons->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  m_icons->setModelColumn(TaskListModel::kName);
+  m_icons->setResizeMode(QListView::Adjust);
+  m_icons->setUniformItemSizes(true);
+
+  addWidget(m_details);
+  addWidget(m_icons);
+  setCurrentWidget(m_details);
+
+  for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(m_details),
+                                  static_cast<QAbstractItemView*>(m_icons)}) {
+    view->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(view, &QWidget::customContextMenuRequested, this, [this, view](const QPoint& pos) {
+      emit contextMenuRequested(view->viewport()->mapToGlobal(pos));
+    });
+    connect(view, &QAbstractItemView::doubleClicked, this,
+            [this](const QModelIndex& index) { emit rowActivated(index.row()); });
+  }
+  connect(Selection(), &QItemSelectionModel::selectionChanged, this,
+          &CBrevantoTasksView::selectionChanged);
+
+  m_refresh.setObjectName("refreshTimer");
+  m_refresh.setInterval(1000);
+  connect(&m_refresh, &QTimer::timeout, this, &CBrevantoTasksView::RefreshAll);
+  RefreshAll();
+  m_refresh.start();
+}
+
+QItemSelectionModel* CBrevantoTasksView::Selection() const { return m_details->selectionModel(); }
+
+void CBrevantoTasksView::SetViewMode(ListViewMode mode) {
+  m_mode = mode;
+  if (mode == ListViewMode::Details) {
+    setCurrentWidget(m_details);
+    return;
+  }
+  switch (mode) {
+    case ListViewMode::LargeIcons:
+      m_icons->setViewMode(QListView::IconMode);
+      m_icons->setIconSize(QSize(32, 32));
+      m_icons->setGridSize(QSize(110, 70));
+      m_icons->setWordWrap(true);
+      break;
+    case ListViewMode::SmallIcons:
+      m_icons->setViewMode(QListView::IconMode);
+      m_icons->setIconSize(QSize(18, 18));
+      m_icons->setGridSize(QSize());
+      m_icons->setWordWrap(false);
+      break;
+    default:
+      m_icons->setViewMode(QListView::ListMode);
+      m_icons->setFlow(QListView::TopToBottom);
+      m_icons->setWrapping(true);
+      m_icons->setIconSize(QSize(18, 18));
+      m_icons->setGridSize(QSize());
+      break;
+  }
+  // IconMode lets items be dragged about; the list order is the task order.
+  m_icons->setMovement(QListView::Static);
+  setCurrentWidget(m_icons);
+}
+
+QList<int> CBrevantoTasksView::SelectedRows() const {
+  QList<int> rows;
+  for (const QModelIndex& index : Selection()->selectedRows()) rows.append(index.row());
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+void CBrevantoTasksView::ClearSelection() { Selection()->clearSelection(); }
+
+void CBrevantoTasksView::SelectRow(int row, bool current) {
+  const QModelIndex index = m_model->index(row, 0);
+  if (!index.isValid()) return;
+  auto flags = QItemSelectionModel::Select | QItemSelectionModel::Rows;
+  if (current) {
+    Selection()->setCurrentIndex(index, flags);
+    ScrollToRow(row);
+  } else {
+    Selection()->select(index, flags);
+  }
+}
+
+void CBrevantoTasksView::DeselectRow(int row) {
+  const QModelIndex index = m_model->index(row, 0);
+  if (index.isValid()) Selection()->select(index, QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+}
+
+void CBrevantoTasksView::SelectAllRows() {
+  const int rows = m_model->rowCount();
+  if (rows == 0) return;
+  const QItemSelection all(m_model->index(0, 0), m_model->index(rows - 1, TaskListModel::kColumnCount - 1));
+  Selection()->select(all, QItemSelectionModel::Select);
+  Selection()->setCurrentIndex(m_model->index(0, 0), QItemSelectionModel::NoUpdate);
+}
+
+void CBrevantoTasksView::ScrollToRow(int row) {
+  const QModelIndex index = m_model->index(row, 0);
+  m_details->scrollTo(index);
+  m_icons->scrollTo(index);
+}
+
+void CBrevantoTasksView::RefreshAll() { m_model->Refresh(); }
+
+void CBrevantoTasksView::RefreshRow(int row) { m_model->RefreshRow(row); }
+
+void CBrevantoTasksView::PauseRefresh() { m_refresh.stop(); }
+
+void CBrevantoTasksView::ResumeRefresh() { m_refresh.start(); }
+
+}  // namespace brevanto::ui

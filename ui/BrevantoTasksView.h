@@ -1,0 +1,67 @@
+#pragma once
+// CBrevantoTasksView: the task list in one of four view modes (large icons, small icons,
+// list, details). The details mode is a tree view with the six columns, the others a list
+// view; both share one model and one selection, so switching modes keeps the selection.
+// The view refreshes its rows from the live tasks once a second. GUI thread only.
+
+#include <QList>
+#include <QStackedWidget>
+#include <QTimer>
+
+class QItemSelectionModel;
+class QListView;
+class QTreeView;
+
+namespace brevanto {
+class CTaskList;
+}
+
+namespace brevanto::ui {
+
+class TaskListModel;
+
+enum class ListViewMode { LargeIcons, SmallIcons, List, Details };
+
+class CBrevantoTasksView : public QStackedWidget {
+  Q_OBJECT
+
+ public:
+  // `tasks` must outlive the view.
+  CBrevantoTasksView(const CTaskList& tasks, QWidget* parent = nullptr);
+
+  TaskListModel* Model() const { return m_model; }
+  QItemSelectionModel* Selection() const;
+
+  ListViewMode ViewMode() const { return m_mode; }
+  void SetViewMode(ListViewMode mode);
+
+  // Selected rows in row order.
+  QList<int> SelectedRows() const;
+  void ClearSelection();
+  // Adds `row` to the selection; `current` also gives it the focus and scrolls to it.
+  void SelectRow(int row, bool current);
+  void DeselectRow(int row);
+  void SelectAllRows();
+  void ScrollToRow(int row);
+
+  void RefreshAll();
+  void RefreshRow(int row);
+  // The refresh timer is held while a new task list is loaded.
+  void PauseRefresh();
+  void ResumeRefresh();
+  bool RefreshRunning() const { return m_refresh.isActive(); }
+
+ signals:
+  void contextMenuRequested(const QPoint& globalPos);
+  void rowActivated(int row);
+  void selectionChanged();
+
+ private:
+  TaskListModel* m_model;
+  QTreeView* m_details;
+  QListView* m_icons;
+  QTimer m_refresh;
+  ListViewMode m_mode = ListViewMode::Details;
+};
+
+}  // namespace brevanto::ui

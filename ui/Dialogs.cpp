@@ -1,0 +1,147 @@
+#include "ui/Dialogs.h"
+
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QQueue>
+
+#include "ui/Product.h"
+
+namespace brevanto::ui {
+
+namespace {
+
+struct ScriptState {
+  bool active = false;
+  QQueue<Answer> answers;
+  QQueue<bool> checkBoxes;
+  QQueue<QString> fileNames;
+  QList<ShownBox> shown;
+};
+
+ScriptState& State() {
+  static ScriptState state;
+  return state;
+}
+
+Answer ScriptedAnswer(BoxKind kind, const QString& text, Answer unanswered) {
+  ScriptState& s = State();
+  s.shown.append({kind, text});
+  return s.answers.isEmpty() ? unanswered : s.answers.dequeue();
+}
+
+QString ScriptedFileName(BoxKind kind, const QString& filter) {
+  ScriptState& s = State();
+  s.shown.append({kind, filter});
+  return s.fileNames.isEmpty() ? QString() : s.fileNames.dequeue();
+}
+
+Answer FromButton(int button) {
+  switch (button) {
+    case QMessageBox::Yes: return Answer::Yes;
+    case QMessageBox::No: return Answer::No;
+    case QMessageBox::Ok: return Answer::Ok;
+    default: return Answer::Cancel;
+  }
+}
+
+Answer Ask(QWidget* parent, const QString& text, QMessageBox::StandardButtons buttons) {
+  if (State().active) return ScriptedAnswer(BoxKind::Question, text, Answer::No);
+  QMessageBox box(QMessageBox::Question, QString::fromUtf8(kCaption), text, buttons, parent);
+  box.setDefaultButton(QMessageBox::Yes);
+  return FromButton(box.exec());
+}
+
+void Tell(QWidget* parent, BoxKind kind, QMessageBox::Icon icon, const QString& text) {
+  if (State().active) {
+    ScriptedAnswer(kind, text, Answer::Ok);
+    return;
+  }
+  QMessageBox box(icon, QString::fromUtf8(kCaption), text, QMessageBox::Ok, parent);
+  box.exec();
+}
+
+}  // namespace
+
+Answer Dialogs::AskYesNo(QWidget* parent, const QString& text) {
+  return Ask(parent, text, QMessageBox::Yes | QMessageBox::No);
+}
+
+Answer Dialogs::AskYesNoCancel(QWidget* parent, const QString& text) {
+  return Ask(parent, text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+}
+
+Answer Dialogs::AskWithCheckBox(QWidget* parent, const QString& caption, const QString& text,
+                                const QString& checkBoxText, bool& checked) {
+  ScriptState& s = State();
+  if (s.active) {
+    if (!s.checkBoxes.isEmpty()) checked = s.checkBoxes.dequeue();
+    return ScriptedAnswer(BoxKind::Question, text, Answer::Cancel);
+  }
+  QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::NoButton, parent);
+  QPushButton* yes = box.addButton(QMessageBox::tr("&Yes"), QMessageBox::YesRole);
+  QPushButton* no = box.addButton(QMessageBox::tr("&No"), QMessageBox::NoRole);
+  box.setDefaultButton(yes);
+  auto* check = new QCheckBox(checkBoxText, &box);
+  check->setChecked(checked);
+  box.setCheckBox(check);
+  box.exec();
+  checked = check->isChecked();
+  if (box.clickedButton() == yes) return Answer::Yes;
+  if (box.clickedButton() == no) return Answer::No;
+  return Answer::Cancel;
+}
+
+void Dialogs::Warning(QWidget* parent, const QString& text) {
+  Tell(parent, BoxKind::Warning, QMessageBox::Warning, text);
+}
+
+void Dialogs::Information(QWidget* parent, const QString& text) {
+  Tell(parent, BoxKind::Information, QMessageBox::Information, text);
+}
+
+void Dialogs::Stop(QWidget* parent, const QString& text) {
+  Tell(parent, BoxKind::Stop, QMessageBox::Critical, text);
+}
+
+QString Dialogs::OpenFileName(QWidget* parent, const QString& filter) {
+  if (State().active) return ScriptedFileName(BoxKind::OpenFile, filter);
+  QFileDialog dialog(parent, QString(), QString(), filter);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
+  return dialog.selectedFiles().constFirst();
+}
+
+QString Dialogs::SaveFileName(QWidget* parent, const QString& filter, const QString& suffix) {
+  if (State().active) return ScriptedFileName(BoxKind::SaveFile, filter);
+  // The dialog appends the suffix and asks before replacing (QFileDialog's default).
+  QFileDialog dialog(parent, QString(), QString(), filter);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setDefaultSuffix(suffix);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
+  return dialog.selectedFiles().constFirst();
+}
+
+void Dialogs::Script() {
+  EndScript();
+  State().active = true;
+}
+
+void Dialogs::QueueAnswer(Answer answer) { State().answers.enqueue(answer); }
+void Dialogs::QueueCheckBox(bool checked) { State().checkBoxes.enqueue(checked); }
+void Dialogs::QueueFileName(const QString& path) { State().fileNames.enqueue(path); }
+
+QList<ShownBox> Dialogs::TakeShown() {
+  QList<ShownBox> shown;
+  shown.swap(State().shown);
+  return shown;
+}
+
+bool Dialogs::Scripted() { return State().active; }
+
+void Dialogs::EndScript() { State() = ScriptState(); }
+
+}  // namespace brevanto::ui

@@ -1,0 +1,56 @@
+#pragma once
+// Every message box and file picker of the program goes through here, so that tests can
+// answer them in advance and never block on a modal window. All boxes carry the caption
+// "Brevanto". GUI thread only.
+
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+namespace brevanto::ui {
+
+enum class Answer { Yes, No, Cancel, Ok };
+
+enum class BoxKind { Question, Warning, Information, Stop, OpenFile, SaveFile };
+
+// One box or picker as it was shown, for tests to inspect.
+struct ShownBox {
+  BoxKind Kind;
+  QString Text;  // the message, or the filter of a file picker
+};
+
+class Dialogs {
+ public:
+  // Question icon, Yes default. YesNoCancel offers a third button; callers treat only
+  // Yes as consent.
+  static Answer AskYesNo(QWidget* parent, const QString& text);
+  static Answer AskYesNoCancel(QWidget* parent, const QString& text);
+  // Question with a check box under the text (the check box state is returned in
+  // `checked`, which also gives its initial state). Buttons "&Yes" and "&No"; closing the
+  // box otherwise answers Cancel.
+  static Answer AskWithCheckBox(QWidget* parent, const QString& caption, const QString& text,
+                                const QString& checkBoxText, bool& checked);
+  static void Warning(QWidget* parent, const QString& text);
+  static void Information(QWidget* parent, const QString& text);
+  static void Stop(QWidget* parent, const QString& text);
+
+  // A file that must exist; empty when cancelled. `filter` uses Qt's form ("Tasks Files (*.tsk)").
+  static QString OpenFileName(QWidget* parent, const QString& filter);
+  // Appends `suffix` when the name has none; asks before replacing an existing file.
+  // Empty when cancelled.
+  static QString SaveFileName(QWidget* parent, const QString& filter, const QString& suffix);
+
+  // Test hook. Once scripted, no real window is ever shown: boxes take the queued answers in
+  // order (an empty queue answers No for questions, nothing for pickers) and every box is
+  // recorded.
+  static void Script();
+  static void QueueAnswer(Answer answer);
+  static void QueueCheckBox(bool checked);
+  static void QueueFileName(const QString& path);
+  static QList<ShownBox> TakeShown();
+  static bool Scripted();
+  static void EndScript();
+};
+
+}  // namespace brevanto::ui

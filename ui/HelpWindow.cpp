@@ -1,0 +1,82 @@
+#include "ui/HelpWindow.h"
+
+#include <QAction>
+#include <QFile>
+#include <QKeySequence>
+#include <QPointer>
+#include <QTextBrowser>
+#include <QToolBar>
+#include <QUrl>
+
+#include "ui/Icons.h"
+#include "ui/Product.h"
+
+namespace brevanto::ui {
+
+namespace {
+
+constexpr const char* kContents = "index.html";
+
+QPointer<HelpWindow>& Instance() {
+  static QPointer<HelpWindow> window;
+  return window;
+}
+
+}  // namespace
+
+QUrl HelpWindow::TopicUrl(const QString& topic) {
+  QString path = topic;
+  const qsizetype separator = path.indexOf(QLatin1String("::"));
+  if (separator >= 0) path = path.mid(separator + 2);
+  while (path.startsWith('/')) path.remove(0, 1);
+  if (path.isEmpty()) path = QString::fromLatin1(kContents);
+  const QString resource = QStringLiteral(":/help/") + path;
+  if (path.contains(QLatin1String("..")) || !QFile::exists(resource)) return QUrl();
+  return QUrl(QStringLiteral("qrc") + resource);
+}
+
+HelpWindow* HelpWindow::Open(const QString& topic) {
+  QPointer<HelpWindow>& window = Instance();
+  if (window.isNull()) window = new HelpWindow();
+  QUrl url = TopicUrl(topic);
+  if (url.isEmpty()) url = TopicUrl(QString());
+  window->m_browser->setSource(url);
+  window->show();
+  window->raise();
+  window->activateWindow();
+  return window;
+}
+
+HelpWindow::HelpWindow() : m_browser(new QTextBrowser(this)) {
+  setObjectName("helpWindow");
+  setAttribute(Qt::WA_DeleteOnClose);
+  setWindowIcon(MakeIcon(IconRole::Program));
+  m_browser->setObjectName("helpBrowser");
+  m_browser->setOpenExternalLinks(true);
+  setCentralWidget(m_browser);
+  resize(760, 560);
+
+  QToolBar* bar = addToolBar(tr("Navigation"));
+  bar->setObjectName("helpToolBar");
+  bar->setMovable(false);
+  QAction* back = bar->addAction(QIcon::fromTheme("go-previous"), tr("&Back"), m_browser,
+                                 &QTextBrowser::backward);
+  back->setShortcut(QKeySequence::Back);
+  QAction* forward = bar->addAction(QIcon::fromTheme("go-next"), tr("&Forward"), m_browser,
+                                    &QTextBrowser::forward);
+  forward->setShortcut(QKeySequence::Forward);
+  bar->addAction(QIcon::fromTheme("go-home"), tr("&Contents"), m_browser, &QTextBrowser::home);
+  back->setEnabled(false);
+  forward->setEnabled(false);
+  connect(m_browser, &QTextBrowser::backwardAvailable, back, &QAction::setEnabled);
+  connect(m_browser, &QTextBrowser::forwardAvailable, forward, &QAction::setEnabled);
+  connect(m_browser, &QTextBrowser::sourceChanged, this, [this] {
+    const QString title = m_browser->documentTitle();
+    setWindowTitle(title.isEmpty() ? tr("%1 Help").arg(QString::fromLatin1(kWindowTitle))
+                                   : tr("%1 - %2 Help").arg(title, QString::fromLatin1(kWindowTitle)));
+  });
+}
+
+HelpWindow::~HelpWindow() = default;
+
+}  // namespace brevanto::ui

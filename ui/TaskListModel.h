@@ -1,0 +1,54 @@
+#pragma once
+// TaskListModel: the task list as the main window's table, one row per task in list order.
+// It keeps the texts it last showed and, on Refresh, tells the views only about the cells
+// that changed, so selection and scroll position survive the once-a-second refresh.
+// GUI thread only; reads each task through CTaskList::At (the task's own short lock).
+
+#include <array>
+#include <vector>
+
+#include <QAbstractTableModel>
+#include <QIcon>
+
+namespace brevanto {
+class CTaskList;
+struct CTaskItem;
+}  // namespace brevanto
+
+namespace brevanto::ui {
+
+class TaskListModel : public QAbstractTableModel {
+  Q_OBJECT
+
+ public:
+  enum Column { kName, kStatus, kLastRun, kNextRun, kTaskType, kSchedule, kColumnCount };
+
+  // `tasks` must outlive the model.
+  explicit TaskListModel(const CTaskList& tasks, QObject* parent = nullptr);
+
+  void SetDisplayStyles(int dateStyle, int timeStyle);
+  // Rewrites every row from the live tasks: changed cells, added and removed rows only.
+  void Refresh();
+  // Rewrites one row (after a command changed its task); a row past the end refreshes all.
+  void RefreshRow(int row);
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  QVariant headerData(int section, Qt::Orientation orientation,
+                      int role = Qt::DisplayRole) const override;
+
+ private:
+  using RowTexts = std::array<QString, kColumnCount>;
+
+  RowTexts MakeRow(const CTaskItem& task) const;
+  void UpdateRow(int row, const RowTexts& texts);
+
+  const CTaskList& m_tasks;
+  std::vector<RowTexts> m_rows;
+  QIcon m_icon;
+  int m_dateStyle = 1;
+  int m_timeStyle = 1;
+};
+
+}  // namespace brevanto::ui
