@@ -106,7 +106,7 @@ tcp_port_open() {
 
 show_error_log() {
   echo "testservers: last lines of $dir/error.log:" >&2
-  tail -n 25 "$dir/error.log" 2>/dev/null | sed 's/^/    /' >&2
+  tail -n 15 "$dir/error.log" 2>/dev/null | sed 's/^/    /' >&2
 }
 
 write_config() {
@@ -201,8 +201,10 @@ start_one() {
       [[ $EUID -eq 0 ]] && user_arg=(--user=root)
       if ! mariadb-install-db --defaults-file="$cnf" "${user_arg[@]}" --datadir="$dir/data" \
         --auth-root-authentication-method=normal --skip-test-db >"$dir/install.log" 2>&1; then
-        echo "testservers: [$name] mariadb-install-db failed; last lines of $dir/install.log:" >&2
-        tail -n 25 "$dir/install.log" | sed 's/^/    /' >&2
+        # Its own error comes first; the advice that follows says nothing about the cause.
+        echo "testservers: [$name] mariadb-install-db failed; from $dir/install.log:" >&2
+        grep -m 10 -iE 'error|fail|denied|cannot|can.t' "$dir/install.log" | sed 's/^/    /' >&2
+        show_error_log
         return 1
       fi
     fi
