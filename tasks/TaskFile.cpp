@@ -185,9 +185,8 @@ class RecordReader {
   }
 
  private:
-  void Text(std::string& text, const char* field) { m_r.Text(text, field, kTextKey); }
   // The older versions stored texts plain, except inside server blocks.
-  void PlainOrScrambled(std::string& text, const char* field) {
+  void Text(std::string& text, const char* field) {
     m_r.Text(text, field, m_layout.current ? kTextKey : 0);
   }
 
@@ -200,7 +199,7 @@ class RecordReader {
 
   void Export(ExportSettings& e) {
     m_r.U8(e.Format, "ExportSettings.Format");
-    PlainOrScrambled(e.Folder, "ExportSettings.Folder");
+    Text(e.Folder, "ExportSettings.Folder");
     if (!m_layout.current) return;
     Text(e.FieldsTerminatedBy, "FieldsTerminatedBy");
     Text(e.FieldsEnclosedBy, "FieldsEnclosedBy");
@@ -216,8 +215,8 @@ class RecordReader {
       TableItem t;
       m_r.U8(t.Selected, "TableItem.Selected");
       if (m_layout.current) m_r.U8(t.Kind, "TableItem.Kind");
-      PlainOrScrambled(t.DatabaseName, "TableItem.DatabaseName");
-      PlainOrScrambled(t.TableName, "TableItem.TableName");
+      Text(t.DatabaseName, "TableItem.DatabaseName");
+      Text(t.TableName, "TableItem.TableName");
       tables.push_back(std::move(t));
     }
   }
@@ -234,10 +233,10 @@ class RecordReader {
       b.AddDropTable = 1;
       b.AddDeleteAllRecords = 1;
     }
-    PlainOrScrambled(b.SameFilePath, "SameFilePath");
-    PlainOrScrambled(b.BackupFolder, "BackupFolder");
+    Text(b.SameFilePath, "SameFilePath");
+    Text(b.BackupFolder, "BackupFolder");
     if (!m_layout.hasFullFileName) return;
-    PlainOrScrambled(b.FileNameFormat, "FileNameFormat");
+    Text(b.FileNameFormat, "FileNameFormat");
     m_r.U8(b.AutoDeleteMode, "AutoDeleteMode");
     m_r.U32(b.AutoDeleteValue, "AutoDeleteValue");
     m_r.U8(b.CreateDateTimeSubfolder, "CreateDateTimeSubfolder");
@@ -256,7 +255,7 @@ class RecordReader {
     for (std::uint32_t i = 0; i < count && !m_r.Failed(); ++i) {
       DatabaseItem d;
       m_r.U8(d.Selected, "DatabaseItem.Selected");
-      PlainOrScrambled(d.DatabaseName, "DatabaseItem.DatabaseName");
+      Text(d.DatabaseName, "DatabaseItem.DatabaseName");
       std::uint32_t tables = 0;
       m_r.Count(tables, tableSize, "DatabaseItem.Tables count");
       Tables(d.Tables, tables);
@@ -283,7 +282,7 @@ class RecordReader {
     texts.reserve(count);
     for (std::uint32_t i = 0; i < count && !m_r.Failed(); ++i) {
       std::string text;
-      PlainOrScrambled(text, field);
+      Text(text, field);
       texts.push_back(std::move(text));
     }
   }
@@ -301,7 +300,7 @@ class RecordReader {
       m_r.U8(c.CopyFileMode, "BackupCopy.CopyFileMode");
       m_r.U8(c.CopyFileType, "BackupCopy.CopyFileType");
       m_r.U8(c.Spare, "BackupCopy.Spare");
-      PlainOrScrambled(c.CopyFolder, "BackupCopy.CopyFolder");
+      Text(c.CopyFolder, "BackupCopy.CopyFolder");
       Texts(c.CopyFiles, "BackupCopy.CopyFiles");
       history.push_back(std::move(c));
     }
@@ -373,7 +372,10 @@ TaskFileReadResult ParseTaskFile(std::string_view bytes, std::vector<CTaskItem>&
     return TaskFileReadResult::Failure;
   }
   std::uint32_t count = 0;
-  r.Count(count, layout->current ? kRecordMinSize : kLegacyRecordMinSize, "task count");
+  if (!r.Count(count, layout->current ? kRecordMinSize : kLegacyRecordMinSize, "task count")) {
+    SetProblem(problem, "damaged task file: " + r.Problem());
+    return TaskFileReadResult::NothingToLoad;
+  }
 
   std::vector<CTaskItem> tasks;
   tasks.reserve(count);
@@ -381,13 +383,14 @@ TaskFileReadResult ParseTaskFile(std::string_view bytes, std::vector<CTaskItem>&
   for (std::uint32_t i = 0; i < count && !r.Failed(); ++i) {
     CTaskItem task;
     reader.Read(task);
+    if (r.Failed()) break;
     task.SetStatus(TaskStatus::Stop);
     task.RunImmediately = 0;
     tasks.push_back(std::move(task));
   }
   if (r.Failed()) {
     // One damaged record makes every record suspect: nothing is loaded.
-    SetProblem(problem, "damaged task record " + std::to_string(tasks.size()) + " of " +
+    SetProblem(problem, "damaged task record " + std::to_string(tasks.size() + 1) + " of " +
                             std::to_string(count) + ": " + r.Problem());
     return TaskFileReadResult::NothingToLoad;
   }
