@@ -15,6 +15,7 @@
 #include "core/Options.h"
 #include "core/ServerList.h"
 #include "schedule/TaskRoutine.h"
+#include "schedule/TaskRunnerOwner.h"
 #include "tasks/TaskItem.h"
 #include "tasks/TaskList.h"
 
@@ -24,17 +25,15 @@ class Clock;
 class CTaskLog;
 
 inline constexpr const char* kTaskFileName = "tasks_se.tsk";
-inline constexpr const char* kLogUpgradeMarkerName = "log200se.dll";
-inline constexpr std::size_t kLogUpgradeMarkerSize = 3072;
 
 // The routine of each task type; a type without an entry cannot run.
 using TaskRoutineTable = std::map<TaskType, TaskRoutine>;
 
-class CApplicationCore {
+class CApplicationCore final : public TaskRunnerOwner {
  public:
   // `applicationFolder` ends in "/" (see ApplicationFolder()); `clock` must outlive the core.
   CApplicationCore(std::string applicationFolder, Clock& clock);
-  ~CApplicationCore();  // stops the runner if it is still started; saves nothing
+  ~CApplicationCore() override;  // stops the runner if it is still started; saves nothing
   CApplicationCore(const CApplicationCore&) = delete;
   CApplicationCore& operator=(const CApplicationCore&) = delete;
 
@@ -63,8 +62,14 @@ class CApplicationCore {
   // Saves the live options after the UI changed them in place (the autorun question,
   // the Tip of the Day) and publishes them to the workers.
   bool SaveOptions();
+
+  // TaskRunnerOwner; callable from any thread.
+  CTaskLog& TaskLog() override { return *m_taskLog; }
+  bool LimitLogSize() override;
+  std::int64_t MaxLogSizeKB() override;
   // Saves the task list to the application's task file.
-  bool SaveTasks();
+  bool SaveTasks() override;
+  const TaskRoutine* RoutineFor(TaskType type) override;
 
   // The live state (owning thread only).
   CSystemOptions& Options() { return m_options; }
@@ -74,7 +79,6 @@ class CApplicationCore {
   CServerList& Servers() { return m_servers; }
   CTaskList& Tasks() { return *m_tasks; }
   const CTaskList& Tasks() const { return *m_tasks; }
-  CTaskLog& TaskLog() { return *m_taskLog; }
   Clock& GetClock() { return m_clock; }
   const TaskRoutineTable& Routines() const { return m_routines; }
 
@@ -83,7 +87,6 @@ class CApplicationCore {
   std::string DataFolder() const { return m_folder + "Data/"; }
   std::string LogsFolder() const { return m_folder + "Logs/"; }
   std::string TaskFilePath() const { return m_folder + kTaskFileName; }
-  std::string LogUpgradeMarkerPath() const { return LogsFolder() + kLogUpgradeMarkerName; }
   // Set by Start() when the task file could not be read and was moved aside so that the
   // next save does not destroy it; empty otherwise.
   const std::string& SetAsideTaskFile() const { return m_setAsideTaskFile; }
