@@ -18,6 +18,9 @@ if [[ "${1:-}" == --asan ]]; then
   export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1}"
 fi
 
+# Widget tests never need a screen (CI has none).
+export QT_QPA_PLATFORM=offscreen
+
 started=$SECONDS
 install_missing_packages
 installed=$SECONDS

@@ -18,3 +18,16 @@ function(brevanto_add_gtest name)
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
   endif()
 endfunction()
+
+# brevanto_add_qtest(<name> SOURCES ... LIBS ...)
+# A QtTest program, run as one CTest test (label ui) on the offscreen platform: no display needed.
+function(brevanto_add_qtest name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  find_package(Qt6 REQUIRED COMPONENTS Test Widgets)
+  add_executable(${name} ${ARG_SOURCES})
+  set_target_properties(${name} PROPERTIES AUTOMOC ON)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} brevanto_test_support Qt6::Test Qt6::Widgets brevanto_warnings)
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES LABELS ui TIMEOUT 300
+                       ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LANG=C.UTF-8")
+endfunction()
