@@ -65,8 +65,16 @@ Status CSqlDumpWriter::AppendStatement(std::string_view statement) {
   return m_file.Write(m_buffer);
 }
 
+Status CSqlDumpWriter::AppendStatementInPlace(std::string& statement) {
+  if (m_php) return AppendStatement(statement);
+  if (statement.empty() || statement.back() != ';') statement += ';';
+  statement += m_eol;
+  return m_file.Write(statement);
+}
+
 void CSqlDumpWriter::WriteCharsetStatements(const std::string& charset,
                                             unsigned long serverVersion) {
+  m_charset = charset;
   (void)AppendStatement("SET CHARACTER_SET_CLIENT='" + charset + "'");
   (void)AppendStatement("SET CHARACTER_SET_RESULTS='" + charset + "'");
   (void)AppendStatement("SET CHARACTER_SET_CONNECTION='" + charset + "'");

@@ -39,6 +39,9 @@ class CSqlDumpWriter {
                              const std::string& charset);
   // The statement with ";" (unless it ends in one) and the line end, or its PHP line.
   Status AppendStatement(std::string_view statement);
+  // The same for a statement the caller rebuilds anyway: an SQL statement gets its
+  // terminator appended in place, which saves a copy per row.
+  Status AppendStatementInPlace(std::string& statement);
 
   // The SET statements that open and close a file. Write results are not checked, as
   // the next real statement would report the same failure.
@@ -47,12 +50,15 @@ class CSqlDumpWriter {
   void WriteEpilogue(const BackupSettings& settings, const std::string& serverCharset);
   // The SET statements for one table's character set.
   void WriteCharsetStatements(const std::string& charset, unsigned long serverVersion);
+  // The character set the file's last SET statements chose; empty before any.
+  const std::string& CurrentCharset() const { return m_charset; }
 
  private:
   COutputFile& m_file;
   bool m_php;
   std::string m_eol;
   std::string m_buffer;  // reused for every statement
+  std::string m_charset;
 };
 
 }  // namespace brevanto

@@ -1,0 +1,368 @@
+#include "engines/BackupTableDumper.h"
+
+#include <utility>
+
+#include "engines/MySqlConnection.h"
+#include "engines/OutputFile.h"
+#include "engines/SqlDumpWriter.h"
+#include "engines/TableDefinition.h"
+#include "engines/ValueRenderer.h"
+
+namespace brevanto {
+
+namespace {
+
+constexpr int kRowsPerMultiRowInsert = 10;
+constexpr std::size_t kCreateTemporaryLength = 17;  // "CREATE TEMPORARY "
+
+// `name` as an exact LIKE pattern inside a quoted literal: LIKE's own escapes first,
+// then the literal's.
+std::string ExactLikePattern(MYSQL* handle, const std::string& name) {
+  std::string pattern;
+  for (char c : name) {
+    if (c == '\\' || c == '_' || c == '%') pattern += '\\';
+    pattern += c;
+  }
+  std::string literal(pattern.size() * 2 + 1, '\0');
+  literal.resize(mysql_real_escape_string(handle, literal.data(), pattern.data(), pattern.size()));
+  return literal;
+}
+
+enum class RowsResult { Written, Failed, SkipRest, Canceled };
+
+}  // namespace
+
+DumpOptions MakeDumpOptions(const BackupSettings& settings, unsigned long serverVersion) {
+  DumpOptions options;
+  options.Settings = settings;
+  options.ServerVersion = serverVersion;
+  options.Quote = settings.QuoteNames != 0 && AllowsBacktickQuoting(serverVersion);
+  options.HasShowCreateTable = HasShowCreateTable(serverVersion);
+  options.HasCharacterSets = HasCharacterSets(serverVersion);
+  return options;
+}
+
+std::string MakeInsertPrefix(const BackupSettings& settings, bool quote, const std::string& table,
+                             const std::vector<std::string>& columns) {
+  std::string prefix = settings.UseReplace != 0 ? "REPLACE" : "INSERT";
+  if (settings.InsertDelayed != 0) prefix += " DELAYED";
+  if (settings.InsertIgnore != 0) prefix += " IGNORE";
+  prefix += " INTO " + QuoteName(table, quote);
+  if (settings.CompleteInsert != 0) {
+    prefix += "(";
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+      if (i > 0) prefix += ",";
+      prefix += QuoteName(columns[i], settings.AllowKeywordColumnNames != 0);
+    }
+    prefix += ")";
+  }
+  prefix += " VALUES ";
+  return prefix;
+}
+
+CBackupTableDumper::CBackupTableDumper(TaskRunContext& context, CMySQLConnection& connection,
+                                       const DumpOptions& options, std::string database,
+                                       std::string databaseCharset)
+    : m_context(context),
+      m_connection(connection),
+      m_options(options),
+      m_settings(options.Settings),
+      m_database(std::move(database)),
+      m_databaseCharset(std::move(databaseCharset)) {}
+
+void CBackupTableDumper::Error(const std::string& text) { m_context.Log(LogLevel::Error, text); }
+
+RunOutcome CBackupTableDumper::DumpTable(CSqlDumpWriter& writer, const TableItem& item) {
+  const std::string& name = item.TableName;
+  const std::string quoted = QuoteName(name, m_options.Quote);
+  const unsigned long version = m_options.ServerVersion;
+
+  // A column in another character set than the database's is read (and written) in
+  // utf8mb4, or the characters the database default cannot hold would become "?".
+  m_readCharset = TableReadCharset(m_connection, m_database, name, m_databaseCharset);
+  const bool otherCharset = m_readCharset != m_databaseCharset;
+  if (otherCharset) SetConnectionCharacterSet(m_connection, m_readCharset, version);
+  bool locked = false;
+  // Whatever path leaves the table releases its source lock (the UNLOCK TABLES of the
+  // rows step) and its character set.
+  struct TableGuard {
+    CBackupTableDumper& dumper;
+    bool& locked;
+    bool otherCharset;
+    ~TableGuard() {
+      if (locked) (void)dumper.m_connection.Execute("UNLOCK TABLES");
+      if (otherCharset) {
+        SetConnectionCharacterSet(dumper.m_connection, dumper.m_databaseCharset,
+                                  dumper.m_options.ServerVersion);
+      }
+    }
+  } guard{*this, locked, otherCharset};
+
+  if (m_settings.AddSetNames != 0 && !m_readCharset.empty()) {
+    writer.WriteCharsetStatements(m_readCharset, version);
+  }
+  if (m_settings.AddCreateDatabase != 0 &&
+      !writer.WriteCreateDatabase(m_database, m_options.Quote, m_options.HasCharacterSets,
+                                  m_databaseCharset)
+           .ok()) {
+    Error("Failed to write the CREATE and USE database to the backup file! - " +
+          writer.File().Path());
+    return RunOutcome::Finished;
+  }
+  if (m_settings.FlushTablesBeforeStart != 0) (void)m_connection.Execute("FLUSH TABLE " + quoted);
+  if (m_settings.LockTablesBeforeStart != 0) {
+    (void)m_connection.Execute("LOCK TABLES " + quoted + " READ LOCAL");
+    locked = true;
+  }
+  std::uint8_t kind = item.Kind;
+  if (m_settings.IncludeStructure != 0) kind = ClassifyTable(m_connection, name, m_options.Quote);
+  const bool isView = kind == 2;
+
+  std::string engine;
+  if (!ReadEngine(name, engine)) return RunOutcome::Finished;
+  MySqlResult fieldList(mysql_list_fields(m_connection.Handle(), name.c_str(), nullptr));
+  if (!fieldList) {
+    Error("No result of list table fields: " + name);
+    return RunOutcome::Finished;
+  }
+  const unsigned int count = mysql_num_fields(fieldList.get());
+  const MYSQL_FIELD* fields = mysql_fetch_fields(fieldList.get());
+  std::vector<std::string> columns;
+  for (unsigned int i = 0; i < count; ++i) {
+    columns.emplace_back(fields[i].name != nullptr ? fields[i].name : "");
+  }
+
+  if (m_settings.IncludeStructure != 0) {
+    if (m_settings.AddDropTable != 0) {
+      if (isView) (void)writer.AppendStatement("DROP VIEW IF EXISTS " + quoted);
+      (void)writer.AppendStatement("DROP TABLE IF EXISTS " + quoted);
+    }
+    const bool written = isView ? DumpViewStructure(writer, name)
+                                : DumpTableStructure(writer, name, engine, fields, count);
+    if (!written) return RunOutcome::Finished;
+  } else {
+    m_context.Log(LogLevel::General, "Structure option is unchecked.");
+  }
+  if (isView) return RunOutcome::Finished;
+
+  if (m_settings.AddDeleteAllRecords != 0 &&
+      !writer.AppendStatement("DELETE FROM " + quoted).ok()) {
+    Error("Failed to write the DELETE to the backup file! - " + writer.File().Path());
+    return RunOutcome::Finished;
+  }
+  if (m_settings.IncludeRecords == 0) return RunOutcome::Finished;
+  if (m_context.StopRequested()) return RunOutcome::Canceled;
+  return DumpRows(writer, name, columns);
+}
+
+bool CBackupTableDumper::ReadEngine(const std::string& table, std::string& engine) {
+  MYSQL* handle = m_connection.Handle();
+  if (!m_connection.Execute("SHOW TABLE STATUS LIKE '" + ExactLikePattern(handle, table) + "'")) {
+    Error("Failed to show table status: " + table);
+    return false;
+  }
+  MySqlResult status(mysql_store_result(handle));
+  if (!status) {
+    Error("No result of show table status: " + table);
+    return false;
+  }
+  MYSQL_ROW row = mysql_fetch_row(status.get());
+  if (row == nullptr) {
+    engine = "MyISAM";
+  } else if (mysql_num_fields(status.get()) > 1 && row[1] != nullptr) {
+    engine = row[1];
+  }
+  return true;
+}
+
+bool CBackupTableDumper::DumpViewStructure(CSqlDumpWriter& writer, const std::string& view) {
+  // The temporary table of the view's name hides the view, so SHOW CREATE TABLE gives a
+  // plain table with the view's columns, for anything defined before the view itself.
+  // The name is quoted for the server so views with odd names work too.
+  const std::string temporary = QuoteName(view, m_options.Quote);
+  if (!m_connection.Execute("CREATE TEMPORARY TABLE " + temporary + " SELECT * FROM " +
+                            temporary + " WHERE 0")) {
+    Error("Failed to create temporary table for the view " + view);
+    return false;
+  }
+  struct TemporaryGuard {
+    CMySQLConnection& connection;
+    std::string name;
+    bool dropped = false;
+    ~TemporaryGuard() {
+      if (!dropped) (void)connection.Execute("DROP TEMPORARY TABLE IF EXISTS " + name);
+    }
+  } guard{m_connection, temporary};
+
+  std::string definition;
+  if (!ReadCreateTable(m_connection, view, definition) ||
+      definition.size() <= kCreateTemporaryLength) {
+    Error("Failed to show temporary table for the view " + view);
+    return false;
+  }
+  if (!writer.AppendStatement("CREATE " + definition.substr(kCreateTemporaryLength)).ok()) {
+    Error("Failed to write create temporary table for the view " + view +
+          " to the backup file! - " + writer.File().Path());
+    return false;
+  }
+  guard.dropped = true;
+  if (!m_connection.Execute("DROP TEMPORARY TABLE " + temporary)) {
+    Error("Failed to drop temporary table for the view " + view);
+    return false;
+  }
+  if (!ReadCreateTable(m_connection, view, definition) || definition.empty()) {
+    Error("Failed to show view " + view);
+    return false;
+  }
+  m_views.push_back({view, std::move(definition), m_readCharset});
+  m_context.Log(LogLevel::General, "Backup the view " + m_database + "." + view + " - OK");
+  return true;
+}
+
+bool CBackupTableDumper::DumpTableStructure(CSqlDumpWriter& writer, const std::string& table,
+                                            const std::string& engine,
+                                            const MYSQL_FIELD* fields, unsigned int count) {
+  std::string definition;
+  if (!GetTableDefinition(m_connection, table, engine, fields, count, m_options.Quote,
+                          m_options.HasShowCreateTable, definition) ||
+      definition.empty()) {
+    Error("Failed to get create table! - " + table);
+    return false;
+  }
+  if (!writer.AppendStatement(definition).ok()) {
+    Error("Failed to write the CREATE TABLE to the backup file! - " + writer.File().Path());
+    return false;
+  }
+  return true;
+}
+
+RunOutcome CBackupTableDumper::DumpRows(CSqlDumpWriter& writer, const std::string& table,
+                                        const std::vector<std::string>& columns) {
+  const std::string quoted = QuoteName(table, m_options.Quote);
+  const std::string& path = writer.File().Path();
+  if (!m_connection.Execute("SELECT * FROM " + quoted)) {
+    Error("Failed to get all records of table " + table + " !");
+    return RunOutcome::Finished;
+  }
+  MySqlResult result(mysql_use_result(m_connection.Handle()));
+  if (!result) {
+    Error("No records of the table " + table);
+    return RunOutcome::Finished;
+  }
+  if (m_settings.AddDisableKeys != 0 &&
+      !writer.AppendStatement("ALTER TABLE " + quoted + " DISABLE KEYS").ok()) {
+    Error("Failed to write DISABLE KEYS to the backup file! - " + path);
+    return RunOutcome::Finished;
+  }
+  if (m_settings.AddLockTables != 0 &&
+      !writer.AppendStatement("LOCK TABLES " + quoted + " WRITE").ok()) {
+    Error("Failed to write LOCK TABLES to the backup file! - " + path);
+    return RunOutcome::Finished;
+  }
+  if (m_settings.AddSetAutocommit != 0 && !writer.AppendStatement("SET AUTOCOMMIT=0;").ok()) {
+    Error("Failed to write SET AUTOCOMMIT to the backup file! - " + path);
+    return RunOutcome::Finished;
+  }
+
+  const std::string prefix = MakeInsertPrefix(m_settings, m_options.Quote, table, columns);
+  const bool multiRow = m_settings.MultipleRowInsert != 0;
+  const MYSQL_FIELD* fields = mysql_fetch_fields(result.get());
+  const unsigned int count = mysql_num_fields(result.get());
+  MYSQL* handle = m_connection.Handle();
+  std::string statement = prefix;
+  int pending = 0;
+  long long rows = 0;
+  RowsResult outcome = RowsResult::Written;
+  while (MYSQL_ROW row = mysql_fetch_row(result.get())) {
+    const unsigned long* lengths = mysql_fetch_lengths(result.get());
+    ++rows;
+    if (!multiRow) {
+      statement.assign(prefix);
+      AppendRenderedRow(statement, row, lengths, fields, count, handle);
+      if (!writer.AppendStatementInPlace(statement).ok()) {
+        Error("Failed to write a record to the backup file! - " + path);
+        outcome = RowsResult::Failed;
+        break;
+      }
+    } else {
+      AppendRenderedRow(statement, row, lengths, fields, count, handle);
+      if (++pending < kRowsPerMultiRowInsert) {
+        statement += ',';
+      } else {
+        const Status written = writer.AppendStatementInPlace(statement);
+        statement.assign(prefix);
+        pending = 0;
+        if (!written.ok()) {
+          Error("Failed to write multi-rows records to the backup file! - " + path);
+          outcome = RowsResult::Failed;
+          break;
+        }
+      }
+    }
+    if (m_context.StopRequested()) {
+      outcome = RowsResult::Canceled;
+      break;
+    }
+  }
+  if (outcome == RowsResult::Written && mysql_errno(handle) != 0) {
+    // The connection broke off mid-table: the rows read so far are written below, but
+    // the table is not reported as backed up.
+    if (m_context.StopRequested()) {
+      outcome = RowsResult::Canceled;
+    } else {
+      Error("Failed to get all records of table " + table + " !");
+      outcome = RowsResult::Failed;
+    }
+  }
+  if (outcome == RowsResult::Canceled) {
+    // Freeing an unfinished result reads the rest of the table; cut the connection first.
+    m_connection.CancelHandle()->Cancel();
+    return RunOutcome::Canceled;
+  }
+  if (multiRow && pending > 0) {
+    if (statement.back() == ',') statement.pop_back();
+    if (!writer.AppendStatementInPlace(statement).ok()) {
+      Error("Failed to write multi-row records to the backup file! - " + path);
+      outcome = RowsResult::SkipRest;
+    }
+  }
+  if (outcome == RowsResult::SkipRest) return RunOutcome::Finished;
+
+  if (m_settings.AddLockTables != 0 && !writer.AppendStatement("UNLOCK TABLES").ok()) {
+    Error("Failed to write UNLOCK TABLES to the backup file! - " + path);
+    return RunOutcome::Finished;
+  }
+  if (m_settings.AddDisableKeys != 0 &&
+      !writer.AppendStatement("ALTER TABLE " + quoted + " ENABLE KEYS").ok()) {
+    Error("Failed to write ENABLE KEYS to the backup file! - " + path);
+    return RunOutcome::Finished;
+  }
+  if (m_settings.AddSetAutocommit != 0 && !writer.AppendStatement("COMMIT").ok()) {
+    Error("Failed to write COMMIT to the backup file! - " + path);
+    return RunOutcome::Finished;
+  }
+  if (outcome == RowsResult::Written) {
+    m_context.Log(LogLevel::General,
+                  "Backup the records from the table OK - " + std::to_string(rows) + " records");
+  }
+  return RunOutcome::Finished;
+}
+
+void CBackupTableDumper::WriteDeferredViews(CSqlDumpWriter& writer) {
+  for (const DeferredView& view : m_views) {
+    const std::string quoted = QuoteName(view.Name, m_options.Quote);
+    (void)writer.AppendStatement("DROP TABLE IF EXISTS " + quoted);
+    (void)writer.AppendStatement("DROP VIEW IF EXISTS " + quoted);
+    // A view read in another character set than the file's last table keeps its own.
+    if (m_settings.AddSetNames != 0 && !view.Charset.empty() &&
+        view.Charset != writer.CurrentCharset()) {
+      writer.WriteCharsetStatements(view.Charset, m_options.ServerVersion);
+    }
+    if (!writer.AppendStatement(view.Definition).ok()) {
+      Error("Failed to write CREATE VIEW to the backup file! - " + writer.File().Path());
+    }
+  }
+  m_views.clear();
+}
+
+}  // namespace brevanto

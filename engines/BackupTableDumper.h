@@ -1,0 +1,79 @@
+#pragma once
+// CBackupTableDumper: writes one database's tables and views into a dump file (the
+// statements of one table in the order the backup options ask for) and keeps the views
+// whose definitions wait until the database's tables are written. Used by the
+// BackupToFiles run on its worker thread; borrows the run's connection.
+
+#include <string>
+#include <vector>
+
+#include <mysql.h>
+
+#include "schedule/TaskRoutine.h"
+#include "tasks/TaskItem.h"
+
+namespace brevanto {
+
+class CMySQLConnection;
+class CSqlDumpWriter;
+
+// What a run derives once from the task's settings and the server version.
+struct DumpOptions {
+  BackupSettings Settings;
+  unsigned long ServerVersion = 0;
+  bool Quote = false;               // QuoteNames, and the server knows backticks
+  bool HasShowCreateTable = false;  // >= 3.23.20
+  bool HasCharacterSets = false;    // >= 4.1.0
+};
+
+DumpOptions MakeDumpOptions(const BackupSettings& settings, unsigned long serverVersion);
+
+// The statement that starts every row's INSERT: verb, options, table, column list.
+// `columns` are used only with CompleteInsert.
+std::string MakeInsertPrefix(const BackupSettings& settings, bool quote, const std::string& table,
+                             const std::vector<std::string>& columns);
+
+class CBackupTableDumper {
+ public:
+  // REQUIRES: `database` is the connection's current database and `databaseCharset` its
+  // character set as applied to the connection (empty when not set).
+  CBackupTableDumper(TaskRunContext& context, CMySQLConnection& connection,
+                     const DumpOptions& options, std::string database,
+                     std::string databaseCharset);
+
+  // One table or view. Logs every failure itself; returns Canceled when a stop request
+  // was seen, Finished otherwise (also after a logged failure: the run goes on).
+  RunOutcome DumpTable(CSqlDumpWriter& writer, const TableItem& table);
+
+  // Writes and forgets the views collected so far.
+  void WriteDeferredViews(CSqlDumpWriter& writer);
+
+ private:
+  struct DeferredView {
+    std::string Name;
+    std::string Definition;
+    std::string Charset;  // the character set its definition was read in
+  };
+
+  void Error(const std::string& text);
+  bool DumpViewStructure(CSqlDumpWriter& writer, const std::string& view);
+  bool DumpTableStructure(CSqlDumpWriter& writer, const std::string& table,
+                          const std::string& engine, const MYSQL_FIELD* fields,
+                          unsigned int count);
+  // The INSERT statements and what surrounds them. REQUIRES: no result is pending.
+  RunOutcome DumpRows(CSqlDumpWriter& writer, const std::string& table,
+                      const std::vector<std::string>& columns);
+  // SHOW TABLE STATUS: the engine name; false (logged) when the server refuses.
+  bool ReadEngine(const std::string& table, std::string& engine);
+
+  TaskRunContext& m_context;
+  CMySQLConnection& m_connection;
+  const DumpOptions& m_options;
+  const BackupSettings& m_settings;
+  const std::string m_database;
+  const std::string m_databaseCharset;
+  std::string m_readCharset;  // the connection's character set for the current table
+  std::vector<DeferredView> m_views;
+};
+
+}  // namespace brevanto

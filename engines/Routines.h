@@ -1,0 +1,21 @@
+#pragma once
+// The engines' routines, one per task type, for the application to plug into the
+// runner. A type whose engine is not built has no routine: the runner then ends its
+// runs with an Error entry instead of reporting a success.
+
+#include <map>
+#include <string>
+
+#include "schedule/TaskRoutine.h"
+#include "tasks/TaskItem.h"
+
+namespace brevanto {
+
+// The routine of `type`, or an empty function when there is none. `applicationFolder`
+// ends in "/"; the routines may be called from several worker threads at once.
+TaskRoutine RoutineFor(TaskType type, const std::string& applicationFolder);
+
+// Every routine there is, keyed by task type.
+std::map<TaskType, TaskRoutine> MakeRoutineTable(const std::string& applicationFolder);
+
+}  // namespace brevanto
