@@ -1,0 +1,108 @@
+#include "core/AtomicFile.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/ApplicationFolder.h"
+#include "tests/support/TempDir.h"
+
+namespace brevanto {
+namespace {
+
+using test::ReadWholeFile;
+using test::TempDir;
+using test::WriteWholeFile;
+
+std::vector<std::string> FolderEntries(const std::string& folder) {
+  std::vector<std::string> names;
+  if (DIR* d = ::opendir(folder.c_str())) {
+    while (dirent* e = ::readdir(d)) {
+      std::string name = e->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    ::closedir(d);
+  }
+  return names;
+}
+
+TEST(AtomicFileTest, ReplacesTheFileWholeAndLeavesNoTemporaryFile) {
+  TempDir dir;
+  const std::string path = dir.file("data.bin");
+  ASSERT_TRUE(WriteWholeFile(path, "old content that is longer"));
+  ::chmod(path.c_str(), 0644);
+
+  ASSERT_TRUE(WriteFileAtomically(path, std::string("new\0bytes", 9)).ok());
+  EXPECT_EQ(ReadWholeFile(path), std::string("new\0bytes", 9));
+  EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"data.bin"});
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);  // the passwords inside are the owner's only
+}
+
+TEST(AtomicFileTest, AFailedWriteNamesTheFileAndKeepsTheOldOne) {
+  TempDir dir;
+  Status s = WriteFileAtomically(dir.file("no/such/folder/x.bin"), "x");
+  ASSERT_FALSE(s.ok());
+  EXPECT_NE(s.message().find(dir.file("no/such/folder/x.bin")), std::string::npos) << s.message();
+  EXPECT_NE(s.message().find("No such file or directory"), std::string::npos) << s.message();
+
+  // The target is a folder: the rename fails and the temporary file is removed.
+  ASSERT_TRUE(MakeFolder(dir.file("taken")));
+  ASSERT_TRUE(WriteWholeFile(dir.file("taken/keep"), "keep"));
+  EXPECT_FALSE(WriteFileAtomically(dir.file("taken"), "x").ok());
+  EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"taken"});
+}
+
+TEST(AtomicFileTest, ReadsFilesWithinTheLimitOnly) {
+  TempDir dir;
+  std::string bytes;
+  ASSERT_TRUE(WriteWholeFile(dir.file("f"), "12345"));
+  EXPECT_TRUE(ReadFileBytes(dir.file("f"), bytes, 5));
+  EXPECT_EQ(bytes, "12345");
+  EXPECT_FALSE(ReadFileBytes(dir.file("f"), bytes, 4));
+  EXPECT_EQ(bytes, "");
+  EXPECT_FALSE(ReadFileBytes(dir.path(), bytes));  // a folder is no file
+  EXPECT_FALSE(ReadFileBytes(dir.file("missing"), bytes));
+  EXPECT_TRUE(RemoveFileIfExists(dir.file("f")));
+  EXPECT_TRUE(RemoveFileIfExists(dir.file("f")));
+  EXPECT_FALSE(FileExists(dir.file("f")));
+}
+
+TEST(ApplicationFolderTest, UsesTheExecutablesFolderOnlyWhenItIsWritable) {
+  TempDir dir;
+  ASSERT_TRUE(MakeFolder(dir.file("bin")));
+  const std::string home = dir.file("home");
+  EXPECT_EQ(ChooseApplicationFolder(dir.file("bin/brevanto"), home), dir.file("bin/"));
+
+  // An installed program's folder cannot be written: the files go under the home folder,
+  // which is created as needed.
+  const std::string fallback = dir.file("home/.local/share/Brevanto/");
+  EXPECT_EQ(ChooseApplicationFolder(dir.file("gone/brevanto"), home), fallback);
+  struct stat st {};
+  ASSERT_EQ(::stat(fallback.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+
+  ::chmod(dir.file("bin").c_str(), 0500);
+  const bool modesApply = ::access(dir.file("bin").c_str(), W_OK) != 0;  // not as root
+  const std::string chosen = ChooseApplicationFolder(dir.file("bin/brevanto"), home);
+  ::chmod(dir.file("bin").c_str(), 0700);
+  if (modesApply) EXPECT_EQ(chosen, fallback);
+}
+
+TEST(ApplicationFolderTest, TheRunningProgramGetsAFolderEndingInASlash) {
+  const std::string folder = ApplicationFolder();
+  ASSERT_FALSE(folder.empty());
+  EXPECT_EQ(folder.back(), '/');
+  EXPECT_EQ(WithTrailingSlash("/a"), "/a/");
+  EXPECT_EQ(WithTrailingSlash("/a/"), "/a/");
+  EXPECT_EQ(WithTrailingSlash(""), "");
+}
+
+}  // namespace
+}  // namespace brevanto
