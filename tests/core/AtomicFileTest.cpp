@@ -78,10 +78,11 @@ TEST(ApplicationFolderTest, UsesTheExecutablesFolderOnlyWhenItIsWritable) {
   TempDir dir;
   ASSERT_TRUE(MakeFolder(dir.file("bin")));
   const std::string home = dir.file("home");
+  ASSERT_TRUE(MakeFolder(home));
   EXPECT_EQ(ChooseApplicationFolder(dir.file("bin/brevanto"), home), dir.file("bin/"));
 
   // An installed program's folder cannot be written: the files go under the home folder,
-  // which is created as needed.
+  // where the missing levels are created.
   const std::string fallback = dir.file("home/.local/share/Brevanto/");
   EXPECT_EQ(ChooseApplicationFolder(dir.file("gone/brevanto"), home), fallback);
   struct stat st {};
