@@ -1,7 +1,11 @@
 #include "engines/Routines.h"
 
 #include "engines/BackupToFilesRoutine.h"
+#include "engines/ExportWorker.h"
 #include "engines/MySqlConnection.h"
+#include "engines/RestoreFilesWorker.h"
+#include "engines/ScriptWorker.h"
+#include "engines/ServerCopyWorker.h"
 
 namespace brevanto {
 
@@ -12,6 +16,19 @@ TaskRoutine RoutineFor(TaskType type, const std::string& applicationFolder) {
       return [applicationFolder](TaskRunContext& context) {
         return RunBackupToFiles(context, applicationFolder);
       };
+    case TaskType::BackupToServer:
+    case TaskType::BackupToDatabase:
+    case TaskType::RestoreFromServer:
+    case TaskType::RestoreFromDatabase:
+      return ServerCopyWorker;
+    case TaskType::ExportToFiles:
+      return [applicationFolder](TaskRunContext& context) {
+        return ExportWorker(context, applicationFolder);
+      };
+    case TaskType::ExecuteScript:
+      return ScriptWorker;
+    case TaskType::RestoreFromFiles:
+      return RestoreFilesWorker;
     default:
       return {};
   }

@@ -1,0 +1,194 @@
+#include "engines/ExportWorker.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+
+#include "engines/ExportFile.h"
+#include "engines/ExportFormat.h"
+#include "engines/MySqlConnection.h"
+#include "tasks/BackupFileName.h"
+
+namespace brevanto {
+namespace {
+
+constexpr std::uint8_t kXml = 2;
+constexpr std::uint8_t kHtml = 3;
+
+// One run of an export task. Owns its connection; lives on the worker thread.
+class CExportRun {
+ public:
+  CExportRun(TaskRunContext& context, const std::string& applicationFolder)
+      : m_context(context), m_applicationFolder(applicationFolder),
+        m_settings(context.Task().ExportSettings), m_tables(context.Task().ExportTables) {}
+  ~CExportRun() { m_context.SetCancelHook({}); }
+  CExportRun(const CExportRun&) = delete;
+  CExportRun& operator=(const CExportRun&) = delete;
+
+  RunOutcome Run();
+
+ private:
+  enum class Next { Continue, Skip, Stop };
+
+  bool Canceled() { return m_context.StopRequested(); }
+  void Log(LogLevel level, const std::string& text) { m_context.Log(level, text); }
+  Next ExportItem(int index);
+  Next WriteRows(MYSQL_RES* rows, CExportFormatter& formatter, COutputFile& file,
+                 long long& written);
+
+  TaskRunContext& m_context;
+  const std::string& m_applicationFolder;
+  const ExportSettings& m_settings;
+  const std::vector<TableItem>& m_tables;
+  CMySQLConnection m_connection;
+  bool m_quote = false;
+};
+
+RunOutcome CExportRun::Run() {
+  if (m_tables.empty()) {
+    Log(LogLevel::Error, "There are not any tables or views to export!");
+    return RunOutcome::Failed;
+  }
+  (void)::mkdir((m_applicationFolder + "Data").c_str(), 0777);
+  if (m_settings.Folder.empty()) {
+    Log(LogLevel::Error, "Export directory name is empty!");
+    return RunOutcome::Failed;
+  }
+  std::string folder = m_settings.Folder;
+  if (folder.back() == '/') folder.pop_back();
+  (void)::mkdir(folder.c_str(), 0777);  // one level; a failure shows when a file is created
+
+  m_context.SetCancelHook([canceler = m_connection.CancelHandle()] { canceler->Cancel(); });
+  if (!ConnectServerForTask(m_context, m_context.Task().SourceServer, ServerRole::OnlySource,
+                            m_connection)) {
+    return RunOutcome::Failed;
+  }
+  const unsigned long version = m_connection.ServerVersion();
+  m_quote = AllowsBacktickQuoting(version);
+  (void)ApplyDefaultCharset(m_connection, false, version);
+
+  Log(LogLevel::General,
+      "Exporting " + std::to_string(m_tables.size()) + " selected tables and views...");
+  int exported = 0;
+  for (int i = 0; i < static_cast<int>(m_tables.size()); ++i) {
+    if (Canceled()) return RunOutcome::Canceled;
+    const Next next = ExportItem(i);
+    if (next == Next::Stop) return RunOutcome::Canceled;
+    if (next == Next::Continue) ++exported;
+  }
+  m_connection.Close();
+  Log(LogLevel::General, "Exported " + std::to_string(exported) + " tables and views");
+  return RunOutcome::Finished;
+}
+
+CExportRun::Next CExportRun::ExportItem(int index) {
+  const TableItem& item = m_tables[index];
+  const std::string& database = item.DatabaseName;
+  const std::string& table = item.TableName;
+  const bool view = item.Kind == 2;
+  const std::string path = MakeExportFilePath(m_settings, m_tables, index);
+  Log(LogLevel::General, std::string(view ? "Exporting the view " : "Exporting the table ") +
+                             database + "." + table + " to " + path + " ...");
+
+  MYSQL* handle = m_connection.Handle();
+  if (mysql_select_db(handle, database.c_str()) != 0) {
+    Log(LogLevel::Error, "Can't use database (" + database + ")!");
+    return Next::Skip;
+  }
+  if (Canceled()) return Next::Stop;
+  const std::string databaseCharset = ApplyDefaultCharset(m_connection, true, m_connection.ServerVersion());
+  // Read in the character set the dump writer uses for this table, so that no character
+  // the database default cannot hold is lost on the way into the file.
+  const std::string readCharset = TableReadCharset(m_connection, database, table, databaseCharset);
+  if (readCharset != databaseCharset) {
+    SetConnectionCharacterSet(m_connection, readCharset, m_connection.ServerVersion());
+  }
+  if (Canceled()) return Next::Stop;
+
+  COutputFile file;
+  if (!CreateExportFile(path, file)) {
+    Log(LogLevel::Error, "Failed to create the export file - " + path + "!");
+    return Next::Skip;
+  }
+  if (Canceled()) return Next::Stop;
+
+  MySqlResult fields(mysql_list_fields(handle, table.c_str(), nullptr));
+  if (!fields) {
+    Log(LogLevel::Warning, "Failed to list fields!");
+    return Next::Skip;
+  }
+  if (Canceled()) return Next::Stop;
+
+  if (!m_connection.Execute("SELECT * FROM " + QuoteName(table, m_quote))) {
+    Log(LogLevel::Warning, "Failed to select all records!");
+    return Next::Skip;
+  }
+  MySqlResult rows(mysql_use_result(handle));
+  if (!rows) {
+    Log(LogLevel::Warning, "Record set is empty!");
+    return Next::Skip;
+  }
+  if (Canceled()) {
+    m_connection.CancelHandle()->Cancel();
+    return Next::Stop;
+  }
+
+  std::vector<ExportColumn> columns =
+      ExportColumnsOf(mysql_fetch_fields(fields.get()), mysql_num_fields(fields.get()));
+  columns.resize(std::min<std::size_t>(columns.size(), mysql_num_fields(rows.get())));
+  CExportFormatter formatter(std::move(columns), m_settings, handle);
+  if (!WriteExportHeader(file, formatter)) {
+    Log(LogLevel::Error, "Failed to write the fields title to the file!");
+    return Next::Skip;
+  }
+  if (Canceled()) {
+    m_connection.CancelHandle()->Cancel();
+    return Next::Stop;
+  }
+
+  long long written = 0;
+  const Next next = WriteRows(rows.get(), formatter, file, written);
+  if (next == Next::Stop) m_connection.CancelHandle()->Cancel();
+  if (next != Next::Continue) return next;
+  rows.reset();
+  fields.reset();
+
+  if ((m_settings.Format == kXml || m_settings.Format == kHtml) &&
+      !WriteExportTrailer(file, m_settings.Format)) {
+    Log(LogLevel::Error, "Failed to write the end string to the file!");
+  }
+  Log(LogLevel::General, "Exported " + std::to_string(written) +
+                             (view ? " records from the view " : " records from the table ") +
+                             database + "." + table);
+  return Next::Continue;
+}
+
+CExportRun::Next CExportRun::WriteRows(MYSQL_RES* rows, CExportFormatter& formatter,
+                                       COutputFile& file, long long& written) {
+  while (MYSQL_ROW row = mysql_fetch_row(rows)) {
+    if (!WriteExportRow(file, formatter, row, mysql_fetch_lengths(rows))) {
+      Log(LogLevel::Error, "Failed to write records to the file!");
+    } else {
+      ++written;
+    }
+    if (Canceled()) return Next::Stop;
+  }
+  if (mysql_errno(m_connection.Handle()) != 0) {
+    // The server went away mid-table: the file holds only part of the rows, so it gets
+    // no trailer and the table does not count as exported.
+    Log(LogLevel::Error, "Failed to select all records!");
+    return Next::Skip;
+  }
+  return Next::Continue;
+}
+
+}  // namespace
+
+RunOutcome ExportWorker(TaskRunContext& context, const std::string& applicationFolder) {
+  CExportRun run(context, applicationFolder);
+  return run.Run();
+}
+
+}  // namespace brevanto

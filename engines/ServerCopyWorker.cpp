@@ -1,0 +1,464 @@
+#include "engines/ServerCopyWorker.h"
+
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engines/MySqlConnection.h"
+#include "engines/ServerCopyText.h"
+#include "engines/TableDefinition.h"
+#include "engines/ValueRenderer.h"
+
+namespace brevanto {
+namespace {
+
+constexpr int kRowsPerMultiRowInsert = 10;
+
+// What follows a step: go on, skip the rest of the table or database, or end the run
+// for a stop request.
+enum class Next { Continue, Skip, Stop };
+
+// "LIKE" pattern text that matches exactly `name`: quotes escaped, wildcards literal.
+std::string LikeLiteral(MYSQL* handle, const std::string& name) {
+  std::string escaped(name.size() * 2 + 1, '\0');
+  escaped.resize(mysql_real_escape_string(handle, escaped.data(), name.data(), name.size()));
+  std::string out;
+  for (char c : escaped) {
+    if (c == '%' || c == '_') out += '\\';
+    out += c;
+  }
+  return out;
+}
+
+// One run of a copy task. Owns both connections; lives on the worker thread.
+class CServerCopyRun {
+ public:
+  explicit CServerCopyRun(TaskRunContext& context)
+      : m_context(context),
+        m_task(context.Task()),
+        m_settings(m_task.BackupSettings),
+        m_wording(WordingFor(m_task.GetType())) {}
+  ~CServerCopyRun() { m_context.SetCancelHook({}); }
+  CServerCopyRun(const CServerCopyRun&) = delete;
+  CServerCopyRun& operator=(const CServerCopyRun&) = delete;
+
+  RunOutcome Run();
+
+ private:
+  bool Canceled() { return m_context.StopRequested(); }
+  void Info(const std::string& text) { m_context.Log(LogLevel::General, text); }
+  void Error(const std::string& text) { m_context.Log(LogLevel::Error, text); }
+  void SendToDestination(const std::vector<std::string>& statements);
+
+  Next CopyDatabase(const DatabaseItem& database);
+  std::string DestinationDatabaseName(const std::string& sourceDatabase) const;
+  Next CopyTable(const TableItem& item);
+  void AlignTableCharset(const std::string& database, const std::string& table);
+  Next ReadEngine(const std::string& table, std::string& engine);
+  Next CopyStructure(const TableItem& item, std::uint8_t kind, const std::string& engine,
+                     MYSQL_RES* fields);
+  Next CopyViewPlaceholder(const TableItem& item);
+  Next CopyRows(const TableItem& item, std::uint8_t kind, MYSQL_RES* fields);
+  void CreatePendingViews();
+
+  TaskRunContext& m_context;
+  const CTaskItem& m_task;
+  const BackupSettings& m_settings;
+  const CopyWording& m_wording;
+
+  CMySQLConnection m_source;
+  CMySQLConnection m_destination;
+  unsigned long m_sourceVersion = 0;
+  bool m_quote = false;
+  bool m_showCreate = false;
+  bool m_destinationCharsetClause = false;
+
+  std::string m_serverCharset;
+  std::string m_databaseCharset;
+  // What each session reads and writes in now ("" for the client library's default),
+  // so that rows read in one character set are written in the same one.
+  std::string m_sourceCharset;
+  std::string m_destinationCharset;
+
+  // (view name, CREATE VIEW text) of the current database, created after its tables.
+  std::vector<std::pair<std::string, std::string>> m_pendingViews;
+};
+
+RunOutcome CServerCopyRun::Run() {
+  if (m_task.BackupDatabases.empty()) {
+    Error(m_wording.NothingToCopy);
+    return RunOutcome::Failed;
+  }
+  m_context.SetCancelHook([source = m_source.CancelHandle(),
+                           destination = m_destination.CancelHandle()] {
+    source->Cancel();
+    destination->Cancel();
+  });
+
+  if (!ConnectServerForTask(m_context, m_task.SourceServer, ServerRole::Source, m_source)) {
+    return RunOutcome::Failed;
+  }
+  if (Canceled()) return RunOutcome::Canceled;
+  m_sourceVersion = m_source.ServerVersion();
+  m_quote = m_settings.QuoteNames != 0 && AllowsBacktickQuoting(m_sourceVersion);
+  m_showCreate = HasShowCreateTable(m_sourceVersion);
+
+  if (!ConnectServerForTask(m_context, m_task.DestinationServer, ServerRole::Destination,
+                            m_destination)) {
+    return RunOutcome::Failed;
+  }
+  if (Canceled()) return RunOutcome::Canceled;
+  m_destinationCharsetClause = HasCharacterSets(m_destination.ServerVersion());
+
+  if (m_settings.SetConnectionCharset) {
+    m_serverCharset = ApplyDefaultCharset(m_source, false, m_sourceVersion);
+    m_sourceCharset = m_serverCharset;
+  }
+  Info(m_wording.CopyingSelection);
+
+  SendToDestination(DestinationPrologue(m_settings, m_serverCharset, m_sourceVersion));
+  if (m_settings.AddSetNames) m_destinationCharset = m_serverCharset;
+  if (m_settings.FlushLogsBeforeStart) (void)m_source.Execute("FLUSH LOGS");
+  if (Canceled()) return RunOutcome::Canceled;
+
+  const std::vector<DatabaseItem> databases =
+      ResolveSelection(m_source, m_settings, m_task.BackupDatabases, m_quote);
+  for (const DatabaseItem& database : databases) {
+    if (database.Selected == 0) continue;
+    if (Canceled()) return RunOutcome::Canceled;
+    if (CopyDatabase(database) == Next::Stop) return RunOutcome::Canceled;
+    if (Canceled()) return RunOutcome::Canceled;
+  }
+
+  SendToDestination(DestinationEpilogue(m_settings, m_serverCharset));
+  m_source.Close();
+  m_destination.Close();
+  return RunOutcome::Finished;
+}
+
+void CServerCopyRun::SendToDestination(const std::vector<std::string>& statements) {
+  for (const std::string& statement : statements) (void)m_destination.Execute(statement);
+}
+
+std::string CServerCopyRun::DestinationDatabaseName(const std::string& sourceDatabase) const {
+  if (!CopiesIntoNamedDatabase(m_task.GetType())) return sourceDatabase;
+  if (!m_settings.CreateNewDestinationDatabase) return m_settings.DestinationDatabase;
+  return ExpandDestinationDatabaseName(m_settings.DestinationDatabase, m_task.TaskName,
+                                       m_task.SourceServer.Host, sourceDatabase,
+                                       m_context.RunStartTime());
+}
+
+Next CServerCopyRun::CopyDatabase(const DatabaseItem& database) {
+  const std::string& name = database.DatabaseName;
+  Info(m_wording.CopyingDatabase + name + "...");
+  if (mysql_select_db(m_source.Handle(), name.c_str()) != 0) {
+    Error("Failed to use database " + name + " on the source server!");
+    return Next::Skip;
+  }
+  m_databaseCharset.clear();
+  if (m_settings.SetConnectionCharset) {
+    m_databaseCharset = ApplyDefaultCharset(m_source, true, m_sourceVersion);
+    if (!m_databaseCharset.empty()) m_sourceCharset = m_databaseCharset;
+  }
+  if (m_settings.AddSetNames && !m_databaseCharset.empty()) {
+    SendToDestination(CharsetStatements(m_databaseCharset, m_sourceVersion));
+    m_destinationCharset = m_databaseCharset;
+  }
+
+  const std::string destinationName = DestinationDatabaseName(name);
+  if (m_settings.AddCreateDatabase &&
+      !m_destination.Execute(CreateDatabaseStatement(destinationName, m_quote, m_databaseCharset,
+                                                     m_destinationCharsetClause))) {
+    Error("Failed to create database " + destinationName + " on the destination server!");
+    return Next::Skip;
+  }
+  if (mysql_select_db(m_destination.Handle(), destinationName.c_str()) != 0) {
+    Error("Failed to use database " + destinationName + " on the destination server!");
+    return Next::Skip;
+  }
+
+  for (const TableItem& table : database.Tables) {
+    if (table.Selected == 0) continue;
+    if (Canceled()) return Next::Stop;
+    if (CopyTable(table) == Next::Stop) return Next::Stop;
+  }
+  CreatePendingViews();
+  return Next::Continue;
+}
+
+Next CServerCopyRun::CopyTable(const TableItem& item) {
+  const std::string& table = item.TableName;
+  const std::string quoted = QuoteName(table, m_quote);
+  Info((item.Kind == 2 ? m_wording.CopyingView : m_wording.CopyingTable) + item.DatabaseName +
+       "." + table + "...");
+  if (Canceled()) return Next::Stop;
+  if (m_settings.FlushTablesBeforeStart) {
+    (void)m_source.Execute("FLUSH TABLE " + quoted);
+    if (Canceled()) return Next::Stop;
+  }
+  if (m_settings.LockTablesBeforeStart) {
+    // Replaces the previous table's lock; released after the rows or by the next LOCK.
+    (void)m_source.Execute("LOCK TABLES " + quoted + " READ LOCAL");
+    if (Canceled()) return Next::Stop;
+  }
+  const std::uint8_t kind =
+      m_settings.IncludeStructure ? ClassifyTable(m_source, table, m_quote) : item.Kind;
+  if (Canceled()) return Next::Stop;
+  AlignTableCharset(item.DatabaseName, table);
+
+  std::string engine;
+  Next next = ReadEngine(table, engine);
+  if (next != Next::Continue) return next;
+  if (Canceled()) return Next::Stop;
+
+  MySqlResult fields(mysql_list_fields(m_source.Handle(), table.c_str(), nullptr));
+  if (!fields) {
+    Error("No result of list table fields: " + table);
+    return Next::Skip;
+  }
+  if (Canceled()) return Next::Stop;
+
+  if (m_settings.IncludeStructure) {
+    next = CopyStructure(item, kind, engine, fields.get());
+    if (next != Next::Continue) return next;
+  } else {
+    Info("Structure option is unchecked.");
+  }
+  if (Canceled()) return Next::Stop;
+  return CopyRows(item, kind, fields.get());
+}
+
+void CServerCopyRun::AlignTableCharset(const std::string& database, const std::string& table) {
+  if (m_databaseCharset.empty()) return;
+  const std::string wanted = TableReadCharset(m_source, database, table, m_databaseCharset);
+  if (wanted != m_sourceCharset) {
+    SetConnectionCharacterSet(m_source, wanted, m_sourceVersion);
+    m_sourceCharset = wanted;
+  }
+  // The destination follows whenever it was told a character set or the table needs one
+  // other than the database's, so both sessions always agree on how the bytes are meant.
+  const bool follow = m_settings.AddSetNames || !m_destinationCharset.empty() ||
+                      wanted != m_databaseCharset;
+  if (follow && wanted != m_destinationCharset) {
+    SendToDestination(CharsetStatements(wanted, m_sourceVersion));
+    m_destinationCharset = wanted;
+  }
+}
+
+Next CServerCopyRun::ReadEngine(const std::string& table, std::string& engine) {
+  engine = "MyISAM";
+  if (!m_source.Execute("SHOW TABLE STATUS LIKE '" + LikeLiteral(m_source.Handle(), table) +
+                        "'")) {
+    Error("Failed to show table status: " + table);
+    return Next::Skip;
+  }
+  MySqlResult status(mysql_store_result(m_source.Handle()));
+  if (!status) {
+    Error("No result of show table status: " + table);
+    return Next::Skip;
+  }
+  MYSQL_ROW row = mysql_fetch_row(status.get());
+  if (row != nullptr && mysql_num_fields(status.get()) > 1 && row[1] != nullptr) engine = row[1];
+  return Next::Continue;
+}
+
+Next CServerCopyRun::CopyStructure(const TableItem& item, std::uint8_t kind,
+                                   const std::string& engine, MYSQL_RES* fields) {
+  const std::string& table = item.TableName;
+  const std::string quoted = QuoteName(table, m_quote);
+  if (m_settings.AddDropTable) {
+    if (kind == 2) (void)m_destination.Execute("DROP VIEW IF EXISTS " + quoted);
+    if (!m_destination.Execute("DROP TABLE IF EXISTS " + quoted)) {
+      Error("Failed to drop table " + table + "!");
+      return Next::Skip;
+    }
+  }
+  if (kind == 2) return CopyViewPlaceholder(item);
+
+  std::string definition;
+  if (!GetTableDefinition(m_source, table, engine, mysql_fetch_fields(fields),
+                          mysql_num_fields(fields), m_quote, m_showCreate, definition) ||
+      definition.empty()) {
+    Error("Failed to get create table! - " + table);
+    return Next::Skip;
+  }
+  if (!m_destination.Execute(definition)) {
+    Error(CopiesIntoNamedDatabase(m_task.GetType())
+              ? "Failed to CREATE TABLE " + table + " on the destination server!"
+              : "Failed to CREATE TABLE " + item.DatabaseName + "." + table +
+                    " on the destination server!");
+    return Next::Skip;
+  }
+  return Next::Continue;
+}
+
+Next CServerCopyRun::CopyViewPlaceholder(const TableItem& item) {
+  const std::string& view = item.TableName;
+  // The temporary table takes the view's columns and hides the view in this session.
+  if (!m_source.Execute("CREATE TEMPORARY TABLE " + view + " SELECT * FROM " + view +
+                        " WHERE 0")) {
+    Error("Failed to create temporary table for the view " + view);
+    return Next::Skip;
+  }
+  std::string definition;
+  if (!ReadCreateTable(m_source, view, definition) || definition.empty()) {
+    Error("Failed to show temporary table for the view " + view);
+    return Next::Skip;
+  }
+  // "CREATE TEMPORARY TABLE ..." minus "CREATE TEMPORARY " is "TABLE ...".
+  constexpr std::size_t kTemporaryPrefix = 17;
+  if (definition.size() <= kTemporaryPrefix ||
+      !m_destination.Execute("CREATE " + definition.substr(kTemporaryPrefix))) {
+    Error("Failed to create temporary table on the destination server for the view " + view +
+          "!");
+    return Next::Skip;
+  }
+  if (!m_source.Execute("DROP TEMPORARY TABLE " + view)) {
+    Error("Failed to drop temporary table for the view " + view);
+    return Next::Skip;
+  }
+  std::string createView;
+  if (!ReadCreateTable(m_source, view, createView) || createView.empty()) {
+    Error("Failed to show view " + view);
+    return Next::Skip;
+  }
+  m_pendingViews.emplace_back(view, std::move(createView));
+  Info(m_wording.ViewDone + item.DatabaseName + "." + view + " - OK");
+  return Next::Continue;
+}
+
+Next CServerCopyRun::CopyRows(const TableItem& item, std::uint8_t kind, MYSQL_RES* fields) {
+  const std::string& table = item.TableName;
+  const std::string quoted = QuoteName(table, m_quote);
+  if (m_settings.AddDeleteAllRecords && kind != 2 &&
+      !m_destination.Execute("DELETE FROM " + quoted)) {
+    Error("Failed to DELETE " + table + "!");
+    return Next::Skip;
+  }
+  if (!m_settings.IncludeRecords || kind == 2) return Next::Continue;
+
+  MYSQL* source = m_source.Handle();
+  if (!m_source.Execute("SELECT * FROM " + quoted)) {
+    Error("Failed to get all records of table " + table + " !");
+    return Next::Skip;
+  }
+  // Freed on every path; freeing an unread remainder drains it from the source.
+  MySqlResult rows(mysql_use_result(source));
+  if (!rows) {
+    Error("No records of the table " + table);
+    return Next::Skip;
+  }
+  if (m_settings.AddDisableKeys &&
+      !m_destination.Execute("ALTER TABLE " + quoted + " DISABLE KEYS")) {
+    Error("Failed to DISABLE KEYS of the table " + table + "!");
+    return Next::Skip;
+  }
+  if (m_settings.AddLockTables && !m_destination.Execute("LOCK TABLES " + quoted + " WRITE")) {
+    Error("Failed to LOCK TABLES " + table + "!");
+    return Next::Skip;
+  }
+  if (m_settings.AddSetAutocommit && !m_destination.Execute("SET AUTOCOMMIT=0")) {
+    Error("Failed to SET AUTOCOMMIT of the table " + table + "!");
+    return Next::Skip;
+  }
+
+  const MYSQL_FIELD* columns = mysql_fetch_fields(fields);
+  const unsigned int columnCount = std::min(mysql_num_fields(fields), mysql_num_fields(rows.get()));
+  std::vector<std::string> names;
+  for (unsigned int i = 0; i < columnCount; ++i) names.emplace_back(columns[i].name);
+  const std::string prefix = BuildInsertPrefix(m_settings, quoted, names);
+  const bool multiRow = m_settings.MultipleRowInsert != 0;
+
+  std::string statement = prefix;
+  long long copied = 0;
+  int pending = 0;
+  // False once a row could not be sent or read: the table is then not reported OK.
+  bool complete = true;
+  while (MYSQL_ROW row = mysql_fetch_row(rows.get())) {
+    if (Canceled()) {
+      // Cut the source off so that freeing the result does not read the rest.
+      m_source.CancelHandle()->Cancel();
+      return Next::Stop;
+    }
+    const unsigned long* lengths = mysql_fetch_lengths(rows.get());
+    if (!multiRow) {
+      statement.resize(prefix.size());
+      AppendRenderedRow(statement, row, lengths, columns, columnCount, source);
+      if (!m_destination.Execute(statement)) {
+        Error("Failed to insert a record to the table " + table + "!");
+        complete = false;
+        break;
+      }
+      ++copied;
+      continue;
+    }
+    AppendRenderedRow(statement, row, lengths, columns, columnCount, source);
+    ++copied;
+    if (++pending < kRowsPerMultiRowInsert) {
+      statement += ',';
+      continue;
+    }
+    if (!m_destination.Execute(statement)) {
+      // The batch stays as it is and is sent once more below.
+      Error("Failed to insert multi-rows records to the table " + table + "!");
+      complete = false;
+      break;
+    }
+    statement.resize(prefix.size());
+    pending = 0;
+  }
+  if (complete && mysql_errno(source) != 0) {
+    // The source went away mid-table: what was read is sent, but the table is not whole.
+    Error("Failed to get all records of table " + table + " !");
+    complete = false;
+  }
+  rows.reset();
+
+  if (multiRow) {
+    if (statement.back() == ',') statement.pop_back();
+    if (pending > 0 && !m_destination.Execute(statement)) {
+      Error("Failed to insert multi-row records to the table " + table + "!");
+      return Next::Skip;
+    }
+  }
+  if (m_settings.LockTablesBeforeStart) (void)m_source.Execute("UNLOCK TABLES");
+  if (m_settings.AddLockTables && !m_destination.Execute("UNLOCK TABLES")) {
+    Error("Failed to UNLOCK TABLES on the destination server! - " + table);
+    return Next::Skip;
+  }
+  if (m_settings.AddDisableKeys &&
+      !m_destination.Execute("ALTER TABLE " + quoted + " ENABLE KEYS")) {
+    Error("Failed to ENABLE KEYS of the table " + table + "!");
+    return Next::Skip;
+  }
+  if (m_settings.AddSetAutocommit && !m_destination.Execute("COMMIT")) {
+    Error("Failed to COMMIT of the table " + table + "!");
+    return Next::Skip;
+  }
+  if (complete) Info(m_wording.RecordsDone + std::to_string(copied) + " records");
+  return Next::Continue;
+}
+
+void CServerCopyRun::CreatePendingViews() {
+  for (const auto& [view, definition] : m_pendingViews) {
+    if (view.empty() || definition.empty()) continue;
+    const std::string quoted = QuoteName(view, m_quote);
+    if (!m_destination.Execute("DROP TABLE IF EXISTS " + quoted)) {
+      Error("Failed to DROP TABLE " + view + "!");
+      continue;
+    }
+    (void)m_destination.Execute("DROP VIEW IF EXISTS " + quoted);
+    if (!m_destination.Execute(definition)) Error("Failed to CREATE VIEW " + view + "!");
+  }
+  m_pendingViews.clear();
+}
+
+}  // namespace
+
+RunOutcome ServerCopyWorker(TaskRunContext& context) {
+  CServerCopyRun run(context);
+  return run.Run();
+}
+
+}  // namespace brevanto
