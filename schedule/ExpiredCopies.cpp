@@ -1,0 +1,112 @@
+#include "schedule/ExpiredCopies.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <optional>
+#include <set>
+
+#include "schedule/Calendar.h"
+
+namespace brevanto {
+namespace {
+
+constexpr std::int64_t kSecondsPerDay = 86400;
+
+std::optional<std::int64_t> CopyTime(const BackupCopy& copy) {
+  const BackupTimeStamp& t = copy.BackupTime;
+  TaskDateTime moment;
+  moment.Year = t.Year;
+  moment.Month = t.Month;
+  moment.Day = t.Day;
+  moment.Hour = t.Hour;
+  moment.Minute = t.Minute;
+  moment.Second = t.Second;
+  return WallSeconds(moment);
+}
+
+// Marks the copies the rule drops. A value of 0 can only come from a damaged file; it
+// would delete every backup as soon as it is made, so it means "no rule".
+std::vector<bool> MarkExpired(const CTaskItem& task, const TaskDateTime& now) {
+  const std::vector<BackupCopy>& history = task.BackupHistory;
+  const std::uint32_t keep = task.BackupSettings.AutoDeleteValue;
+  std::vector<bool> expired;
+  if (history.empty() || keep == 0) return expired;
+  switch (static_cast<AutoDeleteMode>(task.BackupSettings.AutoDeleteMode)) {
+    case AutoDeleteMode::OlderThanDays: {
+      // Whole days of age, the fraction dropped: N days and one second is N days old.
+      std::optional<std::int64_t> current = WallSeconds(now);
+      if (!current) return expired;
+      const std::int64_t cutoff = *current - std::int64_t{keep} * kSecondsPerDay;
+      // A copy with a damaged time is kept: its age is unknown.
+      auto isOld = [&](const BackupCopy& copy) {
+        std::optional<std::int64_t> made = CopyTime(copy);
+        return made && *made <= cutoff;
+      };
+      // Asked on every poll of a waiting worker: allocate only when something expired.
+      if (std::none_of(history.begin(), history.end(), isOld)) return expired;
+      for (const BackupCopy& copy : history) expired.push_back(isOld(copy));
+      return expired;
+    }
+    case AutoDeleteMode::KeepCopies:
+      if (history.size() <= keep) return expired;
+      expired.assign(history.size(), false);
+      for (std::size_t i = 0; i < history.size() - keep; ++i) expired[i] = true;
+      return expired;
+    default:
+      return expired;
+  }
+}
+
+}  // namespace
+
+ExpiredCopies FindExpiredCopies(const CTaskItem& task, const TaskDateTime& now) {
+  ExpiredCopies found;
+  std::vector<bool> expired = MarkExpired(task, now);
+  if (expired.empty()) return found;
+
+  const std::vector<BackupCopy>& history = task.BackupHistory;
+  // Paths a remaining copy still lists (a same-file backup lists one path every time).
+  std::set<std::string> stillListed;
+  for (std::size_t i = 0; i < history.size(); ++i) {
+    if (!expired[i]) stillListed.insert(history[i].CopyFiles.begin(), history[i].CopyFiles.end());
+  }
+  std::set<std::string> queued;
+  for (std::size_t i = 0; i < history.size(); ++i) {
+    if (!expired[i]) continue;
+    found.Indices.push_back(i);
+    found.Copies.push_back(history[i]);
+    for (const std::string& file : history[i].CopyFiles) {
+      if (!stillListed.contains(file) && queued.insert(file).second) found.Files.push_back(file);
+    }
+    if (!history[i].CopyFolder.empty()) found.Folders.push_back(history[i].CopyFolder);
+  }
+  return found;
+}
+
+void DeleteCopyFiles(const ExpiredCopies& expired) {
+  for (const std::string& file : expired.Files) ::unlink(file.c_str());
+  // rmdir removes only empty folders: one that still holds other files stays.
+  for (const std::string& folder : expired.Folders) ::rmdir(folder.c_str());
+}
+
+std::size_t DropCopies(std::vector<BackupCopy>& history, const ExpiredCopies& expired) {
+  std::size_t dropped = 0;
+  for (std::size_t k = expired.Indices.size(); k-- > 0;) {
+    const std::size_t i = expired.Indices[k];
+    if (i < history.size() && history[i] == expired.Copies[k]) {
+      history.erase(history.begin() + static_cast<std::ptrdiff_t>(i));
+      ++dropped;
+    }
+  }
+  return dropped;
+}
+
+bool DeleteExpiredCopies(CTaskItem& task, const TaskDateTime& now) {
+  ExpiredCopies expired = FindExpiredCopies(task, now);
+  if (expired.empty()) return false;
+  DeleteCopyFiles(expired);
+  return DropCopies(task.BackupHistory, expired) > 0;
+}
+
+}  // namespace brevanto

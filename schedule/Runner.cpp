@@ -1,0 +1,393 @@
+// The runner half of CTaskList: one worker thread per active task, the common skeleton
+// every run follows, and the way a worker is stopped or, when it does not answer,
+// abandoned without freeing anything it still uses.
+
+#include <exception>
+#include <stop_token>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include "core/Clock.h"
+#include "logs/TaskLog.h"
+#include "schedule/ExpiredCopies.h"
+#include "schedule/Schedule.h"
+#include "schedule/TaskRunnerOwner.h"
+#include "tasks/TaskList.h"
+
+namespace brevanto {
+namespace {
+
+constexpr int kPollMs = 100;
+constexpr int kStopWaitMs = 3000;
+
+}  // namespace
+
+// What a worker thread shares with whoever stops it. Owned jointly by the thread and its
+// WorkerThread, so it outlives both an abandoned thread and the list slot.
+struct WorkerShared {
+  std::stop_source Stop;      // the stop request the worker polls
+  std::stop_source Finished;  // requested by the worker once it no longer touches its task
+  std::mutex Lock;            // guards Abandoned and CancelHook; held while the hook runs
+  bool Abandoned = false;     // set by a stopper that gave up waiting: the worker falls silent
+  std::function<void()> CancelHook;
+
+  // True while the worker may still act on its task.
+  bool Alive() {
+    std::lock_guard lock(Lock);
+    return !Abandoned && !Finished.stop_requested();
+  }
+};
+
+// The slot's handle on its worker thread. Lives on the list's thread only.
+struct WorkerThread {
+  std::shared_ptr<WorkerShared> Shared;
+  std::thread Thread;
+
+  ~WorkerThread() {
+    if (!Thread.joinable()) return;
+    if (Shared->Finished.stop_requested()) {
+      Thread.join();  // only its last few instructions remain
+      return;
+    }
+    // Still running (its slot was removed without a stop): it keeps what it uses alive
+    // through shared ownership and stays silent from now on.
+    Shared->Stop.request_stop();
+    {
+      std::lock_guard lock(Shared->Lock);
+      Shared->Abandoned = true;
+    }
+    Thread.detach();
+  }
+};
+
+// Gives the runner's functions access to the list's slots.
+struct RunnerAccess {
+  static std::shared_ptr<WorkerThread> WorkerAt(const CTaskList& list, int index) {
+    std::lock_guard lock(list.m_slotsLock);
+    if (index < 0 || index >= static_cast<int>(list.m_slots.size())) return nullptr;
+    return list.m_slots[static_cast<std::size_t>(index)].Worker;
+  }
+  static void SetWorker(CTaskList& list, int index, std::shared_ptr<WorkerThread> worker) {
+    std::shared_ptr<WorkerThread> old;
+    {
+      std::lock_guard lock(list.m_slotsLock);
+      if (index < 0 || index >= static_cast<int>(list.m_slots.size())) return;
+      old = std::exchange(list.m_slots[static_cast<std::size_t>(index)].Worker, std::move(worker));
+    }
+    // `old` is joined or abandoned here, outside the lock.
+  }
+};
+
+namespace {
+
+// One worker thread's life: waiting, runs, and its end. Runs on the worker thread only.
+class Worker {
+ public:
+  Worker(std::shared_ptr<TaskSlot> slot, std::shared_ptr<WorkerShared> shared,
+         TaskRunnerOwner& owner, Clock& clock)
+      : m_slot(std::move(slot)), m_shared(std::move(shared)), m_owner(owner), m_clock(clock) {
+    std::lock_guard lock(m_slot->Lock);
+    m_logFileName = m_slot->Task.LogFileName;
+    m_isBackupToFiles = m_slot->Task.GetType() == TaskType::BackupToFiles;
+  }
+
+  void Main();
+
+  // Runs `change` on the live task unless the worker was abandoned. False when abandoned.
+  template <typename Change>
+  bool Touch(Change&& change) {
+    std::lock_guard guard(m_shared->Lock);
+    if (m_shared->Abandoned) return false;
+    std::lock_guard lock(m_slot->Lock);
+    change(m_slot->Task);
+    return true;
+  }
+
+  void Log(LogLevel level, const std::string& text) {
+    std::lock_guard guard(m_shared->Lock);
+    if (!m_shared->Abandoned) m_owner.TaskLog().AppendEntry(m_logFileName, level, text);
+  }
+
+  bool StopRequested() const { return m_shared->Stop.stop_requested(); }
+
+  // Appends a run's copy to the history, drops expired copies and saves the task file.
+  void RecordBackupCopy(const BackupCopy& copy);
+
+  Clock& GetClock() { return m_clock; }
+  WorkerShared& Shared() { return *m_shared; }
+
+ private:
+  enum class WaitResult { Due, Stopped };
+  WaitResult WaitUntilDue();
+  RunOutcome Run(const CTaskItem& task, const TaskDateTime& runStart);
+  // Deletes what FindExpiredCopies found, outside the task's lock. True when dropped.
+  bool DropExpired(const ExpiredCopies& expired);
+  // End of thread after a stop or an abandoned run: Stop, and the slot counts as empty.
+  void End();
+
+  std::shared_ptr<TaskSlot> m_slot;
+  std::shared_ptr<WorkerShared> m_shared;
+  TaskRunnerOwner& m_owner;
+  Clock& m_clock;
+  std::string m_logFileName;  // never changes while the task exists
+  bool m_isBackupToFiles = false;
+};
+
+// What a routine sees of its run. Lives on the worker thread's stack for one run.
+class WorkerRun final : public TaskRunContext {
+ public:
+  WorkerRun(Worker& worker, CTaskItem task, TaskDateTime runStart)
+      : m_worker(worker), m_task(std::move(task)), m_runStart(runStart) {}
+  ~WorkerRun() override { SetCancelHook({}); }
+
+  const CTaskItem& Task() const override { return m_task; }
+  TaskDateTime RunStartTime() const override { return m_runStart; }
+  bool StopRequested() override { return m_worker.StopRequested(); }
+  void Log(LogLevel level, const std::string& text) override { m_worker.Log(level, text); }
+  // Waits while a stopper is calling the previous hook, so a routine that clears its hook
+  // before closing its connections never has them closed under a running cancel.
+  void SetCancelHook(std::function<void()> hook) override {
+    std::lock_guard lock(m_worker.Shared().Lock);
+    m_worker.Shared().CancelHook = std::move(hook);
+  }
+  void RecordBackupCopy(const BackupCopy& copy) override { m_worker.RecordBackupCopy(copy); }
+  Clock& GetClock() override { return m_worker.GetClock(); }
+
+ private:
+  Worker& m_worker;
+  const CTaskItem m_task;
+  const TaskDateTime m_runStart;
+};
+
+void Worker::Main() {
+  const TaskDateTime started = m_clock.Now();
+  if (!Touch([&](CTaskItem& task) { task.WorkerStartTime = started; })) return;
+  for (;;) {
+    if (WaitUntilDue() == WaitResult::Stopped) return End();
+
+    // Run start.
+    const TaskDateTime runStart = m_clock.Now();
+    CTaskItem task;
+    if (!Touch([&](CTaskItem& live) {
+          live.RunImmediately = 0;
+          live.SetStatus(TaskStatus::Running);
+          live.LastRunTime = runStart;
+          task = live;
+        })) {
+      return;
+    }
+    {
+      std::lock_guard guard(m_shared->Lock);
+      if (m_shared->Abandoned) return;
+      m_owner.TaskLog().ApplySizeLimit(m_logFileName, m_owner.LimitLogSize(),
+                                       m_owner.MaxLogSizeKB());
+    }
+    Log(LogLevel::General, "Running...");
+
+    RunOutcome outcome = RunOutcome::Canceled;
+    if (!StopRequested()) outcome = Run(task, runStart);
+    if (outcome == RunOutcome::Canceled) {
+      Log(LogLevel::Warning, "User canceled!");
+      return End();
+    }
+
+    // Run end: back to waiting when scheduled, else the thread ends.
+    bool keepWaiting = false;
+    if (!Touch([&](CTaskItem& live) {
+          live.RunImmediately = 0;
+          live.ResetStatusFromSchedule();
+          keepWaiting = ShouldKeepWaiting(live);
+        })) {
+      return;
+    }
+    if (outcome == RunOutcome::Finished) Log(LogLevel::General, "Finished");
+    if (keepWaiting) continue;
+
+    // A run requested while this one ended is taken by this thread: the list sees it
+    // alive until Finished is set under the same lock its launch test takes.
+    std::lock_guard guard(m_shared->Lock);
+    if (m_shared->Abandoned) return;
+    std::lock_guard lock(m_slot->Lock);
+    if (m_slot->Task.RunImmediately != 0 && !StopRequested()) continue;
+    m_slot->Task.SetStatus(TaskStatus::Stop);
+    m_shared->Finished.request_stop();
+    return;
+  }
+}
+
+Worker::WaitResult Worker::WaitUntilDue() {
+  const std::stop_token stop = m_shared->Stop.get_token();
+  for (;;) {
+    const TaskDateTime now = m_clock.Now();
+    bool due = false;
+    ExpiredCopies expired;
+    if (!Touch([&](CTaskItem& task) {
+          due = IsDue(task, now);
+          if (due) return;
+          task.SetStatus(TaskStatus::Waiting);
+          if (stop.stop_requested()) return;
+          UpdateNextRunTime(task, now);
+          if (m_isBackupToFiles) expired = FindExpiredCopies(task, now);
+        })) {
+      return WaitResult::Stopped;
+    }
+    if (due) return WaitResult::Due;
+    if (stop.stop_requested()) return WaitResult::Stopped;
+    if (!expired.empty() && DropExpired(expired)) {
+      m_owner.SaveTasks();
+      Log(LogLevel::General, kExpiredCopiesDeleted);
+    }
+    if (!m_clock.SleepUnlessStopped(kPollMs, stop)) return WaitResult::Stopped;
+  }
+}
+
+RunOutcome Worker::Run(const CTaskItem& task, const TaskDateTime& runStart) {
+  const TaskRoutine* routine = m_owner.RoutineFor(task.GetType());
+  if (routine == nullptr || !*routine) {
+    Log(LogLevel::Error, "This task type cannot be run: no worker routine is installed!");
+    return RunOutcome::Failed;
+  }
+  try {
+    WorkerRun run(*this, task, runStart);
+    return (*routine)(run);
+  } catch (const std::exception& e) {
+    // A programming error or memory exhaustion inside one run must not end the process.
+    Log(LogLevel::Error, std::string("The task stopped on an internal error: ") + e.what());
+    return RunOutcome::Failed;
+  }
+}
+
+bool Worker::DropExpired(const ExpiredCopies& expired) {
+  DeleteCopyFiles(expired);
+  std::size_t dropped = 0;
+  if (!Touch([&](CTaskItem& task) { dropped = DropCopies(task.BackupHistory, expired); })) {
+    return false;
+  }
+  return dropped > 0;
+}
+
+void Worker::RecordBackupCopy(const BackupCopy& copy) {
+  ExpiredCopies expired;
+  const TaskDateTime now = m_clock.Now();
+  if (!Touch([&](CTaskItem& task) {
+        task.BackupHistory.push_back(copy);
+        expired = FindExpiredCopies(task, now);
+      })) {
+    return;
+  }
+  const bool dropped = !expired.empty() && DropExpired(expired);
+  // Saved at once, so a crash never forgets files the run wrote.
+  m_owner.SaveTasks();
+  if (dropped) Log(LogLevel::General, kExpiredCopiesDeleted);
+}
+
+void Worker::End() {
+  std::lock_guard guard(m_shared->Lock);
+  if (m_shared->Abandoned) return;
+  {
+    std::lock_guard lock(m_slot->Lock);
+    m_slot->Task.RunImmediately = 0;
+    m_slot->Task.SetStatus(TaskStatus::Stop);
+  }
+  m_shared->Finished.request_stop();
+}
+
+void WorkerMain(std::shared_ptr<TaskSlot> slot, std::shared_ptr<WorkerShared> shared,
+                TaskRunnerOwner& owner, Clock& clock) {
+  Worker worker(std::move(slot), shared, owner, clock);
+  worker.Main();
+  // An abandoned worker never sets Finished; nobody waits for it any more.
+}
+
+// True while the worker may act; the test and a worker's last step exclude each other.
+bool IsAlive(const std::shared_ptr<WorkerThread>& worker) {
+  return worker && worker->Shared->Alive();
+}
+
+}  // namespace
+
+CTaskList::~CTaskList() {
+  if (m_started) StopRunner();
+  RemoveAll();
+}
+
+bool CTaskList::HasWorker(int index) const { return IsAlive(RunnerAccess::WorkerAt(*this, index)); }
+
+int CTaskList::StartRunner(TaskRunnerOwner* owner) {
+  if (owner == nullptr) return -5004;
+  if (m_started) return -5001;
+  m_owner = owner;
+  const int count = Count();
+  for (int i = 0; i < count; ++i) LaunchTask(i);
+  m_started = true;
+  return 0;
+}
+
+int CTaskList::StopRunner() {
+  if (!m_started) return -5003;
+  const int count = Count();
+  // Every worker is asked first, so they wind down together rather than one by one.
+  for (int i = 0; i < count; ++i) {
+    if (auto worker = RunnerAccess::WorkerAt(*this, i)) worker->Shared->Stop.request_stop();
+  }
+  for (int i = 0; i < count; ++i) StopTask(i);
+  m_started = false;
+  m_owner = nullptr;
+  RemoveAll();
+  return 0;
+}
+
+void CTaskList::LaunchTask(int index) {
+  std::shared_ptr<TaskSlot> slot = SlotAt(index);
+  if (!slot || m_owner == nullptr) return;
+  if (IsAlive(RunnerAccess::WorkerAt(*this, index))) return;
+  {
+    std::lock_guard lock(slot->Lock);
+    const CTaskItem& task = slot->Task;
+    if (task.GetScheduleKind() == ScheduleKind::Manual && task.RunImmediately == 0) return;
+    if (task.TaskType < 1 || task.TaskType > 8) return;
+  }
+  auto worker = std::make_shared<WorkerThread>();
+  worker->Shared = std::make_shared<WorkerShared>();
+  try {
+    worker->Thread = std::thread(WorkerMain, slot, worker->Shared, std::ref(*m_owner), std::ref(m_clock));
+  } catch (const std::system_error&) {
+    std::string logFileName;
+    {
+      std::lock_guard lock(slot->Lock);
+      slot->Task.RunImmediately = 0;
+      slot->Task.SetStatus(TaskStatus::Stop);
+      logFileName = slot->Task.LogFileName;
+    }
+    m_owner->TaskLog().AppendEntry(logFileName, LogLevel::Error, "Failed to create thread!");
+    RunnerAccess::SetWorker(*this, index, nullptr);
+    return;
+  }
+  RunnerAccess::SetWorker(*this, index, std::move(worker));
+}
+
+void CTaskList::StopTask(int index) {
+  std::shared_ptr<TaskSlot> slot = SlotAt(index);
+  if (!slot) return;
+  if (std::shared_ptr<WorkerThread> worker = RunnerAccess::WorkerAt(*this, index)) {
+    WorkerShared& shared = *worker->Shared;
+    shared.Stop.request_stop();
+    m_clock.SleepUnlessStopped(kStopWaitMs, shared.Finished.get_token());
+    {
+      std::lock_guard lock(shared.Lock);
+      if (!shared.Finished.stop_requested() && !shared.Abandoned) {
+        // No answer in time: release it from the server, then let it go. It keeps its
+        // own state alive and writes nothing more.
+        if (shared.CancelHook) shared.CancelHook();
+        shared.Abandoned = true;
+      }
+    }
+    worker.reset();
+    RunnerAccess::SetWorker(*this, index, nullptr);
+  }
+  std::lock_guard lock(slot->Lock);
+  slot->Task.SetStatus(TaskStatus::Stop);
+}
+
+}  // namespace brevanto

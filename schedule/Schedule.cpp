@@ -1,0 +1,163 @@
+#include "schedule/Schedule.h"
+
+#include <cstdint>
+
+#include "schedule/Calendar.h"
+
+namespace brevanto {
+namespace {
+
+const TaskDateTime kNone{};
+
+bool HasRunTime(const ScheduleSettings& s) {
+  return s.Hour >= 0 && s.Hour <= 23 && s.Minute >= 0 && s.Minute <= 59;
+}
+
+bool AtRunTime(const ScheduleSettings& s, const TaskDateTime& now) {
+  return now.Hour == s.Hour && now.Minute == s.Minute;
+}
+
+// The run time of today is still ahead, or is this very minute.
+bool RunTimeNotPassed(const ScheduleSettings& s, const TaskDateTime& now) {
+  return now.Hour < s.Hour || (now.Hour == s.Hour && now.Minute <= s.Minute);
+}
+
+std::int64_t Today(const TaskDateTime& now) { return DayNumber(now.Year, now.Month, now.Day); }
+
+bool HasValidSpecialDate(const ScheduleSettings& s) {
+  return IsValidDate(s.SpecialYear, s.SpecialMonth, s.SpecialDay);
+}
+
+std::int64_t SpecialDay(const ScheduleSettings& s) {
+  return DayNumber(s.SpecialYear, s.SpecialMonth, s.SpecialDay);
+}
+
+// Whole minutes from the start of the worker's first minute to `now`; negative when the
+// worker's start is unknown, damaged or after `now`.
+std::int64_t MinutesSinceWorkerStart(const CTaskItem& task, const TaskDateTime& now) {
+  if (task.WorkerStartTime.Year == 0) return -1;
+  auto start = WallSeconds(WithoutSeconds(task.WorkerStartTime));
+  auto current = WallSeconds(now);
+  if (!start || !current || *current < *start) return -1;
+  return (*current - *start) / 60;
+}
+
+bool IsScheduleDue(const CTaskItem& task, const TaskDateTime& now) {
+  const ScheduleSettings& s = task.Schedule;
+  switch (task.GetScheduleKind()) {
+    case ScheduleKind::EveryDay:
+      return AtRunTime(s, now);
+    case ScheduleKind::EveryWeek:
+      return s.WeekDays[DayOfWeekOf(now.Year, now.Month, now.Day) - 1] != 0 && AtRunTime(s, now);
+    case ScheduleKind::EveryMonth:
+      return s.MonthDays[now.Day - 1] != 0 && AtRunTime(s, now);
+    case ScheduleKind::SpecialDate: {
+      if (s.RepeatEveryDays < 0 || !HasValidSpecialDate(s) || !AtRunTime(s, now)) return false;
+      std::int64_t days = Today(now) - SpecialDay(s);
+      if (s.RepeatEveryDays == 0) return days == 0;
+      return days >= 0 && days % s.RepeatEveryDays == 0;
+    }
+    case ScheduleKind::TimeInterval: {
+      // The grid counts from the worker's start, not from the last run; an interval
+      // below 1 can only come from a damaged file and is never due.
+      if (s.IntervalMinutes < 1) return false;
+      std::int64_t minutes = MinutesSinceWorkerStart(task, now);
+      return minutes > 0 && minutes % s.IntervalMinutes == 0;
+    }
+    default:
+      return false;
+  }
+}
+
+TaskDateTime NextIntervalRun(const CTaskItem& task) {
+  const int interval = task.Schedule.IntervalMinutes;
+  if (interval < 1) return kNone;
+  // The last run when it came after the worker's start (a run made on request shifts the
+  // shown time, not the grid IsDue follows), else the worker's start.
+  std::optional<std::int64_t> start = WallSeconds(WithoutSeconds(task.WorkerStartTime));
+  std::optional<std::int64_t> last = WallSeconds(WithoutSeconds(task.LastRunTime));
+  std::optional<std::int64_t> base = (last && (!start || *last > *start)) ? last : start;
+  if (!base) return task.NextRunTime;  // not started yet: the row keeps what it showed
+  return FromWallSeconds(*base + std::int64_t{interval} * 60);
+}
+
+TaskDateTime NextScheduledRun(const CTaskItem& task, const TaskDateTime& now) {
+  const ScheduleSettings& s = task.Schedule;
+  const bool todayStillAhead = RunTimeNotPassed(s, now);
+  const std::int64_t today = Today(now);
+  auto on = [&](std::int64_t day) { return AtTimeOnDay(now, day - today, s.Hour, s.Minute); };
+
+  switch (task.GetScheduleKind()) {
+    case ScheduleKind::EveryDay:
+      return on(todayStillAhead ? today : today + 1);
+    case ScheduleKind::EveryWeek: {
+      const int weekDay = DayOfWeekOf(now.Year, now.Month, now.Day) - 1;  // 0 = Sunday
+      if (s.WeekDays[weekDay] != 0 && todayStillAhead) return on(today);
+      for (int i = 1; i <= 7; ++i) {
+        if (s.WeekDays[(weekDay + i) % 7] != 0) return on(today + i);
+      }
+      return kNone;
+    }
+    case ScheduleKind::EveryMonth: {
+      if (s.MonthDays[now.Day - 1] != 0 && todayStillAhead) return on(today);
+      // Days that a month lacks are skipped, so this finds any day of the month set within
+      // 100 days; no set of days needs more than 62.
+      for (std::int64_t day = today + 1; day <= today + 100; ++day) {
+        if (s.MonthDays[DateOfDayNumber(day).Day - 1] != 0) return on(day);
+      }
+      return kNone;
+    }
+    case ScheduleKind::SpecialDate: {
+      if (s.RepeatEveryDays < 0 || !HasValidSpecialDate(s)) return kNone;
+      const std::int64_t special = SpecialDay(s);
+      if (special > today || (special == today && todayStillAhead)) return on(special);
+      if (s.RepeatEveryDays == 0) return kNone;
+      // The first day from today on that lies a multiple of N days after the special date;
+      // today only while its run time is ahead.
+      const std::int64_t n = s.RepeatEveryDays;
+      std::int64_t ahead = (n - (today - special) % n) % n;
+      if (ahead == 0 && !todayStillAhead) ahead = n;
+      return on(today + ahead);
+    }
+    default:
+      return kNone;
+  }
+}
+
+}  // namespace
+
+bool IsDue(const CTaskItem& task, const TaskDateTime& now) {
+  switch (task.GetStatus()) {
+    case TaskStatus::Stop:
+      return task.RunImmediately != 0;
+    case TaskStatus::Waiting:
+      break;
+    default:
+      return false;
+  }
+  if (task.RunImmediately != 0) return true;
+  if (task.GetScheduleKind() == ScheduleKind::Manual) return false;
+  if (SameMinute(now, task.LastRunTime)) return false;
+  if (!IsValidDateTime(now)) return false;
+  return IsScheduleDue(task, now);
+}
+
+TaskDateTime ComputeNextRunTime(const CTaskItem& task, const TaskDateTime& now) {
+  const ScheduleKind kind = task.GetScheduleKind();
+  if (kind == ScheduleKind::TimeInterval) return NextIntervalRun(task);
+  if (kind == ScheduleKind::Manual || !IsValidDateTime(now) || !HasRunTime(task.Schedule)) {
+    return kNone;
+  }
+  return NextScheduledRun(task, now);
+}
+
+void UpdateNextRunTime(CTaskItem& task, const TaskDateTime& now) {
+  task.NextRunTime = ComputeNextRunTime(task, now);
+}
+
+bool ShouldKeepWaiting(const CTaskItem& task) {
+  return task.GetStatus() != TaskStatus::Stop &&
+         task.GetScheduleKind() != ScheduleKind::Manual;
+}
+
+}  // namespace brevanto

@@ -1,0 +1,261 @@
+#include "schedule/TaskCommands.h"
+
+#include "core/Clock.h"
+#include "logs/TaskLog.h"
+#include "schedule/TaskRunnerOwner.h"
+#include "tasks/BackupFileName.h"
+#include "tasks/TaskList.h"
+
+namespace brevanto {
+namespace {
+
+// Written over the key of a task about to be deleted; generated keys are all digits.
+constexpr const char* kDeletionMarker = "~!@#$%^&*()_+|-=";
+
+bool IsScheduled(const CTaskItem& task) { return task.GetScheduleKind() != ScheduleKind::Manual; }
+
+}  // namespace
+
+namespace question {
+std::string StopRunningTask(const std::string& taskName) {
+  return "Do you want to STOP the task (" + taskName + " -- Running) now?";
+}
+std::string RunTaskNow(const std::string& taskName) {
+  return "Do you want to RUN the task (" + taskName + ") immediately?";
+}
+std::string RunNewTaskNow(const std::string& taskName) {
+  return "Do you want to RUN the task (" + taskName + ") immediatelly?";
+}
+std::string CopyTasks(int count) {
+  return "Do you want to create " + std::to_string(count) + " task(s) by copies?";
+}
+}  // namespace question
+
+CTaskCommands::CTaskCommands(CTaskList& list, CTaskLog& log, TaskRunnerOwner& owner, AskFunction ask)
+    : m_list(list), m_log(log), m_owner(owner), m_ask(std::move(ask)) {}
+
+void CTaskCommands::Log(int index, const char* text) {
+  m_log.AppendEntry(m_list.At(index).LogFileName, LogLevel::General, text);
+}
+
+std::string CTaskCommands::UniqueLogFileName(const std::string& taskName,
+                                             const TaskDateTime& created) const {
+  // The stamp has no separators, so two moments (or two copies in one second) can give
+  // one name; a second task must never write into, or delete, another task's log.
+  const std::string name = MakeLogFileName(taskName, created);
+  const std::vector<CTaskItem> tasks = m_list.Snapshot();
+  auto taken = [&](const std::string& candidate) {
+    if (m_log.Exists(candidate)) return true;
+    for (const CTaskItem& task : tasks) {
+      if (task.LogFileName == candidate) return true;
+    }
+    return false;
+  };
+  if (!taken(name)) return name;
+  const std::string stem = name.substr(0, name.size() - 4);  // without ".log"
+  for (int n = 2;; ++n) {
+    std::string candidate = stem + "_" + std::to_string(n) + ".log";
+    if (!taken(candidate)) return candidate;
+  }
+}
+
+int CTaskCommands::CreateTask(CTaskItem task) {
+  task.SetStatus(TaskStatus::Stop);
+  task.CreatedTime = m_list.GetClock().Now();
+  task.LogFileName = UniqueLogFileName(task.TaskName, task.CreatedTime);
+  m_log.AppendEntry(task.LogFileName, LogLevel::General, "");
+  m_log.AppendEntry(task.LogFileName, LogLevel::General, "Create task");
+  const int index = m_list.AddTask(task);
+  m_owner.SaveTasks();
+  LaunchAfterCreate(index);
+  return index;
+}
+
+void CTaskCommands::LaunchAfterCreate(int index) {
+  const CTaskItem task = m_list.At(index);
+  if (IsScheduled(task)) {
+    m_list.Update(index, [](CTaskItem& t) { t.RunImmediately = 0; });
+    m_list.LaunchTask(index);
+  } else if (m_ask(question::RunNewTaskNow(task.TaskName), QuestionButtons::YesNo) == Answer::Yes) {
+    m_list.Update(index, [](CTaskItem& t) { t.RunImmediately = 1; });
+    m_list.LaunchTask(index);
+  } else {
+    m_list.Update(index, [](CTaskItem& t) { t.SetStatus(TaskStatus::Stop); });
+  }
+}
+
+bool CTaskCommands::ApplyEdit(int index, const CTaskItem& edited) {
+  if (index < 0 || index >= m_list.Count()) return false;
+  const CTaskItem live = m_list.At(index);
+  if (live.GetStatus() != TaskStatus::Stop) return false;
+  CTaskItem task = edited;
+  task.LogFileName = live.LogFileName;  // an edit never moves the log
+  m_list.Replace(index, task);
+  m_owner.SaveTasks();
+  Log(index, "Edit task");
+  if (IsScheduled(task)) {
+    m_list.Update(index, [](CTaskItem& t) { t.RunImmediately = 0; });
+    m_list.LaunchTask(index);
+  } else {
+    m_list.Update(index, [](CTaskItem& t) { t.SetStatus(TaskStatus::Stop); });
+  }
+  return true;
+}
+
+std::vector<int> CTaskCommands::CopyTasks(const std::vector<int>& rows) {
+  std::vector<int> sources;
+  for (int row : rows) {
+    if (row >= 0 && row < m_list.Count()) sources.push_back(row);
+  }
+  std::vector<int> added;
+  if (sources.empty() ||
+      m_ask(question::CopyTasks(static_cast<int>(sources.size())), QuestionButtons::YesNoCancel) !=
+          Answer::Yes) {
+    return added;
+  }
+  for (int row : sources) {
+    CTaskItem copy = m_list.At(row);
+    copy.TaskName += "_Copy";
+    copy.CreatedTime = m_list.GetClock().Now();
+    copy.LogFileName = UniqueLogFileName(copy.TaskName, copy.CreatedTime);
+    // The original's backups stay the original's: a copy deleting them as its own
+    // expired copies would remove files the original still counts on.
+    copy.BackupHistory.clear();
+    m_log.AppendEntry(copy.LogFileName, LogLevel::General, "");
+    const int index = m_list.AddTask(copy);
+    m_list.Update(index, [](CTaskItem& t) {
+      t.RunImmediately = 0;
+      t.SetStatus(TaskStatus::Stop);
+    });
+    Log(index, "Create task by Copy");
+    added.push_back(index);
+  }
+  m_owner.SaveTasks();
+  return added;
+}
+
+bool CTaskCommands::DeleteTasks(const std::vector<int>& rows) {
+  if (m_ask(question::kDeleteTasks, QuestionButtons::YesNoCancel) != Answer::Yes) return false;
+  // Two passes: marking first, so removing one slot never shifts one still to be visited.
+  for (int row : rows) {
+    if (row < 0 || row >= m_list.Count()) continue;
+    if (m_list.At(row).GetStatus() != TaskStatus::Stop || m_list.HasWorker(row)) {
+      m_list.StopTask(row);
+    }
+    m_list.Update(row, [](CTaskItem& t) {
+      t.SetStatus(TaskStatus::Stop);
+      t.TaskKey = kDeletionMarker;
+    });
+  }
+  for (int i = 0; i < m_list.Count();) {
+    const CTaskItem task = m_list.At(i);
+    if (task.TaskKey != kDeletionMarker) {
+      ++i;
+      continue;
+    }
+    m_log.DeleteLogIfWritable(task.LogFileName);
+    m_list.RemoveAt(i);
+  }
+  m_owner.SaveTasks();
+  return true;
+}
+
+bool CTaskCommands::DeleteAll() {
+  if (m_ask(question::kDeleteAll, QuestionButtons::YesNoCancel) != Answer::Yes) return false;
+  while (m_list.Count() > 0) {
+    if (m_list.At(0).GetStatus() != TaskStatus::Stop || m_list.HasWorker(0)) m_list.StopTask(0);
+    m_log.DeleteLogIfWritable(m_list.At(0).LogFileName);
+    m_list.RemoveAt(0);
+  }
+  m_owner.SaveTasks();
+  return true;
+}
+
+void CTaskCommands::StartOne(int index) {
+  Log(index, "Start task");
+  m_list.Update(index, [](CTaskItem& t) { t.RunImmediately = 0; });
+  m_list.LaunchTask(index);
+}
+
+void CTaskCommands::StopOne(int index) {
+  m_list.Update(index, [](CTaskItem& t) { t.RunImmediately = 0; });
+  m_list.StopTask(index);
+  m_list.Update(index, [](CTaskItem& t) { t.SetStatus(TaskStatus::Stop); });
+}
+
+void CTaskCommands::Start(const std::vector<int>& rows) {
+  for (int row : rows) {
+    if (row < 0 || row >= m_list.Count()) continue;
+    const CTaskItem task = m_list.At(row);
+    if (task.GetStatus() == TaskStatus::Stop && IsScheduled(task)) StartOne(row);
+  }
+}
+
+void CTaskCommands::Stop(const std::vector<int>& rows) {
+  for (int row : rows) {
+    if (row < 0 || row >= m_list.Count()) continue;
+    const CTaskItem task = m_list.At(row);
+    if (task.GetStatus() == TaskStatus::Running) {
+      if (m_ask(question::StopRunningTask(task.TaskName), QuestionButtons::YesNo) != Answer::Yes) {
+        continue;
+      }
+    } else if (task.GetStatus() != TaskStatus::Waiting) {
+      continue;
+    }
+    Log(row, "Stop task");
+    StopOne(row);
+  }
+}
+
+bool CTaskCommands::StartAll() {
+  if (m_ask(question::kStartAll, QuestionButtons::YesNoCancel) != Answer::Yes) return false;
+  for (int i = 0; i < m_list.Count(); ++i) {
+    const CTaskItem task = m_list.At(i);
+    if (task.GetStatus() == TaskStatus::Stop && IsScheduled(task)) StartOne(i);
+  }
+  return true;
+}
+
+bool CTaskCommands::StopAll() {
+  if (m_ask(question::kStopAll, QuestionButtons::YesNoCancel) != Answer::Yes) return false;
+  for (int i = 0; i < m_list.Count(); ++i) {
+    const TaskStatus status = m_list.At(i).GetStatus();
+    if (status != TaskStatus::Running && status != TaskStatus::Waiting) continue;
+    StopOne(i);
+    Log(i, "Stop task");
+  }
+  return true;
+}
+
+void CTaskCommands::RunImmediately(const std::vector<int>& rows) {
+  for (int row : rows) {
+    if (row < 0 || row >= m_list.Count()) continue;
+    const CTaskItem task = m_list.At(row);
+    if (task.GetStatus() == TaskStatus::Running) continue;
+    if (m_ask(question::RunTaskNow(task.TaskName), QuestionButtons::YesNo) == Answer::Yes) {
+      Log(row, "Run task immediately");
+      m_list.Update(row, [](CTaskItem& t) { t.RunImmediately = 1; });
+      m_list.LaunchTask(row);
+    } else {
+      m_list.Update(row, [](CTaskItem& t) { t.RunImmediately = 0; });
+    }
+  }
+}
+
+bool CTaskCommands::CanStartAll() const {
+  for (const CTaskItem& task : m_list.Snapshot()) {
+    if (task.GetStatus() == TaskStatus::Stop && IsScheduled(task)) return true;
+  }
+  return false;
+}
+
+bool CTaskCommands::CanStopAll() const {
+  for (const CTaskItem& task : m_list.Snapshot()) {
+    if (task.GetStatus() == TaskStatus::Waiting || task.GetStatus() == TaskStatus::Running) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace brevanto

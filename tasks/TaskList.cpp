@@ -1,0 +1,116 @@
+#include "tasks/TaskList.h"
+
+#include <utility>
+
+#include "core/Clock.h"
+#include "tasks/BackupFileName.h"
+#include "tasks/TaskFile.h"
+
+namespace brevanto {
+
+// The destructor and the runner half live in schedule/Runner.cpp.
+
+CTaskList::CTaskList(Clock& clock) : m_clock(clock) {}
+
+int CTaskList::Count() const {
+  std::lock_guard lock(m_slotsLock);
+  return static_cast<int>(m_slots.size());
+}
+
+std::shared_ptr<TaskSlot> CTaskList::SlotAt(int index) const {
+  std::lock_guard lock(m_slotsLock);
+  if (index < 0 || index >= static_cast<int>(m_slots.size())) return nullptr;
+  return m_slots[static_cast<std::size_t>(index)].Slot;
+}
+
+CTaskItem CTaskList::At(int index) const {
+  std::shared_ptr<TaskSlot> slot = SlotAt(index);
+  if (!slot) return CTaskItem();
+  std::lock_guard lock(slot->Lock);
+  return slot->Task;
+}
+
+void CTaskList::Update(int index, const std::function<void(CTaskItem&)>& change) {
+  std::shared_ptr<TaskSlot> slot = SlotAt(index);
+  if (!slot) return;
+  std::lock_guard lock(slot->Lock);
+  change(slot->Task);
+}
+
+void CTaskList::Replace(int index, const CTaskItem& task) {
+  Update(index, [&](CTaskItem& live) {
+    std::string key = std::move(live.TaskKey);
+    live = task;
+    live.TaskKey = std::move(key);
+  });
+}
+
+std::string CTaskList::MakeTaskKey() const { return brevanto::MakeTaskKey(m_clock.Now(), Count()); }
+
+int CTaskList::AddTask(const CTaskItem& task) {
+  auto slot = std::make_shared<TaskSlot>();
+  slot->Task = task;
+  slot->Task.TaskKey = MakeTaskKey();
+  slot->Task.RunImmediately = 0;
+  std::lock_guard lock(m_slotsLock);
+  m_slots.push_back(CTaskThreadInfo{std::move(slot), nullptr, this});
+  return static_cast<int>(m_slots.size()) - 1;
+}
+
+void CTaskList::RemoveAt(int index) {
+  CTaskThreadInfo removed;
+  {
+    std::lock_guard lock(m_slotsLock);
+    if (index < 0 || index >= static_cast<int>(m_slots.size())) return;
+    removed = std::move(m_slots[static_cast<std::size_t>(index)]);
+    m_slots.erase(m_slots.begin() + index);
+  }
+  // `removed` dies here, outside the lock; a worker still running keeps its own slot.
+}
+
+void CTaskList::RemoveAll() {
+  std::vector<CTaskThreadInfo> removed;
+  {
+    std::lock_guard lock(m_slotsLock);
+    removed.swap(m_slots);
+  }
+}
+
+int CTaskList::FindByName(const std::string& name) const {
+  const int count = Count();
+  for (int i = 0; i < count; ++i) {
+    std::shared_ptr<TaskSlot> slot = SlotAt(i);
+    if (!slot) break;
+    std::lock_guard lock(slot->Lock);
+    if (slot->Task.TaskName == name) return i;
+  }
+  return -1;
+}
+
+std::string CTaskList::ProposeTaskName() const { return "Task " + std::to_string(Count() + 1); }
+
+std::vector<CTaskItem> CTaskList::Snapshot() const {
+  std::vector<std::shared_ptr<TaskSlot>> slots;
+  {
+    std::lock_guard lock(m_slotsLock);
+    slots.reserve(m_slots.size());
+    for (const CTaskThreadInfo& info : m_slots) slots.push_back(info.Slot);
+  }
+  std::vector<CTaskItem> tasks;
+  tasks.reserve(slots.size());
+  for (const auto& slot : slots) {
+    std::lock_guard lock(slot->Lock);
+    tasks.push_back(slot->Task);
+  }
+  return tasks;
+}
+
+bool CTaskList::SaveTaskFile(const std::string& path) const {
+  // One save at a time in the whole process, the snapshot taken inside: a save that
+  // started later never loses to an older one.
+  static std::mutex saveLock;
+  std::lock_guard lock(saveLock);
+  return WriteTaskFile(path, Snapshot());
+}
+
+}  // namespace brevanto
