@@ -26,7 +26,8 @@ else
 fi
 
 started=()
-if (exec 3<>/dev/tcp/127.0.0.1/3306) 2>/dev/null; then
+sandbox=(tests/mariadb/testservers.sh status "$sandbox_dir" "$sandbox_server")
+if ! "${sandbox[@]}" >/dev/null 2>&1 && (exec 3<>/dev/tcp/127.0.0.1/3306) 2>/dev/null; then
   say "a server already answers on localhost:3306; using it (no sandbox started)"
 else
   tests/mariadb/testservers.sh start "$sandbox_dir" "$sandbox_server"
@@ -35,8 +36,7 @@ else
     "${client[@]}" <scripts/demo-shop.sql
     say "loaded the demo database 'shop'"
   fi
-  started+=("a sandbox MariaDB on 127.0.0.1:3306 (user root, password $sandbox_password, data in sandbox/demo/;" \
-    "stop it with: tests/mariadb/testservers.sh stop sandbox $sandbox_server)")
+  started+=("a sandbox MariaDB on 127.0.0.1:3306 with the demo database 'shop' (user root, password $sandbox_password, data in sandbox/demo/; stop it with: tests/mariadb/testservers.sh stop sandbox $sandbox_server)")
 fi
 
 report() {
