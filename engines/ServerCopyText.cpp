@@ -114,24 +114,6 @@ std::vector<std::string> DestinationEpilogue(const BackupSettings& settings,
   return statements;
 }
 
-std::string BuildInsertPrefix(const BackupSettings& settings, const std::string& quotedTable,
-                              const std::vector<std::string>& columns) {
-  std::string prefix = settings.UseReplace ? "REPLACE" : "INSERT";
-  if (settings.InsertDelayed) prefix += " DELAYED";
-  if (settings.InsertIgnore) prefix += " IGNORE";
-  prefix += " INTO " + quotedTable;
-  if (settings.CompleteInsert) {
-    prefix += "(";
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-      if (i > 0) prefix += ",";
-      prefix += QuoteName(columns[i], settings.AllowKeywordColumnNames != 0);
-    }
-    prefix += ")";
-  }
-  prefix += " VALUES ";
-  return prefix;
-}
-
 std::string CreateDatabaseStatement(const std::string& name, bool quote,
                                     const std::string& charset, bool charsetClause) {
   std::string statement = "CREATE DATABASE IF NOT EXISTS " + QuoteName(name, quote);

@@ -1,7 +1,7 @@
 #pragma once
 // The texts of a server-to-server copy that do not need a server: the log wordings of
-// the four copy task types, the destination session's prologue and epilogue, the INSERT
-// prefix and the destination database name template. Pure functions.
+// the four copy task types, the destination session's prologue and epilogue and the
+// destination database name template. Pure functions.
 
 #include <string>
 #include <vector>
@@ -43,10 +43,6 @@ std::vector<std::string> DestinationPrologue(const BackupSettings& settings,
 // The statements that restore the destination session's saved values.
 std::vector<std::string> DestinationEpilogue(const BackupSettings& settings,
                                              const std::string& serverCharset);
-
-// "INSERT INTO `t` VALUES " and its variants (REPLACE, DELAYED, IGNORE, column list).
-std::string BuildInsertPrefix(const BackupSettings& settings, const std::string& quotedTable,
-                              const std::vector<std::string>& columns);
 
 // "CREATE DATABASE IF NOT EXISTS ..." with the character-set clause when allowed.
 std::string CreateDatabaseStatement(const std::string& name, bool quote,

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "engines/BackupTableDumper.h"
 #include "engines/MySqlConnection.h"
 #include "engines/ServerCopyText.h"
 #include "engines/TableDefinition.h"
@@ -367,7 +368,7 @@ Next CServerCopyRun::CopyRows(const TableItem& item, std::uint8_t kind, MYSQL_RE
   const unsigned int columnCount = std::min(mysql_num_fields(fields), mysql_num_fields(rows.get()));
   std::vector<std::string> names;
   for (unsigned int i = 0; i < columnCount; ++i) names.emplace_back(columns[i].name);
-  const std::string prefix = BuildInsertPrefix(m_settings, quoted, names);
+  const std::string prefix = MakeInsertPrefix(m_settings, m_quote, table, names);
   const bool multiRow = m_settings.MultipleRowInsert != 0;
 
   std::string statement = prefix;

@@ -1,0 +1,273 @@
+#include "engines/ServerCopyWorker.h"
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/engines/CopySourceDatabase.h"
+#include "tests/engines/RecordingRunContext.h"
+#include "tests/support/TestServer.h"
+
+namespace brevanto {
+namespace {
+
+using test::RecordingRunContext;
+
+class ServerCopyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    BREVANTO_REQUIRE_SERVER(test::ServerA());
+    BREVANTO_REQUIRE_SERVER(test::ServerB());
+    ASSERT_TRUE(test::EnsureSourceDatabases());
+  }
+
+  static CTaskItem CopyTask(TaskType type, const std::string& database,
+                            const std::vector<TableItem>& tables) {
+    CTaskItem task;
+    task.TaskName = "Copy test";
+    task.TaskType = static_cast<std::uint8_t>(type);
+    task.SourceServer = test::AsServerInfo(test::ServerA());
+    task.DestinationServer = test::AsServerInfo(test::ServerB());
+    task.BackupDatabases.push_back({1, database, tables});
+    return task;
+  }
+
+  static void DropOnB(const std::string& database) {
+    test::RunClient(test::ServerB(), "DROP DATABASE IF EXISTS `" + database + "`;");
+  }
+
+  // Row counts and CHECKSUM TABLE of every base table agree between A and B.
+  static void ExpectSameTables(const std::string& sourceDb, const std::string& destinationDb) {
+    for (const TableItem& table : test::SourceTables()) {
+      if (table.Kind != 1) continue;
+      SCOPED_TRACE(table.TableName);
+      const std::string count = "SELECT COUNT(*) FROM `" + table.TableName + "`;";
+      EXPECT_EQ(test::RunClient(test::ServerB(), count, destinationDb),
+                test::RunClient(test::ServerA(), count, sourceDb));
+      EXPECT_EQ(test::Checksum(test::ServerB(), destinationDb, table.TableName),
+                test::Checksum(test::ServerA(), sourceDb, table.TableName));
+    }
+    EXPECT_EQ(test::RunClient(test::ServerB(),
+                              "SELECT TABLE_TYPE FROM information_schema.TABLES WHERE TABLE_SCHEMA='" +
+                                  destinationDb + "' AND TABLE_NAME='v_items';"),
+              "VIEW\n");
+    EXPECT_EQ(test::RunClient(test::ServerB(), "SELECT COUNT(*), SUM(id) FROM v_items;",
+                              destinationDb),
+              "20\t310\n");
+  }
+};
+
+TEST_F(ServerCopyTest, CopiesServerToServerWithEachInsertStyle) {
+  struct Case {
+    const char* name;
+    void (*apply)(BackupSettings&);
+  };
+  const Case cases[] = {
+      {"defaults", [](BackupSettings&) {}},
+      {"multiple-row inserts", [](BackupSettings& s) { s.MultipleRowInsert = 1; }},
+      {"complete inserts", [](BackupSettings& s) { s.CompleteInsert = 1; }},
+      {"no quoting, autocommit, replace",
+       [](BackupSettings& s) {
+         s.MultipleRowInsert = 1;
+         s.CompleteInsert = 1;
+         s.AddSetAutocommit = 1;
+         s.UseReplace = 1;
+         s.AddDeleteAllRecords = 1;
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DropOnB(test::kSourceDatabase);
+    CTaskItem task = CopyTask(TaskType::BackupToServer, test::kSourceDatabase, test::SourceTables());
+    c.apply(task.BackupSettings);
+    RecordingRunContext context(task);
+    ASSERT_EQ(ServerCopyWorker(context), RunOutcome::Finished) << context.Dump();
+    EXPECT_TRUE(context.Errors().empty()) << context.Dump();
+    ExpectSameTables(test::kSourceDatabase, test::kSourceDatabase);
+    EXPECT_FALSE(context.HasCancelHook());
+  }
+}
+
+TEST_F(ServerCopyTest, LogsTheRunInTheBackupWording) {
+  DropOnB(test::kSourceDatabase);
+  CTaskItem task = CopyTask(TaskType::BackupToServer, test::kSourceDatabase,
+                            {{1, 1, test::kSourceDatabase, "items"},
+                             {1, 2, test::kSourceDatabase, "v_items"}});
+  task.BackupSettings.MultipleRowInsert = 1;
+  RecordingRunContext context(task);
+  ASSERT_EQ(ServerCopyWorker(context), RunOutcome::Finished);
+  const std::vector<std::string> general = context.Texts(LogLevel::General);
+  ASSERT_EQ(general.size(), 10u) << context.Dump();
+  EXPECT_EQ(general[0], "Connecting to the source MySQL server (127.0.0.1)... ");
+  EXPECT_EQ(general[1].rfind("Connect to the source MySQL server successfully!  MySQL version: ", 0), 0u);
+  EXPECT_EQ(general[2], "Connecting to the destination MySQL server (127.0.0.1)... ");
+  EXPECT_EQ(general[4], "Backing up the selected databases and tables...");
+  EXPECT_EQ(general[5], "Backing up the database e2_src...");
+  EXPECT_EQ(general[6], "Backing up the table e2_src.items...");
+  EXPECT_EQ(general[7], "Backup the records from the table OK - 25 records");
+  EXPECT_EQ(general[8], "Backing up the view e2_src.v_items...");
+  // The view's entry comes after its placeholder table was made.
+  EXPECT_EQ(context.Lines().back().text, "Backup the view e2_src.v_items - OK");
+}
+
+TEST_F(ServerCopyTest, DatabaseVariantsNameTheDestination) {
+  // A template expands with the run's start; a plain name is used as it is.
+  const std::string expanded = "e2_e2_src_2006-03-07_09-05-00";
+  DropOnB(expanded);
+  DropOnB("e2_restored");
+  CTaskItem task = CopyTask(TaskType::BackupToDatabase, test::kSourceDatabase, test::SourceTables());
+  task.BackupSettings.CreateNewDestinationDatabase = 1;
+  task.BackupSettings.DestinationDatabase = "e2_%DATABASE%_%DATE%_%TIME%";
+  RecordingRunContext templated(task);
+  ASSERT_EQ(ServerCopyWorker(templated), RunOutcome::Finished) << templated.Dump();
+  EXPECT_TRUE(templated.Errors().empty()) << templated.Dump();
+  ExpectSameTables(test::kSourceDatabase, expanded);
+
+  task.TaskType = static_cast<std::uint8_t>(TaskType::RestoreFromDatabase);
+  task.BackupSettings.CreateNewDestinationDatabase = 0;
+  task.BackupSettings.DestinationDatabase = "e2_restored";
+  RecordingRunContext restore(task);
+  ASSERT_EQ(ServerCopyWorker(restore), RunOutcome::Finished) << restore.Dump();
+  EXPECT_TRUE(restore.Errors().empty()) << restore.Dump();
+  ExpectSameTables(test::kSourceDatabase, "e2_restored");
+  EXPECT_EQ(restore.Texts(LogLevel::General)[4], "Restoring the selected databases and tables...");
+}
+
+TEST_F(ServerCopyTest, KeepsCharactersOutsideTheDatabaseCharacterSet) {
+  DropOnB(test::kLatinDatabase);
+  RecordingRunContext context(
+      CopyTask(TaskType::BackupToServer, test::kLatinDatabase, {{1, 1, test::kLatinDatabase, "mixed"}}));
+  ASSERT_EQ(ServerCopyWorker(context), RunOutcome::Finished) << context.Dump();
+  EXPECT_TRUE(context.Errors().empty()) << context.Dump();
+  const std::string query = "SELECT HEX(l), HEX(u) FROM mixed;";
+  EXPECT_EQ(test::RunClient(test::ServerB(), query, test::kLatinDatabase), "E9\tC3A920F09F9880\n");
+  EXPECT_EQ(test::RunClient(test::ServerB(),
+                            "SELECT DEFAULT_CHARACTER_SET_NAME FROM information_schema.SCHEMATA "
+                            "WHERE SCHEMA_NAME='e2_latin';"),
+            "latin1\n");
+}
+
+TEST_F(ServerCopyTest, EmptySelectionEndsTheRunBeforeConnecting) {
+  CTaskItem task = CopyTask(TaskType::RestoreFromServer, test::kSourceDatabase, {});
+  task.BackupDatabases.clear();
+  task.BackupSettings.IncludeNewDatabases = 1;
+  task.SourceServer.Port = 1;  // a connect attempt would log a failure
+  RecordingRunContext context(task);
+  EXPECT_EQ(ServerCopyWorker(context), RunOutcome::Failed);
+  ASSERT_EQ(context.Lines().size(), 1u);
+  EXPECT_EQ(context.Lines()[0].text, "There are not any databases to restore!");
+}
+
+TEST_F(ServerCopyTest, RecordsOffStillDeletesAndLeavesTheTableEmpty) {
+  DropOnB(test::kSourceDatabase);
+  RecordingRunContext first(
+      CopyTask(TaskType::BackupToServer, test::kSourceDatabase, {{1, 1, test::kSourceDatabase, "items"}}));
+  ASSERT_EQ(ServerCopyWorker(first), RunOutcome::Finished);
+
+  CTaskItem task = CopyTask(TaskType::BackupToServer, test::kSourceDatabase,
+                            {{1, 1, test::kSourceDatabase, "items"}});
+  task.BackupSettings.IncludeStructure = 0;
+  task.BackupSettings.IncludeRecords = 0;
+  task.BackupSettings.AddDeleteAllRecords = 1;
+  RecordingRunContext context(task);
+  ASSERT_EQ(ServerCopyWorker(context), RunOutcome::Finished) << context.Dump();
+  EXPECT_EQ(test::RunClient(test::ServerB(), "SELECT COUNT(*) FROM items;", test::kSourceDatabase),
+            "0\n");
+  EXPECT_EQ(context.Texts(LogLevel::General).back(), "Structure option is unchecked.");
+}
+
+TEST_F(ServerCopyTest, StopAtEveryCheckpointCancelsTheRun) {
+  const CTaskItem task = CopyTask(TaskType::BackupToServer, test::kSourceDatabase,
+                                  {{1, 1, test::kSourceDatabase, "select"},
+                                   {1, 2, test::kSourceDatabase, "v_items"}});
+  RecordingRunContext full(task);
+  ASSERT_EQ(ServerCopyWorker(full), RunOutcome::Finished);
+  const int checks = full.Checks();
+  ASSERT_GT(checks, 10);
+  for (int stopAt = 1; stopAt <= checks; ++stopAt) {
+    SCOPED_TRACE(stopAt);
+    RecordingRunContext context(task);
+    context.StopAtCheck(stopAt);
+    EXPECT_EQ(ServerCopyWorker(context), RunOutcome::Canceled);
+    EXPECT_EQ(context.Checks(), stopAt) << "work went on after the stop was seen";
+    EXPECT_TRUE(context.Errors().empty()) << context.Dump();
+  }
+}
+
+// Kills the session of `server` whose current database is `database`, as a dropped
+// network link or a server restart would, at the n-th stop check after a log line.
+class KillingRunContext : public RecordingRunContext {
+ public:
+  KillingRunContext(CTaskItem task, std::string afterLine, int checksAfter,
+                    const test::TestServerInfo& server, std::string database)
+      : RecordingRunContext(std::move(task)),
+        m_afterLine(std::move(afterLine)),
+        m_checksAfter(checksAfter),
+        m_server(server),
+        m_database(std::move(database)) {}
+
+  void Log(LogLevel level, const std::string& text) override {
+    RecordingRunContext::Log(level, text);
+    if (text == m_afterLine) m_counting = true;
+  }
+  bool StopRequested() override {
+    if (m_counting && --m_checksAfter == 0) {
+      test::RunClient(m_server,
+                      "SELECT CONCAT('KILL ', ID) FROM information_schema.PROCESSLIST WHERE DB='" +
+                          m_database + "' AND ID <> CONNECTION_ID() LIMIT 1 INTO @k; "
+                          "PREPARE s FROM @k; EXECUTE s;");
+    }
+    return RecordingRunContext::StopRequested();
+  }
+
+ private:
+  std::string m_afterLine;
+  int m_checksAfter;
+  bool m_counting = false;
+  const test::TestServerInfo& m_server;
+  std::string m_database;
+};
+
+// The checks a table passes before its first row: one before and one after each
+// source-side step, and one after its structure.
+constexpr int kChecksBeforeRows = 7;
+
+TEST_F(ServerCopyTest, LostDestinationMidTableIsReportedNotCountedAsCopied) {
+  DropOnB("e2_killed");
+  CTaskItem task = CopyTask(TaskType::BackupToDatabase, test::kSourceDatabase,
+                            {{1, 1, test::kSourceDatabase, "items"},
+                             {1, 1, test::kSourceDatabase, "select"}});
+  task.BackupSettings.DestinationDatabase = "e2_killed";
+  KillingRunContext context(task, "Backing up the table e2_src.items...", kChecksBeforeRows + 10,
+                            test::ServerB(), "e2_killed");
+  EXPECT_EQ(ServerCopyWorker(context), RunOutcome::Finished) << context.Dump();
+  EXPECT_EQ(context.Errors(),
+            (std::vector<std::string>{"Failed to insert a record to the table items!",
+                                      "Failed to UNLOCK TABLES on the destination server! - items",
+                                      "Failed to drop table select!"}))
+      << context.Dump();
+  for (const std::string& text : context.Texts(LogLevel::General)) {
+    EXPECT_EQ(text.find("OK - "), std::string::npos) << text;
+  }
+}
+
+TEST_F(ServerCopyTest, LostSourceMidTableIsNotReportedAsCopied) {
+  // Large enough that the server is still sending when its session is killed.
+  test::RunClient(test::ServerA(),
+                  "DROP DATABASE IF EXISTS e2_big; CREATE DATABASE e2_big; USE e2_big;"
+                  "CREATE TABLE big (id INT PRIMARY KEY, pad CHAR(200)) ENGINE=InnoDB;"
+                  "INSERT INTO big SELECT seq, REPEAT('p', 200) FROM seq_1_to_200000;");
+  DropOnB("e2_big");
+  KillingRunContext context(
+      CopyTask(TaskType::BackupToServer, "e2_big", {{1, 1, "e2_big", "big"}}),
+      "Backing up the table e2_big.big...", kChecksBeforeRows + 100, test::ServerA(), "e2_big");
+  EXPECT_EQ(ServerCopyWorker(context), RunOutcome::Finished) << context.Dump();
+  EXPECT_EQ(context.Errors(),
+            std::vector<std::string>{"Failed to get all records of table big !"})
+      << context.Dump();
+  EXPECT_EQ(context.Texts(LogLevel::General).back(), "Backing up the table e2_big.big...");
+}
+
+}  // namespace
+}  // namespace brevanto
