@@ -1,0 +1,188 @@
+#include "engines/ExportWorker.h"
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/engines/CopySourceDatabase.h"
+#include "tests/engines/RecordingRunContext.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestServer.h"
+
+namespace brevanto {
+namespace {
+
+using test::RecordingRunContext;
+
+const char* const kCsvGolden =
+    "\"id\",\"name\",\"note\"\r\n"
+    "\"1\",\"a\\\"b\",\"\"\r\n"
+    "\"2\",\"x<y\",\"\"\r\n"
+    "\"3\",\"pad\",\"&lt;\"\r\n";
+
+const char* const kTextGolden =
+    "1\ta\\\"b\t\r\n"
+    "2\tx<y\t\r\n"
+    "3\tpad\t&lt;\r\n";
+
+const char* const kXmlGolden =
+    "<?xml version=\"1.0\" standalone=\"no\"?>\r\n<DATAPACKET Version=\"2.0\">\r\n"
+    "<METADATA>\r\n<FIELDS>\r\n"
+    "<FIELD FieldName=\"id\" DisplayLabel=\"id\" FieldType=\"Integer\"/>\r\n"
+    "<FIELD FieldName=\"name\" DisplayLabel=\"name\" FieldType=\"Varchar\"/>\r\n"
+    "<FIELD FieldName=\"note\" DisplayLabel=\"note\" FieldType=\"Text\"/>\r\n"
+    "</FIELDS>\r\n</METADATA>\r\n<ROWDATA>\r\n"
+    "<ROW id=\"1\" name=\"a\\\"b\" note=\"\"/>\r\n"
+    "<ROW id=\"2\" name=\"x&lt;y\" note=\"\"/>\r\n"
+    "<ROW id=\"3\" name=\"pad\" note=\"&lt;\"/>\r\n"
+    "</ROWDATA>\r\n</DATAPACKET>\r\n";
+
+const char* const kHtmlGolden =
+    "<html>\r\n<head>\r\n<title>Table Data</title>\r\n<style type=\"text/css\">\r\n<!--\r\n"
+    ".normal {  font-family: Verdana, Arial, Helvetica, sans-serif; font-size: 12px; "
+    "font-weight: normal; color: #000000}\r\n"
+    ".medium {  font-family: Verdana, Arial, Helvetica, sans-serif; font-size: 15px; "
+    "font-weight: bold; color: #000000; text-decoration: none}\r\n-->\r\n</style>\r\n"
+    "</head>\r\n<table border=1>\r\n<tr>\r\n"
+    "<td bgcolor=silver class='medium'>id</td>\r\n"
+    "<td bgcolor=silver class='medium'>name</td>\r\n"
+    "<td bgcolor=silver class='medium'>note</td>\r\n</tr>\r\n"
+    "<tr>\r\n<td class='normal' valign='top'>1</td>\r\n"
+    "<td class='normal' valign='top'>a\\\"b</td>\r\n"
+    "<td class='normal' valign='top'>&nbsp;</td>\r\n</tr>\r\n"
+    "<tr>\r\n<td class='normal' valign='top'>2</td>\r\n"
+    "<td class='normal' valign='top'>x&lt;y</td>\r\n"
+    "<td class='normal' valign='top'>&nbsp;</td>\r\n</tr>\r\n"
+    "<tr>\r\n<td class='normal' valign='top'>3</td>\r\n"
+    "<td class='normal' valign='top'>pad</td>\r\n"
+    "<td class='normal' valign='top'>&lt;</td>\r\n</tr>\r\n"
+    "</table></body></html>\r\n";
+
+class ExportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    BREVANTO_REQUIRE_SERVER(test::ServerA());
+    ASSERT_TRUE(test::EnsureSourceDatabases());
+    static const bool loaded = [] {
+      test::RunClient(test::ServerA(),
+                      "DROP DATABASE IF EXISTS e2_export; CREATE DATABASE e2_export; USE e2_export;"
+                      "CREATE TABLE t (id INT, name VARCHAR(20), note TEXT);"
+                      "INSERT INTO t VALUES (1, 'a\"b', NULL), (2, 'x<y', 'NULL'), (3, ' pad ', '&lt;');"
+                      "CREATE VIEW vt AS SELECT id, name FROM t WHERE id > 1;"
+                      "CREATE TABLE nulls (id INT, a VARCHAR(5), b INT, c DATE, d BLOB, e BIT(8));"
+                      "INSERT INTO nulls VALUES (1, NULL, NULL, NULL, NULL, NULL),"
+                      " (NULL, '', 0, '2006-01-02', '', b'00100000'), (NULL, NULL, NULL, NULL, NULL, NULL);");
+      return true;
+    }();
+    (void)loaded;
+  }
+
+  CTaskItem ExportTask(std::uint8_t format, const std::vector<TableItem>& tables) const {
+    CTaskItem task;
+    task.TaskType = static_cast<std::uint8_t>(TaskType::ExportToFiles);
+    task.SourceServer = test::AsServerInfo(test::ServerA());
+    task.ExportTables = tables;
+    ExportSettings& s = task.ExportSettings;
+    s.Format = format;
+    s.Folder = m_dir.file("out/");
+    if (format == 1 || format == 4) {
+      s.FieldsTerminatedBy = format == 1 ? "," : "\t";
+      s.FieldsEnclosedBy = format == 1 ? "\"" : "";
+      s.FieldsEscapedBy = "\\";
+      s.LinesTerminatedBy = "\r\n";
+    }
+    return task;
+  }
+
+  std::string Output(const std::string& name) const {
+    return test::ReadWholeFile(m_dir.file("out/" + name));
+  }
+
+  test::TempDir m_dir;
+};
+
+TEST_F(ExportTest, WritesEachFormatByteForByte) {
+  struct Case {
+    std::uint8_t format;
+    bool names;
+    const char* file;
+    const char* golden;
+  };
+  const Case cases[] = {{1, true, "e2_export_t.csv", kCsvGolden},
+                        {4, false, "e2_export_t.txt", kTextGolden},
+                        {2, false, "e2_export_t.xml", kXmlGolden},
+                        {3, false, "e2_export_t.html", kHtmlGolden}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    CTaskItem task = ExportTask(c.format, {{0, 1, "e2_export", "t"}});
+    task.ExportSettings.AddColumnNamesOnTop = c.names;
+    RecordingRunContext context(task);
+    ASSERT_EQ(ExportWorker(context, m_dir.path()), RunOutcome::Finished) << context.Dump();
+    EXPECT_EQ(Output(c.file), c.golden);
+  }
+}
+
+TEST_F(ExportTest, NullHeavyTableAndViewAndMissingDatabase) {
+  RecordingRunContext context(ExportTask(1, {{0, 1, "e2_export", "nulls"},
+                                             {0, 2, "e2_export", "vt"},
+                                             {0, 1, "e2_nowhere", "t"}}));
+  ASSERT_EQ(ExportWorker(context, m_dir.path()), RunOutcome::Finished) << context.Dump();
+  EXPECT_EQ(Output("e2_export_nulls.csv"),
+            "\"1\",\"\",\"\",\"\",\"\",\"\"\r\n"
+            "\"\",\"\",\"0\",\"2006-01-02\",\"\",\" \"\r\n"
+            "\"\",\"\",\"\",\"\",\"\",\"\"\r\n");
+  EXPECT_EQ(Output("e2_export_vt.csv"), "\"2\",\"x<y\"\r\n\"3\",\"pad\"\r\n");
+
+  const std::string folder = m_dir.file("out/");
+  EXPECT_EQ(context.Texts(LogLevel::General),
+            (std::vector<std::string>{
+                "Connecting to the source MySQL server (127.0.0.1)... ",
+                context.Texts(LogLevel::General)[1],
+                "Exporting 3 selected tables and views...",
+                "Exporting the table e2_export.nulls to " + folder + "e2_export_nulls.csv ...",
+                "Exported 3 records from the table e2_export.nulls",
+                "Exporting the view e2_export.vt to " + folder + "e2_export_vt.csv ...",
+                "Exported 2 records from the view e2_export.vt",
+                "Exporting the table e2_nowhere.t to " + folder + "e2_nowhere_t.csv ...",
+                "Exported 2 tables and views",
+            }));
+  EXPECT_EQ(context.Errors(), std::vector<std::string>{"Can't use database (e2_nowhere)!"});
+}
+
+TEST_F(ExportTest, KeepsCharactersOutsideTheDatabaseCharacterSet) {
+  RecordingRunContext context(ExportTask(4, {{0, 1, test::kLatinDatabase, "mixed"}}));
+  ASSERT_EQ(ExportWorker(context, m_dir.path()), RunOutcome::Finished) << context.Dump();
+  EXPECT_EQ(Output("e2_latin_mixed.txt"), "1\t\xC3\xA9\t\xC3\xA9 \xF0\x9F\x98\x80\r\n");
+}
+
+TEST_F(ExportTest, EndsEarlyWithoutTablesOrFolder) {
+  RecordingRunContext noTables(ExportTask(1, {}));
+  EXPECT_EQ(ExportWorker(noTables, m_dir.path()), RunOutcome::Failed);
+  EXPECT_EQ(noTables.Errors(),
+            std::vector<std::string>{"There are not any tables or views to export!"});
+
+  CTaskItem task = ExportTask(1, {{0, 1, "e2_export", "t"}});
+  task.ExportSettings.Folder.clear();
+  RecordingRunContext noFolder(task);
+  EXPECT_EQ(ExportWorker(noFolder, m_dir.path()), RunOutcome::Failed);
+  EXPECT_EQ(noFolder.Errors(), std::vector<std::string>{"Export directory name is empty!"});
+}
+
+TEST_F(ExportTest, StopAtEveryCheckpointCancelsTheRun) {
+  const CTaskItem task =
+      ExportTask(2, {{0, 1, "e2_export", "t"}, {0, 2, "e2_export", "vt"}});
+  RecordingRunContext full(task);
+  ASSERT_EQ(ExportWorker(full, m_dir.path()), RunOutcome::Finished);
+  for (int stopAt = 1; stopAt <= full.Checks(); ++stopAt) {
+    SCOPED_TRACE(stopAt);
+    RecordingRunContext context(task);
+    context.StopAtCheck(stopAt);
+    EXPECT_EQ(ExportWorker(context, m_dir.path()), RunOutcome::Canceled);
+    EXPECT_EQ(context.Checks(), stopAt);
+    EXPECT_TRUE(context.Errors().empty()) << context.Dump();
+  }
+}
+
+}  // namespace
+}  // namespace brevanto
