@@ -131,7 +131,9 @@ std::int64_t CApplicationCore::MaxLogSizeKB() {
   return m_published.MaxLogSizeKB;
 }
 
-bool CApplicationCore::SaveTasks() { return m_tasks->SaveTaskFile(TaskFilePath()); }
+bool CApplicationCore::SaveTasks() {
+  return m_tasks->SaveTaskFile(TaskFilePath());
+}
 
 const TaskRoutine* CApplicationCore::RoutineFor(TaskType type) {
   auto it = m_routines.find(type);

@@ -15,7 +15,9 @@ constexpr std::uint32_t kLegacyServerMagic = 0xBFDFAEBAu;
 constexpr std::size_t kMinEntrySize = 4 * 6 + 4 + 4;
 constexpr std::size_t kMinLegacyEntrySize = 4 * 5 + 4 + 3;
 
-std::string ServerFilePath(const std::string& folder) { return folder + kServerFileName; }
+std::string ServerFilePath(const std::string& folder) {
+  return folder + kServerFileName;
+}
 
 }  // namespace
 
@@ -105,7 +107,9 @@ bool CServerList::Load() {
   return loaded;
 }
 
-bool CServerList::Save() const { return SaveServers(m_folder, m_servers); }
+bool CServerList::Save() const {
+  return SaveServers(m_folder, m_servers);
+}
 
 CServerInfo CServerList::At(int index) const {
   if (index < 0 || index >= Count()) return CServerInfo();
@@ -145,7 +149,9 @@ bool CServerList::MoveUp(int index) {
   return Save();
 }
 
-bool CServerList::MoveDown(int index) { return MoveUp(index + 1); }
+bool CServerList::MoveDown(int index) {
+  return MoveUp(index + 1);
+}
 
 std::uint32_t ParsePortText(const std::string& text) {
   std::uint32_t value = 0;
@@ -158,8 +164,7 @@ std::uint32_t ParsePortText(const std::string& text) {
 }
 
 ServerEntryProblem ValidateServerEntry(const ServerEntryInput& input,
-                                       const std::vector<CServerInfo>& servers,
-                                       int editingIndex) {
+                                       const std::vector<CServerInfo>& servers, int editingIndex) {
   using F = ServerEntryField;
   if (input.ConnectionName.empty()) return {F::ConnectionName, "Please input the Connection Name!"};
   if (input.Host.empty()) return {F::Host, "Please input the Server name or IP address!"};

@@ -85,7 +85,7 @@ enum class ServerEntryField { None, ConnectionName, Host, Port, UserName, Passwo
 
 struct ServerEntryProblem {
   ServerEntryField Field = ServerEntryField::None;  // where the dialog puts the focus
-  std::string Message;                               // empty when the entry is valid
+  std::string Message;                              // empty when the entry is valid
   bool ok() const { return Message.empty(); }
 };
 
@@ -93,8 +93,7 @@ struct ServerEntryProblem {
 // `editingIndex` is the entry being edited, or -1 when adding; the name must not equal
 // another entry's name either way.
 ServerEntryProblem ValidateServerEntry(const ServerEntryInput& input,
-                                       const std::vector<CServerInfo>& servers,
-                                       int editingIndex);
+                                       const std::vector<CServerInfo>& servers, int editingIndex);
 // The port value of a text ValidateServerEntry accepted.
 std::uint32_t ParsePortText(const std::string& text);
 

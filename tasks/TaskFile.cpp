@@ -15,16 +15,35 @@ namespace {
 using namespace taskfile;
 
 std::array<std::uint8_t*, kBackupOptionCount> OptionBytes(BackupSettings& b) {
-  return {&b.IncludeStructure,       &b.IncludeRecords,         &b.LockTablesBeforeStart,
-          &b.FlushTablesBeforeStart, &b.QuoteNames,             &b.SetConnectionCharset,
-          &b.IncludeNewTables,       &b.IncludeNewDatabases,    &b.FlushLogsBeforeStart,
-          &b.Reserved9,              &b.AddCreateDatabase,      &b.AddLockTables,
-          &b.AddDropTable,           &b.AddDeleteAllRecords,    &b.AddSetNames,
-          &b.CompleteInsert,         &b.InsertDelayed,          &b.MultipleRowInsert,
-          &b.UseReplace,             &b.InsertIgnore,           &b.AddSetAutocommit,
-          &b.AddSetForeignKeyChecks, &b.AddSetUniqueChecks,     &b.AddSetSqlNotes,
-          &b.AllowKeywordColumnNames, &b.AddDisableKeys,        &b.FileType,
-          &b.FileMode,               &b.FileGrouping};
+  return {&b.IncludeStructure,
+          &b.IncludeRecords,
+          &b.LockTablesBeforeStart,
+          &b.FlushTablesBeforeStart,
+          &b.QuoteNames,
+          &b.SetConnectionCharset,
+          &b.IncludeNewTables,
+          &b.IncludeNewDatabases,
+          &b.FlushLogsBeforeStart,
+          &b.Reserved9,
+          &b.AddCreateDatabase,
+          &b.AddLockTables,
+          &b.AddDropTable,
+          &b.AddDeleteAllRecords,
+          &b.AddSetNames,
+          &b.CompleteInsert,
+          &b.InsertDelayed,
+          &b.MultipleRowInsert,
+          &b.UseReplace,
+          &b.InsertIgnore,
+          &b.AddSetAutocommit,
+          &b.AddSetForeignKeyChecks,
+          &b.AddSetUniqueChecks,
+          &b.AddSetSqlNotes,
+          &b.AllowKeywordColumnNames,
+          &b.AddDisableKeys,
+          &b.FileType,
+          &b.FileMode,
+          &b.FileGrouping};
 }
 
 // ---- Writer (current version only) ----

@@ -25,7 +25,7 @@ inline constexpr std::size_t kDatabaseMinSize = 1 + kTextMinSize + 4;
 inline constexpr std::size_t kBackupCopyMinSize = 6 * 4 + 3 + kTextMinSize + 4;
 inline constexpr std::size_t kRestoreFileMinSize = 1 + 2 * kTextMinSize + 4 + kDateTimeSize;
 inline constexpr std::size_t kScheduleSize = 1 + 4 + 4 + 7 + 31 + 5 * 4;  // 67
-inline constexpr std::size_t kRecordMinSize = 368;  // current version
+inline constexpr std::size_t kRecordMinSize = 368;                        // current version
 inline constexpr std::size_t kLegacyRecordMinSize = 295;  // version 1, the smaller of the two
 
 inline constexpr std::size_t kBackupOptionCount = 29;

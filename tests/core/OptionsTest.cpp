@@ -43,6 +43,7 @@ CSystemOptions EveryOptionSet() {
 }
 
 TEST(OptionsTest, DefaultFileIsTheDocumentedBytes) {
+  // clang-format off
   std::string expected = Hex(
       "e0f9bdca"  // magic
       "00000000"  // LoginUserName
@@ -57,6 +58,7 @@ TEST(OptionsTest, DefaultFileIsTheDocumentedBytes) {
       "00" "00"   // BlockShutdownWhileRunning, LimitLogSize
       "00000000"  // MaxLogSizeKB
       "00");      // DontAskAutoRun
+  // clang-format on
   ASSERT_EQ(expected.size(), 35u);
   EXPECT_EQ(SerializeOptions(CSystemOptions()), expected);
 }
@@ -68,7 +70,7 @@ TEST(OptionsTest, SavedOptionsLoadBackAndTheFileIsOwnerOnly) {
   ASSERT_TRUE(LoadOptions(dir.path(), loaded));
   EXPECT_EQ(loaded, EveryOptionSet());
   // The user name is scrambled with the text key, not stored readable.
-  EXPECT_EQ(ReadWholeFile(dir.file("opt_se.dll")).substr(4, 9), Hex("05000000" "3b3e373334"));
+  EXPECT_EQ(ReadWholeFile(dir.file("opt_se.dll")).substr(4, 9), Hex("050000003b3e373334"));
 
   struct stat st {};
   ASSERT_EQ(::stat(dir.file("opt_se.dll").c_str(), &st), 0);
@@ -95,7 +97,7 @@ TEST(OptionsTest, UnusableFilesKeepEveryDefault) {
   std::vector<Case> cases = {
       {"empty", ""},
       {"foreign magic", Hex("b0aedfbf") + good.substr(4)},
-      {"huge text length", Hex("e0f9bdca" "ffffff7f") + good.substr(8)},
+      {"huge text length", Hex("e0f9bdcaffffff7f") + good.substr(8)},
   };
   // A truncated file is not read in part: every prefix keeps the defaults.
   for (std::size_t size = 1; size < good.size(); ++size) {

@@ -136,6 +136,7 @@ TEST(ServerEntryValidationTest, ReportsTheFirstProblemInTheDialogsOrder) {
     ServerEntryField field;
     const char* message;
   } cases[] = {
+      // clang-format off
       {"valid", good, -1, ServerEntryField::None, ""},
       {"no name", {"", "", "x", "", "", true}, -1, ServerEntryField::ConnectionName,
        "Please input the Connection Name!"},
@@ -166,6 +167,7 @@ TEST(ServerEntryValidationTest, ReportsTheFirstProblemInTheDialogsOrder) {
        ""},
       {"editing onto another name", {"prod", "h", "1", "", "", false}, 1,
        ServerEntryField::ConnectionName, "The connection name is already existed!"},
+      // clang-format on
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

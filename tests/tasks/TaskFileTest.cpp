@@ -26,8 +26,11 @@ std::string Hex(const std::string& hex) {
   return bytes;
 }
 
-std::string Zeros(std::size_t n) { return std::string(n, '\0'); }
+std::string Zeros(std::size_t n) {
+  return std::string(n, '\0');
+}
 
+// clang-format off
 // A server block holding the defaults: host "localhost", port 3306, user "root".
 std::string DefaultServerBlock() {
   return Hex("00000000" "09000000" "3635393b363235292e" "ea0c0000" "04000000" "2835352e") +
@@ -56,15 +59,19 @@ std::string DefaultRecord() {
          Zeros(2) + Zeros(4) +               // RestoreOptions, RestoreFiles
          Hex("e0f9bdca");                    // end marker
 }
+// clang-format on
 
 TaskDateTime Moment(int base) {
-  return {2000 + base, 1 + base % 12, 1 + base % 28, base % 24, base % 60, (base * 7) % 60,
-          1 + base % 7};
+  return {2000 + base, 1 + base % 12,   1 + base % 28, base % 24,
+          base % 60,   (base * 7) % 60, 1 + base % 7};
 }
 
 CServerInfo Server(const std::string& tag) {
-  return {"conn " + tag, "host-" + tag, 3307, "user-" + tag, "pw-" + tag, "db-" + tag,
-          "comment " + tag, 1, 1, 1, 9};
+  CServerInfo s{"conn " + tag, "host-" + tag, 3307, "user-" + tag, "pw-" + tag, "db-" + tag};
+  s.Comment = "comment " + tag;
+  s.SavePassword = s.UseCompression = s.UseSSL = 1;
+  s.Reserved = 9;
+  return s;
 }
 
 // Every field away from its default, every list with more than one element.
@@ -72,8 +79,9 @@ CTaskItem EveryFieldSet() {
   CTaskItem t;
   t.TaskKey = "20261271234560";
   t.RunImmediately = 1;
-  t.BackupHistory = {{{2026, 1, 2, 3, 4, 5}, 2, 1, 0, "/data/2026_1_2", {"/data/a.sql", "/data/b.sql"}},
-                     {{2026, 2, 3, 4, 5, 6}, 1, 2, 7, "", {"/data/c.php"}}};
+  t.BackupHistory = {
+      {{2026, 1, 2, 3, 4, 5}, 2, 1, 0, "/data/2026_1_2", {"/data/a.sql", "/data/b.sql"}},
+      {{2026, 2, 3, 4, 5, 6}, 1, 2, 7, "", {"/data/c.php"}}};
   t.TaskName = "Nightly: sales \xE4\xF6";  // bytes above 0x7F survive the key
   t.Comment = std::string("line1\r\nline2\0zero", 17);
   t.TaskType = 200;  // an unknown type survives the round trip
@@ -162,7 +170,7 @@ class TaskFileTest : public ::testing::Test {
 
 TEST_F(TaskFileTest, DefaultTaskIsTheDocumentedBytes) {
   write({CTaskItem()});
-  std::string expected = Hex("e0f9bdca" "01000000") + DefaultRecord();
+  std::string expected = Hex("e0f9bdca01000000") + DefaultRecord();
   ASSERT_EQ(DefaultRecord().size(), 414u);
   EXPECT_EQ(bytes(), expected);
 }
@@ -172,7 +180,7 @@ TEST_F(TaskFileTest, TextsAreCountedAndScrambledWithTheTextKey) {
   task.TaskName = "abc";
   std::string file = SerializeTaskFile({task});
   // TaskName follows the magic, N, the start marker, the empty TaskKey and RunImmediately.
-  EXPECT_EQ(file.substr(17, 7), Hex("03000000" "3b3839"));
+  EXPECT_EQ(file.substr(17, 7), Hex("030000003b3839"));
   EXPECT_EQ(ScrambleText("abc", kTextKey), Hex("3b3839"));
   EXPECT_EQ(ScrambleText(Hex("3b3839"), kTextKey), "abc");
 }
@@ -224,8 +232,8 @@ TEST_F(TaskFileTest, RefusesFilesThatAreNoTaskFiles) {
       {"empty", ""},
       {"three bytes of the magic", Hex("e0f9bd")},
       {"foreign", "<?xml version=\"1.0\"?>"},
-      {"oldest layout", Hex("b0aedfbf" "01000000")},
-      {"other oldest layout", Hex("acaedfbf" "01000000")},
+      {"oldest layout", Hex("b0aedfbf01000000")},
+      {"other oldest layout", Hex("acaedfbf01000000")},
       {"log file", Hex("b0aedfbf")},
   };
   for (const Case& c : cases) {
@@ -241,7 +249,7 @@ TEST_F(TaskFileTest, RefusesFilesThatAreNoTaskFiles) {
 }
 
 TEST_F(TaskFileTest, NoTasksIsNothingToLoadWithoutAProblem) {
-  setBytes(Hex("e0f9bdca" "00000000"));
+  setBytes(Hex("e0f9bdca00000000"));
   EXPECT_EQ(read(), TaskFileReadResult::NothingToLoad);
   EXPECT_EQ(m_problem, "");
 }
@@ -279,10 +287,14 @@ TEST_F(TaskFileTest, CountsBeyondTheBytesLeftAreDamageNotAllocations) {
   struct Case {
     const char* name;
     std::size_t offset;
-  } cases[] = {{"task count", 4},           {"TaskKey length", record + 4},
+  } cases[] = {
+      // clang-format off
+      {"task count", 4},           {"TaskKey length", record + 4},
                {"ExportTables", exportTables}, {"BackupDatabases", backupDatabases},
                {"ScriptStatements", scripts},  {"BackupHistory", scripts + 4},
-               {"RestoreFiles", scripts + 8 + 2}};
+      {"RestoreFiles", scripts + 8 + 2},
+      // clang-format on
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::string damaged = file;
