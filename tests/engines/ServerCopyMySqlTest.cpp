@@ -36,26 +36,6 @@ class ServerCopyTest : public ::testing::Test {
   static void DropOnB(const std::string& database) {
     test::RunClient(test::ServerB(), "DROP DATABASE IF EXISTS `" + database + "`;");
   }
-
-  // Row counts and CHECKSUM TABLE of every base table agree between A and B.
-  static void ExpectSameTables(const std::string& sourceDb, const std::string& destinationDb) {
-    for (const TableItem& table : test::SourceTables()) {
-      if (table.Kind != 1) continue;
-      SCOPED_TRACE(table.TableName);
-      const std::string count = "SELECT COUNT(*) FROM `" + table.TableName + "`;";
-      EXPECT_EQ(test::RunClient(test::ServerB(), count, destinationDb),
-                test::RunClient(test::ServerA(), count, sourceDb));
-      EXPECT_EQ(test::Checksum(test::ServerB(), destinationDb, table.TableName),
-                test::Checksum(test::ServerA(), sourceDb, table.TableName));
-    }
-    EXPECT_EQ(test::RunClient(test::ServerB(),
-                              "SELECT TABLE_TYPE FROM information_schema.TABLES WHERE TABLE_SCHEMA='" +
-                                  destinationDb + "' AND TABLE_NAME='v_items';"),
-              "VIEW\n");
-    EXPECT_EQ(test::RunClient(test::ServerB(), "SELECT COUNT(*), SUM(id) FROM v_items;",
-                              destinationDb),
-              "20\t310\n");
-  }
 };
 
 TEST_F(ServerCopyTest, CopiesServerToServerWithEachInsertStyle) {
@@ -84,7 +64,7 @@ TEST_F(ServerCopyTest, CopiesServerToServerWithEachInsertStyle) {
     RecordingRunContext context(task);
     ASSERT_EQ(ServerCopyWorker(context), RunOutcome::Finished) << context.Dump();
     EXPECT_TRUE(context.Errors().empty()) << context.Dump();
-    ExpectSameTables(test::kSourceDatabase, test::kSourceDatabase);
+    test::ExpectSameSourceTables(test::kSourceDatabase);
     EXPECT_FALSE(context.HasCancelHook());
   }
 }
@@ -122,7 +102,7 @@ TEST_F(ServerCopyTest, DatabaseVariantsNameTheDestination) {
   RecordingRunContext templated(task);
   ASSERT_EQ(ServerCopyWorker(templated), RunOutcome::Finished) << templated.Dump();
   EXPECT_TRUE(templated.Errors().empty()) << templated.Dump();
-  ExpectSameTables(test::kSourceDatabase, expanded);
+  test::ExpectSameSourceTables(expanded);
 
   task.TaskType = static_cast<std::uint8_t>(TaskType::RestoreFromDatabase);
   task.BackupSettings.CreateNewDestinationDatabase = 0;
@@ -130,7 +110,7 @@ TEST_F(ServerCopyTest, DatabaseVariantsNameTheDestination) {
   RecordingRunContext restore(task);
   ASSERT_EQ(ServerCopyWorker(restore), RunOutcome::Finished) << restore.Dump();
   EXPECT_TRUE(restore.Errors().empty()) << restore.Dump();
-  ExpectSameTables(test::kSourceDatabase, "e2_restored");
+  test::ExpectSameSourceTables("e2_restored");
   EXPECT_EQ(restore.Texts(LogLevel::General)[4], "Restoring the selected databases and tables...");
 }
 
