@@ -11,6 +11,10 @@
 #include "ui/Icons.h"
 #include "ui/Product.h"
 
+// The topics are compiled into this static library; its resources must be registered by
+// hand or the linker drops them (Q_INIT_RESOURCE works only outside a namespace).
+static void RegisterHelpTopics() { Q_INIT_RESOURCE(help); }
+
 namespace brevanto::ui {
 
 namespace {
@@ -25,6 +29,8 @@ QPointer<HelpWindow>& Instance() {
 }  // namespace
 
 QUrl HelpWindow::TopicUrl(const QString& topic) {
+  static const bool registered = (RegisterHelpTopics(), true);
+  (void)registered;
   QString path = topic;
   const qsizetype separator = path.indexOf(QLatin1String("::"));
   if (separator >= 0) path = path.mid(separator + 2);

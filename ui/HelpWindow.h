@@ -4,6 +4,7 @@
 // before "::" (a help file path) is ignored. GUI thread only.
 
 #include <QMainWindow>
+#include <QUrl>
 
 class QTextBrowser;
 

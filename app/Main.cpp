@@ -1,0 +1,98 @@
+// The windowed program: one copy per user, living in the notification area while any
+// task is scheduled, with the main window on demand.
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+
+#include "app/ApplicationCore.h"
+#include "core/ApplicationFolder.h"
+#include "core/Clock.h"
+#include "engines/Routines.h"
+#include "ui/Autostart.h"
+#include "ui/Dialogs.h"
+#include "ui/MainActions.h"
+#include "ui/MainFrame.h"
+#include "ui/Product.h"
+#include "ui/SingleInstance.h"
+#include "ui/SplashScreen.h"
+#include "ui/Text.h"
+
+namespace {
+
+using namespace brevanto;
+using namespace brevanto::ui;
+
+// The start-up question about running at login, asked until it is answered or declined
+// for good.
+void AskAboutAutorun(CApplicationCore& core) {
+  CSystemOptions& options = core.Options();
+  if (options.AutoRun != 0 || options.DontAskAutoRun != 0) return;
+  bool dontAsk = false;
+  const Answer answer = Dialogs::AskWithCheckBox(
+      nullptr, QString::fromLatin1(kWindowTitle),
+      QObject::tr("Do you want to auto run the program when the current Windows user log in?\n\n"
+                  "If No, you can set the option at the menu Tools->Options later."),
+      QObject::tr("Don't ask me again"), dontAsk);
+  if (answer == Answer::Cancel) return;
+  options.DontAskAutoRun = dontAsk ? 1 : 0;
+  if (answer == Answer::Yes) options.AutoRun = 1;
+  core.SaveOptions();
+  if (answer == Answer::Yes) ApplyAutostart(true, FromQt(QCoreApplication::applicationFilePath()));
+}
+
+// The dialogs other parts of the program build are plugged in here as they exist.
+FrameDialogs MakeFrameDialogs() { return FrameDialogs(); }
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Brevanto"));
+  QApplication::setApplicationDisplayName(QString::fromLatin1(kWindowTitle));
+  QApplication::setApplicationVersion(QStringLiteral("2.0"));
+  QApplication::setDesktopFileName(QStringLiteral("Brevanto"));
+  // The program lives on in the notification area with no window open.
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  SingleInstance instance(QString::fromLatin1(kInstanceName));
+  if (!instance.Claim()) return 0;
+
+  auto splash = std::make_unique<SplashScreen>();
+  splash->show();
+  app.processEvents();
+
+  const std::string folder = ApplicationFolder();
+  CApplicationCore core(folder, SystemClock());
+  core.Start();
+  splash->FinishAfter(600);
+  splash.reset();
+
+  AskAboutAutorun(core);
+
+  const FrameDialogs dialogs = MakeFrameDialogs();
+  CMainFrame frame(core, dialogs);
+  QObject::connect(&instance, &SingleInstance::showRequested, &frame, &CMainFrame::ShowMainWindow);
+
+  if (core.HasScheduledTask()) {
+    frame.StartHidden();
+  } else if (!frame.StartShown()) {
+    return 0;  // the login was not given
+  }
+
+  if (core.StartRunner(MakeRoutineTable(folder)) != 0) {
+    Dialogs::Stop(&frame, QObject::tr("Failed to initialization Task Server!"));
+    core.Tasks().RemoveAll();
+    return 1;
+  }
+  frame.RegisterHotKey();
+
+  if (frame.Shown()) {
+    if (core.Tasks().Count() == 0) {
+      frame.Actions().newTask->trigger();
+    } else if (core.Options().ShowTipsOnStartup != 0) {
+      frame.Actions().tipOfTheDay->trigger();
+    }
+  }
+  return app.exec();
+}

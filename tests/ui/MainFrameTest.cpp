@@ -1,0 +1,115 @@
+// The main window's own flows: start-up states, show with a login, the notification
+// menu, the quit flow and its save order.
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QLabel>
+#include <QMenu>
+
+#include "core/AtomicFile.h"
+#include "tasks/TaskFile.h"
+#include "tests/support/FakeClock.h"
+#include "tests/ui/UiFixture.h"
+#include "ui/Dialogs.h"
+#include "ui/MainActions.h"
+#include "ui/MainFrame.h"
+#include "ui/TrayIcon.h"
+
+namespace brevanto::ui {
+namespace {
+
+using test::MakeTask;
+
+class MainFrameTest : public testing::Test {
+ protected:
+  void SetUp() override { Dialogs::Script(); }
+
+  QStringList TrayMenuTexts(CMainFrame& frame) {
+    QStringList texts;
+    for (QAction* action : frame.Tray()->Icon()->contextMenu()->actions()) {
+      if (!action->isSeparator()) texts << action->text();
+    }
+    return texts;
+  }
+
+  test::FakeClock clock{test::MakeTime(2006, 1, 5, 12, 30, 15)};
+  test::CoreFixture fixture{clock};
+};
+
+TEST_F(MainFrameTest, TrayMenuHoldsOnlyShowWhenALoginIsSet) {
+  {
+    CMainFrame frame(fixture.Core(), FrameDialogs());
+    EXPECT_EQ(TrayMenuTexts(frame), QStringList({"Sho&w", "&Options...", "&User Manual", "E&xit"}));
+    EXPECT_EQ(frame.Tray()->Icon()->contextMenu()->defaultAction(), frame.Actions().show);
+  }
+  fixture.Core().Options().LoginUserName = "admin";
+  CMainFrame frame(fixture.Core(), FrameDialogs());
+  EXPECT_EQ(TrayMenuTexts(frame), QStringList({"Sho&w"}));
+}
+
+TEST_F(MainFrameTest, ShowAsksForTheLoginAndARefusalKeepsTheWindowHidden) {
+  fixture.Core().Options().LoginPassword = "secret";
+  int asked = 0;
+  bool answer = false;
+  FrameDialogs dialogs;
+  dialogs.login = [&](QWidget*) {
+    ++asked;
+    return answer;
+  };
+  CMainFrame frame(fixture.Core(), dialogs);
+  frame.StartHidden();
+  EXPECT_FALSE(frame.Shown());
+  EXPECT_EQ(asked, 0) << "starting hidden asks nothing";
+  frame.ShowMainWindow();
+  EXPECT_EQ(asked, 1);
+  EXPECT_FALSE(frame.Shown());
+  answer = true;
+  frame.ShowMainWindow();
+  EXPECT_TRUE(frame.Shown());
+  EXPECT_TRUE(frame.isVisible());
+  EXPECT_FALSE(frame.Tray()->Added());
+}
+
+TEST_F(MainFrameTest, WithoutATrayTheWindowMinimisesInsteadOfHiding) {
+  if (TrayIcon::Available()) GTEST_SKIP() << "this desktop has a notification area";
+  CMainFrame frame(fixture.Core(), FrameDialogs());
+  frame.StartHidden();
+  EXPECT_TRUE(frame.isVisible());
+  EXPECT_TRUE(frame.isMinimized());
+  frame.HideToTray();
+  EXPECT_TRUE(frame.isVisible()) << "hiding would lose the window";
+}
+
+TEST_F(MainFrameTest, ClockShowsTheMomentInTheChosenStyles) {
+  fixture.Core().Options().DateFormat = 2;
+  fixture.Core().Options().TimeFormat = 2;
+  CMainFrame frame(fixture.Core(), FrameDialogs());
+  EXPECT_EQ(frame.ClockPane()->text(), "Thu, 05 Jan, 2006 00:30:15 P.M");
+}
+
+TEST_F(MainFrameTest, QuitAsksThenSavesBeforeStoppingTheTasks) {
+  fixture.Add(MakeTask("Sales"));
+  CMainFrame frame(fixture.Core(), FrameDialogs());
+  ASSERT_TRUE(frame.StartShown());
+
+  Dialogs::QueueAnswer(Answer::No);
+  EXPECT_FALSE(frame.QuitApplication());
+  EXPECT_TRUE(frame.isVisible());
+  EXPECT_FALSE(FileExists(fixture.Core().TaskFilePath()));
+
+  Dialogs::QueueAnswer(Answer::Yes);
+  EXPECT_TRUE(frame.QuitApplication());
+  EXPECT_FALSE(frame.isVisible());
+  std::vector<CTaskItem> saved;
+  ASSERT_EQ(ReadTaskFile(fixture.Core().TaskFilePath(), saved), TaskFileReadResult::Loaded);
+  ASSERT_EQ(saved.size(), 1u);
+  EXPECT_EQ(saved[0].TaskName, "Sales");
+  EXPECT_TRUE(FileExists(fixture.Folder() + "opt_se.dll"));
+  const QList<ShownBox> shown = Dialogs::TakeShown();
+  ASSERT_EQ(shown.size(), 2);
+  EXPECT_EQ(shown[0].Text, "Quit the application and stop all tasks?");
+}
+
+}  // namespace
+}  // namespace brevanto::ui

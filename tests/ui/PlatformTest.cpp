@@ -1,0 +1,113 @@
+// The desktop side: one copy per user, the autostart entry, the help topics, hot keys.
+
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+#include <QTextBrowser>
+#include <QUuid>
+
+#include "core/AtomicFile.h"
+#include "tests/support/TempDir.h"
+#include "tests/ui/UiFixture.h"
+#include "ui/Autostart.h"
+#include "ui/GlobalHotKey.h"
+#include "ui/HelpWindow.h"
+#include "ui/SingleInstance.h"
+
+namespace brevanto::ui {
+namespace {
+
+TEST(SingleInstanceTest, SecondCopyAsksTheFirstToShowItself) {
+  const QString name = QStringLiteral("brevanto-test-") + QUuid::createUuid().toString(QUuid::Id128);
+  SingleInstance first(name);
+  ASSERT_TRUE(first.Claim());
+  QSignalSpy shown(&first, &SingleInstance::showRequested);
+
+  SingleInstance second(name);
+  EXPECT_FALSE(second.Claim(2000));
+  EXPECT_TRUE(test::WaitUntil([&] { return shown.count() == 1; }));
+}
+
+TEST(SingleInstanceTest, ACopyThatIsGoneLeavesNoClaimBehind) {
+  const QString name = QStringLiteral("brevanto-test-") + QUuid::createUuid().toString(QUuid::Id128);
+  {
+    SingleInstance first(name);
+    ASSERT_TRUE(first.Claim());
+  }
+  SingleInstance next(name);
+  EXPECT_TRUE(next.Claim());
+}
+
+TEST(AutostartTest, WritesAndDeletesTheEntry) {
+  test::TempDir config;
+  const std::string entry = AutostartEntryPath(config.path());
+  ASSERT_TRUE(ApplyAutostart(true, "/opt/My Apps/brevanto", config.path()));
+  const std::string text = test::ReadWholeFile(entry);
+  EXPECT_NE(text.find("[Desktop Entry]\n"), std::string::npos);
+  EXPECT_NE(text.find("\nExec=\"/opt/My Apps/brevanto\"\n"), std::string::npos);
+  ASSERT_TRUE(ApplyAutostart(false, "", config.path()));
+  EXPECT_FALSE(FileExists(entry));
+  EXPECT_TRUE(ApplyAutostart(false, "", config.path())) << "deleting a missing entry is fine";
+}
+
+TEST(AutostartTest, EscapesTheExecutablePath) {
+  const struct {
+    const char* path;
+    const char* exec;
+  } cases[] = {
+      {"/usr/bin/brevanto", "Exec=\"/usr/bin/brevanto\"\n"},
+      {"/home/a\"b/x", "Exec=\"/home/a\\\\\"b/x\"\n"},
+      {"/home/100%/x", "Exec=\"/home/100%%/x\"\n"},
+      {"/home/$HOME/x", "Exec=\"/home/\\\\$HOME/x\"\n"},
+      {"/home/a\\b/x", "Exec=\"/home/a\\\\\\\\b/x\"\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_NE(AutostartEntryText(c.path).find(c.exec), std::string::npos) << AutostartEntryText(c.path);
+  }
+}
+
+TEST(HelpWindowTest, EveryTopicTheProgramNamesHasAPage) {
+  const char* topics[] = {
+      "",
+      "::/introduction/tasklog.html",
+      "::/introduction/options.html",
+      "::/introduction/servermanager.html",
+      "::/introduction/userlogin.html",
+      "::/howtoconnect.html",
+      "::/taskwizard/choosetasktype.html",
+      "::/taskwizard/backupsettings.html",
+      "::/taskwizard/backupfilesettings.html",
+      "/opt/brevanto/Brevanto_Std.chm::/taskwizard/tasktype1.html",
+      "::/taskwizard/tasktype2.html", "::/taskwizard/tasktype3.html", "::/taskwizard/tasktype4.html",
+      "::/taskwizard/tasktype5.html", "::/taskwizard/tasktype6.html", "::/taskwizard/tasktype7.html",
+      "::/taskwizard/tasktype8.html",
+  };
+  for (const char* topic : topics) {
+    SCOPED_TRACE(topic);
+    EXPECT_FALSE(HelpWindow::TopicUrl(topic).isEmpty());
+  }
+  EXPECT_TRUE(HelpWindow::TopicUrl("::/nosuchpage.html").isEmpty());
+  EXPECT_TRUE(HelpWindow::TopicUrl("::/../CMakeLists.txt").isEmpty());
+
+  HelpWindow* window = HelpWindow::Open("::/introduction/tasklog.html");
+  EXPECT_TRUE(window->Browser()->toPlainText().contains("Display All"));
+  window->close();
+}
+
+TEST(GlobalHotKeyTest, MapsVirtualKeysToKeySyms) {
+  const struct {
+    std::uint16_t vk;
+    std::uint32_t keysym;
+  } cases[] = {{'M', 'm'}, {'7', '7'}, {0x70, 0xffbe}, {0x87, 0xffd5}, {0x2E, 0xffff},
+               {0x60, 0xffb0}, {0xBA, ';'}, {0x20, ' '}, {0x07, 0}, {0xFF, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.vk);
+    EXPECT_EQ(KeySymForVirtualKey(c.vk), c.keysym);
+  }
+  GlobalHotKey key;
+  EXPECT_FALSE(key.Register('M', 6)) << "the offscreen platform has no X11 to grab keys on";
+}
+
+}  // namespace
+}  // namespace brevanto::ui

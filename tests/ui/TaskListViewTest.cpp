@@ -1,0 +1,115 @@
+// The list view's once-a-second refresh: rows are rewritten in place, so what the user
+// selected and where the list is scrolled survive it.
+
+#include <gtest/gtest.h>
+
+#include <QAbstractItemModelTester>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTreeView>
+
+#include "tasks/TaskList.h"
+#include "tests/support/FakeClock.h"
+#include "ui/BrevantoTasksView.h"
+#include "ui/TaskListModel.h"
+
+namespace brevanto::ui {
+namespace {
+
+using test::FakeClock;
+
+CTaskItem Named(const std::string& name) {
+  CTaskItem task;
+  task.TaskName = name;
+  return task;
+}
+
+class TaskListViewTest : public testing::Test {
+ protected:
+  FakeClock clock;
+  CTaskList tasks{clock};
+};
+
+TEST_F(TaskListViewTest, RefreshKeepsSelectionAndReportsOnlyChangedCells) {
+  for (int i = 0; i < 60; ++i) tasks.AddTask(Named("Task " + std::to_string(i)));
+  CBrevantoTasksView view(tasks);
+  QAbstractItemModelTester tester(view.Model(), QAbstractItemModelTester::FailureReportingMode::Warning);
+  view.resize(600, 200);
+  view.show();
+  view.SelectRow(1, false);
+  view.SelectRow(40, true);
+  auto* details = view.findChild<QTreeView*>("taskDetails");
+  ASSERT_NE(details, nullptr);
+  const int scroll = details->verticalScrollBar()->value();
+  ASSERT_GT(scroll, 0);
+
+  QSignalSpy changed(view.Model(), &QAbstractItemModel::dataChanged);
+  QSignalSpy reset(view.Model(), &QAbstractItemModel::modelReset);
+  tasks.Update(40, [](CTaskItem& t) { t.SetStatus(TaskStatus::Running); });
+  view.RefreshAll();
+
+  ASSERT_EQ(changed.count(), 1);
+  const QModelIndex from = changed[0][0].value<QModelIndex>();
+  const QModelIndex to = changed[0][1].value<QModelIndex>();
+  EXPECT_EQ(from.row(), 40);
+  EXPECT_EQ(from.column(), TaskListModel::kStatus);
+  EXPECT_EQ(to.column(), TaskListModel::kStatus);
+  EXPECT_EQ(reset.count(), 0);
+  EXPECT_EQ(view.SelectedRows(), QList<int>({1, 40}));
+  EXPECT_EQ(details->verticalScrollBar()->value(), scroll);
+  EXPECT_EQ(view.Model()->index(40, TaskListModel::kStatus).data().toString(), "Running...");
+
+  // Nothing changed: nothing is reported.
+  changed.clear();
+  view.RefreshAll();
+  EXPECT_EQ(changed.count(), 0);
+}
+
+TEST_F(TaskListViewTest, RefreshFollowsAddedAndRemovedTasks) {
+  tasks.AddTask(Named("A"));
+  tasks.AddTask(Named("B"));
+  CBrevantoTasksView view(tasks);
+  QAbstractItemModelTester tester(view.Model(), QAbstractItemModelTester::FailureReportingMode::Warning);
+  view.SelectRow(0, true);
+  tasks.AddTask(Named("C"));
+  view.RefreshAll();
+  EXPECT_EQ(view.Model()->rowCount(), 3);
+  EXPECT_EQ(view.SelectedRows(), QList<int>({0}));
+  tasks.RemoveAt(2);
+  tasks.RemoveAt(1);
+  view.RefreshAll();
+  EXPECT_EQ(view.Model()->rowCount(), 1);
+  EXPECT_EQ(view.Model()->index(0, TaskListModel::kName).data().toString(), "A");
+}
+
+TEST_F(TaskListViewTest, RowsShowTheTaskWords) {
+  CTaskItem task = Named("Nightly");
+  task.TaskType = 4;
+  task.Schedule.Kind = 5;
+  task.Status = 9;
+  task.LastRunTime = {2006, 1, 5, 12, 30, 15, 5};
+  tasks.AddTask(task);
+  CBrevantoTasksView view(tasks);
+  view.Model()->SetDisplayStyles(2, 2);
+  auto cell = [&](int column) { return view.Model()->index(0, column).data().toString(); };
+  EXPECT_EQ(cell(TaskListModel::kStatus), "Unknown");
+  EXPECT_EQ(cell(TaskListModel::kLastRun), "Thu, 05 Jan, 2006 00:30 P.M");
+  EXPECT_EQ(cell(TaskListModel::kNextRun), "");
+  EXPECT_EQ(cell(TaskListModel::kTaskType), "Export to CSV/XML/HTML/TEXT files");
+  EXPECT_EQ(cell(TaskListModel::kSchedule), "Minutes");
+}
+
+TEST_F(TaskListViewTest, ViewModesShareTheSelection) {
+  tasks.AddTask(Named("A"));
+  tasks.AddTask(Named("B"));
+  CBrevantoTasksView view(tasks);
+  view.SelectRow(1, true);
+  for (ListViewMode mode : {ListViewMode::LargeIcons, ListViewMode::SmallIcons, ListViewMode::List,
+                            ListViewMode::Details}) {
+    view.SetViewMode(mode);
+    EXPECT_EQ(view.SelectedRows(), QList<int>({1}));
+  }
+}
+
+}  // namespace
+}  // namespace brevanto::ui

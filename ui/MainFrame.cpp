@@ -1,0 +1,348 @@
+#include "ui/MainFrame.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+#include <QSessionManager>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+
+#include "app/ApplicationCore.h"
+#include "core/Clock.h"
+#include "tasks/DisplayDateTime.h"
+#include "ui/AboutDialog.h"
+#include "ui/Autostart.h"
+#include "ui/BrevantoTasksView.h"
+#include "ui/Dialogs.h"
+#include "ui/GlobalHotKey.h"
+#include "ui/HelpWindow.h"
+#include "ui/Icons.h"
+#include "ui/MainActions.h"
+#include "ui/Product.h"
+#include "ui/TaskListModel.h"
+#include "ui/TasksViewCommands.h"
+#include "ui/Text.h"
+#include "ui/TrayIcon.h"
+
+namespace brevanto::ui {
+
+namespace {
+
+constexpr QSize kWindowSize(660, 460);
+// The clock pane is as wide as the longest text it shows.
+constexpr const char* kWidestClockText = " Sun, Jan 01, 2006 00:00:00 A.M ";
+
+}  // namespace
+
+CMainFrame::CMainFrame(CApplicationCore& core, FrameDialogs dialogs, QWidget* parent)
+    : QMainWindow(parent),
+      m_core(core),
+      m_dialogs(std::move(dialogs)),
+      m_actions(new MainActions(this)),
+      m_view(new CBrevantoTasksView(core.Tasks(), this)),
+      m_commands(new CTasksViewCommands(core, *m_view, m_dialogs, this)),
+      m_tray(new TrayIcon(this)),
+      m_hotKey(new GlobalHotKey(this)) {
+  setObjectName("mainFrame");
+  setWindowTitle(QString::fromLatin1(kWindowTitle));
+  setWindowIcon(MakeIcon(IconRole::Program));
+  setMinimumSize(kWindowSize);
+  resize(kWindowSize);
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    move(screen->availableGeometry().center() - rect().center());
+  }
+  setCentralWidget(m_view);
+  m_view->Model()->SetDisplayStyles(core.Options().DateFormat, core.Options().TimeFormat);
+
+  BuildMenus();
+  BuildToolBar();
+  BuildStatusBar();
+  ConnectCommands();
+  UpdateTrayMenu();
+  UpdateCommandStates();
+
+  connect(m_tray, &TrayIcon::activationRequested, this, &CMainFrame::ShowMainWindow);
+  connect(m_tray, &TrayIcon::trayLost, this, [this] {
+    // Without a notification area a hidden window could not be reached again.
+    if (!m_shown) showMinimized();
+  });
+  connect(m_tray, &TrayIcon::trayRestored, this, [this] {
+    if (!m_shown) HideToTray();
+  });
+  connect(m_hotKey, &GlobalHotKey::pressed, this, &CMainFrame::ShowMainWindow);
+  connect(qApp, &QGuiApplication::commitDataRequest, this, &CMainFrame::QueryEndSession,
+          Qt::DirectConnection);
+}
+
+CMainFrame::~CMainFrame() { delete m_actions; }
+
+void CMainFrame::BuildMenus() {
+  m_viewMenu = m_actions->MakeViewMenu(this);
+  m_actions->FillMenuBar(menuBar(), m_viewMenu);
+  m_contextMenu = m_actions->MakeContextMenu(this);
+  m_trayMenu = new QMenu(this);
+  m_trayMenu->setObjectName("trayMenu");
+  m_tray->SetMenu(m_trayMenu);
+}
+
+void CMainFrame::BuildToolBar() {
+  QToolBar* bar = addToolBar(tr("Toolbar"));
+  bar->setObjectName("mainToolBar");
+  bar->setMovable(false);
+  bar->setIconSize(QSize(32, 32));
+  bar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+  m_actions->FillToolBar(bar);
+
+  // The View button cycles the modes; its arrow drops the View menu down.
+  auto* cycle = new QAction(MakeIcon(IconRole::ViewMode), tr("View"), this);
+  cycle->setObjectName("actionCycleView");
+  cycle->setToolTip(tr("View"));
+  m_viewButton = new QToolButton(bar);
+  m_viewButton->setObjectName("viewButton");
+  m_viewButton->setDefaultAction(cycle);
+  m_viewButton->setMenu(m_viewMenu);
+  m_viewButton->setPopupMode(QToolButton::MenuButtonPopup);
+  m_viewButton->setIconSize(QSize(32, 32));
+  bar->addWidget(m_viewButton);
+  connect(cycle, &QAction::triggered, this, [this] {
+    switch (m_view->ViewMode()) {
+      case ListViewMode::LargeIcons: SetViewMode(ListViewMode::SmallIcons); break;
+      case ListViewMode::SmallIcons: SetViewMode(ListViewMode::List); break;
+      case ListViewMode::List: SetViewMode(ListViewMode::Details); break;
+      case ListViewMode::Details: SetViewMode(ListViewMode::LargeIcons); break;
+    }
+  });
+}
+
+void CMainFrame::BuildStatusBar() {
+  auto* ready = new QLabel(tr("Ready"), this);
+  ready->setObjectName("readyPane");
+  statusBar()->addWidget(ready, 1);
+  m_clock = new QLabel(this);
+  m_clock->setObjectName("clockPane");
+  m_clock->setAlignment(Qt::AlignCenter);
+  m_clock->setMinimumWidth(m_clock->fontMetrics().horizontalAdvance(QString::fromLatin1(kWidestClockText)));
+  statusBar()->addPermanentWidget(m_clock);
+  m_clockTimer.setInterval(1000);
+  connect(&m_clockTimer, &QTimer::timeout, this, &CMainFrame::UpdateClock);
+  UpdateClock();
+  m_clockTimer.start();
+}
+
+void CMainFrame::ConnectCommands() {
+  MainActions& a = *m_actions;
+  CTasksViewCommands* c = m_commands;
+  connect(a.newTask, &QAction::triggered, c, &CTasksViewCommands::NewTask);
+  connect(a.editTask, &QAction::triggered, c, &CTasksViewCommands::EditTask);
+  connect(a.deleteTasks, &QAction::triggered, c, &CTasksViewCommands::DeleteTasks);
+  connect(a.deleteAll, &QAction::triggered, c, &CTasksViewCommands::DeleteAll);
+  connect(a.copyTasks, &QAction::triggered, c, &CTasksViewCommands::CopyTasks);
+  connect(a.renameTask, &QAction::triggered, c, &CTasksViewCommands::RenameTask);
+  connect(a.viewLog, &QAction::triggered, c, &CTasksViewCommands::ViewLog);
+  connect(a.saveAs, &QAction::triggered, c, &CTasksViewCommands::SaveAs);
+  connect(a.loadFrom, &QAction::triggered, c, &CTasksViewCommands::LoadFrom);
+  connect(a.properties, &QAction::triggered, c, &CTasksViewCommands::Properties);
+  connect(a.start, &QAction::triggered, c, &CTasksViewCommands::Start);
+  connect(a.stop, &QAction::triggered, c, &CTasksViewCommands::Stop);
+  connect(a.runNow, &QAction::triggered, c, &CTasksViewCommands::RunImmediately);
+  connect(a.startAll, &QAction::triggered, c, &CTasksViewCommands::StartAll);
+  connect(a.stopAll, &QAction::triggered, c, &CTasksViewCommands::StopAll);
+  connect(a.selectAll, &QAction::triggered, c, &CTasksViewCommands::SelectAll);
+  connect(a.exit, &QAction::triggered, this, &CMainFrame::QuitApplication);
+  connect(a.show, &QAction::triggered, this, &CMainFrame::ShowMainWindow);
+
+  connect(a.options, &QAction::triggered, this, &CMainFrame::OpenOptions);
+  connect(a.servers, &QAction::triggered, this, [this] {
+    if (m_dialogs.servers) m_dialogs.servers(this);
+  });
+  connect(a.tipOfTheDay, &QAction::triggered, this, [this] {
+    if (m_dialogs.tipOfTheDay) m_dialogs.tipOfTheDay(this);
+  });
+  a.options->setEnabled(static_cast<bool>(m_dialogs.options));
+  a.servers->setEnabled(static_cast<bool>(m_dialogs.servers));
+  a.tipOfTheDay->setEnabled(static_cast<bool>(m_dialogs.tipOfTheDay));
+
+  connect(a.userManual, &QAction::triggered, this, [] { HelpWindow::Open(); });
+  connect(a.webSite, &QAction::triggered, this,
+          [] { QDesktopServices::openUrl(QUrl(QString::fromLatin1(kWebSiteUrl))); });
+  connect(a.supportPage, &QAction::triggered, this,
+          [] { QDesktopServices::openUrl(QUrl(QString::fromLatin1(kSupportPageUrl))); });
+  connect(a.supportEmail, &QAction::triggered, this, [] {
+    QDesktopServices::openUrl(QUrl(QStringLiteral("mailto:") + QString::fromLatin1(kSupportEmail)));
+  });
+  connect(a.about, &QAction::triggered, this, [this] {
+    AboutDialog about(this);
+    about.exec();
+  });
+
+  connect(a.largeIcons, &QAction::triggered, this, [this] { SetViewMode(ListViewMode::LargeIcons); });
+  connect(a.smallIcons, &QAction::triggered, this, [this] { SetViewMode(ListViewMode::SmallIcons); });
+  connect(a.list, &QAction::triggered, this, [this] { SetViewMode(ListViewMode::List); });
+  connect(a.details, &QAction::triggered, this, [this] { SetViewMode(ListViewMode::Details); });
+
+  connect(m_view, &CBrevantoTasksView::contextMenuRequested, this, [this](const QPoint& pos) {
+    UpdateCommandStates();
+    m_contextMenu->popup(pos);
+  });
+  connect(m_view, &CBrevantoTasksView::rowActivated, c, &CTasksViewCommands::Properties);
+  connect(m_view, &CBrevantoTasksView::selectionChanged, this, &CMainFrame::UpdateCommandStates);
+  // Task states change on the workers' threads: follow them at the list's refresh pace.
+  connect(&m_clockTimer, &QTimer::timeout, this, &CMainFrame::UpdateCommandStates);
+  for (QMenu* menu : menuBar()->findChildren<QMenu*>()) {
+    connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandStates);
+  }
+}
+
+void CMainFrame::UpdateCommandStates() { m_commands->UpdateActions(*m_actions); }
+
+void CMainFrame::UpdateTrayMenu() { m_actions->FillTrayMenu(m_trayMenu, m_core.Options().HasLogin()); }
+
+void CMainFrame::UpdateClock() {
+  const CSystemOptions& options = m_core.Options();
+  m_clock->setText(ToQt(FormatDisplayDateTime(m_core.GetClock().Now(), options.DateFormat,
+                                              options.TimeFormat, true)));
+}
+
+void CMainFrame::SetViewMode(ListViewMode mode) {
+  m_view->SetViewMode(mode);
+  QAction* checked = mode == ListViewMode::LargeIcons   ? m_actions->largeIcons
+                     : mode == ListViewMode::SmallIcons ? m_actions->smallIcons
+                     : mode == ListViewMode::List       ? m_actions->list
+                                                        : m_actions->details;
+  checked->setChecked(true);
+}
+
+bool CMainFrame::PassLogin() {
+  if (!m_core.Options().HasLogin() || !m_dialogs.login) return true;
+  return m_dialogs.login(this);
+}
+
+void CMainFrame::StartHidden() {
+  m_shown = false;
+  if (TrayIcon::Available()) {
+    m_tray->Add();
+  } else {
+    // No notification area: a minimised window is the only way back to the program.
+    showMinimized();
+  }
+}
+
+bool CMainFrame::StartShown() {
+  if (!PassLogin()) return false;
+  show();
+  m_shown = true;
+  raise();
+  activateWindow();
+  return true;
+}
+
+void CMainFrame::ShowMainWindow() {
+  if (m_shown) {
+    if (isMinimized()) showNormal();
+    raise();
+    activateWindow();
+    return;
+  }
+  if (!PassLogin()) return;
+  showNormal();
+  m_tray->Remove();
+  m_shown = true;
+  raise();
+  activateWindow();
+}
+
+void CMainFrame::HideToTray() {
+  if (!TrayIcon::Available()) return;  // minimised stays minimised
+  hide();
+  // Come back un-minimised next time.
+  setWindowState(windowState() & ~Qt::WindowMinimized);
+  m_shown = false;
+  if (!m_tray->Added()) m_tray->Add();
+}
+
+void CMainFrame::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() != QEvent::WindowStateChange || m_quitting) return;
+  if (isMinimized()) {
+    if (m_shown && TrayIcon::Available()) {
+      // Hide after the window system has finished minimising.
+      QTimer::singleShot(0, this, &CMainFrame::HideToTray);
+    }
+  } else if (!m_shown && isVisible()) {
+    // Restored from the taskbar while the tray was missing.
+    m_tray->Remove();
+    m_shown = true;
+  }
+}
+
+bool CMainFrame::QuitApplication() {
+  if (m_quitting) return true;
+  if (Dialogs::AskYesNo(this, tr("Quit the application and stop all tasks?")) != Answer::Yes) {
+    return false;
+  }
+  ShutDown();
+  close();
+  QApplication::quit();
+  return true;
+}
+
+void CMainFrame::ShutDown() {
+  if (m_shutDown) return;
+  m_shutDown = true;
+  m_quitting = true;
+  m_clockTimer.stop();
+  m_view->PauseRefresh();
+  m_hotKey->Unregister();
+  // Saving comes first, so the task file holds the states of the moment of exit.
+  m_core.SaveAtExit();
+  m_tray->Remove();
+}
+
+void CMainFrame::QueryEndSession(QSessionManager& manager) {
+  if (m_shutDown) return;
+  if (m_core.Options().BlockShutdownWhileRunning && m_core.HasRunningTask()) {
+    if (manager.allowsInteraction()) manager.cancel();
+    return;
+  }
+  ShutDown();
+  QTimer::singleShot(0, qApp, &QApplication::quit);
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+  if (m_quitting || QuitApplication()) {
+    event->accept();
+  } else {
+    event->ignore();
+  }
+}
+
+bool CMainFrame::RegisterHotKey() {
+  const CSystemOptions& options = m_core.Options();
+  return m_hotKey->Register(options.HotKeyVirtualKey, options.HotKeyModifiers);
+}
+
+void CMainFrame::ApplyOptions(const CSystemOptions& options) {
+  m_core.ApplyOptions(options);
+  ApplyAutostart(m_core.Options().AutoRun != 0, FromQt(QCoreApplication::applicationFilePath()));
+  m_hotKey->Unregister();
+  RegisterHotKey();
+  m_view->Model()->SetDisplayStyles(m_core.Options().DateFormat, m_core.Options().TimeFormat);
+  UpdateClock();
+  UpdateTrayMenu();
+}
+
+void CMainFrame::OpenOptions() {
+  if (!m_dialogs.options) return;
+  CSystemOptions copy = m_core.Options();
+  if (m_dialogs.options(this, copy)) ApplyOptions(copy);
+}
+
+}  // namespace brevanto::ui

@@ -1,0 +1,106 @@
+#pragma once
+// CMainFrame: the main window. It carries the menus, toolbar, status bar with its clock
+// and the task list, hides into the notification area, shows itself on request (tray,
+// hot key, a second start) behind the login when one is set, and runs the quit flow.
+// It keeps the window-side state only; the live data belongs to the application core.
+// GUI thread only.
+
+#include <QMainWindow>
+#include <QTimer>
+
+#include "ui/FrameDialogs.h"
+
+class QLabel;
+class QMenu;
+class QSessionManager;
+class QToolButton;
+
+namespace brevanto {
+class CApplicationCore;
+}
+
+namespace brevanto::ui {
+
+class CBrevantoTasksView;
+class CTasksViewCommands;
+class GlobalHotKey;
+class TrayIcon;
+struct MainActions;
+enum class ListViewMode;
+
+class CMainFrame : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // REQUIRES: `core` outlives the window.
+  CMainFrame(CApplicationCore& core, FrameDialogs dialogs, QWidget* parent = nullptr);
+  ~CMainFrame() override;
+
+  // The two ways the program starts: in the notification area (or minimised when the
+  // desktop has none), or shown. StartShown asks for the login first when one is set and
+  // returns false when it is not given.
+  void StartHidden();
+  bool StartShown();
+
+  // The show flow (Show, the icon's click, the hot key, a second start).
+  void ShowMainWindow();
+  // The hide flow (minimise).
+  void HideToTray();
+  bool Shown() const { return m_shown; }
+
+  // Asks "Quit the application and stop all tasks?"; on Yes saves, stops every task and
+  // closes the window. Returns whether the program is quitting.
+  bool QuitApplication();
+  // The system asks whether the session may end.
+  void QueryEndSession(QSessionManager& manager);
+
+  // Registers the hot key of the options; false when it could not be registered.
+  bool RegisterHotKey();
+  // After the Options sheet's OK: saves, applies autorun and the hot key.
+  void ApplyOptions(const CSystemOptions& options);
+
+  void SetViewMode(ListViewMode mode);
+  CBrevantoTasksView* View() const { return m_view; }
+  CTasksViewCommands* Commands() const { return m_commands; }
+  MainActions& Actions() const { return *m_actions; }
+  TrayIcon* Tray() const { return m_tray; }
+  QLabel* ClockPane() const { return m_clock; }
+  // Rewrites the clock pane; the clock timer calls it every second.
+  void UpdateClock();
+  void UpdateCommandStates();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
+
+ private:
+  void BuildMenus();
+  void BuildToolBar();
+  void BuildStatusBar();
+  void ConnectCommands();
+  void UpdateTrayMenu();
+  bool PassLogin();
+  // Steps of every exit: stop the clock, release the hot key, save, stop the tasks,
+  // remove the icon.
+  void ShutDown();
+  void OpenOptions();
+
+  CApplicationCore& m_core;
+  FrameDialogs m_dialogs;
+  MainActions* m_actions;
+  CBrevantoTasksView* m_view;
+  CTasksViewCommands* m_commands;
+  TrayIcon* m_tray;
+  GlobalHotKey* m_hotKey;
+  QMenu* m_viewMenu = nullptr;
+  QMenu* m_contextMenu = nullptr;
+  QMenu* m_trayMenu = nullptr;
+  QToolButton* m_viewButton = nullptr;
+  QLabel* m_clock = nullptr;
+  QTimer m_clockTimer;
+  bool m_shown = false;
+  bool m_quitting = false;
+  bool m_shutDown = false;
+};
+
+}  // namespace brevanto::ui

@@ -1,0 +1,65 @@
+#include "ui/TrayIcon.h"
+
+#include <QMenu>
+
+#include "ui/Icons.h"
+#include "ui/Product.h"
+
+namespace brevanto::ui {
+
+namespace {
+
+// Qt gives no signal when a panel restarts, so the tray is checked while the icon is up.
+constexpr int kTrayCheckMs = 2000;
+constexpr int kBalloonMs = 1000;
+
+}  // namespace
+
+TrayIcon::TrayIcon(QObject* parent) : QObject(parent), m_icon(MakeIcon(IconRole::Program)) {
+  m_icon.setObjectName("trayIcon");
+  m_icon.setToolTip(QString::fromLatin1(kWindowTitle));
+  connect(&m_icon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+    if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) {
+      emit activationRequested();
+    }
+  });
+  m_watch.setInterval(kTrayCheckMs);
+  connect(&m_watch, &QTimer::timeout, this, &TrayIcon::CheckTray);
+}
+
+bool TrayIcon::Available() { return QSystemTrayIcon::isSystemTrayAvailable(); }
+
+void TrayIcon::Add() {
+  m_added = true;
+  m_trayPresent = Available();
+  m_icon.show();
+  if (m_trayPresent && QSystemTrayIcon::supportsMessages()) {
+    m_icon.showMessage(QString::fromLatin1(kWindowTitle), QStringLiteral(" "),
+                       QSystemTrayIcon::Information, kBalloonMs);
+  }
+  m_watch.start();
+}
+
+void TrayIcon::Remove() {
+  m_added = false;
+  m_watch.stop();
+  m_icon.hide();
+}
+
+void TrayIcon::SetMenu(QMenu* menu) { m_icon.setContextMenu(menu); }
+
+void TrayIcon::CheckTray() {
+  const bool present = Available();
+  if (present == m_trayPresent) return;
+  m_trayPresent = present;
+  if (!present) {
+    emit trayLost();
+    return;
+  }
+  // A new tray does not know our icon: add it again.
+  m_icon.hide();
+  m_icon.show();
+  emit trayRestored();
+}
+
+}  // namespace brevanto::ui

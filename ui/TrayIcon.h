@@ -1,0 +1,48 @@
+#pragma once
+// The notification-area icon: tooltip and icon of the program, a short balloon when it
+// appears, a context menu, and a signal for a left click. It also watches the tray
+// itself: when the tray goes away or comes back (a panel restart), it says so, so that
+// the window is never left hidden without an icon. GUI thread only.
+
+#include <QObject>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+class QMenu;
+
+namespace brevanto::ui {
+
+class TrayIcon : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit TrayIcon(QObject* parent = nullptr);
+
+  // Whether the desktop has a notification area right now.
+  static bool Available();
+
+  // Adds the icon with its balloon. Does nothing visible when no tray exists.
+  void Add();
+  void Remove();
+  bool Added() const { return m_added; }
+  // The menu shown on a right click; not owned.
+  void SetMenu(QMenu* menu);
+  QSystemTrayIcon* Icon() { return &m_icon; }
+
+ signals:
+  void activationRequested();
+  // The tray vanished while the icon was added.
+  void trayLost();
+  // A tray appeared again (after trayLost); the icon has been re-added.
+  void trayRestored();
+
+ private:
+  void CheckTray();
+
+  QSystemTrayIcon m_icon;
+  QTimer m_watch;
+  bool m_added = false;
+  bool m_trayPresent = false;
+};
+
+}  // namespace brevanto::ui
