@@ -1,5 +1,6 @@
 #include "engines/BackupTableDumper.h"
 
+#include <cctype>
 #include <utility>
 
 #include "engines/MySqlConnection.h"
@@ -42,11 +43,22 @@ DumpOptions MakeDumpOptions(const BackupSettings& settings, unsigned long server
   return options;
 }
 
+bool SupportsDelayedInsert(const std::string& engine) {
+  std::string upper;
+  for (char c : engine) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return upper.empty() || upper == "MYISAM" || upper == "MEMORY" || upper == "ARCHIVE" ||
+         upper == "ARIA" || upper == "HEAP" || upper == "BLACKHOLE";
+}
+
 std::string MakeInsertPrefix(const BackupSettings& settings, bool quote, const std::string& table,
-                             const std::vector<std::string>& columns) {
+                             const std::vector<std::string>& columns, const std::string& engine) {
   std::string prefix = settings.UseReplace != 0 ? "REPLACE" : "INSERT";
-  if (settings.InsertDelayed != 0) prefix += " DELAYED";
-  if (settings.InsertIgnore != 0) prefix += " IGNORE";
+  // The server refuses DELAYED for most engines (InnoDB) and inside LOCK TABLES, and
+  // REPLACE IGNORE is no statement at all: each would make every row fail to restore.
+  if (settings.InsertDelayed != 0 && settings.AddLockTables == 0 && SupportsDelayedInsert(engine)) {
+    prefix += " DELAYED";
+  }
+  if (settings.InsertIgnore != 0 && settings.UseReplace == 0) prefix += " IGNORE";
   prefix += " INTO " + QuoteName(table, quote);
   if (settings.CompleteInsert != 0) {
     prefix += "(";
@@ -70,9 +82,19 @@ CBackupTableDumper::CBackupTableDumper(TaskRunContext& context, CMySQLConnection
       m_database(std::move(database)),
       m_databaseCharset(std::move(databaseCharset)) {}
 
-void CBackupTableDumper::Error(const std::string& text) { m_context.Log(LogLevel::Error, text); }
+void CBackupTableDumper::Error(const std::string& text) {
+  // After a stop request the connection may have been cancelled under us; what fails
+  // then is the cancel, not the server, and the run ends with "User canceled!".
+  if (m_context.StopRequested()) return;
+  m_context.Log(LogLevel::Error, text);
+}
 
 RunOutcome CBackupTableDumper::DumpTable(CSqlDumpWriter& writer, const TableItem& item) {
+  const RunOutcome outcome = DumpTableSteps(writer, item);
+  return m_context.StopRequested() ? RunOutcome::Canceled : outcome;
+}
+
+RunOutcome CBackupTableDumper::DumpTableSteps(CSqlDumpWriter& writer, const TableItem& item) {
   const std::string& name = item.TableName;
   const std::string quoted = QuoteName(name, m_options.Quote);
   const unsigned long version = m_options.ServerVersion;
@@ -152,7 +174,7 @@ RunOutcome CBackupTableDumper::DumpTable(CSqlDumpWriter& writer, const TableItem
   }
   if (m_settings.IncludeRecords == 0) return RunOutcome::Finished;
   if (m_context.StopRequested()) return RunOutcome::Canceled;
-  return DumpRows(writer, name, columns);
+  return DumpRows(writer, name, columns, engine);
 }
 
 bool CBackupTableDumper::ReadEngine(const std::string& table, std::string& engine) {
@@ -237,7 +259,8 @@ bool CBackupTableDumper::DumpTableStructure(CSqlDumpWriter& writer, const std::s
 }
 
 RunOutcome CBackupTableDumper::DumpRows(CSqlDumpWriter& writer, const std::string& table,
-                                        const std::vector<std::string>& columns) {
+                                        const std::vector<std::string>& columns,
+                                        const std::string& engine) {
   const std::string quoted = QuoteName(table, m_options.Quote);
   const std::string& path = writer.File().Path();
   if (!m_connection.Execute("SELECT * FROM " + quoted)) {
@@ -264,7 +287,7 @@ RunOutcome CBackupTableDumper::DumpRows(CSqlDumpWriter& writer, const std::strin
     return RunOutcome::Finished;
   }
 
-  const std::string prefix = MakeInsertPrefix(m_settings, m_options.Quote, table, columns);
+  const std::string prefix = MakeInsertPrefix(m_settings, m_options.Quote, table, columns, engine);
   const bool multiRow = m_settings.MultipleRowInsert != 0;
   const MYSQL_FIELD* fields = mysql_fetch_fields(result.get());
   const unsigned int count = mysql_num_fields(result.get());

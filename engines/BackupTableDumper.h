@@ -28,10 +28,15 @@ struct DumpOptions {
 
 DumpOptions MakeDumpOptions(const BackupSettings& settings, unsigned long serverVersion);
 
+// Whether INSERT DELAYED works on tables of `engine` ("" counts as MyISAM).
+bool SupportsDelayedInsert(const std::string& engine);
+
 // The statement that starts every row's INSERT: verb, options, table, column list.
-// `columns` are used only with CompleteInsert.
+// `columns` are used only with CompleteInsert; DELAYED only for engines that take it and
+// without AddLockTables, IGNORE only with INSERT.
 std::string MakeInsertPrefix(const BackupSettings& settings, bool quote, const std::string& table,
-                             const std::vector<std::string>& columns);
+                             const std::vector<std::string>& columns,
+                             const std::string& engine = "");
 
 class CBackupTableDumper {
  public:
@@ -56,13 +61,14 @@ class CBackupTableDumper {
   };
 
   void Error(const std::string& text);
+  RunOutcome DumpTableSteps(CSqlDumpWriter& writer, const TableItem& table);
   bool DumpViewStructure(CSqlDumpWriter& writer, const std::string& view);
   bool DumpTableStructure(CSqlDumpWriter& writer, const std::string& table,
                           const std::string& engine, const MYSQL_FIELD* fields,
                           unsigned int count);
   // The INSERT statements and what surrounds them. REQUIRES: no result is pending.
   RunOutcome DumpRows(CSqlDumpWriter& writer, const std::string& table,
-                      const std::vector<std::string>& columns);
+                      const std::vector<std::string>& columns, const std::string& engine);
   // SHOW TABLE STATUS: the engine name; false (logged) when the server refuses.
   bool ReadEngine(const std::string& table, std::string& engine);
 

@@ -44,7 +44,9 @@ class CBackupToFilesRun {
   }
 
   bool Canceled() { return m_context.StopRequested(); }
-  void Error(const std::string& text) { m_context.Log(LogLevel::Error, text); }
+  void Error(const std::string& text) {
+    if (!m_context.StopRequested()) m_context.Log(LogLevel::Error, text);  // see the dumper
+  }
 
   // Creates the next file, records it and writes its prologue. Logs and returns false
   // on failure.
@@ -192,6 +194,7 @@ RunOutcome CBackupToFilesRun::Run() {
       return RunOutcome::Canceled;
     }
   }
+  if (Canceled()) return RunOutcome::Canceled;
   m_connection.Close();
   if (FileGrouping() == Grouping::OneFile) FinishFile();
 
