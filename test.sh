@@ -26,8 +26,13 @@ install_missing_packages
 installed=$SECONDS
 
 configure_build "$build_dir" "${cmake_extra[@]}"
-cmake --build "$build_dir" -j"$(nproc)"
+# Keep going past a broken target so every test that did build still runs and reports.
+build_status=0
+cmake --build "$build_dir" -j"$(nproc)" -- -k || build_status=$?
 built=$SECONDS
+if [[ $build_status -ne 0 ]]; then
+  say "BUILD FAILED (status $build_status); running the tests that were built"
+fi
 
 # Tests needing MariaDB share one set of throw-away servers (the mariadb fixture) and take
 # turns through a resource lock; everything else runs beside them.
@@ -42,6 +47,10 @@ echo
 say "install $((installed - started))s, build $((built - installed))s, tests $((tested - built))s"
 summary="$(grep -E 'tests passed|No tests were found' "$log" | tail -n1 || true)"
 say "${summary:-ctest printed no summary}"
+if [[ $build_status -ne 0 ]]; then
+  say "FAILED: the build failed (see the first errors above)"
+  exit 1
+fi
 if [[ $status -ne 0 ]]; then
   say "FAILED (ctest exit status $status); details above and in $build_dir/Testing/Temporary/LastTest.log"
 fi

@@ -168,6 +168,19 @@ make_certificates() {
   }
 }
 
+# wait_until_answers <pid> <login...>: 0 once the server answers on its socket, 1 when the
+# process is gone, 2 after the start time-out.
+wait_until_answers() {
+  local pid="$1"
+  shift
+  local deadline=$((SECONDS + start_timeout))
+  until admin --socket="$socket" "$@" ping >/dev/null 2>&1; do
+    kill -0 "$pid" 2>/dev/null || return 1
+    (( SECONDS < deadline )) || return 2
+    sleep 0.2
+  done
+}
+
 start_one() {
   local pid
   pid="$(server_pid)"
@@ -178,9 +191,15 @@ start_one() {
     fi
   else
     rm -f "$pidfile"
-    if admin --protocol=TCP -h127.0.0.1 -P"$port" -uroot -p"$password" ping >/dev/null 2>&1; then
+    # ping answers even when the login is refused, so a query proves the password works.
+    if mariadb --no-defaults --connect-timeout=2 --protocol=TCP -h127.0.0.1 -P"$port" -uroot \
+      -p"$password" -e "SELECT 1" >/dev/null 2>&1; then
       echo "testservers: [$name] port $port is served by a MariaDB outside $basedir; using that one"
       return 0
+    fi
+    if admin --protocol=TCP -h127.0.0.1 -P"$port" ping >/dev/null 2>&1; then
+      echo "testservers: [$name] port 127.0.0.1:$port is taken by a server that refuses root/$password" >&2
+      return 1
     fi
     if tcp_port_open "$port"; then
       echo "testservers: [$name] port 127.0.0.1:$port is taken by another program" >&2
@@ -210,27 +229,37 @@ start_one() {
     fi
   fi
 
-  if [[ -z "$pid" ]]; then
-    # Detached from our session and our output, so callers (ctest) do not wait for it.
-    setsid "$mariadbd_bin" --defaults-file="$cnf" </dev/null >>"$dir/console.log" 2>&1 &
-    pid=$!
-  fi
-
-  local deadline=$((SECONDS + start_timeout))
   local login=(-uroot -p"$password")
   [[ $fresh -eq 1 ]] && login=(-uroot)
-  until admin --socket="$socket" "${login[@]}" ping >/dev/null 2>&1; do
-    if ! kill -0 "$pid" 2>/dev/null; then
+  # Our ports lie in Linux's ephemeral range: a client socket may hold one (up to a minute
+  # in TIME_WAIT), so a refused bind is retried for a while.
+  local waited bind_deadline=$((SECONDS + 75)) told=0
+  while true; do
+    local log_size=0
+    if [[ -z "$pid" ]]; then
+      log_size="$(stat -c %s "$dir/error.log" 2>/dev/null || echo 0)"
+      # Detached from our session and our output, so callers (ctest) do not wait for it.
+      setsid "$mariadbd_bin" --defaults-file="$cnf" </dev/null >>"$dir/console.log" 2>&1 &
+      pid=$!
+    fi
+    waited=0
+    wait_until_answers "$pid" "${login[@]}" || waited=$?
+    [[ $waited -eq 0 ]] && break
+    if [[ $waited -eq 1 ]] && (( SECONDS < bind_deadline )) &&
+      tail -c +$((log_size + 1)) "$dir/error.log" 2>/dev/null | grep -q 'Address already in use'; then
+      [[ $told -eq 1 ]] || echo "testservers: [$name] port $port is held by another socket; retrying for up to 75s"
+      told=1
+      pid=""
+      sleep 3
+      continue
+    fi
+    if [[ $waited -eq 1 ]]; then
       echo "testservers: [$name] mariadbd exited during start-up" >&2
-      show_error_log
-      return 1
-    fi
-    if (( SECONDS >= deadline )); then
+    else
       echo "testservers: [$name] no answer within ${start_timeout}s" >&2
-      show_error_log
-      return 1
     fi
-    sleep 0.2
+    show_error_log
+    return 1
   done
 
   if [[ $fresh -eq 1 ]]; then
