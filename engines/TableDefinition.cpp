@@ -44,6 +44,16 @@ std::string DeclaredType(CMySQLConnection* connection, const std::string& table,
   return Upper(type);
 }
 
+std::string EscapeDefault(CMySQLConnection* connection, const std::string& value) {
+  std::string out(value.size() * 2 + 1, '\0');
+  const unsigned long length =
+      connection != nullptr && connection->IsOpen()
+          ? mysql_real_escape_string(connection->Handle(), out.data(), value.data(), value.size())
+          : mysql_escape_string(out.data(), value.data(), value.size());
+  out.resize(length);
+  return out;
+}
+
 std::string SignFlags(const MYSQL_FIELD& field) {
   std::string flags;
   if ((field.flags & UNSIGNED_FLAG) != 0) flags += "UNSIGNED ";
@@ -98,7 +108,9 @@ std::string TypePart(CMySQLConnection* connection, const std::string& table,
       return "NULL ";
     default:
       // Character types, and types this code does not know: the server's own words, so
-      // the column stays in the definition that the rows are inserted into.
+      // the column stays in the definition that the rows are inserted into. Their
+      // defaults are text, and a bare word after DEFAULT would not restore.
+      quotedDefault = true;
       return DeclaredType(connection, table, field.name != nullptr ? field.name : "", quote) + " ";
   }
 }
@@ -141,7 +153,7 @@ std::string SynthesizeCreateTable(CMySQLConnection* connection, const std::strin
     } else if (!defaultValue.empty()) {
       clause += "DEFAULT ";
       if (quotedDefault && defaultValue != "NULL") {
-        clause += "'" + defaultValue + "'";
+        clause += "'" + EscapeDefault(connection, defaultValue) + "'";
       } else {
         clause += defaultValue;
       }
