@@ -105,11 +105,17 @@ class FakeClock final : public Clock {
   // the simulated time. False after `timeout` (the test then fails rather than hangs).
   bool WaitForSleepers(int count, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
     std::unique_lock lock(m_lock);
-    return m_changed.wait_for(lock, timeout, [&] { return SleepersAhead() >= count; });
+    return m_changed.wait_for(lock, timeout, [&] { return SleepersAheadLocked() >= count; });
+  }
+
+  // The threads sleeping with an end still ahead of the simulated time.
+  int SleepersAhead() {
+    std::lock_guard lock(m_lock);
+    return SleepersAheadLocked();
   }
 
  private:
-  int SleepersAhead() const {
+  int SleepersAheadLocked() const {
     return static_cast<int>(std::distance(m_sleepers.upper_bound(m_ms), m_sleepers.end()));
   }
 

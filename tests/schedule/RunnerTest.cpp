@@ -1,0 +1,219 @@
+// The runner in simulated time: workers sleep on the FakeClock, so each Advance meets
+// them at a known point and nothing depends on how fast the machine is.
+
+#include <gtest/gtest.h>
+
+#include "core/Clock.h"
+#include "schedule/Calendar.h"
+#include "tasks/TaskFile.h"
+#include "tests/schedule/RunnerFixture.h"
+
+namespace brevanto {
+namespace {
+
+using test::Eventually;
+using test::MakeTime;
+using Texts = std::vector<std::string>;
+
+class RunnerTest : public test::RunnerFixture {};
+
+TEST_F(RunnerTest, StartAndStopCodes) {
+  EXPECT_EQ(m_list.StopRunner(), -5003);
+  EXPECT_EQ(m_list.StartRunner(nullptr), -5004);
+  Add("daily", ScheduleKind::EveryDay);
+  EXPECT_EQ(m_list.StartRunner(&m_owner), 0);
+  EXPECT_EQ(m_list.StartRunner(&m_owner), -5001);
+  EXPECT_TRUE(m_list.Started());
+  EXPECT_EQ(m_list.StopRunner(), 0);
+  EXPECT_FALSE(m_list.Started());
+  EXPECT_EQ(m_list.Count(), 0);  // stopping also empties the list
+  EXPECT_EQ(m_list.StopRunner(), -5003);
+}
+
+TEST_F(RunnerTest, StartRunnerLaunchesScheduledTasksOnly) {
+  Add("manual", ScheduleKind::Manual);
+  Add("daily", ScheduleKind::EveryDay);
+  ASSERT_EQ(m_list.StartRunner(&m_owner), 0);
+  ASSERT_TRUE(m_clock.WaitForSleepers(1));
+  EXPECT_FALSE(m_list.HasWorker(0));
+  EXPECT_TRUE(m_list.HasWorker(1));
+  EXPECT_EQ(StatusOf(0), TaskStatus::Stop);
+  EXPECT_EQ(StatusOf(1), TaskStatus::Waiting);
+  EXPECT_EQ(m_list.At(1).WorkerStartTime, MakeTime(2024, 3, 5, 8, 0, 0));
+  EXPECT_EQ(m_list.At(1).NextRunTime, MakeTime(2024, 3, 5, 23, 0));
+}
+
+TEST_F(RunnerTest, RunImmediatelyOnAStoppedManualTaskRunsOnceAndEndsTheThread) {
+  Add("manual", ScheduleKind::Manual);
+  ASSERT_EQ(m_list.StartRunner(&m_owner), 0);
+  m_clock.Advance(61000);
+  m_commands.RunImmediately({0});
+  ASSERT_EQ(m_questions, Texts{"Do you want to RUN the task (manual) immediately?"});
+  ASSERT_TRUE(Eventually([&] { return !m_list.HasWorker(0); }));
+  EXPECT_EQ(m_runs, 1);
+  const CTaskItem task = m_list.At(0);
+  EXPECT_EQ(task.GetStatus(), TaskStatus::Stop);
+  EXPECT_EQ(task.RunImmediately, 0);
+  EXPECT_EQ(task.LastRunTime, MakeTime(2024, 3, 5, 8, 1, 1));
+  EXPECT_EQ(Entries(0), (Texts{"Run task immediately", "Running...", "work", "Finished"}));
+  EXPECT_EQ(m_clock.SleepersAhead(), 0);  // it never waited
+}
+
+TEST_F(RunnerTest, RunImmediatelyOnAWaitingTaskIsTakenByItsOwnWorker) {
+  Add("daily", ScheduleKind::EveryDay);
+  ASSERT_EQ(m_list.StartRunner(&m_owner), 0);
+  ASSERT_TRUE(m_clock.WaitForSleepers(1));
+  const TaskDateTime workerStart = m_list.At(0).WorkerStartTime;
+  m_clock.Advance(5000);  // a second thread would stamp a later start
+  ASSERT_TRUE(m_clock.WaitForSleepers(1));
+
+  m_commands.RunImmediately({0});
+  EXPECT_TRUE(m_list.HasWorker(0));
+  m_clock.Advance(100);
+  ASSERT_TRUE(Eventually([&] { return m_runs == 1; }));
+  ASSERT_TRUE(m_clock.WaitForSleepers(1));
+  EXPECT_EQ(m_clock.SleepersAhead(), 1);
+  const CTaskItem task = m_list.At(0);
+  EXPECT_EQ(task.WorkerStartTime, workerStart);
+  EXPECT_EQ(task.GetStatus(), TaskStatus::Waiting);
+  EXPECT_EQ(task.LastRunTime, MakeTime(2024, 3, 5, 8, 0, 5));
+  EXPECT_EQ(task.NextRunTime, MakeTime(2024, 3, 5, 23, 0));  // the schedule is unchanged
+  EXPECT_EQ(Entries(0), (Texts{"Run task immediately", "Running...", "work", "Finished"}));
+}
+
+TEST_F(RunnerTest, ScheduledRunHappensOnceInItsMinute) {
+  Add("daily", ScheduleKind::EveryDay, TaskType::BackupToServer, 8, 30);
+  m_clock.SetNow(MakeTime(2024, 3, 5, 8, 29, 59));
+  ASSERT_EQ(m_list.StartRunner(&m_owner), 0);
+  for (int poll = 0; poll < 600; ++poll) {  // one simulated minute, poll by poll
+    ASSERT_TRUE(m_clock.WaitForSleepers(1));
+    m_clock.Advance(100);
+  }
+  ASSERT_TRUE(m_clock.WaitForSleepers(1));
+  EXPECT_EQ(m_runs, 1);
+  EXPECT_EQ(m_list.At(0).LastRunTime, MakeTime(2024, 3, 5, 8, 30, 0));
+  EXPECT_EQ(m_list.At(0).NextRunTime, MakeTime(2024, 3, 5, 8, 30));  // until the minute ends
+  m_clock.Advance(1000);
+  ASSERT_TRUE(m_clock.WaitForSleepers(1));
+  EXPECT_EQ(m_list.At(0).NextRunTime, MakeTime(2024, 3, 6, 8, 30));
+  EXPECT_EQ(Entries(0), (Texts{"Running...", "work", "Finished"}));
+}
+
+TEST_F(RunnerTest, StoppingAWaitingTaskNeedsNoTimeAndLogsOnlyTheStop) {
+  Add("daily", ScheduleKind::EveryDay);
+  ASSERT_EQ(m_list.StartRunner(&m_owner), 0);
+  ASSERT_TRUE(m_clock.WaitForSleepers(1));
+  const std::int64_t before = m_clock.MonotonicMs();
+  m_commands.Stop({0});
+  EXPECT_EQ(m_clock.MonotonicMs(), before);  // woken at once, not after its 100 ms poll
+  EXPECT_TRUE(m_questions.empty());
+  EXPECT_FALSE(m_list.HasWorker(0));
+  EXPECT_EQ(StatusOf(0), TaskStatus::Stop);
+  EXPECT_EQ(Entries(0), Texts{"Stop task"});
+}
+
+TEST_F(RunnerTest, StoppingARunningTaskAsksAndTheWorkerCancels) {
+  Add("restore", ScheduleKind::Manual, TaskType::RestoreFromServer);
+  ASSERT_EQ(m_list.StartRunner(&m_owner), 0);
+  m_commands.RunImmediately({0});
+  m_running.Wait();
+  ASSERT_TRUE(Eventually([&] { return StatusOf(0) == TaskStatus::Running; }));
+
+  m_answer = Answer::No;
+  m_commands.Stop({0});
+  EXPECT_TRUE(m_list.HasWorker(0));
+  EXPECT_EQ(StatusOf(0), TaskStatus::Running);
+
+  m_answer = Answer::Yes;
+  m_commands.Stop({0});
+  EXPECT_EQ(m_questions.back(), "Do you want to STOP the task (restore -- Running) now?");
+  EXPECT_FALSE(m_list.HasWorker(0));
+  EXPECT_EQ(StatusOf(0), TaskStatus::Stop);
+  EXPECT_EQ(Entries(0), (Texts{"Run task immediately", "Running...", "Stop task", "User canceled!"}));
+}
+
+TEST_F(RunnerTest, AWorkerThatIgnoresTheStopIsCancelledAndAbandonedSilently) {
+  Add("stuck", ScheduleKind::EveryDay, TaskType::RestoreFromDatabase);
+  ASSERT_EQ(m_list.StartRunner(&m_owner), 0);
+  ASSERT_TRUE(m_clock.WaitForSleepers(1));
+  m_commands.RunImmediately({0});
+  m_clock.Advance(100);
+  m_running.Wait();
+  // The stopper waits its 3000 ms on the simulated clock; this thread lets them pass.
+  std::thread deadline([&] {
+    if (m_clock.WaitForSleepers(1)) m_clock.Advance(3000);
+  });
+  m_commands.Stop({0});
+  deadline.join();
+  EXPECT_TRUE(m_cancelled.IsOpen());  // its connections were cancelled
+  EXPECT_FALSE(m_list.HasWorker(0));
+  EXPECT_EQ(StatusOf(0), TaskStatus::Stop);
+
+  // The abandoned thread still holds its slot; removing the task frees nothing it uses.
+  std::weak_ptr<TaskSlot> slot = m_list.SlotAt(0);
+  const std::string logFile = m_list.At(0).LogFileName;
+  m_list.RemoveAt(0);
+  ASSERT_TRUE(Eventually([&] { return slot.expired(); }));
+  EXPECT_TRUE(m_returned.IsOpen());
+  std::vector<CTaskLogEntry> entries;
+  m_log.ReadAll(logFile, entries);
+  ASSERT_EQ(entries.size(), 3u);  // no "Finished" and no "User canceled!" after the stop
+  EXPECT_EQ(entries[1].text, "Running...");
+  EXPECT_EQ(entries[2].text, "Stop task");
+}
+
+TEST_F(RunnerTest, ATypeWithoutARoutineFailsItsRunVisibly) {
+  Add("export", ScheduleKind::Manual, TaskType::ExportToFiles);
+  ASSERT_EQ(m_list.StartRunner(&m_owner), 0);
+  m_commands.RunImmediately({0});
+  ASSERT_TRUE(Eventually([&] { return !m_list.HasWorker(0); }));
+  std::vector<CTaskLogEntry> entries;
+  m_log.ReadAll("export.log", entries);
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_EQ(entries[1].text, "Running...");
+  EXPECT_EQ(entries[2].level, static_cast<std::uint8_t>(LogLevel::Error));
+  EXPECT_EQ(StatusOf(0), TaskStatus::Stop);
+}
+
+TEST_F(RunnerTest, LoadingATaskFileRestartsTheRunnerWithFreshKeys) {
+  Add("daily", ScheduleKind::EveryDay);
+  Add("manual", ScheduleKind::Manual);
+  ASSERT_TRUE(m_list.SaveTaskFile(m_dir.file("saved.tsk")));
+  ASSERT_TRUE(WriteTaskFile(m_dir.file("empty.tsk"), {}));  // no file at all
+  ASSERT_EQ(m_list.StartRunner(&m_owner), 0);
+  ASSERT_TRUE(m_clock.WaitForSleepers(1));
+  m_clock.Advance(2000);
+
+  EXPECT_FALSE(m_list.LoadTaskFile(m_dir.file("empty.tsk")));
+  EXPECT_EQ(m_list.Count(), 2);
+  ASSERT_TRUE(m_list.LoadTaskFile(m_dir.file("saved.tsk")));
+  EXPECT_TRUE(m_list.Started());
+  ASSERT_EQ(m_list.Count(), 2);
+  EXPECT_EQ(m_list.At(0).TaskKey, "202435802" "0");
+  ASSERT_TRUE(m_clock.WaitForSleepers(1));
+  EXPECT_TRUE(m_list.HasWorker(0));
+  EXPECT_FALSE(m_list.HasWorker(1));
+  EXPECT_EQ(StatusOf(0), TaskStatus::Waiting);
+}
+
+// Real time: a waiting worker sleeps on a stop-aware wait, so Stop does not wait out its poll.
+TEST(RunnerRealTimeTest, StopOfAWaitingTaskReturnsWellWithinAPoll) {
+  test::TempDir dir;
+  CTaskLog log(dir.path() + "Logs/", SystemClock());
+  test::FakeOwner owner(log, dir.file("tasks_se.tsk"));
+  CTaskList list(SystemClock());
+  CTaskItem task;
+  task.Schedule.Kind = static_cast<std::uint8_t>(ScheduleKind::EveryWeek);
+  list.AddTask(task);
+  ASSERT_EQ(list.StartRunner(&owner), 0);
+  ASSERT_TRUE(Eventually([&] { return list.At(0).GetStatus() == TaskStatus::Waiting; }));
+  const auto start = std::chrono::steady_clock::now();
+  list.StopTask(0);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(elapsed, std::chrono::milliseconds(100));
+  EXPECT_FALSE(list.HasWorker(0));
+  EXPECT_EQ(list.StopRunner(), 0);
+}
+
+}  // namespace
+}  // namespace brevanto
