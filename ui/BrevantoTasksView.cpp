@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QListView>
 #include <QTreeView>
@@ -44,7 +43,6 @@ CBrevantoTasksView::CBrevantoTasksView(const CTaskList& tasks, QWidget* parent)
   m_icons->setSelectionMode(QAbstractItemView::ExtendedSelection);
   m_icons->setModelColumn(TaskListModel::kName);
   m_icons->setResizeMode(QListView::Adjust);
-  m_icons->setUniformItemSizes(true);
 
   addWidget(m_details);
   addWidget(m_icons);
@@ -80,12 +78,15 @@ void CBrevantoTasksView::SetViewMode(ListViewMode mode) {
   switch (mode) {
     case ListViewMode::LargeIcons:
       m_icons->setViewMode(QListView::IconMode);
+      m_icons->setFlow(QListView::LeftToRight);
       m_icons->setIconSize(QSize(32, 32));
-      m_icons->setGridSize(QSize(110, 70));
+      m_icons->setGridSize(QSize(120, 84));
       m_icons->setWordWrap(true);
+      m_icons->setTextElideMode(Qt::ElideRight);
       break;
     case ListViewMode::SmallIcons:
       m_icons->setViewMode(QListView::IconMode);
+      m_icons->setFlow(QListView::LeftToRight);
       m_icons->setIconSize(QSize(18, 18));
       m_icons->setGridSize(QSize());
       m_icons->setWordWrap(false);
@@ -93,11 +94,13 @@ void CBrevantoTasksView::SetViewMode(ListViewMode mode) {
     default:
       m_icons->setViewMode(QListView::ListMode);
       m_icons->setFlow(QListView::TopToBottom);
-      m_icons->setWrapping(true);
       m_icons->setIconSize(QSize(18, 18));
       m_icons->setGridSize(QSize());
+      m_icons->setWordWrap(false);
       break;
   }
+  // Small icons flow in rows and the list in columns, both wrapping at the view's edge.
+  m_icons->setWrapping(true);
   // IconMode lets items be dragged about; the list order is the task order.
   m_icons->setMovement(QListView::Static);
   setCurrentWidget(m_icons);

@@ -127,7 +127,9 @@ CTaskLogViewer::CTaskLogViewer(CTaskLog& log, const std::string& taskName,
   m_list->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   m_list->horizontalHeader()->setStretchLastSection(true);
   m_list->setColumnWidth(0, 70);
-  m_list->setColumnWidth(1, 200);
+  // Wide enough for the longest moment the styles produce, whatever the font.
+  m_list->setColumnWidth(1, qMax(200, m_list->fontMetrics().horizontalAdvance(
+                                          QStringLiteral(" Wed, Sep 30, 2006 00:00:00 P.M ")) + 12));
   m_list->setColumnWidth(2, 720);
   QPalette palette = m_list->palette();
   palette.setColor(QPalette::Text, QColor(0, 0, 160));

@@ -306,13 +306,19 @@ void CMainFrame::ShutDown() {
   m_tray->Remove();
 }
 
+bool CMainFrame::MayEndSession() {
+  if (m_shutDown) return true;
+  if (m_core.Options().BlockShutdownWhileRunning && m_core.HasRunningTask()) return false;
+  ShutDown();
+  return true;
+}
+
 void CMainFrame::QueryEndSession(QSessionManager& manager) {
-  if (m_shutDown) return;
-  if (m_core.Options().BlockShutdownWhileRunning && m_core.HasRunningTask()) {
+  if (!MayEndSession()) {
+    // Refusing needs the session manager's permission to interact.
     if (manager.allowsInteraction()) manager.cancel();
     return;
   }
-  ShutDown();
   QTimer::singleShot(0, qApp, &QApplication::quit);
 }
 

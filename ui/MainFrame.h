@@ -53,6 +53,9 @@ class CMainFrame : public QMainWindow {
   bool QuitApplication();
   // The system asks whether the session may end.
   void QueryEndSession(QSessionManager& manager);
+  // The decision behind it: false (nothing saved) while a task runs and the options say
+  // to block; otherwise saves, stops every task and returns true.
+  bool MayEndSession();
 
   // Registers the hot key of the options; false when it could not be registered.
   bool RegisterHotKey();

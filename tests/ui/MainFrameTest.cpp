@@ -111,5 +111,20 @@ TEST_F(MainFrameTest, QuitAsksThenSavesBeforeStoppingTheTasks) {
   EXPECT_EQ(shown[0].Text, "Quit the application and stop all tasks?");
 }
 
+TEST_F(MainFrameTest, EndOfSessionIsRefusedOnlyWhileATaskRunsAndTheOptionIsOn) {
+  fixture.Add(MakeTask("Busy", ScheduleKind::Manual, TaskStatus::Running));
+  fixture.Core().Options().BlockShutdownWhileRunning = 1;
+  {
+    CMainFrame frame(fixture.Core(), FrameDialogs());
+    EXPECT_FALSE(frame.MayEndSession());
+    EXPECT_FALSE(FileExists(fixture.Core().TaskFilePath())) << "a refusal saves nothing";
+  }
+  fixture.Core().Options().BlockShutdownWhileRunning = 0;
+  CMainFrame frame(fixture.Core(), FrameDialogs());
+  EXPECT_TRUE(frame.MayEndSession());
+  EXPECT_TRUE(FileExists(fixture.Core().TaskFilePath()));
+  EXPECT_TRUE(Dialogs::TakeShown().isEmpty()) << "the end of a session asks nothing";
+}
+
 }  // namespace
 }  // namespace brevanto::ui

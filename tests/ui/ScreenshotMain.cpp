@@ -7,7 +7,9 @@
 
 #include "tests/support/FakeClock.h"
 #include "tests/ui/UiFixture.h"
+#include "logs/TaskLog.h"
 #include "ui/BrevantoTasksView.h"
+#include "ui/LogViewer.h"
 #include "ui/MainFrame.h"
 
 using namespace brevanto;
@@ -46,6 +48,19 @@ int main(int argc, char** argv) {
     QScreen* screen = QGuiApplication::primaryScreen();
     screen->grabWindow(0).save(out);
     frame.grab().save(out + ".window.png");
+    frame.SetViewMode(ui::ListViewMode::LargeIcons);
+    frame.grab().save(out + ".icons.png");
+    const CTaskItem task = fixture.Core().Tasks().At(0);
+    CTaskLog& log = fixture.Core().TaskLog();
+    log.AppendEntry(task.LogFileName, LogLevel::General, "Running...");
+    log.AppendEntry(task.LogFileName, LogLevel::General, "Connecting to the MySQL server localhost:3306...");
+    log.AppendEntry(task.LogFileName, LogLevel::Warning, "User canceled!");
+    log.AppendEntry(task.LogFileName, LogLevel::Error, "Failed to open the file! - /backup/sales.sql");
+    log.AppendEntry(task.LogFileName, LogLevel::General, "Finished");
+    ui::CTaskLogViewer viewer(log, task.TaskName, task.LogFileName, 1, 2, &frame);
+    viewer.show();
+    QApplication::processEvents();
+    viewer.grab().save(out + ".log.png");
     app.exit(0);
   });
   return app.exec();
