@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "engines/MySqlConnection.h"
+#include "engines/ValueRenderer.h"
 
 namespace brevanto {
 
@@ -49,7 +50,7 @@ std::string EscapeDefault(CMySQLConnection* connection, const std::string& value
   const unsigned long length =
       connection != nullptr && connection->IsOpen()
           ? mysql_real_escape_string(connection->Handle(), out.data(), value.data(), value.size())
-          : mysql_escape_string(out.data(), value.data(), value.size());
+          : EscapeWithoutCharset(out.data(), value.data(), value.size());
   out.resize(length);
   return out;
 }

@@ -55,6 +55,34 @@ void AppendTrimmed(std::string& out, std::string_view value) {
   out.append(value.data() + begin, end - begin);
 }
 
+}  // namespace
+
+unsigned long EscapeWithoutCharset(char* to, const char* from, unsigned long length) {
+  char* out = to;
+  for (unsigned long i = 0; i < length; ++i) {
+    char escaped = 0;
+    switch (from[i]) {
+      case '\0': escaped = '0'; break;
+      case '\n': escaped = 'n'; break;
+      case '\r': escaped = 'r'; break;
+      case '\\': escaped = '\\'; break;
+      case '\'': escaped = '\''; break;
+      case '"': escaped = '"'; break;
+      case '\032': escaped = 'Z'; break;
+      default: break;
+    }
+    if (escaped != 0) {
+      *out++ = '\\';
+      *out++ = escaped;
+    } else {
+      *out++ = from[i];
+    }
+  }
+  return static_cast<unsigned long>(out - to);
+}
+
+namespace {
+
 void AppendEscaped(std::string& out, const char* value, unsigned long length, MYSQL* connection) {
   if (length == 0) {
     out += "''";
@@ -66,7 +94,7 @@ void AppendEscaped(std::string& out, const char* value, unsigned long length, MY
   char* to = out.data() + start + 1;
   const unsigned long written = connection != nullptr
                                     ? mysql_real_escape_string(connection, to, value, length)
-                                    : mysql_escape_string(to, value, length);
+                                    : EscapeWithoutCharset(to, value, length);
   out.resize(start + 1 + written);
   out += '\'';
 }

@@ -19,4 +19,9 @@ void AppendRenderedRow(std::string& out, MYSQL_ROW row, const unsigned long* len
 std::string RenderRow(MYSQL_ROW row, const unsigned long* lengths, const MYSQL_FIELD* fields,
                       unsigned int count, MYSQL* connection);
 
+// The client library's escaping for a single-byte character set, into `to` (room for
+// 2 * length bytes); returns the bytes written. (The library's own mysql_escape_string
+// needs an initialised connection.)
+unsigned long EscapeWithoutCharset(char* to, const char* from, unsigned long length);
+
 }  // namespace brevanto
