@@ -34,6 +34,13 @@ std::string CopyTasks(int count) {
 CTaskCommands::CTaskCommands(CTaskList& list, CTaskLog& log, TaskRunnerOwner& owner, AskFunction ask)
     : m_list(list), m_log(log), m_owner(owner), m_ask(std::move(ask)) {}
 
+TaskStatus CTaskCommands::StatusOf(int index) const {
+  // A worker just launched has not yet set Waiting at its first poll; it is active all
+  // the same, and Stop or Stop All must not pass it over.
+  const TaskStatus status = m_list.At(index).GetStatus();
+  return status == TaskStatus::Stop && m_list.HasWorker(index) ? TaskStatus::Waiting : status;
+}
+
 void CTaskCommands::Log(int index, const char* text) {
   m_log.AppendEntry(m_list.At(index).LogFileName, LogLevel::General, text);
 }
@@ -87,7 +94,7 @@ void CTaskCommands::LaunchAfterCreate(int index) {
 bool CTaskCommands::ApplyEdit(int index, const CTaskItem& edited) {
   if (index < 0 || index >= m_list.Count()) return false;
   const CTaskItem live = m_list.At(index);
-  if (live.GetStatus() != TaskStatus::Stop) return false;
+  if (StatusOf(index) != TaskStatus::Stop) return false;
   CTaskItem task = edited;
   task.LogFileName = live.LogFileName;  // an edit never moves the log
   m_list.Replace(index, task);
@@ -139,9 +146,7 @@ bool CTaskCommands::DeleteTasks(const std::vector<int>& rows) {
   // Two passes: marking first, so removing one slot never shifts one still to be visited.
   for (int row : rows) {
     if (row < 0 || row >= m_list.Count()) continue;
-    if (m_list.At(row).GetStatus() != TaskStatus::Stop || m_list.HasWorker(row)) {
-      m_list.StopTask(row);
-    }
+    if (StatusOf(row) != TaskStatus::Stop) m_list.StopTask(row);
     m_list.Update(row, [](CTaskItem& t) {
       t.SetStatus(TaskStatus::Stop);
       t.TaskKey = kDeletionMarker;
@@ -163,7 +168,7 @@ bool CTaskCommands::DeleteTasks(const std::vector<int>& rows) {
 bool CTaskCommands::DeleteAll() {
   if (m_ask(question::kDeleteAll, QuestionButtons::YesNoCancel) != Answer::Yes) return false;
   while (m_list.Count() > 0) {
-    if (m_list.At(0).GetStatus() != TaskStatus::Stop || m_list.HasWorker(0)) m_list.StopTask(0);
+    if (StatusOf(0) != TaskStatus::Stop) m_list.StopTask(0);
     m_log.DeleteLogIfWritable(m_list.At(0).LogFileName);
     m_list.RemoveAt(0);
   }
@@ -186,20 +191,18 @@ void CTaskCommands::StopOne(int index) {
 void CTaskCommands::Start(const std::vector<int>& rows) {
   for (int row : rows) {
     if (row < 0 || row >= m_list.Count()) continue;
-    const CTaskItem task = m_list.At(row);
-    if (task.GetStatus() == TaskStatus::Stop && IsScheduled(task)) StartOne(row);
+    if (StatusOf(row) == TaskStatus::Stop && IsScheduled(m_list.At(row))) StartOne(row);
   }
 }
 
 void CTaskCommands::Stop(const std::vector<int>& rows) {
   for (int row : rows) {
     if (row < 0 || row >= m_list.Count()) continue;
-    const CTaskItem task = m_list.At(row);
-    if (task.GetStatus() == TaskStatus::Running) {
-      if (m_ask(question::StopRunningTask(task.TaskName), QuestionButtons::YesNo) != Answer::Yes) {
-        continue;
-      }
-    } else if (task.GetStatus() != TaskStatus::Waiting) {
+    const TaskStatus status = StatusOf(row);
+    if (status == TaskStatus::Running) {
+      const std::string name = m_list.At(row).TaskName;
+      if (m_ask(question::StopRunningTask(name), QuestionButtons::YesNo) != Answer::Yes) continue;
+    } else if (status != TaskStatus::Waiting) {
       continue;
     }
     Log(row, "Stop task");
@@ -210,8 +213,7 @@ void CTaskCommands::Stop(const std::vector<int>& rows) {
 bool CTaskCommands::StartAll() {
   if (m_ask(question::kStartAll, QuestionButtons::YesNoCancel) != Answer::Yes) return false;
   for (int i = 0; i < m_list.Count(); ++i) {
-    const CTaskItem task = m_list.At(i);
-    if (task.GetStatus() == TaskStatus::Stop && IsScheduled(task)) StartOne(i);
+    if (StatusOf(i) == TaskStatus::Stop && IsScheduled(m_list.At(i))) StartOne(i);
   }
   return true;
 }
@@ -219,8 +221,7 @@ bool CTaskCommands::StartAll() {
 bool CTaskCommands::StopAll() {
   if (m_ask(question::kStopAll, QuestionButtons::YesNoCancel) != Answer::Yes) return false;
   for (int i = 0; i < m_list.Count(); ++i) {
-    const TaskStatus status = m_list.At(i).GetStatus();
-    if (status != TaskStatus::Running && status != TaskStatus::Waiting) continue;
+    if (StatusOf(i) == TaskStatus::Stop) continue;
     StopOne(i);
     Log(i, "Stop task");
   }
@@ -243,17 +244,15 @@ void CTaskCommands::RunImmediately(const std::vector<int>& rows) {
 }
 
 bool CTaskCommands::CanStartAll() const {
-  for (const CTaskItem& task : m_list.Snapshot()) {
-    if (task.GetStatus() == TaskStatus::Stop && IsScheduled(task)) return true;
+  for (int i = 0; i < m_list.Count(); ++i) {
+    if (StatusOf(i) == TaskStatus::Stop && IsScheduled(m_list.At(i))) return true;
   }
   return false;
 }
 
 bool CTaskCommands::CanStopAll() const {
-  for (const CTaskItem& task : m_list.Snapshot()) {
-    if (task.GetStatus() == TaskStatus::Waiting || task.GetStatus() == TaskStatus::Running) {
-      return true;
-    }
+  for (int i = 0; i < m_list.Count(); ++i) {
+    if (StatusOf(i) != TaskStatus::Stop) return true;
   }
   return false;
 }

@@ -71,6 +71,8 @@ class CTaskCommands {
   bool CanStopAll() const;
 
  private:
+  // The task's status, counting a worker that has not polled yet as Waiting.
+  TaskStatus StatusOf(int index) const;
   void StartOne(int index);
   void StopOne(int index);
   void LaunchAfterCreate(int index);
