@@ -182,14 +182,6 @@ TEST_F(ApplicationCoreTest, OlderLogsOfLoadedTasksAreConvertedOnce) {
   EXPECT_EQ(ReadWholeFile(file("Logs/log200se.dll")).size(), 3072u);
 }
 
-TEST_F(ApplicationCoreTest, AnExistingLogMarkerIsLeftAlone) {
-  ASSERT_TRUE(MakeFolder(file("Logs")));
-  ASSERT_TRUE(WriteWholeFile(file("Logs/log200se.dll"), "done"));
-  CApplicationCore core(folder(), m_clock);
-  core.Start();
-  EXPECT_EQ(ReadWholeFile(file("Logs/log200se.dll")), "done");
-}
-
 TEST_F(ApplicationCoreTest, TheRunnerGetsTheRoutineOfEachType) {
   CApplicationCore core(folder(), m_clock);
   core.Start();

@@ -59,21 +59,6 @@ TEST(AtomicFileTest, AFailedWriteNamesTheFileAndKeepsTheOldOne) {
   EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"taken"});
 }
 
-TEST(AtomicFileTest, ReadsFilesWithinTheLimitOnly) {
-  TempDir dir;
-  std::string bytes;
-  ASSERT_TRUE(WriteWholeFile(dir.file("f"), "12345"));
-  EXPECT_TRUE(ReadFileBytes(dir.file("f"), bytes, 5));
-  EXPECT_EQ(bytes, "12345");
-  EXPECT_FALSE(ReadFileBytes(dir.file("f"), bytes, 4));
-  EXPECT_EQ(bytes, "");
-  EXPECT_FALSE(ReadFileBytes(dir.path(), bytes));  // a folder is no file
-  EXPECT_FALSE(ReadFileBytes(dir.file("missing"), bytes));
-  EXPECT_TRUE(RemoveFileIfExists(dir.file("f")));
-  EXPECT_TRUE(RemoveFileIfExists(dir.file("f")));
-  EXPECT_FALSE(FileExists(dir.file("f")));
-}
-
 TEST(ApplicationFolderTest, UsesTheExecutablesFolderOnlyWhenItIsWritable) {
   TempDir dir;
   ASSERT_TRUE(MakeFolder(dir.file("bin")));
@@ -94,15 +79,6 @@ TEST(ApplicationFolderTest, UsesTheExecutablesFolderOnlyWhenItIsWritable) {
   const std::string chosen = ChooseApplicationFolder(dir.file("bin/brevanto"), home);
   ::chmod(dir.file("bin").c_str(), 0700);
   if (modesApply) EXPECT_EQ(chosen, fallback);
-}
-
-TEST(ApplicationFolderTest, TheRunningProgramGetsAFolderEndingInASlash) {
-  const std::string folder = ApplicationFolder();
-  ASSERT_FALSE(folder.empty());
-  EXPECT_EQ(folder.back(), '/');
-  EXPECT_EQ(WithTrailingSlash("/a"), "/a/");
-  EXPECT_EQ(WithTrailingSlash("/a/"), "/a/");
-  EXPECT_EQ(WithTrailingSlash(""), "");
 }
 
 }  // namespace

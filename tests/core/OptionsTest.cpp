@@ -116,14 +116,5 @@ TEST(OptionsTest, UnusableFilesKeepEveryDefault) {
   EXPECT_EQ(loaded, CSystemOptions());
 }
 
-TEST(OptionsTest, AnEmptyBackupFolderBecomesTheDataFolder) {
-  CSystemOptions o;
-  ApplyDefaultBackupFolder("/opt/brevanto/", o);
-  EXPECT_EQ(o.DefaultBackupFolder, "/opt/brevanto/Data/");
-  o.DefaultBackupFolder = "/elsewhere/";
-  ApplyDefaultBackupFolder("/opt/brevanto/", o);
-  EXPECT_EQ(o.DefaultBackupFolder, "/elsewhere/");
-}
-
 }  // namespace
 }  // namespace brevanto

@@ -217,13 +217,6 @@ TEST_F(TaskFileTest, FilesAreOwnerOnlyAndAnEmptyListDeletesTheFile) {
   EXPECT_EQ(read(), TaskFileReadResult::Failure);
 }
 
-TEST_F(TaskFileTest, AWriteThatFailsKeepsTheOldFile) {
-  write({EveryFieldSet()});
-  std::string before = bytes();
-  EXPECT_FALSE(WriteTaskFile(m_dir.file("missing-folder/tasks_se.tsk"), {CTaskItem()}));
-  EXPECT_EQ(bytes(), before);
-}
-
 TEST_F(TaskFileTest, RefusesFilesThatAreNoTaskFiles) {
   struct Case {
     const char* name;
@@ -470,16 +463,6 @@ TEST_F(TaskFileTest, ReadsTheFirstVersionWithItsFieldMapping) {
   EXPECT_EQ(b.FileNameFormat, BackupSettings().FileNameFormat);
   EXPECT_EQ(b.AutoDeleteValue, 0u);
   EXPECT_TRUE(t.BackupHistory.empty());
-}
-
-TEST_F(TaskFileTest, OlderVersionsAreWrittenBackInTheCurrentOne) {
-  setBytes(LegacyFile(kVersion1, 1));
-  ASSERT_EQ(read(), TaskFileReadResult::Loaded);
-  std::vector<CTaskItem> upgraded = m_loaded;
-  write(upgraded);
-  EXPECT_EQ(bytes().substr(0, 4), Hex("e0f9bdca"));
-  ASSERT_EQ(read(), TaskFileReadResult::Loaded);
-  EXPECT_EQ(m_loaded, upgraded);
 }
 
 TEST_F(TaskFileTest, OlderVersionsWithAWrongMarkerLoadNothing) {
