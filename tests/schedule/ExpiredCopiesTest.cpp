@@ -1,0 +1,170 @@
+#include "schedule/ExpiredCopies.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "schedule/Calendar.h"
+#include "tasks/TaskFile.h"
+#include "tests/schedule/RunnerFixture.h"
+
+namespace brevanto {
+namespace {
+
+using test::Eventually;
+using test::MakeTime;
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+BackupTimeStamp Stamp(const TaskDateTime& t) {
+  return BackupTimeStamp{t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second};
+}
+
+class ExpiredCopiesTest : public ::testing::Test {
+ protected:
+  // A copy made at `made` whose files (created on disk) are `names` in `folder`.
+  BackupCopy Copy(const TaskDateTime& made, const std::vector<std::string>& names,
+                  const std::string& folder = "") {
+    BackupCopy copy{Stamp(made), 2, 1, 0, folder.empty() ? "" : m_dir.file(folder), {}};
+    if (!folder.empty()) ::mkdir(m_dir.file(folder).c_str(), 0700);
+    for (const std::string& name : names) {
+      const std::string path = m_dir.file(folder.empty() ? name : folder + "/" + name);
+      EXPECT_TRUE(test::WriteWholeFile(path, "dump"));
+      copy.CopyFiles.push_back(path);
+    }
+    return copy;
+  }
+
+  CTaskItem Task(AutoDeleteMode mode, std::uint32_t value, std::vector<BackupCopy> history) {
+    CTaskItem task;
+    task.BackupSettings.AutoDeleteMode = static_cast<std::uint8_t>(mode);
+    task.BackupSettings.AutoDeleteValue = value;
+    task.BackupHistory = std::move(history);
+    return task;
+  }
+
+  test::TempDir m_dir;
+  const TaskDateTime m_now = MakeTime(2024, 3, 1, 12, 0, 0);
+};
+
+TEST_F(ExpiredCopiesTest, KeepingNCopiesDeletesTheOldestFilesAndEmptyFolder) {
+  CTaskItem task = Task(AutoDeleteMode::KeepCopies, 3,
+                        {Copy(MakeTime(2024, 2, 1), {"a.sql", "b.sql"}, "2024-02-01_00-00-00"),
+                         Copy(MakeTime(2024, 2, 2), {"c.sql"}), Copy(MakeTime(2024, 2, 3), {"d.sql"}),
+                         Copy(MakeTime(2024, 2, 4), {"e.sql"})});
+  ASSERT_TRUE(DeleteExpiredCopies(task, m_now));
+  EXPECT_FALSE(Exists(m_dir.file("2024-02-01_00-00-00/a.sql")));
+  EXPECT_FALSE(Exists(m_dir.file("2024-02-01_00-00-00")));
+  ASSERT_EQ(task.BackupHistory.size(), 3u);
+  EXPECT_EQ(task.BackupHistory[0].BackupTime.Day, 2);
+  EXPECT_TRUE(Exists(m_dir.file("c.sql")));
+  EXPECT_FALSE(DeleteExpiredCopies(task, m_now));  // nothing more to do
+}
+
+TEST_F(ExpiredCopiesTest, KeepingNDaysDeletesCopiesAtLeastNWholeDaysOld) {
+  CTaskItem task = Task(AutoDeleteMode::OlderThanDays, 7,
+                        {Copy(MakeTime(2024, 2, 23, 13, 0, 0), {"young.sql"}),  // 6 days 23 h
+                         Copy(MakeTime(2024, 2, 23, 11, 59, 0), {"old.sql"}),   // 7 days 1 min
+                         Copy(MakeTime(2024, 2, 29, 0, 0, 0), {"new.sql"})});
+  ASSERT_TRUE(DeleteExpiredCopies(task, m_now));
+  EXPECT_FALSE(Exists(m_dir.file("old.sql")));
+  EXPECT_TRUE(Exists(m_dir.file("young.sql")));
+  ASSERT_EQ(task.BackupHistory.size(), 2u);
+  EXPECT_EQ(task.BackupHistory[0].CopyFiles[0], m_dir.file("young.sql"));
+}
+
+TEST_F(ExpiredCopiesTest, RulesThatDropNothing) {
+  const struct {
+    const char* name;
+    AutoDeleteMode mode;
+    std::uint32_t value;
+  } cases[] = {{"no rule", AutoDeleteMode::None, 1},
+               {"count within the limit", AutoDeleteMode::KeepCopies, 2},
+               {"keep 0 copies (damaged file)", AutoDeleteMode::KeepCopies, 0},
+               {"0 days (damaged file)", AutoDeleteMode::OlderThanDays, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    CTaskItem task = Task(c.mode, c.value,
+                          {Copy(MakeTime(2020, 1, 1), {"x.sql"}), Copy(MakeTime(2020, 1, 2), {"y.sql"})});
+    EXPECT_FALSE(DeleteExpiredCopies(task, m_now));
+    EXPECT_EQ(task.BackupHistory.size(), 2u);
+    EXPECT_TRUE(Exists(m_dir.file("x.sql")));
+  }
+}
+
+TEST_F(ExpiredCopiesTest, NeverDeletesAPathAStayingCopyListsOrAFileItDidNotRecord) {
+  // Same-file mode lists one path in every copy.
+  CTaskItem task = Task(AutoDeleteMode::KeepCopies, 1,
+                        {Copy(MakeTime(2024, 2, 1), {"same.sql"}, "run"), Copy(MakeTime(2024, 2, 2), {"same.sql"})});
+  task.BackupHistory[1].CopyFiles = task.BackupHistory[0].CopyFiles;
+  ASSERT_TRUE(test::WriteWholeFile(m_dir.file("run/foreign.txt"), "not ours"));
+  ASSERT_TRUE(DeleteExpiredCopies(task, m_now));
+  EXPECT_EQ(task.BackupHistory.size(), 1u);
+  EXPECT_TRUE(Exists(m_dir.file("run/same.sql")));
+  EXPECT_TRUE(Exists(m_dir.file("run/foreign.txt")));  // and its folder stays with it
+
+  // Files already removed by hand: the copy is dropped all the same.
+  CTaskItem gone = Task(AutoDeleteMode::KeepCopies, 1,
+                        {Copy(MakeTime(2024, 2, 1), {"gone.sql"}), Copy(MakeTime(2024, 2, 2), {"kept.sql"})});
+  ::unlink(m_dir.file("gone.sql").c_str());
+  EXPECT_TRUE(DeleteExpiredCopies(gone, m_now));
+  EXPECT_EQ(gone.BackupHistory.size(), 1u);
+}
+
+// Through the runner: a backup routine records copies; the count rule applies after each.
+class ExpiredCopiesRunnerTest : public test::RunnerFixture {};
+
+TEST_F(ExpiredCopiesRunnerTest, RecordedCopiesBeyondTheLimitAreDeletedSavedAndLogged) {
+  int made = 0;
+  m_owner.SetRoutine(TaskType::BackupToFiles, [&](TaskRunContext& run) {
+    const std::string path = m_dir.file("copy" + std::to_string(++made) + ".sql");
+    EXPECT_TRUE(test::WriteWholeFile(path, "dump"));
+    run.RecordBackupCopy(BackupCopy{Stamp(run.RunStartTime()), 2, 1, 0, "", {path}});
+    return RunOutcome::Finished;
+  });
+  const int index = Add("backup", ScheduleKind::Manual, TaskType::BackupToFiles);
+  m_list.Update(index, [](CTaskItem& task) {
+    task.BackupSettings.AutoDeleteMode = static_cast<std::uint8_t>(AutoDeleteMode::KeepCopies);
+    task.BackupSettings.AutoDeleteValue = 3;
+  });
+  ASSERT_EQ(m_list.StartRunner(&m_owner), 0);
+  for (int run = 1; run <= 4; ++run) {
+    m_list.Update(index, [](CTaskItem& task) { task.RunImmediately = 1; });
+    m_list.LaunchTask(index);
+    ASSERT_TRUE(Eventually([&] { return !m_list.HasWorker(index); }));
+  }
+  EXPECT_FALSE(Exists(m_dir.file("copy1.sql")));
+  EXPECT_TRUE(Exists(m_dir.file("copy2.sql")));
+  EXPECT_EQ(m_list.At(index).BackupHistory.size(), 3u);
+  std::vector<CTaskItem> saved;
+  ASSERT_EQ(ReadTaskFile(m_dir.file("tasks_se.tsk"), saved), TaskFileReadResult::Loaded);
+  EXPECT_EQ(saved[0].BackupHistory.size(), 3u);
+  const std::vector<std::string> entries = Entries(index);
+  EXPECT_EQ(std::count(entries.begin(), entries.end(), kExpiredCopiesDeleted), 1);
+  EXPECT_EQ(entries.back(), "Finished");
+}
+
+TEST_F(ExpiredCopiesRunnerTest, AWaitingBackupTaskDropsCopiesThatAgedOut) {
+  const std::string file = m_dir.file("aged.sql");
+  ASSERT_TRUE(test::WriteWholeFile(file, "dump"));
+  const int index = Add("backup", ScheduleKind::EveryDay, TaskType::BackupToFiles);
+  m_list.Update(index, [&](CTaskItem& task) {
+    task.BackupSettings.AutoDeleteMode = static_cast<std::uint8_t>(AutoDeleteMode::OlderThanDays);
+    task.BackupSettings.AutoDeleteValue = 2;
+    task.BackupHistory.push_back(BackupCopy{Stamp(MakeTime(2024, 3, 3, 8, 0, 1)), 2, 1, 0, "", {file}});
+  });
+  ASSERT_EQ(m_list.StartRunner(&m_owner), 0);
+  ASSERT_TRUE(m_clock.WaitForSleepers(1));
+  EXPECT_TRUE(Exists(file));  // one second short of two days
+  m_clock.Advance(1000);
+  ASSERT_TRUE(m_clock.WaitForSleepers(1));
+  EXPECT_FALSE(Exists(file));
+  EXPECT_TRUE(m_list.At(index).BackupHistory.empty());
+  EXPECT_EQ(Entries(index), std::vector<std::string>{kExpiredCopiesDeleted});
+  EXPECT_GE(m_owner.Saves, 1);
+}
+
+}  // namespace
+}  // namespace brevanto
