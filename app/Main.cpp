@@ -16,6 +16,7 @@
 #include "ui/Product.h"
 #include "ui/SingleInstance.h"
 #include "ui/SplashScreen.h"
+#include "ui/TerminationSignals.h"
 #include "ui/Text.h"
 
 namespace {
@@ -73,6 +74,8 @@ int main(int argc, char* argv[]) {
   const FrameDialogs dialogs = MakeFrameDialogs();
   CMainFrame frame(core, dialogs);
   QObject::connect(&instance, &SingleInstance::showRequested, &frame, &CMainFrame::ShowMainWindow);
+  TerminationSignals termination;
+  QObject::connect(&termination, &TerminationSignals::terminationRequested, &frame, &CMainFrame::EndNow);
 
   if (core.HasScheduledTask()) {
     frame.StartHidden();

@@ -313,6 +313,11 @@ bool CMainFrame::MayEndSession() {
   return true;
 }
 
+void CMainFrame::EndNow() {
+  ShutDown();
+  QApplication::quit();
+}
+
 void CMainFrame::QueryEndSession(QSessionManager& manager) {
   if (!MayEndSession()) {
     // Refusing needs the session manager's permission to interact.

@@ -56,6 +56,8 @@ class CMainFrame : public QMainWindow {
   // The decision behind it: false (nothing saved) while a task runs and the options say
   // to block; otherwise saves, stops every task and returns true.
   bool MayEndSession();
+  // The session ends without asking (a termination signal): save, stop and quit.
+  void EndNow();
 
   // Registers the hot key of the options; false when it could not be registered.
   bool RegisterHotKey();

@@ -6,11 +6,14 @@
 #include <QAction>
 #include <QLabel>
 #include <QMenu>
+#include <QTest>
+#include <QTreeView>
 
 #include "core/AtomicFile.h"
 #include "tasks/TaskFile.h"
 #include "tests/support/FakeClock.h"
 #include "tests/ui/UiFixture.h"
+#include "ui/BrevantoTasksView.h"
 #include "ui/Dialogs.h"
 #include "ui/MainActions.h"
 #include "ui/MainFrame.h"
@@ -109,6 +112,27 @@ TEST_F(MainFrameTest, QuitAsksThenSavesBeforeStoppingTheTasks) {
   const QList<ShownBox> shown = Dialogs::TakeShown();
   ASSERT_EQ(shown.size(), 2);
   EXPECT_EQ(shown[0].Text, "Quit the application and stop all tasks?");
+}
+
+TEST_F(MainFrameTest, KeysReachTheCommandsFromTheList) {
+  fixture.Add(MakeTask("A"));
+  fixture.Add(MakeTask("B"));
+  CMainFrame frame(fixture.Core(), FrameDialogs());
+  ASSERT_TRUE(frame.StartShown());
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
+  auto* list = frame.findChild<QTreeView*>("taskDetails");
+  ASSERT_NE(list, nullptr);
+  list->setFocus();
+
+  QTest::keyClick(list, Qt::Key_A, Qt::ControlModifier);
+  EXPECT_EQ(frame.View()->SelectedRows(), QList<int>({0, 1}));
+
+  frame.View()->ClearSelection();
+  frame.View()->SelectRow(1, true);
+  Dialogs::QueueAnswer(Answer::Yes);
+  QTest::keyClick(list, Qt::Key_Delete);
+  ASSERT_EQ(fixture.Core().Tasks().Count(), 1);
+  EXPECT_EQ(fixture.Core().Tasks().At(0).TaskName, "A");
 }
 
 TEST_F(MainFrameTest, EndOfSessionIsRefusedOnlyWhileATaskRunsAndTheOptionIsOn) {
