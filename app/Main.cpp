@@ -43,7 +43,9 @@ void AskAboutAutorun(CApplicationCore& core) {
 }
 
 // The dialogs other parts of the program build are plugged in here as they exist.
-FrameDialogs MakeFrameDialogs() { return FrameDialogs(); }
+FrameDialogs MakeFrameDialogs() {
+  return FrameDialogs();
+}
 
 }  // namespace
 
@@ -75,7 +77,8 @@ int main(int argc, char* argv[]) {
   CMainFrame frame(core, dialogs);
   QObject::connect(&instance, &SingleInstance::showRequested, &frame, &CMainFrame::ShowMainWindow);
   TerminationSignals termination;
-  QObject::connect(&termination, &TerminationSignals::terminationRequested, &frame, &CMainFrame::EndNow);
+  QObject::connect(&termination, &TerminationSignals::terminationRequested, &frame,
+                   &CMainFrame::EndNow);
 
   if (core.HasScheduledTask()) {
     frame.StartHidden();

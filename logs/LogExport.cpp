@@ -13,8 +13,8 @@ const char* LogLevelName(std::uint8_t level) {
   }
 }
 
-std::string FormatLogExportLine(const CTaskLogEntry& entry, LogExportFormat format,
-                                int dateStyle, int timeStyle) {
+std::string FormatLogExportLine(const CTaskLogEntry& entry, LogExportFormat format, int dateStyle,
+                                int timeStyle) {
   const std::string moment =
       FormatDisplayDateTime(entry.year, entry.month, entry.day, entry.hour, entry.minute,
                             entry.second, entry.dayOfWeek, dateStyle, timeStyle, true);

@@ -18,8 +18,8 @@ const char* LogLevelName(std::uint8_t level);
 
 // One export line with its "\r\n". CSV: "D","L","T"; TXT: [D]<tab>L<tab>T, where D is the
 // moment in the display styles with seconds. Quotes inside the text are kept as they are.
-std::string FormatLogExportLine(const CTaskLogEntry& entry, LogExportFormat format,
-                                int dateStyle, int timeStyle);
+std::string FormatLogExportLine(const CTaskLogEntry& entry, LogExportFormat format, int dateStyle,
+                                int timeStyle);
 
 // Writes one line per entry, in order, to `path`.
 Status ExportLogEntries(const std::vector<CTaskLogEntry>& entries, LogExportFormat format,

@@ -29,15 +29,9 @@ std::string FormatDisplayDateTime(int year, int month, int day, int hour, int mi
                                   int dayOfWeek, int dateStyle, int timeStyle, bool withSeconds) {
   std::string date;
   switch (dateStyle) {
-    case 2:
-      date = TwoDigits(day) + " " + MonthName(month) + ", " + std::to_string(year);
-      break;
-    case 3:
-      date = std::to_string(year) + "-" + TwoDigits(month) + "-" + TwoDigits(day);
-      break;
-    default:
-      date = MonthName(month) + " " + TwoDigits(day) + ", " + std::to_string(year);
-      break;
+    case 2: date = TwoDigits(day) + " " + MonthName(month) + ", " + std::to_string(year); break;
+    case 3: date = std::to_string(year) + "-" + TwoDigits(month) + "-" + TwoDigits(day); break;
+    default: date = MonthName(month) + " " + TwoDigits(day) + ", " + std::to_string(year); break;
   }
 
   std::string time;

@@ -44,10 +44,13 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
   auto* text = new QVBoxLayout;
   text->addWidget(name);
   text->addSpacing(8);
-  text->addWidget(Link(this, "aboutWebSite", QString::fromLatin1(kWebSiteUrl), QString::fromLatin1(kWebSiteUrl)));
-  text->addWidget(Link(this, "aboutEmail", QStringLiteral("mailto:") + QString::fromLatin1(kSupportEmail),
+  text->addWidget(Link(this, "aboutWebSite", QString::fromLatin1(kWebSiteUrl),
+                       QString::fromLatin1(kWebSiteUrl)));
+  text->addWidget(Link(this, "aboutEmail",
+                       QStringLiteral("mailto:") + QString::fromLatin1(kSupportEmail),
                        QString::fromLatin1(kSupportEmail)));
-  text->addWidget(Link(this, "aboutMaker", QString::fromLatin1(kMakerSiteUrl), QString::fromLatin1(kMakerSiteUrl)));
+  text->addWidget(Link(this, "aboutMaker", QString::fromLatin1(kMakerSiteUrl),
+                       QString::fromLatin1(kMakerSiteUrl)));
 
   auto* top = new QHBoxLayout;
   top->addWidget(icon);

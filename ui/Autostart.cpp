@@ -49,12 +49,15 @@ std::string AutostartEntryText(const std::string& executablePath) {
          "Type=Application\n"
          "Name=Brevanto\n"
          "Comment=Runs scheduled MySQL backup, copy and export tasks\n"
-         "Exec=" + QuoteExecArgument(executablePath) + "\n"
+         "Exec=" +
+         QuoteExecArgument(executablePath) +
+         "\n"
          "Terminal=false\n"
          "X-GNOME-Autostart-enabled=true\n";
 }
 
-bool ApplyAutostart(bool enabled, const std::string& executablePath, const std::string& configFolder) {
+bool ApplyAutostart(bool enabled, const std::string& executablePath,
+                    const std::string& configFolder) {
   const std::filesystem::path entry = AutostartEntryPath(configFolder);
   std::error_code ignored;
   if (!enabled) {

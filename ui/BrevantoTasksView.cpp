@@ -48,8 +48,8 @@ CBrevantoTasksView::CBrevantoTasksView(const CTaskList& tasks, QWidget* parent)
   addWidget(m_icons);
   setCurrentWidget(m_details);
 
-  for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(m_details),
-                                  static_cast<QAbstractItemView*>(m_icons)}) {
+  for (QAbstractItemView* view :
+       {static_cast<QAbstractItemView*>(m_details), static_cast<QAbstractItemView*>(m_icons)}) {
     view->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(view, &QWidget::customContextMenuRequested, this, [this, view](const QPoint& pos) {
       emit contextMenuRequested(view->viewport()->mapToGlobal(pos));
@@ -67,7 +67,9 @@ CBrevantoTasksView::CBrevantoTasksView(const CTaskList& tasks, QWidget* parent)
   m_refresh.start();
 }
 
-QItemSelectionModel* CBrevantoTasksView::Selection() const { return m_details->selectionModel(); }
+QItemSelectionModel* CBrevantoTasksView::Selection() const {
+  return m_details->selectionModel();
+}
 
 void CBrevantoTasksView::SetViewMode(ListViewMode mode) {
   m_mode = mode;
@@ -113,7 +115,9 @@ QList<int> CBrevantoTasksView::SelectedRows() const {
   return rows;
 }
 
-void CBrevantoTasksView::ClearSelection() { Selection()->clearSelection(); }
+void CBrevantoTasksView::ClearSelection() {
+  Selection()->clearSelection();
+}
 
 void CBrevantoTasksView::SelectRow(int row, bool current) {
   const QModelIndex index = m_model->index(row, 0);
@@ -129,13 +133,15 @@ void CBrevantoTasksView::SelectRow(int row, bool current) {
 
 void CBrevantoTasksView::DeselectRow(int row) {
   const QModelIndex index = m_model->index(row, 0);
-  if (index.isValid()) Selection()->select(index, QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+  if (index.isValid())
+    Selection()->select(index, QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
 }
 
 void CBrevantoTasksView::SelectAllRows() {
   const int rows = m_model->rowCount();
   if (rows == 0) return;
-  const QItemSelection all(m_model->index(0, 0), m_model->index(rows - 1, TaskListModel::kColumnCount - 1));
+  const QItemSelection all(m_model->index(0, 0),
+                           m_model->index(rows - 1, TaskListModel::kColumnCount - 1));
   Selection()->select(all, QItemSelectionModel::Select);
   Selection()->setCurrentIndex(m_model->index(0, 0), QItemSelectionModel::NoUpdate);
 }
@@ -146,12 +152,20 @@ void CBrevantoTasksView::ScrollToRow(int row) {
   m_icons->scrollTo(index);
 }
 
-void CBrevantoTasksView::RefreshAll() { m_model->Refresh(); }
+void CBrevantoTasksView::RefreshAll() {
+  m_model->Refresh();
+}
 
-void CBrevantoTasksView::RefreshRow(int row) { m_model->RefreshRow(row); }
+void CBrevantoTasksView::RefreshRow(int row) {
+  m_model->RefreshRow(row);
+}
 
-void CBrevantoTasksView::PauseRefresh() { m_refresh.stop(); }
+void CBrevantoTasksView::PauseRefresh() {
+  m_refresh.stop();
+}
 
-void CBrevantoTasksView::ResumeRefresh() { m_refresh.start(); }
+void CBrevantoTasksView::ResumeRefresh() {
+  m_refresh.start();
+}
 
 }  // namespace brevanto::ui

@@ -130,9 +130,15 @@ void Dialogs::Script() {
   State().active = true;
 }
 
-void Dialogs::QueueAnswer(Answer answer) { State().answers.enqueue(answer); }
-void Dialogs::QueueCheckBox(bool checked) { State().checkBoxes.enqueue(checked); }
-void Dialogs::QueueFileName(const QString& path) { State().fileNames.enqueue(path); }
+void Dialogs::QueueAnswer(Answer answer) {
+  State().answers.enqueue(answer);
+}
+void Dialogs::QueueCheckBox(bool checked) {
+  State().checkBoxes.enqueue(checked);
+}
+void Dialogs::QueueFileName(const QString& path) {
+  State().fileNames.enqueue(path);
+}
 
 QList<ShownBox> Dialogs::TakeShown() {
   QList<ShownBox> shown;
@@ -140,8 +146,12 @@ QList<ShownBox> Dialogs::TakeShown() {
   return shown;
 }
 
-bool Dialogs::Scripted() { return State().active; }
+bool Dialogs::Scripted() {
+  return State().active;
+}
 
-void Dialogs::EndScript() { State() = ScriptState(); }
+void Dialogs::EndScript() {
+  State() = ScriptState();
+}
 
 }  // namespace brevanto::ui

@@ -11,8 +11,8 @@
 namespace brevanto::ui {
 
 std::uint32_t KeySymForVirtualKey(std::uint16_t vk) {
-  if (vk >= '0' && vk <= '9') return vk;                 // XK_0..XK_9
-  if (vk >= 'A' && vk <= 'Z') return vk + ('a' - 'A');   // XK_a..XK_z
+  if (vk >= '0' && vk <= '9') return vk;                       // XK_0..XK_9
+  if (vk >= 'A' && vk <= 'Z') return vk + ('a' - 'A');         // XK_a..XK_z
   if (vk >= 0x70 && vk <= 0x87) return 0xffbe + (vk - 0x70u);  // F1..F24
   if (vk >= 0x60 && vk <= 0x69) return 0xffb0 + (vk - 0x60u);  // keypad 0..9
   struct Pair {
@@ -52,7 +52,8 @@ std::uint8_t KeyCodeFor(xcb_connection_t* connection, std::uint32_t keysym) {
   const xcb_setup_t* setup = xcb_get_setup(connection);
   const int count = setup->max_keycode - setup->min_keycode + 1;
   xcb_get_keyboard_mapping_reply_t* reply = xcb_get_keyboard_mapping_reply(
-      connection, xcb_get_keyboard_mapping(connection, setup->min_keycode, static_cast<std::uint8_t>(count)),
+      connection,
+      xcb_get_keyboard_mapping(connection, setup->min_keycode, static_cast<std::uint8_t>(count)),
       nullptr);
   if (reply == nullptr) return 0;
   const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(reply);
@@ -81,8 +82,8 @@ std::uint16_t X11Modifiers(std::uint16_t flags) {
 
 // The key should work whatever the state of Caps Lock and Num Lock, so every combination
 // of the two is grabbed.
-constexpr std::array<std::uint16_t, 4> kLockCombinations = {
-    0, XCB_MOD_MASK_LOCK, XCB_MOD_MASK_2, XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2};
+constexpr std::array<std::uint16_t, 4> kLockCombinations = {0, XCB_MOD_MASK_LOCK, XCB_MOD_MASK_2,
+                                                            XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2};
 
 }  // namespace
 
@@ -153,9 +154,15 @@ bool GlobalHotKey::nativeEventFilter(const QByteArray& eventType, void* message,
 
 GlobalHotKey::GlobalHotKey(QObject* parent) : QObject(parent) {}
 GlobalHotKey::~GlobalHotKey() = default;
-bool GlobalHotKey::Register(std::uint16_t, std::uint16_t) { return false; }
-void GlobalHotKey::Unregister() { m_keyCode = 0; }
-bool GlobalHotKey::nativeEventFilter(const QByteArray&, void*, qintptr*) { return false; }
+bool GlobalHotKey::Register(std::uint16_t, std::uint16_t) {
+  return false;
+}
+void GlobalHotKey::Unregister() {
+  m_keyCode = 0;
+}
+bool GlobalHotKey::nativeEventFilter(const QByteArray&, void*, qintptr*) {
+  return false;
+}
 
 #endif
 

@@ -13,7 +13,9 @@
 
 // The topics are compiled into this static library; its resources must be registered by
 // hand or the linker drops them (Q_INIT_RESOURCE works only outside a namespace).
-static void RegisterHelpTopics() { Q_INIT_RESOURCE(help); }
+static void RegisterHelpTopics() {
+  Q_INIT_RESOURCE(help);
+}
 
 namespace brevanto::ui {
 
@@ -78,8 +80,9 @@ HelpWindow::HelpWindow() : m_browser(new QTextBrowser(this)) {
   connect(m_browser, &QTextBrowser::forwardAvailable, forward, &QAction::setEnabled);
   connect(m_browser, &QTextBrowser::sourceChanged, this, [this] {
     const QString title = m_browser->documentTitle();
-    setWindowTitle(title.isEmpty() ? tr("%1 Help").arg(QString::fromLatin1(kWindowTitle))
-                                   : tr("%1 - %2 Help").arg(title, QString::fromLatin1(kWindowTitle)));
+    setWindowTitle(title.isEmpty()
+                       ? tr("%1 Help").arg(QString::fromLatin1(kWindowTitle))
+                       : tr("%1 - %2 Help").arg(title, QString::fromLatin1(kWindowTitle)));
   });
 }
 

@@ -124,7 +124,10 @@ void Gear(QPainter& p) {
     const qreal r = i % 2 == 0 ? 14.0 : 10.5;
     const QPointF a = c + QPointF(r * qCos(angle - 0.17), r * qSin(angle - 0.17));
     const QPointF b = c + QPointF(r * qCos(angle + 0.17), r * qSin(angle + 0.17));
-    if (i == 0) gear.moveTo(a); else gear.lineTo(a);
+    if (i == 0)
+      gear.moveTo(a);
+    else
+      gear.lineTo(a);
     gear.lineTo(b);
   }
   gear.closeSubpath();
@@ -138,7 +141,8 @@ void Grid(QPainter& p) {
   p.setPen(QPen(QColor(60, 90, 140), 1.3));
   p.setBrush(QColor(120, 165, 225));
   for (int row = 0; row < 2; ++row) {
-    for (int col = 0; col < 2; ++col) p.drawRoundedRect(QRectF(4 + col * 13, 4 + row * 13, 11, 11), 2, 2);
+    for (int col = 0; col < 2; ++col)
+      p.drawRoundedRect(QRectF(4 + col * 13, 4 + row * 13, 11, 11), 2, 2);
   }
 }
 
@@ -166,10 +170,19 @@ struct ThemedIcon {
 ThemedIcon Lookup(IconRole role) {
   switch (role) {
     case IconRole::Program: return {nullptr, Program};
-    case IconRole::NewTask: return {"document-new", [](QPainter& p) { Page(p, false); Plus(p); }};
-    case IconRole::EditTask: return {"document-edit", [](QPainter& p) { Page(p, true); Pencil(p); }};
+    case IconRole::NewTask:
+      return {"document-new", [](QPainter& p) {
+                Page(p, false);
+                Plus(p);
+              }};
+    case IconRole::EditTask:
+      return {"document-edit", [](QPainter& p) {
+                Page(p, true);
+                Pencil(p);
+              }};
     case IconRole::DeleteTask:
-      return {"edit-delete", [](QPainter& p) { Cross(p, QRectF(7, 7, 18, 18), QColor(205, 45, 45), 5); }};
+      return {"edit-delete",
+              [](QPainter& p) { Cross(p, QRectF(7, 7, 18, 18), QColor(205, 45, 45), 5); }};
     case IconRole::Properties:
       return {"document-properties", [](QPainter& p) {
                 Page(p, true);
@@ -199,7 +212,8 @@ ThemedIcon Lookup(IconRole role) {
     case IconRole::Warning:
       return {"dialog-warning", [](QPainter& p) { Sign(p, QColor(245, 190, 40), "!", true); }};
     case IconRole::Error:
-      return {"dialog-error", [](QPainter& p) { Sign(p, QColor(205, 45, 45), QString(QChar(0x00D7)), false); }};
+      return {"dialog-error",
+              [](QPainter& p) { Sign(p, QColor(205, 45, 45), QString(QChar(0x00D7)), false); }};
   }
   return {nullptr, Program};
 }

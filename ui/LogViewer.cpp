@@ -35,8 +35,12 @@ class WaitCursor {
 // The viewer's rows: SN, Date & Time, Information over the viewer's own entry array.
 class LogEntryModel : public QAbstractTableModel {
  public:
-  LogEntryModel(const std::vector<CTaskLogEntry>& entries, int dateStyle, int timeStyle, QObject* parent)
-      : QAbstractTableModel(parent), m_entries(entries), m_dateStyle(dateStyle), m_timeStyle(timeStyle) {
+  LogEntryModel(const std::vector<CTaskLogEntry>& entries, int dateStyle, int timeStyle,
+                QObject* parent)
+      : QAbstractTableModel(parent),
+        m_entries(entries),
+        m_dateStyle(dateStyle),
+        m_timeStyle(timeStyle) {
     m_icons[0] = MakeIcon(IconRole::General);
     m_icons[1] = MakeIcon(IconRole::Warning);
     m_icons[2] = MakeIcon(IconRole::Error);
@@ -55,7 +59,8 @@ class LogEntryModel : public QAbstractTableModel {
   QVariant data(const QModelIndex& index, int role) const override {
     if (!index.isValid() || index.row() >= static_cast<int>(m_entries.size())) return {};
     const CTaskLogEntry& e = m_entries[static_cast<std::size_t>(index.row())];
-    if (role == Qt::DecorationRole && index.column() == 0) return m_icons[e.level > 2 ? 2 : e.level];
+    if (role == Qt::DecorationRole && index.column() == 0)
+      return m_icons[e.level > 2 ? 2 : e.level];
     if (role != Qt::DisplayRole) return {};
     switch (index.column()) {
       case 0: return QString::number(index.row() + 1);
@@ -98,19 +103,24 @@ CTaskLogViewer::CTaskLogViewer(CTaskLog& log, const std::string& taskName,
   auto* menuBar = new QMenuBar(this);
   menuBar->setObjectName("logMenuBar");
   QMenu* logs = menuBar->addMenu(tr("&Logs"));
-  logs->addAction(tr("&Display All"), this, &CTaskLogViewer::DisplayAll)->setObjectName("actionDisplayAll");
+  logs->addAction(tr("&Display All"), this, &CTaskLogViewer::DisplayAll)
+      ->setObjectName("actionDisplayAll");
   logs->addSeparator();
   QAction* refresh = logs->addAction(tr("&Refresh"), this, &CTaskLogViewer::Refresh);
   refresh->setObjectName("actionRefresh");
   refresh->setShortcut(QKeySequence::Refresh);
   logs->addSeparator();
-  logs->addAction(tr("&Empty logs"), this, &CTaskLogViewer::EmptyLogs)->setObjectName("actionEmptyLogs");
+  logs->addAction(tr("&Empty logs"), this, &CTaskLogViewer::EmptyLogs)
+      ->setObjectName("actionEmptyLogs");
   logs->addSeparator();
   logs->addAction(tr("&Close"), this, &QDialog::accept)->setObjectName("actionClose");
   QMenu* exports = menuBar->addMenu(tr("&Export"));
-  exports->addAction(tr("Export to &CSV file..."), this, &CTaskLogViewer::ExportToCsv)->setObjectName("actionExportCsv");
-  exports->addAction(tr("Export to &LOG file..."), this, &CTaskLogViewer::ExportToLog)->setObjectName("actionExportLog");
-  exports->addAction(tr("Export to &TXT file..."), this, &CTaskLogViewer::ExportToTxt)->setObjectName("actionExportTxt");
+  exports->addAction(tr("Export to &CSV file..."), this, &CTaskLogViewer::ExportToCsv)
+      ->setObjectName("actionExportCsv");
+  exports->addAction(tr("Export to &LOG file..."), this, &CTaskLogViewer::ExportToLog)
+      ->setObjectName("actionExportLog");
+  exports->addAction(tr("Export to &TXT file..."), this, &CTaskLogViewer::ExportToTxt)
+      ->setObjectName("actionExportTxt");
   QMenu* help = menuBar->addMenu(tr("&Help"));
   help->addAction(tr("&Help"), this, [] { HelpWindow::Open("::/introduction/tasklog.html"); })
       ->setObjectName("actionLogHelp");
@@ -129,7 +139,8 @@ CTaskLogViewer::CTaskLogViewer(CTaskLog& log, const std::string& taskName,
   m_list->setColumnWidth(0, 70);
   // Wide enough for the longest moment the styles produce, whatever the font.
   m_list->setColumnWidth(1, qMax(200, m_list->fontMetrics().horizontalAdvance(
-                                          QStringLiteral(" Wed, Sep 30, 2006 00:00:00 P.M ")) + 12));
+                                          QStringLiteral(" Wed, Sep 30, 2006 00:00:00 P.M ")) +
+                                          12));
   m_list->setColumnWidth(2, 720);
   QPalette palette = m_list->palette();
   palette.setColor(QPalette::Text, QColor(0, 0, 160));
@@ -164,9 +175,13 @@ void CTaskLogViewer::Show(bool all) {
   }
 }
 
-void CTaskLogViewer::Refresh() { Show(false); }
+void CTaskLogViewer::Refresh() {
+  Show(false);
+}
 
-void CTaskLogViewer::DisplayAll() { Show(true); }
+void CTaskLogViewer::DisplayAll() {
+  Show(true);
+}
 
 bool CTaskLogViewer::NothingShown() {
   if (!m_entries.empty()) return false;
@@ -181,7 +196,8 @@ void CTaskLogViewer::EmptyLogs() {
     Dialogs::Warning(this, tr(kNoLogs));
     return;
   }
-  if (Dialogs::AskYesNo(this, tr("Do you want to EMPTY ALL logs of the task?")) != Answer::Yes) return;
+  if (Dialogs::AskYesNo(this, tr("Do you want to EMPTY ALL logs of the task?")) != Answer::Yes)
+    return;
   WaitCursor wait;
   (void)m_log.DeleteLog(m_logFileName);
   m_entries.clear();
@@ -203,9 +219,13 @@ void CTaskLogViewer::ExportLines(bool csv) {
   if (!written.ok()) Dialogs::Stop(this, ToQt(written.message()));
 }
 
-void CTaskLogViewer::ExportToCsv() { ExportLines(true); }
+void CTaskLogViewer::ExportToCsv() {
+  ExportLines(true);
+}
 
-void CTaskLogViewer::ExportToTxt() { ExportLines(false); }
+void CTaskLogViewer::ExportToTxt() {
+  ExportLines(false);
+}
 
 void CTaskLogViewer::ExportToLog() {
   if (NothingShown()) return;

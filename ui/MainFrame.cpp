@@ -82,7 +82,9 @@ CMainFrame::CMainFrame(CApplicationCore& core, FrameDialogs dialogs, QWidget* pa
           Qt::DirectConnection);
 }
 
-CMainFrame::~CMainFrame() { delete m_actions; }
+CMainFrame::~CMainFrame() {
+  delete m_actions;
+}
 
 void CMainFrame::BuildMenus() {
   m_viewMenu = m_actions->MakeViewMenu(this);
@@ -129,7 +131,8 @@ void CMainFrame::BuildStatusBar() {
   m_clock = new QLabel(this);
   m_clock->setObjectName("clockPane");
   m_clock->setAlignment(Qt::AlignCenter);
-  m_clock->setMinimumWidth(m_clock->fontMetrics().horizontalAdvance(QString::fromLatin1(kWidestClockText)));
+  m_clock->setMinimumWidth(
+      m_clock->fontMetrics().horizontalAdvance(QString::fromLatin1(kWidestClockText)));
   statusBar()->addPermanentWidget(m_clock);
   m_clockTimer.setInterval(1000);
   connect(&m_clockTimer, &QTimer::timeout, this, &CMainFrame::UpdateClock);
@@ -183,8 +186,10 @@ void CMainFrame::ConnectCommands() {
     about.exec();
   });
 
-  connect(a.largeIcons, &QAction::triggered, this, [this] { SetViewMode(ListViewMode::LargeIcons); });
-  connect(a.smallIcons, &QAction::triggered, this, [this] { SetViewMode(ListViewMode::SmallIcons); });
+  connect(a.largeIcons, &QAction::triggered, this,
+          [this] { SetViewMode(ListViewMode::LargeIcons); });
+  connect(a.smallIcons, &QAction::triggered, this,
+          [this] { SetViewMode(ListViewMode::SmallIcons); });
   connect(a.list, &QAction::triggered, this, [this] { SetViewMode(ListViewMode::List); });
   connect(a.details, &QAction::triggered, this, [this] { SetViewMode(ListViewMode::Details); });
 
@@ -201,9 +206,13 @@ void CMainFrame::ConnectCommands() {
   }
 }
 
-void CMainFrame::UpdateCommandStates() { m_commands->UpdateActions(*m_actions); }
+void CMainFrame::UpdateCommandStates() {
+  m_commands->UpdateActions(*m_actions);
+}
 
-void CMainFrame::UpdateTrayMenu() { m_actions->FillTrayMenu(m_trayMenu, m_core.Options().HasLogin()); }
+void CMainFrame::UpdateTrayMenu() {
+  m_actions->FillTrayMenu(m_trayMenu, m_core.Options().HasLogin());
+}
 
 void CMainFrame::UpdateClock() {
   const CSystemOptions& options = m_core.Options();

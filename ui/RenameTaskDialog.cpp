@@ -8,8 +8,8 @@
 
 namespace brevanto::ui {
 
-RenameTaskDialog::RenameTaskDialog(const QString& name, std::function<bool(const QString&)> nameTaken,
-                                   QWidget* parent)
+RenameTaskDialog::RenameTaskDialog(const QString& name,
+                                   std::function<bool(const QString&)> nameTaken, QWidget* parent)
     : QDialog(parent), m_name(new QLineEdit(name, this)), m_nameTaken(std::move(nameTaken)) {
   setObjectName("renameTaskDialog");
   setWindowTitle(tr("Rename Task"));
@@ -25,7 +25,9 @@ RenameTaskDialog::RenameTaskDialog(const QString& name, std::function<bool(const
   layout->addRow(buttons);
 }
 
-QString RenameTaskDialog::Name() const { return m_name->text(); }
+QString RenameTaskDialog::Name() const {
+  return m_name->text();
+}
 
 void RenameTaskDialog::accept() {
   const QString name = Name();

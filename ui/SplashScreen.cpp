@@ -34,7 +34,8 @@ QPixmap DrawSplash() {
   subtitle.setPixelSize(15);
   p.setFont(subtitle);
   p.setPen(QColor(205, 222, 245));
-  p.drawText(QRect(140, 98, 270, 24), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Standard Edition 2.0"));
+  p.drawText(QRect(140, 98, 270, 24), Qt::AlignLeft | Qt::AlignVCenter,
+             QStringLiteral("Standard Edition 2.0"));
   p.drawText(QRect(140, 124, 270, 24), Qt::AlignLeft | Qt::AlignVCenter,
              QStringLiteral("Scheduled MySQL backups, copies and exports"));
   p.end();
@@ -44,7 +45,8 @@ QPixmap DrawSplash() {
 }  // namespace
 
 SplashScreen::SplashScreen()
-    : QSplashScreen(DrawSplash(), Qt::WindowStaysOnTopHint), m_shownAt(QDateTime::currentMSecsSinceEpoch()) {
+    : QSplashScreen(DrawSplash(), Qt::WindowStaysOnTopHint),
+      m_shownAt(QDateTime::currentMSecsSinceEpoch()) {
   setObjectName("splash");
   QTimer::singleShot(kLongestMs, this, &QWidget::close);
 }

@@ -20,7 +20,8 @@ void TaskListModel::SetDisplayStyles(int dateStyle, int timeStyle) {
 
 TaskListModel::RowTexts TaskListModel::MakeRow(const CTaskItem& task) const {
   auto moment = [this](const TaskDateTime& t) {
-    return t.Year <= 0 ? QString() : ToQt(FormatDisplayDateTime(t, m_dateStyle, m_timeStyle, false));
+    return t.Year <= 0 ? QString()
+                       : ToQt(FormatDisplayDateTime(t, m_dateStyle, m_timeStyle, false));
   };
   RowTexts row;
   row[kName] = ToQt(task.TaskName);
@@ -37,7 +38,8 @@ void TaskListModel::UpdateRow(int row, const RowTexts& texts) {
   int first = -1;
   int last = -1;
   for (int column = 0; column < kColumnCount; ++column) {
-    if (shown[static_cast<std::size_t>(column)] == texts[static_cast<std::size_t>(column)]) continue;
+    if (shown[static_cast<std::size_t>(column)] == texts[static_cast<std::size_t>(column)])
+      continue;
     if (first < 0) first = column;
     last = column;
   }
@@ -89,22 +91,21 @@ QVariant TaskListModel::data(const QModelIndex& index, int role) const {
   switch (role) {
     case Qt::DisplayRole:
       return m_rows[static_cast<std::size_t>(index.row())][static_cast<std::size_t>(column)];
-    case Qt::DecorationRole:
-      return column == kName ? QVariant(m_icon) : QVariant();
+    case Qt::DecorationRole: return column == kName ? QVariant(m_icon) : QVariant();
     case Qt::TextAlignmentRole:
       return column == kTaskType || column == kSchedule
                  ? QVariant(Qt::AlignCenter)
                  : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
-    default:
-      return {};
+    default: return {};
   }
 }
 
 QVariant TaskListModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal) return {};
   if (role == Qt::TextAlignmentRole) {
-    return section == kTaskType || section == kSchedule ? QVariant(Qt::AlignCenter)
-                                                        : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
+    return section == kTaskType || section == kSchedule
+               ? QVariant(Qt::AlignCenter)
+               : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
   }
   if (role != Qt::DisplayRole) return {};
   static const char* const kCaptions[kColumnCount] = {"Task Name", "Status",    "Last Run",

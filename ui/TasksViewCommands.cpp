@@ -35,7 +35,9 @@ AskFunction AskThroughDialogs(QWidget* window) {
   };
 }
 
-bool IsScheduled(const CTaskItem& task) { return task.GetScheduleKind() != ScheduleKind::Manual; }
+bool IsScheduled(const CTaskItem& task) {
+  return task.GetScheduleKind() != ScheduleKind::Manual;
+}
 
 }  // namespace
 
@@ -161,8 +163,9 @@ void CTasksViewCommands::SaveAs() {
 void CTasksViewCommands::LoadFrom() {
   const QString path = Dialogs::OpenFileName(m_window, tr(kTaskFileFilter));
   if (path.isEmpty()) return;
-  if (Dialogs::AskYesNoCancel(m_window, tr("Do you want to LOAD a new task list from the task file?\n\n"
-                                           "The current task list will be overwrote.")) != Answer::Yes) {
+  if (Dialogs::AskYesNoCancel(m_window,
+                              tr("Do you want to LOAD a new task list from the task file?\n\n"
+                                 "The current task list will be overwrote.")) != Answer::Yes) {
     return;
   }
   m_view.PauseRefresh();
@@ -210,7 +213,9 @@ void CTasksViewCommands::StopAll() {
   if (m_commands.StopAll()) m_view.RefreshAll();
 }
 
-void CTasksViewCommands::SelectAll() { m_view.SelectAllRows(); }
+void CTasksViewCommands::SelectAll() {
+  m_view.SelectAllRows();
+}
 
 void CTasksViewCommands::UpdateActions(MainActions& a) const {
   const CTaskList& tasks = m_core.Tasks();

@@ -18,16 +18,19 @@ constexpr int kBalloonMs = 1000;
 TrayIcon::TrayIcon(QObject* parent) : QObject(parent), m_icon(MakeIcon(IconRole::Program)) {
   m_icon.setObjectName("trayIcon");
   m_icon.setToolTip(QString::fromLatin1(kWindowTitle));
-  connect(&m_icon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-    if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) {
-      emit activationRequested();
-    }
-  });
+  connect(&m_icon, &QSystemTrayIcon::activated, this,
+          [this](QSystemTrayIcon::ActivationReason reason) {
+            if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) {
+              emit activationRequested();
+            }
+          });
   m_watch.setInterval(kTrayCheckMs);
   connect(&m_watch, &QTimer::timeout, this, &TrayIcon::CheckTray);
 }
 
-bool TrayIcon::Available() { return QSystemTrayIcon::isSystemTrayAvailable(); }
+bool TrayIcon::Available() {
+  return QSystemTrayIcon::isSystemTrayAvailable();
+}
 
 void TrayIcon::Add() {
   m_added = true;
@@ -46,7 +49,9 @@ void TrayIcon::Remove() {
   m_icon.hide();
 }
 
-void TrayIcon::SetMenu(QMenu* menu) { m_icon.setContextMenu(menu); }
+void TrayIcon::SetMenu(QMenu* menu) {
+  m_icon.setContextMenu(menu);
+}
 
 void TrayIcon::CheckTray() {
   const bool present = Available();

@@ -25,7 +25,8 @@ class LogViewerTest : public testing::Test {
   void SetUp() override { Dialogs::Script(); }
 
   void Append(int count) {
-    for (int i = 1; i <= count; ++i) log.AppendEntry(kLog, LogLevel::General, "entry " + std::to_string(i));
+    for (int i = 1; i <= count; ++i)
+      log.AppendEntry(kLog, LogLevel::General, "entry " + std::to_string(i));
   }
   std::unique_ptr<CTaskLogViewer> Open() {
     return std::make_unique<CTaskLogViewer>(log, "Sales", kLog, 1, 1);
@@ -79,7 +80,8 @@ TEST_F(LogViewerTest, ExportsWriteTheShownEntriesAndReplaceTheTarget) {
   Dialogs::QueueFileName(QString::fromStdString(copy));
   viewer->ExportToLog();
   EXPECT_EQ(ReadWholeFile(copy), ReadWholeFile(log.PathOf(kLog)));
-  EXPECT_EQ(Shown(), QStringList({"Task Log Files (*.csv)", "Task Log Files (*.txt)", "Task Log Files (*.log)"}));
+  EXPECT_EQ(Shown(), QStringList({"Task Log Files (*.csv)", "Task Log Files (*.txt)",
+                                  "Task Log Files (*.log)"}));
 }
 
 TEST_F(LogViewerTest, AFailedExportIsReportedAndKeepsNothingHalfWritten) {

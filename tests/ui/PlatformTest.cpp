@@ -19,7 +19,8 @@ namespace brevanto::ui {
 namespace {
 
 TEST(SingleInstanceTest, SecondCopyAsksTheFirstToShowItself) {
-  const QString name = QStringLiteral("brevanto-test-") + QUuid::createUuid().toString(QUuid::Id128);
+  const QString name =
+      QStringLiteral("brevanto-test-") + QUuid::createUuid().toString(QUuid::Id128);
   SingleInstance first(name);
   ASSERT_TRUE(first.Claim());
   QSignalSpy shown(&first, &SingleInstance::showRequested);
@@ -30,7 +31,8 @@ TEST(SingleInstanceTest, SecondCopyAsksTheFirstToShowItself) {
 }
 
 TEST(SingleInstanceTest, ACopyThatIsGoneLeavesNoClaimBehind) {
-  const QString name = QStringLiteral("brevanto-test-") + QUuid::createUuid().toString(QUuid::Id128);
+  const QString name =
+      QStringLiteral("brevanto-test-") + QUuid::createUuid().toString(QUuid::Id128);
   {
     SingleInstance first(name);
     ASSERT_TRUE(first.Claim());
@@ -64,7 +66,8 @@ TEST(AutostartTest, EscapesTheExecutablePath) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
-    EXPECT_NE(AutostartEntryText(c.path).find(c.exec), std::string::npos) << AutostartEntryText(c.path);
+    EXPECT_NE(AutostartEntryText(c.path).find(c.exec), std::string::npos)
+        << AutostartEntryText(c.path);
   }
 }
 
@@ -80,8 +83,12 @@ TEST(HelpWindowTest, EveryTopicTheProgramNamesHasAPage) {
       "::/taskwizard/backupsettings.html",
       "::/taskwizard/backupfilesettings.html",
       "/opt/brevanto/Brevanto_Std.chm::/taskwizard/tasktype1.html",
-      "::/taskwizard/tasktype2.html", "::/taskwizard/tasktype3.html", "::/taskwizard/tasktype4.html",
-      "::/taskwizard/tasktype5.html", "::/taskwizard/tasktype6.html", "::/taskwizard/tasktype7.html",
+      "::/taskwizard/tasktype2.html",
+      "::/taskwizard/tasktype3.html",
+      "::/taskwizard/tasktype4.html",
+      "::/taskwizard/tasktype5.html",
+      "::/taskwizard/tasktype6.html",
+      "::/taskwizard/tasktype7.html",
       "::/taskwizard/tasktype8.html",
   };
   for (const char* topic : topics) {
@@ -100,8 +107,8 @@ TEST(GlobalHotKeyTest, MapsVirtualKeysToKeySyms) {
   const struct {
     std::uint16_t vk;
     std::uint32_t keysym;
-  } cases[] = {{'M', 'm'}, {'7', '7'}, {0x70, 0xffbe}, {0x87, 0xffd5}, {0x2E, 0xffff},
-               {0x60, 0xffb0}, {0xBA, ';'}, {0x20, ' '}, {0x07, 0}, {0xFF, 0}};
+  } cases[] = {{'M', 'm'},     {'7', '7'},  {0x70, 0xffbe}, {0x87, 0xffd5}, {0x2E, 0xffff},
+               {0x60, 0xffb0}, {0xBA, ';'}, {0x20, ' '},    {0x07, 0},      {0xFF, 0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.vk);
     EXPECT_EQ(KeySymForVirtualKey(c.vk), c.keysym);

@@ -5,9 +5,9 @@
 #include <QScreen>
 #include <QTimer>
 
+#include "logs/TaskLog.h"
 #include "tests/support/FakeClock.h"
 #include "tests/ui/UiFixture.h"
-#include "logs/TaskLog.h"
 #include "ui/BrevantoTasksView.h"
 #include "ui/LogViewer.h"
 #include "ui/MainFrame.h"
@@ -25,8 +25,10 @@ int main(int argc, char** argv) {
     TaskStatus status;
     TaskType type;
   } rows[] = {
-      {"Nightly sales backup", ScheduleKind::EveryDay, TaskStatus::Waiting, TaskType::BackupToFiles},
-      {"Orders to reporting server", ScheduleKind::TimeInterval, TaskStatus::Running, TaskType::BackupToServer},
+      {"Nightly sales backup", ScheduleKind::EveryDay, TaskStatus::Waiting,
+       TaskType::BackupToFiles},
+      {"Orders to reporting server", ScheduleKind::TimeInterval, TaskStatus::Running,
+       TaskType::BackupToServer},
       {"Weekly CSV export", ScheduleKind::EveryWeek, TaskStatus::Waiting, TaskType::ExportToFiles},
       {"Purge old sessions", ScheduleKind::Manual, TaskStatus::Stop, TaskType::ExecuteScript},
       {"Restore staging", ScheduleKind::Manual, TaskStatus::Stop, TaskType::RestoreFromFiles},
@@ -53,9 +55,11 @@ int main(int argc, char** argv) {
     const CTaskItem task = fixture.Core().Tasks().At(0);
     CTaskLog& log = fixture.Core().TaskLog();
     log.AppendEntry(task.LogFileName, LogLevel::General, "Running...");
-    log.AppendEntry(task.LogFileName, LogLevel::General, "Connecting to the MySQL server localhost:3306...");
+    log.AppendEntry(task.LogFileName, LogLevel::General,
+                    "Connecting to the MySQL server localhost:3306...");
     log.AppendEntry(task.LogFileName, LogLevel::Warning, "User canceled!");
-    log.AppendEntry(task.LogFileName, LogLevel::Error, "Failed to open the file! - /backup/sales.sql");
+    log.AppendEntry(task.LogFileName, LogLevel::Error,
+                    "Failed to open the file! - /backup/sales.sql");
     log.AppendEntry(task.LogFileName, LogLevel::General, "Finished");
     ui::CTaskLogViewer viewer(log, task.TaskName, task.LogFileName, 1, 2, &frame);
     viewer.show();

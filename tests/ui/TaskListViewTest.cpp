@@ -33,7 +33,8 @@ class TaskListViewTest : public testing::Test {
 TEST_F(TaskListViewTest, RefreshKeepsSelectionAndReportsOnlyChangedCells) {
   for (int i = 0; i < 60; ++i) tasks.AddTask(Named("Task " + std::to_string(i)));
   CBrevantoTasksView view(tasks);
-  QAbstractItemModelTester tester(view.Model(), QAbstractItemModelTester::FailureReportingMode::Warning);
+  QAbstractItemModelTester tester(view.Model(),
+                                  QAbstractItemModelTester::FailureReportingMode::Warning);
   view.resize(600, 200);
   view.show();
   view.SelectRow(1, false);
@@ -69,7 +70,8 @@ TEST_F(TaskListViewTest, RefreshFollowsAddedAndRemovedTasks) {
   tasks.AddTask(Named("A"));
   tasks.AddTask(Named("B"));
   CBrevantoTasksView view(tasks);
-  QAbstractItemModelTester tester(view.Model(), QAbstractItemModelTester::FailureReportingMode::Warning);
+  QAbstractItemModelTester tester(view.Model(),
+                                  QAbstractItemModelTester::FailureReportingMode::Warning);
   view.SelectRow(0, true);
   tasks.AddTask(Named("C"));
   view.RefreshAll();

@@ -80,8 +80,10 @@ TEST_F(TasksViewCommandsTest, DeleteRemovesExactlyTheSelectedRows) {
   EXPECT_EQ(view.Model()->rowCount(), 2);
   EXPECT_FALSE(FileExists(logOfB));
   EXPECT_TRUE(FileExists(Core().TaskFilePath()));
-  EXPECT_EQ(Shown(), QStringList({"Do you want to DELETE the task(s) now?\n\nThe task(s) will be stopped.",
-                                  "Do you want to DELETE the task(s) now?\n\nThe task(s) will be stopped."}));
+  EXPECT_EQ(
+      Shown(),
+      QStringList({"Do you want to DELETE the task(s) now?\n\nThe task(s) will be stopped.",
+                   "Do you want to DELETE the task(s) now?\n\nThe task(s) will be stopped."}));
 }
 
 TEST_F(TasksViewCommandsTest, CopySelectsTheNewStoppedCopies) {
@@ -142,7 +144,8 @@ TEST_F(TasksViewCommandsTest, SaveAsAndLoadFromRoundTrip) {
   const QString path = QString::fromStdString(fixture.Folder() + "copy.tsk");
   Dialogs::QueueFileName(path);
   commands.SaveAs();
-  EXPECT_EQ(Shown(), QStringList({"Tasks Files (*.tsk)", "Save the task list to a task file successfully!"}));
+  EXPECT_EQ(Shown(), QStringList({"Tasks Files (*.tsk)",
+                                  "Save the task list to a task file successfully!"}));
 
   Select({0});
   Dialogs::QueueAnswer(Answer::Yes);
@@ -214,7 +217,8 @@ TEST_F(RunningTaskTest, StopAsksBeforeStoppingARunningTask) {
   Select({0});
   Dialogs::QueueAnswer(Answer::Yes);
   commands.RunImmediately();
-  ASSERT_TRUE(test::WaitUntil([&] { return Core().Tasks().At(0).GetStatus() == TaskStatus::Running; }));
+  ASSERT_TRUE(
+      test::WaitUntil([&] { return Core().Tasks().At(0).GetStatus() == TaskStatus::Running; }));
   EXPECT_EQ(Shown(), QStringList({"Do you want to RUN the task (Busy) immediately?"}));
 
   Select({0, 1});

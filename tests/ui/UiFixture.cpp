@@ -19,11 +19,14 @@ CTaskItem MakeTask(const std::string& name, ScheduleKind kind, TaskStatus status
   return task;
 }
 
-CoreFixture::CoreFixture(Clock& clock) : m_core(std::make_unique<CApplicationCore>(m_dir.path(), clock)) {
+CoreFixture::CoreFixture(Clock& clock)
+    : m_core(std::make_unique<CApplicationCore>(m_dir.path(), clock)) {
   m_core->Start();
 }
 
-CoreFixture::~CoreFixture() { m_core.reset(); }
+CoreFixture::~CoreFixture() {
+  m_core.reset();
+}
 
 int CoreFixture::Add(const CTaskItem& task) {
   CTaskItem copy = task;
