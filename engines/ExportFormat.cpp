@@ -119,7 +119,8 @@ std::vector<ExportColumn> ExportColumnsOf(const MYSQL_FIELD* fields, unsigned in
 
 const char* XmlFieldType(int type) {
   switch (type) {
-    case 0: case 246: return "Decimal";
+    case 0:
+    case 246: return "Decimal";
     case 1: return "Tiny";
     case 2: return "SmallInt";
     case 3: return "Integer";
@@ -129,11 +130,13 @@ const char* XmlFieldType(int type) {
     case 7: return "TimeStamp";
     case 8: return "BigInt";
     case 9: return "MediumInt";
-    case 10: case 14: return "Date";
+    case 10:
+    case 14: return "Date";
     case 11: return "Time";
     case 12: return "DateTime";
     case 13: return "Year";
-    case 15: case 253: return "Varchar";
+    case 15:
+    case 253: return "Varchar";
     case 16: return "Bit";
     case 247: return "Enum";
     case 248: return "Set";
@@ -199,8 +202,7 @@ std::string CExportFormatter::Trailer(std::uint8_t format) {
   return {};
 }
 
-void CExportFormatter::PrepareValue(std::size_t column, const char* value,
-                                    unsigned long length) {
+void CExportFormatter::PrepareValue(std::size_t column, const char* value, unsigned long length) {
   m_value.clear();
   if (value == nullptr) return;
   const int type = m_columns[column].Type;
@@ -212,7 +214,8 @@ void CExportFormatter::PrepareValue(std::size_t column, const char* value,
     if (length == 0) return;
     if (m_session != nullptr) {
       m_escape.resize(static_cast<std::size_t>(length) * 2 + 1);
-      const unsigned long escaped = mysql_real_escape_string(m_session, m_escape.data(), value, length);
+      const unsigned long escaped =
+          mysql_real_escape_string(m_session, m_escape.data(), value, length);
       m_escape.resize(escaped);
     } else {
       EscapePlain(m_escape, value, length);

@@ -21,8 +21,10 @@ constexpr std::uint8_t kHtml = 3;
 class CExportRun {
  public:
   CExportRun(TaskRunContext& context, const std::string& applicationFolder)
-      : m_context(context), m_applicationFolder(applicationFolder),
-        m_settings(context.Task().ExportSettings), m_tables(context.Task().ExportTables) {}
+      : m_context(context),
+        m_applicationFolder(applicationFolder),
+        m_settings(context.Task().ExportSettings),
+        m_tables(context.Task().ExportTables) {}
   ~CExportRun() { m_context.SetCancelHook({}); }
   CExportRun(const CExportRun&) = delete;
   CExportRun& operator=(const CExportRun&) = delete;
@@ -98,7 +100,8 @@ CExportRun::Next CExportRun::ExportItem(int index) {
     return Next::Skip;
   }
   if (Canceled()) return Next::Stop;
-  const std::string databaseCharset = ApplyDefaultCharset(m_connection, true, m_connection.ServerVersion());
+  const std::string databaseCharset =
+      ApplyDefaultCharset(m_connection, true, m_connection.ServerVersion());
   // Read in the character set the dump writer uses for this table, so that no character
   // the database default cannot hold is lost on the way into the file.
   const std::string readCharset = TableReadCharset(m_connection, database, table, databaseCharset);

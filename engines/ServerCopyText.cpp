@@ -114,8 +114,8 @@ std::vector<std::string> DestinationEpilogue(const BackupSettings& settings,
   return statements;
 }
 
-std::string CreateDatabaseStatement(const std::string& name, bool quote,
-                                    const std::string& charset, bool charsetClause) {
+std::string CreateDatabaseStatement(const std::string& name, bool quote, const std::string& charset,
+                                    bool charsetClause) {
   std::string statement = "CREATE DATABASE IF NOT EXISTS " + QuoteName(name, quote);
   if (charsetClause && !charset.empty()) statement += " DEFAULT CHARACTER SET " + charset;
   return statement;

@@ -13,13 +13,13 @@ namespace brevanto {
 
 // The log texts that differ between the Backup and the Restore wording.
 struct CopyWording {
-  const char* NothingToCopy;    // "There are not any databases to backup!"
-  const char* CopyingSelection; // "Backing up the selected databases and tables..."
-  const char* CopyingDatabase;  // "Backing up the database "
-  const char* CopyingView;      // "Backing up the view "
-  const char* CopyingTable;     // "Backing up the table "
-  const char* ViewDone;         // "Backup the view "
-  const char* RecordsDone;      // "Backup the records from the table OK - "
+  const char* NothingToCopy;     // "There are not any databases to backup!"
+  const char* CopyingSelection;  // "Backing up the selected databases and tables..."
+  const char* CopyingDatabase;   // "Backing up the database "
+  const char* CopyingView;       // "Backing up the view "
+  const char* CopyingTable;      // "Backing up the table "
+  const char* ViewDone;          // "Backup the view "
+  const char* RecordsDone;       // "Backup the records from the table OK - "
 };
 
 // Restore wording for RestoreFromServer and RestoreFromDatabase, Backup otherwise.
@@ -31,8 +31,7 @@ bool CopiesIntoNamedDatabase(TaskType type);
 
 // The character-set statements for `charset` as the source server's version allows them
 // (SET NAMES only from 4.1 on).
-std::vector<std::string> CharsetStatements(const std::string& charset,
-                                           unsigned long sourceVersion);
+std::vector<std::string> CharsetStatements(const std::string& charset, unsigned long sourceVersion);
 
 // The destination session's set-up, in order. `serverCharset` empty: no character set
 // statements.
@@ -45,8 +44,8 @@ std::vector<std::string> DestinationEpilogue(const BackupSettings& settings,
                                              const std::string& serverCharset);
 
 // "CREATE DATABASE IF NOT EXISTS ..." with the character-set clause when allowed.
-std::string CreateDatabaseStatement(const std::string& name, bool quote,
-                                    const std::string& charset, bool charsetClause);
+std::string CreateDatabaseStatement(const std::string& name, bool quote, const std::string& charset,
+                                    bool charsetClause);
 
 // Expands %TASKNAME%, %HOST%, %DATABASE%, %DATE% and %TIME% in `pattern`. `runStart`
 // is the run's start, so every database of one run gets the same date and time.

@@ -91,11 +91,11 @@ RunOutcome CServerCopyRun::Run() {
     Error(m_wording.NothingToCopy);
     return RunOutcome::Failed;
   }
-  m_context.SetCancelHook([source = m_source.CancelHandle(),
-                           destination = m_destination.CancelHandle()] {
-    source->Cancel();
-    destination->Cancel();
-  });
+  m_context.SetCancelHook(
+      [source = m_source.CancelHandle(), destination = m_destination.CancelHandle()] {
+        source->Cancel();
+        destination->Cancel();
+      });
 
   if (!ConnectServerForTask(m_context, m_task.SourceServer, ServerRole::Source, m_source)) {
     return RunOutcome::Failed;
@@ -191,8 +191,8 @@ Next CServerCopyRun::CopyDatabase(const DatabaseItem& database) {
 Next CServerCopyRun::CopyTable(const TableItem& item) {
   const std::string& table = item.TableName;
   const std::string quoted = QuoteName(table, m_quote);
-  Info((item.Kind == 2 ? m_wording.CopyingView : m_wording.CopyingTable) + item.DatabaseName +
-       "." + table + "...");
+  Info((item.Kind == 2 ? m_wording.CopyingView : m_wording.CopyingTable) + item.DatabaseName + "." +
+       table + "...");
   if (Canceled()) return Next::Stop;
   if (m_settings.FlushTablesBeforeStart) {
     (void)m_source.Execute("FLUSH TABLE " + quoted);
@@ -239,8 +239,8 @@ void CServerCopyRun::AlignTableCharset(const std::string& database, const std::s
   }
   // The destination follows whenever it was told a character set or the table needs one
   // other than the database's, so both sessions always agree on how the bytes are meant.
-  const bool follow = m_settings.AddSetNames || !m_destinationCharset.empty() ||
-                      wanted != m_databaseCharset;
+  const bool follow =
+      m_settings.AddSetNames || !m_destinationCharset.empty() || wanted != m_databaseCharset;
   if (follow && wanted != m_destinationCharset) {
     SendToDestination(CharsetStatements(wanted, m_sourceVersion));
     m_destinationCharset = wanted;
@@ -249,8 +249,7 @@ void CServerCopyRun::AlignTableCharset(const std::string& database, const std::s
 
 Next CServerCopyRun::ReadEngine(const std::string& table, std::string& engine) {
   engine = "MyISAM";
-  if (!m_source.Execute("SHOW TABLE STATUS LIKE '" + LikeLiteral(m_source.Handle(), table) +
-                        "'")) {
+  if (!m_source.Execute("SHOW TABLE STATUS LIKE '" + LikeLiteral(m_source.Handle(), table) + "'")) {
     Error("Failed to show table status: " + table);
     return Next::Skip;
   }
@@ -297,8 +296,7 @@ Next CServerCopyRun::CopyStructure(const TableItem& item, std::uint8_t kind,
 Next CServerCopyRun::CopyViewPlaceholder(const TableItem& item) {
   const std::string& view = item.TableName;
   // The temporary table takes the view's columns and hides the view in this session.
-  if (!m_source.Execute("CREATE TEMPORARY TABLE " + view + " SELECT * FROM " + view +
-                        " WHERE 0")) {
+  if (!m_source.Execute("CREATE TEMPORARY TABLE " + view + " SELECT * FROM " + view + " WHERE 0")) {
     Error("Failed to create temporary table for the view " + view);
     return Next::Skip;
   }
@@ -311,8 +309,7 @@ Next CServerCopyRun::CopyViewPlaceholder(const TableItem& item) {
   constexpr std::size_t kTemporaryPrefix = 17;
   if (definition.size() <= kTemporaryPrefix ||
       !m_destination.Execute("CREATE " + definition.substr(kTemporaryPrefix))) {
-    Error("Failed to create temporary table on the destination server for the view " + view +
-          "!");
+    Error("Failed to create temporary table on the destination server for the view " + view + "!");
     return Next::Skip;
   }
   if (!m_source.Execute("DROP TEMPORARY TABLE " + view)) {

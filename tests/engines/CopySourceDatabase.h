@@ -59,14 +59,15 @@ inline void ExpectSameSourceTables(const std::string& destinationDb) {
     if (table.Kind != 1) continue;
     SCOPED_TRACE(table.TableName);
     const std::string count = "SELECT COUNT(*) FROM `" + table.TableName + "`;";
-    EXPECT_EQ(RunClient(ServerB(), count, destinationDb), RunClient(ServerA(), count, kSourceDatabase));
+    EXPECT_EQ(RunClient(ServerB(), count, destinationDb),
+              RunClient(ServerA(), count, kSourceDatabase));
     EXPECT_EQ(Checksum(ServerB(), destinationDb, table.TableName),
               Checksum(ServerA(), kSourceDatabase, table.TableName));
   }
-  EXPECT_EQ(RunClient(ServerB(),
-                      "SELECT TABLE_TYPE FROM information_schema.TABLES WHERE TABLE_SCHEMA='" +
-                          destinationDb + "' AND TABLE_NAME='v_items';"),
-            "VIEW\n");
+  EXPECT_EQ(
+      RunClient(ServerB(), "SELECT TABLE_TYPE FROM information_schema.TABLES WHERE TABLE_SCHEMA='" +
+                               destinationDb + "' AND TABLE_NAME='v_items';"),
+      "VIEW\n");
   EXPECT_EQ(RunClient(ServerB(), "SELECT COUNT(*), SUM(id) FROM v_items;", destinationDb),
             "20\t310\n");
 }

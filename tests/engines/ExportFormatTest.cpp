@@ -63,21 +63,35 @@ TEST(ExportFormatTest, RowsOfEachFormat) {
   ExportSettings noTerminator = Csv();
   noTerminator.FieldsTerminatedBy = "";
   const std::vector<Case> cases = {
-      {"csv escapes and encloses every value", Csv(), {"1", "a\"b", std::nullopt},
+      {"csv escapes and encloses every value",
+       Csv(),
+       {"1", "a\"b", std::nullopt},
        "\"1\",\"a\\\"b\",\"\"\r\n"},
       {"text uses the same rule", Text(), {"1", "a\"b", std::nullopt}, "1\ta\\\"b\t\r\n"},
-      {"NULL text and real NULL look alike", Csv(), {std::nullopt, "NULL", ""},
+      {"NULL text and real NULL look alike",
+       Csv(),
+       {std::nullopt, "NULL", ""},
        "\"\",\"\",\"\"\r\n"},
-      {"values are trimmed, escapes kept", Csv(), {" 7 ", " a\nb ", "it's\\"},
+      {"values are trimmed, escapes kept",
+       Csv(),
+       {" 7 ", " a\nb ", "it's\\"},
        "\"7\",\"a\\nb\",\"it\\'s\\\\\"\r\n"},
-      {"multi-character terminator loses one character", twoCharTerminator, {"1", "x", "y"},
+      {"multi-character terminator loses one character",
+       twoCharTerminator,
+       {"1", "x", "y"},
        "\"1\"||\"x\"||\"y\"|\r\n"},
       {"empty terminator loses no data", noTerminator, {"1", "x", "y"}, "\"1\"\"x\"\"y\"\r\n"},
-      {"xml escapes markup once", Markup(2), {"5", "x<y", "a &lt; b & c"},
+      {"xml escapes markup once",
+       Markup(2),
+       {"5", "x<y", "a &lt; b & c"},
        "<ROW id=\"5\" name=\"x&lt;y\" note=\"a &lt; b &amp; c\"/>\r\n"},
-      {"xml empty attributes", Markup(2), {std::nullopt, "NULL", ""},
+      {"xml empty attributes",
+       Markup(2),
+       {std::nullopt, "NULL", ""},
        "<ROW id=\"\" name=\"\" note=\"\"/>\r\n"},
-      {"html blanks and entities", Markup(3), {"5", "a b&nbsp;c", std::nullopt},
+      {"html blanks and entities",
+       Markup(3),
+       {"5", "a b&nbsp;c", std::nullopt},
        "<tr>\r\n<td class='normal' valign='top'>5</td>\r\n"
        "<td class='normal' valign='top'>a&nbsp;b&nbsp;c</td>\r\n"
        "<td class='normal' valign='top'>&nbsp;</td>\r\n</tr>\r\n"},
@@ -91,8 +105,7 @@ TEST(ExportFormatTest, RowsOfEachFormat) {
 TEST(ExportFormatTest, BinaryBitValuesAreNotTrimmed) {
   const std::vector<ExportColumn> columns = {{"flags", MYSQL_TYPE_BIT}};
   EXPECT_EQ(FormatRow(columns, Csv(), {std::string(" ", 1)}), "\" \"\r\n");
-  EXPECT_EQ(FormatRow(columns, Csv(), {std::string("\0\t", 2)}),
-            std::string("\"\0\t\"\r\n", 6));
+  EXPECT_EQ(FormatRow(columns, Csv(), {std::string("\0\t", 2)}), std::string("\"\0\t\"\r\n", 6));
 }
 
 TEST(ExportFormatTest, Headers) {
@@ -128,8 +141,9 @@ TEST(ExportFormatTest, Headers) {
 
 TEST(ExportFormatTest, XmlFieldTypes) {
   const std::vector<std::pair<int, std::string>> cases = {
-      {0, "Decimal"}, {246, "Decimal"}, {3, "Integer"}, {14, "Date"}, {15, "Varchar"},
-      {253, "Varchar"}, {252, "Text"}, {254, "Char"}, {255, "Geometry"}, {245, ""}, {17, ""}};
+      {0, "Decimal"},    {246, "Decimal"}, {3, "Integer"}, {14, "Date"},
+      {15, "Varchar"},   {253, "Varchar"}, {252, "Text"},  {254, "Char"},
+      {255, "Geometry"}, {245, ""},        {17, ""}};
   for (const auto& [code, name] : cases) {
     SCOPED_TRACE(code);
     EXPECT_EQ(XmlFieldType(code), name);

@@ -65,14 +65,15 @@ class ExportTest : public ::testing::Test {
     BREVANTO_REQUIRE_SERVER(test::ServerA());
     ASSERT_TRUE(test::EnsureSourceDatabases());
     static const bool loaded = [] {
-      test::RunClient(test::ServerA(),
-                      "DROP DATABASE IF EXISTS e2_export; CREATE DATABASE e2_export; USE e2_export;"
-                      "CREATE TABLE t (id INT, name VARCHAR(20), note TEXT);"
-                      "INSERT INTO t VALUES (1, 'a\"b', NULL), (2, 'x<y', 'NULL'), (3, ' pad ', '&lt;');"
-                      "CREATE VIEW vt AS SELECT id, name FROM t WHERE id > 1;"
-                      "CREATE TABLE nulls (id INT, a VARCHAR(5), b INT, c DATE, d BLOB, e BIT(8));"
-                      "INSERT INTO nulls VALUES (1, NULL, NULL, NULL, NULL, NULL),"
-                      " (NULL, '', 0, '2006-01-02', '', b'00100000'), (NULL, NULL, NULL, NULL, NULL, NULL);");
+      test::RunClient(
+          test::ServerA(),
+          "DROP DATABASE IF EXISTS e2_export; CREATE DATABASE e2_export; USE e2_export;"
+          "CREATE TABLE t (id INT, name VARCHAR(20), note TEXT);"
+          "INSERT INTO t VALUES (1, 'a\"b', NULL), (2, 'x<y', 'NULL'), (3, ' pad ', '&lt;');"
+          "CREATE VIEW vt AS SELECT id, name FROM t WHERE id > 1;"
+          "CREATE TABLE nulls (id INT, a VARCHAR(5), b INT, c DATE, d BLOB, e BIT(8));"
+          "INSERT INTO nulls VALUES (1, NULL, NULL, NULL, NULL, NULL),"
+          " (NULL, '', 0, '2006-01-02', '', b'00100000'), (NULL, NULL, NULL, NULL, NULL, NULL);");
       return true;
     }();
     (void)loaded;
@@ -124,9 +125,8 @@ TEST_F(ExportTest, WritesEachFormatByteForByte) {
 }
 
 TEST_F(ExportTest, NullHeavyTableAndViewAndMissingDatabase) {
-  RecordingRunContext context(ExportTask(1, {{0, 1, "e2_export", "nulls"},
-                                             {0, 2, "e2_export", "vt"},
-                                             {0, 1, "e2_nowhere", "t"}}));
+  RecordingRunContext context(ExportTask(
+      1, {{0, 1, "e2_export", "nulls"}, {0, 2, "e2_export", "vt"}, {0, 1, "e2_nowhere", "t"}}));
   ASSERT_EQ(ExportWorker(context, m_dir.path()), RunOutcome::Finished) << context.Dump();
   EXPECT_EQ(Output("e2_export_nulls.csv"),
             "\"1\",\"\",\"\",\"\",\"\",\"\"\r\n"
@@ -170,8 +170,7 @@ TEST_F(ExportTest, EndsEarlyWithoutTablesOrFolder) {
 }
 
 TEST_F(ExportTest, StopAtEveryCheckpointCancelsTheRun) {
-  const CTaskItem task =
-      ExportTask(2, {{0, 1, "e2_export", "t"}, {0, 2, "e2_export", "vt"}});
+  const CTaskItem task = ExportTask(2, {{0, 1, "e2_export", "t"}, {0, 2, "e2_export", "vt"}});
   RecordingRunContext full(task);
   ASSERT_EQ(ExportWorker(full, m_dir.path()), RunOutcome::Finished);
   for (int stopAt = 1; stopAt <= full.Checks(); ++stopAt) {

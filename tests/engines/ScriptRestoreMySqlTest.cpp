@@ -69,9 +69,9 @@ TEST_F(ScriptRestoreTest, ScriptRunsEveryStatementAndReadsResultsAway) {
   RecordingRunContext context(ScriptTask(kScript));
   ASSERT_EQ(context.Task().ScriptStatements.size(), 9u);
   ASSERT_EQ(ScriptWorker(context), RunOutcome::Finished) << context.Dump();
-  EXPECT_EQ(context.Errors(), std::vector<std::string>{
-                                  "Failed to execute the SQL statement! NO. 7 : "
-                                  "INSERT INTO e2_script.nowhere VALUES (1)"});
+  EXPECT_EQ(context.Errors(),
+            std::vector<std::string>{"Failed to execute the SQL statement! NO. 7 : "
+                                     "INSERT INTO e2_script.nowhere VALUES (1)"});
   const std::vector<std::string> general = context.Texts(LogLevel::General);
   EXPECT_EQ(general[2], "Executing MySQL script: 9 statements");
   EXPECT_EQ(general.back(), "Executed: 8 statements");
@@ -83,9 +83,9 @@ TEST_F(ScriptRestoreTest, EmptyStoredStatementsAreSkippedButNumbered) {
   task.ScriptStatements = {"", ";", "SELECT nope FROM nowhere;"};
   RecordingRunContext context(task);
   ASSERT_EQ(ScriptWorker(context), RunOutcome::Finished);
-  EXPECT_EQ(context.Errors(), std::vector<std::string>{
-                                  "Failed to execute the SQL statement! NO. 3 : "
-                                  "SELECT nope FROM nowhere"});
+  EXPECT_EQ(context.Errors(),
+            std::vector<std::string>{"Failed to execute the SQL statement! NO. 3 : "
+                                     "SELECT nope FROM nowhere"});
   EXPECT_EQ(context.Texts(LogLevel::General).back(), "Executed: 0 statements");
 
   task.ScriptStatements.clear();
@@ -140,12 +140,27 @@ TEST_F(ScriptRestoreTest, ContinueOptionsDecideWhetherARestoreGoesOn) {
   const std::string fileError = "Failed to get a SQL statement from the SQL file!";
   const Case cases[] = {
       {"stop at the SQL error", {"bad.sql", "good.sql"}, 0, 0, RunOutcome::Failed, {sqlError}, ""},
-      {"go on after the SQL error", {"bad.sql", "good.sql"}, 1, 0, RunOutcome::Finished,
-       {sqlError}, "1\n2\n"},
-      {"stop at the missing file", {"bad.sql", "missing.sql", "good.sql"}, 1, 0,
-       RunOutcome::Failed, {sqlError, fileError}, "1\n"},
-      {"go on after the missing file", {"bad.sql", "missing.sql", "good.sql"}, 1, 1,
-       RunOutcome::Finished, {sqlError, fileError}, "1\n2\n"},
+      {"go on after the SQL error",
+       {"bad.sql", "good.sql"},
+       1,
+       0,
+       RunOutcome::Finished,
+       {sqlError},
+       "1\n2\n"},
+      {"stop at the missing file",
+       {"bad.sql", "missing.sql", "good.sql"},
+       1,
+       0,
+       RunOutcome::Failed,
+       {sqlError, fileError},
+       "1\n"},
+      {"go on after the missing file",
+       {"bad.sql", "missing.sql", "good.sql"},
+       1,
+       1,
+       RunOutcome::Finished,
+       {sqlError, fileError},
+       "1\n2\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -59,7 +59,8 @@ TEST_F(ServerCopyTest, CopiesServerToServerWithEachInsertStyle) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     DropOnB(test::kSourceDatabase);
-    CTaskItem task = CopyTask(TaskType::BackupToServer, test::kSourceDatabase, test::SourceTables());
+    CTaskItem task =
+        CopyTask(TaskType::BackupToServer, test::kSourceDatabase, test::SourceTables());
     c.apply(task.BackupSettings);
     RecordingRunContext context(task);
     ASSERT_EQ(ServerCopyWorker(context), RunOutcome::Finished) << context.Dump();
@@ -71,16 +72,17 @@ TEST_F(ServerCopyTest, CopiesServerToServerWithEachInsertStyle) {
 
 TEST_F(ServerCopyTest, LogsTheRunInTheBackupWording) {
   DropOnB(test::kSourceDatabase);
-  CTaskItem task = CopyTask(TaskType::BackupToServer, test::kSourceDatabase,
-                            {{1, 1, test::kSourceDatabase, "items"},
-                             {1, 2, test::kSourceDatabase, "v_items"}});
+  CTaskItem task =
+      CopyTask(TaskType::BackupToServer, test::kSourceDatabase,
+               {{1, 1, test::kSourceDatabase, "items"}, {1, 2, test::kSourceDatabase, "v_items"}});
   task.BackupSettings.MultipleRowInsert = 1;
   RecordingRunContext context(task);
   ASSERT_EQ(ServerCopyWorker(context), RunOutcome::Finished);
   const std::vector<std::string> general = context.Texts(LogLevel::General);
   ASSERT_EQ(general.size(), 10u) << context.Dump();
   EXPECT_EQ(general[0], "Connecting to the source MySQL server (127.0.0.1)... ");
-  EXPECT_EQ(general[1].rfind("Connect to the source MySQL server successfully!  MySQL version: ", 0), 0u);
+  EXPECT_EQ(
+      general[1].rfind("Connect to the source MySQL server successfully!  MySQL version: ", 0), 0u);
   EXPECT_EQ(general[2], "Connecting to the destination MySQL server (127.0.0.1)... ");
   EXPECT_EQ(general[4], "Backing up the selected databases and tables...");
   EXPECT_EQ(general[5], "Backing up the database e2_src...");
@@ -96,7 +98,8 @@ TEST_F(ServerCopyTest, DatabaseVariantsNameTheDestination) {
   const std::string expanded = "e2_e2_src_2006-03-07_09-05-00";
   DropOnB(expanded);
   DropOnB("e2_restored");
-  CTaskItem task = CopyTask(TaskType::BackupToDatabase, test::kSourceDatabase, test::SourceTables());
+  CTaskItem task =
+      CopyTask(TaskType::BackupToDatabase, test::kSourceDatabase, test::SourceTables());
   task.BackupSettings.CreateNewDestinationDatabase = 1;
   task.BackupSettings.DestinationDatabase = "e2_%DATABASE%_%DATE%_%TIME%";
   RecordingRunContext templated(task);
@@ -116,8 +119,8 @@ TEST_F(ServerCopyTest, DatabaseVariantsNameTheDestination) {
 
 TEST_F(ServerCopyTest, KeepsCharactersOutsideTheDatabaseCharacterSet) {
   DropOnB(test::kLatinDatabase);
-  RecordingRunContext context(
-      CopyTask(TaskType::BackupToServer, test::kLatinDatabase, {{1, 1, test::kLatinDatabase, "mixed"}}));
+  RecordingRunContext context(CopyTask(TaskType::BackupToServer, test::kLatinDatabase,
+                                       {{1, 1, test::kLatinDatabase, "mixed"}}));
   ASSERT_EQ(ServerCopyWorker(context), RunOutcome::Finished) << context.Dump();
   EXPECT_TRUE(context.Errors().empty()) << context.Dump();
   const std::string query = "SELECT HEX(l), HEX(u) FROM mixed;";
@@ -141,8 +144,8 @@ TEST_F(ServerCopyTest, EmptySelectionEndsTheRunBeforeConnecting) {
 
 TEST_F(ServerCopyTest, RecordsOffStillDeletesAndLeavesTheTableEmpty) {
   DropOnB(test::kSourceDatabase);
-  RecordingRunContext first(
-      CopyTask(TaskType::BackupToServer, test::kSourceDatabase, {{1, 1, test::kSourceDatabase, "items"}}));
+  RecordingRunContext first(CopyTask(TaskType::BackupToServer, test::kSourceDatabase,
+                                     {{1, 1, test::kSourceDatabase, "items"}}));
   ASSERT_EQ(ServerCopyWorker(first), RunOutcome::Finished);
 
   CTaskItem task = CopyTask(TaskType::BackupToServer, test::kSourceDatabase,
@@ -158,9 +161,9 @@ TEST_F(ServerCopyTest, RecordsOffStillDeletesAndLeavesTheTableEmpty) {
 }
 
 TEST_F(ServerCopyTest, StopAtEveryCheckpointCancelsTheRun) {
-  const CTaskItem task = CopyTask(TaskType::BackupToServer, test::kSourceDatabase,
-                                  {{1, 1, test::kSourceDatabase, "select"},
-                                   {1, 2, test::kSourceDatabase, "v_items"}});
+  const CTaskItem task =
+      CopyTask(TaskType::BackupToServer, test::kSourceDatabase,
+               {{1, 1, test::kSourceDatabase, "select"}, {1, 2, test::kSourceDatabase, "v_items"}});
   RecordingRunContext full(task);
   ASSERT_EQ(ServerCopyWorker(full), RunOutcome::Finished);
   const int checks = full.Checks();
@@ -195,7 +198,8 @@ class KillingRunContext : public RecordingRunContext {
     if (m_counting && --m_checksAfter == 0) {
       test::RunClient(m_server,
                       "SELECT CONCAT('KILL ', ID) FROM information_schema.PROCESSLIST WHERE DB='" +
-                          m_database + "' AND ID <> CONNECTION_ID() LIMIT 1 INTO @k; "
+                          m_database +
+                          "' AND ID <> CONNECTION_ID() LIMIT 1 INTO @k; "
                           "PREPARE s FROM @k; EXECUTE s;");
     }
     return RecordingRunContext::StopRequested();
@@ -215,9 +219,9 @@ constexpr int kChecksBeforeRows = 7;
 
 TEST_F(ServerCopyTest, LostDestinationMidTableIsReportedNotCountedAsCopied) {
   DropOnB("e2_killed");
-  CTaskItem task = CopyTask(TaskType::BackupToDatabase, test::kSourceDatabase,
-                            {{1, 1, test::kSourceDatabase, "items"},
-                             {1, 1, test::kSourceDatabase, "select"}});
+  CTaskItem task =
+      CopyTask(TaskType::BackupToDatabase, test::kSourceDatabase,
+               {{1, 1, test::kSourceDatabase, "items"}, {1, 1, test::kSourceDatabase, "select"}});
   task.BackupSettings.DestinationDatabase = "e2_killed";
   KillingRunContext context(task, "Backing up the table e2_src.items...", kChecksBeforeRows + 10,
                             test::ServerB(), "e2_killed");
@@ -239,12 +243,11 @@ TEST_F(ServerCopyTest, LostSourceMidTableIsNotReportedAsCopied) {
                   "CREATE TABLE big (id INT PRIMARY KEY, pad CHAR(200)) ENGINE=InnoDB;"
                   "INSERT INTO big SELECT seq, REPEAT('p', 200) FROM seq_1_to_200000;");
   DropOnB("e2_big");
-  KillingRunContext context(
-      CopyTask(TaskType::BackupToServer, "e2_big", {{1, 1, "e2_big", "big"}}),
-      "Backing up the table e2_big.big...", kChecksBeforeRows + 100, test::ServerA(), "e2_big");
+  KillingRunContext context(CopyTask(TaskType::BackupToServer, "e2_big", {{1, 1, "e2_big", "big"}}),
+                            "Backing up the table e2_big.big...", kChecksBeforeRows + 100,
+                            test::ServerA(), "e2_big");
   EXPECT_EQ(ServerCopyWorker(context), RunOutcome::Finished) << context.Dump();
-  EXPECT_EQ(context.Errors(),
-            std::vector<std::string>{"Failed to get all records of table big !"})
+  EXPECT_EQ(context.Errors(), std::vector<std::string>{"Failed to get all records of table big !"})
       << context.Dump();
   EXPECT_EQ(context.Texts(LogLevel::General).back(), "Backing up the table e2_big.big...");
 }

@@ -20,11 +20,13 @@ struct SplitCase {
 
 const std::vector<SplitCase>& Cases() {
   static const std::vector<SplitCase> cases = {
-      {"line breaks vanish, indentation stays", "CREATE TABLE t (\n  a INT\n);",
+      {"line breaks vanish, indentation stays",
+       "CREATE TABLE t (\n  a INT\n);",
        {"CREATE TABLE t (  a INT);"}},
       {"no blank replaces a line break", "SELECT a\nFROM t;\n", {"SELECT aFROM t;"}},
       {"dash comment line is dropped", "-- note\nDROP TABLE t;\n", {"DROP TABLE t;"}},
-      {"conditional comment ending in ; is dropped", "/*!40101 SET NAMES utf8 */;\nSELECT 1;\n",
+      {"conditional comment ending in ; is dropped",
+       "/*!40101 SET NAMES utf8 */;\nSELECT 1;\n",
        {"SELECT 1;"}},
       {"hash comment line is dropped", "# note\nSELECT 1;\n", {"SELECT 1;"}},
       {"blanks after ; join the next line", "use db1;  \nSELECT 1;\n", {"use db1;  SELECT 1;"}},
@@ -33,14 +35,16 @@ const std::vector<SplitCase>& Cases() {
       {"non-letter starts are discarded", "1 INSERT;\n('a');\n\"x\";\nselect 2;\n", {"select 2;"}},
       {"CR LF line ends", "SELECT 1;\r\nSELECT 2;\r\n", {"SELECT 1;", "SELECT 2;"}},
       {"lone CR line ends", "SELECT 1;\rSELECT 2;\r", {"SELECT 1;", "SELECT 2;"}},
-      {"; inside quotes at a line end splits", "INSERT INTO t VALUES ('a;\nb');\n",
+      {"; inside quotes at a line end splits",
+       "INSERT INTO t VALUES ('a;\nb');\n",
        {"INSERT INTO t VALUES ('a;", "b');"}},
       {"blank lines and leading white space", "  \n\t\n\t SELECT 1;\n", {"SELECT 1;"}},
       {"trailing blanks after the last statement", "SELECT 1;\n   ", {"SELECT 1;"}},
       {"comment at the end without line break", "SELECT 1;\n-- end", {"SELECT 1;"}},
       {"empty text", "", {}},
       {"only comments", "-- a\n/* b */\n", {}},
-      {"bytes above 127 are kept", "INSERT INTO t VALUES ('\xc3\xa9');\n",
+      {"bytes above 127 are kept",
+       "INSERT INTO t VALUES ('\xc3\xa9');\n",
        {"INSERT INTO t VALUES ('\xc3\xa9');"}},
   };
   return cases;
