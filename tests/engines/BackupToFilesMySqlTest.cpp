@@ -377,6 +377,37 @@ TEST_F(BackupToFilesMySqlTest, ReportsConnectFailures) {
   }
 }
 
+TEST_F(BackupToFilesMySqlTest, EndsEarlyWithoutSelectionFolderOrFile) {
+  struct Case {
+    const char* name;
+    void (*adjust)(CTaskItem&, const std::string& dir);
+    std::string error;
+  };
+  const std::string missing = m_dir.path() + "no/such/folder/x.sql";
+  const Case cases[] = {
+      {"empty selection", [](CTaskItem& t, const std::string&) { t.BackupDatabases.clear(); },
+       "There are not any databases to backup!"},
+      {"empty backup folder",
+       [](CTaskItem& t, const std::string&) { t.BackupSettings.BackupFolder.clear(); },
+       "Backup directory name is empty!"},
+      {"file in a missing folder",
+       [](CTaskItem& t, const std::string& dir) {
+         t.BackupSettings.FileMode = 1;
+         t.BackupSettings.SameFilePath = dir + "no/such/folder/x.sql";
+       },
+       "Failed to create the backup file! - " + missing},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CTaskItem task = MakeTask(2, 1);
+    c.adjust(task, m_dir.path());
+    FakeRunContext context(task);
+    EXPECT_EQ(RunOutcome::Failed, Run(context));
+    EXPECT_EQ(std::vector<std::string>{c.error}, context.Texts(LogLevel::Error));
+    EXPECT_TRUE(context.copies.empty());
+  }
+}
+
 TEST_F(BackupToFilesMySqlTest, GoesOnPastDatabasesAndTablesThatAreGone) {
   CTaskItem task = MakeTask(2, 2);
   task.BackupDatabases = {Selection("e1_no_such_db", {"t"}), Selection(m_db, {"gone", "order items"}),
