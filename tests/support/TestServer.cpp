@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <mutex>
 #include <vector>
@@ -203,7 +204,9 @@ std::string RunClient(const TestServerInfo& server, const std::string& sql,
   }
   const ClientRun run = SpawnClient(ClientArguments(server, database), dir.file("input.sql"), true,
                                     dir.file("stderr.txt"));
-  if (run.exitStatus != 0) {
+  if (run.exitStatus < 0) {
+    ADD_FAILURE() << "cannot start the mariadb client (is mariadb-client installed?)";
+  } else if (run.exitStatus != 0) {
     ADD_FAILURE() << "mariadb client on " << server.host << ":" << server.port << " exited with "
                   << run.exitStatus << ": " << ReadWholeFile(dir.file("stderr.txt"))
                   << "SQL: " << sql.substr(0, 2000);
