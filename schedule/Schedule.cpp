@@ -100,10 +100,19 @@ TaskDateTime NextScheduledRun(const CTaskItem& task, const TaskDateTime& now) {
     }
     case ScheduleKind::EveryMonth: {
       if (s.MonthDays[now.Day - 1] != 0 && todayStillAhead) return on(today);
-      // Days that a month lacks are skipped, so this finds any day of the month set within
-      // 100 days; no set of days needs more than 62.
-      for (std::int64_t day = today + 1; day <= today + 100; ++day) {
-        if (s.MonthDays[DateOfDayNumber(day).Day - 1] != 0) return on(day);
+      // Walks day by day from tomorrow; a day number its month lacks moves the walk to the
+      // first of the next month. No set of days leaves a gap above 62, so the limit of 100
+      // steps only ends a walk with no day set.
+      std::int32_t year = now.Year, month = now.Month, day = now.Day;
+      for (int step = 1; step <= 100; ++step) {
+        if (++day > DaysInMonth(year, month)) {
+          day = 1;
+          if (++month > 12) {
+            month = 1;
+            ++year;
+          }
+        }
+        if (s.MonthDays[static_cast<std::size_t>(day - 1)] != 0) return on(today + step);
       }
       return kNone;
     }
