@@ -162,6 +162,34 @@ TEST_F(RunnerTest, AWorkerThatIgnoresTheStopIsCancelledAndAbandonedSilently) {
   EXPECT_EQ(entries[2].text, "Stop task");
 }
 
+TEST_F(RunnerTest, StoppingTheRunnerGivesUnansweringWorkersOneCommonDeadline) {
+  test::Gate release;
+  m_owner.SetRoutine(TaskType::ExecuteScript, [&](TaskRunContext&) {
+    m_running.Open();
+    release.Wait();  // deaf to stop requests
+    return RunOutcome::Finished;
+  });
+  std::vector<std::weak_ptr<TaskSlot>> slots;
+  for (const char* name : {"one", "two"}) {
+    const int index = Add(name, ScheduleKind::Manual, TaskType::ExecuteScript);
+    m_list.Update(index, [](CTaskItem& task) { task.RunImmediately = 1; });
+    slots.push_back(m_list.SlotAt(index));
+  }
+  ASSERT_EQ(m_list.StartRunner(&m_owner), 0);
+  ASSERT_TRUE(Eventually([&] { return StatusOf(0) == TaskStatus::Running && StatusOf(1) == TaskStatus::Running; }));
+  bool secondWait = false;
+  std::thread deadline([&] {
+    if (m_clock.WaitForSleepers(1)) m_clock.Advance(3000);
+    secondWait = m_clock.WaitForSleepers(1, std::chrono::milliseconds(300));
+    if (secondWait) m_clock.Advance(3000);
+  });
+  EXPECT_EQ(m_list.StopRunner(), 0);
+  deadline.join();
+  EXPECT_FALSE(secondWait);
+  release.Open();
+  for (auto& slot : slots) EXPECT_TRUE(Eventually([&] { return slot.expired(); }));
+}
+
 TEST_F(RunnerTest, ATypeWithoutARoutineFailsItsRunVisibly) {
   Add("export", ScheduleKind::Manual, TaskType::ExportToFiles);
   ASSERT_EQ(m_list.StartRunner(&m_owner), 0);
