@@ -8,6 +8,7 @@
 #include "app/ApplicationCore.h"
 #include "core/ApplicationFolder.h"
 #include "core/Clock.h"
+#include "core/InstanceLock.h"
 #include "engines/Routines.h"
 #include "ui/Autostart.h"
 #include "ui/Dialogs.h"
@@ -66,6 +67,16 @@ int main(int argc, char* argv[]) {
   app.processEvents();
 
   const std::string folder = ApplicationFolder();
+  // brevanto-run holds this lock while it runs a task from the same folder: both would
+  // write the task file, so the window waits for it to finish.
+  const std::unique_ptr<InstanceLock> folderLock = InstanceLock::TryAcquire(folder);
+  if (!folderLock) {
+    splash->close();
+    Dialogs::Stop(nullptr, QObject::tr("Another Brevanto program is using the folder %1.\n\n"
+                                       "Start Brevanto again when it has finished.")
+                               .arg(ToQt(folder)));
+    return 1;
+  }
   CApplicationCore core(folder, SystemClock());
   core.Start();
   splash->FinishAfter(600);

@@ -206,8 +206,8 @@ void CTaskLogViewer::EmptyLogs() {
 
 void CTaskLogViewer::ExportLines(bool csv) {
   if (NothingShown()) return;
-  const QString path = csv ? Dialogs::SaveFileName(this, tr("Task Log Files (*.csv)"), "csv")
-                           : Dialogs::SaveFileName(this, tr("Task Log Files (*.txt)"), "txt");
+  const QString path = csv ? Dialogs::SaveFileName(this, tr("Task Log Files(*.csv)"), "csv")
+                           : Dialogs::SaveFileName(this, tr("Task Log Files(*.txt)"), "txt");
   if (path.isEmpty()) return;
   Status written;
   {
@@ -229,7 +229,7 @@ void CTaskLogViewer::ExportToTxt() {
 
 void CTaskLogViewer::ExportToLog() {
   if (NothingShown()) return;
-  const QString path = Dialogs::SaveFileName(this, tr("Task Log Files (*.log)"), "log");
+  const QString path = Dialogs::SaveFileName(this, tr("Task Log Files(*.log)"), "log");
   if (path.isEmpty()) return;
   const Status copied = ExportLogFile(m_log.PathOf(m_logFileName), FromQt(path));
   if (!copied.ok()) Dialogs::Stop(this, ToQt(copied.message()));

@@ -19,7 +19,7 @@ namespace {
 
 const char* const kChooseTaskItem = "Please choose a task item!";
 const char* const kChooseTask = "Please choose a task!";
-const char* const kTaskFileFilter = "Tasks Files (*.tsk)";
+const char* const kTaskFileFilter = "Tasks Files(*.tsk)";
 
 AskFunction AskThroughDialogs(QWidget* window) {
   return [window](const std::string& text, QuestionButtons buttons) {
@@ -90,8 +90,7 @@ void CTasksViewCommands::EditTask() {
     return;
   }
   if (!m_dialogs.editTask(m_window, task)) return;
-  // The task may have been started while the sheet was open (Start All from the tray is
-  // out of reach, but a load is not): the model refuses an edit of a task that is not Stop.
+  // The model refuses the edit of a task that is no longer stopped.
   if (!m_commands.ApplyEdit(row, task)) Dialogs::Warning(m_window, tr(kStopBeforeEdit));
   m_view.RefreshRow(row);
 }

@@ -80,8 +80,8 @@ TEST_F(LogViewerTest, ExportsWriteTheShownEntriesAndReplaceTheTarget) {
   Dialogs::QueueFileName(QString::fromStdString(copy));
   viewer->ExportToLog();
   EXPECT_EQ(ReadWholeFile(copy), ReadWholeFile(log.PathOf(kLog)));
-  EXPECT_EQ(Shown(), QStringList({"Task Log Files (*.csv)", "Task Log Files (*.txt)",
-                                  "Task Log Files (*.log)"}));
+  EXPECT_EQ(Shown(), QStringList({"Task Log Files(*.csv)", "Task Log Files(*.txt)",
+                                  "Task Log Files(*.log)"}));
 }
 
 TEST_F(LogViewerTest, AFailedExportIsReportedAndKeepsNothingHalfWritten) {

@@ -144,8 +144,8 @@ TEST_F(TasksViewCommandsTest, SaveAsAndLoadFromRoundTrip) {
   const QString path = QString::fromStdString(fixture.Folder() + "copy.tsk");
   Dialogs::QueueFileName(path);
   commands.SaveAs();
-  EXPECT_EQ(Shown(), QStringList({"Tasks Files (*.tsk)",
-                                  "Save the task list to a task file successfully!"}));
+  EXPECT_EQ(Shown(),
+            QStringList({"Tasks Files(*.tsk)", "Save the task list to a task file successfully!"}));
 
   Select({0});
   Dialogs::QueueAnswer(Answer::Yes);
