@@ -12,8 +12,8 @@
 
 #include <atomic>
 #include <csignal>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <string>
@@ -37,7 +37,9 @@ constexpr int kPollMs = 100;
 
 std::atomic<bool> g_stopRequested{false};
 
-void OnTerminationSignal(int) { g_stopRequested = true; }
+void OnTerminationSignal(int) {
+  g_stopRequested = true;
+}
 
 int Usage(const char* problem) {
   std::fprintf(stderr,
@@ -49,10 +51,9 @@ int Usage(const char* problem) {
 }
 
 const char* TypeName(std::uint8_t type) {
-  static const char* const kNames[] = {"Backup to files",          "Backup to server",
-                                       "Backup to database",       "Export to files",
-                                       "Execute script",           "Restore from files",
-                                       "Restore from server",      "Restore from database"};
+  static const char* const kNames[] = {
+      "Backup to files", "Backup to server",   "Backup to database",  "Export to files",
+      "Execute script",  "Restore from files", "Restore from server", "Restore from database"};
   return type >= 1 && type <= 8 ? kNames[type - 1] : "Unknown";
 }
 

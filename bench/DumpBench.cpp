@@ -76,7 +76,8 @@ bool Execute(CMySQLConnection& connection, const std::string& sql) {
 }
 
 long CountRows(CMySQLConnection& connection) {
-  if (!connection.Execute(std::string("SELECT COUNT(*) FROM ") + kDatabase + "." + kTable)) return -1;
+  if (!connection.Execute(std::string("SELECT COUNT(*) FROM ") + kDatabase + "." + kTable))
+    return -1;
   MySqlResult result(mysql_store_result(connection.Handle()));
   MYSQL_ROW row = result ? mysql_fetch_row(result.get()) : nullptr;
   return row != nullptr && row[0] != nullptr ? std::atol(row[0]) : -1;
@@ -181,12 +182,18 @@ int main(int argc, char* argv[]) {
   Options o;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string arg = argv[i], value = argv[i + 1];
-    if (arg == "--host") o.host = value;
-    else if (arg == "--port") o.port = static_cast<unsigned>(std::stoul(value));
-    else if (arg == "--user") o.user = value;
-    else if (arg == "--password") o.password = value;
-    else if (arg == "--rows") o.rows = std::stol(value);
-    else if (arg == "--rounds") o.rounds = std::stoi(value);
+    if (arg == "--host")
+      o.host = value;
+    else if (arg == "--port")
+      o.port = static_cast<unsigned>(std::stoul(value));
+    else if (arg == "--user")
+      o.user = value;
+    else if (arg == "--password")
+      o.password = value;
+    else if (arg == "--rows")
+      o.rows = std::stol(value);
+    else if (arg == "--rounds")
+      o.rounds = std::stoi(value);
   }
   InitMySqlLibrary();
   if (!PrepareTable(o)) return 1;
@@ -216,10 +223,10 @@ int main(int argc, char* argv[]) {
     }
   }
   const double ratio = Median(ours) / Median(theirs);
-  std::printf("\n%ld rows: brevanto %.2f s (peak %ld KB, %ju bytes), mariadb-dump "
-              "--skip-extended-insert %.2f s (peak %ld KB, %ju bytes); ratio %.2f\n",
-              o.rows, Median(ours), oursPeak, oursBytes, Median(theirs), theirsPeak, theirsBytes,
-              ratio);
+  std::printf(
+      "\n%ld rows: brevanto %.2f s (peak %ld KB, %ju bytes), mariadb-dump "
+      "--skip-extended-insert %.2f s (peak %ld KB, %ju bytes); ratio %.2f\n",
+      o.rows, Median(ours), oursPeak, oursBytes, Median(theirs), theirsPeak, theirsBytes, ratio);
   std::filesystem::remove_all(folder);
   return 0;
 }

@@ -124,8 +124,9 @@ RunOutcome CBackupTableDumper::DumpTableSteps(CSqlDumpWriter& writer, const Tabl
     writer.WriteCharsetStatements(m_readCharset, version);
   }
   if (m_settings.AddCreateDatabase != 0 &&
-      !writer.WriteCreateDatabase(m_database, m_options.Quote, m_options.HasCharacterSets,
-                                  m_databaseCharset)
+      !writer
+           .WriteCreateDatabase(m_database, m_options.Quote, m_options.HasCharacterSets,
+                                m_databaseCharset)
            .ok()) {
     Error("Failed to write the CREATE and USE database to the backup file! - " +
           writer.File().Path());
@@ -202,8 +203,8 @@ bool CBackupTableDumper::DumpViewStructure(CSqlDumpWriter& writer, const std::st
   // plain table with the view's columns, for anything defined before the view itself.
   // The name is quoted for the server so views with odd names work too.
   const std::string temporary = QuoteName(view, m_options.Quote);
-  if (!m_connection.Execute("CREATE TEMPORARY TABLE " + temporary + " SELECT * FROM " +
-                            temporary + " WHERE 0")) {
+  if (!m_connection.Execute("CREATE TEMPORARY TABLE " + temporary + " SELECT * FROM " + temporary +
+                            " WHERE 0")) {
     Error("Failed to create temporary table for the view " + view);
     return false;
   }
@@ -242,8 +243,8 @@ bool CBackupTableDumper::DumpViewStructure(CSqlDumpWriter& writer, const std::st
 }
 
 bool CBackupTableDumper::DumpTableStructure(CSqlDumpWriter& writer, const std::string& table,
-                                            const std::string& engine,
-                                            const MYSQL_FIELD* fields, unsigned int count) {
+                                            const std::string& engine, const MYSQL_FIELD* fields,
+                                            unsigned int count) {
   std::string definition;
   if (!GetTableDefinition(m_connection, table, engine, fields, count, m_options.Quote,
                           m_options.HasShowCreateTable, definition) ||

@@ -43,8 +43,7 @@ class CBackupTableDumper {
   // REQUIRES: `database` is the connection's current database and `databaseCharset` its
   // character set as applied to the connection (empty when not set).
   CBackupTableDumper(TaskRunContext& context, CMySQLConnection& connection,
-                     const DumpOptions& options, std::string database,
-                     std::string databaseCharset);
+                     const DumpOptions& options, std::string database, std::string databaseCharset);
 
   // One table or view. Logs every failure itself; returns Canceled when a stop request
   // was seen, Finished otherwise (also after a logged failure: the run goes on).
@@ -64,8 +63,7 @@ class CBackupTableDumper {
   RunOutcome DumpTableSteps(CSqlDumpWriter& writer, const TableItem& table);
   bool DumpViewStructure(CSqlDumpWriter& writer, const std::string& view);
   bool DumpTableStructure(CSqlDumpWriter& writer, const std::string& table,
-                          const std::string& engine, const MYSQL_FIELD* fields,
-                          unsigned int count);
+                          const std::string& engine, const MYSQL_FIELD* fields, unsigned int count);
   // The INSERT statements and what surrounds them. REQUIRES: no result is pending.
   RunOutcome DumpRows(CSqlDumpWriter& writer, const std::string& table,
                       const std::vector<std::string>& columns, const std::string& engine);

@@ -160,8 +160,7 @@ RunOutcome CBackupToFilesRun::Run() {
   }
   if (Canceled()) return RunOutcome::Canceled;
 
-  if (!ConnectServerForTask(m_context, m_task.SourceServer, ServerRole::OnlySource,
-                            m_connection)) {
+  if (!ConnectServerForTask(m_context, m_task.SourceServer, ServerRole::OnlySource, m_connection)) {
     return RunOutcome::Failed;
   }
   std::shared_ptr<ConnectionCanceler> canceler = m_connection.CancelHandle();

@@ -51,9 +51,15 @@ DatabaseItem* FindDatabase(std::vector<DatabaseItem>& list, const std::string& n
 
 }  // namespace
 
-bool AllowsBacktickQuoting(unsigned long version) { return version >= kBacktickQuotingVersion; }
-bool HasShowCreateTable(unsigned long version) { return version >= kShowCreateTableVersion; }
-bool HasCharacterSets(unsigned long version) { return version >= kCharacterSetsVersion; }
+bool AllowsBacktickQuoting(unsigned long version) {
+  return version >= kBacktickQuotingVersion;
+}
+bool HasShowCreateTable(unsigned long version) {
+  return version >= kShowCreateTableVersion;
+}
+bool HasCharacterSets(unsigned long version) {
+  return version >= kCharacterSetsVersion;
+}
 
 void InitMySqlLibrary() {
   static std::once_flag once;
@@ -65,7 +71,9 @@ void ConnectionCanceler::Cancel() {
   if (m_handle != nullptr) mariadb_cancel(m_handle);
 }
 
-CMySQLConnection::~CMySQLConnection() { Close(); }
+CMySQLConnection::~CMySQLConnection() {
+  Close();
+}
 
 CMySQLConnection::CMySQLConnection(CMySQLConnection&& other) noexcept
     : m_handle(std::move(other.m_handle)),
@@ -171,9 +179,9 @@ bool ConnectServerForTask(TaskRunContext& context, const CServerInfo& server, Se
                                      number + "  " + error.Text);
     return false;
   }
-  context.Log(LogLevel::General, "Connect to the " + which +
-                                     "MySQL server successfully!  MySQL version: " +
-                                     connection.ServerVersionText());
+  context.Log(LogLevel::General,
+              "Connect to the " + which +
+                  "MySQL server successfully!  MySQL version: " + connection.ServerVersionText());
   return true;
 }
 

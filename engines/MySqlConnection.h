@@ -20,9 +20,9 @@ class TaskRunContext;
 
 // The three server-version tests of the SQL dialect; `version` is
 // mysql_get_server_version (major * 10000 + minor * 100 + release).
-bool AllowsBacktickQuoting(unsigned long version);   // >= 32306
-bool HasShowCreateTable(unsigned long version);      // >= 32320
-bool HasCharacterSets(unsigned long version);        // >= 40100
+bool AllowsBacktickQuoting(unsigned long version);  // >= 32306
+bool HasShowCreateTable(unsigned long version);     // >= 32320
+bool HasCharacterSets(unsigned long version);       // >= 40100
 
 // Initialises the client library for threaded use. Idempotent and thread-safe; every
 // function here calls it, the programs call it once before any worker starts.

@@ -18,7 +18,9 @@ Status ErrnoStatus(int error, const std::string& path) {
 
 }  // namespace
 
-COutputFile::~COutputFile() { Close(); }
+COutputFile::~COutputFile() {
+  Close();
+}
 
 COutputFile::COutputFile(COutputFile&& other) noexcept
     : m_fd(std::exchange(other.m_fd, -1)),
@@ -39,8 +41,8 @@ Status COutputFile::Create(const std::string& path, bool ownerOnly) {
   Close();
   m_path = path;
   if (path.empty()) return Status::Error("No file name - " + path);
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
-                        ownerOnly ? 0600 : 0666);
+  const int fd =
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, ownerOnly ? 0600 : 0666);
   if (fd < 0) return ErrnoStatus(errno, path);
   if (ownerOnly) (void)::fchmod(fd, 0600);  // an existing file keeps its mode otherwise
   m_fd = fd;

@@ -22,11 +22,11 @@ std::string FormatPhpHeader(const std::string& host, const std::string& serverVe
   const std::string stars(50, '*');
   std::string out;
   for (const std::string& line :
-       {std::string("<?"), "/" + stars, std::string("**"), std::string("** Brevanto 2.0 Standard Edition"),
-        std::string("**"), "** Host: " + host, std::string("**"),
-        "** MySQL Server Version: " + serverVersionText, std::string("**"),
-        "** " + std::string(date), std::string("**"), stars + "/", std::string("?>"),
-        std::string(), std::string("<?")}) {
+       {std::string("<?"), "/" + stars, std::string("**"),
+        std::string("** Brevanto 2.0 Standard Edition"), std::string("**"), "** Host: " + host,
+        std::string("**"), "** MySQL Server Version: " + serverVersionText, std::string("**"),
+        "** " + std::string(date), std::string("**"), stars + "/", std::string("?>"), std::string(),
+        std::string("<?")}) {
     out += line;
     out += eol;
   }
@@ -34,9 +34,9 @@ std::string FormatPhpHeader(const std::string& host, const std::string& serverVe
 }
 
 std::string FormatPhpConnect(const CServerInfo& source, const std::string& eol) {
-  return "  $conn = mysql_connect('" + PhpEscape(source.Host) + ":" +
-         std::to_string(source.Port) + "','" + PhpEscape(source.UserName) + "','" +
-         PhpEscape(source.Password) + "') or die('Can not connect to server!');" + eol;
+  return "  $conn = mysql_connect('" + PhpEscape(source.Host) + ":" + std::to_string(source.Port) +
+         "','" + PhpEscape(source.UserName) + "','" + PhpEscape(source.Password) +
+         "') or die('Can not connect to server!');" + eol;
 }
 
 void AppendPhpStatement(std::string& out, std::string_view statement, const std::string& eol) {
@@ -55,9 +55,9 @@ std::string FormatPhpCreateDatabase(const std::string& statement, const std::str
                                     const std::string& eol) {
   const std::string name = PhpEscape(database);
   // The statement is escaped too: a quote in the database name would end the PHP string.
-  return "  mysql_query('" + PhpEscape(statement) + ";',$conn) or die('Failed to create database " + name +
-         "!');" + eol + "  mysql_select_db('" + name + "',$conn) or die('Failed to select database " +
-         name + "!');" + eol;
+  return "  mysql_query('" + PhpEscape(statement) + ";',$conn) or die('Failed to create database " +
+         name + "!');" + eol + "  mysql_select_db('" + name +
+         "',$conn) or die('Failed to select database " + name + "!');" + eol;
 }
 
 std::string FormatPhpTrailer(const std::string& eol) {

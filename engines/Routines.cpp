@@ -19,18 +19,14 @@ TaskRoutine RoutineFor(TaskType type, const std::string& applicationFolder) {
     case TaskType::BackupToServer:
     case TaskType::BackupToDatabase:
     case TaskType::RestoreFromServer:
-    case TaskType::RestoreFromDatabase:
-      return ServerCopyWorker;
+    case TaskType::RestoreFromDatabase: return ServerCopyWorker;
     case TaskType::ExportToFiles:
       return [applicationFolder](TaskRunContext& context) {
         return ExportWorker(context, applicationFolder);
       };
-    case TaskType::ExecuteScript:
-      return ScriptWorker;
-    case TaskType::RestoreFromFiles:
-      return RestoreFilesWorker;
-    default:
-      return {};
+    case TaskType::ExecuteScript: return ScriptWorker;
+    case TaskType::RestoreFromFiles: return RestoreFilesWorker;
+    default: return {};
   }
 }
 

@@ -41,15 +41,17 @@ Status CSqlDumpWriter::WritePhpConnect(const CServerInfo& source) {
   return m_file.Write(FormatPhpConnect(source, m_eol));
 }
 
-Status CSqlDumpWriter::WritePhpTrailer() { return m_file.Write(FormatPhpTrailer(m_eol)); }
+Status CSqlDumpWriter::WritePhpTrailer() {
+  return m_file.Write(FormatPhpTrailer(m_eol));
+}
 
 Status CSqlDumpWriter::WriteCreateDatabase(const std::string& database, bool quote,
                                            bool charsetClause, const std::string& charset) {
   std::string statement = "CREATE DATABASE IF NOT EXISTS " + QuoteName(database, quote);
   if (charsetClause && !charset.empty()) statement += " DEFAULT CHARACTER SET " + charset;
   if (m_php) return m_file.Write(FormatPhpCreateDatabase(statement, database, m_eol));
-  return m_file.Write(statement + ";" + m_eol + "USE " + QuoteName(database, quote) + ";" +
-                      m_eol + m_eol);
+  return m_file.Write(statement + ";" + m_eol + "USE " + QuoteName(database, quote) + ";" + m_eol +
+                      m_eol);
 }
 
 Status CSqlDumpWriter::AppendStatement(std::string_view statement) {
@@ -81,8 +83,7 @@ void CSqlDumpWriter::WriteCharsetStatements(const std::string& charset,
   if (HasCharacterSets(serverVersion)) (void)AppendStatement("SET NAMES '" + charset + "'");
 }
 
-void CSqlDumpWriter::WritePrologue(const BackupSettings& settings,
-                                   const std::string& serverCharset,
+void CSqlDumpWriter::WritePrologue(const BackupSettings& settings, const std::string& serverCharset,
                                    unsigned long serverVersion) {
   if (settings.AddSetNames != 0 && !serverCharset.empty()) {
     (void)AppendStatement("SET @OLD_CHARACTER_SET_CLIENT=@@CHARACTER_SET_CLIENT");

@@ -69,44 +69,23 @@ std::string TypePart(CMySQLConnection* connection, const std::string& table,
   quotedDefault = false;
   switch (field.type) {
     case MYSQL_TYPE_DECIMAL:
-    case MYSQL_TYPE_NEWDECIMAL:
-      return "DECIMAL " + SignFlags(field);
-    case MYSQL_TYPE_TINY:
-      return "TINYINT(" + width + ") " + SignFlags(field);
-    case MYSQL_TYPE_SHORT:
-      return "SMALLINT(" + width + ") " + SignFlags(field);
-    case MYSQL_TYPE_LONG:
-      return "INT(" + width + ") " + SignFlags(field);
-    case MYSQL_TYPE_INT24:
-      return "MEDIUMINT(" + width + ") " + SignFlags(field);
-    case MYSQL_TYPE_LONGLONG:
-      return "BIGINT(" + width + ") " + SignFlags(field);
-    case MYSQL_TYPE_FLOAT:
-      return "FLOAT " + SignFlags(field);
-    case MYSQL_TYPE_DOUBLE:
-      return "DOUBLE " + SignFlags(field);
-    case MYSQL_TYPE_TIMESTAMP:
-      quotedDefault = true;
-      return "TIMESTAMP ";
+    case MYSQL_TYPE_NEWDECIMAL: return "DECIMAL " + SignFlags(field);
+    case MYSQL_TYPE_TINY: return "TINYINT(" + width + ") " + SignFlags(field);
+    case MYSQL_TYPE_SHORT: return "SMALLINT(" + width + ") " + SignFlags(field);
+    case MYSQL_TYPE_LONG: return "INT(" + width + ") " + SignFlags(field);
+    case MYSQL_TYPE_INT24: return "MEDIUMINT(" + width + ") " + SignFlags(field);
+    case MYSQL_TYPE_LONGLONG: return "BIGINT(" + width + ") " + SignFlags(field);
+    case MYSQL_TYPE_FLOAT: return "FLOAT " + SignFlags(field);
+    case MYSQL_TYPE_DOUBLE: return "DOUBLE " + SignFlags(field);
+    case MYSQL_TYPE_TIMESTAMP: quotedDefault = true; return "TIMESTAMP ";
     case MYSQL_TYPE_DATE:
-    case MYSQL_TYPE_NEWDATE:
-      quotedDefault = true;
-      return "DATE ";
-    case MYSQL_TYPE_TIME:
-      quotedDefault = true;
-      return "TIME ";
-    case MYSQL_TYPE_DATETIME:
-      quotedDefault = true;
-      return "DATETIME ";
-    case MYSQL_TYPE_YEAR:
-      quotedDefault = true;
-      return "YEAR ";
-    case MYSQL_TYPE_BIT:
-      return field.length < 2 ? "BIT " : "BIT(" + width + ") ";
-    case MYSQL_TYPE_GEOMETRY:
-      return "GEOMETRY ";
-    case MYSQL_TYPE_NULL:
-      return "NULL ";
+    case MYSQL_TYPE_NEWDATE: quotedDefault = true; return "DATE ";
+    case MYSQL_TYPE_TIME: quotedDefault = true; return "TIME ";
+    case MYSQL_TYPE_DATETIME: quotedDefault = true; return "DATETIME ";
+    case MYSQL_TYPE_YEAR: quotedDefault = true; return "YEAR ";
+    case MYSQL_TYPE_BIT: return field.length < 2 ? "BIT " : "BIT(" + width + ") ";
+    case MYSQL_TYPE_GEOMETRY: return "GEOMETRY ";
+    case MYSQL_TYPE_NULL: return "NULL ";
     default:
       // Character types, and types this code does not know: the server's own words, so
       // the column stays in the definition that the rows are inserted into. Their

@@ -18,14 +18,11 @@ Rendering RenderingFor(enum_field_types type) {
     case MYSQL_TYPE_DOUBLE:
     case MYSQL_TYPE_NULL:
     case MYSQL_TYPE_LONGLONG:
-    case MYSQL_TYPE_INT24:
-      return Rendering::Bare;
+    case MYSQL_TYPE_INT24: return Rendering::Bare;
     // BIT and GEOMETRY values are raw bytes: written as they come they break the
     // statement or lose bytes, so they get binary-safe literals.
-    case MYSQL_TYPE_BIT:
-      return Rendering::Bits;
-    case MYSQL_TYPE_GEOMETRY:
-      return Rendering::Hex;
+    case MYSQL_TYPE_BIT: return Rendering::Bits;
+    case MYSQL_TYPE_GEOMETRY: return Rendering::Hex;
     case MYSQL_TYPE_DECIMAL:
     case MYSQL_TYPE_NEWDECIMAL:
     case MYSQL_TYPE_TIMESTAMP:
@@ -33,8 +30,7 @@ Rendering RenderingFor(enum_field_types type) {
     case MYSQL_TYPE_TIME:
     case MYSQL_TYPE_DATETIME:
     case MYSQL_TYPE_YEAR:
-    case MYSQL_TYPE_NEWDATE:
-      return Rendering::Quoted;
+    case MYSQL_TYPE_NEWDATE: return Rendering::Quoted;
     default:
       // Character and byte strings, and any type this code does not know: escaping
       // keeps every byte, so no column is dropped from a row whose INSERT names it.
@@ -147,15 +143,9 @@ void AppendRenderedRow(std::string& out, MYSQL_ROW row, const unsigned long* len
         out.append(value, length);
         out += '\'';
         break;
-      case Rendering::Escaped:
-        AppendEscaped(out, value, length, connection);
-        break;
-      case Rendering::Bits:
-        AppendBits(out, value, length);
-        break;
-      case Rendering::Hex:
-        AppendHex(out, value, length);
-        break;
+      case Rendering::Escaped: AppendEscaped(out, value, length, connection); break;
+      case Rendering::Bits: AppendBits(out, value, length); break;
+      case Rendering::Hex: AppendHex(out, value, length); break;
     }
     if (out.size() == valueStart) out += "NULL";
     out += ',';

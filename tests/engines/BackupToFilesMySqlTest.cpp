@@ -39,7 +39,8 @@ std::string Trim(std::string text) {
 std::vector<std::string> Lines(const std::string& text, const std::string& eol = "\r\n") {
   std::vector<std::string> lines;
   std::size_t start = 0;
-  for (std::size_t end; (end = text.find(eol, start)) != std::string::npos; start = end + eol.size()) {
+  for (std::size_t end; (end = text.find(eol, start)) != std::string::npos;
+       start = end + eol.size()) {
     lines.push_back(text.substr(start, end - start));
   }
   if (start < text.size()) lines.push_back(text.substr(start));
@@ -67,8 +68,8 @@ class BackupToFilesMySqlTest : public ::testing::Test {
     }
     test::RunClient(ServerA(), "CREATE DATABASE `" + m_db + "`; CREATE DATABASE `" + m_latinDb +
                                    "` DEFAULT CHARACTER SET latin1;");
-    ASSERT_EQ(0, test::RunClientFile(ServerA(), std::string(BREVANTO_TEST_DATA_DIR) +
-                                                    "/alltypes.sql", m_db));
+    ASSERT_EQ(0, test::RunClientFile(ServerA(),
+                                     std::string(BREVANTO_TEST_DATA_DIR) + "/alltypes.sql", m_db));
     // A latin1 database whose table holds text latin1 cannot: it must survive the dump.
     test::RunClient(ServerA(),
                     "CREATE TABLE mixed (id INT PRIMARY KEY, wide VARCHAR(20) CHARACTER SET "
@@ -106,8 +107,9 @@ class BackupToFilesMySqlTest : public ::testing::Test {
     task.BackupSettings.FileGrouping = grouping;
     task.BackupSettings.SameFilePath = m_dir.file("same.sql");
     task.BackupSettings.BackupFolder = m_dir.path() + "out/";
-    task.BackupSettings.FileNameFormat =
-        grouping == 3 ? "%DATABASE%_%TABLE%" : grouping == 2 ? "%DATABASE%" : "all";
+    task.BackupSettings.FileNameFormat = grouping == 3   ? "%DATABASE%_%TABLE%"
+                                         : grouping == 2 ? "%DATABASE%"
+                                                         : "all";
     task.BackupDatabases = {Selection(m_db, kFixtureTables, {"alltypes_view"}),
                             Selection(m_latinDb, {"mixed", "plain"})};
     return task;
@@ -143,9 +145,7 @@ class BackupToFilesMySqlTest : public ::testing::Test {
     EXPECT_EQ(test::RunClient(ServerA(), view), test::RunClient(ServerB(), view));
   }
 
-  RunOutcome Run(FakeRunContext& context) {
-    return RunBackupToFiles(context, m_dir.path());
-  }
+  RunOutcome Run(FakeRunContext& context) { return RunBackupToFiles(context, m_dir.path()); }
 
   test::TempDir m_dir;
   std::string m_db;
@@ -219,11 +219,13 @@ TEST_F(BackupToFilesMySqlTest, ReadsTablesInUtf8mb4WhenAColumnNeedsIt) {
   ASSERT_EQ(RunOutcome::Finished, Run(context)) << context.AllText();
   const std::string dump = test::ReadWholeFile(context.copies.at(0).CopyFiles.at(0));
   const auto lines = Lines(dump);
-  const auto mixedInsert = std::find(lines.begin(), lines.end(),
-                                     "INSERT INTO `mixed` VALUES (1,'smile \xF0\x9F\x98\x80','caf\xC3\xA9');");
+  const auto mixedInsert =
+      std::find(lines.begin(), lines.end(),
+                "INSERT INTO `mixed` VALUES (1,'smile \xF0\x9F\x98\x80','caf\xC3\xA9');");
   EXPECT_NE(lines.end(), mixedInsert) << dump;
   // The table in plain latin1 stays in the database's own character set.
-  EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), "INSERT INTO `plain` VALUES (1,'\xE9');"));
+  EXPECT_NE(lines.end(),
+            std::find(lines.begin(), lines.end(), "INSERT INTO `plain` VALUES (1,'\xE9');"));
   // Each table's SET statements name the character set it was read in; the database
   // keeps its own default.
   const std::string createDatabase =
@@ -243,7 +245,8 @@ TEST_F(BackupToFilesMySqlTest, WritesTheDefaultFileByteForByte) {
                   "CREATE TABLE item (id INT NOT NULL, name VARCHAR(10), PRIMARY KEY (id)) "
                   "ENGINE=InnoDB; INSERT INTO item VALUES (1,'a'),(2,'b');",
                   m_latinDb);
-  const std::string serverCharset = Trim(test::RunClient(ServerA(), "SELECT @@character_set_server;"));
+  const std::string serverCharset =
+      Trim(test::RunClient(ServerA(), "SELECT @@character_set_server;"));
   for (int php = 0; php <= 1; ++php) {
     SCOPED_TRACE(php ? "PHP" : "SQL");
     CTaskItem task = MakeTask(2, 1);
@@ -266,11 +269,11 @@ TEST_F(BackupToFilesMySqlTest, WritesTheDefaultFileByteForByte) {
                   "SET @OLD_CHARACTER_SET_CONNECTION=@@CHARACTER_SET_CONNECTION;",
                   "SET @OLD_COLLATION_CONNECTION=@@COLLATION_CONNECTION;"};
     charset(serverCharset);
-    for (const char* s : {"SET @OLD_UNIQUE_CHECKS=@@UNIQUE_CHECKS;", "SET UNIQUE_CHECKS=0;",
-                          "SET @OLD_FOREIGN_KEY_CHECKS=@@FOREIGN_KEY_CHECKS;",
-                          "SET FOREIGN_KEY_CHECKS=0;", "SET @OLD_SQL_MODE=@@SQL_MODE;",
-                          "SET SQL_MODE='NO_AUTO_VALUE_ON_ZERO';", "SET @OLD_SQL_NOTES=@@SQL_NOTES;",
-                          "SET SQL_NOTES=0;"}) {
+    for (const char* s :
+         {"SET @OLD_UNIQUE_CHECKS=@@UNIQUE_CHECKS;", "SET UNIQUE_CHECKS=0;",
+          "SET @OLD_FOREIGN_KEY_CHECKS=@@FOREIGN_KEY_CHECKS;", "SET FOREIGN_KEY_CHECKS=0;",
+          "SET @OLD_SQL_MODE=@@SQL_MODE;", "SET SQL_MODE='NO_AUTO_VALUE_ON_ZERO';",
+          "SET @OLD_SQL_NOTES=@@SQL_NOTES;", "SET SQL_NOTES=0;"}) {
       statements.push_back(s);
     }
     charset("latin1");
@@ -295,23 +298,29 @@ TEST_F(BackupToFilesMySqlTest, WritesTheDefaultFileByteForByte) {
     }
     std::string expected;
     if (!php) {
-      expected = "-- Brevanto Standard Edition 2.0\r\n--\r\n-- Host: 127.0.0.1\r\n--\r\n"
-                 "-- MySQL Server Version: " + version + "\r\n--\r\n-- 2006-03-05 09:07:02\r\n"
-                 "--\r\n-- ------------------------------------------------------\r\n\r\n";
+      expected =
+          "-- Brevanto Standard Edition 2.0\r\n--\r\n-- Host: 127.0.0.1\r\n--\r\n"
+          "-- MySQL Server Version: " +
+          version +
+          "\r\n--\r\n-- 2006-03-05 09:07:02\r\n"
+          "--\r\n-- ------------------------------------------------------\r\n\r\n";
       for (std::size_t i = 0; i < statements.size(); ++i) {
         if (i == createAt) expected += createDatabase + ";\r\nUSE `" + m_latinDb + "`;\r\n\r\n";
         expected += statements[i] + "\r\n";
       }
     } else {
-      expected = "<?\r\n/" + std::string(50, '*') + "\r\n**\r\n** Brevanto 2.0 Standard Edition\r\n"
-                 "**\r\n** Host: 127.0.0.1\r\n**\r\n** MySQL Server Version: " + version +
-                 "\r\n**\r\n** 2006-03-05 09:07:02\r\n**\r\n" + std::string(50, '*') +
-                 "/\r\n?>\r\n\r\n<?\r\n  $conn = mysql_connect('127.0.0.1:33901','root','brevanto') "
-                 "or die('Can not connect to server!');\r\n";
+      expected =
+          "<?\r\n/" + std::string(50, '*') +
+          "\r\n**\r\n** Brevanto 2.0 Standard Edition\r\n"
+          "**\r\n** Host: 127.0.0.1\r\n**\r\n** MySQL Server Version: " +
+          version + "\r\n**\r\n** 2006-03-05 09:07:02\r\n**\r\n" + std::string(50, '*') +
+          "/\r\n?>\r\n\r\n<?\r\n  $conn = mysql_connect('127.0.0.1:33901','root','brevanto') "
+          "or die('Can not connect to server!');\r\n";
       for (std::size_t i = 0; i < statements.size(); ++i) {
         if (i == createAt) {
-          expected += "  mysql_query('" + createDatabase + ";',$conn) or die('Failed to create database " +
-                      m_latinDb + "!');\r\n  mysql_select_db('" + m_latinDb +
+          expected += "  mysql_query('" + createDatabase +
+                      ";',$conn) or die('Failed to create database " + m_latinDb +
+                      "!');\r\n  mysql_select_db('" + m_latinDb +
                       "',$conn) or die('Failed to select database " + m_latinDb + "!');\r\n";
         }
         std::string escaped;
@@ -320,7 +329,8 @@ TEST_F(BackupToFilesMySqlTest, WritesTheDefaultFileByteForByte) {
           escaped += ch;
         }
         expected += "  mysql_query('" + escaped +
-                    "',$conn) or die('Failed! Error NO. '.mysql_errno($conn).'<br>'.mysql_error($conn));\r\n";
+                    "',$conn) or die('Failed! Error NO. "
+                    "'.mysql_errno($conn).'<br>'.mysql_error($conn));\r\n";
       }
       expected += "  mysql_close($conn);\r\n  echo 'Finished';\r\n?>\r\n";
     }
@@ -410,7 +420,8 @@ TEST_F(BackupToFilesMySqlTest, EndsEarlyWithoutSelectionFolderOrFile) {
 
 TEST_F(BackupToFilesMySqlTest, GoesOnPastDatabasesAndTablesThatAreGone) {
   CTaskItem task = MakeTask(2, 2);
-  task.BackupDatabases = {Selection("e1_no_such_db", {"t"}), Selection(m_db, {"gone", "order items"}),
+  task.BackupDatabases = {Selection("e1_no_such_db", {"t"}),
+                          Selection(m_db, {"gone", "order items"}),
                           Selection(m_latinDb, {"plain"})};
   FakeRunContext context(task);
   // The latin1 database disappears while the first one is written.

@@ -85,14 +85,16 @@ TEST_F(BrevantoRunTest, RunsATaskAndKeepsItsHistoryBetweenRuns) {
   broken.SourceServer.Password = "wrong";
   CTaskItem scheduled = BackupTask("Other");
   scheduled.Schedule.Kind = 5;  // every 30 minutes: must not run along
-  ASSERT_TRUE(WriteTaskFile(m_dir.path() + "tasks_se.tsk", {BackupTask("Nightly"), broken, scheduled}));
+  ASSERT_TRUE(
+      WriteTaskFile(m_dir.path() + "tasks_se.tsk", {BackupTask("Nightly"), broken, scheduled}));
 
   const Result list = RunProgram(Folder() + " --list");
   EXPECT_EQ(0, list.status);
-  EXPECT_EQ("Nightly\tBackup to files\tManual\tlast run: never\n"
-            "Broken\tBackup to files\tManual\tlast run: never\n"
-            "Other\tBackup to files\tTime interval\tlast run: never\n",
-            list.output);
+  EXPECT_EQ(
+      "Nightly\tBackup to files\tManual\tlast run: never\n"
+      "Broken\tBackup to files\tManual\tlast run: never\n"
+      "Other\tBackup to files\tTime interval\tlast run: never\n",
+      list.output);
 
   const Result first = RunProgram(Folder() + " --task Nightly");
   EXPECT_EQ(0, first.status) << first.output;

@@ -54,9 +54,8 @@ TEST(DumpTextTest, InsertPrefixFollowsTheStatementOptions) {
   };
   const Case cases[] = {
       {"defaults", [](BackupSettings&) {}, "InnoDB", "INSERT INTO `t` VALUES "},
-      {"complete insert with keyword columns",
-       [](BackupSettings& s) { s.CompleteInsert = 1; }, "InnoDB",
-       "INSERT INTO `t`(`select`,`a b`) VALUES "},
+      {"complete insert with keyword columns", [](BackupSettings& s) { s.CompleteInsert = 1; },
+       "InnoDB", "INSERT INTO `t`(`select`,`a b`) VALUES "},
       {"complete insert with bare columns",
        [](BackupSettings& s) {
          s.CompleteInsert = 1;
@@ -105,8 +104,9 @@ TEST(DumpTextTest, Headers) {
   const std::string php = FormatPhpHeader("h", "5.0", kRun, "\r\n");
   EXPECT_EQ(0u, php.find("<?\r\n/**************************************************\r\n**\r\n"
                          "** Brevanto 2.0 Standard Edition\r\n**\r\n** Host: h\r\n"));
-  EXPECT_NE(std::string::npos,
-            php.find("\r\n**************************************************/\r\n?>\r\n\r\n<?\r\n"));
+  EXPECT_NE(
+      std::string::npos,
+      php.find("\r\n**************************************************/\r\n?>\r\n\r\n<?\r\n"));
 }
 
 TEST(DumpTextTest, PhpWrapping) {
@@ -116,22 +116,25 @@ TEST(DumpTextTest, PhpWrapping) {
   source.Port = 3307;
   source.UserName = "u\\ser";
   source.Password = "pa'ss\\";
-  EXPECT_EQ("  $conn = mysql_connect('my\\'host:3307','u\\\\ser','pa\\'ss\\\\') or die('Can not "
-            "connect to server!');\r\n",
-            FormatPhpConnect(source, "\r\n"));
+  EXPECT_EQ(
+      "  $conn = mysql_connect('my\\'host:3307','u\\\\ser','pa\\'ss\\\\') or die('Can not "
+      "connect to server!');\r\n",
+      FormatPhpConnect(source, "\r\n"));
   std::string line;
   AppendPhpStatement(line, "INSERT INTO t VALUES (1,'O\\'Brien')", "\r\n");
-  EXPECT_EQ("  mysql_query('INSERT INTO t VALUES (1,\\'O\\\\\\'Brien\\');',$conn) or die('Failed! "
-            "Error NO. '.mysql_errno($conn).'<br>'.mysql_error($conn));\r\n",
-            line);
+  EXPECT_EQ(
+      "  mysql_query('INSERT INTO t VALUES (1,\\'O\\\\\\'Brien\\');',$conn) or die('Failed! "
+      "Error NO. '.mysql_errno($conn).'<br>'.mysql_error($conn));\r\n",
+      line);
   line.clear();
   AppendPhpStatement(line, "SET AUTOCOMMIT=0;", "\n");
   EXPECT_EQ(0u, line.find("  mysql_query('SET AUTOCOMMIT=0;',$conn)"));
   // A quote in a database name must not end the PHP string, inside the statement either.
-  EXPECT_EQ("  mysql_query('CREATE DATABASE IF NOT EXISTS `it\\'s`;',$conn) or die('Failed to "
-            "create database it\\'s!');\n  mysql_select_db('it\\'s',$conn) or die('Failed to "
-            "select database it\\'s!');\n",
-            FormatPhpCreateDatabase("CREATE DATABASE IF NOT EXISTS `it's`", "it's", "\n"));
+  EXPECT_EQ(
+      "  mysql_query('CREATE DATABASE IF NOT EXISTS `it\\'s`;',$conn) or die('Failed to "
+      "create database it\\'s!');\n  mysql_select_db('it\\'s',$conn) or die('Failed to "
+      "select database it\\'s!');\n",
+      FormatPhpCreateDatabase("CREATE DATABASE IF NOT EXISTS `it's`", "it's", "\n"));
   EXPECT_EQ("  mysql_close($conn);\n  echo 'Finished';\n?>\n", FormatPhpTrailer("\n"));
 }
 
@@ -145,10 +148,11 @@ TEST(DumpTextTest, CreateDatabaseAndStatementsInTheFile) {
   ASSERT_TRUE(writer.AppendStatement("SET AUTOCOMMIT=0;").ok());
   ASSERT_TRUE(writer.AppendStatement("COMMIT").ok());
   file.Close();
-  EXPECT_EQ("CREATE DATABASE IF NOT EXISTS `shop` DEFAULT CHARACTER SET latin1;\r\nUSE `shop`;\r\n\r\n"
-            "CREATE DATABASE IF NOT EXISTS shop;\r\nUSE shop;\r\n\r\n"
-            "SET AUTOCOMMIT=0;\r\nCOMMIT;\r\n",
-            test::ReadWholeFile(dir.file("d.sql")));
+  EXPECT_EQ(
+      "CREATE DATABASE IF NOT EXISTS `shop` DEFAULT CHARACTER SET latin1;\r\nUSE `shop`;\r\n\r\n"
+      "CREATE DATABASE IF NOT EXISTS shop;\r\nUSE shop;\r\n\r\n"
+      "SET AUTOCOMMIT=0;\r\nCOMMIT;\r\n",
+      test::ReadWholeFile(dir.file("d.sql")));
 }
 
 TEST(DumpTextTest, PrologueBeforeCharacterSetsAndWithoutOptions) {
@@ -165,10 +169,11 @@ TEST(DumpTextTest, PrologueBeforeCharacterSetsAndWithoutOptions) {
   writer.WriteCharsetStatements("latin1", 40022);
   writer.WriteEpilogue(settings, "");
   file.Close();
-  EXPECT_EQ("SET @OLD_SQL_MODE=@@SQL_MODE;\nSET SQL_MODE='NO_AUTO_VALUE_ON_ZERO';\n"
-            "SET CHARACTER_SET_CLIENT='latin1';\nSET CHARACTER_SET_RESULTS='latin1';\n"
-            "SET CHARACTER_SET_CONNECTION='latin1';\nSET SQL_MODE=@OLD_SQL_MODE;\n",
-            test::ReadWholeFile(dir.file("p.sql")));
+  EXPECT_EQ(
+      "SET @OLD_SQL_MODE=@@SQL_MODE;\nSET SQL_MODE='NO_AUTO_VALUE_ON_ZERO';\n"
+      "SET CHARACTER_SET_CLIENT='latin1';\nSET CHARACTER_SET_RESULTS='latin1';\n"
+      "SET CHARACTER_SET_CONNECTION='latin1';\nSET SQL_MODE=@OLD_SQL_MODE;\n",
+      test::ReadWholeFile(dir.file("p.sql")));
 }
 
 TEST(OutputFileTest, AFailedWriteLeavesTheFileAsBefore) {

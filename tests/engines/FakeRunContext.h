@@ -16,8 +16,7 @@ namespace brevanto::test {
 
 class FakeRunContext : public TaskRunContext {
  public:
-  explicit FakeRunContext(CTaskItem task,
-                          TaskDateTime runStart = {2006, 3, 5, 9, 7, 2, 1})
+  explicit FakeRunContext(CTaskItem task, TaskDateTime runStart = {2006, 3, 5, 9, 7, 2, 1})
       : m_task(std::move(task)), m_runStart(runStart) {}
 
   const CTaskItem& Task() const override { return m_task; }
@@ -43,7 +42,10 @@ class FakeRunContext : public TaskRunContext {
   Clock& GetClock() override { return SystemClock(); }
 
   // Stop at the n-th checkpoint from now on.
-  void StopAfterChecks(long n) { m_stopAfterChecks = n; m_checks = 0; }
+  void StopAfterChecks(long n) {
+    m_stopAfterChecks = n;
+    m_checks = 0;
+  }
   void RequestStop() { m_stop = true; }
   void CallCancelHook() {
     std::lock_guard<std::mutex> guard(m_lock);
@@ -59,7 +61,8 @@ class FakeRunContext : public TaskRunContext {
   }
   std::string AllText() const {
     std::string out;
-    for (const auto& [l, text] : entries) out += std::to_string(static_cast<int>(l)) + " " + text + "\n";
+    for (const auto& [l, text] : entries)
+      out += std::to_string(static_cast<int>(l)) + " " + text + "\n";
     return out;
   }
 

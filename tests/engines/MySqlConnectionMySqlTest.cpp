@@ -115,7 +115,8 @@ TEST_F(MySqlConnectionTest, ClassifiesAndListsTablesAndViews) {
   EXPECT_EQ(0, ClassifyTable(m_connection, "missing", true));
   std::vector<TableItem> tables;
   ListDatabaseTables(m_connection, m_db, m_connection.ServerVersion(), tables);
-  const std::vector<TableItem> expected = {{0, 1, m_db, "t1"}, {0, 1, m_db, "t2"}, {0, 2, m_db, "v1"}};
+  const std::vector<TableItem> expected = {
+      {0, 1, m_db, "t1"}, {0, 1, m_db, "t2"}, {0, 2, m_db, "v1"}};
   EXPECT_EQ(expected, tables);
   const std::vector<std::string> databases = ListDatabases(m_connection);
   EXPECT_NE(databases.end(), std::find(databases.begin(), databases.end(), m_db));
@@ -123,8 +124,8 @@ TEST_F(MySqlConnectionTest, ClassifiesAndListsTablesAndViews) {
 }
 
 TEST_F(MySqlConnectionTest, ResolvesNewDatabasesAndTablesAsAsked) {
-  test::RunClient(ServerA(), "CREATE DATABASE `" + m_newDb + "`; CREATE TABLE `" + m_newDb +
-                                 "`.n1 (a INT);");
+  test::RunClient(ServerA(),
+                  "CREATE DATABASE `" + m_newDb + "`; CREATE TABLE `" + m_newDb + "`.n1 (a INT);");
   const std::vector<DatabaseItem> saved = {{1, m_db, {{1, 1, m_db, "t1"}}}};
   const DatabaseItem savedWithNewTables = {
       1, m_db, {{1, 1, m_db, "t1"}, {2, 1, m_db, "t2"}, {2, 2, m_db, "v1"}}};
@@ -161,12 +162,13 @@ TEST_F(MySqlConnectionTest, SynthesizesDefinitionsForOldServers) {
   const std::string quoted =
       SynthesizeCreateTable(&m_connection, "t1", "MyISAM", mysql_fetch_fields(fields.get()),
                             mysql_num_fields(fields.get()), true);
-  EXPECT_EQ("CREATE TABLE IF NOT EXISTS `t1`(`id` INT(10) UNSIGNED NOT NULL AUTO_INCREMENT, "
-            "`n` VARCHAR(20) NULL DEFAULT 'x', `e` ENUM('a','B') NOT NULL DEFAULT 'a', "
-            "`s` SET('p','Q') NULL, `d` DATE NULL DEFAULT '2006-01-02', `b` BIT(5) NULL, "
-            "`z` SMALLINT(4) UNSIGNED ZEROFILL NULL, "
-            "PRIMARY KEY (`id`))TYPE=MyISAM",
-            quoted);
+  EXPECT_EQ(
+      "CREATE TABLE IF NOT EXISTS `t1`(`id` INT(10) UNSIGNED NOT NULL AUTO_INCREMENT, "
+      "`n` VARCHAR(20) NULL DEFAULT 'x', `e` ENUM('a','B') NOT NULL DEFAULT 'a', "
+      "`s` SET('p','Q') NULL, `d` DATE NULL DEFAULT '2006-01-02', `b` BIT(5) NULL, "
+      "`z` SMALLINT(4) UNSIGNED ZEROFILL NULL, "
+      "PRIMARY KEY (`id`))TYPE=MyISAM",
+      quoted);
   // The old-server form restores: run it (TYPE= became ENGINE= long ago).
   std::string runnable = quoted;
   runnable.replace(runnable.find("`t1`"), 4, "`t1_copy`");
@@ -175,9 +177,10 @@ TEST_F(MySqlConnectionTest, SynthesizesDefinitionsForOldServers) {
 
   std::string read;
   ASSERT_TRUE(GetTableDefinition(m_connection, "t2", "", nullptr, 0, true, true, read));
-  EXPECT_EQ("CREATE TABLE IF NOT EXISTS `t2` (  `a` int(11) DEFAULT NULL) ENGINE=InnoDB "
-            "DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_general_ci",
-            read);
+  EXPECT_EQ(
+      "CREATE TABLE IF NOT EXISTS `t2` (  `a` int(11) DEFAULT NULL) ENGINE=InnoDB "
+      "DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_general_ci",
+      read);
   ASSERT_TRUE(ReadCreateTable(m_connection, "v1", read));
   EXPECT_EQ(0u, read.find("CREATE ALGORITHM=UNDEFINED")) << read;
   EXPECT_FALSE(ReadCreateTable(m_connection, "missing", read));

@@ -20,7 +20,9 @@ struct Value {
 Value Text(enum_field_types type, const char* text) {
   return {type, text, static_cast<unsigned long>(std::char_traits<char>::length(text))};
 }
-Value Null(enum_field_types type) { return {type, nullptr, 0}; }
+Value Null(enum_field_types type) {
+  return {type, nullptr, 0};
+}
 
 std::string Render(const std::vector<Value>& values) {
   std::vector<MYSQL_FIELD> fields(values.size());
@@ -84,7 +86,8 @@ TEST(ValueRendererTest, RendersEachTypeFamily) {
        "(0x00000000010100000027)"},
       // A type the renderer does not know still keeps its place and its bytes.
       {"unknown types are escaped and quoted",
-       {Text(MYSQL_TYPE_LONG, "1"), {static_cast<enum_field_types>(245), "{\"k\":'v'}", 9},
+       {Text(MYSQL_TYPE_LONG, "1"),
+        {static_cast<enum_field_types>(245), "{\"k\":'v'}", 9},
         Text(MYSQL_TYPE_LONG, "2")},
        "(1,'{\\\"k\\\":\\'v\\'}',2)"},
       {"a row without columns", {}, "()"},
