@@ -10,7 +10,7 @@
 #include "core/Clock.h"
 #include "core/InstanceLock.h"
 #include "engines/Routines.h"
-#include "ui/Autostart.h"
+#include "ui/AutorunQuestion.h"
 #include "ui/Dialogs.h"
 #include "ui/MainActions.h"
 #include "ui/MainFrame.h"
@@ -24,24 +24,6 @@ namespace {
 
 using namespace brevanto;
 using namespace brevanto::ui;
-
-// The start-up question about running at login, asked until it is answered or declined
-// for good.
-void AskAboutAutorun(CApplicationCore& core) {
-  CSystemOptions& options = core.Options();
-  if (options.AutoRun != 0 || options.DontAskAutoRun != 0) return;
-  bool dontAsk = false;
-  const Answer answer = Dialogs::AskWithCheckBox(
-      nullptr, QString::fromLatin1(kWindowTitle),
-      QObject::tr("Do you want to auto run the program when the current Windows user log in?\n\n"
-                  "If No, you can set the option at the menu Tools->Options later."),
-      QObject::tr("Don't ask me again"), dontAsk);
-  if (answer == Answer::Cancel) return;
-  options.DontAskAutoRun = dontAsk ? 1 : 0;
-  if (answer == Answer::Yes) options.AutoRun = 1;
-  core.SaveOptions();
-  if (answer == Answer::Yes) ApplyAutostart(true, FromQt(QCoreApplication::applicationFilePath()));
-}
 
 // The dialogs other parts of the program build are plugged in here as they exist.
 FrameDialogs MakeFrameDialogs() {
@@ -82,7 +64,7 @@ int main(int argc, char* argv[]) {
   splash->FinishAfter(600);
   splash.reset();
 
-  AskAboutAutorun(core);
+  AskAboutAutorun(core, FromQt(QCoreApplication::applicationFilePath()));
 
   const FrameDialogs dialogs = MakeFrameDialogs();
   CMainFrame frame(core, dialogs);

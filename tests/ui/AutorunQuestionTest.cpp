@@ -1,0 +1,67 @@
+// The start-up autorun question: what each answer stores and writes.
+
+#include <gtest/gtest.h>
+
+#include "core/AtomicFile.h"
+#include "core/Options.h"
+#include "tests/support/FakeClock.h"
+#include "tests/ui/UiFixture.h"
+#include "ui/AutorunQuestion.h"
+#include "ui/Autostart.h"
+#include "ui/Dialogs.h"
+
+namespace brevanto::ui {
+namespace {
+
+TEST(AutorunQuestionTest, EachAnswerStoresWhatItShould) {
+  const struct {
+    const char* name;
+    Answer answer;
+    bool checked;
+    int autoRun;
+    int dontAsk;
+    bool saved;
+  } cases[] = {
+      {"yes", Answer::Yes, false, 1, 0, true},
+      {"yes, don't ask", Answer::Yes, true, 1, 1, true},
+      {"no, don't ask", Answer::No, true, 0, 1, true},
+      {"no", Answer::No, false, 0, 0, true},
+      {"closed", Answer::Cancel, true, 0, 0, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::FakeClock clock;
+    test::CoreFixture fixture(clock);
+    test::TempDir config;
+    Dialogs::Script();
+    Dialogs::QueueAnswer(c.answer);
+    Dialogs::QueueCheckBox(c.checked);
+    AskAboutAutorun(fixture.Core(), "/opt/brevanto/brevanto", config.path());
+
+    EXPECT_EQ(Dialogs::TakeShown().size(), 1);
+    EXPECT_EQ(fixture.Core().Options().AutoRun, c.autoRun);
+    EXPECT_EQ(fixture.Core().Options().DontAskAutoRun, c.dontAsk);
+    CSystemOptions stored;
+    EXPECT_EQ(LoadOptions(fixture.Folder(), stored), c.saved);
+    if (c.saved) {
+      EXPECT_EQ(stored.AutoRun, c.autoRun);
+      EXPECT_EQ(stored.DontAskAutoRun, c.dontAsk);
+    }
+    EXPECT_EQ(FileExists(AutostartEntryPath(config.path())), c.autoRun == 1);
+  }
+}
+
+TEST(AutorunQuestionTest, IsNotAskedOnceAnsweredForGood) {
+  test::FakeClock clock;
+  test::CoreFixture fixture(clock);
+  Dialogs::Script();
+  fixture.Core().Options().DontAskAutoRun = 1;
+  AskAboutAutorun(fixture.Core(), "/opt/brevanto/brevanto", fixture.Folder());
+  fixture.Core().Options() = CSystemOptions();
+  fixture.Core().Options().AutoRun = 1;
+  AskAboutAutorun(fixture.Core(), "/opt/brevanto/brevanto", fixture.Folder());
+  EXPECT_TRUE(Dialogs::TakeShown().isEmpty());
+}
+
+}  // namespace
+}  // namespace brevanto::ui
