@@ -3,7 +3,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QDir>
 
 #include "app/ApplicationCore.h"
 #include "core/ApplicationFolder.h"
@@ -64,6 +63,12 @@ int main(int argc, char* argv[]) {
   splash->FinishAfter(600);
   splash.reset();
 
+  if (!core.SetAsideTaskFile().empty()) {
+    // The list starts empty; say where the unreadable file went so no task is lost unseen.
+    Dialogs::Warning(nullptr, QObject::tr("The task list could not be read. The file was kept as "
+                                          "%1 and the program starts with an empty list.")
+                                  .arg(ToQt(core.SetAsideTaskFile())));
+  }
   AskAboutAutorun(core, FromQt(QCoreApplication::applicationFilePath()));
 
   const FrameDialogs dialogs = MakeFrameDialogs();
