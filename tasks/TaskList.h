@@ -70,10 +70,20 @@ class CTaskList {
   bool LoadTaskFile(const std::string& path);
 
   // Runner (schedule/Runner.cpp). Codes: 0 ok, -5001 already started, -5003 not started,
-  // -5004 no owner.
+  // -5004 no owner. Owning thread only.
+  // Sets the owner and launches every task that needs a worker.
+  // REQUIRES: `owner` and this list's clock outlive every worker thread, including workers
+  // abandoned after ignoring a stop (see schedule/TaskRunnerOwner.h).
   int StartRunner(TaskRunnerOwner* owner);
+  // Stops every worker (one common 3000 ms deadline for all), clears the owner and
+  // removes every task.
   int StopRunner();
+  // Starts the slot's worker unless it has a live one, the task is Manual without
+  // RunImmediately, or the runner is not started.
   void LaunchTask(int index);
+  // Asks the slot's worker to stop and waits up to 3000 ms; a worker still running then
+  // has its cancel hook called and is abandoned (it keeps its slot alive and writes
+  // nothing more). The task is Stop afterwards.
   void StopTask(int index);
   bool Started() const { return m_started; }
   // True while the slot's worker thread is alive (not yet ended or abandoned).
