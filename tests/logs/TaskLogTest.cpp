@@ -127,6 +127,11 @@ TEST_F(TaskLogTest, SizeLimitDeletesOnlyAFileThatReachedIt) {
 }
 
 TEST_F(TaskLogTest, OlderFormatIsReadByReadAllOnlyAndConvertedOnce) {
+  test::TempDir empty;
+  CTaskLog noTasks(empty.path(), m_clock);
+  noTasks.ConvertLegacyLogs({});
+  EXPECT_EQ(ReadWholeFile(empty.file(kLogConversionMarker)).size(), kLogConversionMarkerSize);
+
   ::mkdir((m_dir.path() + "Logs").c_str(), 0700);
   ASSERT_TRUE(WriteWholeFile(PathOf("old.log"), LegacyLog({"one", "two", std::string(400, 'z')})));
   ASSERT_TRUE(WriteWholeFile(PathOf("empty.log"), LegacyLog({})));
@@ -146,11 +151,6 @@ TEST_F(TaskLogTest, OlderFormatIsReadByReadAllOnlyAndConvertedOnce) {
   ASSERT_TRUE(WriteWholeFile(PathOf("later.log"), LegacyLog({"x"})));
   m_log.ConvertLegacyLogs({"later.log"});
   EXPECT_EQ(ReadWholeFile(PathOf("later.log")), LegacyLog({"x"}));
-}
-
-TEST_F(TaskLogTest, MarkerIsWrittenEvenWithoutTasks) {
-  m_log.ConvertLegacyLogs({});
-  EXPECT_EQ(SizeOf(kLogConversionMarker), kLogConversionMarkerSize);
 }
 
 // Writing the current magic over an older-format log would turn its entries into noise.
@@ -215,13 +215,6 @@ TEST_F(TaskLogTest, ConcurrentAppendsAreAllKeptWhole) {
     ASSERT_EQ(std::sscanf(entry.text.c_str(), "thread %d entry %d", &t, &i), 2) << entry.text;
     ASSERT_EQ(i, next[static_cast<std::size_t>(t)]++);  // each thread's entries in order
   }
-}
-
-TEST_F(TaskLogTest, DeleteLogIfWritableRemovesTheFile) {
-  Append(1);
-  EXPECT_TRUE(m_log.DeleteLogIfWritable("t.log"));
-  EXPECT_FALSE(m_log.Exists("t.log"));
-  EXPECT_FALSE(m_log.DeleteLogIfWritable("t.log"));
 }
 
 }  // namespace

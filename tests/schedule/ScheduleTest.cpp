@@ -178,15 +178,6 @@ TEST(ScheduleTest, TimeIntervalKeepsTheWorkerGridWhileNextRunFollowsTheLastRun) 
   EXPECT_EQ(ComputeNextRunTime(task, MakeTime(2006, 3, 5, 11, 0)), TaskDateTime{});
 }
 
-TEST(ScheduleTest, ResultsHaveNoSecondsAndTheirOwnWeekday) {
-  CTaskItem task = Waiting(ScheduleKind::EveryDay, 23, 59);
-  TaskDateTime next = ComputeNextRunTime(task, MakeTime(2024, 2, 28, 23, 59, 30));
-  EXPECT_EQ(next, MakeTime(2024, 2, 28, 23, 59));
-  next = ComputeNextRunTime(Waiting(ScheduleKind::EveryDay, 0, 0), MakeTime(2024, 12, 31, 0, 1));
-  EXPECT_EQ(next, MakeTime(2025, 1, 1, 0, 0));
-  EXPECT_EQ(next.DayOfWeek, 4);  // a Wednesday
-}
-
 // The strong property: NextRunTime computed at t names the first minute at or after t at
 // which IsDue is true when polled minute by minute (none within the horizon when it is
 // all zero). The rules make two exceptions, which the generator avoids and the tests
