@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -123,6 +124,58 @@ TEST_F(BrevantoRunTest, RunsATaskAndKeepsItsHistoryBetweenRuns) {
   EXPECT_NE(std::string::npos,
             failed.output.find("Error    Failed to connect to the MySQL server!  Error NO. 1045"))
       << failed.output;
+}
+
+TEST_F(BrevantoRunTest, AnInterruptMidTableLeavesWholeStatementsAndSaysSo) {
+  test::RunClient(test::ServerA(),
+                  "CREATE TABLE big (id INT PRIMARY KEY, t VARCHAR(40)) ENGINE=InnoDB;"
+                  "INSERT INTO big SELECT seq, CONCAT('row ', seq) FROM seq_1_to_2000000;",
+                  m_db);
+  CTaskItem task = BackupTask("Big");
+  task.BackupSettings.CreateDateTimeSubfolder = 0;
+  task.BackupSettings.FileMode = 1;
+  task.BackupSettings.SameFilePath = m_dir.path() + "big.sql";
+  task.BackupDatabases = {DatabaseItem{1, m_db, {{1, 1, m_db, "big"}}}};
+  ASSERT_TRUE(WriteTaskFile(m_dir.path() + "tasks_se.tsk", {task}));
+
+  int out[2];
+  ASSERT_EQ(0, ::pipe(out));
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(out[1], 1);
+    ::close(out[0]);
+    const std::string program = std::string(BREVANTO_BINARY_DIR) + "/app/brevanto-run";
+    ::execl(program.c_str(), program.c_str(), "--folder", m_dir.path().c_str(), "--task", "Big",
+            static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  std::string output;
+  char buffer[4096];
+  bool interrupted = false;
+  for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) {
+    output.append(buffer, static_cast<std::size_t>(n));
+    if (!interrupted &&
+        output.find("Backing up the table " + m_db + ".big...") != std::string::npos) {
+      // Let some rows reach the file first.
+      while (std::filesystem::file_size(task.BackupSettings.SameFilePath) < 1000000) usleep(10000);
+      ::kill(pid, SIGINT);
+      interrupted = true;
+    }
+  }
+  ::close(out[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ASSERT_TRUE(interrupted) << output;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << output;
+  EXPECT_NE(std::string::npos, output.find("Warning  User canceled!\n")) << output;
+  EXPECT_EQ(std::string::npos, output.find("Finished")) << output;
+  const std::string dump = test::ReadWholeFile(task.BackupSettings.SameFilePath);
+  const std::size_t lastLine = dump.rfind("\r\n", dump.size() - 3);
+  ASSERT_NE(std::string::npos, lastLine);
+  EXPECT_EQ(0u, dump.compare(lastLine + 2, 26, "INSERT INTO `big` VALUES ("));
+  EXPECT_EQ(");\r\n", dump.substr(dump.size() - 4));
+  EXPECT_FALSE(ReadTasks().at(0).LastRunTime.IsNever());
 }
 
 TEST_F(BrevantoRunTest, RefusesBadArgumentsUnknownTasksAndAFolderInUse) {
