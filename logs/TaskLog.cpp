@@ -136,7 +136,9 @@ std::string CurrentFileBytes(const std::vector<CTaskLogEntry>& entries) {
 }  // namespace
 
 CTaskLog::CTaskLog(std::string logsFolder, Clock& clock)
-    : m_folder(std::move(logsFolder)), m_clock(clock) {}
+    : m_folder(logsFolder.empty() || logsFolder.back() == '/' ? std::move(logsFolder)
+                                                             : logsFolder + "/"),
+      m_clock(clock) {}
 
 std::string CTaskLog::PathOf(const std::string& logFileName) const {
   // Only the file name counts: a stored name never leads out of the Logs folder.

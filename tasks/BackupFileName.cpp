@@ -143,6 +143,8 @@ std::string DateTimeFolderName(const TaskDateTime& runStart) {
 }
 
 std::string MakeDateTimeFolder(const BackupSettings& settings, const TaskDateTime& runStart) {
+  // Runs refuse an empty folder before they get here; never create folders at "/".
+  if (settings.BackupFolder.empty()) return {};
   std::string folder = WithoutTrailingSlash(settings.BackupFolder);
   MakeOneFolder(folder);
   if (settings.CreateDateTimeSubfolder != 1) return {};

@@ -44,7 +44,8 @@ std::string MakeBackupFilePath(const BackupSettings& settings, const std::string
 
 // Creates BackupFolder (one level; failures surface later when the file is created) and,
 // with CreateDateTimeSubfolder, its "YYYY-MM-DD_HH-MM-SS" subfolder. Returns the sub-path
-// for MakeBackupFilePath: that name + "/", or "" without the option. Touches the disk.
+// for MakeBackupFilePath: that name + "/", or "" without the option (or with an empty
+// BackupFolder, which runs refuse before). Touches the disk.
 std::string MakeDateTimeFolder(const BackupSettings& settings, const TaskDateTime& runStart);
 // The subfolder name alone: "YYYY-MM-DD_HH-MM-SS".
 std::string DateTimeFolderName(const TaskDateTime& runStart);
