@@ -236,12 +236,10 @@ bool CMainFrame::PassLogin() {
 
 void CMainFrame::StartHidden() {
   m_shown = false;
-  if (TrayIcon::Available()) {
-    m_tray->Add();
-  } else {
-    // No notification area: a minimised window is the only way back to the program.
-    showMinimized();
-  }
+  // Started at login, the program may come up before the panel that holds the tray: the
+  // icon then waits for it, and the window stays reachable (minimised) meanwhile.
+  m_tray->Add();
+  if (!TrayIcon::Available()) showMinimized();
 }
 
 bool CMainFrame::StartShown() {

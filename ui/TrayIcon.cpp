@@ -13,6 +13,11 @@ namespace {
 constexpr int kTrayCheckMs = 2000;
 constexpr int kBalloonMs = 1000;
 
+std::function<bool()>& Probe() {
+  static std::function<bool()> probe;
+  return probe;
+}
+
 }  // namespace
 
 TrayIcon::TrayIcon(QObject* parent) : QObject(parent), m_icon(MakeIcon(IconRole::Program)) {
@@ -29,7 +34,11 @@ TrayIcon::TrayIcon(QObject* parent) : QObject(parent), m_icon(MakeIcon(IconRole:
 }
 
 bool TrayIcon::Available() {
-  return QSystemTrayIcon::isSystemTrayAvailable();
+  return Probe() ? Probe()() : QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void TrayIcon::SetAvailabilityProbe(std::function<bool()> probe) {
+  Probe() = std::move(probe);
 }
 
 void TrayIcon::Add() {

@@ -4,6 +4,8 @@
 // itself: when the tray goes away or comes back (a panel restart), it says so, so that
 // the window is never left hidden without an icon. GUI thread only.
 
+#include <functional>
+
 #include <QObject>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -20,6 +22,8 @@ class TrayIcon : public QObject {
 
   // Whether the desktop has a notification area right now.
   static bool Available();
+  // Test hook: answers Available() instead of the desktop (an empty function restores it).
+  static void SetAvailabilityProbe(std::function<bool()> probe);
 
   // Adds the icon with its balloon. Does nothing visible when no tray exists.
   void Add();
@@ -28,6 +32,8 @@ class TrayIcon : public QObject {
   // The menu shown on a right click; not owned.
   void SetMenu(QMenu* menu);
   QSystemTrayIcon* Icon() { return &m_icon; }
+  // Looks at the tray now rather than at the next periodic check.
+  void CheckTray();
 
  signals:
   void activationRequested();
@@ -37,8 +43,6 @@ class TrayIcon : public QObject {
   void trayRestored();
 
  private:
-  void CheckTray();
-
   QSystemTrayIcon m_icon;
   QTimer m_watch;
   bool m_added = false;

@@ -84,6 +84,34 @@ TEST_F(MainFrameTest, WithoutATrayTheWindowMinimisesInsteadOfHiding) {
   EXPECT_TRUE(frame.isVisible()) << "hiding would lose the window";
 }
 
+TEST_F(MainFrameTest, TheWindowFollowsTheTrayComingAndGoing) {
+  bool trayPresent = false;
+  TrayIcon::SetAvailabilityProbe([&] { return trayPresent; });
+  CMainFrame frame(fixture.Core(), FrameDialogs());
+  frame.StartHidden();  // started before the panel
+  EXPECT_TRUE(frame.isVisible());
+  EXPECT_TRUE(frame.isMinimized());
+
+  trayPresent = true;
+  frame.Tray()->CheckTray();
+  EXPECT_FALSE(frame.isVisible()) << "once the tray is there the window goes into it";
+  EXPECT_TRUE(frame.Tray()->Added());
+  EXPECT_FALSE(frame.Shown());
+
+  trayPresent = false;
+  frame.Tray()->CheckTray();
+  EXPECT_TRUE(frame.isVisible()) << "a tray that vanishes must not take the window with it";
+
+  trayPresent = true;
+  frame.Tray()->CheckTray();
+  EXPECT_FALSE(frame.isVisible());
+  frame.ShowMainWindow();
+  EXPECT_TRUE(frame.isVisible());
+  EXPECT_TRUE(frame.Shown());
+  EXPECT_FALSE(frame.Tray()->Added());
+  TrayIcon::SetAvailabilityProbe(nullptr);
+}
+
 TEST_F(MainFrameTest, ClockShowsTheMomentInTheChosenStyles) {
   fixture.Core().Options().DateFormat = 2;
   fixture.Core().Options().TimeFormat = 2;
