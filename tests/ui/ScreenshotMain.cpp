@@ -8,7 +8,9 @@
 #include "logs/TaskLog.h"
 #include "tests/support/FakeClock.h"
 #include "tests/ui/UiFixture.h"
+#include "ui/AboutDialog.h"
 #include "ui/BrevantoTasksView.h"
+#include "ui/HelpWindow.h"
 #include "ui/LogViewer.h"
 #include "ui/MainFrame.h"
 
@@ -65,6 +67,13 @@ int main(int argc, char** argv) {
     viewer.show();
     QApplication::processEvents();
     viewer.grab().save(out + ".log.png");
+    ui::HelpWindow* help = ui::HelpWindow::Open("::/introduction/mainwindow.html");
+    QApplication::processEvents();
+    help->grab().save(out + ".help.png");
+    ui::AboutDialog about(&frame);
+    about.show();
+    QApplication::processEvents();
+    about.grab().save(out + ".about.png");
     app.exit(0);
   });
   return app.exec();
