@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include <QGuiApplication>
 #include <QSignalSpy>
 #include <QTextBrowser>
@@ -14,6 +16,7 @@
 #include "ui/GlobalHotKey.h"
 #include "ui/HelpWindow.h"
 #include "ui/SingleInstance.h"
+#include "ui/TerminationSignals.h"
 
 namespace brevanto::ui {
 namespace {
@@ -39,6 +42,13 @@ TEST(SingleInstanceTest, ACopyThatIsGoneLeavesNoClaimBehind) {
   }
   SingleInstance next(name);
   EXPECT_TRUE(next.Claim());
+}
+
+TEST(TerminationSignalsTest, ATerminationSignalArrivesAsARequestOnTheEventLoop) {
+  TerminationSignals termination;
+  QSignalSpy requested(&termination, &TerminationSignals::terminationRequested);
+  std::raise(SIGTERM);
+  EXPECT_TRUE(test::WaitUntil([&] { return requested.count() == 1; }));
 }
 
 TEST(AutostartTest, WritesAndDeletesTheEntry) {
