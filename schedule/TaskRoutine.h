@@ -36,6 +36,8 @@ class TaskRunContext {
   // Installs (or clears, with an empty function) what the runner calls from another
   // thread to release a worker stuck in the server when a stop request is not answered
   // in time (for example mariadb_cancel on the run's connections). Must be thread-safe.
+  // The hook must not call back into this context. Clear it before closing what it
+  // cancels: clearing waits for a hook call in progress.
   virtual void SetCancelHook(std::function<void()> hook) = 0;
   // BackupToFiles: appends a copy to the live task's history, deletes expired copies
   // and saves the task file.
