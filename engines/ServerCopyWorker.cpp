@@ -82,8 +82,13 @@ class CServerCopyRun {
   std::string m_sourceCharset;
   std::string m_destinationCharset;
 
-  // (view name, CREATE VIEW text) of the current database, created after its tables.
-  std::vector<std::pair<std::string, std::string>> m_pendingViews;
+  // The views of the current database, created after its tables.
+  struct PendingView {
+    std::string Name;
+    std::string Definition;
+    std::string Charset;  // the source session's character set when the text was read
+  };
+  std::vector<PendingView> m_pendingViews;
 };
 
 RunOutcome CServerCopyRun::Run() {
@@ -321,7 +326,7 @@ Next CServerCopyRun::CopyViewPlaceholder(const TableItem& item) {
     Error("Failed to show view " + view);
     return Next::Skip;
   }
-  m_pendingViews.emplace_back(view, std::move(createView));
+  m_pendingViews.push_back({view, std::move(createView), m_sourceCharset});
   Info(m_wording.ViewDone + item.DatabaseName + "." + view + " - OK");
   return Next::Continue;
 }
@@ -439,15 +444,22 @@ Next CServerCopyRun::CopyRows(const TableItem& item, std::uint8_t kind, MYSQL_RE
 }
 
 void CServerCopyRun::CreatePendingViews() {
-  for (const auto& [view, definition] : m_pendingViews) {
-    if (view.empty() || definition.empty()) continue;
-    const std::string quoted = QuoteName(view, m_quote);
+  for (const PendingView& view : m_pendingViews) {
+    if (view.Name.empty() || view.Definition.empty()) continue;
+    const std::string quoted = QuoteName(view.Name, m_quote);
     if (!m_destination.Execute("DROP TABLE IF EXISTS " + quoted)) {
-      Error("Failed to DROP TABLE " + view + "!");
+      Error("Failed to DROP TABLE " + view.Name + "!");
       continue;
     }
     (void)m_destination.Execute("DROP VIEW IF EXISTS " + quoted);
-    if (!m_destination.Execute(definition)) Error("Failed to CREATE VIEW " + view + "!");
+    // A later table may have switched the destination to another character set; the
+    // view's text must be taken in the one it was read in, or its literals change.
+    if (!m_destinationCharset.empty() && !view.Charset.empty() &&
+        view.Charset != m_destinationCharset) {
+      SendToDestination(CharsetStatements(view.Charset, m_sourceVersion));
+      m_destinationCharset = view.Charset;
+    }
+    if (!m_destination.Execute(view.Definition)) Error("Failed to CREATE VIEW " + view.Name + "!");
   }
   m_pendingViews.clear();
 }

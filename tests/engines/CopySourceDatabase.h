@@ -45,7 +45,8 @@ inline bool EnsureSourceDatabases() {
     RunClient(a,
               "CREATE TABLE mixed (id INT PRIMARY KEY, l VARCHAR(20), "
               "u VARCHAR(20) CHARACTER SET utf8mb4) DEFAULT CHARSET=latin1;"
-              "INSERT INTO mixed VALUES (1, _utf8mb4 0xC3A9, _utf8mb4 0xC3A920F09F9880);",
+              "INSERT INTO mixed VALUES (1, _utf8mb4 0xC3A9, _utf8mb4 0xC3A920F09F9880);"
+              "CREATE VIEW marked AS SELECT id, l FROM mixed WHERE l = '\xC3\xA9';",
               kLatinDatabase);
   });
   EXPECT_TRUE(loaded) << "loading the source databases failed";

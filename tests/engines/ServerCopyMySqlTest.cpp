@@ -131,6 +131,19 @@ TEST_F(ServerCopyTest, KeepsCharactersOutsideTheDatabaseCharacterSet) {
             "latin1\n");
 }
 
+TEST_F(ServerCopyTest, ViewTextKeepsTheCharacterSetItWasReadIn) {
+  // The view is read in latin1; the table after it switches both sessions to utf8mb4
+  // before the view is created at the end of the database.
+  DropOnB(test::kLatinDatabase);
+  RecordingRunContext context(
+      CopyTask(TaskType::BackupToServer, test::kLatinDatabase,
+               {{1, 2, test::kLatinDatabase, "marked"}, {1, 1, test::kLatinDatabase, "mixed"}}));
+  ASSERT_EQ(ServerCopyWorker(context), RunOutcome::Finished) << context.Dump();
+  EXPECT_TRUE(context.Errors().empty()) << context.Dump();
+  EXPECT_EQ(test::RunClient(test::ServerB(), "SELECT id FROM marked;", test::kLatinDatabase),
+            "1\n");
+}
+
 TEST_F(ServerCopyTest, EmptySelectionEndsTheRunBeforeConnecting) {
   CTaskItem task = CopyTask(TaskType::RestoreFromServer, test::kSourceDatabase, {});
   task.BackupDatabases.clear();
