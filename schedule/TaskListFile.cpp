@@ -9,11 +9,14 @@ namespace brevanto {
 
 bool CTaskList::LoadTaskFile(const std::string& path) {
   std::vector<CTaskItem> loaded;
-  switch (ReadTaskFile(path, loaded)) {
+  std::string problem;
+  switch (ReadTaskFile(path, loaded, &problem)) {
     case TaskFileReadResult::Failure:
       return false;
     case TaskFileReadResult::NothingToLoad:
-      return true;  // an empty or damaged file leaves the current list as it is
+      // Either way the current list stays. A file with no tasks loaded fine; a damaged
+      // record is a failed load, so Load From never tells the user it succeeded.
+      return problem.empty();
     case TaskFileReadResult::Loaded:
       break;
   }

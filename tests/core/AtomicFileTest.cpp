@@ -78,7 +78,9 @@ TEST(ApplicationFolderTest, UsesTheExecutablesFolderOnlyWhenItIsWritable) {
   const bool modesApply = ::access(dir.file("bin").c_str(), W_OK) != 0;  // not as root
   const std::string chosen = ChooseApplicationFolder(dir.file("bin/brevanto"), home);
   ::chmod(dir.file("bin").c_str(), 0700);
-  if (modesApply) EXPECT_EQ(chosen, fallback);
+  if (modesApply) {
+    EXPECT_EQ(chosen, fallback);
+  }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The runner in simulated time: workers sleep on the FakeClock, so each Advance meets
 // them at a known point and nothing depends on how fast the machine is.
 
+#include <filesystem>
 #include <gtest/gtest.h>
 
 #include "core/Clock.h"
@@ -213,6 +214,12 @@ TEST_F(RunnerTest, LoadingATaskFileRestartsTheRunnerWithFreshKeys) {
   m_clock.Advance(2000);
 
   EXPECT_FALSE(m_list.LoadTaskFile(m_dir.file("empty.tsk")));
+  EXPECT_EQ(m_list.Count(), 2);
+  // A damaged record is a failed load, not a success that silently kept the old list.
+  std::filesystem::copy_file(m_dir.file("saved.tsk"), m_dir.file("damaged.tsk"));
+  std::filesystem::resize_file(m_dir.file("damaged.tsk"),
+                               std::filesystem::file_size(m_dir.file("saved.tsk")) - 3);
+  EXPECT_FALSE(m_list.LoadTaskFile(m_dir.file("damaged.tsk")));
   EXPECT_EQ(m_list.Count(), 2);
   ASSERT_TRUE(m_list.LoadTaskFile(m_dir.file("saved.tsk")));
   EXPECT_TRUE(m_list.Started());

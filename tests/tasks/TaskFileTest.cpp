@@ -67,7 +67,13 @@ TaskDateTime Moment(int base) {
 }
 
 CServerInfo Server(const std::string& tag) {
-  CServerInfo s{"conn " + tag, "host-" + tag, 3307, "user-" + tag, "pw-" + tag, "db-" + tag};
+  CServerInfo s;
+  s.ConnectionName = "conn " + tag;
+  s.Host = "host-" + tag;
+  s.Port = 3307;
+  s.UserName = "user-" + tag;
+  s.Password = "pw-" + tag;
+  s.Database = "db-" + tag;
   s.Comment = "comment " + tag;
   s.SavePassword = s.UseCompression = s.UseSSL = 1;
   s.Reserved = 9;
