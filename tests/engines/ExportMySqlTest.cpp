@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/engines/CopySourceDatabase.h"
+#include "tests/engines/KillingRunContext.h"
 #include "tests/engines/RecordingRunContext.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestServer.h"
@@ -167,6 +168,23 @@ TEST_F(ExportTest, EndsEarlyWithoutTablesOrFolder) {
   RecordingRunContext noFolder(task);
   EXPECT_EQ(ExportWorker(noFolder, m_dir.path()), RunOutcome::Failed);
   EXPECT_EQ(noFolder.Errors(), std::vector<std::string>{"Export directory name is empty!"});
+}
+
+TEST_F(ExportTest, LostConnectionMidTableIsNotCountedAsExported) {
+  // Large enough that the server is still sending when its session is killed.
+  test::RunClient(
+      test::ServerA(),
+      "CREATE DATABASE IF NOT EXISTS e2_big; USE e2_big;"
+      "CREATE TABLE IF NOT EXISTS big (id INT PRIMARY KEY, pad CHAR(200)) ENGINE=InnoDB;"
+      "INSERT IGNORE INTO big SELECT seq, REPEAT('p', 200) FROM seq_1_to_200000;");
+  const CTaskItem task = ExportTask(1, {{0, 1, "e2_big", "big"}});
+  // Six checks come before the first row: after each step of the item.
+  test::KillingRunContext context(
+      task, "Exporting the table e2_big.big to " + m_dir.file("out/e2_big_big.csv") + " ...",
+      6 + 100, test::ServerA(), "e2_big");
+  ASSERT_EQ(ExportWorker(context, m_dir.path()), RunOutcome::Finished) << context.Dump();
+  EXPECT_EQ(context.Errors(), std::vector<std::string>{"Failed to select all records!"});
+  EXPECT_EQ(context.Texts(LogLevel::General).back(), "Exported 0 tables and views");
 }
 
 TEST_F(ExportTest, StopAtEveryCheckpointCancelsTheRun) {

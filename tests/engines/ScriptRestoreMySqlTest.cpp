@@ -8,6 +8,7 @@
 #include "engines/ScriptWorker.h"
 #include "engines/StatementSplitter.h"
 #include "tests/engines/CopySourceDatabase.h"
+#include "tests/engines/KillingRunContext.h"
 #include "tests/engines/RecordingRunContext.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestServer.h"
@@ -185,6 +186,18 @@ TEST_F(ScriptRestoreTest, RestoreLogsEachFileAndSkipsUnacceptedOnes) {
   EXPECT_EQ(general[0], "Connecting to the destination MySQL server (127.0.0.1)... ");
   EXPECT_EQ(general[2], "Restoring MySQL databases by SQL files: 2 files");
   EXPECT_EQ(general[3], "Restoring...  " + m_dir.file("one.sql"));
+}
+
+TEST_F(ScriptRestoreTest, LostConnectionStopsTheRestoreAtTheFailedStatement) {
+  WriteFile("kill.sql",
+            "CREATE DATABASE IF NOT EXISTS e2_rkill;\nUSE e2_rkill;\n"
+            "CREATE TABLE IF NOT EXISTS t (a INT);\nINSERT INTO t VALUES (1);\n");
+  test::KillingRunContext context(RestoreTask({"kill.sql"}),
+                                  "Restoring...  " + m_dir.file("kill.sql"), 2, test::ServerB(),
+                                  "e2_rkill");
+  EXPECT_EQ(RestoreFilesWorker(context), RunOutcome::Failed);
+  EXPECT_EQ(context.Errors(), std::vector<std::string>{"Failed to execute the SQL statement: "
+                                                       "CREATE TABLE IF NOT EXISTS t (a INT)"});
 }
 
 TEST_F(ScriptRestoreTest, StopAfterAnyStatementCancels) {

@@ -6,12 +6,14 @@
 #include <gtest/gtest.h>
 
 #include "tests/engines/CopySourceDatabase.h"
+#include "tests/engines/KillingRunContext.h"
 #include "tests/engines/RecordingRunContext.h"
 #include "tests/support/TestServer.h"
 
 namespace brevanto {
 namespace {
 
+using test::KillingRunContext;
 using test::RecordingRunContext;
 
 class ServerCopyTest : public ::testing::Test {
@@ -190,41 +192,6 @@ TEST_F(ServerCopyTest, StopAtEveryCheckpointCancelsTheRun) {
     EXPECT_TRUE(context.Errors().empty()) << context.Dump();
   }
 }
-
-// Kills the session of `server` whose current database is `database`, as a dropped
-// network link or a server restart would, at the n-th stop check after a log line.
-class KillingRunContext : public RecordingRunContext {
- public:
-  KillingRunContext(CTaskItem task, std::string afterLine, int checksAfter,
-                    const test::TestServerInfo& server, std::string database)
-      : RecordingRunContext(std::move(task)),
-        m_afterLine(std::move(afterLine)),
-        m_checksAfter(checksAfter),
-        m_server(server),
-        m_database(std::move(database)) {}
-
-  void Log(LogLevel level, const std::string& text) override {
-    RecordingRunContext::Log(level, text);
-    if (text == m_afterLine) m_counting = true;
-  }
-  bool StopRequested() override {
-    if (m_counting && --m_checksAfter == 0) {
-      test::RunClient(m_server,
-                      "SELECT CONCAT('KILL ', ID) FROM information_schema.PROCESSLIST WHERE DB='" +
-                          m_database +
-                          "' AND ID <> CONNECTION_ID() LIMIT 1 INTO @k; "
-                          "PREPARE s FROM @k; EXECUTE s;");
-    }
-    return RecordingRunContext::StopRequested();
-  }
-
- private:
-  std::string m_afterLine;
-  int m_checksAfter;
-  bool m_counting = false;
-  const test::TestServerInfo& m_server;
-  std::string m_database;
-};
 
 // The checks a table passes before its first row: one before and one after each
 // source-side step, and one after its structure.
