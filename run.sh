@@ -58,8 +58,9 @@ else
 fi
 if [[ -x build/app/brevanto-run ]]; then
   say "running the headless build/app/brevanto-run --list instead"
-  started+=("build/app/brevanto-run --list (it has finished)")
-  build/app/brevanto-run --list || say "brevanto-run exited with status $?"
+  run_status=0
+  build/app/brevanto-run --list || run_status=$?
+  started+=("build/app/brevanto-run --list, which has finished (exit status $run_status)")
 else
   say "the headless build/app/brevanto-run does not exist yet either"
 fi
