@@ -120,11 +120,17 @@ TEST_F(ServerCopyTest, DatabaseVariantsNameTheDestination) {
 }
 
 TEST_F(ServerCopyTest, KeepsCharactersOutsideTheDatabaseCharacterSet) {
+  // The utf8mb4 database goes first and ends with a view, whose source lock stays until
+  // the latin1 database's first table takes its own.
+  DropOnB(test::kSourceDatabase);
   DropOnB(test::kLatinDatabase);
-  RecordingRunContext context(CopyTask(TaskType::BackupToServer, test::kLatinDatabase,
-                                       {{1, 1, test::kLatinDatabase, "mixed"}}));
+  CTaskItem task = CopyTask(TaskType::BackupToServer, test::kSourceDatabase, test::SourceTables());
+  task.BackupDatabases.push_back(
+      {1, test::kLatinDatabase, {{1, 1, test::kLatinDatabase, "mixed"}}});
+  RecordingRunContext context(task);
   ASSERT_EQ(ServerCopyWorker(context), RunOutcome::Finished) << context.Dump();
   EXPECT_TRUE(context.Errors().empty()) << context.Dump();
+  test::ExpectSameSourceTables(test::kSourceDatabase);
   const std::string query = "SELECT HEX(l), HEX(u) FROM mixed;";
   EXPECT_EQ(test::RunClient(test::ServerB(), query, test::kLatinDatabase), "E9\tC3A920F09F9880\n");
   EXPECT_EQ(test::RunClient(test::ServerB(),
