@@ -139,16 +139,5 @@ TEST(ExportFormatTest, Headers) {
   EXPECT_EQ(CExportFormatter::Trailer(1), "");
 }
 
-TEST(ExportFormatTest, XmlFieldTypes) {
-  const std::vector<std::pair<int, std::string>> cases = {
-      {0, "Decimal"},    {246, "Decimal"}, {3, "Integer"}, {14, "Date"},
-      {15, "Varchar"},   {253, "Varchar"}, {252, "Text"},  {254, "Char"},
-      {255, "Geometry"}, {245, ""},        {17, ""}};
-  for (const auto& [code, name] : cases) {
-    SCOPED_TRACE(code);
-    EXPECT_EQ(XmlFieldType(code), name);
-  }
-}
-
 }  // namespace
 }  // namespace brevanto
