@@ -165,8 +165,9 @@ bool CTaskLog::AppendEntry(const std::string& logFileName, std::uint8_t level,
 
 bool CTaskLog::AppendLocked(const std::string& path, std::uint8_t level, const std::string& text) {
   // A log still in the older format is converted first: writing the current magic over
-  // it would turn its entries into garbage.
-  if (ReadMagic(path) == kLegacyTaskLogMagic) ConvertFileLocked(path);
+  // it would turn its entries into garbage. When the conversion cannot be written (a full
+  // disk), this entry is dropped and the older log kept whole.
+  if (ReadMagic(path) == kLegacyTaskLogMagic && !ConvertFileLocked(path)) return false;
 
   FileHandle file(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
   if (!file.ok()) return false;
@@ -226,6 +227,7 @@ void CTaskLog::ReadLast(const std::string& logFileName, std::vector<CTaskLogEntr
     struct stat st {};
     char magic[kMagicSize];
     if (!file.ok() || ::fstat(file.get(), &st) != 0 ||
+        static_cast<std::size_t>(st.st_size) < kMagicSize ||
         !ReadAt(file.get(), magic, kMagicSize, 0) || GetU32(magic) != kTaskLogMagic) {
       return;
     }
@@ -258,13 +260,11 @@ void CTaskLog::ApplySizeLimit(const std::string& logFileName, bool limitOn, std:
 
 bool CTaskLog::ConvertFileLocked(const std::string& path) {
   std::string bytes;
-  if (!ReadFileBytes(path, bytes) || bytes.size() < kMagicSize ||
-      GetU32(bytes.data()) != kLegacyTaskLogMagic) {
-    return false;
-  }
+  if (!ReadFileBytes(path, bytes)) return false;
+  if (bytes.size() < kMagicSize || GetU32(bytes.data()) != kLegacyTaskLogMagic) return true;
   std::vector<CTaskLogEntry> entries;
   ParseLegacy(bytes, entries);
-  if (entries.empty()) return false;
+  if (entries.empty()) return true;  // nothing to keep: the file is left as it is
   // Written beside the old file and renamed over it: the old log survives a failure.
   return WriteFileAtomically(path, CurrentFileBytes(entries)).ok();
 }

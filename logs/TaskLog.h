@@ -91,6 +91,7 @@ class CTaskLog {
 
  private:
   bool AppendLocked(const std::string& path, std::uint8_t level, const std::string& text);
+  // False only when an older-format log could not be read or its entries rewritten.
   bool ConvertFileLocked(const std::string& path);
 
   const std::string m_folder;

@@ -1,8 +1,10 @@
 #include "logs/TaskLog.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <csignal>
 #include <string>
 #include <thread>
 #include <vector>
@@ -162,6 +164,28 @@ TEST_F(TaskLogTest, AppendingToAnOlderFormatLogKeepsItsEntries) {
   ASSERT_EQ(entries.size(), 3u);
   EXPECT_EQ(entries[0].text, "one");
   EXPECT_EQ(entries[2].text, "three");
+}
+
+// A full disk during that conversion must not cost the older entries: the new entry is
+// dropped instead.
+TEST_F(TaskLogTest, AnOlderFormatLogSurvivesAConversionThatCannotBeWritten) {
+  ::mkdir((m_dir.path() + "Logs").c_str(), 0700);
+  const std::string legacy = LegacyLog({"one", "two", "three"});
+  ASSERT_TRUE(WriteWholeFile(PathOf("old.log"), legacy));
+  // Files may not grow past 400 bytes: room for one new entry, not for the converted log.
+  struct rlimit saved {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = saved;
+  small.rlim_cur = 400;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool appended = m_log.AppendEntry("old.log", LogLevel::General, "four");
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previousHandler);
+
+  EXPECT_FALSE(appended);
+  EXPECT_EQ(ReadWholeFile(PathOf("old.log")), legacy);
+  EXPECT_EQ(All("old.log").size(), 3u);
 }
 
 TEST_F(TaskLogTest, DamagedFilesReadWithoutHarm) {
