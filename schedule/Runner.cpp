@@ -290,6 +290,10 @@ RunOutcome Worker::Run(const CTaskItem& task, const TaskDateTime& runStart) {
     // A programming error or memory exhaustion inside one run must not end the process.
     Log(LogLevel::Error, std::string("The task stopped on an internal error: ") + e.what());
     return RunOutcome::Failed;
+  } catch (...) {
+    // Anything else thrown would end the whole process from this thread.
+    Log(LogLevel::Error, "The task stopped on an internal error!");
+    return RunOutcome::Failed;
   }
 }
 

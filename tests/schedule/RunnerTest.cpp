@@ -2,6 +2,7 @@
 // them at a known point and nothing depends on how fast the machine is.
 
 #include <filesystem>
+#include <stdexcept>
 #include <gtest/gtest.h>
 
 #include "core/Clock.h"
@@ -191,17 +192,26 @@ TEST_F(RunnerTest, StoppingTheRunnerGivesUnansweringWorkersOneCommonDeadline) {
   for (auto& slot : slots) EXPECT_TRUE(Eventually([&] { return slot.expired(); }));
 }
 
-TEST_F(RunnerTest, ATypeWithoutARoutineFailsItsRunVisibly) {
-  Add("export", ScheduleKind::Manual, TaskType::ExportToFiles);
+TEST_F(RunnerTest, ARunWithoutARoutineOrThatThrowsFailsVisibly) {
+  m_owner.SetRoutine(TaskType::ExecuteScript,
+                     [](TaskRunContext&) -> RunOutcome { throw std::runtime_error("boom"); });
+  m_owner.SetRoutine(TaskType::RestoreFromFiles, [](TaskRunContext&) -> RunOutcome { throw 42; });
+  const char* names[] = {"export", "script", "restore"};
+  Add(names[0], ScheduleKind::Manual, TaskType::ExportToFiles);  // no routine installed
+  Add(names[1], ScheduleKind::Manual, TaskType::ExecuteScript);
+  Add(names[2], ScheduleKind::Manual, TaskType::RestoreFromFiles);
   ASSERT_EQ(m_list.StartRunner(&m_owner), 0);
-  m_commands.RunImmediately({0});
-  ASSERT_TRUE(Eventually([&] { return !m_list.HasWorker(0); }));
-  std::vector<CTaskLogEntry> entries;
-  m_log.ReadAll("export.log", entries);
-  ASSERT_EQ(entries.size(), 3u);
-  EXPECT_EQ(entries[1].text, "Running...");
-  EXPECT_EQ(entries[2].level, static_cast<std::uint8_t>(LogLevel::Error));
-  EXPECT_EQ(StatusOf(0), TaskStatus::Stop);
+  m_commands.RunImmediately({0, 1, 2});
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(names[i]);
+    ASSERT_TRUE(Eventually([&] { return !m_list.HasWorker(i); }));
+    std::vector<CTaskLogEntry> entries;
+    m_log.ReadAll(std::string(names[i]) + ".log", entries);
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[1].text, "Running...");
+    EXPECT_EQ(entries[2].level, static_cast<std::uint8_t>(LogLevel::Error));
+    EXPECT_EQ(StatusOf(i), TaskStatus::Stop);
+  }
 }
 
 TEST_F(RunnerTest, LoadingATaskFileRestartsTheRunnerWithFreshKeys) {
