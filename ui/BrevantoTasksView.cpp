@@ -41,6 +41,8 @@ CBrevantoTasksView::CBrevantoTasksView(const CTaskList& tasks, QWidget* parent)
   m_icons->setModel(m_model);
   m_icons->setSelectionModel(m_details->selectionModel());
   m_icons->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  // The commands read whole selected rows; an icon alone would select only its cell.
+  m_icons->setSelectionBehavior(QAbstractItemView::SelectRows);
   m_icons->setModelColumn(TaskListModel::kName);
   m_icons->setResizeMode(QListView::Adjust);
 

@@ -6,6 +6,7 @@
 #include <QAbstractItemModelTester>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QTest>
 #include <QTreeView>
 
 #include "tasks/TaskList.h"
@@ -110,6 +111,25 @@ TEST_F(TaskListViewTest, ViewModesShareTheSelection) {
                             ListViewMode::Details}) {
     view.SetViewMode(mode);
     EXPECT_EQ(view.SelectedRows(), QList<int>({1}));
+  }
+}
+
+TEST_F(TaskListViewTest, AClickSelectsTheTaskInEveryViewMode) {
+  for (const char* name : {"A", "B", "C"}) tasks.AddTask(Named(name));
+  CBrevantoTasksView view(tasks);
+  view.resize(600, 300);
+  view.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+  for (ListViewMode mode : {ListViewMode::LargeIcons, ListViewMode::SmallIcons, ListViewMode::List,
+                            ListViewMode::Details}) {
+    view.SetViewMode(mode);
+    view.ClearSelection();
+    auto* shown = qobject_cast<QAbstractItemView*>(view.currentWidget());
+    ASSERT_NE(shown, nullptr);
+    const QRect item = shown->visualRect(view.Model()->index(1, TaskListModel::kName));
+    ASSERT_TRUE(item.isValid());
+    QTest::mouseClick(shown->viewport(), Qt::LeftButton, Qt::NoModifier, item.center());
+    EXPECT_EQ(view.SelectedRows(), QList<int>({1})) << "view mode " << static_cast<int>(mode);
   }
 }
 
