@@ -106,9 +106,7 @@ CTaskLogViewer::CTaskLogViewer(CTaskLog& log, const std::string& taskName,
   logs->addAction(tr("&Display All"), this, &CTaskLogViewer::DisplayAll)
       ->setObjectName("actionDisplayAll");
   logs->addSeparator();
-  QAction* refresh = logs->addAction(tr("&Refresh"), this, &CTaskLogViewer::Refresh);
-  refresh->setObjectName("actionRefresh");
-  refresh->setShortcut(QKeySequence::Refresh);
+  logs->addAction(tr("&Refresh"), this, &CTaskLogViewer::Refresh)->setObjectName("actionRefresh");
   logs->addSeparator();
   logs->addAction(tr("&Empty logs"), this, &CTaskLogViewer::EmptyLogs)
       ->setObjectName("actionEmptyLogs");

@@ -50,6 +50,12 @@ MainActions::MainActions(QWidget* o) {
                    QObject::tr("Deletes all tasks from the list"), QObject::tr("Delete All"));
   copyTasks = Make(o, "actionCopyTasks", QObject::tr("&Copy Task(s)"),
                    QObject::tr("Creates some new tasks by copies"), QObject::tr("Copy Task(s)"));
+  // The list's context menu words the same command without a mnemonic.
+  contextCopyTasks =
+      Make(o, "actionContextCopyTasks", QObject::tr("Copy Task(s)"),
+           QObject::tr("Creates some new tasks by copies"), QObject::tr("Copy Task(s)"));
+  QObject::connect(contextCopyTasks, &QAction::triggered, copyTasks, &QAction::trigger);
+  QObject::connect(copyTasks, &QAction::enabledChanged, contextCopyTasks, &QAction::setEnabled);
   renameTask = Make(o, "actionRenameTask", QObject::tr("Rena&me Task"),
                     QObject::tr("Renames the selected task"), QObject::tr("Rename Task"),
                     QKeySequence(Qt::Key_F2));
@@ -118,7 +124,8 @@ MainActions::MainActions(QWidget* o) {
                      QObject::tr("Displays information about each item"), QObject::tr("Details"));
   details->setChecked(true);
 
-  userManual = Make(o, "actionUserManual", QObject::tr("&User Manual"),
+  // The blanks are part of the caption: they set the item off from its F1.
+  userManual = Make(o, "actionUserManual", QObject::tr("&User Manual      "),
                     QObject::tr("Displays the online user manual"), QObject::tr("User Manual"),
                     QKeySequence(Qt::Key_F1));
   tipOfTheDay = Make(o, "actionTipOfTheDay", QObject::tr("Ti&p of the Day"),
@@ -199,7 +206,7 @@ QMenu* MainActions::MakeViewMenu(QWidget* parent) const {
 QMenu* MainActions::MakeContextMenu(QWidget* parent) const {
   auto* menu = new QMenu(parent);
   menu->setObjectName("listContextMenu");
-  menu->addActions({newTask, editTask, deleteTasks, deleteAll, copyTasks, renameTask});
+  menu->addActions({newTask, editTask, deleteTasks, deleteAll, contextCopyTasks, renameTask});
   menu->addSeparator();
   menu->addActions({start, stop, runNow, startAll, stopAll});
   menu->addSeparator();

@@ -22,6 +22,7 @@ struct MainActions {
   QAction* deleteTasks;
   QAction* deleteAll;
   QAction* copyTasks;
+  QAction* contextCopyTasks;  // the context menu's "Copy Task(s)"; follows copyTasks
   QAction* renameTask;
   QAction* viewLog;
   QAction* saveAs;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QMenu>
+#include <QMenuBar>
 #include <QTableView>
 
 #include "core/AtomicFile.h"
@@ -55,6 +57,30 @@ TEST_F(LogViewerTest, ShowsTheNewest200AndDisplayAllShowsEverything) {
   EXPECT_TRUE(viewer->List()->selectionModel()->isRowSelected(199, QModelIndex()));
   viewer->DisplayAll();
   EXPECT_EQ(model->rowCount(), 250);
+}
+
+TEST_F(LogViewerTest, MenusAndColumnsReadAsTheProgramWordsThem) {
+  auto viewer = Open();
+  auto* bar = viewer->findChild<QMenuBar*>("logMenuBar");
+  ASSERT_NE(bar, nullptr);
+  QStringList items;
+  for (const QAction* menu : bar->actions()) {
+    items << menu->text() + ":";
+    for (const QAction* item : menu->menu()->actions()) {
+      // An accelerator would show after the caption; these items have none.
+      items << (item->isSeparator() ? QString("-") : item->text()) +
+                   item->shortcut().toString(QKeySequence::NativeText);
+    }
+  }
+  EXPECT_EQ(items, QStringList({"&Logs:", "&Display All", "-", "&Refresh", "-", "&Empty logs", "-",
+                                "&Close", "&Export:", "Export to &CSV file...",
+                                "Export to &LOG file...", "Export to &TXT file...", "&Help:",
+                                "&Help"}));
+  const QAbstractItemModel* model = viewer->List()->model();
+  QStringList columns;
+  for (int c = 0; c < model->columnCount(); ++c)
+    columns << model->headerData(c, Qt::Horizontal).toString();
+  EXPECT_EQ(columns, QStringList({"SN", "Date & Time", "Information"}));
 }
 
 TEST_F(LogViewerTest, ExportsWriteTheShownEntriesAndReplaceTheTarget) {

@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QLabel>
 #include <QMenu>
+#include <QMenuBar>
 #include <QTest>
 #include <QTreeView>
 
@@ -39,6 +40,72 @@ class MainFrameTest : public testing::Test {
   test::FakeClock clock{test::MakeTime(2006, 1, 5, 12, 30, 15)};
   test::CoreFixture fixture{clock};
 };
+
+// A menu as the user reads it: each item's caption with its accelerator after a tab, "-"
+// for a separator, and a submenu by its title.
+QStringList MenuTexts(const QMenu* menu) {
+  QStringList texts;
+  for (const QAction* action : menu->actions()) {
+    if (action->isSeparator()) {
+      texts << "-";
+      continue;
+    }
+    QString text = action->text();
+    if (!action->shortcut().isEmpty())
+      text += "\t" + action->shortcut().toString(QKeySequence::NativeText);
+    texts << text;
+  }
+  return texts;
+}
+
+TEST_F(MainFrameTest, MenusReadAsTheProgramWordsThem) {
+  CMainFrame frame(fixture.Core(), FrameDialogs());
+  const QList<QPair<QString, QStringList>> expected = {
+      {"&Tasks",
+       {"&New Task...\tCtrl+N", "&Edit Task...", "&Delete Task(s)\tDel", "Delete All",
+        "&Copy Task(s)", "Rena&me Task\tF2", "-", "View &Log...", "-", "Save &As...\tCtrl+S",
+        "Load &From...\tCtrl+L", "-", "&Properties", "-", "E&xit"}},
+      {"&Run",
+       {"&Start", "S&top", "&Run Immediately\tF5", "-", "Start All", "Stop All", "-",
+        "Select All\tCtrl+A"}},
+      {"Too&ls", {"&MySQL Servers...", "-", "&Options...\tCtrl+O"}},
+      {"&View", {"Lar&ge Icons", "&Small Icons", "&List", "&Details"}},
+      {"&Help",
+       {"&User Manual      \tF1", "-", "Ti&p of the Day", "-", "&Web Site", "Support &Page",
+        "Support &E-mail", "-", "&About..."}},
+  };
+  const QList<QAction*> bar = frame.menuBar()->actions();
+  ASSERT_EQ(bar.size(), expected.size());
+  for (int i = 0; i < bar.size(); ++i) {
+    EXPECT_EQ(bar[i]->text(), expected[i].first);
+    ASSERT_NE(bar[i]->menu(), nullptr);
+    EXPECT_EQ(MenuTexts(bar[i]->menu()), expected[i].second) << expected[i].first.toStdString();
+  }
+
+  const QMenu* context = frame.findChild<QMenu*>("listContextMenu");
+  ASSERT_NE(context, nullptr);
+  EXPECT_EQ(MenuTexts(context),
+            QStringList({"&New Task...\tCtrl+N", "&Edit Task...", "&Delete Task(s)\tDel",
+                         "Delete All", "Copy Task(s)", "Rena&me Task\tF2", "-", "&Start", "S&top",
+                         "&Run Immediately\tF5", "Start All", "Stop All", "-",
+                         "Select All\tCtrl+A", "-", "View &Log...", "-", "Save &As...\tCtrl+S",
+                         "Load &From...\tCtrl+L", "-", "&View", "-", "&Properties"}));
+}
+
+TEST_F(MainFrameTest, TheContextMenusCopyFollowsAndRunsTheCopyCommand) {
+  fixture.Add(MakeTask("Sales"));
+  CMainFrame frame(fixture.Core(), FrameDialogs());
+  MainActions& a = frame.Actions();
+  frame.UpdateCommandStates();
+  EXPECT_FALSE(a.contextCopyTasks->isEnabled()) << "nothing selected";
+  frame.View()->SelectRow(0, true);
+  frame.UpdateCommandStates();
+  ASSERT_TRUE(a.contextCopyTasks->isEnabled());
+  Dialogs::QueueAnswer(Answer::Yes);
+  a.contextCopyTasks->trigger();
+  ASSERT_EQ(fixture.Core().Tasks().Count(), 2);
+  EXPECT_EQ(fixture.Core().Tasks().At(1).TaskName, "Sales_Copy");
+}
 
 TEST_F(MainFrameTest, TrayMenuHoldsOnlyShowWhenALoginIsSet) {
   {
