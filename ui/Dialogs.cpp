@@ -25,9 +25,10 @@ ScriptState& State() {
   return state;
 }
 
-Answer ScriptedAnswer(BoxKind kind, const QString& text, Answer unanswered) {
+Answer ScriptedAnswer(BoxKind kind, const QString& text, Answer unanswered,
+                      const QString& caption = QString::fromUtf8(kCaption)) {
   ScriptState& s = State();
-  s.shown.append({kind, text});
+  s.shown.append({kind, text, caption});
   return s.answers.isEmpty() ? unanswered : s.answers.dequeue();
 }
 
@@ -77,7 +78,7 @@ Answer Dialogs::AskWithCheckBox(QWidget* parent, const QString& caption, const Q
   ScriptState& s = State();
   if (s.active) {
     if (!s.checkBoxes.isEmpty()) checked = s.checkBoxes.dequeue();
-    return ScriptedAnswer(BoxKind::Question, text, Answer::Cancel);
+    return ScriptedAnswer(BoxKind::Question, text, Answer::Cancel, caption);
   }
   QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::NoButton, parent);
   QPushButton* yes = box.addButton(QMessageBox::tr("&Yes"), QMessageBox::YesRole);

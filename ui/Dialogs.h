@@ -18,6 +18,7 @@ enum class BoxKind { Question, Warning, Information, Stop, OpenFile, SaveFile };
 struct ShownBox {
   BoxKind Kind;
   QString Text;  // the message, or the filter of a file picker
+  QString Caption = QString();  // the box's title; empty for a file picker
 };
 
 class Dialogs {

@@ -38,7 +38,12 @@ TEST(AutorunQuestionTest, EachAnswerStoresWhatItShould) {
     Dialogs::QueueCheckBox(c.checked);
     AskAboutAutorun(fixture.Core(), "/opt/brevanto/brevanto", config.path());
 
-    EXPECT_EQ(Dialogs::TakeShown().size(), 1);
+    const QList<ShownBox> shown = Dialogs::TakeShown();
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_EQ(shown[0].Caption, "Brevanto");
+    EXPECT_EQ(shown[0].Text,
+              "Do you want to auto run the program when the current Windows user log in?\n\n"
+              "If No, you can set the option at the menu Tools->Options later.");
     EXPECT_EQ(fixture.Core().Options().AutoRun, c.autoRun);
     EXPECT_EQ(fixture.Core().Options().DontAskAutoRun, c.dontAsk);
     CSystemOptions stored;
