@@ -16,19 +16,6 @@ namespace {
 constexpr int kRowsPerMultiRowInsert = 10;
 constexpr std::size_t kCreateTemporaryLength = 17;  // "CREATE TEMPORARY "
 
-// `name` as an exact LIKE pattern inside a quoted literal: LIKE's own escapes first,
-// then the literal's.
-std::string ExactLikePattern(MYSQL* handle, const std::string& name) {
-  std::string pattern;
-  for (char c : name) {
-    if (c == '\\' || c == '_' || c == '%') pattern += '\\';
-    pattern += c;
-  }
-  std::string literal(pattern.size() * 2 + 1, '\0');
-  literal.resize(mysql_real_escape_string(handle, literal.data(), pattern.data(), pattern.size()));
-  return literal;
-}
-
 enum class RowsResult { Written, Failed, SkipRest, Canceled };
 
 }  // namespace

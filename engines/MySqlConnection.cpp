@@ -338,4 +338,14 @@ std::string QuoteName(const std::string& name, bool quote) {
   return quoted;
 }
 
+std::string ExactLikePattern(MYSQL* handle, const std::string& name) {
+  // LIKE's own escapes first, then the literal's.
+  std::string pattern;
+  for (char c : name) {
+    if (c == '\\' || c == '_' || c == '%') pattern += '\\';
+    pattern += c;
+  }
+  return EscapeLiteral(handle, pattern);
+}
+
 }  // namespace brevanto

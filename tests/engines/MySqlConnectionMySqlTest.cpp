@@ -175,6 +175,18 @@ TEST_F(MySqlConnectionTest, SynthesizesDefinitionsForOldServers) {
   runnable.replace(runnable.find(")TYPE="), 6, ")ENGINE=");
   EXPECT_TRUE(m_connection.Execute(runnable)) << m_connection.LastError().Text;
 
+  // A column's declared type is its own even when its name holds LIKE wildcards or a
+  // quote.
+  test::RunClient(ServerA(), "CREATE TABLE t3 (axb VARCHAR(5), a_b VARCHAR(9), `o'k` CHAR(3))",
+                  m_db);
+  MySqlResult oddFields(mysql_list_fields(m_connection.Handle(), "t3", nullptr));
+  ASSERT_TRUE(oddFields);
+  EXPECT_EQ(
+      "CREATE TABLE IF NOT EXISTS `t3`(`axb` VARCHAR(5) NULL, `a_b` VARCHAR(9) NULL, "
+      "`o'k` CHAR(3) NULL)TYPE=MyISAM",
+      SynthesizeCreateTable(&m_connection, "t3", "MyISAM", mysql_fetch_fields(oddFields.get()),
+                            mysql_num_fields(oddFields.get()), true));
+
   std::string read;
   ASSERT_TRUE(GetTableDefinition(m_connection, "t2", "", nullptr, 0, true, true, read));
   EXPECT_EQ(
