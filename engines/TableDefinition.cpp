@@ -32,9 +32,8 @@ std::string Upper(std::string text) {
 std::string DeclaredType(CMySQLConnection* connection, const std::string& table,
                          const std::string& column, bool quote) {
   if (connection == nullptr || !connection->IsOpen()) return {};
-  const std::string query =
-      "SHOW COLUMNS FROM " + QuoteName(table, quote) + " LIKE '" +
-      ExactLikePattern(connection->Handle(), column) + "'";
+  const std::string query = "SHOW COLUMNS FROM " + QuoteName(table, quote) + " LIKE '" +
+                            ExactLikePattern(connection->Handle(), column) + "'";
   if (!connection->Execute(query)) return {};
   MySqlResult result(mysql_store_result(connection->Handle()));
   if (!result) return {};
