@@ -138,20 +138,22 @@ class LogFollower {
       : m_log(log), m_logFileName(std::move(logFileName)) {
     std::vector<CTaskLogEntry> entries;
     m_log.ReadAll(m_logFileName, entries);
-    m_printed = entries.size();
+    Seen(entries, entries.size());
   }
 
   void PrintNew() {
     std::vector<CTaskLogEntry> entries;
     m_log.ReadAll(m_logFileName, entries);
-    // The size limit may delete the log when the run starts: it then begins afresh.
-    if (entries.size() < m_printed) m_printed = 0;
+    // The size limit may delete the log when the run starts: it then begins afresh, and
+    // by the next look it may already hold as many entries as the old one did.
+    if (!Continues(entries)) m_printed = 0;
     for (; m_printed < entries.size(); ++m_printed) {
       const CTaskLogEntry& e = entries[m_printed];
       std::printf("%d-%02d-%02d %02d:%02d:%02d  %-7s  %s\n", e.year, e.month, e.day, e.hour,
                   e.minute, e.second, LevelName(e.level), e.text.c_str());
       m_run.push_back(e);
     }
+    Seen(entries, m_printed);
     std::fflush(stdout);
   }
 
@@ -165,9 +167,23 @@ class LogFollower {
   }
 
  private:
+  // Whether `entries` still hold the entries already seen where they were seen.
+  bool Continues(const std::vector<CTaskLogEntry>& entries) const {
+    return m_printed == 0 || (entries.size() >= m_printed && entries.front() == m_first &&
+                              entries[m_printed - 1] == m_last);
+  }
+  void Seen(const std::vector<CTaskLogEntry>& entries, std::size_t count) {
+    m_printed = count;
+    if (count == 0) return;
+    m_first = entries.front();
+    m_last = entries[count - 1];
+  }
+
   CTaskLog& m_log;
   const std::string m_logFileName;
   std::size_t m_printed = 0;
+  CTaskLogEntry m_first;  // the log's first entry and the last one seen, once any was
+  CTaskLogEntry m_last;
   std::vector<CTaskLogEntry> m_run;
 };
 

@@ -12,7 +12,10 @@
 
 #include <gtest/gtest.h>
 
+#include "core/Clock.h"
 #include "core/InstanceLock.h"
+#include "core/Options.h"
+#include "logs/TaskLog.h"
 #include "tasks/TaskFile.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestServer.h"
@@ -124,6 +127,32 @@ TEST_F(BrevantoRunTest, RunsATaskAndKeepsItsHistoryBetweenRuns) {
   EXPECT_NE(std::string::npos,
             failed.output.find("Error    Failed to connect to the MySQL server!  Error NO. 1045"))
       << failed.output;
+}
+
+TEST_F(BrevantoRunTest, ALogCutByTheSizeLimitStillCountsTheRunsErrors) {
+  CSystemOptions options;
+  options.LimitLogSize = 1;
+  options.MaxLogSizeKB = 2;
+  ASSERT_TRUE(SaveOptions(m_dir.path(), options));
+  {
+    // Six old entries pass 2 KB, so the run starts a new log, and its first six entries
+    // (the Error among them) are written before brevanto-run looks again.
+    CTaskLog log(m_dir.path() + "Logs/", SystemClock());
+    for (int i = 0; i < 6; ++i)
+      ASSERT_TRUE(log.AppendEntry("Cut.log", 0, "old " + std::to_string(i)));
+  }
+  CTaskItem task = BackupTask("Cut");
+  task.BackupSettings.AutoDeleteMode = 0;
+  task.BackupDatabases.insert(task.BackupDatabases.begin(),
+                              DatabaseItem{1, m_db + "_gone", {{1, 1, m_db + "_gone", "t"}}});
+  ASSERT_TRUE(WriteTaskFile(m_dir.path() + "tasks_se.tsk", {task}));
+
+  const Result run = RunProgram(Folder() + " --task Cut");
+  EXPECT_EQ(1, run.status) << run.output;
+  EXPECT_NE(std::string::npos, run.output.find("General  Running...\n")) << run.output;
+  EXPECT_NE(std::string::npos, run.output.find("Error    Failed to use database " + m_db + "_gone"))
+      << run.output;
+  EXPECT_EQ(std::string::npos, run.output.find("old ")) << run.output;
 }
 
 TEST_F(BrevantoRunTest, AnInterruptMidTableLeavesWholeStatementsAndSaysSo) {
