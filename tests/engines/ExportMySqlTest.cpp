@@ -73,6 +73,7 @@ class ExportTest : public ::testing::Test {
           "INSERT INTO t VALUES (1, 'a\"b', NULL), (2, 'x<y', 'NULL'), (3, ' pad ', '&lt;');"
           "CREATE VIEW vt AS SELECT id, name FROM t WHERE id > 1;"
           "CREATE TABLE nulls (id INT, a VARCHAR(5), b INT, c DATE, d BLOB, e BIT(8));"
+          "CREATE TABLE none (id INT);"
           "INSERT INTO nulls VALUES (1, NULL, NULL, NULL, NULL, NULL),"
           " (NULL, '', 0, '2006-01-02', '', b'00100000'), (NULL, NULL, NULL, NULL, NULL, NULL);");
       return true;
@@ -149,6 +150,20 @@ TEST_F(ExportTest, NullHeavyTableAndViewAndMissingDatabase) {
                 "Exported 2 tables and views",
             }));
   EXPECT_EQ(context.Errors(), std::vector<std::string>{"Can't use database (e2_nowhere)!"});
+}
+
+TEST_F(ExportTest, EmptyTableGetsHeaderAndTrailerInAFolderWithoutSlash) {
+  // Without the trailing "/" the folder's last part becomes the start of the file name.
+  CTaskItem task = ExportTask(3, {{0, 1, "e2_export", "none"}});
+  task.ExportSettings.Folder = m_dir.file("out");
+  RecordingRunContext context(task);
+  ASSERT_EQ(ExportWorker(context, m_dir.path()), RunOutcome::Finished) << context.Dump();
+  const std::string html = test::ReadWholeFile(m_dir.file("oute2_export_none.html"));
+  EXPECT_EQ(html.rfind("<td bgcolor=silver class='medium'>id</td>\r\n</tr>\r\n"
+                       "</table></body></html>\r\n"),
+            html.size() - 74);
+  EXPECT_EQ(context.Texts(LogLevel::General).end()[-2],
+            "Exported 0 records from the table e2_export.none");
 }
 
 TEST_F(ExportTest, KeepsCharactersOutsideTheDatabaseCharacterSet) {
