@@ -49,7 +49,7 @@ TEST_F(ServerCopyTest, CopiesServerToServerWithEachInsertStyle) {
       {"defaults", [](BackupSettings&) {}},
       {"multiple-row inserts", [](BackupSettings& s) { s.MultipleRowInsert = 1; }},
       {"complete inserts", [](BackupSettings& s) { s.CompleteInsert = 1; }},
-      {"no quoting, autocommit, replace",
+      {"multiple-row complete REPLACE with autocommit and DELETE",
        [](BackupSettings& s) {
          s.MultipleRowInsert = 1;
          s.CompleteInsert = 1;
