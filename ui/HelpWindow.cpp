@@ -1,6 +1,7 @@
 #include "ui/HelpWindow.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QFile>
 #include <QKeySequence>
 #include <QPointer>
@@ -46,6 +47,12 @@ QUrl HelpWindow::TopicUrl(const QString& topic) {
 HelpWindow* HelpWindow::Open(const QString& topic) {
   QPointer<HelpWindow>& window = Instance();
   if (window.isNull()) window = new HelpWindow();
+  // Opened from a modal window (the log viewer), a window of its own would take no input
+  // until that one closed: the manual then belongs to the modal window and closes with it.
+  QWidget* modal = QApplication::activeModalWidget();
+  if (modal != nullptr && modal != window && window->parentWidget() != modal) {
+    window->setParent(modal, window->windowFlags() | Qt::Window);
+  }
   QUrl url = TopicUrl(topic);
   if (url.isEmpty()) url = TopicUrl(QString());
   window->m_browser->setSource(url);

@@ -4,9 +4,12 @@
 
 #include <csignal>
 
+#include <QDialog>
 #include <QGuiApplication>
 #include <QSignalSpy>
+#include <QTest>
 #include <QTextBrowser>
+#include <QToolBar>
 #include <QUuid>
 
 #include "core/AtomicFile.h"
@@ -111,6 +114,28 @@ TEST(HelpWindowTest, EveryTopicTheProgramNamesHasAPage) {
   HelpWindow* window = HelpWindow::Open("::/introduction/tasklog.html");
   EXPECT_TRUE(window->Browser()->toPlainText().contains("Display All"));
   window->close();
+}
+
+TEST(HelpWindowTest, HelpOpenedFromAModalWindowTakesInput) {
+  // The log viewer is modal; the help it opens must not be blocked behind it.
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);  // an earlier window
+  QDialog modal;
+  modal.setModal(true);
+  modal.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&modal));
+  HelpWindow::Open("::/introduction/mainwindow.html");
+  HelpWindow* help = HelpWindow::Open("::/introduction/tasklog.html");
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(help));
+  auto* bar = help->findChild<QToolBar*>("helpToolBar");
+  ASSERT_NE(bar, nullptr);
+  QWidget* back = bar->widgetForAction(bar->actions().value(0));
+  ASSERT_NE(back, nullptr);
+  ASSERT_TRUE(back->isEnabled());
+  const QPoint at = back->mapTo(help, back->rect().center());
+  QTest::mouseClick(help->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
+  EXPECT_TRUE(help->Browser()->source().toString().endsWith("mainwindow.html"))
+      << help->Browser()->source().toString().toStdString();
+  help->close();
 }
 
 TEST(GlobalHotKeyTest, MapsVirtualKeysToKeySyms) {
