@@ -361,9 +361,15 @@ Next CServerCopyRun::CopyRows(const TableItem& item, std::uint8_t kind, MYSQL_RE
     Error("Failed to LOCK TABLES " + table + "!");
     return Next::Skip;
   }
+  // A table that ends early gives its destination lock back, or every later table of the
+  // run would fail as "not locked with LOCK TABLES".
+  const auto endLockedTable = [&] {
+    if (m_settings.AddLockTables) (void)m_destination.Execute("UNLOCK TABLES");
+    return Next::Skip;
+  };
   if (m_settings.AddSetAutocommit && !m_destination.Execute("SET AUTOCOMMIT=0")) {
     Error("Failed to SET AUTOCOMMIT of the table " + table + "!");
-    return Next::Skip;
+    return endLockedTable();
   }
 
   const MYSQL_FIELD* columns = mysql_fetch_fields(fields);
@@ -422,7 +428,7 @@ Next CServerCopyRun::CopyRows(const TableItem& item, std::uint8_t kind, MYSQL_RE
     if (statement.back() == ',') statement.pop_back();
     if (pending > 0 && !m_destination.Execute(statement)) {
       Error("Failed to insert multi-row records to the table " + table + "!");
-      return Next::Skip;
+      return endLockedTable();
     }
   }
   if (m_settings.LockTablesBeforeStart) (void)m_source.Execute("UNLOCK TABLES");

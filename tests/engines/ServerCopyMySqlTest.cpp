@@ -181,6 +181,31 @@ TEST_F(ServerCopyTest, RecordsOffStillDeletesAndLeavesTheTableEmpty) {
   EXPECT_EQ(context.Texts(LogLevel::General).back(), "Structure option is unchecked.");
 }
 
+TEST_F(ServerCopyTest, ATableThatFailsMidRowsDoesNotLockTheNextOneOut) {
+  // The destination's items has one column more, so every batch of it fails; the table
+  // after it must still be copied.
+  DropOnB("e2_failing");
+  test::RunClient(test::ServerB(),
+                  "CREATE DATABASE e2_failing; USE e2_failing;"
+                  "CREATE TABLE items (id INT, name TEXT, price TEXT, note TEXT, extra INT);"
+                  "CREATE TABLE `select` (`order` INT, `from` VARCHAR(10));");
+  CTaskItem task =
+      CopyTask(TaskType::BackupToDatabase, test::kSourceDatabase,
+               {{1, 1, test::kSourceDatabase, "items"}, {1, 1, test::kSourceDatabase, "select"}});
+  task.BackupSettings.DestinationDatabase = "e2_failing";
+  task.BackupSettings.IncludeStructure = 0;
+  task.BackupSettings.MultipleRowInsert = 1;
+  RecordingRunContext context(task);
+  ASSERT_EQ(ServerCopyWorker(context), RunOutcome::Finished) << context.Dump();
+  EXPECT_EQ(context.Errors(),
+            (std::vector<std::string>{"Failed to insert multi-rows records to the table items!",
+                                      "Failed to insert multi-row records to the table items!"}));
+  EXPECT_EQ(context.Texts(LogLevel::General).back(),
+            "Backup the records from the table OK - 2 records");
+  EXPECT_EQ(test::Checksum(test::ServerB(), "e2_failing", "select"),
+            test::Checksum(test::ServerA(), test::kSourceDatabase, "select"));
+}
+
 TEST_F(ServerCopyTest, StopAtEveryCheckpointCancelsTheRun) {
   const CTaskItem task =
       CopyTask(TaskType::BackupToServer, test::kSourceDatabase,
