@@ -137,10 +137,6 @@ RunOutcome CBackupTableDumper::DumpTableSteps(CSqlDumpWriter& writer, const Tabl
   }
   const unsigned int count = mysql_num_fields(fieldList.get());
   const MYSQL_FIELD* fields = mysql_fetch_fields(fieldList.get());
-  std::vector<std::string> columns;
-  for (unsigned int i = 0; i < count; ++i) {
-    columns.emplace_back(fields[i].name != nullptr ? fields[i].name : "");
-  }
 
   if (m_settings.IncludeStructure != 0) {
     if (m_settings.AddDropTable != 0) {
@@ -162,7 +158,7 @@ RunOutcome CBackupTableDumper::DumpTableSteps(CSqlDumpWriter& writer, const Tabl
   }
   if (m_settings.IncludeRecords == 0) return RunOutcome::Finished;
   if (m_context.StopRequested()) return RunOutcome::Canceled;
-  return DumpRows(writer, name, columns, engine);
+  return DumpRows(writer, name, engine);
 }
 
 bool CBackupTableDumper::ReadEngine(const std::string& table, std::string& engine) {
@@ -247,7 +243,6 @@ bool CBackupTableDumper::DumpTableStructure(CSqlDumpWriter& writer, const std::s
 }
 
 RunOutcome CBackupTableDumper::DumpRows(CSqlDumpWriter& writer, const std::string& table,
-                                        const std::vector<std::string>& columns,
                                         const std::string& engine) {
   const std::string quoted = QuoteName(table, m_options.Quote);
   const std::string& path = writer.File().Path();
@@ -275,10 +270,16 @@ RunOutcome CBackupTableDumper::DumpRows(CSqlDumpWriter& writer, const std::strin
     return RunOutcome::Finished;
   }
 
-  const std::string prefix = MakeInsertPrefix(m_settings, m_options.Quote, table, columns, engine);
-  const bool multiRow = m_settings.MultipleRowInsert != 0;
   const MYSQL_FIELD* fields = mysql_fetch_fields(result.get());
   const unsigned int count = mysql_num_fields(result.get());
+  // The column list names the columns of the values: those SELECT * returns. The table's
+  // field list also holds invisible columns, and naming them makes every row fail.
+  std::vector<std::string> columns;
+  for (unsigned int i = 0; i < count; ++i) {
+    columns.emplace_back(fields[i].name != nullptr ? fields[i].name : "");
+  }
+  const std::string prefix = MakeInsertPrefix(m_settings, m_options.Quote, table, columns, engine);
+  const bool multiRow = m_settings.MultipleRowInsert != 0;
   MYSQL* handle = m_connection.Handle();
   std::string statement = prefix;
   int pending = 0;

@@ -65,8 +65,7 @@ class CBackupTableDumper {
   bool DumpTableStructure(CSqlDumpWriter& writer, const std::string& table,
                           const std::string& engine, const MYSQL_FIELD* fields, unsigned int count);
   // The INSERT statements and what surrounds them. REQUIRES: no result is pending.
-  RunOutcome DumpRows(CSqlDumpWriter& writer, const std::string& table,
-                      const std::vector<std::string>& columns, const std::string& engine);
+  RunOutcome DumpRows(CSqlDumpWriter& writer, const std::string& table, const std::string& engine);
   // SHOW TABLE STATUS: the engine name; false (logged) when the server refuses.
   bool ReadEngine(const std::string& table, std::string& engine);
 

@@ -76,7 +76,10 @@ class BackupToFilesMySqlTest : public ::testing::Test {
                     "utf8mb4, narrow VARCHAR(20)) ENGINE=InnoDB;"
                     "INSERT INTO mixed VALUES (1, CONCAT('smile ', _utf8mb4 0xF09F9880), "
                     "CONCAT('caf', _latin1 0xE9)), (2, NULL, '');"
-                    "CREATE TABLE plain (id INT PRIMARY KEY, t VARCHAR(10)) ENGINE=InnoDB;"
+                    // An invisible column is left out of SELECT * and so of the column
+                    // list of complete INSERTs.
+                    "CREATE TABLE plain (id INT PRIMARY KEY, t VARCHAR(10), "
+                    "hidden INT INVISIBLE DEFAULT 5) ENGINE=InnoDB;"
                     "INSERT INTO plain VALUES (1, _latin1 0xE9);",
                     m_latinDb);
   }
