@@ -1,6 +1,7 @@
 #include "engines/BackupToFilesRoutine.h"
 
 #include <memory>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -69,19 +70,24 @@ class CBackupToFilesRun {
   COutputFile m_file;
   std::unique_ptr<CSqlDumpWriter> m_writer;
   std::vector<std::string> m_createdFiles;
+  std::unordered_set<std::string> m_createdPaths;  // the same, for look-ups
 };
 
 bool CBackupToFilesRun::OpenNewFile(const std::string& database, const std::string& table) {
   const std::string path = MakeBackupFilePath(m_settings, m_dateTimeSubPath, m_task.TaskName,
                                               m_task.SourceServer, database, table, m_runTime);
   m_writer.reset();
+  // Names that differ only in a character a file name cannot hold ("/") share a path:
+  // the second one adds to the file rather than truncating what the first one wrote.
+  const bool again = !m_createdPaths.insert(path).second;
   // A PHP script holds the server's password in clear text.
-  if (!m_file.Create(path, m_settings.FileType == 2).ok()) {
+  if (!(again ? m_file.OpenForAppend(path) : m_file.Create(path, m_settings.FileType == 2)).ok()) {
     m_file.Close();
+    if (!again) m_createdPaths.erase(path);
     Error("Failed to create the backup file! - " + path);
     return false;
   }
-  m_createdFiles.push_back(path);
+  if (!again) m_createdFiles.push_back(path);
   m_writer = std::make_unique<CSqlDumpWriter>(m_file, m_settings.FileType, m_eol);
   if (!m_writer->WriteFileHeader(m_task.SourceServer, m_connection.ServerVersionText(), m_runTime)
            .ok()) {

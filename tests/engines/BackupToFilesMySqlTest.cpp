@@ -242,6 +242,29 @@ TEST_F(BackupToFilesMySqlTest, ReadsTablesInUtf8mb4WhenAColumnNeedsIt) {
   ExpectRestoresIdentically(context.copies[0].CopyFiles, m_latinDb);
 }
 
+TEST_F(BackupToFilesMySqlTest, TablesWhoseFileNamesMeetShareTheFileAndBothRestore) {
+  // "/" cannot be part of a file name, so both tables map to <db>_x_y.sql.
+  test::RunClient(ServerA(),
+                  "CREATE TABLE `x/y` (id INT PRIMARY KEY); INSERT INTO `x/y` VALUES (1),(2);"
+                  "CREATE TABLE `x_y` (id INT PRIMARY KEY); INSERT INTO `x_y` VALUES (3);",
+                  m_latinDb);
+  CTaskItem task = MakeTask(2, 3);
+  task.BackupDatabases = {Selection(m_latinDb, {"x/y", "x_y"})};
+  FakeRunContext context(task);
+  ASSERT_EQ(RunOutcome::Finished, Run(context)) << context.AllText();
+  EXPECT_TRUE(context.Texts(LogLevel::Error).empty()) << context.AllText();
+  ASSERT_EQ(1u, context.copies.size());
+  ASSERT_EQ((std::vector<std::string>{m_dir.path() + "out/" + m_latinDb + "_x_y.sql"}),
+            context.copies[0].CopyFiles);
+  test::RunClient(ServerB(), "DROP DATABASE IF EXISTS `" + m_latinDb + "`;");
+  ASSERT_EQ(0, test::RunClientFile(ServerB(), context.copies[0].CopyFiles[0]));
+  for (const char* table : {"x/y", "x_y"}) {
+    SCOPED_TRACE(table);
+    EXPECT_EQ(test::Checksum(ServerA(), m_latinDb, table),
+              test::Checksum(ServerB(), m_latinDb, table));
+  }
+}
+
 // The all-in-one example: default settings, one database with one table of two rows.
 TEST_F(BackupToFilesMySqlTest, WritesTheDefaultFileByteForByte) {
   test::RunClient(ServerA(),
