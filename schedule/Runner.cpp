@@ -36,6 +36,10 @@ struct WorkerShared {
   std::mutex Lock;            // guards Abandoned and CancelHook; held while the hook runs
   bool Abandoned = false;     // set by a stopper that gave up waiting: the worker falls silent
   std::function<void()> CancelHook;
+  // Held by the worker from its Abandoned test to the end of a task-file save, so a
+  // stopper that gives up waits for a save already begun: none can start, and snapshot
+  // the list, after the stopper has gone on to empty it.
+  std::mutex SaveLock;
 
   // True while the worker may still act on its task.
   bool Alive() {
@@ -62,6 +66,7 @@ struct WorkerThread {
       std::lock_guard lock(Shared->Lock);
       Shared->Abandoned = true;
     }
+    { std::lock_guard saving(Shared->SaveLock); }
     Thread.detach();
   }
 };
@@ -103,6 +108,7 @@ struct RunnerAccess {
           shared.Abandoned = true;
         }
       }
+      { std::lock_guard saving(shared.SaveLock); }
       worker.reset();
       SetWorker(list, index, nullptr);
     }
@@ -142,6 +148,16 @@ class Worker {
   }
 
   bool StopRequested() const { return m_shared->Stop.stop_requested(); }
+
+  // Saves the task file unless the worker was abandoned.
+  void SaveTasks() {
+    std::lock_guard saving(m_shared->SaveLock);
+    {
+      std::lock_guard guard(m_shared->Lock);
+      if (m_shared->Abandoned) return;
+    }
+    m_owner.SaveTasks();
+  }
 
   // Appends a run's copy to the history, drops expired copies and saves the task file.
   void RecordBackupCopy(const BackupCopy& copy);
@@ -267,7 +283,7 @@ Worker::WaitResult Worker::WaitUntilDue() {
     if (due) return WaitResult::Due;
     if (stop.stop_requested()) return WaitResult::Stopped;
     if (!expired.empty() && DropExpired(expired)) {
-      m_owner.SaveTasks();
+      SaveTasks();
       Log(LogLevel::General, kExpiredCopiesDeleted);
     }
     // Polls fall on a common 100 ms grid: the waiting workers wake together, so the
@@ -317,7 +333,7 @@ void Worker::RecordBackupCopy(const BackupCopy& copy) {
   }
   const bool dropped = !expired.empty() && DropExpired(expired);
   // Saved at once, so a crash never forgets files the run wrote.
-  m_owner.SaveTasks();
+  SaveTasks();
   if (dropped) Log(LogLevel::General, kExpiredCopiesDeleted);
 }
 

@@ -146,6 +146,41 @@ TEST_F(ExpiredCopiesRunnerTest, RecordedCopiesBeyondTheLimitAreDeletedSavedAndLo
   EXPECT_EQ(entries.back(), "Finished");
 }
 
+// A worker stopped while its save waits (behind a slow save of another thread, say) must
+// not write the task file once the runner has emptied the list: that would lose every task.
+TEST_F(ExpiredCopiesRunnerTest, AnAbandonedWorkerNeverSavesTheEmptiedList) {
+  m_owner.SetRoutine(TaskType::BackupToFiles, [&](TaskRunContext& run) {
+    run.RecordBackupCopy(BackupCopy{Stamp(run.RunStartTime()), 2, 1, 0, "", {m_dir.file("b.sql")}});
+    return RunOutcome::Finished;
+  });
+  test::Gate saving, release;
+  m_owner.BeforeSave = [&] {
+    saving.Open();
+    release.Wait();
+  };
+  Add("backup", ScheduleKind::Manual, TaskType::BackupToFiles);
+  Add("other", ScheduleKind::Manual);
+  ASSERT_TRUE(m_list.SaveTaskFile(m_dir.file("tasks_se.tsk")));
+  ASSERT_EQ(m_list.StartRunner(&m_owner), 0);
+  std::weak_ptr<TaskSlot> slot = m_list.SlotAt(0);
+  m_list.Update(0, [](CTaskItem& task) { task.RunImmediately = 1; });
+  m_list.LaunchTask(0);
+  saving.Wait();
+
+  // The program exits: the runner is stopped and gives up on the worker after 3000 ms.
+  std::thread stopper([&] { EXPECT_EQ(m_list.StopRunner(), 0); });
+  ASSERT_TRUE(m_clock.WaitForSleepers(1));
+  m_clock.Advance(3000);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // time to empty the list
+  release.Open();
+  stopper.join();
+  ASSERT_TRUE(Eventually([&] { return slot.expired(); }));
+
+  std::vector<CTaskItem> saved;
+  ASSERT_EQ(ReadTaskFile(m_dir.file("tasks_se.tsk"), saved), TaskFileReadResult::Loaded);
+  EXPECT_EQ(saved.size(), 2u);
+}
+
 TEST_F(ExpiredCopiesRunnerTest, AWaitingBackupTaskDropsCopiesThatAgedOut) {
   const std::string file = m_dir.file("aged.sql");
   ASSERT_TRUE(test::WriteWholeFile(file, "dump"));

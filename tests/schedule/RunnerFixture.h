@@ -67,6 +67,7 @@ class FakeOwner final : public TaskRunnerOwner {
   bool LimitLogSize() override { return false; }
   std::int64_t MaxLogSizeKB() override { return 0; }
   bool SaveTasks() override {
+    if (BeforeSave) BeforeSave();
     ++Saves;
     return m_list != nullptr && m_list->SaveTaskFile(m_taskFile);
   }
@@ -76,6 +77,8 @@ class FakeOwner final : public TaskRunnerOwner {
   }
 
   std::atomic<int> Saves{0};
+  // Runs on the saving thread before each save: a test holds a save back with it.
+  std::function<void()> BeforeSave;
 
  private:
   CTaskLog& m_log;
