@@ -199,6 +199,11 @@ int RunTask(const std::string& folder, const std::string& name) {
   }
   CApplicationCore core(folder, SystemClock());
   core.Start();
+  if (!core.SetAsideTaskFile().empty()) {
+    // As the windowed program says it: the user's tasks were moved, not lost.
+    std::fprintf(stderr, "brevanto-run: the task list could not be read; it was kept as %s\n",
+                 core.SetAsideTaskFile().c_str());
+  }
   const int index = core.Tasks().FindByName(name);
   if (index < 0) {
     std::fprintf(stderr, "brevanto-run: no task named \"%s\" in %s\n", name.c_str(),

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -225,6 +226,18 @@ TEST_F(BrevantoRunTest, RefusesBadArgumentsUnknownTasksAndAFolderInUse) {
   }
   EXPECT_TRUE(InstanceLock::TryAcquire(m_dir.path()));
   EXPECT_TRUE(ReadTasks().at(0).BackupHistory.empty());
+
+  // A damaged task list is moved aside as the windowed program does it, and said so.
+  {
+    std::ofstream damaged(m_dir.path() + "tasks_se.tsk", std::ios::binary | std::ios::trunc);
+    damaged << "not a task list";
+  }
+  const Result unreadable = RunProgram(Folder() + " --task Nightly");
+  EXPECT_EQ(2, unreadable.status);
+  EXPECT_NE(std::string::npos,
+            unreadable.output.find("kept as " + m_dir.path() + "tasks_se.tsk.damaged\n"))
+      << unreadable.output;
+  EXPECT_TRUE(std::filesystem::exists(m_dir.path() + "tasks_se.tsk.damaged"));
 }
 
 }  // namespace
