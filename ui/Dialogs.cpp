@@ -126,6 +126,11 @@ QString Dialogs::SaveFileName(QWidget* parent, const QString& filter, const QStr
   return dialog.selectedFiles().constFirst();
 }
 
+QString Dialogs::FolderName(QWidget* parent, const QString& title, const QString& startFolder) {
+  if (State().active) return ScriptedFileName(BoxKind::Folder, title);
+  return QFileDialog::getExistingDirectory(parent, title, startFolder);
+}
+
 void Dialogs::Script() {
   EndScript();
   State().active = true;

@@ -12,12 +12,12 @@ namespace brevanto::ui {
 
 enum class Answer { Yes, No, Cancel, Ok };
 
-enum class BoxKind { Question, Warning, Information, Stop, OpenFile, SaveFile };
+enum class BoxKind { Question, Warning, Information, Stop, OpenFile, SaveFile, Folder };
 
 // One box or picker as it was shown, for tests to inspect.
 struct ShownBox {
   BoxKind Kind;
-  QString Text;  // the message, or the filter of a file picker
+  QString Text;  // the message, the filter of a file picker, or a folder picker's title
   QString Caption = QString();  // the box's title; empty for a file picker
 };
 
@@ -41,6 +41,9 @@ class Dialogs {
   // Appends `suffix` when the name has none; asks before replacing an existing file.
   // Empty when cancelled.
   static QString SaveFileName(QWidget* parent, const QString& filter, const QString& suffix);
+  // An existing folder, starting at `startFolder`; empty when cancelled. Scripted, it
+  // records `title` as the text and takes the next queued file name.
+  static QString FolderName(QWidget* parent, const QString& title, const QString& startFolder);
 
   // Test hook. Once scripted, no real window is ever shown: boxes take the queued answers in
   // order (an empty queue answers No for questions, nothing for pickers) and every box is
