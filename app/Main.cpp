@@ -34,7 +34,8 @@ FrameDialogs MakeFrameDialogs() {
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Brevanto"));
-  QApplication::setApplicationDisplayName(QString::fromLatin1(kWindowTitle));
+  // No display name: on X11 Qt appends it to every window title, so each message box
+  // would read "Brevanto — Brevanto Standard Edition" instead of "Brevanto".
   QApplication::setApplicationVersion(QStringLiteral("2.0"));
   QApplication::setDesktopFileName(QStringLiteral("Brevanto"));
   // The program lives on in the notification area with no window open.
