@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "app/ApplicationCore.h"
 #include "core/ApplicationFolder.h"
 #include "core/Clock.h"
@@ -143,17 +145,26 @@ class LogFollower {
 
   void PrintNew() {
     std::vector<CTaskLogEntry> entries;
-    m_log.ReadAll(m_logFileName, entries);
-    // The size limit may delete the log when the run starts: it then begins afresh, and
-    // by the next look it may already hold as many entries as the old one did.
-    if (!Continues(entries)) m_printed = 0;
-    for (; m_printed < entries.size(); ++m_printed) {
-      const CTaskLogEntry& e = entries[m_printed];
+    std::size_t index = 0;  // of entries[0] in the log
+    if (ReadSinceLastSeen(entries)) {
+      index = m_printed - 1;
+    } else {
+      m_log.ReadAll(m_logFileName, entries);
+      // The size limit may delete the log when the run starts: it then begins afresh, and
+      // by the next look it may already hold as many entries as the old one did.
+      if (!Continues(entries)) m_printed = 0;
+    }
+    for (; m_printed < index + entries.size(); ++m_printed) {
+      const CTaskLogEntry& e = entries[m_printed - index];
       std::printf("%d-%02d-%02d %02d:%02d:%02d  %-7s  %s\n", e.year, e.month, e.day, e.hour,
                   e.minute, e.second, LevelName(e.level), e.text.c_str());
       m_run.push_back(e);
     }
-    Seen(entries, m_printed);
+    if (index == 0) {
+      Seen(entries, m_printed);
+    } else {
+      m_last = entries.back();
+    }
     std::fflush(stdout);
   }
 
@@ -167,6 +178,20 @@ class LogFollower {
   }
 
  private:
+  // Reads only the end of the log, from the last entry seen on, so that a long log is not
+  // read whole ten times a second. False when the log is not plainly the one seen so far
+  // with entries added (then it is read whole).
+  bool ReadSinceLastSeen(std::vector<CTaskLogEntry>& entries) const {
+    if (m_printed == 0) return false;
+    struct stat st {};
+    if (::stat(m_log.PathOf(m_logFileName).c_str(), &st) != 0) return false;
+    const auto size = static_cast<std::size_t>(st.st_size);
+    if (size < sizeof kTaskLogMagic) return false;
+    const std::size_t total = (size - sizeof kTaskLogMagic) / kLogEntrySize;
+    if (total < m_printed) return false;
+    m_log.ReadLast(m_logFileName, entries, total - m_printed + 1);
+    return entries.size() == total - m_printed + 1 && entries.front() == m_last;
+  }
   // Whether `entries` still hold the entries already seen where they were seen.
   bool Continues(const std::vector<CTaskLogEntry>& entries) const {
     return m_printed == 0 || (entries.size() >= m_printed && entries.front() == m_first &&

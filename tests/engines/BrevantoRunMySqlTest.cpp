@@ -118,6 +118,16 @@ TEST_F(BrevantoRunTest, RunsATaskAndKeepsItsHistoryBetweenRuns) {
   const Result second = RunProgram(Folder() + " --task Nightly");
   EXPECT_EQ(0, second.status) << second.output;
   EXPECT_NE(std::string::npos, second.output.find("Delete the expiration backup copies"));
+  // Only this run's entries, each once, though the log holds the first run's too.
+  const auto count = [](const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+      ++n;
+    }
+    return n;
+  };
+  EXPECT_EQ(1u, count(second.output, "  Running...\n")) << second.output;
+  EXPECT_EQ(1u, count(second.output, "  Finished\n")) << second.output;
   tasks = ReadTasks();
   ASSERT_EQ(1u, tasks[0].BackupHistory.size());
   EXPECT_FALSE(std::filesystem::exists(firstFile));
