@@ -41,7 +41,7 @@ bool IsValidDateTime(const TaskDateTime& t) {
 
 // The civil-calendar day count of H. Hinnant's "days_from_civil".
 std::int64_t DayNumber(std::int32_t year, std::int32_t month, std::int32_t day) {
-  std::int64_t y = year - (month <= 2 ? 1 : 0);
+  std::int64_t y = std::int64_t{year} - (month <= 2 ? 1 : 0);  // year may be INT32_MIN
   std::int64_t era = FloorDiv(y, 400);
   std::int64_t yearOfEra = y - era * 400;
   std::int64_t shiftedMonth = month > 2 ? month - 3 : month + 9;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <random>
 #include <sstream>
 #include <string>
@@ -176,6 +177,29 @@ TEST(ScheduleTest, TimeIntervalKeepsTheWorkerGridWhileNextRunFollowsTheLastRun) 
   task.Schedule.IntervalMinutes = 0;  // only a damaged file holds this
   EXPECT_FALSE(IsDue(task, MakeTime(2006, 3, 5, 11, 0)));
   EXPECT_EQ(ComputeNextRunTime(task, MakeTime(2006, 3, 5, 11, 0)), TaskDateTime{});
+}
+
+// Stored moments come from the task file and may be damaged anywhere in their range.
+TEST(ScheduleTest, DamagedStoredTimesAreIgnoredNotComputedWith) {
+  const TaskDateTime damaged[] = {{INT32_MIN, 1, 1, 0, 0, 0, 0},
+                                  {INT32_MAX, 12, 31, 23, 59, 59, 7},
+                                  {2024, 13, 1, 0, 0, 0, 0},
+                                  {2024, 2, 30, 0, 0, 0, 0},
+                                  {2024, 3, 5, 24, 0, 0, 0}};
+  const TaskDateTime shown = MakeTime(2001, 1, 1, 1, 1);
+  for (const TaskDateTime& bad : damaged) {
+    SCOPED_TRACE(Show(bad));
+    CTaskItem task = Waiting(ScheduleKind::TimeInterval);
+    task.NextRunTime = shown;
+    task.WorkerStartTime = bad;
+    EXPECT_FALSE(IsDue(task, MakeTime(2024, 3, 5, 10, 30)));
+    EXPECT_EQ(ComputeNextRunTime(task, MakeTime(2024, 3, 5, 10, 30)), shown);
+    task.LastRunTime = MakeTime(2024, 3, 5, 10, 0, 30);
+    EXPECT_EQ(ComputeNextRunTime(task, MakeTime(2024, 3, 5, 10, 30)), MakeTime(2024, 3, 5, 10, 30));
+    task.WorkerStartTime = MakeTime(2024, 3, 5, 9, 0, 0);
+    task.LastRunTime = bad;
+    EXPECT_EQ(ComputeNextRunTime(task, MakeTime(2024, 3, 5, 10, 30)), MakeTime(2024, 3, 5, 9, 30));
+  }
 }
 
 // The strong property: NextRunTime computed at t names the first minute at or after t at
