@@ -372,8 +372,11 @@ Next CServerCopyRun::CopyRows(const TableItem& item, std::uint8_t kind, MYSQL_RE
     return endLockedTable();
   }
 
-  const MYSQL_FIELD* columns = mysql_fetch_fields(fields);
-  const unsigned int columnCount = std::min(mysql_num_fields(fields), mysql_num_fields(rows.get()));
+  // Names and types come from the rows' own result: SELECT * leaves out INVISIBLE columns,
+  // which the table's field list includes, and a positional mismatch would put values
+  // into the wrong columns on the destination.
+  const MYSQL_FIELD* columns = mysql_fetch_fields(rows.get());
+  const unsigned int columnCount = mysql_num_fields(rows.get());
   std::vector<std::string> names;
   for (unsigned int i = 0; i < columnCount; ++i) names.emplace_back(columns[i].name);
   const std::string prefix = MakeInsertPrefix(m_settings, m_quote, table, names);

@@ -72,6 +72,25 @@ TEST_F(ServerCopyTest, CopiesServerToServerWithEachInsertStyle) {
   }
 }
 
+TEST_F(ServerCopyTest, AnInvisibleColumnDoesNotShiftValuesIntoOtherColumns) {
+  const std::string db = "e2_invisible";
+  test::RunClient(test::ServerA(),
+                  "DROP DATABASE IF EXISTS " + db + "; CREATE DATABASE " + db + "; USE " + db +
+                      "; CREATE TABLE t (id INT PRIMARY KEY, hidden INT INVISIBLE DEFAULT 7,"
+                      " name VARCHAR(10)); INSERT INTO t (id, hidden, name) VALUES (1, 1, 'one'),"
+                      " (2, 2, 'two');");
+  DropOnB(db);
+  CTaskItem task = CopyTask(TaskType::BackupToServer, db, {{1, 1, db, "t"}});
+  task.BackupSettings.CompleteInsert = 1;
+  RecordingRunContext context(task);
+  ASSERT_EQ(ServerCopyWorker(context), RunOutcome::Finished) << context.Dump();
+  EXPECT_TRUE(context.Errors().empty()) << context.Dump();
+  EXPECT_EQ(test::RunClient(test::ServerB(), "SELECT id, name FROM t ORDER BY id;", db),
+            "1\tone\n2\ttwo\n");
+  test::RunClient(test::ServerA(), "DROP DATABASE " + db + ";");
+  DropOnB(db);
+}
+
 TEST_F(ServerCopyTest, LogsTheRunInTheBackupWording) {
   DropOnB(test::kSourceDatabase);
   CTaskItem task =
