@@ -231,7 +231,13 @@ void CMainFrame::SetViewMode(ListViewMode mode) {
 
 bool CMainFrame::PassLogin() {
   if (!m_core.Options().HasLogin() || !m_dialogs.login) return true;
-  return m_dialogs.login(this);
+  // A show request (hot key, tray, a second start) while the login is open must not
+  // stack a second login on the first; the open one decides.
+  if (m_inLogin) return false;
+  m_inLogin = true;
+  const bool passed = m_dialogs.login(this);
+  m_inLogin = false;
+  return passed;
 }
 
 void CMainFrame::StartHidden() {

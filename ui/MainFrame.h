@@ -106,6 +106,7 @@ class CMainFrame : public QMainWindow {
   bool m_shown = false;
   bool m_quitting = false;
   bool m_shutDown = false;
+  bool m_inLogin = false;  // the login dialog is open
 };
 
 }  // namespace brevanto::ui

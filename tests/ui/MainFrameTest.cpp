@@ -141,6 +141,25 @@ TEST_F(MainFrameTest, ShowAsksForTheLoginAndARefusalKeepsTheWindowHidden) {
   EXPECT_FALSE(frame.Tray()->Added());
 }
 
+TEST_F(MainFrameTest, AShowRequestDuringTheLoginDoesNotOpenASecondLogin) {
+  fixture.Core().Options().LoginUserName = "admin";
+  int asked = 0;
+  CMainFrame* shown = nullptr;
+  FrameDialogs dialogs;
+  dialogs.login = [&](QWidget*) {
+    ++asked;
+    if (asked == 1) shown->ShowMainWindow();  // the hot key pressed while the login is open
+    return true;
+  };
+  CMainFrame frame(fixture.Core(), dialogs);
+  shown = &frame;
+  frame.StartHidden();
+  frame.ShowMainWindow();
+  EXPECT_EQ(asked, 1);
+  EXPECT_TRUE(frame.Shown());
+  EXPECT_FALSE(frame.Tray()->Added());
+}
+
 TEST_F(MainFrameTest, WithoutATrayTheWindowMinimisesInsteadOfHiding) {
   if (TrayIcon::Available()) GTEST_SKIP() << "this desktop has a notification area";
   CMainFrame frame(fixture.Core(), FrameDialogs());
