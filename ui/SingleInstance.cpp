@@ -7,6 +7,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
+#include <QStandardPaths>
 #include <QThread>
 
 namespace brevanto::ui {
@@ -17,15 +18,29 @@ const QByteArray kShowRequest = "show\n";
 
 }  // namespace
 
+namespace {
+
+// The lock and the socket live in the user's runtime folder (owner-only), not in the
+// shared temporary folder, where another user could plant a lock file of the same name
+// and keep the program from ever starting.
+QString InstanceFolder() {
+  const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+  return runtime.isEmpty() ? QDir::tempPath() : runtime;
+}
+
+}  // namespace
+
 SingleInstance::SingleInstance(const QString& name, QObject* parent)
-    : QObject(parent), m_serverName(QStringLiteral("%1-%2").arg(name).arg(::getuid())) {}
+    : QObject(parent),
+      m_serverName(
+          QDir(InstanceFolder()).filePath(QStringLiteral("%1-%2").arg(name).arg(::getuid()))) {}
 
 SingleInstance::~SingleInstance() = default;
 
 bool SingleInstance::Claim(int waitMs) {
   // The lock decides who is first; the socket only carries the request. A lock left by a
   // crashed copy is recognised as stale (its process is gone) and taken over.
-  m_lock = std::make_unique<QLockFile>(QDir::temp().filePath(m_serverName + ".lock"));
+  m_lock = std::make_unique<QLockFile>(m_serverName + ".lock");
   m_lock->setStaleLockTime(0);
   if (!m_lock->tryLock(0)) {
     m_lock.reset();

@@ -4,7 +4,10 @@
 
 #include <csignal>
 
+#include <unistd.h>
+
 #include <QDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QSignalSpy>
 #include <QTest>
@@ -45,6 +48,19 @@ TEST(SingleInstanceTest, ACopyThatIsGoneLeavesNoClaimBehind) {
   }
   SingleInstance next(name);
   EXPECT_TRUE(next.Claim());
+}
+
+TEST(SingleInstanceTest, TheClaimLivesWhereOnlyTheUserCanWrite) {
+  // In a folder others may write to, a planted lock file would keep the program from starting.
+  SingleInstance instance(QStringLiteral("brevanto-test-") +
+                          QUuid::createUuid().toString(QUuid::Id128));
+  ASSERT_TRUE(instance.Claim());
+  ASSERT_TRUE(QFileInfo(instance.ServerName()).isAbsolute());
+  const QFileInfo folder(QFileInfo(instance.ServerName()).absolutePath());
+  EXPECT_EQ(folder.ownerId(), ::getuid());
+  EXPECT_FALSE(folder.permissions() & (QFileDevice::WriteGroup | QFileDevice::WriteOther))
+      << folder.absoluteFilePath().toStdString();
+  EXPECT_TRUE(QFileInfo::exists(instance.ServerName() + ".lock"));
 }
 
 TEST(TerminationSignalsTest, ATerminationSignalArrivesAsARequestOnTheEventLoop) {
