@@ -37,6 +37,16 @@ fi
 # Tests needing MariaDB share one set of throw-away servers (the mariadb fixture) and take
 # turns through a resource lock; everything else runs beside them.
 log="$build_dir/ctest.log"
+# The fixture stops the test servers after the last test; this catches a run cut short.
+stop_leftover_servers() {
+  local servers
+  servers="$(tests/mariadb/testservers.sh status "$build_dir/mariadb-test" 2>/dev/null || true)"
+  if grep -qE ": running|does not answer" <<<"$servers"; then
+    say "stopping test servers left running"
+    tests/mariadb/testservers.sh stop "$build_dir/mariadb-test" || true
+  fi
+}
+trap stop_leftover_servers EXIT
 set +e
 (cd "$build_dir" && ctest --output-on-failure -j2 --timeout 600 "$@") 2>&1 | tee "$log"
 status=${PIPESTATUS[0]}

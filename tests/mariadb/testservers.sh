@@ -246,7 +246,7 @@ start_one() {
     wait_until_answers "$pid" "${login[@]}" || waited=$?
     [[ $waited -eq 0 ]] && break
     if [[ $waited -eq 1 ]] && (( SECONDS < bind_deadline )) &&
-      tail -c +$((log_size + 1)) "$dir/error.log" 2>/dev/null | grep -q 'Address already in use'; then
+      tail -c +$((log_size + 1)) "$dir/error.log" 2>/dev/null | grep -c 'Address already in use' >/dev/null; then
       [[ $told -eq 1 ]] || echo "testservers: [$name] port $port is held by another socket; retrying for up to 75s"
       told=1
       pid=""
