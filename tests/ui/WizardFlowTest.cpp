@@ -1,0 +1,251 @@
+// The task wizard driven through its widgets: a BackupToFiles task from the chooser's
+// type to Finish, with a fixed catalogue in place of a server.
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QTreeWidget>
+
+#include "tests/support/FakeClock.h"
+#include "tests/ui/UiFixture.h"
+#include "ui/Dialogs.h"
+#include "ui/wizard/TaskPage.h"
+#include "ui/wizard/TaskWizardSheet.h"
+
+namespace brevanto::wizard {
+namespace {
+
+using ui::Answer;
+using ui::Dialogs;
+
+TableItem Table(const char* database, const char* name, std::uint8_t kind) {
+  TableItem table;
+  table.DatabaseName = database;
+  table.TableName = name;
+  table.Kind = kind;
+  return table;
+}
+
+// A server with two databases that never goes on the network; it fails on request.
+class FixedServer : public ServerBrowser {
+ public:
+  bool fail = false;
+  int catalogueLoads = 0;
+
+  bool TestConnection(const CServerInfo&, std::string& version, MySqlError& error) override {
+    version = "10.11.6-MariaDB";
+    return Answer(error);
+  }
+  bool LoadCatalogue(const CServerInfo&, std::vector<DatabaseItem>& databases,
+                     MySqlError& error) override {
+    ++catalogueLoads;
+    if (!Answer(error)) return false;
+    DatabaseItem shop;
+    shop.DatabaseName = "shop";
+    shop.Tables = {Table("shop", "orders", 1), Table("shop", "customers", 1),
+                   Table("shop", "sales", 2)};
+    DatabaseItem blog;
+    blog.DatabaseName = "blog";
+    blog.Tables = {Table("blog", "posts", 1)};
+    databases = {shop, blog};
+    return true;
+  }
+
+ private:
+  bool Answer(MySqlError& error) {
+    if (!fail) return true;
+    error = {2003, "Can't connect to MySQL server on 'nowhere' (111)"};
+    return false;
+  }
+};
+
+class WizardFlowTest : public testing::Test {
+ protected:
+  WizardFlowTest() : fixture(clock) {
+    Dialogs::Script();
+    fixture.Core().Options().DefaultBackupFolder = fixture.Folder() + "Data/";
+    for (int i = 1; i <= 4; ++i) {
+      fixture.Add(test::MakeTask("Task " + std::to_string(i)));
+      context.TaskNames.push_back("Task " + std::to_string(i));
+    }
+    context.Core = &fixture.Core();
+    context.Browser = server;
+  }
+  ~WizardFlowTest() override { Dialogs::Script(); }
+
+  void Open(int type) {
+    wizard = std::make_unique<CTaskWizardSheet>(context, type);
+    wizard->show();
+  }
+  template <typename T>
+  T* Find(const char* name) {
+    T* widget = wizard->currentPage()->findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(widget, nullptr) << name;
+    return widget;
+  }
+  // Next, returning the boxes it showed.
+  QList<ui::ShownBox> Next() {
+    Dialogs::TakeShown();
+    wizard->next();
+    return Dialogs::TakeShown();
+  }
+  QString Texts(const QList<ui::ShownBox>& boxes) {
+    QStringList texts;
+    for (const ui::ShownBox& box : boxes) texts << box.Text;
+    return texts.join(QStringLiteral(" | "));
+  }
+
+  test::FakeClock clock;
+  test::CoreFixture fixture;
+  std::shared_ptr<FixedServer> server = std::make_shared<FixedServer>();
+  CSheetContext context;
+  std::unique_ptr<CTaskWizardSheet> wizard;
+};
+
+TEST_F(WizardFlowTest, CreatesABackupToFilesTaskEndToEnd) {
+  Open(1);
+  EXPECT_EQ(wizard->windowTitle(), QStringLiteral("Welcome to the Task Wizard"));
+  EXPECT_TRUE(Next().isEmpty());
+
+  // Step 1: the proposed name is taken once a task holds it; the lower-case one is not.
+  EXPECT_EQ(wizard->windowTitle(),
+            QStringLiteral("Task Wizard - Backup MySQL databases to SQL/PHP files - Step 1 of 6"));
+  QLineEdit* name = Find<QLineEdit>("taskNameEdit");
+  EXPECT_EQ(name->text(), QStringLiteral("Task 5"));
+  name->setText(QStringLiteral("Task 4"));
+  EXPECT_EQ(Texts(Next()), QStringLiteral("The task name is already existed!\nPlease choose a "
+                                          "different task name."));
+  name->setText(QString());
+  EXPECT_EQ(Texts(Next()), QStringLiteral("Please input task name!"));
+  name->setText(QStringLiteral("Shop nightly"));
+  Find<QPlainTextEdit>("commentEdit")->setPlainText(QStringLiteral("orders only"));
+  EXPECT_TRUE(Next().isEmpty());
+
+  // Step 2: a failed connection keeps the page; the catalogue loads on the next try.
+  EXPECT_TRUE(wizard->windowTitle().endsWith(QStringLiteral("Step 2 of 6")));
+  Find<QLineEdit>("portEdit")->setText(QStringLiteral("33a6"));
+  EXPECT_EQ(Texts(Next()), QStringLiteral("The port must be a number between 1 and 65535!"));
+  Find<QLineEdit>("portEdit")->setText(QStringLiteral("3307"));
+  Find<QLineEdit>("hostEdit")->setText(QStringLiteral("db.example"));
+  server->fail = true;
+  EXPECT_EQ(Texts(Next()), QStringLiteral("Failed to connect to the MySQL server!\n\nError NO. "
+                                          "2003\nCan't connect to MySQL server on 'nowhere' (111)"));
+  EXPECT_TRUE(wizard->windowTitle().endsWith(QStringLiteral("Step 2 of 6")));
+  server->fail = false;
+  EXPECT_TRUE(Next().isEmpty());
+
+  // Step 3: nothing chosen is refused; checking two of three tables shows the database
+  // partly checked.
+  EXPECT_TRUE(wizard->windowTitle().endsWith(QStringLiteral("Step 3 of 6")));
+  auto* tree = Find<QTreeWidget>("databaseTree");
+  ASSERT_EQ(tree->topLevelItemCount(), 2);
+  EXPECT_EQ(tree->topLevelItem(0)->child(2)->text(0), QStringLiteral("sales (View)"));
+  EXPECT_EQ(Texts(Next()), QStringLiteral("Please choose the source databases or tables!"));
+  QTreeWidgetItem* shop = tree->topLevelItem(0);
+  shop->child(0)->setCheckState(0, Qt::Checked);
+  shop->child(2)->setCheckState(0, Qt::Checked);
+  EXPECT_EQ(shop->checkState(0), Qt::PartiallyChecked);
+  Find<QCheckBox>("structureCheck")->setChecked(false);
+  Find<QCheckBox>("recordsCheck")->setChecked(false);
+  EXPECT_EQ(Texts(Next()), QStringLiteral("Please choose the table structure or records!"));
+  Find<QCheckBox>("recordsCheck")->setChecked(true);
+  EXPECT_TRUE(Next().isEmpty());
+
+  // Step 4: the default folder is the options' folder and the task name; one file
+  // instead, switched to PHP.
+  EXPECT_TRUE(wizard->windowTitle().endsWith(QStringLiteral("Step 4 of 6")));
+  const QString folder = QString::fromStdString(fixture.Folder()) + QStringLiteral("Data/Shop nightly/");
+  EXPECT_EQ(Find<QLineEdit>("folderEdit")->text(), folder);
+  Find<QRadioButton>("sameFileRadio")->setChecked(true);
+  QLineEdit* file = Find<QLineEdit>("fileEdit");
+  EXPECT_EQ(file->text(), folder.chopped(1) + QStringLiteral(".sql"));
+  Find<QRadioButton>("phpFileRadio")->setChecked(true);
+  EXPECT_EQ(file->text(), folder.chopped(1) + QStringLiteral(".php"));
+  file->setText(QStringLiteral("/nonexistent-folder/x/backup.php"));
+  EXPECT_EQ(Texts(Next()), QStringLiteral("Invalid file!"));
+  file->setText(QString::fromStdString(fixture.Folder()) + QStringLiteral("Data/shop.php"));
+  EXPECT_TRUE(Next().isEmpty());
+
+  // Step 5: Every Week without days is refused; Manual passes.
+  EXPECT_TRUE(wizard->windowTitle().endsWith(QStringLiteral("Step 5 of 6")));
+  Find<QRadioButton>("everyWeekRadio")->click();
+  EXPECT_EQ(Texts(Next()), QStringLiteral("Please set the Every Week Settings!"));
+  Find<QRadioButton>("manualRadio")->click();
+  EXPECT_TRUE(Next().isEmpty());
+
+  // Step 6: the summary, then Finish.
+  EXPECT_TRUE(wizard->windowTitle().endsWith(QStringLiteral("Step 6 of 6")));
+  const QString summary = Find<QPlainTextEdit>("summaryEdit")->toPlainText();
+  EXPECT_TRUE(summary.contains(QStringLiteral("Source MySQL server:\n    db.example\n")));
+  EXPECT_TRUE(summary.contains(QStringLiteral("    1 database(s), 2 table(s)\n")));
+  wizard->button(QWizard::FinishButton)->click();
+  EXPECT_EQ(wizard->result(), QDialog::Accepted);
+
+  const CTaskItem& task = context.Task;
+  EXPECT_EQ(task.TaskName, "Shop nightly");
+  EXPECT_EQ(task.Comment, "orders only");
+  EXPECT_EQ(task.TaskType, 1);
+  EXPECT_EQ(task.SourceServer.Host, "db.example");
+  EXPECT_EQ(task.SourceServer.Port, 3307u);
+  ASSERT_EQ(task.BackupDatabases.size(), 2u);
+  EXPECT_EQ(task.BackupDatabases[0].Selected, 1);
+  EXPECT_EQ(task.BackupDatabases[0].Tables[0].Selected, 1);
+  EXPECT_EQ(task.BackupDatabases[0].Tables[1].Selected, 0);
+  EXPECT_EQ(task.BackupDatabases[0].Tables[2].Selected, 1);
+  EXPECT_EQ(task.BackupDatabases[1].Selected, 0);
+  EXPECT_EQ(task.BackupSettings.IncludeStructure, 0);
+  EXPECT_EQ(task.BackupSettings.IncludeRecords, 1);
+  EXPECT_EQ(task.BackupSettings.FileType, 2);
+  EXPECT_EQ(task.BackupSettings.FileMode, 1);
+  EXPECT_EQ(task.BackupSettings.SameFilePath, fixture.Folder() + "Data/shop.php");
+  EXPECT_EQ(task.Schedule.Kind, 0);
+  EXPECT_EQ(server->catalogueLoads, 2);
+}
+
+TEST_F(WizardFlowTest, NoDatabaseButNewOnesAsksAndYesGoesOn) {
+  Open(1);
+  Next();
+  Next();
+  Next();
+  Find<QCheckBox>("newDatabasesCheck")->setChecked(true);
+  Dialogs::QueueAnswer(Answer::No);
+  EXPECT_EQ(Texts(Next()), QStringLiteral("You did not choose any databases.\nDo you want to "
+                                          "backup all newly-created databases on the server?"));
+  EXPECT_TRUE(wizard->windowTitle().endsWith(QStringLiteral("Step 3 of 6")));
+  Dialogs::QueueAnswer(Answer::Yes);
+  Next();
+  EXPECT_TRUE(wizard->windowTitle().endsWith(QStringLiteral("Step 4 of 6")));
+  EXPECT_EQ(context.Task.BackupSettings.IncludeNewDatabases, 1);
+}
+
+TEST_F(WizardFlowTest, FiveStepTypeCaptionsItsSteps) {
+  Open(6);
+  QStringList captions;
+  for (int i = 0; i < 6; ++i) {
+    captions << wizard->windowTitle();
+    wizard->next();
+    // The SQL files page refuses an empty list: give it one file to pass.
+    if (i == 1) break;
+  }
+  EXPECT_EQ(captions.back(),
+            QStringLiteral("Task Wizard - Restore MySQL databases by SQL files - Step 1 of 5"));
+  EXPECT_EQ(wizard->windowTitle(),
+            QStringLiteral("Task Wizard - Restore MySQL databases by SQL files - Step 2 of 5"));
+  EXPECT_EQ(Texts(Next()), QStringLiteral("Please add the files!"));
+}
+
+TEST_F(WizardFlowTest, UnknownTypeBecomesTypeOne) {
+  Open(12);
+  EXPECT_EQ(context.Task.TaskType, 1);
+  Next();
+  EXPECT_EQ(wizard->windowTitle(),
+            QStringLiteral("Task Wizard - Backup MySQL databases to SQL/PHP files - Step 1 of 6"));
+}
+
+}  // namespace
+}  // namespace brevanto::wizard

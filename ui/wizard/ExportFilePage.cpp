@@ -1,0 +1,154 @@
+#include "ui/wizard/ExportFilePage.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "ui/Dialogs.h"
+#include "ui/Text.h"
+#include "ui/wizard/BackupFilePage.h"
+#include "ui/wizard/WizardText.h"
+
+namespace brevanto::wizard {
+
+using ui::FromQt;
+using ui::ToQt;
+
+namespace {
+
+// Stored format characters shown as the escapes the user types ("\t" for a tab).
+QString EncodeEscapes(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '\t': out += "\\t"; break;
+      case '\r': out += "\\r"; break;
+      case '\n': out += "\\n"; break;
+      case '\\': out += "\\\\"; break;
+      default: out += c; break;
+    }
+  }
+  return ToQt(out);
+}
+
+}  // namespace
+
+CExportFilePage::CExportFilePage(CSheetContext& context)
+    : CTaskPage(context, tr("Export File")),
+      m_type(new QComboBox(this)),
+      m_folder(new QLineEdit(this)),
+      m_example(new QLineEdit(this)),
+      m_terminated(new QLineEdit(this)),
+      m_enclosed(new QLineEdit(this)),
+      m_escaped(new QLineEdit(this)),
+      m_lines(new QLineEdit(this)),
+      m_columnNames(new QCheckBox(tr("Add Column Names On Top"), this)) {
+  setObjectName(QStringLiteral("exportFilePage"));
+  m_type->setObjectName(QStringLiteral("fileTypeCombo"));
+  m_folder->setObjectName(QStringLiteral("directoryEdit"));
+  m_example->setObjectName(QStringLiteral("fileNameExample"));
+  m_example->setReadOnly(true);
+  m_terminated->setObjectName(QStringLiteral("fieldsTerminatedEdit"));
+  m_enclosed->setObjectName(QStringLiteral("fieldsEnclosedEdit"));
+  m_escaped->setObjectName(QStringLiteral("fieldsEscapedEdit"));
+  m_lines->setObjectName(QStringLiteral("linesTerminatedEdit"));
+  m_columnNames->setObjectName(QStringLiteral("columnNamesCheck"));
+  m_type->addItems({QStringLiteral("  CSV Files  "), QStringLiteral("  XML Files  "),
+                    QStringLiteral("  HTML Files  "), QStringLiteral("  TEXT Files  ")});
+  auto* layout = new QVBoxLayout(this);
+  auto* form = new QFormLayout;
+  form->addRow(tr("File Type"), m_type);
+  auto* folderRow = new QHBoxLayout;
+  folderRow->addWidget(m_folder, 1);
+  auto* browse = new QPushButton(tr("&Folder..."), this);
+  folderRow->addWidget(browse);
+  form->addRow(tr("Directory"), folderRow);
+  form->addRow(tr("File Name"), m_example);
+  layout->addLayout(form);
+  auto* group = new QGroupBox(tr("CSV and TEXT File Format"), this);
+  auto* formatForm = new QFormLayout(group);
+  formatForm->addRow(tr("Fields Terminated By"), m_terminated);
+  formatForm->addRow(tr("Fields Enclosed By"), m_enclosed);
+  formatForm->addRow(tr("Fields Escaped By"), m_escaped);
+  formatForm->addRow(tr("Lines Terminated By"), m_lines);
+  formatForm->addRow(m_columnNames);
+  layout->addWidget(group);
+  layout->addStretch();
+  connect(m_type, &QComboBox::activated, this, &CExportFilePage::ChooseType);
+  connect(browse, &QPushButton::clicked, this, [this] {
+    const QString folder = ChooseFolder(
+        this, tr("Please select a folder where you want to store the files:"), m_folder->text());
+    if (!folder.isEmpty()) m_folder->setText(folder.endsWith('/') ? folder : folder + '/');
+  });
+}
+
+void CExportFilePage::ChooseType(int index) {
+  static const char* const kExamples[] = {"Tablename.csv", "Tablename.xml", "Tablename.html",
+                                          "Tablename.txt"};
+  if (index < 0 || index > 3) return;
+  m_example->setText(QString::fromLatin1(kExamples[index]));
+  const bool delimited = index == 0 || index == 3;
+  m_terminated->setText(index == 0 ? QStringLiteral(",") : index == 3 ? QStringLiteral("\\t") : QString());
+  m_enclosed->setText(index == 0 ? QStringLiteral("\"") : QString());
+  m_escaped->setText(delimited ? QStringLiteral("\\\\") : QString());
+  m_lines->setText(delimited ? QStringLiteral("\\r\\n") : QString());
+  for (QWidget* field : std::initializer_list<QWidget*>{m_terminated, m_enclosed, m_escaped,
+                                                        m_lines, m_columnNames}) {
+    field->setEnabled(delimited);
+  }
+  if (!delimited) m_columnNames->setChecked(false);
+}
+
+void CExportFilePage::Load() {
+  const ExportSettings& e = Task().ExportSettings;
+  const int index = e.Format >= 1 && e.Format <= 4 ? e.Format - 1 : 0;
+  m_type->setCurrentIndex(index);
+  ChooseType(index);
+  // A task that has its format keeps it; a new one starts from the type's defaults.
+  if (!e.Folder.empty()) {
+    m_terminated->setText(EncodeEscapes(e.FieldsTerminatedBy));
+    m_enclosed->setText(EncodeEscapes(e.FieldsEnclosedBy));
+    m_escaped->setText(EncodeEscapes(e.FieldsEscapedBy));
+    m_lines->setText(EncodeEscapes(e.LinesTerminatedBy));
+    m_columnNames->setChecked(e.AddColumnNamesOnTop != 0);
+  }
+  m_folder->setText(ToQt(e.Folder.empty()
+                             ? DefaultTaskFolder(OptionsBackupFolder(Context()), Task().TaskName)
+                             : e.Folder));
+}
+
+bool CExportFilePage::Leave() {
+  std::string folder = FromQt(m_folder->text());
+  const char* problem = nullptr;
+  QWidget* field = m_folder;
+  if (m_type->currentIndex() < 0) {
+    problem = "Please choose the file type!";
+    field = m_type;
+  } else if (folder.empty()) {
+    problem = "Please choose the directory!";
+  } else if (!CanCreateFolder(folder)) {
+    problem = "Invalid directory!";
+  }
+  if (problem) {
+    ui::Dialogs::Warning(this, tr(problem));
+    field->setFocus();
+    return false;
+  }
+  if (folder.back() != '/') folder += '/';
+  ExportSettings& e = Task().ExportSettings;
+  e.Format = static_cast<std::uint8_t>(m_type->currentIndex() + 1);
+  e.Folder = folder;
+  e.FieldsTerminatedBy = DecodeEscapes(FromQt(m_terminated->text()));
+  e.FieldsEnclosedBy = DecodeEscapes(FromQt(m_enclosed->text()));
+  e.FieldsEscapedBy = DecodeEscapes(FromQt(m_escaped->text()));
+  e.LinesTerminatedBy = DecodeEscapes(FromQt(m_lines->text()));
+  e.AddColumnNamesOnTop = m_columnNames->isChecked() ? 1 : 0;
+  return true;
+}
+
+}  // namespace brevanto::wizard

@@ -1,0 +1,271 @@
+#include "ui/wizard/PropertyViewPages.h"
+
+#include <QCheckBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "app/ApplicationCore.h"
+#include "tasks/DisplayDateTime.h"
+#include "ui/Text.h"
+#include "ui/wizard/ChooseDatabasesPage.h"
+#include "ui/wizard/DumpSettingsDialog.h"
+#include "ui/wizard/SummaryText.h"
+
+namespace brevanto::wizard {
+
+using ui::ToQt;
+
+namespace {
+
+// Read-only fields show the "\r\n" line breaks of the texts as lines.
+QString Lines(const std::string& text) {
+  QString shown = ToQt(text);
+  shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  return shown;
+}
+
+QLineEdit* Field(QWidget* parent, const QString& text, const char* name) {
+  auto* field = new QLineEdit(text, parent);
+  field->setReadOnly(true);
+  field->setObjectName(QString::fromLatin1(name));
+  return field;
+}
+
+QPlainTextEdit* TextField(QWidget* parent, const std::string& text, const char* name) {
+  auto* field = new QPlainTextEdit(Lines(text), parent);
+  field->setReadOnly(true);
+  field->setObjectName(QString::fromLatin1(name));
+  return field;
+}
+
+QCheckBox* Flag(QWidget* parent, const char* text, bool on) {
+  auto* box = new QCheckBox(QObject::tr(text), parent);
+  box->setChecked(on);
+  box->setEnabled(false);
+  return box;
+}
+
+QWidget* ServerView(const CServerInfo& server, bool source, bool withDatabase) {
+  auto* page = new QWidget;
+  page->setObjectName(source ? QStringLiteral("viewSourceServer")
+                             : QStringLiteral("viewDestinationServer"));
+  auto* layout = new QVBoxLayout(page);
+  auto* group = new QGroupBox(
+      source ? QObject::tr("Source MySQL Server") : QObject::tr("Destination MySQL Server"), page);
+  auto* form = new QFormLayout(group);
+  form->addRow(QObject::tr("Host name or IP address"), Field(group, ToQt(server.Host), "hostView"));
+  form->addRow(QObject::tr("MySQL Server Port"),
+               Field(group, QString::number(server.Port), "portView"));
+  form->addRow(QObject::tr("Username"), Field(group, ToQt(server.UserName), "userView"));
+  QLineEdit* password = Field(group, ToQt(server.Password), "passwordView");
+  password->setEchoMode(QLineEdit::Password);
+  form->addRow(QObject::tr("Password"), password);
+  form->addRow(QObject::tr("Database"),
+               Field(group, withDatabase ? ToQt(server.Database) : QString(), "databaseView"));
+  form->addRow(QObject::tr("Protocols"), TextField(group, ProtocolsText(server), "protocolsView"));
+  layout->addWidget(group);
+  return page;
+}
+
+// The dump flags and a read-only "Advanced Settings..." under a selection view.
+void AddDumpFlags(QWidget* page, QVBoxLayout* layout, const BackupSettings& b, bool server) {
+  auto* row = new QHBoxLayout;
+  row->addWidget(Flag(page, "Structure", b.IncludeStructure != 0));
+  row->addWidget(Flag(page, "Records", b.IncludeRecords != 0));
+  row->addStretch();
+  auto* advanced = new QPushButton(QObject::tr("Advanced Settings..."), page);
+  QObject::connect(advanced, &QPushButton::clicked, page, [page, settings = BackupSettings(b)]() mutable {
+    EditDumpSettings(page, settings, true);
+  });
+  row->addWidget(advanced);
+  layout->addLayout(row);
+  if (server) {
+    layout->addWidget(Flag(page, "Backup all newly-created tables in all chosen databases",
+                           b.IncludeNewTables != 0));
+    layout->addWidget(Flag(page, "Backup all newly-created databases on the MySQL server",
+                           b.IncludeNewDatabases != 0));
+  } else {
+    layout->addWidget(Flag(page, "Backup all newly-created tables in the source database",
+                           b.IncludeNewTables != 0));
+  }
+}
+
+QTreeWidget* List(QWidget* parent, const char* name) {
+  auto* list = new QTreeWidget(parent);
+  list->setObjectName(QString::fromLatin1(name));
+  list->setRootIsDecorated(false);
+  return list;
+}
+
+QWidget* DatabasesView(const CTaskItem& task) {
+  auto* page = new QWidget;
+  auto* layout = new QVBoxLayout(page);
+  QTreeWidget* tree = List(page, "databaseTreeView");
+  tree->setRootIsDecorated(true);
+  tree->setHeaderHidden(true);
+  for (const DatabaseItem& database : task.BackupDatabases) {
+    if (database.Selected == 0) continue;
+    auto* node = new QTreeWidgetItem(tree, {ToQt(database.DatabaseName)});
+    for (const TableItem& table : database.Tables) {
+      if (table.Selected != 0) new QTreeWidgetItem(node, {TableLabel(table)});
+    }
+  }
+  tree->expandAll();
+  layout->addWidget(tree, 1);
+  AddDumpFlags(page, layout, task.BackupSettings, true);
+  return page;
+}
+
+QWidget* SourceTablesView(const CTaskItem& task) {
+  auto* page = new QWidget;
+  auto* layout = new QVBoxLayout(page);
+  QTreeWidget* list = List(page, "tablesView");
+  list->setHeaderHidden(true);
+  for (const DatabaseItem& database : task.BackupDatabases) {
+    for (const TableItem& table : database.Tables) {
+      if (table.Selected != 0) new QTreeWidgetItem(list, {TableLabel(table)});
+    }
+  }
+  layout->addWidget(list, 1);
+  AddDumpFlags(page, layout, task.BackupSettings, false);
+  return page;
+}
+
+QWidget* ExportTablesView(const CTaskItem& task) {
+  auto* page = new QWidget;
+  auto* layout = new QVBoxLayout(page);
+  QTreeWidget* list = List(page, "exportTablesView");
+  list->setHeaderLabels({QObject::tr("Tables")});
+  for (const TableItem& table : task.ExportTables) {
+    new QTreeWidgetItem(list, {ToQt(table.TableName) + (table.Kind == 2 ? QStringLiteral(" (View)")
+                                                                        : QString())});
+  }
+  layout->addWidget(list);
+  return page;
+}
+
+QWidget* ExportFileView(const CTaskItem& task) {
+  const ExportSettings& e = task.ExportSettings;
+  auto* page = new QWidget;
+  auto* form = new QFormLayout(page);
+  form->addRow(QObject::tr("File Type"), Field(page, ToQt(ExportFileTypeText(e.Format)), "fileTypeView"));
+  form->addRow(QObject::tr("Directory:"), Field(page, ToQt(e.Folder), "directoryView"));
+  if (e.Format == 1 || e.Format == 4) {
+    form->addRow(QObject::tr("Fields Terminated By"), Field(page, ToQt(e.FieldsTerminatedBy), "terminatedView"));
+    form->addRow(QObject::tr("Fields Enclosed By"), Field(page, ToQt(e.FieldsEnclosedBy), "enclosedView"));
+    form->addRow(QObject::tr("Fields Escaped By"), Field(page, ToQt(e.FieldsEscapedBy), "escapedView"));
+    form->addRow(QObject::tr("Lines Terminated By"), Field(page, ToQt(e.LinesTerminatedBy), "linesView"));
+    form->addRow(Flag(page, "Add Column Names On Top", e.AddColumnNamesOnTop != 0));
+  }
+  return page;
+}
+
+QWidget* BackupFileView(const CTaskItem& task) {
+  const BackupSettings& b = task.BackupSettings;
+  auto* page = new QWidget;
+  auto* form = new QFormLayout(page);
+  form->addRow(QObject::tr("File Type: "),
+               Field(page, b.FileType == 2 ? QStringLiteral("PHP File") : QStringLiteral("SQL File"),
+                     "fileTypeView"));
+  form->addRow(QObject::tr("Backup Type:"),
+               Field(page,
+                     b.FileMode == 1 ? QStringLiteral("Backup to a same file each time")
+                                     : QStringLiteral("Backup to the new file(s) each time"),
+                     "backupTypeView"));
+  form->addRow(QObject::tr("Settings:"), TextField(page, BackupFileSettingsText(b), "settingsView"));
+  return page;
+}
+
+QWidget* ScriptView(const CTaskItem& task) {
+  auto* page = new QWidget;
+  auto* layout = new QVBoxLayout(page);
+  layout->addWidget(TextField(page, ScriptViewText(task.ScriptStatements), "scriptView"));
+  return page;
+}
+
+QWidget* RestoreFilesView(const CTaskItem& task, int dateStyle, int timeStyle) {
+  auto* page = new QWidget;
+  auto* layout = new QVBoxLayout(page);
+  QTreeWidget* list = List(page, "filesView");
+  list->setHeaderLabels({QObject::tr("SN"), QObject::tr("File Name"), QObject::tr("Full Path"),
+                         QObject::tr("File Size"), QObject::tr("Date & Time")});
+  const int widths[] = {60, 300, 500, 100, 200};
+  for (int i = 0; i < 5; ++i) list->setColumnWidth(i, widths[i]);
+  int number = 0;
+  for (const RestoreFileItem& file : task.RestoreFiles) {
+    auto* row = new QTreeWidgetItem(list);
+    row->setText(0, QString::number(++number));
+    row->setText(1, ToQt(file.FileName));
+    row->setText(2, ToQt(file.FullPath));
+    row->setText(3, QStringLiteral("%1 KB").arg(file.FileSize / 1024));
+    row->setTextAlignment(3, Qt::AlignRight | Qt::AlignVCenter);
+    row->setText(4, ToQt(FormatDisplayDateTime(file.FileTime, dateStyle, timeStyle, true)));
+    row->setTextAlignment(4, Qt::AlignCenter);
+  }
+  layout->addWidget(list, 1);
+  layout->addWidget(Flag(page, "Continue even if an SQL error occurs during restoring",
+                         task.RestoreOptions.ContinueOnSqlError != 0));
+  layout->addWidget(Flag(page, "Continue even if an FILE error occurs during restoring",
+                         task.RestoreOptions.ContinueOnFileError != 0));
+  return page;
+}
+
+QWidget* ScheduleViewPage(const CTaskItem& task, int dateStyle, int timeStyle) {
+  const ScheduleView view = ScheduleViewText(task.Schedule, dateStyle, timeStyle);
+  auto* page = new QWidget;
+  auto* form = new QFormLayout(page);
+  form->addRow(QObject::tr("Task Schedule:"), Field(page, ToQt(view.Kind), "scheduleKindView"));
+  form->addRow(QObject::tr("Settings:"), TextField(page, view.Settings, "scheduleSettingsView"));
+  return page;
+}
+
+}  // namespace
+
+std::vector<ViewTab> MakeViewTabs(const CTaskItem& task, const CApplicationCore* core) {
+  const int dateStyle = core ? core->Options().DateFormat : 1;
+  const int timeStyle = core ? core->Options().TimeFormat : 1;
+  const QString server = QObject::tr("MySQL Server");
+  std::vector<ViewTab> tabs;
+  switch (task.TaskType) {
+    case 2:
+    case 7:
+      tabs = {{server, ServerView(task.SourceServer, true, false)},
+              {QObject::tr("Databases and Tables"), DatabasesView(task)},
+              {server, ServerView(task.DestinationServer, false, false)}};
+      break;
+    case 3:
+    case 8:
+      tabs = {{server, ServerView(task.SourceServer, true, true)},
+              {QObject::tr("Source Tables"), SourceTablesView(task)},
+              {server, ServerView(task.DestinationServer, false, true)}};
+      break;
+    case 4:
+      tabs = {{server, ServerView(task.SourceServer, true, false)},
+              {QObject::tr("Export Tables"), ExportTablesView(task)},
+              {QObject::tr("Export File"), ExportFileView(task)}};
+      break;
+    case 5:
+      tabs = {{server, ServerView(task.SourceServer, true, false)},
+              {QObject::tr("SQL Script"), ScriptView(task)}};
+      break;
+    case 6:
+      tabs = {{QObject::tr("SQL Files"), RestoreFilesView(task, dateStyle, timeStyle)},
+              {server, ServerView(task.DestinationServer, false, false)}};
+      break;
+    default:
+      tabs = {{server, ServerView(task.SourceServer, true, false)},
+              {QObject::tr("Databases and Tables"), DatabasesView(task)},
+              {QObject::tr("Backup File"), BackupFileView(task)}};
+      break;
+  }
+  tabs.push_back({QObject::tr("Task Schedule"), ScheduleViewPage(task, dateStyle, timeStyle)});
+  return tabs;
+}
+
+}  // namespace brevanto::wizard

@@ -1,0 +1,177 @@
+#include "ui/wizard/RestoreFilesPage.h"
+
+#include <ctime>
+
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QHeaderView>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/ApplicationCore.h"
+#include "tasks/DisplayDateTime.h"
+#include "ui/Dialogs.h"
+#include "ui/Text.h"
+
+namespace brevanto::wizard {
+
+using ui::FromQt;
+using ui::ToQt;
+
+bool MakeRestoreFileItem(const std::string& path, RestoreFileItem& item) {
+  const std::size_t slash = path.find_last_of('/');
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (name.size() <= 3 || name.size() < 4 || name.compare(name.size() - 4, 4, ".sql") != 0) {
+    return false;
+  }
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  if (fd < 0) return false;
+  struct stat info {};
+  const bool isFile = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  ::close(fd);
+  if (!isFile) return false;
+  struct tm local {};
+  localtime_r(&info.st_mtime, &local);
+  item = RestoreFileItem();
+  item.IconIndex = 0;
+  item.FileName = name;
+  item.FullPath = path;
+  // The record holds 32 bits; larger files show the largest size it can hold.
+  item.FileSize = info.st_size > 0xFFFFFFFFLL ? 0xFFFFFFFFu : static_cast<std::uint32_t>(info.st_size);
+  item.FileTime = TaskDateTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                               local.tm_min, local.tm_sec, local.tm_wday + 1};
+  return true;
+}
+
+CRestoreFilesPage::CRestoreFilesPage(CSheetContext& context)
+    : CTaskPage(context, tr("SQL Files")),
+      m_list(new QTreeWidget(this)),
+      m_continueSql(new QCheckBox(tr("Continue even if an SQL error occurs during restoring"), this)),
+      m_continueFile(new QCheckBox(tr("Continue even if an FILE error occurs during restoring"), this)) {
+  setObjectName(QStringLiteral("restoreFilesPage"));
+  m_list->setObjectName(QStringLiteral("filesList"));
+  m_continueSql->setObjectName(QStringLiteral("continueSqlCheck"));
+  m_continueFile->setObjectName(QStringLiteral("continueFileCheck"));
+  m_list->setRootIsDecorated(false);
+  m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  m_list->setHeaderLabels({tr("File Name"), tr("Full Path"), tr("File Size"), tr("Date & Time")});
+  auto* layout = new QVBoxLayout(this);
+  auto* top = new QGridLayout;
+  top->addWidget(m_list, 0, 0, 6, 1);
+  const struct {
+    const char* Text;
+    const char* Name;
+  } kButtons[] = {{"&Add", "addButton"},       {"&Remove", "removeButton"},
+                  {"Re&move All", "removeAllButton"}, {"Move &Up", "moveUpButton"},
+                  {"Move &Down", "moveDownButton"}};
+  QPushButton* made[5];
+  for (int i = 0; i < 5; ++i) {
+    made[i] = new QPushButton(tr(kButtons[i].Text), this);
+    made[i]->setObjectName(QString::fromLatin1(kButtons[i].Name));
+    top->addWidget(made[i], i, 1);
+  }
+  layout->addLayout(top, 1);
+  layout->addWidget(m_continueSql);
+  layout->addWidget(m_continueFile);
+  connect(made[0], &QPushButton::clicked, this, [this] {
+    QStringList paths;
+    if (ui::Dialogs::Scripted()) {
+      // Tests queue one name per pick.
+      const QString path = ui::Dialogs::OpenFileName(this, tr("SQL Files (*.sql)"));
+      if (!path.isEmpty()) paths << path;
+    } else {
+      paths = QFileDialog::getOpenFileNames(this, QString(), QString(), tr("SQL Files (*.sql)"));
+    }
+    AddFiles(paths);
+  });
+  connect(made[1], &QPushButton::clicked, this, [this] { Remove(false); });
+  connect(made[2], &QPushButton::clicked, this, [this] { Remove(true); });
+  connect(made[3], &QPushButton::clicked, this, [this] { Move(-1); });
+  connect(made[4], &QPushButton::clicked, this, [this] { Move(1); });
+}
+
+void CRestoreFilesPage::FillList() {
+  m_list->clear();
+  const int dateStyle = Context().Core ? Context().Core->Options().DateFormat : 1;
+  const int timeStyle = Context().Core ? Context().Core->Options().TimeFormat : 1;
+  for (const RestoreFileItem& file : m_files) {
+    auto* row = new QTreeWidgetItem(m_list);
+    row->setText(0, ToQt(file.FileName));
+    row->setText(1, ToQt(file.FullPath));
+    row->setText(2, QStringLiteral("%1 KB").arg(file.FileSize / 1024));
+    row->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
+    row->setText(3, ToQt(FormatDisplayDateTime(file.FileTime, dateStyle, timeStyle, true)));
+  }
+}
+
+void CRestoreFilesPage::Load() {
+  m_files = Task().RestoreFiles;
+  m_continueSql->setChecked(Task().RestoreOptions.ContinueOnSqlError != 0);
+  m_continueFile->setChecked(Task().RestoreOptions.ContinueOnFileError != 0);
+  FillList();
+}
+
+void CRestoreFilesPage::AddFiles(const QStringList& paths) {
+  for (const QString& path : paths) {
+    const std::string full = FromQt(path);
+    bool listed = false;
+    for (const RestoreFileItem& file : m_files) listed = listed || file.FullPath == full;
+    RestoreFileItem item;
+    if (!listed && MakeRestoreFileItem(full, item)) m_files.push_back(item);
+  }
+  FillList();
+}
+
+void CRestoreFilesPage::Remove(bool all) {
+  if (m_files.empty()) return;
+  if (!all && m_list->selectedItems().isEmpty()) return;
+  const QString question = all ? tr("Do you want to remove all file items in the list?")
+                               : tr("Do you want to remove the file item(s) in the list?");
+  if (ui::Dialogs::AskYesNo(this, question) != ui::Answer::Yes) return;
+  std::vector<RestoreFileItem> kept;
+  for (std::size_t i = 0; i < m_files.size(); ++i) {
+    if (!all && !m_list->topLevelItem(static_cast<int>(i))->isSelected()) kept.push_back(m_files[i]);
+  }
+  m_files = std::move(kept);
+  FillList();
+}
+
+void CRestoreFilesPage::Move(int delta) {
+  const QList<QTreeWidgetItem*> selected = m_list->selectedItems();
+  if (selected.isEmpty()) {
+    ui::Dialogs::Warning(this, tr("Please choose a file item!"));
+    return;
+  }
+  const int row = m_list->indexOfTopLevelItem(selected.front());
+  const int target = row + delta;
+  if (target < 0 || target >= static_cast<int>(m_files.size())) return;
+  std::swap(m_files[static_cast<std::size_t>(row)], m_files[static_cast<std::size_t>(target)]);
+  FillList();
+  m_list->topLevelItem(target)->setSelected(true);
+  m_list->setCurrentItem(m_list->topLevelItem(target));
+}
+
+bool CRestoreFilesPage::Leave() {
+  if (m_files.empty()) {
+    ui::Dialogs::Warning(this, tr("Please add the files!"));
+    m_list->setFocus();
+    return false;
+  }
+  const QString question = tr(
+      "If there are some DROP and DELETE statements in these SQL files, some old databases and "
+      "tables on the destination server will be deleted during the task running.\n\nDo you want "
+      "to continue?");
+  if (Context().Wizard() && ui::Dialogs::AskYesNo(this, question) != ui::Answer::Yes) return false;
+  Task().RestoreFiles = m_files;
+  Task().RestoreOptions.ContinueOnSqlError = m_continueSql->isChecked() ? 1 : 0;
+  Task().RestoreOptions.ContinueOnFileError = m_continueFile->isChecked() ? 1 : 0;
+  return true;
+}
+
+}  // namespace brevanto::wizard

@@ -1,0 +1,41 @@
+#pragma once
+// CRestoreFilesPage: the SQL files a restore runs, in order, and what it does on errors
+// (the "SQL Files" tab).
+
+#include <vector>
+
+#include "ui/wizard/TaskPage.h"
+
+class QCheckBox;
+class QTreeWidget;
+
+namespace brevanto::wizard {
+
+// The list entry for a file: its name, full path, size and modification time. False
+// when the file cannot be opened or is not named "*.sql" (exact lower case, longer than
+// the extension).
+bool MakeRestoreFileItem(const std::string& path, RestoreFileItem& item);
+
+class CRestoreFilesPage : public CTaskPage {
+  Q_OBJECT
+
+ public:
+  explicit CRestoreFilesPage(CSheetContext& context);
+  void Load() override;
+  bool Leave() override;
+
+  // Appends the files not yet listed that MakeRestoreFileItem accepts.
+  void AddFiles(const QStringList& paths);
+
+ private:
+  void FillList();
+  void Remove(bool all);
+  void Move(int delta);
+
+  std::vector<RestoreFileItem> m_files;
+  QTreeWidget* m_list;
+  QCheckBox* m_continueSql;
+  QCheckBox* m_continueFile;
+};
+
+}  // namespace brevanto::wizard

@@ -1,0 +1,197 @@
+#include "ui/wizard/ServerPage.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "app/ApplicationCore.h"
+#include "ui/Dialogs.h"
+#include "ui/HelpWindow.h"
+#include "ui/Text.h"
+#include "ui/wizard/WizardText.h"
+
+namespace brevanto::wizard {
+
+using ui::FromQt;
+using ui::ToQt;
+
+void ShowConnectFailure(QWidget* parent, const MySqlError& error) {
+  const QString text = ToQt(ConnectFailureText(error.Number, error.Text));
+  if (ui::Dialogs::Scripted()) {
+    ui::Dialogs::Stop(parent, text);
+    return;
+  }
+  QMessageBox box(QMessageBox::Critical, QStringLiteral("Brevanto"), text, QMessageBox::NoButton,
+                  parent);
+  box.addButton(QObject::tr("O&K"), QMessageBox::AcceptRole);
+  QPushButton* help =
+      box.addButton(QObject::tr("&How to connect to a MySQL server"), QMessageBox::HelpRole);
+  box.exec();
+  if (box.clickedButton() == help) ui::HelpWindow::Open(QStringLiteral("::/howtoconnect.html"));
+}
+
+CMySQLServerPage::CMySQLServerPage(CSheetContext& context, Role role)
+    : CTaskPage(context, tr("MySQL Server")),
+      m_role(role),
+      m_layout(new QVBoxLayout(this)),
+      m_connections(new QComboBox(this)),
+      m_new(new QPushButton(tr("New"), this)),
+      m_host(new QLineEdit(this)),
+      m_port(new QLineEdit(this)),
+      m_user(new QLineEdit(this)),
+      m_password(new QLineEdit(this)),
+      m_compression(new QCheckBox(tr("Use compression protocol"), this)),
+      m_ssl(new QCheckBox(tr("Use SSL protocol"), this)),
+      m_test(new QPushButton(tr("Test connection"), this)) {
+  setObjectName(role == Role::Source ? QStringLiteral("sourceServerPage")
+                                     : QStringLiteral("destinationServerPage"));
+  m_connections->setObjectName(QStringLiteral("connectionsCombo"));
+  m_host->setObjectName(QStringLiteral("hostEdit"));
+  m_port->setObjectName(QStringLiteral("portEdit"));
+  m_port->setMaxLength(5);
+  m_user->setObjectName(QStringLiteral("userEdit"));
+  m_password->setObjectName(QStringLiteral("passwordEdit"));
+  m_password->setEchoMode(QLineEdit::Password);
+  m_compression->setObjectName(QStringLiteral("compressionCheck"));
+  m_ssl->setObjectName(QStringLiteral("sslCheck"));
+  m_test->setObjectName(QStringLiteral("testConnectionButton"));
+  // Saved servers are added in the server manager; the page only picks from them.
+  m_new->setEnabled(false);
+  m_new->setToolTip(tr("Add servers in the Server Manager"));
+
+  auto* group = new QGroupBox(
+      role == Role::Source ? tr("Source MySQL Server") : tr("Destination MySQL Server"), this);
+  auto* form = new QFormLayout(group);
+  auto* connectionRow = new QHBoxLayout;
+  connectionRow->addWidget(m_connections, 1);
+  connectionRow->addWidget(m_new);
+  form->addRow(tr("Connections"), connectionRow);
+  form->addRow(tr("Host name or IP address"), m_host);
+  form->addRow(tr("MySQL Server Port"), m_port);
+  form->addRow(tr("Username"), m_user);
+  form->addRow(tr("Password"), m_password);
+  form->addRow(m_compression);
+  form->addRow(m_ssl);
+  form->addRow(m_test);
+  m_layout->addWidget(group);
+
+  connect(m_connections, &QComboBox::activated, this, &CMySQLServerPage::ChooseConnection);
+  connect(m_test, &QPushButton::clicked, this, &CMySQLServerPage::TestConnection);
+}
+
+CServerInfo& CMySQLServerPage::StoredServer() {
+  return IsSource() ? Task().SourceServer : Task().DestinationServer;
+}
+
+void CMySQLServerPage::Load() {
+  m_connections->clear();
+  if (Context().Core) {
+    for (const CServerInfo& server : Context().Core->Servers().Entries()) {
+      m_connections->addItem(QIcon::fromTheme(QStringLiteral("network-server")), ToQt(server.ConnectionName));
+    }
+  }
+  m_connections->setCurrentIndex(-1);
+  ShowServer(StoredServer());
+}
+
+void CMySQLServerPage::ShowServer(const CServerInfo& server) {
+  m_host->setText(ToQt(server.Host));
+  m_port->setText(QString::number(server.Port));
+  m_user->setText(ToQt(server.UserName));
+  m_password->setText(ToQt(server.Password));
+  m_compression->setChecked(server.UseCompression != 0);
+  m_ssl->setChecked(server.UseSSL != 0);
+}
+
+void CMySQLServerPage::ChooseConnection(int index) {
+  if (!Context().Core || index < 0) return;
+  const CServerInfo server = Context().Core->Servers().At(index);
+  ShowServer(server);
+  if (server.Host.empty()) {
+    m_host->setFocus();
+  } else if (server.Port == 0 || server.Port > 65535) {
+    m_port->setFocus();
+  } else if (server.UserName.empty()) {
+    m_user->setFocus();
+  } else if (server.Password.empty()) {
+    m_password->setFocus();
+  } else {
+    m_compression->setFocus();
+  }
+}
+
+bool CMySQLServerPage::ValidateFields() {
+  const ServerProblem problem = ValidateServerFields(FromQt(m_host->text()), FromQt(m_port->text()));
+  if (problem.ok()) return true;
+  ui::Dialogs::Warning(this, ToQt(problem.Message));
+  (problem.Field == ServerField::Host ? m_host : m_port)->setFocus();
+  return false;
+}
+
+CServerInfo CMySQLServerPage::FieldsServer() const {
+  CServerInfo server = const_cast<CMySQLServerPage*>(this)->StoredServer();
+  server.Host = FromQt(m_host->text());
+  server.Port = PortFromText(FromQt(m_port->text()));
+  server.UserName = FromQt(m_user->text());
+  server.Password = FromQt(m_password->text());
+  server.UseCompression = m_compression->isChecked() ? 1 : 0;
+  server.UseSSL = m_ssl->isChecked() ? 1 : 0;
+  return server;
+}
+
+void CMySQLServerPage::StoreFields() { StoredServer() = FieldsServer(); }
+
+void CMySQLServerPage::TestConnection() {
+  if (!ValidateFields()) return;
+  const CServerInfo server = FieldsServer();
+  std::string version;
+  MySqlError error;
+  bool connected = false;
+  ServerBrowser& browser = *Context().Browser;
+  RunOffUiThread(this, [&] { connected = browser.TestConnection(server, version, error); });
+  if (connected) {
+    ui::Dialogs::Information(this, ToQt(ConnectSuccessText(version)));
+  } else {
+    ShowConnectFailure(this, error);
+  }
+}
+
+bool CMySQLServerPage::LoadCatalogue() {
+  const CServerInfo server = FieldsServer();
+  std::vector<DatabaseItem> catalogue;
+  MySqlError error;
+  bool loaded = false;
+  ServerBrowser& browser = *Context().Browser;
+  RunOffUiThread(this, [&] { loaded = browser.LoadCatalogue(server, catalogue, error); });
+  if (!loaded) {
+    ShowConnectFailure(this, error);
+    return false;
+  }
+  Context().Catalogue = std::move(catalogue);
+  return true;
+}
+
+bool CMySQLServerPage::Leave() {
+  if (!ValidateFields()) return false;
+  if (!IsSource() && Context().Type() != 6) {
+    if (IsSameServer(Task().SourceServer, FieldsServer())) {
+      ui::Dialogs::Warning(this, tr("The destination server can't same as the source server!"));
+      m_host->setFocus();
+      return false;
+    }
+  }
+  const int type = Context().Type();
+  const bool loadsCatalogue = type == 1 || type == 2 || type == 4 || type == 7;
+  if (IsSource() && loadsCatalogue && Context().Wizard() && !LoadCatalogue()) return false;
+  StoreFields();
+  return true;
+}
+
+}  // namespace brevanto::wizard

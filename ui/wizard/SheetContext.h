@@ -1,0 +1,37 @@
+#pragma once
+// What the wizard and the edit and properties sheets share with their pages: the task
+// copy the pages edit, the sheet's mode, the other tasks' names for the name check, the
+// saved servers and options, and the catalogue loaded from the source server.
+// Owned by the sheet; UI thread only.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tasks/TaskItem.h"
+#include "ui/wizard/ServerBrowser.h"
+
+namespace brevanto {
+class CApplicationCore;
+}
+
+namespace brevanto::wizard {
+
+enum class SheetMode { New, Edit, View };
+
+struct CSheetContext {
+  CTaskItem Task;
+  SheetMode Mode = SheetMode::New;
+  int EditIndex = -1;                   // the task being edited, -1 for a new one
+  std::vector<std::string> TaskNames;   // every task of the list, in order
+  CApplicationCore* Core = nullptr;     // saved servers and options; may be null in tests
+  std::shared_ptr<ServerBrowser> Browser = std::make_shared<ServerBrowser>();
+  // The source server's databases with their tables and views (types 1, 2, 4, 7), or the
+  // source database's tables in a single entry (types 3, 8).
+  std::vector<DatabaseItem> Catalogue;
+
+  int Type() const { return Task.TaskType; }
+  bool Wizard() const { return Mode == SheetMode::New; }
+};
+
+}  // namespace brevanto::wizard

@@ -1,0 +1,242 @@
+#include "ui/wizard/WizardText.h"
+
+#include <cstdio>
+
+namespace brevanto::wizard {
+
+namespace {
+
+const char* const kTypeDescriptions[] = {
+    "Backup MySQL databases to SQL/PHP files",
+    "Backup MySQL databases to another server",
+    "Backup a MySQL database to another database",
+    "Export MySQL tables and views to CSV/XML/HTML/TEXT files",
+    "Execute MySQL script",
+    "Restore MySQL databases by SQL files",
+    "Restore MySQL databases by another server",
+    "Restore a MySQL database by another database",
+};
+
+const char* const kWeekDays[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                 "Thursday", "Friday", "Saturday"};
+
+std::string TwoDigits(int value) {
+  return (value > 9 ? "" : "0") + std::to_string(value);
+}
+
+bool AnyFlag(const auto& flags) {
+  for (auto flag : flags) {
+    if (flag != 0) return true;
+  }
+  return false;
+}
+
+bool TimeSet(const ScheduleSettings& s) { return s.Hour >= 0 && s.Minute >= 0; }
+
+}  // namespace
+
+const char* TaskTypeDescription(int taskType) {
+  if (taskType < 1 || taskType > 8) return nullptr;
+  return kTypeDescriptions[taskType - 1];
+}
+
+int WizardStepCount(int taskType) {
+  if (taskType < 1 || taskType > 8) return 0;
+  return taskType == 5 || taskType == 6 ? 5 : 6;
+}
+
+std::string WizardCaption(int taskType, int step) {
+  const char* description = TaskTypeDescription(taskType);
+  if (description == nullptr) return "Task Wizard";
+  return std::string("Task Wizard - ") + description + " - Step " + std::to_string(step) +
+         " of " + std::to_string(WizardStepCount(taskType));
+}
+
+std::string ValidateTaskName(const std::string& name, const std::vector<std::string>& names,
+                             int editIndex) {
+  if (name.empty()) return "Please input task name!";
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (static_cast<int>(i) != editIndex && names[i] == name) {
+      return "The task name is already existed!\nPlease choose a different task name.";
+    }
+  }
+  return "";
+}
+
+ServerProblem ValidateServerFields(const std::string& host, const std::string& portText) {
+  if (host.empty()) return {ServerField::Host, "Please input the Host name or IP address!"};
+  for (char c : portText) {
+    if (c < '0' || c > '9') {
+      return {ServerField::Port, "The port must be a number between 1 and 65535!"};
+    }
+  }
+  // Leading zeros are allowed; more than five significant digits are out of range anyway.
+  std::size_t first = portText.find_first_not_of('0');
+  const bool tooLong = first != std::string::npos && portText.size() - first > 5;
+  if (portText.empty() || tooLong || PortFromText(portText) == 0 ||
+      PortFromText(portText) > 65535) {
+    return {ServerField::Port, "Please input a number between 1 and 65535!"};
+  }
+  return {};
+}
+
+std::uint32_t PortFromText(const std::string& portText) {
+  std::uint64_t value = 0;
+  for (char c : portText) {
+    if (c < '0' || c > '9') return 0;
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    if (value > 1000000) return 1000000;
+  }
+  return static_cast<std::uint32_t>(value);
+}
+
+bool IsSameServer(const CServerInfo& source, const CServerInfo& destination) {
+  return source.Host == destination.Host && source.Port == destination.Port;
+}
+
+std::string ConnectFailureText(unsigned int number, const std::string& text) {
+  return "Failed to connect to the MySQL server!\n\nError NO. " + std::to_string(number) + "\n" +
+         text;
+}
+
+std::string UseDatabaseFailureText(unsigned int number, const std::string& text) {
+  return "Failed to use the database!\n\nError NO. " + std::to_string(number) + "\n" + text;
+}
+
+std::string ConnectSuccessText(const std::string& version) {
+  return "Connect to the MySQL server successfully!\n\nMySQL version: " + version;
+}
+
+std::string ValidateSchedulePage(const ScheduleSettings& s) {
+  switch (s.Kind) {
+    case 0:
+      return "";
+    case 5:
+      if (s.IntervalMinutes < 1 || s.IntervalMinutes > 99999) {
+        return "Please set the Time Interval Settings!";
+      }
+      return "";
+    case 1:
+      return TimeSet(s) ? "" : "Please set the Every Day Settings!";
+    case 2:
+      return TimeSet(s) && AnyFlag(s.WeekDays) ? "" : "Please set the Every Week Settings!";
+    case 3:
+      return TimeSet(s) && AnyFlag(s.MonthDays) ? "" : "Please set the Every Month Settings!";
+    case 4:
+      if (!TimeSet(s) || s.SpecialYear <= 0 || s.SpecialMonth <= 0 || s.SpecialDay <= 0) {
+        return "Please set the Special Date Settings!";
+      }
+      return "";
+    default:
+      return "Please choose task schedule options!";
+  }
+}
+
+const char* WeekDayName(int index) {
+  return index >= 0 && index < 7 ? kWeekDays[index] : "";
+}
+
+std::string MonthDayOrdinal(int day) {
+  const char* suffix = "th";
+  if (day % 10 == 1 && day != 11) suffix = "st";
+  if (day % 10 == 2 && day != 12) suffix = "nd";
+  if (day % 10 == 3 && day != 13) suffix = "rd";
+  return std::to_string(day) + suffix;
+}
+
+std::string ScheduleTimeText(int hour, int minute, int timeStyle) {
+  if (timeStyle == 1) return TwoDigits(hour) + ":" + TwoDigits(minute);
+  if (timeStyle != 2) return "";
+  const bool afternoon = hour >= 12;
+  return TwoDigits(afternoon ? hour - 12 : hour) + ":" + TwoDigits(minute) +
+         (afternoon ? " P.M" : " A.M");
+}
+
+long long CountFromText(const std::string& text) {
+  long long value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return -1;
+    if (value < 100000000) value = value * 10 + (c - '0');
+  }
+  return value;
+}
+
+std::string DecodeEscapes(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\' || i + 1 == text.size()) {
+      out += text[i];
+      continue;
+    }
+    char decoded = 0;
+    switch (text[i + 1]) {
+      case 'a': decoded = '\a'; break;
+      case 'b': decoded = '\b'; break;
+      case 'f': decoded = '\f'; break;
+      case 'n': decoded = '\n'; break;
+      case 'r': decoded = '\r'; break;
+      case 't': decoded = '\t'; break;
+      case 'v': decoded = '\v'; break;
+      case '\'': decoded = '\''; break;
+      case '"': decoded = '"'; break;
+      case '\\': decoded = '\\'; break;
+      case '?': decoded = '?'; break;
+      default: break;
+    }
+    if (decoded == 0) {
+      out += text[i];
+      continue;
+    }
+    out += decoded;
+    ++i;
+  }
+  return out;
+}
+
+bool HasInvalidDatabaseNameCharacters(const std::string& name) {
+  return name.find_first_of("/\\.") != std::string::npos;
+}
+
+}  // namespace brevanto::wizard
+
+#include <cerrno>
+#include <filesystem>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "tasks/BackupFileName.h"
+
+namespace brevanto::wizard {
+
+bool CanCreateFolder(const std::string& folder) {
+  if (folder.empty()) return false;
+  std::error_code error;
+  const std::filesystem::path path(folder);
+  std::filesystem::create_directories(path, error);
+  return std::filesystem::is_directory(path, error);
+}
+
+bool CanCreateFile(const std::string& path) {
+  if (path.empty() || path.back() == '/') return false;
+  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND);
+  if (fd >= 0) {
+    ::close(fd);
+    return true;
+  }
+  if (errno != ENOENT) return false;
+  fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+  if (fd < 0) return false;
+  ::close(fd);
+  ::unlink(path.c_str());
+  return true;
+}
+
+std::string DefaultTaskFolder(const std::string& backupFolder, const std::string& taskName) {
+  std::string folder = backupFolder;
+  if (!folder.empty() && folder.back() != '/') folder += '/';
+  return folder + CleanNameOrDefault(taskName) + "/";
+}
+
+}  // namespace brevanto::wizard

@@ -1,0 +1,79 @@
+#pragma once
+// The task wizard's words and checks that need no window: type descriptions, step
+// captions, and the validations of the name, server, schedule and file-name pages.
+// Each check returns the warning to show, or "" when the input is acceptable.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tasks/TaskItem.h"
+
+namespace brevanto::wizard {
+
+// The description of a task type, or nullptr outside 1..8.
+const char* TaskTypeDescription(int taskType);
+// 5 for ExecuteScript and RestoreFromFiles, 6 for the other types, 0 outside 1..8.
+int WizardStepCount(int taskType);
+// "Task Wizard - <description> - Step <step> of <N>"; "Task Wizard" for an unknown type.
+std::string WizardCaption(int taskType, int step);
+inline constexpr const char* kWelcomeCaption = "Welcome to the Task Wizard";
+
+// Task name page. `names` are the list's task names in order; `editIndex` is the task
+// being edited (skipped), or -1 for a new task. The name is compared exactly.
+std::string ValidateTaskName(const std::string& name, const std::vector<std::string>& names,
+                             int editIndex);
+
+// Server fields, checked in the page's order.
+enum class ServerField { None, Host, Port };
+struct ServerProblem {
+  ServerField Field = ServerField::None;
+  std::string Message;
+  bool ok() const { return Message.empty(); }
+};
+ServerProblem ValidateServerFields(const std::string& host, const std::string& portText);
+// The port of text ValidateServerFields accepted.
+std::uint32_t PortFromText(const std::string& portText);
+// Destination page: same host (exact) and port as the source.
+bool IsSameServer(const CServerInfo& source, const CServerInfo& destination);
+
+// "Failed to connect to the MySQL server!\n\nError NO. %d\n%s".
+std::string ConnectFailureText(unsigned int number, const std::string& text);
+// "Failed to use the database!\n\nError NO. %d\n%s".
+std::string UseDatabaseFailureText(unsigned int number, const std::string& text);
+// "Connect to the MySQL server successfully!\n\nMySQL version: " + version.
+std::string ConnectSuccessText(const std::string& version);
+
+// Leaving the schedule page with `schedule`; the message asks for the kind's settings.
+std::string ValidateSchedulePage(const ScheduleSettings& schedule);
+
+// Day and time words the schedule dialogs and the properties sheet share.
+const char* WeekDayName(int index);  // 0 Sunday .. 6 Saturday
+std::string MonthDayOrdinal(int day);  // 1 "1st", 2 "2nd", 11 "11th", 22 "22nd"
+// Hour and minute as the properties sheet shows them: "07:05", "01:00 P.M" with time
+// style 2, "" with a style other than 1 and 2.
+std::string ScheduleTimeText(int hour, int minute, int timeStyle);
+
+// A count field of the settings dialogs: "" counts as 0; digits only, else -1.
+long long CountFromText(const std::string& text);
+
+// Export file page: \a \b \f \n \r \t \v \' \" \\ \? turned into their characters in one
+// pass from the left, so that "\\t" stays a backslash followed by "t".
+std::string DecodeEscapes(const std::string& text);
+
+// True when the text holds "/", "\" or ".": such a name could leave the data folder.
+bool HasInvalidDatabaseNameCharacters(const std::string& name);
+
+}  // namespace brevanto::wizard
+
+namespace brevanto::wizard {
+
+// The pages test a path by creating it. A folder is created with its parents and left in
+// place; a file that did not exist is created and removed again.
+bool CanCreateFolder(const std::string& folder);
+bool CanCreateFile(const std::string& path);
+// The default output folder of a task: the options' backup folder + the cleaned task name
+// + "/".
+std::string DefaultTaskFolder(const std::string& backupFolder, const std::string& taskName);
+
+}  // namespace brevanto::wizard
