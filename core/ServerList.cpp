@@ -11,9 +11,6 @@ namespace {
 // The saved-server file of the earlier version: no ConnectionName, no Reserved, texts
 // under the older key.
 constexpr std::uint32_t kLegacyServerMagic = 0xBFDFAEBAu;
-// Smallest entries (all texts empty), so a garbage file cannot spin the reader.
-constexpr std::size_t kMinEntrySize = 4 * 6 + 4 + 4;
-constexpr std::size_t kMinLegacyEntrySize = 4 * 5 + 4 + 3;
 
 std::string ServerFilePath(const std::string& folder) {
   return folder + kServerFileName;
@@ -65,8 +62,6 @@ bool ParseServers(std::string_view bytes, std::vector<CServerInfo>& servers) {
   if (!r.U32(magic, "magic")) return false;
   if (magic != kCurrentMagic && magic != kLegacyServerMagic) return false;
   bool legacy = magic == kLegacyServerMagic;
-  std::size_t minEntry = legacy ? kMinLegacyEntrySize : kMinEntrySize;
-  servers.reserve(r.Remaining() / minEntry);
   while (!r.AtEnd()) {
     CServerInfo s;
     // A truncated last entry is dropped rather than kept half-read.
