@@ -1,6 +1,7 @@
 #include "logs/LogExport.h"
 
 #include "core/AtomicFile.h"
+#include "logs/TaskLog.h"
 #include "tasks/DisplayDateTime.h"
 
 namespace brevanto {
@@ -39,6 +40,13 @@ Status ExportLogFile(const std::string& logPath, const std::string& path) {
   std::string bytes;
   if (!ReadFileBytes(logPath, bytes)) {
     return Status::Error("Failed to read the task log - " + logPath);
+  }
+  // A worker may be appending right now: a current-format copy keeps whole entries only.
+  if (bytes.size() >= 4 && static_cast<unsigned char>(bytes[0]) == (kTaskLogMagic & 0xFF) &&
+      static_cast<unsigned char>(bytes[1]) == ((kTaskLogMagic >> 8) & 0xFF) &&
+      static_cast<unsigned char>(bytes[2]) == ((kTaskLogMagic >> 16) & 0xFF) &&
+      static_cast<unsigned char>(bytes[3]) == (kTaskLogMagic >> 24)) {
+    bytes.resize(4 + (bytes.size() - 4) / kLogEntrySize * kLogEntrySize);
   }
   return WriteFileAtomically(path, bytes);
 }
