@@ -5,6 +5,7 @@
 #include <string>
 
 #include "logs/TaskLog.h"
+#include "tasks/TaskItem.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/TempDir.h"
 
