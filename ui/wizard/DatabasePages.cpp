@@ -42,8 +42,7 @@ CSourceDatabasePage::CSourceDatabasePage(CSheetContext& context, Role role)
   m_database->BeforeOpen = [this] { FillDatabases(m_database); };
   auto* form = new QFormLayout;
   form->addRow(tr("Source Database"), m_database);
-  PageLayout()->addLayout(form);
-  PageLayout()->addStretch();
+  AddBelowServer(form);
 }
 
 void CSourceDatabasePage::Load() {
@@ -133,8 +132,7 @@ CDestDatabasePage::CDestDatabasePage(CSheetContext& context)
   grid->addWidget(m_existingName, 0, 1);
   grid->addWidget(m_new, 1, 0);
   grid->addWidget(m_newName, 1, 1);
-  PageLayout()->addLayout(grid);
-  PageLayout()->addStretch();
+  AddBelowServer(grid);
   connect(m_existing, &QRadioButton::toggled, this, &CDestDatabasePage::UpdateEnabled);
   connect(m_new, &QRadioButton::toggled, this, [this](bool on) {
     if (on && m_newName->text().isEmpty()) m_newName->setText(QStringLiteral("%DATABASE%_%DATE%_%TIME%"));

@@ -81,9 +81,14 @@ CMySQLServerPage::CMySQLServerPage(CSheetContext& context, Role role)
   form->addRow(m_ssl);
   form->addRow(m_test);
   m_layout->addWidget(group);
+  m_layout->addStretch();
 
   connect(m_connections, &QComboBox::activated, this, &CMySQLServerPage::ChooseConnection);
   connect(m_test, &QPushButton::clicked, this, &CMySQLServerPage::TestConnection);
+}
+
+void CMySQLServerPage::AddBelowServer(QLayout* layout) {
+  m_layout->insertLayout(m_layout->count() - 1, layout);
 }
 
 CServerInfo& CMySQLServerPage::StoredServer() {

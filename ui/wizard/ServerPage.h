@@ -12,6 +12,7 @@ class QComboBox;
 class QGroupBox;
 class QLineEdit;
 class QPushButton;
+class QLayout;
 class QVBoxLayout;
 
 namespace brevanto::wizard {
@@ -37,8 +38,8 @@ class CMySQLServerPage : public CTaskPage {
   bool ValidateFields();
   CServerInfo& StoredServer();
   bool IsSource() const { return m_role == Role::Source; }
-  // Where the database pages add their controls, under the server group.
-  QVBoxLayout* PageLayout() const { return m_layout; }
+  // Adds the database pages' controls under the server group.
+  void AddBelowServer(QLayout* layout);
   // Stores the fields into the task's server record.
   void StoreFields();
 

@@ -1,0 +1,183 @@
+// The edit sheet (tabs checked when left and on OK) and the read-only properties sheet.
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTabWidget>
+#include <QTreeWidget>
+
+#include "tests/support/FakeClock.h"
+#include "tests/ui/UiFixture.h"
+#include "ui/Dialogs.h"
+#include "ui/wizard/TaskPropertySheet.h"
+
+namespace brevanto::wizard {
+namespace {
+
+using ui::Dialogs;
+
+class PropertySheetTest : public testing::Test {
+ protected:
+  PropertySheetTest() : fixture(clock) { Dialogs::Script(); }
+  ~PropertySheetTest() override { Dialogs::Script(); }
+
+  CTaskItem BackupTask(const std::string& name) {
+    CTaskItem task = test::MakeTask(name);
+    task.BackupSettings.BackupFolder = fixture.Folder() + "Data/" + name + "/";
+    DatabaseItem shop;
+    shop.Selected = 1;
+    shop.DatabaseName = "shop";
+    for (const char* table : {"orders", "sales"}) {
+      TableItem item;
+      item.Selected = 1;
+      item.Kind = table[0] == 's' ? 2 : 1;
+      item.DatabaseName = "shop";
+      item.TableName = table;
+      shop.Tables.push_back(item);
+    }
+    task.BackupDatabases = {shop};
+    return task;
+  }
+  void Open(const CTaskItem& task, SheetMode mode, int editIndex = -1) {
+    context.Core = &fixture.Core();
+    context.Mode = mode;
+    context.Task = task;
+    context.EditIndex = editIndex;
+    context.TaskNames.clear();
+    for (const CTaskItem& t : fixture.Core().Tasks().Snapshot()) context.TaskNames.push_back(t.TaskName);
+    sheet = std::make_unique<CTaskPropertySheet>(context);
+    sheet->show();
+  }
+  QStringList TabTitles() const {
+    QStringList titles;
+    for (int i = 0; i < sheet->Tabs()->count(); ++i) titles << sheet->Tabs()->tabText(i);
+    return titles;
+  }
+  QString Shown() {
+    QStringList texts;
+    for (const ui::ShownBox& box : Dialogs::TakeShown()) texts << box.Text;
+    return texts.join(QStringLiteral(" | "));
+  }
+  template <typename T>
+  T* Find(const char* name) {
+    T* widget = sheet->Tabs()->currentWidget()->findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(widget, nullptr) << name;
+    return widget;
+  }
+
+  test::FakeClock clock;
+  test::CoreFixture fixture;
+  CSheetContext context;
+  std::unique_ptr<CTaskPropertySheet> sheet;
+};
+
+TEST_F(PropertySheetTest, EditSheetChecksTheNameWhenLeftAndOnOk) {
+  fixture.Add(BackupTask("Nightly"));
+  const int own = fixture.Add(BackupTask("Weekly"));
+  Open(fixture.Core().Tasks().At(own), SheetMode::Edit, own);
+  EXPECT_EQ(sheet->windowTitle(),
+            QStringLiteral("Edit Task - Weekly - Backup MySQL databases to SQL/PHP files"));
+  EXPECT_EQ(TabTitles(), (QStringList{"Task Type", "MySQL Server", "Databases and Tables",
+                                      "Backup File", "Task Schedule"}));
+
+  auto* name = Find<QLineEdit>("taskNameEdit");
+  name->setText(QStringLiteral("Nightly"));
+  sheet->Tabs()->setCurrentIndex(2);
+  EXPECT_EQ(sheet->Tabs()->currentIndex(), 0);
+  EXPECT_EQ(Shown(), QStringLiteral("The task name is already existed!\nPlease choose a "
+                                    "different task name."));
+  // The stored selection shows without a server.
+  name->setText(QStringLiteral("Weekly"));
+  sheet->Tabs()->setCurrentIndex(2);
+  EXPECT_EQ(sheet->Tabs()->currentIndex(), 2);
+  EXPECT_EQ(Find<QTreeWidget>("databaseTree")->topLevelItem(0)->checkState(0), Qt::Checked);
+
+  sheet->Tabs()->setCurrentIndex(0);
+  Find<QPlainTextEdit>("commentEdit")->setPlainText(QStringLiteral("kept"));
+  sheet->accept();
+  EXPECT_EQ(Shown(), QString());
+  EXPECT_EQ(sheet->result(), QDialog::Accepted);
+  EXPECT_EQ(context.Task.TaskName, "Weekly");
+  EXPECT_EQ(context.Task.Comment, "kept");
+  EXPECT_EQ(context.Task.BackupDatabases, BackupTask("Weekly").BackupDatabases);
+}
+
+TEST_F(PropertySheetTest, OkShowsTheTabThatRefuses) {
+  CTaskItem task = BackupTask("Lonely");
+  task.Schedule.Kind = 2;  // Every Week without days
+  const int own = fixture.Add(task);
+  Open(fixture.Core().Tasks().At(own), SheetMode::Edit, own);
+  sheet->accept();
+  EXPECT_EQ(Shown(), QStringLiteral("Please set the Every Week Settings!"));
+  EXPECT_EQ(sheet->Tabs()->currentIndex(), 4);
+  EXPECT_NE(sheet->result(), QDialog::Accepted);
+}
+
+TEST_F(PropertySheetTest, EditSheetAcceptsNoDatabaseWhenNewOnesAreBackedUp) {
+  CTaskItem task = BackupTask("Growing");
+  task.BackupDatabases[0].Selected = 0;
+  for (TableItem& table : task.BackupDatabases[0].Tables) table.Selected = 0;
+  task.BackupSettings.IncludeNewDatabases = 1;
+  const int own = fixture.Add(task);
+  Open(fixture.Core().Tasks().At(own), SheetMode::Edit, own);
+  sheet->accept();
+  EXPECT_EQ(Shown(), QString());  // no question in the edit sheet
+  EXPECT_EQ(sheet->result(), QDialog::Accepted);
+}
+
+TEST_F(PropertySheetTest, PropertiesShowTheTaskReadOnly) {
+  CTaskItem task = BackupTask("Copy");
+  task.TaskType = 3;
+  task.SourceServer.Database = "shop";
+  task.SourceServer.Port = 3307;
+  task.DestinationServer.Host = "backup.example";
+  task.DestinationServer.Database = "shop_copy";
+  task.DestinationServer.UseSSL = 1;
+  Open(task, SheetMode::View);
+  EXPECT_EQ(sheet->windowTitle(),
+            QStringLiteral("Task Properties - Copy - Backup a MySQL database to another database"));
+  EXPECT_EQ(TabTitles(), (QStringList{"Task Type", "MySQL Server", "Source Tables", "MySQL Server",
+                                      "Task Schedule"}));
+  sheet->Tabs()->setCurrentIndex(1);
+  EXPECT_EQ(Find<QLineEdit>("portView")->text(), QStringLiteral("3307"));
+  EXPECT_EQ(Find<QLineEdit>("databaseView")->text(), QStringLiteral("shop"));
+  EXPECT_EQ(Find<QPlainTextEdit>("protocolsView")->toPlainText(), QStringLiteral("None"));
+  sheet->Tabs()->setCurrentIndex(3);
+  EXPECT_EQ(Find<QPlainTextEdit>("protocolsView")->toPlainText(), QStringLiteral("Use SSL protocol"));
+  EXPECT_TRUE(Find<QLineEdit>("hostView")->isReadOnly());
+  sheet->Tabs()->setCurrentIndex(4);
+  EXPECT_EQ(Find<QLineEdit>("scheduleKindView")->text(), QStringLiteral("Manual"));
+
+  // A name typed on the first tab goes nowhere.
+  sheet->Tabs()->setCurrentIndex(0);
+  Find<QLineEdit>("taskNameEdit")->setText(QStringLiteral("Changed"));
+  sheet->accept();
+  EXPECT_EQ(Shown(), QString());
+}
+
+TEST_F(PropertySheetTest, EveryTypeHasItsTabs) {
+  const struct {
+    int type;
+    QStringList tabs;
+  } cases[] = {
+      {2, {"Task Type", "MySQL Server", "Databases and Tables", "MySQL Server", "Task Schedule"}},
+      {3, {"Task Type", "Source Database", "Source Tables", "Destination Database", "Task Schedule"}},
+      {4, {"Task Type", "MySQL Server", "Export Tables", "Export File", "Task Schedule"}},
+      {5, {"Task Type", "MySQL Server", "SQL Script", "Task Schedule"}},
+      {6, {"Task Type", "SQL Files", "MySQL Server", "Task Schedule"}},
+      {7, {"Task Type", "MySQL Server", "Databases and Tables", "MySQL Server", "Task Schedule"}},
+      {8, {"Task Type", "Source Database", "Source Tables", "Destination Database", "Task Schedule"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.type);
+    CTaskItem task = BackupTask("T");
+    task.TaskType = static_cast<std::uint8_t>(c.type);
+    Open(task, SheetMode::Edit);
+    EXPECT_EQ(TabTitles(), c.tabs);
+  }
+}
+
+}  // namespace
+}  // namespace brevanto::wizard
