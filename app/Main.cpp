@@ -18,6 +18,8 @@
 #include "ui/SplashScreen.h"
 #include "ui/TerminationSignals.h"
 #include "ui/Text.h"
+#include "ui/dialogs/SettingsDialogs.h"
+#include "ui/wizard/TaskSheets.h"
 
 namespace {
 
@@ -25,8 +27,17 @@ using namespace brevanto;
 using namespace brevanto::ui;
 
 // The dialogs other parts of the program build are plugged in here as they exist.
-FrameDialogs MakeFrameDialogs() {
-  return FrameDialogs();
+FrameDialogs MakeFrameDialogs(CApplicationCore& core) {
+  FrameDialogs dialogs;
+  PlugInSettingsDialogs(dialogs, core);
+  dialogs.newTask = [&core](QWidget* parent) { return wizard::RunNewTask(parent, core); };
+  dialogs.editTask = [&core](QWidget* parent, CTaskItem& task) {
+    return wizard::RunEditTask(parent, core, task);
+  };
+  dialogs.properties = [&core](QWidget* parent, const CTaskItem& task) {
+    wizard::ShowTaskProperties(parent, core, task);
+  };
+  return dialogs;
 }
 
 }  // namespace
@@ -72,7 +83,7 @@ int main(int argc, char* argv[]) {
   }
   AskAboutAutorun(core, FromQt(QCoreApplication::applicationFilePath()));
 
-  const FrameDialogs dialogs = MakeFrameDialogs();
+  const FrameDialogs dialogs = MakeFrameDialogs(core);
   CMainFrame frame(core, dialogs);
   QObject::connect(&instance, &SingleInstance::showRequested, &frame, &CMainFrame::ShowMainWindow);
   TerminationSignals termination;

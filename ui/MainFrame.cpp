@@ -290,10 +290,26 @@ void CMainFrame::changeEvent(QEvent* event) {
       QTimer::singleShot(0, this, &CMainFrame::HideToTray);
     }
   } else if (!m_shown && isVisible()) {
-    // Restored from the taskbar while the tray was missing.
+    // Restored from the taskbar while the tray was missing. That is a showing like any
+    // other: with a login set, the window goes back until the login is given.
+    if (m_core.Options().HasLogin()) {
+      QTimer::singleShot(0, this, &CMainFrame::RestoreBehindLogin);
+      return;
+    }
     m_tray->Remove();
     m_shown = true;
   }
+}
+
+void CMainFrame::RestoreBehindLogin() {
+  if (m_shown || m_quitting) return;
+  showMinimized();
+  if (!PassLogin()) return;
+  m_tray->Remove();
+  m_shown = true;
+  showNormal();
+  raise();
+  activateWindow();
 }
 
 bool CMainFrame::QuitApplication() {

@@ -85,6 +85,9 @@ class CMainFrame : public QMainWindow {
   void ConnectCommands();
   void UpdateTrayMenu();
   bool PassLogin();
+  // The window was restored from the taskbar without the login: minimise it again and
+  // show it only when the login is given.
+  void RestoreBehindLogin();
   // Steps of every exit: stop the clock, release the hot key, save, stop the tasks,
   // remove the icon.
   void ShutDown();

@@ -1,0 +1,36 @@
+#include "ui/dialogs/SettingsDialogs.h"
+
+#include "app/ApplicationCore.h"
+#include "ui/FrameDialogs.h"
+#include "ui/dialogs/LoginDlg.h"
+#include "ui/dialogs/OptionsSheet.h"
+#include "ui/dialogs/ServerManagerDlg.h"
+#include "ui/dialogs/TipOfTheDayDlg.h"
+
+namespace brevanto::ui {
+
+void PlugInSettingsDialogs(FrameDialogs& dialogs, CApplicationCore& core) {
+  dialogs.options = [&core](QWidget* parent, CSystemOptions& options) {
+    COptionsSheet sheet(options, core.Folder(), parent);
+    if (sheet.exec() != QDialog::Accepted) return false;
+    options = sheet.Options();
+    return true;
+  };
+  dialogs.servers = [&core](QWidget* parent) {
+    CServerManagerDlg manager(core.Servers(), parent);
+    manager.exec();
+  };
+  dialogs.tipOfTheDay = [&core](QWidget* parent) {
+    CTipOfTheDayDlg tips(core.Options().TipIndex, core.Options().ShowTipsOnStartup != 0, parent);
+    tips.exec();
+    core.Options().TipIndex = tips.CurrentIndex();
+    core.Options().ShowTipsOnStartup = tips.ShowAtStart() ? 1 : 0;
+    core.SaveOptions();
+  };
+  dialogs.login = [&core](QWidget* parent) {
+    CLoginDlg login(core.Options().LoginUserName, core.Options().LoginPassword, parent);
+    return login.exec() == QDialog::Accepted;
+  };
+}
+
+}  // namespace brevanto::ui
