@@ -133,14 +133,5 @@ TEST_F(LoginGuardTest, RestoringFromTheTaskbarAsksToo) {
   TrayIcon::SetAvailabilityProbe({});
 }
 
-TEST_F(LoginGuardTest, NoLoginConfiguredShowsAtOnce) {
-  fixture.Core().Options().LoginUserName.clear();
-  fixture.Core().Options().LoginPassword.clear();
-  CMainFrame frame(fixture.Core(), dialogs);
-  frame.StartHidden();
-  frame.ShowMainWindow();
-  EXPECT_TRUE(frame.Shown());
-}
-
 }  // namespace
 }  // namespace brevanto::ui

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QRegularExpressionValidator>
 #include <QToolButton>
@@ -38,6 +39,7 @@ CSpinEdit::CSpinEdit(int minimum, int maximum, int maxLength, QWidget* parent)
   layout->addWidget(m_edit, 1);
   layout->addLayout(arrows);
   setFocusProxy(m_edit);
+  m_edit->installEventFilter(this);
   connect(m_up, &QToolButton::clicked, this, [this] { Step(1); });
   connect(m_down, &QToolButton::clicked, this, [this] { Step(-1); });
 }
@@ -48,6 +50,17 @@ QString CSpinEdit::text() const {
 
 void CSpinEdit::setText(const QString& text) {
   m_edit->setText(text);
+}
+
+bool CSpinEdit::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == m_edit && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Up || key == Qt::Key_Down) {
+      Step(key == Qt::Key_Up ? 1 : -1);
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void CSpinEdit::Step(int delta) {

@@ -23,6 +23,10 @@ class CSpinEdit : public QWidget {
   // from the minimum.
   void Step(int delta);
 
+ protected:
+  // The Up and Down keys in the field step like the arrows.
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
   QLineEdit* m_edit;
   QToolButton* m_up;
