@@ -3,10 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QTreeWidget>
@@ -14,6 +17,7 @@
 #include "tests/support/FakeClock.h"
 #include "tests/ui/UiFixture.h"
 #include "ui/Dialogs.h"
+#include "ui/wizard/RestoreFilesPage.h"
 #include "ui/wizard/TaskPage.h"
 #include "ui/wizard/TaskWizardSheet.h"
 
@@ -53,6 +57,19 @@ class FixedServer : public ServerBrowser {
     blog.DatabaseName = "blog";
     blog.Tables = {Table("blog", "posts", 1)};
     databases = {shop, blog};
+    return true;
+  }
+  bool ListDatabaseNames(const CServerInfo&, std::vector<std::string>& names,
+                         MySqlError& error) override {
+    names = {"blog", "shop"};
+    return Answer(error);
+  }
+  bool LoadTables(const CServerInfo&, const std::string& database, std::vector<TableItem>& tables,
+                  MySqlError& error, bool& useFailed) override {
+    useFailed = database == "locked";
+    if (useFailed) error = {1044, "Access denied for user 'root'@'%' to database 'locked'"};
+    if (useFailed || !Answer(error)) return false;
+    tables = {Table(database.c_str(), "orders", 1), Table(database.c_str(), "sales", 2)};
     return true;
   }
 
@@ -223,20 +240,156 @@ TEST_F(WizardFlowTest, NoDatabaseButNewOnesAsksAndYesGoesOn) {
   EXPECT_EQ(context.Task.BackupSettings.IncludeNewDatabases, 1);
 }
 
-TEST_F(WizardFlowTest, FiveStepTypeCaptionsItsSteps) {
-  Open(6);
-  QStringList captions;
-  for (int i = 0; i < 6; ++i) {
-    captions << wizard->windowTitle();
-    wizard->next();
-    // The SQL files page refuses an empty list: give it one file to pass.
-    if (i == 1) break;
+TEST_F(WizardFlowTest, RestoreFromFilesWalksFiveStepsAndAsksBeforeRunningDrops) {
+  const std::string folder = fixture.Folder();
+  for (const char* file : {"a.sql", "B.SQL", "c.sql"}) {
+    std::FILE* f = std::fopen((folder + file).c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("DROP TABLE t;\n", f);
+    std::fclose(f);
   }
-  EXPECT_EQ(captions.back(),
-            QStringLiteral("Task Wizard - Restore MySQL databases by SQL files - Step 1 of 5"));
-  EXPECT_EQ(wizard->windowTitle(),
-            QStringLiteral("Task Wizard - Restore MySQL databases by SQL files - Step 2 of 5"));
+  const QString prefix = QStringLiteral("Task Wizard - Restore MySQL databases by SQL files - ");
+  Open(6);
+  Next();
+  EXPECT_EQ(wizard->windowTitle(), prefix + QStringLiteral("Step 1 of 5"));
+  Next();
+  EXPECT_EQ(wizard->windowTitle(), prefix + QStringLiteral("Step 2 of 5"));
   EXPECT_EQ(Texts(Next()), QStringLiteral("Please add the files!"));
+
+  // Upper-case extensions, files that do not exist and repeats are skipped.
+  auto* page = wizard->currentPage()->findChild<CRestoreFilesPage*>();
+  ASSERT_NE(page, nullptr);
+  const QString base = QString::fromStdString(folder);
+  page->AddFiles({base + "a.sql", base + "B.SQL", base + "missing.sql", base + "c.sql", base + "a.sql"});
+  auto* list = Find<QTreeWidget>("filesList");
+  ASSERT_EQ(list->topLevelItemCount(), 2);
+  EXPECT_EQ(list->topLevelItem(1)->text(0), QStringLiteral("c.sql"));
+  EXPECT_EQ(list->topLevelItem(1)->text(2), QStringLiteral("0 KB"));
+
+  Dialogs::QueueAnswer(Answer::No);
+  EXPECT_TRUE(Texts(Next()).startsWith(QStringLiteral("If there are some DROP and DELETE statements")));
+  EXPECT_EQ(wizard->windowTitle(), prefix + QStringLiteral("Step 2 of 5"));
+  Dialogs::QueueAnswer(Answer::Yes);
+  Next();
+  EXPECT_EQ(wizard->windowTitle(), prefix + QStringLiteral("Step 3 of 5"));
+  // The only server of this type is a destination with nothing to differ from.
+  EXPECT_TRUE(Next().isEmpty());
+  EXPECT_EQ(wizard->windowTitle(), prefix + QStringLiteral("Step 4 of 5"));
+  Next();
+  EXPECT_EQ(wizard->windowTitle(), prefix + QStringLiteral("Step 5 of 5"));
+  ASSERT_EQ(context.Task.RestoreFiles.size(), 2u);
+  EXPECT_EQ(context.Task.RestoreFiles[0].FullPath, folder + "a.sql");
+  EXPECT_EQ(context.Task.RestoreFiles[0].FileSize, 14u);
+  EXPECT_TRUE(Find<QPlainTextEdit>("summaryEdit")->toPlainText().contains(
+      QStringLiteral("Backup Files:\n    2 file(s)\n\nMySQL server:\n    localhost\n")));
+}
+
+TEST_F(WizardFlowTest, DestinationServerMustDifferFromTheSource) {
+  Open(2);
+  for (int i = 0; i < 4; ++i) Next();
+  Find<QTreeWidget>("databaseTree")->topLevelItem(1)->setCheckState(0, Qt::Checked);
+  Next();
+  ASSERT_EQ(wizard->currentPage()->findChild<QWidget*>(QStringLiteral("destinationServerPage"))
+                ->isVisible(), true);
+  EXPECT_EQ(Texts(Next()), QStringLiteral("The destination server can't same as the source server!"));
+  Find<QLineEdit>("hostEdit")->setText(QStringLiteral("LOCALHOST"));  // compared exactly
+  EXPECT_TRUE(Next().isEmpty());
+  EXPECT_EQ(context.Task.DestinationServer.Host, "LOCALHOST");
+}
+
+TEST_F(WizardFlowTest, DatabaseToDatabaseChoosesSourceTablesAndNamesTheDestination) {
+  Open(3);
+  Next();
+  Next();
+  // Source database: none chosen, one that cannot be used, then one that can.
+  EXPECT_EQ(Texts(Next()), QStringLiteral("Please choose a source database!"));
+  auto* source = Find<QComboBox>("sourceDatabaseCombo");
+  source->addItem(QStringLiteral("locked"));
+  source->setCurrentIndex(0);
+  const QList<ui::ShownBox> refused = Next();
+  ASSERT_EQ(refused.size(), 1);
+  EXPECT_EQ(refused.front().Kind, ui::BoxKind::Stop);
+  EXPECT_EQ(refused.front().Text, QStringLiteral("Failed to use the database!\n\nError NO. 1044\n"
+                                                 "Access denied for user 'root'@'%' to database 'locked'"));
+  source->addItem(QStringLiteral("shop"));
+  source->setCurrentIndex(1);
+  EXPECT_TRUE(Next().isEmpty());
+
+  // Source tables: nothing chosen, then the view only.
+  EXPECT_EQ(Texts(Next()), QStringLiteral("Please choose the source tables!"));
+  auto* list = Find<QListWidget>("tablesList");
+  ASSERT_EQ(list->count(), 2);
+  EXPECT_EQ(list->item(1)->text(), QStringLiteral("sales (View)"));
+  list->item(1)->setCheckState(Qt::Checked);
+  EXPECT_TRUE(Next().isEmpty());
+
+  // Destination database: a new one, named with a dot, then with the proposed template.
+  Find<QRadioButton>("newDatabaseRadio")->click();
+  auto* name = Find<QLineEdit>("newDatabaseEdit");
+  EXPECT_EQ(name->text(), QStringLiteral("%DATABASE%_%DATE%_%TIME%"));
+  name->setText(QStringLiteral("shop.copy"));
+  EXPECT_EQ(Texts(Next()), QStringLiteral("There are some invalid characters \n('/', '\\', or '.') "
+                                          "\nin the database name!"));
+  name->setText(QStringLiteral("shop"));
+  EXPECT_EQ(Texts(Next()), QStringLiteral("The destination database can't same as the source database!"));
+  name->setText(QStringLiteral("%DATABASE%_%DATE%_%TIME%"));
+  EXPECT_TRUE(Next().isEmpty());
+
+  const CTaskItem& task = context.Task;
+  EXPECT_EQ(task.SourceServer.Database, "shop");
+  ASSERT_EQ(task.BackupDatabases.size(), 1u);
+  EXPECT_EQ(task.BackupDatabases[0].DatabaseName, "shop");
+  EXPECT_EQ(task.BackupDatabases[0].Tables[0].Selected, 0);
+  EXPECT_EQ(task.BackupDatabases[0].Tables[1].Selected, 1);
+  EXPECT_EQ(task.BackupSettings.CreateNewDestinationDatabase, 1);
+  EXPECT_EQ(task.BackupSettings.DestinationDatabase, "%DATABASE%_%DATE%_%TIME%");
+}
+
+TEST_F(WizardFlowTest, ExportListAndSourcePoolPartitionTheTables) {
+  Open(4);
+  Next();
+  Next();
+  Next();
+  auto* database = Find<QComboBox>("sourceDatabaseCombo");
+  auto* source = Find<QListWidget>("sourceTablesList");
+  auto* exported = Find<QListWidget>("exportTablesList");
+  auto click = [this](const char* name) { Find<QAbstractButton>(name)->click(); };
+  EXPECT_EQ(database->currentText(), QStringLiteral("shop"));
+  click("addButton");
+  EXPECT_EQ(Texts(Dialogs::TakeShown()), QStringLiteral("Please choose the source tables!"));
+  click("removeButton");
+  EXPECT_EQ(Texts(Dialogs::TakeShown()), QStringLiteral("Please choose the export tables!"));
+  EXPECT_EQ(Texts(Next()), QStringLiteral("Please choose the export tables!"));
+
+  source->item(2)->setSelected(true);  // the view
+  click("addButton");
+  EXPECT_EQ(source->count(), 2);
+  database->setCurrentIndex(1);
+  click("addAllButton");
+  database->setCurrentIndex(0);
+  EXPECT_EQ(source->count(), 2);  // the moved view stays out of the pool
+  ASSERT_EQ(exported->count(), 2);
+  exported->item(0)->setSelected(true);
+  click("removeButton");
+  EXPECT_EQ(source->count(), 3);
+  EXPECT_TRUE(Next().isEmpty());
+  ASSERT_EQ(context.Task.ExportTables.size(), 1u);
+  EXPECT_EQ(context.Task.ExportTables[0].DatabaseName, "blog");
+  EXPECT_EQ(context.Task.ExportTables[0].TableName, "posts");
+
+  // Export file: TEXT's defaults are stored as the characters they name.
+  auto* type = Find<QComboBox>("fileTypeCombo");
+  type->setCurrentIndex(3);
+  emit type->activated(3);
+  EXPECT_EQ(Find<QLineEdit>("fileNameExample")->text(), QStringLiteral("Tablename.txt"));
+  EXPECT_TRUE(Next().isEmpty());
+  const ExportSettings& e = context.Task.ExportSettings;
+  EXPECT_EQ(e.Format, 4);
+  EXPECT_EQ(e.FieldsTerminatedBy, "\t");
+  EXPECT_EQ(e.FieldsEnclosedBy, "");
+  EXPECT_EQ(e.FieldsEscapedBy, "\\");
+  EXPECT_EQ(e.LinesTerminatedBy, "\r\n");
+  EXPECT_EQ(e.Folder, fixture.Folder() + "Data/Task 5/");
 }
 
 TEST_F(WizardFlowTest, UnknownTypeBecomesTypeOne) {
