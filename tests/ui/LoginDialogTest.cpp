@@ -55,7 +55,10 @@ class LoginGuardTest : public testing::Test {
     fixture.Core().Options().LoginPassword = "pw";
     PlugInSettingsDialogs(dialogs, fixture.Core());
   }
-  void TearDown() override { Dialogs::EndScript(); }
+  void TearDown() override {
+    Dialogs::EndScript();
+    TrayIcon::SetAvailabilityProbe({});
+  }
 
   // Answers the next login with `password` and counts the logins shown.
   void AnswerLogin(const char* password) {
@@ -107,7 +110,6 @@ TEST_F(LoginGuardTest, EveryShowRequestFromTheTrayGoesThroughTheLogin) {
   frame.ShowMainWindow();  // the hot key and a second start take this path
   EXPECT_TRUE(frame.Shown());
   EXPECT_EQ(logins, 2);
-  TrayIcon::SetAvailabilityProbe({});
 }
 
 // Without a notification area the hidden window waits minimised on the taskbar; bringing
@@ -130,7 +132,6 @@ TEST_F(LoginGuardTest, RestoringFromTheTaskbarAsksToo) {
   EXPECT_TRUE(test::WaitUntil([&] { return frame.Shown(); }));
   EXPECT_FALSE(frame.isMinimized());
   EXPECT_EQ(logins, 2);
-  TrayIcon::SetAvailabilityProbe({});
 }
 
 }  // namespace
