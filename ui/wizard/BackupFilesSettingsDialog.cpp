@@ -15,6 +15,7 @@
 #include "ui/Dialogs.h"
 #include "ui/HelpWindow.h"
 #include "ui/Text.h"
+#include "ui/dialogs/SpinEdit.h"
 #include "ui/wizard/WizardText.h"
 
 namespace brevanto::wizard {
@@ -33,17 +34,17 @@ CBackupFilesSettingsDialog::CBackupFilesSettingsDialog(QWidget* parent, BackupSe
           tr("Create a new subdirectory that named DATE_TIME each time for store the backup files"),
           this)),
       m_keepDays(new QCheckBox(tr("Auto delete this task's backup data older than"), this)),
-      m_days(new QLineEdit(this)),
+      m_days(new ui::CSpinEdit(1, 10000, 5, this)),
       m_keepCopies(new QCheckBox(tr("Auto delete the oldest backup files when more than"), this)),
-      m_copies(new QLineEdit(this)) {
+      m_copies(new ui::CSpinEdit(1, 10000, 5, this)) {
   setObjectName(QStringLiteral("backupFilesSettingsDialog"));
   setWindowTitle(tr("Backup Files Settings..."));
   m_format->setObjectName(QStringLiteral("fileNameFormatEdit"));
   m_subfolder->setObjectName(QStringLiteral("subfolderCheck"));
   m_keepDays->setObjectName(QStringLiteral("keepDaysCheck"));
-  m_days->setObjectName(QStringLiteral("keepDaysEdit"));
+  m_days->Edit()->setObjectName(QStringLiteral("keepDaysEdit"));
   m_keepCopies->setObjectName(QStringLiteral("keepCopiesCheck"));
-  m_copies->setObjectName(QStringLiteral("keepCopiesEdit"));
+  m_copies->Edit()->setObjectName(QStringLiteral("keepCopiesEdit"));
   auto* layout = new QVBoxLayout(this);
   for (int i = 0; i < 3; ++i) {
     m_grouping[i]->setObjectName(QStringLiteral("grouping%1Radio").arg(i + 1));
@@ -122,11 +123,11 @@ void CBackupFilesSettingsDialog::accept() {
   long long count = 0;
   if (m_keepDays->isChecked() || m_keepCopies->isChecked()) {
     mode = m_keepDays->isChecked() ? 1 : 2;
-    QLineEdit* field = mode == 1 ? m_days : m_copies;
+    ui::CSpinEdit* field = mode == 1 ? m_days : m_copies;
     count = CountFromText(FromQt(field->text()));
     if (count < 1 || count > 10000) {
       ui::Dialogs::Warning(this, mode == 1 ? tr("Invalid keeping days!") : tr("Invalid backup copies!"));
-      field->setFocus();
+      field->Edit()->setFocus();
       return;
     }
   }

@@ -8,6 +8,10 @@ class QCheckBox;
 class QLineEdit;
 class QRadioButton;
 
+namespace brevanto::ui {
+class CSpinEdit;
+}
+
 namespace brevanto {
 struct BackupSettings;
 }
@@ -32,9 +36,9 @@ class CBackupFilesSettingsDialog : public QDialog {
   QLineEdit* m_format;
   QCheckBox* m_subfolder;
   QCheckBox* m_keepDays;
-  QLineEdit* m_days;
+  ui::CSpinEdit* m_days;
   QCheckBox* m_keepCopies;
-  QLineEdit* m_copies;
+  ui::CSpinEdit* m_copies;
 };
 
 }  // namespace brevanto::wizard

@@ -17,6 +17,7 @@
 #include "tasks/TaskItem.h"
 #include "ui/Dialogs.h"
 #include "ui/Text.h"
+#include "ui/dialogs/SpinEdit.h"
 #include "ui/wizard/WizardText.h"
 
 namespace brevanto::wizard {
@@ -49,7 +50,8 @@ CScheduleSettingsDialog::CScheduleSettingsDialog(QWidget* parent, int kind,
   if (kind == 5) {
     auto* group = new QGroupBox(tr("Time Interval"), this);
     auto* row = new QHBoxLayout(group);
-    m_number = new QLineEdit(QString::number(settings.IntervalMinutes), group);
+    m_number = new ui::CSpinEdit(1, 99999, 5, group);
+    m_number->setText(QString::number(settings.IntervalMinutes));
     row->addWidget(m_number);
     row->addWidget(new QLabel(tr("Minutes"), group));
     layout->addWidget(group);
@@ -64,7 +66,8 @@ CScheduleSettingsDialog::CScheduleSettingsDialog(QWidget* parent, int kind,
     layout->addWidget(m_dateText);
     AddTime(layout);
     auto* row = new QHBoxLayout;
-    m_number = new QLineEdit(QString::number(settings.RepeatEveryDays), this);
+    m_number = new ui::CSpinEdit(0, 1000, 4, this);
+    m_number->setText(QString::number(settings.RepeatEveryDays));
     row->addWidget(new QLabel(tr("Run the task every"), this));
     row->addWidget(m_number);
     row->addWidget(new QLabel(tr("day(s)"), this));
@@ -78,7 +81,7 @@ CScheduleSettingsDialog::CScheduleSettingsDialog(QWidget* parent, int kind,
     if (kind == 2) AddDays(layout, 7, tr("Days of the week"));
     if (kind == 3) AddDays(layout, 31, tr("Days of the month"));
   }
-  if (m_number) m_number->setObjectName(QStringLiteral("numberEdit"));
+  if (m_number) m_number->Edit()->setObjectName(QStringLiteral("numberEdit"));
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -154,7 +157,7 @@ void CScheduleSettingsDialog::accept() {
     const long long minutes = CountFromText(FromQt(m_number->text()));
     if (minutes < 1 || minutes > 99999) {
       ui::Dialogs::Warning(this, tr("Please input a number between 1 and 99999!"));
-      m_number->setFocus();
+      m_number->Edit()->setFocus();
       return;
     }
     s.IntervalMinutes = static_cast<std::int32_t>(minutes);

@@ -13,7 +13,10 @@ class QCalendarWidget;
 class QCheckBox;
 class QComboBox;
 class QLabel;
-class QLineEdit;
+
+namespace brevanto::ui {
+class CSpinEdit;
+}
 
 namespace brevanto {
 struct ScheduleSettings;
@@ -39,7 +42,7 @@ class CScheduleSettingsDialog : public QDialog {
   ScheduleSettings& m_settings;
   QComboBox* m_hour = nullptr;
   QComboBox* m_minute = nullptr;
-  QLineEdit* m_number = nullptr;  // interval minutes or repeat days
+  ui::CSpinEdit* m_number = nullptr;  // interval minutes or repeat days
   std::vector<QCheckBox*> m_days;
   QCalendarWidget* m_calendar = nullptr;
   QLabel* m_dateText = nullptr;

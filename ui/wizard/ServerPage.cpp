@@ -15,6 +15,7 @@
 #include "ui/Dialogs.h"
 #include "ui/HelpWindow.h"
 #include "ui/Text.h"
+#include "ui/dialogs/SpinEdit.h"
 #include "ui/wizard/WizardText.h"
 
 namespace brevanto::wizard {
@@ -44,7 +45,7 @@ CMySQLServerPage::CMySQLServerPage(CSheetContext& context, Role role)
       m_connections(new QComboBox(this)),
       m_new(new QPushButton(tr("New"), this)),
       m_host(new QLineEdit(this)),
-      m_port(new QLineEdit(this)),
+      m_port(new ui::CSpinEdit(1, 65535, 5, this)),
       m_user(new QLineEdit(this)),
       m_password(new QLineEdit(this)),
       m_compression(new QCheckBox(tr("Use compression protocol"), this)),
@@ -54,17 +55,15 @@ CMySQLServerPage::CMySQLServerPage(CSheetContext& context, Role role)
                                      : QStringLiteral("destinationServerPage"));
   m_connections->setObjectName(QStringLiteral("connectionsCombo"));
   m_host->setObjectName(QStringLiteral("hostEdit"));
-  m_port->setObjectName(QStringLiteral("portEdit"));
-  m_port->setMaxLength(5);
+  m_port->Edit()->setObjectName(QStringLiteral("portEdit"));
   m_user->setObjectName(QStringLiteral("userEdit"));
   m_password->setObjectName(QStringLiteral("passwordEdit"));
   m_password->setEchoMode(QLineEdit::Password);
   m_compression->setObjectName(QStringLiteral("compressionCheck"));
   m_ssl->setObjectName(QStringLiteral("sslCheck"));
   m_test->setObjectName(QStringLiteral("testConnectionButton"));
-  // Saved servers are added in the server manager; the page only picks from them.
-  m_new->setEnabled(false);
-  m_new->setToolTip(tr("Add servers in the Server Manager"));
+  m_new->setObjectName(QStringLiteral("newServerButton"));
+  m_new->setEnabled(static_cast<bool>(context.NewServer) && context.Core != nullptr);
 
   auto* group = new QGroupBox(
       role == Role::Source ? tr("Source MySQL Server") : tr("Destination MySQL Server"), this);
@@ -85,6 +84,7 @@ CMySQLServerPage::CMySQLServerPage(CSheetContext& context, Role role)
 
   connect(m_connections, &QComboBox::activated, this, &CMySQLServerPage::ChooseConnection);
   connect(m_test, &QPushButton::clicked, this, &CMySQLServerPage::TestConnection);
+  connect(m_new, &QPushButton::clicked, this, &CMySQLServerPage::AddConnection);
 }
 
 void CMySQLServerPage::AddBelowServer(QLayout* layout) {
@@ -122,7 +122,7 @@ void CMySQLServerPage::ChooseConnection(int index) {
   if (server.Host.empty()) {
     m_host->setFocus();
   } else if (server.Port == 0 || server.Port > 65535) {
-    m_port->setFocus();
+    m_port->Edit()->setFocus();
   } else if (server.UserName.empty()) {
     m_user->setFocus();
   } else if (server.Password.empty()) {
@@ -132,11 +132,22 @@ void CMySQLServerPage::ChooseConnection(int index) {
   }
 }
 
+void CMySQLServerPage::AddConnection() {
+  const std::optional<CServerInfo> server = Context().NewServer(this);
+  if (!server) return;
+  Context().Core->Servers().Append(*server);
+  m_connections->addItem(QIcon::fromTheme(QStringLiteral("network-server")),
+                         ToQt(server->ConnectionName));
+  const int index = m_connections->count() - 1;
+  m_connections->setCurrentIndex(index);
+  ChooseConnection(index);
+}
+
 bool CMySQLServerPage::ValidateFields() {
   const ServerProblem problem = ValidateServerFields(FromQt(m_host->text()), FromQt(m_port->text()));
   if (problem.ok()) return true;
   ui::Dialogs::Warning(this, ToQt(problem.Message));
-  (problem.Field == ServerField::Host ? m_host : m_port)->setFocus();
+  (problem.Field == ServerField::Host ? m_host : m_port->Edit())->setFocus();
   return false;
 }
 

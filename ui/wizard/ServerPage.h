@@ -15,6 +15,10 @@ class QPushButton;
 class QLayout;
 class QVBoxLayout;
 
+namespace brevanto::ui {
+class CSpinEdit;
+}
+
 namespace brevanto::wizard {
 
 // The connection-failure box: the client library's error number and text, an "O&K"
@@ -56,7 +60,7 @@ class CMySQLServerPage : public CTaskPage {
   QComboBox* m_connections;
   QPushButton* m_new;
   QLineEdit* m_host;
-  QLineEdit* m_port;
+  ui::CSpinEdit* m_port;
   QLineEdit* m_user;
   QLineEdit* m_password;
   QCheckBox* m_compression;

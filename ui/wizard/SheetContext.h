@@ -4,12 +4,16 @@
 // saved servers and options, and the catalogue loaded from the source server.
 // Owned by the sheet; UI thread only.
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "tasks/TaskItem.h"
 #include "ui/wizard/ServerBrowser.h"
+
+class QWidget;
 
 namespace brevanto {
 class CApplicationCore;
@@ -26,6 +30,9 @@ struct CSheetContext {
   std::vector<std::string> TaskNames;   // every task of the list, in order
   CApplicationCore* Core = nullptr;     // saved servers and options; may be null in tests
   std::shared_ptr<ServerBrowser> Browser = std::make_shared<ServerBrowser>();
+  // The server editor for a new saved server ("New" beside the connections); unset
+  // disables the button.
+  std::function<std::optional<CServerInfo>(QWidget* parent)> NewServer;
   // The source server's databases with their tables and views (types 1, 2, 4, 7), or the
   // source database's tables in a single entry (types 3, 8).
   std::vector<DatabaseItem> Catalogue;

@@ -1,6 +1,7 @@
 #include "ui/wizard/TaskSheets.h"
 
 #include "app/ApplicationCore.h"
+#include "ui/dialogs/ServerDlg.h"
 #include "ui/wizard/TaskPropertySheet.h"
 #include "ui/wizard/TaskTypeChooser.h"
 #include "ui/wizard/TaskWizardSheet.h"
@@ -13,6 +14,12 @@ CSheetContext MakeContext(CApplicationCore& core, std::shared_ptr<ServerBrowser>
   CSheetContext context;
   context.Core = &core;
   if (browser) context.Browser = std::move(browser);
+  context.NewServer = [&core](QWidget* parent) -> std::optional<CServerInfo> {
+    ui::CServerDlg editor(ui::ServerDlgMode::Add, CServerInfo(), core.Servers().Entries(), -1,
+                          parent);
+    if (editor.exec() != QDialog::Accepted) return std::nullopt;
+    return editor.Server();
+  };
   for (const CTaskItem& task : core.Tasks().Snapshot()) context.TaskNames.push_back(task.TaskName);
   return context;
 }
