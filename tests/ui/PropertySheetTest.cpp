@@ -46,7 +46,8 @@ class PropertySheetTest : public testing::Test {
     context.Task = task;
     context.EditIndex = editIndex;
     context.TaskNames.clear();
-    for (const CTaskItem& t : fixture.Core().Tasks().Snapshot()) context.TaskNames.push_back(t.TaskName);
+    for (const CTaskItem& t : fixture.Core().Tasks().Snapshot())
+      context.TaskNames.push_back(t.TaskName);
     sheet = std::make_unique<CTaskPropertySheet>(context);
     sheet->show();
   }
@@ -145,7 +146,8 @@ TEST_F(PropertySheetTest, PropertiesShowTheTaskReadOnly) {
   EXPECT_EQ(Find<QLineEdit>("databaseView")->text(), QStringLiteral("shop"));
   EXPECT_EQ(Find<QPlainTextEdit>("protocolsView")->toPlainText(), QStringLiteral("None"));
   sheet->Tabs()->setCurrentIndex(3);
-  EXPECT_EQ(Find<QPlainTextEdit>("protocolsView")->toPlainText(), QStringLiteral("Use SSL protocol"));
+  EXPECT_EQ(Find<QPlainTextEdit>("protocolsView")->toPlainText(),
+            QStringLiteral("Use SSL protocol"));
   EXPECT_TRUE(Find<QLineEdit>("hostView")->isReadOnly());
   sheet->Tabs()->setCurrentIndex(4);
   EXPECT_EQ(Find<QLineEdit>("scheduleKindView")->text(), QStringLiteral("Manual"));
@@ -163,12 +165,14 @@ TEST_F(PropertySheetTest, EveryTypeHasItsTabs) {
     QStringList tabs;
   } cases[] = {
       {2, {"Task Type", "MySQL Server", "Databases and Tables", "MySQL Server", "Task Schedule"}},
-      {3, {"Task Type", "Source Database", "Source Tables", "Destination Database", "Task Schedule"}},
+      {3,
+       {"Task Type", "Source Database", "Source Tables", "Destination Database", "Task Schedule"}},
       {4, {"Task Type", "MySQL Server", "Export Tables", "Export File", "Task Schedule"}},
       {5, {"Task Type", "MySQL Server", "SQL Script", "Task Schedule"}},
       {6, {"Task Type", "SQL Files", "MySQL Server", "Task Schedule"}},
       {7, {"Task Type", "MySQL Server", "Databases and Tables", "MySQL Server", "Task Schedule"}},
-      {8, {"Task Type", "Source Database", "Source Tables", "Destination Database", "Task Schedule"}},
+      {8,
+       {"Task Type", "Source Database", "Source Tables", "Destination Database", "Task Schedule"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.type);

@@ -44,8 +44,7 @@ TEST_F(SchedulePageTest, TimeIntervalAcceptsOneToNinetyNineThousand) {
   struct Case {
     const char* typed;
     bool accepted;
-  } cases[] = {{"0", false}, {"", false}, {"12a", false}, {"99999", true},
-               {"1", true}};
+  } cases[] = {{"0", false}, {"", false}, {"12a", false}, {"99999", true}, {"1", true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.typed);
     ScheduleSettings s;

@@ -35,7 +35,9 @@ TEST(ServerPageTest, SavedConnectionsFillTheFieldsAndNewOnesAreSaved) {
   CSheetContext context;
   context.Task.TaskType = 5;  // a script task loads no catalogue when its server page is left
   context.Core = &fixture.Core();
-  context.NewServer = [](QWidget*) { return std::optional<CServerInfo>(Saved("cloud", "db.cloud", "pw")); };
+  context.NewServer = [](QWidget*) {
+    return std::optional<CServerInfo>(Saved("cloud", "db.cloud", "pw"));
+  };
   CMySQLServerPage page(context, CMySQLServerPage::Role::Source);
   page.Load();
   page.show();

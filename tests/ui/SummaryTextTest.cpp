@@ -8,7 +8,8 @@
 namespace brevanto::wizard {
 namespace {
 
-DatabaseItem Database(const char* name, bool chosen, std::vector<std::pair<const char*, bool>> tables) {
+DatabaseItem Database(const char* name, bool chosen,
+                      std::vector<std::pair<const char*, bool>> tables) {
   DatabaseItem database;
   database.DatabaseName = name;
   database.Selected = chosen ? 1 : 0;

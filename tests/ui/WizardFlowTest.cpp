@@ -150,8 +150,9 @@ TEST_F(WizardFlowTest, CreatesABackupToFilesTaskEndToEnd) {
   Find<QLineEdit>("portEdit")->setText(QStringLiteral("3307"));
   Find<QLineEdit>("hostEdit")->setText(QStringLiteral("db.example"));
   server->fail = true;
-  EXPECT_EQ(Texts(Next()), QStringLiteral("Failed to connect to the MySQL server!\n\nError NO. "
-                                          "2003\nCan't connect to MySQL server on 'nowhere' (111)"));
+  EXPECT_EQ(Texts(Next()),
+            QStringLiteral("Failed to connect to the MySQL server!\n\nError NO. "
+                           "2003\nCan't connect to MySQL server on 'nowhere' (111)"));
   EXPECT_TRUE(wizard->windowTitle().endsWith(QStringLiteral("Step 2 of 6")));
   server->fail = false;
   EXPECT_TRUE(Next().isEmpty());
@@ -176,7 +177,8 @@ TEST_F(WizardFlowTest, CreatesABackupToFilesTaskEndToEnd) {
   // Step 4: the default folder is the options' folder and the task name; one file
   // instead, switched to PHP.
   EXPECT_TRUE(wizard->windowTitle().endsWith(QStringLiteral("Step 4 of 6")));
-  const QString folder = QString::fromStdString(fixture.Folder()) + QStringLiteral("Data/Shop nightly/");
+  const QString folder =
+      QString::fromStdString(fixture.Folder()) + QStringLiteral("Data/Shop nightly/");
   EXPECT_EQ(Find<QLineEdit>("folderEdit")->text(), folder);
   Find<QRadioButton>("sameFileRadio")->setChecked(true);
   QLineEdit* file = Find<QLineEdit>("fileEdit");
@@ -260,14 +262,16 @@ TEST_F(WizardFlowTest, RestoreFromFilesWalksFiveStepsAndAsksBeforeRunningDrops) 
   auto* page = wizard->currentPage()->findChild<CRestoreFilesPage*>();
   ASSERT_NE(page, nullptr);
   const QString base = QString::fromStdString(folder);
-  page->AddFiles({base + "a.sql", base + "B.SQL", base + "missing.sql", base + "c.sql", base + "a.sql"});
+  page->AddFiles(
+      {base + "a.sql", base + "B.SQL", base + "missing.sql", base + "c.sql", base + "a.sql"});
   auto* list = Find<QTreeWidget>("filesList");
   ASSERT_EQ(list->topLevelItemCount(), 2);
   EXPECT_EQ(list->topLevelItem(1)->text(0), QStringLiteral("c.sql"));
   EXPECT_EQ(list->topLevelItem(1)->text(2), QStringLiteral("0 KB"));
 
   Dialogs::QueueAnswer(Answer::No);
-  EXPECT_TRUE(Texts(Next()).startsWith(QStringLiteral("If there are some DROP and DELETE statements")));
+  EXPECT_TRUE(
+      Texts(Next()).startsWith(QStringLiteral("If there are some DROP and DELETE statements")));
   EXPECT_EQ(wizard->windowTitle(), prefix + QStringLiteral("Step 2 of 5"));
   Dialogs::QueueAnswer(Answer::Yes);
   Next();
@@ -280,8 +284,10 @@ TEST_F(WizardFlowTest, RestoreFromFilesWalksFiveStepsAndAsksBeforeRunningDrops) 
   ASSERT_EQ(context.Task.RestoreFiles.size(), 2u);
   EXPECT_EQ(context.Task.RestoreFiles[0].FullPath, folder + "a.sql");
   EXPECT_EQ(context.Task.RestoreFiles[0].FileSize, 14u);
-  EXPECT_TRUE(Find<QPlainTextEdit>("summaryEdit")->toPlainText().contains(
-      QStringLiteral("Backup Files:\n    2 file(s)\n\nMySQL server:\n    localhost\n")));
+  EXPECT_TRUE(Find<QPlainTextEdit>("summaryEdit")
+                  ->toPlainText()
+                  .contains(QStringLiteral(
+                      "Backup Files:\n    2 file(s)\n\nMySQL server:\n    localhost\n")));
 }
 
 TEST_F(WizardFlowTest, DestinationServerMustDifferFromTheSource) {
@@ -289,9 +295,12 @@ TEST_F(WizardFlowTest, DestinationServerMustDifferFromTheSource) {
   for (int i = 0; i < 4; ++i) Next();
   Find<QTreeWidget>("databaseTree")->topLevelItem(1)->setCheckState(0, Qt::Checked);
   Next();
-  ASSERT_EQ(wizard->currentPage()->findChild<QWidget*>(QStringLiteral("destinationServerPage"))
-                ->isVisible(), true);
-  EXPECT_EQ(Texts(Next()), QStringLiteral("The destination server can't same as the source server!"));
+  ASSERT_EQ(wizard->currentPage()
+                ->findChild<QWidget*>(QStringLiteral("destinationServerPage"))
+                ->isVisible(),
+            true);
+  EXPECT_EQ(Texts(Next()),
+            QStringLiteral("The destination server can't same as the source server!"));
   Find<QLineEdit>("hostEdit")->setText(QStringLiteral("LOCALHOST"));  // compared exactly
   EXPECT_TRUE(Next().isEmpty());
   EXPECT_EQ(context.Task.DestinationServer.Host, "LOCALHOST");
@@ -309,8 +318,9 @@ TEST_F(WizardFlowTest, DatabaseToDatabaseChoosesSourceTablesAndNamesTheDestinati
   const QList<ui::ShownBox> refused = Next();
   ASSERT_EQ(refused.size(), 1);
   EXPECT_EQ(refused.front().Kind, ui::BoxKind::Stop);
-  EXPECT_EQ(refused.front().Text, QStringLiteral("Failed to use the database!\n\nError NO. 1044\n"
-                                                 "Access denied for user 'root'@'%' to database 'locked'"));
+  EXPECT_EQ(refused.front().Text,
+            QStringLiteral("Failed to use the database!\n\nError NO. 1044\n"
+                           "Access denied for user 'root'@'%' to database 'locked'"));
   source->addItem(QStringLiteral("shop"));
   source->setCurrentIndex(1);
   EXPECT_TRUE(Next().isEmpty());
@@ -331,7 +341,8 @@ TEST_F(WizardFlowTest, DatabaseToDatabaseChoosesSourceTablesAndNamesTheDestinati
   EXPECT_EQ(Texts(Next()), QStringLiteral("There are some invalid characters \n('/', '\\', or '.') "
                                           "\nin the database name!"));
   name->setText(QStringLiteral("shop"));
-  EXPECT_EQ(Texts(Next()), QStringLiteral("The destination database can't same as the source database!"));
+  EXPECT_EQ(Texts(Next()),
+            QStringLiteral("The destination database can't same as the source database!"));
   name->setText(QStringLiteral("%DATABASE%_%DATE%_%TIME%"));
   EXPECT_TRUE(Next().isEmpty());
 

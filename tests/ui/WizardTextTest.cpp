@@ -18,10 +18,10 @@ TEST(WizardTextTest, NameCheckIsExactAndSkipsTheEditedTask) {
   } cases[] = {
       {"", -1, "Please input task name!"},
       {"Task 5", -1, taken},
-      {"task 5", -1, ""},          // case matters
-      {"Task 5 ", -1, ""},         // stored as typed, not trimmed
-      {"Task 5", 1, ""},           // the edited task keeps its own name
-      {"Nightly", 1, taken},       // but not another's
+      {"task 5", -1, ""},     // case matters
+      {"Task 5 ", -1, ""},    // stored as typed, not trimmed
+      {"Task 5", 1, ""},      // the edited task keeps its own name
+      {"Nightly", 1, taken},  // but not another's
       {"Weekly", -1, ""},
   };
   for (const Case& c : cases) {
@@ -35,7 +35,8 @@ TEST(WizardTextTest, StepCaptionsCountFiveOrSixSteps) {
             "Task Wizard - Backup MySQL databases to SQL/PHP files - Step 1 of 6");
   EXPECT_EQ(WizardCaption(8, 6),
             "Task Wizard - Restore a MySQL database by another database - Step 6 of 6");
-  EXPECT_EQ(WizardCaption(6, 2), "Task Wizard - Restore MySQL databases by SQL files - Step 2 of 5");
+  EXPECT_EQ(WizardCaption(6, 2),
+            "Task Wizard - Restore MySQL databases by SQL files - Step 2 of 5");
   EXPECT_EQ(WizardCaption(5, 5), "Task Wizard - Execute MySQL script - Step 5 of 5");
   EXPECT_EQ(WizardCaption(0, 1), "Task Wizard");
   EXPECT_EQ(WizardCaption(9, 1), "Task Wizard");
@@ -101,16 +102,29 @@ TEST(WizardTextTest, SchedulePageAsksForTheSettingsOfItsKind) {
        "Please set the Time Interval Settings!"},
       {"interval 100000", with(5, [](auto& s) { s.IntervalMinutes = 100000; }),
        "Please set the Time Interval Settings!"},
-      {"day unset hour", with(1, [](auto& s) { s.Hour = -1; }), "Please set the Every Day Settings!"},
+      {"day unset hour", with(1, [](auto& s) { s.Hour = -1; }),
+       "Please set the Every Day Settings!"},
       {"day", with(1, nothing), ""},
       {"week without days", with(2, nothing), "Please set the Every Week Settings!"},
       {"week", with(2, [](auto& s) { s.WeekDays[1] = 1; }), ""},
-      {"week unset minute", with(2, [](auto& s) { s.WeekDays[1] = 1; s.Minute = -1; }),
+      {"week unset minute",
+       with(2,
+            [](auto& s) {
+              s.WeekDays[1] = 1;
+              s.Minute = -1;
+            }),
        "Please set the Every Week Settings!"},
       {"month without days", with(3, nothing), "Please set the Every Month Settings!"},
       {"month", with(3, [](auto& s) { s.MonthDays[30] = 1; }), ""},
       {"special without date", with(4, nothing), "Please set the Special Date Settings!"},
-      {"special", with(4, [](auto& s) { s.SpecialYear = 2026; s.SpecialMonth = 2; s.SpecialDay = 28; }), ""},
+      {"special",
+       with(4,
+            [](auto& s) {
+              s.SpecialYear = 2026;
+              s.SpecialMonth = 2;
+              s.SpecialDay = 28;
+            }),
+       ""},
       {"unknown kind", with(9, nothing), "Please choose task schedule options!"},
   };
   for (const Case& c : cases) {
@@ -124,13 +138,9 @@ TEST(WizardTextTest, EscapesAreDecodedOnceFromTheLeft) {
     std::string typed;
     std::string stored;
   } cases[] = {
-      {"\\t", "\t"},
-      {"\\r\\n", "\r\n"},
-      {"\\\\", "\\"},
+      {"\\t", "\t"},    {"\\r\\n", "\r\n"}, {"\\\\", "\\"},
       {"\\\\t", "\\t"},  // an escaped backslash is not the start of another escape
-      {"\\q", "\\q"},
-      {"a\\", "a\\"},
-      {"\\\"\\'\\?", "\"'?"},
+      {"\\q", "\\q"},   {"a\\", "a\\"},     {"\\\"\\'\\?", "\"'?"},
       {",", ","},
   };
   for (const Case& c : cases) {

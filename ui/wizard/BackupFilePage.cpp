@@ -37,7 +37,8 @@ CBackupFilePage::CBackupFilePage(CSheetContext& context)
     : CTaskPage(context, tr("Backup File")),
       m_sql(new QRadioButton(tr("SQL File"), this)),
       m_php(new QRadioButton(tr("PHP File"), this)),
-      m_unixLineEnds(new QCheckBox(tr("Use the '\\n' instead of '\\r\\n' in the backup files"), this)),
+      m_unixLineEnds(
+          new QCheckBox(tr("Use the '\\n' instead of '\\r\\n' in the backup files"), this)),
       m_sameFile(new QRadioButton(tr("Backup to a same file each time"), this)),
       m_file(new QLineEdit(this)),
       m_browse(new QPushButton(tr("&Browse..."), this)),
@@ -134,9 +135,9 @@ void CBackupFilePage::SwitchExtension() {
 
 void CBackupFilePage::Browse() {
   const bool sql = m_sql->isChecked();
-  const QString path = ui::Dialogs::SaveFileName(
-      this, sql ? tr("SQL Files (*.sql)") : tr("PHP Files (*.php)"),
-      sql ? QStringLiteral("sql") : QStringLiteral("php"));
+  const QString path =
+      ui::Dialogs::SaveFileName(this, sql ? tr("SQL Files (*.sql)") : tr("PHP Files (*.php)"),
+                                sql ? QStringLiteral("sql") : QStringLiteral("php"));
   if (!path.isEmpty()) m_file->setText(path);
 }
 
@@ -145,16 +146,18 @@ bool CBackupFilePage::Leave() {
   const std::string file = FromQt(m_file->text());
   std::string folder = FromQt(m_folder->text());
   if (m_sameFile->isChecked()) {
-    const char* problem = file.empty() ? "Please input a file!"
-                          : !CanCreateFile(file) ? "Invalid file!" : nullptr;
+    const char* problem = file.empty()           ? "Please input a file!"
+                          : !CanCreateFile(file) ? "Invalid file!"
+                                                 : nullptr;
     if (problem) {
       ui::Dialogs::Warning(this, tr(problem));
       m_file->setFocus();
       return false;
     }
   } else {
-    const char* problem = folder.empty() ? "Please input a folder!"
-                          : !CanCreateFolder(folder) ? "Invalid folder!" : nullptr;
+    const char* problem = folder.empty()             ? "Please input a folder!"
+                          : !CanCreateFolder(folder) ? "Invalid folder!"
+                                                     : nullptr;
     if (problem) {
       ui::Dialogs::Warning(this, tr(problem));
       m_folder->setFocus();

@@ -100,7 +100,8 @@ void CBackupFilesSettingsDialog::Show(const BackupSettings& s) {
 }
 
 void CBackupFilesSettingsDialog::ChooseGrouping(int grouping) {
-  m_format->setText(QString::fromLatin1(DefaultFileNameFormat(static_cast<std::uint8_t>(grouping))));
+  m_format->setText(
+      QString::fromLatin1(DefaultFileNameFormat(static_cast<std::uint8_t>(grouping))));
 }
 
 int CBackupFilesSettingsDialog::Grouping() const {
@@ -126,7 +127,8 @@ void CBackupFilesSettingsDialog::accept() {
     ui::CSpinEdit* field = mode == 1 ? m_days : m_copies;
     count = CountFromText(FromQt(field->text()));
     if (count < 1 || count > 10000) {
-      ui::Dialogs::Warning(this, mode == 1 ? tr("Invalid keeping days!") : tr("Invalid backup copies!"));
+      ui::Dialogs::Warning(this,
+                           mode == 1 ? tr("Invalid keeping days!") : tr("Invalid backup copies!"));
       field->Edit()->setFocus();
       return;
     }

@@ -19,8 +19,8 @@ using ui::FromQt;
 using ui::ToQt;
 
 QString TableLabel(const TableItem& table) {
-  return ToQt(table.TableName) + (table.Kind == 2 ? QStringLiteral(" (View)")
-                                                  : QStringLiteral(" (Table)"));
+  return ToQt(table.TableName) +
+         (table.Kind == 2 ? QStringLiteral(" (View)") : QStringLiteral(" (Table)"));
 }
 
 bool ReloadCatalogue(QWidget* page, CSheetContext& context) {
@@ -85,8 +85,10 @@ bool StoreContentFlags(QWidget* page, const ContentFlags& flags, BackupSettings&
 CChooseDatabasesPage::CChooseDatabasesPage(CSheetContext& context)
     : CTaskPage(context, tr("Databases and Tables")),
       m_tree(new QTreeWidget(this)),
-      m_newTables(new QCheckBox(tr("Backup all newly-created tables in all chosen databases"), this)),
-      m_newDatabases(new QCheckBox(tr("Backup all newly-created databases on the MySQL server"), this)) {
+      m_newTables(
+          new QCheckBox(tr("Backup all newly-created tables in all chosen databases"), this)),
+      m_newDatabases(
+          new QCheckBox(tr("Backup all newly-created databases on the MySQL server"), this)) {
   setObjectName(QStringLiteral("chooseDatabasesPage"));
   m_tree->setObjectName(QStringLiteral("databaseTree"));
   m_tree->setHeaderHidden(true);
@@ -101,7 +103,8 @@ CChooseDatabasesPage::CChooseDatabasesPage(CSheetContext& context)
   buttons->addWidget(selectAll);
   buttons->addWidget(refresh);
   buttons->addStretch();
-  m_flags = AddContentFlags(this, layout, [this]() -> BackupSettings& { return Task().BackupSettings; });
+  m_flags =
+      AddContentFlags(this, layout, [this]() -> BackupSettings& { return Task().BackupSettings; });
   layout->addWidget(m_newTables);
   layout->addWidget(m_newDatabases);
 
@@ -178,8 +181,9 @@ bool CChooseDatabasesPage::Leave() {
       m_tree->setFocus();
       return false;
     }
-    const QString question = tr("You did not choose any databases.\nDo you want to backup all "
-                                "newly-created databases on the server?");
+    const QString question =
+        tr("You did not choose any databases.\nDo you want to backup all "
+           "newly-created databases on the server?");
     if (Context().Wizard() && ui::Dialogs::AskYesNo(this, question) != ui::Answer::Yes) {
       return false;
     }

@@ -38,8 +38,11 @@ CChooseTablesPage::CChooseTablesPage(CSheetContext& context)
   const struct {
     const char* Text;
     const char* Name;
-  } kButtons[] = {{">", "addButton"}, {">>", "addAllButton"}, {"<", "removeButton"},
-                  {"<<", "removeAllButton"}, {"&Refresh", "refreshButton"}};
+  } kButtons[] = {{">", "addButton"},
+                  {">>", "addAllButton"},
+                  {"<", "removeButton"},
+                  {"<<", "removeAllButton"},
+                  {"&Refresh", "refreshButton"}};
   buttons->addStretch();
   QPushButton* made[5];
   for (int i = 0; i < 5; ++i) {

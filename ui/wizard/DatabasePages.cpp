@@ -84,15 +84,16 @@ bool CSourceDatabasePage::Leave() {
   CServerInfo server = FieldsServer();
   server.Database = name;
   // The edit sheet keeps the stored tables unless the source changed.
-  const bool unchanged = !Context().Wizard() && server == Task().SourceServer &&
-                         !Context().Catalogue.empty();
+  const bool unchanged =
+      !Context().Wizard() && server == Task().SourceServer && !Context().Catalogue.empty();
   if (!unchanged) {
     std::vector<TableItem> tables;
     MySqlError error;
     bool useFailed = false;
     bool loaded = false;
     ServerBrowser& browser = *Context().Browser;
-    RunOffUiThread(this, [&] { loaded = browser.LoadTables(server, name, tables, error, useFailed); });
+    RunOffUiThread(this,
+                   [&] { loaded = browser.LoadTables(server, name, tables, error, useFailed); });
     if (!loaded) {
       if (useFailed) {
         ui::Dialogs::Stop(this, ToQt(UseDatabaseFailureText(error.Number, error.Text)));
@@ -135,7 +136,8 @@ CDestDatabasePage::CDestDatabasePage(CSheetContext& context)
   AddBelowServer(grid);
   connect(m_existing, &QRadioButton::toggled, this, &CDestDatabasePage::UpdateEnabled);
   connect(m_new, &QRadioButton::toggled, this, [this](bool on) {
-    if (on && m_newName->text().isEmpty()) m_newName->setText(QStringLiteral("%DATABASE%_%DATE%_%TIME%"));
+    if (on && m_newName->text().isEmpty())
+      m_newName->setText(QStringLiteral("%DATABASE%_%DATE%_%TIME%"));
     UpdateEnabled();
   });
 }

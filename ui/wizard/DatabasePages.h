@@ -31,7 +31,8 @@ class CSourceDatabasePage : public CMySQLServerPage {
   Q_OBJECT
 
  public:
-  explicit CSourceDatabasePage(CSheetContext& context) : CSourceDatabasePage(context, Role::Source) {}
+  explicit CSourceDatabasePage(CSheetContext& context)
+      : CSourceDatabasePage(context, Role::Source) {}
   void Load() override;
   bool Leave() override;
 

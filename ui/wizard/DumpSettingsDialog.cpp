@@ -94,12 +94,12 @@ bool EditDumpSettings(QWidget* parent, BackupSettings& settings, bool readOnly) 
                      &QPushButton::clicked, &dialog, &QDialog::accept);
     QObject::connect(buttons->addButton(QObject::tr("&Cancel"), QDialogButtonBox::RejectRole),
                      &QPushButton::clicked, &dialog, &QDialog::reject);
-    QObject::connect(buttons->addButton(QObject::tr("&Help"), QDialogButtonBox::HelpRole),
-                     &QPushButton::clicked, &dialog,
-                     [] { ui::HelpWindow::Open(QStringLiteral("::/taskwizard/backupsettings.html")); });
-    QObject::connect(buttons->addButton(QObject::tr("Reset to default"), QDialogButtonBox::ResetRole),
-                     &QPushButton::clicked, &dialog,
-                     [&boxes] { ShowSettings(boxes, BackupSettings()); });
+    QObject::connect(
+        buttons->addButton(QObject::tr("&Help"), QDialogButtonBox::HelpRole), &QPushButton::clicked,
+        &dialog, [] { ui::HelpWindow::Open(QStringLiteral("::/taskwizard/backupsettings.html")); });
+    QObject::connect(
+        buttons->addButton(QObject::tr("Reset to default"), QDialogButtonBox::ResetRole),
+        &QPushButton::clicked, &dialog, [&boxes] { ShowSettings(boxes, BackupSettings()); });
   }
   layout->addWidget(buttons);
   if (dialog.exec() != QDialog::Accepted || readOnly) return false;

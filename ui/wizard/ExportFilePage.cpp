@@ -93,7 +93,9 @@ void CExportFilePage::ChooseType(int index) {
   if (index < 0 || index > 3) return;
   m_example->setText(QString::fromLatin1(kExamples[index]));
   const bool delimited = index == 0 || index == 3;
-  m_terminated->setText(index == 0 ? QStringLiteral(",") : index == 3 ? QStringLiteral("\\t") : QString());
+  m_terminated->setText(index == 0   ? QStringLiteral(",")
+                        : index == 3 ? QStringLiteral("\\t")
+                                     : QString());
   m_enclosed->setText(index == 0 ? QStringLiteral("\"") : QString());
   m_escaped->setText(delimited ? QStringLiteral("\\\\") : QString());
   m_lines->setText(delimited ? QStringLiteral("\\r\\n") : QString());

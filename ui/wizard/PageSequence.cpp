@@ -8,8 +8,8 @@
 #include "ui/wizard/RestoreFilesPage.h"
 #include "ui/wizard/SchedulePage.h"
 #include "ui/wizard/ScriptPage.h"
-#include "ui/wizard/ServerPage.h"
 #include "ui/wizard/SelectTablesPage.h"
+#include "ui/wizard/ServerPage.h"
 #include "ui/wizard/TaskNamePage.h"
 
 namespace brevanto::wizard {

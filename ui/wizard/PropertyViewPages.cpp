@@ -80,9 +80,9 @@ void AddDumpFlags(QWidget* page, QVBoxLayout* layout, const BackupSettings& b, b
   row->addWidget(Flag(page, "Records", b.IncludeRecords != 0));
   row->addStretch();
   auto* advanced = new QPushButton(QObject::tr("Advanced Settings..."), page);
-  QObject::connect(advanced, &QPushButton::clicked, page, [page, settings = BackupSettings(b)]() mutable {
-    EditDumpSettings(page, settings, true);
-  });
+  QObject::connect(
+      advanced, &QPushButton::clicked, page,
+      [page, settings = BackupSettings(b)]() mutable { EditDumpSettings(page, settings, true); });
   row->addWidget(advanced);
   layout->addLayout(row);
   if (server) {
@@ -143,8 +143,8 @@ QWidget* ExportTablesView(const CTaskItem& task) {
   QTreeWidget* list = List(page, "exportTablesView");
   list->setHeaderLabels({QObject::tr("Tables")});
   for (const TableItem& table : task.ExportTables) {
-    new QTreeWidgetItem(list, {ToQt(table.TableName) + (table.Kind == 2 ? QStringLiteral(" (View)")
-                                                                        : QString())});
+    new QTreeWidgetItem(
+        list, {ToQt(table.TableName) + (table.Kind == 2 ? QStringLiteral(" (View)") : QString())});
   }
   layout->addWidget(list);
   return page;
@@ -154,13 +154,18 @@ QWidget* ExportFileView(const CTaskItem& task) {
   const ExportSettings& e = task.ExportSettings;
   auto* page = new QWidget;
   auto* form = new QFormLayout(page);
-  form->addRow(QObject::tr("File Type"), Field(page, ToQt(ExportFileTypeText(e.Format)), "fileTypeView"));
+  form->addRow(QObject::tr("File Type"),
+               Field(page, ToQt(ExportFileTypeText(e.Format)), "fileTypeView"));
   form->addRow(QObject::tr("Directory:"), Field(page, ToQt(e.Folder), "directoryView"));
   if (e.Format == 1 || e.Format == 4) {
-    form->addRow(QObject::tr("Fields Terminated By"), Field(page, ToQt(e.FieldsTerminatedBy), "terminatedView"));
-    form->addRow(QObject::tr("Fields Enclosed By"), Field(page, ToQt(e.FieldsEnclosedBy), "enclosedView"));
-    form->addRow(QObject::tr("Fields Escaped By"), Field(page, ToQt(e.FieldsEscapedBy), "escapedView"));
-    form->addRow(QObject::tr("Lines Terminated By"), Field(page, ToQt(e.LinesTerminatedBy), "linesView"));
+    form->addRow(QObject::tr("Fields Terminated By"),
+                 Field(page, ToQt(e.FieldsTerminatedBy), "terminatedView"));
+    form->addRow(QObject::tr("Fields Enclosed By"),
+                 Field(page, ToQt(e.FieldsEnclosedBy), "enclosedView"));
+    form->addRow(QObject::tr("Fields Escaped By"),
+                 Field(page, ToQt(e.FieldsEscapedBy), "escapedView"));
+    form->addRow(QObject::tr("Lines Terminated By"),
+                 Field(page, ToQt(e.LinesTerminatedBy), "linesView"));
     form->addRow(Flag(page, "Add Column Names On Top", e.AddColumnNamesOnTop != 0));
   }
   return page;
@@ -170,15 +175,17 @@ QWidget* BackupFileView(const CTaskItem& task) {
   const BackupSettings& b = task.BackupSettings;
   auto* page = new QWidget;
   auto* form = new QFormLayout(page);
-  form->addRow(QObject::tr("File Type: "),
-               Field(page, b.FileType == 2 ? QStringLiteral("PHP File") : QStringLiteral("SQL File"),
-                     "fileTypeView"));
+  form->addRow(
+      QObject::tr("File Type: "),
+      Field(page, b.FileType == 2 ? QStringLiteral("PHP File") : QStringLiteral("SQL File"),
+            "fileTypeView"));
   form->addRow(QObject::tr("Backup Type:"),
                Field(page,
                      b.FileMode == 1 ? QStringLiteral("Backup to a same file each time")
                                      : QStringLiteral("Backup to the new file(s) each time"),
                      "backupTypeView"));
-  form->addRow(QObject::tr("Settings:"), TextField(page, BackupFileSettingsText(b), "settingsView"));
+  form->addRow(QObject::tr("Settings:"),
+               TextField(page, BackupFileSettingsText(b), "settingsView"));
   return page;
 }
 

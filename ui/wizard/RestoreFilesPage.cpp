@@ -43,17 +43,21 @@ bool MakeRestoreFileItem(const std::string& path, RestoreFileItem& item) {
   item.FileName = name;
   item.FullPath = path;
   // The record holds 32 bits; larger files show the largest size it can hold.
-  item.FileSize = info.st_size > 0xFFFFFFFFLL ? 0xFFFFFFFFu : static_cast<std::uint32_t>(info.st_size);
-  item.FileTime = TaskDateTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                               local.tm_min, local.tm_sec, local.tm_wday + 1};
+  item.FileSize =
+      info.st_size > 0xFFFFFFFFLL ? 0xFFFFFFFFu : static_cast<std::uint32_t>(info.st_size);
+  item.FileTime =
+      TaskDateTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,    local.tm_hour,
+                   local.tm_min,         local.tm_sec,     local.tm_wday + 1};
   return true;
 }
 
 CRestoreFilesPage::CRestoreFilesPage(CSheetContext& context)
     : CTaskPage(context, tr("SQL Files")),
       m_list(new QTreeWidget(this)),
-      m_continueSql(new QCheckBox(tr("Continue even if an SQL error occurs during restoring"), this)),
-      m_continueFile(new QCheckBox(tr("Continue even if an FILE error occurs during restoring"), this)) {
+      m_continueSql(
+          new QCheckBox(tr("Continue even if an SQL error occurs during restoring"), this)),
+      m_continueFile(
+          new QCheckBox(tr("Continue even if an FILE error occurs during restoring"), this)) {
   setObjectName(QStringLiteral("restoreFilesPage"));
   m_list->setObjectName(QStringLiteral("filesList"));
   m_continueSql->setObjectName(QStringLiteral("continueSqlCheck"));
@@ -67,8 +71,10 @@ CRestoreFilesPage::CRestoreFilesPage(CSheetContext& context)
   const struct {
     const char* Text;
     const char* Name;
-  } kButtons[] = {{"&Add", "addButton"},       {"&Remove", "removeButton"},
-                  {"Re&move All", "removeAllButton"}, {"Move &Up", "moveUpButton"},
+  } kButtons[] = {{"&Add", "addButton"},
+                  {"&Remove", "removeButton"},
+                  {"Re&move All", "removeAllButton"},
+                  {"Move &Up", "moveUpButton"},
                   {"Move &Down", "moveDownButton"}};
   QPushButton* made[5];
   for (int i = 0; i < 5; ++i) {
@@ -136,7 +142,8 @@ void CRestoreFilesPage::Remove(bool all) {
   if (ui::Dialogs::AskYesNo(this, question) != ui::Answer::Yes) return;
   std::vector<RestoreFileItem> kept;
   for (std::size_t i = 0; i < m_files.size(); ++i) {
-    if (!all && !m_list->topLevelItem(static_cast<int>(i))->isSelected()) kept.push_back(m_files[i]);
+    if (!all && !m_list->topLevelItem(static_cast<int>(i))->isSelected())
+      kept.push_back(m_files[i]);
   }
   m_files = std::move(kept);
   FillList();
@@ -163,10 +170,10 @@ bool CRestoreFilesPage::Leave() {
     m_list->setFocus();
     return false;
   }
-  const QString question = tr(
-      "If there are some DROP and DELETE statements in these SQL files, some old databases and "
-      "tables on the destination server will be deleted during the task running.\n\nDo you want "
-      "to continue?");
+  const QString question =
+      tr("If there are some DROP and DELETE statements in these SQL files, some old databases and "
+         "tables on the destination server will be deleted during the task running.\n\nDo you want "
+         "to continue?");
   if (Context().Wizard() && ui::Dialogs::AskYesNo(this, question) != ui::Answer::Yes) return false;
   Task().RestoreFiles = m_files;
   Task().RestoreOptions.ContinueOnSqlError = m_continueSql->isChecked() ? 1 : 0;

@@ -75,7 +75,8 @@ CScheduleSettingsDialog::CScheduleSettingsDialog(QWidget* parent, int kind,
     // The text shows the record's date until the user picks one.
     m_dateText->setText(date.isValid() ? QString() : tr("Unknown"));
     if (date.isValid()) ShowDate();
-    connect(m_calendar, &QCalendarWidget::selectionChanged, this, &CScheduleSettingsDialog::ShowDate);
+    connect(m_calendar, &QCalendarWidget::selectionChanged, this,
+            &CScheduleSettingsDialog::ShowDate);
   } else {
     AddTime(layout);
     if (kind == 2) AddDays(layout, 7, tr("Days of the week"));
@@ -111,8 +112,8 @@ void CScheduleSettingsDialog::AddDays(QBoxLayout* layout, int count, const QStri
   auto* grid = new QGridLayout(group);
   const int columns = count == 7 ? 4 : 7;
   for (int i = 0; i < count; ++i) {
-    const QString text = count == 7 ? QString::fromLatin1(WeekDayName(i))
-                                    : ToQt(MonthDayOrdinal(i + 1));
+    const QString text =
+        count == 7 ? QString::fromLatin1(WeekDayName(i)) : ToQt(MonthDayOrdinal(i + 1));
     auto* box = new QCheckBox(text, group);
     box->setObjectName(QStringLiteral("day%1Check").arg(i + 1));
     box->setChecked(count == 7 ? m_settings.WeekDays[i] != 0 : m_settings.MonthDays[i] != 0);

@@ -19,7 +19,8 @@ using ui::ToQt;
 CSelectTablesPage::CSelectTablesPage(CSheetContext& context)
     : CTaskPage(context, tr("Source Tables")),
       m_list(new QListWidget(this)),
-      m_newTables(new QCheckBox(tr("Backup all newly-created tables in the source database"), this)) {
+      m_newTables(
+          new QCheckBox(tr("Backup all newly-created tables in the source database"), this)) {
   setObjectName(QStringLiteral("selectTablesPage"));
   m_list->setObjectName(QStringLiteral("tablesList"));
   m_newTables->setObjectName(QStringLiteral("newTablesCheck"));
@@ -36,7 +37,8 @@ CSelectTablesPage::CSelectTablesPage(CSheetContext& context)
     buttons->addWidget(button);
   }
   buttons->addStretch();
-  m_flags = AddContentFlags(this, layout, [this]() -> BackupSettings& { return Task().BackupSettings; });
+  m_flags =
+      AddContentFlags(this, layout, [this]() -> BackupSettings& { return Task().BackupSettings; });
   layout->addWidget(m_newTables);
 }
 
@@ -75,7 +77,8 @@ void CSelectTablesPage::SetAll(int action) {
 }
 
 void CSelectTablesPage::Refresh() {
-  if (ui::Dialogs::AskYesNo(this, tr("Do you want to refresh the tables on the source database now?")) !=
+  if (ui::Dialogs::AskYesNo(this,
+                            tr("Do you want to refresh the tables on the source database now?")) !=
       ui::Answer::Yes) {
     return;
   }
@@ -123,9 +126,11 @@ bool CSelectTablesPage::Leave() {
       m_list->setFocus();
       return false;
     }
-    const QString question = tr("You did not choose any tables.\nDo you want to backup all "
-                                "newly-created tables in the source database?");
-    if (Context().Wizard() && ui::Dialogs::AskYesNo(this, question) != ui::Answer::Yes) return false;
+    const QString question =
+        tr("You did not choose any tables.\nDo you want to backup all "
+           "newly-created tables in the source database?");
+    if (Context().Wizard() && ui::Dialogs::AskYesNo(this, question) != ui::Answer::Yes)
+      return false;
   }
   BackupSettings& b = Task().BackupSettings;
   StoreContentFlags(this, m_flags, b);

@@ -60,8 +60,7 @@ bool ServerBrowser::ListDatabaseNames(const CServerInfo& server, std::vector<std
 }
 
 bool ServerBrowser::LoadTables(const CServerInfo& server, const std::string& database,
-                               std::vector<TableItem>& tables, MySqlError& error,
-                               bool& useFailed) {
+                               std::vector<TableItem>& tables, MySqlError& error, bool& useFailed) {
   useFailed = false;
   CMySQLConnection connection;
   if (!Open(server, connection, error)) return false;

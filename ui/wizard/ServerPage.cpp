@@ -99,7 +99,8 @@ void CMySQLServerPage::Load() {
   m_connections->clear();
   if (Context().Core) {
     for (const CServerInfo& server : Context().Core->Servers().Entries()) {
-      m_connections->addItem(QIcon::fromTheme(QStringLiteral("network-server")), ToQt(server.ConnectionName));
+      m_connections->addItem(QIcon::fromTheme(QStringLiteral("network-server")),
+                             ToQt(server.ConnectionName));
     }
   }
   m_connections->setCurrentIndex(-1);
@@ -144,7 +145,8 @@ void CMySQLServerPage::AddConnection() {
 }
 
 bool CMySQLServerPage::ValidateFields() {
-  const ServerProblem problem = ValidateServerFields(FromQt(m_host->text()), FromQt(m_port->text()));
+  const ServerProblem problem =
+      ValidateServerFields(FromQt(m_host->text()), FromQt(m_port->text()));
   if (problem.ok()) return true;
   ui::Dialogs::Warning(this, ToQt(problem.Message));
   (problem.Field == ServerField::Host ? m_host : m_port->Edit())->setFocus();
@@ -162,7 +164,9 @@ CServerInfo CMySQLServerPage::FieldsServer() const {
   return server;
 }
 
-void CMySQLServerPage::StoreFields() { StoredServer() = FieldsServer(); }
+void CMySQLServerPage::StoreFields() {
+  StoredServer() = FieldsServer();
+}
 
 void CMySQLServerPage::TestConnection() {
   if (!ValidateFields()) return;

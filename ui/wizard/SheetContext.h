@@ -26,9 +26,9 @@ enum class SheetMode { New, Edit, View };
 struct CSheetContext {
   CTaskItem Task;
   SheetMode Mode = SheetMode::New;
-  int EditIndex = -1;                   // the task being edited, -1 for a new one
-  std::vector<std::string> TaskNames;   // every task of the list, in order
-  CApplicationCore* Core = nullptr;     // saved servers and options; may be null in tests
+  int EditIndex = -1;                  // the task being edited, -1 for a new one
+  std::vector<std::string> TaskNames;  // every task of the list, in order
+  CApplicationCore* Core = nullptr;    // saved servers and options; may be null in tests
   std::shared_ptr<ServerBrowser> Browser = std::make_shared<ServerBrowser>();
   // The server editor for a new saved server ("New" beside the connections); unset
   // disables the button.

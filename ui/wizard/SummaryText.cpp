@@ -11,7 +11,7 @@ namespace {
 constexpr const char* kIndent = "    ";
 
 const char* ScheduleName(int kind) {
-  static const char* const kNames[] = {"Manual",      "Every Day",   "Every Week",
+  static const char* const kNames[] = {"Manual",      "Every Day",    "Every Week",
                                        "Every Month", "Special Date", "Time Interval"};
   return kind >= 0 && kind <= 5 ? kNames[kind] : "";
 }
@@ -68,22 +68,22 @@ std::string BuildTaskSummary(const CTaskItem& task) {
               Heading("Destination MySQL server", task.DestinationServer.Host);
       break;
     case 4:
-      text += source + "Export information:\r\n" + kIndent +
-              std::to_string(task.ExportTables.size()) + " table(s)\r\n\r\n" +
-              Heading("To file ( type and directory )", ExportTypeName(task.ExportSettings.Format)) +
-              "\r\n" + kIndent + task.ExportSettings.Folder;
+      text +=
+          source + "Export information:\r\n" + kIndent + std::to_string(task.ExportTables.size()) +
+          " table(s)\r\n\r\n" +
+          Heading("To file ( type and directory )", ExportTypeName(task.ExportSettings.Format)) +
+          "\r\n" + kIndent + task.ExportSettings.Folder;
       break;
     case 5:
-      text += Heading("MySQL server", task.SourceServer.Host) + "\r\n\r\nSQL script:\r\n" + kIndent +
-              std::to_string(task.ScriptStatements.size()) + " statement(s)\r\n";
+      text += Heading("MySQL server", task.SourceServer.Host) + "\r\n\r\nSQL script:\r\n" +
+              kIndent + std::to_string(task.ScriptStatements.size()) + " statement(s)\r\n";
       break;
     case 6:
       text += std::string("Backup Files:\r\n") + kIndent +
               std::to_string(task.RestoreFiles.size()) + " file(s)\r\n\r\n" +
               Heading("MySQL server", task.DestinationServer.Host);
       break;
-    default:
-      break;
+    default: break;
   }
   text += type == 5 ? "\r\n" : "\r\n\r\n";
   text += Heading("Task schedule", ScheduleName(task.Schedule.Kind)) + "\r\n";
@@ -123,8 +123,8 @@ std::string BackupFileSettingsText(const BackupSettings& b) {
       text += "\r\n\r\nAuto delete this task's backup data older than " + count + " days";
     }
     if (b.AutoDeleteMode == 2) {
-      text += "\r\n\r\nAuto delete the oldest backup files when more than " + count +
-              " backup copies";
+      text +=
+          "\r\n\r\nAuto delete the oldest backup files when more than " + count + " backup copies";
     }
   }
   if (b.UnixLineEnds != 0) text += "\r\n\r\nUse the '\\n' instead of '\\r\\n' in the backup files";
@@ -141,10 +141,8 @@ ScheduleView ScheduleViewText(const ScheduleSettings& s, int dateStyle, int time
   const std::string runTime = "Run Time: " + ScheduleTimeText(s.Hour, s.Minute, timeStyle);
   std::string days;
   switch (s.Kind) {
-    case 0:
-      return {"Manual", "None"};
-    case 1:
-      return {"Every Day", runTime};
+    case 0: return {"Manual", "None"};
+    case 1: return {"Every Day", runTime};
     case 2:
       for (int i = 0; i < 7; ++i) {
         if (s.WeekDays[i] == 0) continue;
@@ -158,13 +156,13 @@ ScheduleView ScheduleViewText(const ScheduleSettings& s, int dateStyle, int time
       }
       return {"Every Month", runTime + "\r\n\r\nDays of the month:\r\n" + days};
     case 4: {
-      std::string text = "Run Date and Time:\r\n" +
-                         FormatDisplayDateTime(s.SpecialYear, s.SpecialMonth, s.SpecialDay, s.Hour,
-                                               s.Minute, 0,
-                                               IsValidDate(s.SpecialYear, s.SpecialMonth, s.SpecialDay)
-                                                   ? DayOfWeekOf(s.SpecialYear, s.SpecialMonth, s.SpecialDay)
-                                                   : 0,
-                                               dateStyle, timeStyle, false);
+      std::string text =
+          "Run Date and Time:\r\n" +
+          FormatDisplayDateTime(s.SpecialYear, s.SpecialMonth, s.SpecialDay, s.Hour, s.Minute, 0,
+                                IsValidDate(s.SpecialYear, s.SpecialMonth, s.SpecialDay)
+                                    ? DayOfWeekOf(s.SpecialYear, s.SpecialMonth, s.SpecialDay)
+                                    : 0,
+                                dateStyle, timeStyle, false);
       if (s.RepeatEveryDays > 0) {
         text += "\r\n\r\nRun the task every " + std::to_string(s.RepeatEveryDays) + " day(s)";
       }
@@ -173,8 +171,7 @@ ScheduleView ScheduleViewText(const ScheduleSettings& s, int dateStyle, int time
     case 5:
       return {"Time Interval",
               "Time Interval: " + std::to_string(s.IntervalMinutes) + " Minute(s)"};
-    default:
-      return {"None", "None"};
+    default: return {"None", "None"};
   }
 }
 

@@ -12,8 +12,8 @@
 
 namespace brevanto::wizard {
 
-using ui::ToQt;
 using ui::FromQt;
+using ui::ToQt;
 
 CTaskTypePage::CTaskTypePage(CSheetContext& context)
     : CTaskPage(context, tr("Task Type")),
@@ -62,7 +62,8 @@ CMainPage::CMainPage(CSheetContext& context) : CTaskPage(context, QString()) {
   title->setFont(font);
   const char* description = TaskTypeDescription(context.Type());
   auto* text = new QLabel(
-      QStringLiteral("Create a new task to schedule %1.").arg(QString::fromUtf8(description)), this);
+      QStringLiteral("Create a new task to schedule %1.").arg(QString::fromUtf8(description)),
+      this);
   text->setObjectName(QStringLiteral("welcomeText"));
   text->setWordWrap(true);
   layout->addWidget(title);

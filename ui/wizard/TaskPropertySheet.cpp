@@ -50,9 +50,8 @@ CTaskPropertySheet::CTaskPropertySheet(CSheetContext& context, QWidget* parent)
   setWindowTitle(title);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(m_tabs);
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel |
-                                           QDialogButtonBox::Help,
-                                       this);
+  auto* buttons = new QDialogButtonBox(
+      QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help, this);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(buttons, &QDialogButtonBox::helpRequested, this, [type] {

@@ -31,7 +31,9 @@ bool AnyFlag(const auto& flags) {
   return false;
 }
 
-bool TimeSet(const ScheduleSettings& s) { return s.Hour >= 0 && s.Minute >= 0; }
+bool TimeSet(const ScheduleSettings& s) {
+  return s.Hour >= 0 && s.Minute >= 0;
+}
 
 }  // namespace
 
@@ -48,8 +50,8 @@ int WizardStepCount(int taskType) {
 std::string WizardCaption(int taskType, int step) {
   const char* description = TaskTypeDescription(taskType);
   if (description == nullptr) return "Task Wizard";
-  return std::string("Task Wizard - ") + description + " - Step " + std::to_string(step) +
-         " of " + std::to_string(WizardStepCount(taskType));
+  return std::string("Task Wizard - ") + description + " - Step " + std::to_string(step) + " of " +
+         std::to_string(WizardStepCount(taskType));
 }
 
 std::string ValidateTaskName(const std::string& name, const std::vector<std::string>& names,
@@ -109,26 +111,21 @@ std::string ConnectSuccessText(const std::string& version) {
 
 std::string ValidateSchedulePage(const ScheduleSettings& s) {
   switch (s.Kind) {
-    case 0:
-      return "";
+    case 0: return "";
     case 5:
       if (s.IntervalMinutes < 1 || s.IntervalMinutes > 99999) {
         return "Please set the Time Interval Settings!";
       }
       return "";
-    case 1:
-      return TimeSet(s) ? "" : "Please set the Every Day Settings!";
-    case 2:
-      return TimeSet(s) && AnyFlag(s.WeekDays) ? "" : "Please set the Every Week Settings!";
-    case 3:
-      return TimeSet(s) && AnyFlag(s.MonthDays) ? "" : "Please set the Every Month Settings!";
+    case 1: return TimeSet(s) ? "" : "Please set the Every Day Settings!";
+    case 2: return TimeSet(s) && AnyFlag(s.WeekDays) ? "" : "Please set the Every Week Settings!";
+    case 3: return TimeSet(s) && AnyFlag(s.MonthDays) ? "" : "Please set the Every Month Settings!";
     case 4:
       if (!TimeSet(s) || s.SpecialYear <= 0 || s.SpecialMonth <= 0 || s.SpecialDay <= 0) {
         return "Please set the Special Date Settings!";
       }
       return "";
-    default:
-      return "Please choose task schedule options!";
+    default: return "Please choose task schedule options!";
   }
 }
 

@@ -48,7 +48,7 @@ std::string ConnectSuccessText(const std::string& version);
 std::string ValidateSchedulePage(const ScheduleSettings& schedule);
 
 // Day and time words the schedule dialogs and the properties sheet share.
-const char* WeekDayName(int index);  // 0 Sunday .. 6 Saturday
+const char* WeekDayName(int index);    // 0 Sunday .. 6 Saturday
 std::string MonthDayOrdinal(int day);  // 1 "1st", 2 "2nd", 11 "11th", 22 "22nd"
 // Hour and minute as the properties sheet shows them: "07:05", "01:00 P.M" with time
 // style 2, "" with a style other than 1 and 2.
