@@ -27,7 +27,7 @@ using ui::ToQt;
 bool MakeRestoreFileItem(const std::string& path, RestoreFileItem& item) {
   const std::size_t slash = path.find_last_of('/');
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  if (name.size() <= 3 || name.size() < 4 || name.compare(name.size() - 4, 4, ".sql") != 0) {
+  if (name.size() < 4 || name.compare(name.size() - 4, 4, ".sql") != 0) {
     return false;
   }
   const int fd = ::open(path.c_str(), O_RDONLY);

@@ -41,8 +41,14 @@ bool RunEditTask(QWidget* parent, CApplicationCore& core, CTaskItem& task,
   CSheetContext context = MakeContext(core, std::move(browser));
   context.Mode = SheetMode::Edit;
   context.Task = task;
-  for (int i = 0; i < core.Tasks().Count(); ++i) {
-    if (core.Tasks().At(i).TaskKey == task.TaskKey) context.EditIndex = i;
+  // The name check skips the entry the copy was taken from: the equal one, else the one
+  // with its key.
+  const std::vector<CTaskItem> tasks = core.Tasks().Snapshot();
+  for (int i = 0; i < static_cast<int>(tasks.size()) && context.EditIndex < 0; ++i) {
+    if (tasks[i] == task) context.EditIndex = i;
+  }
+  for (int i = 0; i < static_cast<int>(tasks.size()) && context.EditIndex < 0; ++i) {
+    if (!task.TaskKey.empty() && tasks[i].TaskKey == task.TaskKey) context.EditIndex = i;
   }
   CTaskPropertySheet sheet(context, parent);
   if (sheet.exec() != QDialog::Accepted) return false;
