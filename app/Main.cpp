@@ -70,7 +70,9 @@ int main(int argc, char* argv[]) {
                                .arg(ToQt(folder)));
     return 1;
   }
-  CApplicationCore core(folder, SystemClock());
+  // Never destroyed: a worker the runner gave up on at exit may still reach the core
+  // (its log, its routines) while the process ends.
+  CApplicationCore& core = *new CApplicationCore(folder, SystemClock());
   core.Start();
   splash->FinishAfter(600);
   splash.reset();
@@ -110,5 +112,8 @@ int main(int argc, char* argv[]) {
       frame.Actions().tipOfTheDay->trigger();
     }
   }
-  return app.exec();
+  const int code = app.exec();
+  // Normally the quit flow has stopped the runner already; this covers any other way out.
+  if (core.Tasks().Started()) core.Shutdown();
+  return code;
 }
