@@ -131,6 +131,14 @@ QString Dialogs::FolderName(QWidget* parent, const QString& title, const QString
   return QFileDialog::getExistingDirectory(parent, title, startFolder);
 }
 
+QStringList Dialogs::OpenFileNames(QWidget* parent, const QString& filter) {
+  if (State().active) {
+    const QString path = ScriptedFileName(BoxKind::OpenFile, filter);
+    return path.isEmpty() ? QStringList() : QStringList{path};
+  }
+  return QFileDialog::getOpenFileNames(parent, QString(), QString(), filter);
+}
+
 void Dialogs::Script() {
   EndScript();
   State().active = true;

@@ -44,6 +44,8 @@ class Dialogs {
   // An existing folder, starting at `startFolder`; empty when cancelled. Scripted, it
   // records `title` as the text and takes the next queued file name.
   static QString FolderName(QWidget* parent, const QString& title, const QString& startFolder);
+  // Several existing files; empty when cancelled. Scripted, each call takes one queued name.
+  static QStringList OpenFileNames(QWidget* parent, const QString& filter);
 
   // Test hook. Once scripted, no real window is ever shown: boxes take the queued answers in
   // order (an empty queue answers No for questions, nothing for pickers) and every box is

@@ -2,7 +2,6 @@
 
 #include <QButtonGroup>
 #include <QCheckBox>
-#include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -25,8 +24,7 @@ using ui::FromQt;
 using ui::ToQt;
 
 QString ChooseFolder(QWidget* parent, const QString& title, const QString& start) {
-  if (ui::Dialogs::Scripted()) return QString();
-  return QFileDialog::getExistingDirectory(parent, title, start);
+  return ui::Dialogs::FolderName(parent, title, start);
 }
 
 std::string OptionsBackupFolder(const CSheetContext& context) {

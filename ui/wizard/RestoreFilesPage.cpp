@@ -3,7 +3,6 @@
 #include <ctime>
 
 #include <QCheckBox>
-#include <QFileDialog>
 #include <QGridLayout>
 #include <QHeaderView>
 #include <QPushButton>
@@ -86,14 +85,7 @@ CRestoreFilesPage::CRestoreFilesPage(CSheetContext& context)
   layout->addWidget(m_continueSql);
   layout->addWidget(m_continueFile);
   connect(made[0], &QPushButton::clicked, this, [this] {
-    QStringList paths;
-    if (ui::Dialogs::Scripted()) {
-      // Tests queue one name per pick.
-      const QString path = ui::Dialogs::OpenFileName(this, tr("SQL Files (*.sql)"));
-      if (!path.isEmpty()) paths << path;
-    } else {
-      paths = QFileDialog::getOpenFileNames(this, QString(), QString(), tr("SQL Files (*.sql)"));
-    }
+    const QStringList paths = ui::Dialogs::OpenFileNames(this, tr("SQL Files (*.sql)"));
     AddFiles(paths);
   });
   connect(made[1], &QPushButton::clicked, this, [this] { Remove(false); });
