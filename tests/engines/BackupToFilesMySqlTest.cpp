@@ -340,7 +340,8 @@ TEST_F(BackupToFilesMySqlTest, WritesTheDefaultFileByteForByte) {
           "\r\n**\r\n** Brevanto 2.0 Standard Edition\r\n"
           "**\r\n** Host: 127.0.0.1\r\n**\r\n** MySQL Server Version: " +
           version + "\r\n**\r\n** 2006-03-05 09:07:02\r\n**\r\n" + std::string(50, '*') +
-          "/\r\n?>\r\n\r\n<?\r\n  $conn = mysql_connect('127.0.0.1:33901','root','brevanto') "
+          "/\r\n?>\r\n\r\n<?\r\n  $conn = mysql_connect('127.0.0.1:" +
+          std::to_string(test::ServerA().port) + "','root','brevanto') "
           "or die('Can not connect to server!');\r\n";
       for (std::size_t i = 0; i < statements.size(); ++i) {
         if (i == createAt) {
