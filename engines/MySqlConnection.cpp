@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <mutex>
 
+#include <sys/socket.h>
+
 #include "schedule/TaskRoutine.h"
 
 namespace brevanto {
@@ -68,7 +70,16 @@ void InitMySqlLibrary() {
 
 void ConnectionCanceler::Cancel() {
   std::lock_guard<std::mutex> guard(m_lock);
-  if (m_handle != nullptr) mariadb_cancel(m_handle);
+  if (m_handle == nullptr) return;
+  // Closing a cancelled socket must reset it: a plain close leaves a server thread that
+  // is streaming a large result blocked on a full socket, holding its table locks until
+  // its write time-out (a minute by default), so writers of that table would wait too.
+  const my_socket socket = mysql_get_socket(m_handle);
+  if (socket != MARIADB_INVALID_SOCKET) {
+    const linger reset{1, 0};
+    (void)::setsockopt(socket, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+  }
+  mariadb_cancel(m_handle);
 }
 
 CMySQLConnection::~CMySQLConnection() {

@@ -216,6 +216,10 @@ TEST_F(BrevantoRunTest, AnInterruptMidTableLeavesWholeStatementsAndSaysSo) {
   EXPECT_EQ(0u, dump.compare(lastLine + 2, 26, "INSERT INTO `big` VALUES ("));
   EXPECT_EQ(");\r\n", dump.substr(dump.size() - 4));
   EXPECT_FALSE(ReadTasks().at(0).LastRunTime.IsNever());
+  // The interrupted session is gone from the server at once: it holds no lock on the
+  // table (a lingering one would keep this DROP waiting for a minute and fail it).
+  test::RunClient(test::ServerA(), "SET SESSION lock_wait_timeout=20; DROP TABLE big;", m_db);
+  EXPECT_EQ("", test::RunClient(test::ServerA(), "SHOW TABLES LIKE 'big';", m_db));
 }
 
 TEST_F(BrevantoRunTest, RefusesBadArgumentsUnknownTasksAndAFolderInUse) {
