@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <optional>
 #include <set>
 
@@ -58,6 +59,15 @@ std::vector<bool> MarkExpired(const CTaskItem& task, const TaskDateTime& now) {
   }
 }
 
+// A backup run writes only .sql and .php files. The history comes from a task file, which
+// Load From may take from anywhere: a recorded path of any other kind is never deleted.
+bool IsBackupFileName(const std::string& path) {
+  if (path.size() < 4) return false;
+  std::string suffix = path.substr(path.size() - 4);
+  for (char& c : suffix) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return suffix == ".sql" || suffix == ".php";
+}
+
 }  // namespace
 
 ExpiredCopies FindExpiredCopies(const CTaskItem& task, const TaskDateTime& now) {
@@ -77,7 +87,9 @@ ExpiredCopies FindExpiredCopies(const CTaskItem& task, const TaskDateTime& now) 
     found.Indices.push_back(i);
     found.Copies.push_back(history[i]);
     for (const std::string& file : history[i].CopyFiles) {
-      if (!stillListed.contains(file) && queued.insert(file).second) found.Files.push_back(file);
+      if (IsBackupFileName(file) && !stillListed.contains(file) && queued.insert(file).second) {
+        found.Files.push_back(file);
+      }
     }
     if (!history[i].CopyFolder.empty()) found.Folders.push_back(history[i].CopyFolder);
   }

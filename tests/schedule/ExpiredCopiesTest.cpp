@@ -105,6 +105,16 @@ TEST_F(ExpiredCopiesTest, NeverDeletesAPathAStayingCopyListsOrAFileItDidNotRecor
   EXPECT_TRUE(Exists(m_dir.file("run/same.sql")));
   EXPECT_TRUE(Exists(m_dir.file("run/foreign.txt")));  // and its folder stays with it
 
+  // A history from a foreign task file may name any file: only backup files are deleted.
+  CTaskItem foreign = Task(AutoDeleteMode::KeepCopies, 1,
+                           {Copy(MakeTime(2024, 2, 1), {"thesis.odt", "old.SQL", "dump.php"}),
+                            Copy(MakeTime(2024, 2, 2), {"new.sql"})});
+  ASSERT_TRUE(DeleteExpiredCopies(foreign, m_now));
+  EXPECT_EQ(foreign.BackupHistory.size(), 1u);
+  EXPECT_TRUE(Exists(m_dir.file("thesis.odt")));
+  EXPECT_FALSE(Exists(m_dir.file("old.SQL")));
+  EXPECT_FALSE(Exists(m_dir.file("dump.php")));
+
   // Files already removed by hand: the copy is dropped all the same.
   CTaskItem gone = Task(AutoDeleteMode::KeepCopies, 1,
                         {Copy(MakeTime(2024, 2, 1), {"gone.sql"}), Copy(MakeTime(2024, 2, 2), {"kept.sql"})});
