@@ -38,7 +38,8 @@ bool SupportsDelayedInsert(const std::string& engine) {
 }
 
 std::string MakeInsertPrefix(const BackupSettings& settings, bool quote, const std::string& table,
-                             const std::vector<std::string>& columns, const std::string& engine) {
+                             const std::vector<std::string>& columns, const std::string& engine,
+                             bool nameColumns) {
   std::string prefix = settings.UseReplace != 0 ? "REPLACE" : "INSERT";
   // The server refuses DELAYED for most engines (InnoDB) and inside LOCK TABLES, and
   // REPLACE IGNORE is no statement at all: each would make every row fail to restore.
@@ -47,7 +48,7 @@ std::string MakeInsertPrefix(const BackupSettings& settings, bool quote, const s
   }
   if (settings.InsertIgnore != 0 && settings.UseReplace == 0) prefix += " IGNORE";
   prefix += " INTO " + QuoteName(table, quote);
-  if (settings.CompleteInsert != 0) {
+  if (settings.CompleteInsert != 0 || nameColumns) {
     prefix += "(";
     for (std::size_t i = 0; i < columns.size(); ++i) {
       if (i > 0) prefix += ",";
@@ -246,7 +247,9 @@ RunOutcome CBackupTableDumper::DumpRows(CSqlDumpWriter& writer, const std::strin
                                         const std::string& engine) {
   const std::string quoted = QuoteName(table, m_options.Quote);
   const std::string& path = writer.File().Path();
-  if (!m_connection.Execute("SELECT * FROM " + quoted)) {
+  const std::vector<std::string> named =
+      ColumnsNamedForInvisible(m_connection, table, m_options.Quote);
+  if (!m_connection.Execute(SelectRowsQuery(table, named, m_options.Quote))) {
     Error("Failed to get all records of table " + table + " !");
     return RunOutcome::Finished;
   }
@@ -272,13 +275,14 @@ RunOutcome CBackupTableDumper::DumpRows(CSqlDumpWriter& writer, const std::strin
 
   const MYSQL_FIELD* fields = mysql_fetch_fields(result.get());
   const unsigned int count = mysql_num_fields(result.get());
-  // The column list names the columns of the values: those SELECT * returns. The table's
-  // field list also holds invisible columns, and naming them makes every row fail.
+  // The column list names the columns of the values: those the SELECT returned. Without
+  // it an INSERT cannot reach invisible columns, so a table that has them always names.
   std::vector<std::string> columns;
   for (unsigned int i = 0; i < count; ++i) {
     columns.emplace_back(fields[i].name != nullptr ? fields[i].name : "");
   }
-  const std::string prefix = MakeInsertPrefix(m_settings, m_options.Quote, table, columns, engine);
+  const std::string prefix =
+      MakeInsertPrefix(m_settings, m_options.Quote, table, columns, engine, !named.empty());
   const bool multiRow = m_settings.MultipleRowInsert != 0;
   MYSQL* handle = m_connection.Handle();
   std::string statement = prefix;

@@ -32,11 +32,11 @@ DumpOptions MakeDumpOptions(const BackupSettings& settings, unsigned long server
 bool SupportsDelayedInsert(const std::string& engine);
 
 // The statement that starts every row's INSERT: verb, options, table, column list.
-// `columns` are used only with CompleteInsert; DELAYED only for engines that take it and
-// without AddLockTables, IGNORE only with INSERT.
+// `columns` are used only with CompleteInsert or `nameColumns`; DELAYED only for engines
+// that take it and without AddLockTables, IGNORE only with INSERT.
 std::string MakeInsertPrefix(const BackupSettings& settings, bool quote, const std::string& table,
                              const std::vector<std::string>& columns,
-                             const std::string& engine = "");
+                             const std::string& engine = "", bool nameColumns = false);
 
 class CBackupTableDumper {
  public:

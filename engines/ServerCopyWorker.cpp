@@ -342,7 +342,8 @@ Next CServerCopyRun::CopyRows(const TableItem& item, std::uint8_t kind, MYSQL_RE
   if (!m_settings.IncludeRecords || kind == 2) return Next::Continue;
 
   MYSQL* source = m_source.Handle();
-  if (!m_source.Execute("SELECT * FROM " + quoted)) {
+  const std::vector<std::string> named = ColumnsNamedForInvisible(m_source, table, m_quote);
+  if (!m_source.Execute(SelectRowsQuery(table, named, m_quote))) {
     Error("Failed to get all records of table " + table + " !");
     return Next::Skip;
   }
@@ -372,14 +373,15 @@ Next CServerCopyRun::CopyRows(const TableItem& item, std::uint8_t kind, MYSQL_RE
     return endLockedTable();
   }
 
-  // Names and types come from the rows' own result: SELECT * leaves out INVISIBLE columns,
-  // which the table's field list includes, and a positional mismatch would put values
-  // into the wrong columns on the destination.
+  // Names and types come from the rows' own result, not the table's field list: the two
+  // differ when SELECT * leaves out INVISIBLE columns. A table that has them is read by
+  // name and its INSERTs name the columns, or those values would be lost.
   const MYSQL_FIELD* columns = mysql_fetch_fields(rows.get());
   const unsigned int columnCount = mysql_num_fields(rows.get());
   std::vector<std::string> names;
   for (unsigned int i = 0; i < columnCount; ++i) names.emplace_back(columns[i].name);
-  const std::string prefix = MakeInsertPrefix(m_settings, m_quote, table, names);
+  const std::string prefix =
+      MakeInsertPrefix(m_settings, m_quote, table, names, "", !named.empty());
   const bool multiRow = m_settings.MultipleRowInsert != 0;
 
   std::string statement = prefix;

@@ -164,4 +164,49 @@ bool GetTableDefinition(CMySQLConnection& connection, const std::string& table,
   return true;
 }
 
+std::vector<std::string> ColumnsNamedForInvisible(CMySQLConnection& connection,
+                                                  const std::string& table, bool quote) {
+  if (!connection.IsOpen() || !connection.Execute("SHOW COLUMNS FROM " + QuoteName(table, quote))) {
+    return {};
+  }
+  MySqlResult result(mysql_store_result(connection.Handle()));
+  if (!result) return {};
+  const unsigned int count = mysql_num_fields(result.get());
+  const MYSQL_FIELD* fields = mysql_fetch_fields(result.get());
+  unsigned int extra = count;
+  for (unsigned int i = 0; i < count; ++i) {
+    if (fields[i].name != nullptr && Upper(fields[i].name) == "EXTRA") extra = i;
+  }
+  if (extra == count) return {};
+  std::vector<std::string> columns;
+  bool invisible = false;
+  while (MYSQL_ROW row = mysql_fetch_row(result.get())) {
+    if (row[0] == nullptr) return {};
+    const std::string flags = row[extra] != nullptr ? Upper(row[extra]) : std::string();
+    // Generated and row-period values are the server's own: an INSERT naming them fails.
+    // A default expression ("DEFAULT_GENERATED") is an ordinary column.
+    const bool computed = flags.find("VIRTUAL GENERATED") != std::string::npos ||
+                          flags.find("STORED GENERATED") != std::string::npos ||
+                          flags.find("PERSISTENT") != std::string::npos ||
+                          flags.find("ROW START") != std::string::npos ||
+                          flags.find("ROW END") != std::string::npos;
+    if (computed) continue;
+    if (flags.find("INVISIBLE") != std::string::npos) invisible = true;
+    columns.emplace_back(row[0]);
+  }
+  if (!invisible) return {};
+  return columns;
+}
+
+std::string SelectRowsQuery(const std::string& table, const std::vector<std::string>& columns,
+                            bool quote) {
+  std::string query = "SELECT ";
+  if (columns.empty()) query += '*';
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    if (i > 0) query += ',';
+    query += QuoteName(columns[i], quote);
+  }
+  return query + " FROM " + QuoteName(table, quote);
+}
+
 }  // namespace brevanto

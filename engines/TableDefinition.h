@@ -4,6 +4,7 @@
 // that owns the connection.
 
 #include <string>
+#include <vector>
 
 #include <mysql.h>
 
@@ -29,5 +30,17 @@ std::string SynthesizeCreateTable(CMySQLConnection* connection, const std::strin
                                       const std::string& engine, const MYSQL_FIELD* fields,
                                       unsigned int count, bool quote, bool hasShowCreateTable,
                                       std::string& out);
+
+// SELECT * and an INSERT without a column list both leave out INVISIBLE columns, so a
+// table that has them is read and written by name. Returns every column a row can be
+// inserted into, in table order (generated and row-period columns left out), when
+// `table` has a user INVISIBLE column; empty when it has none or the server cannot say,
+// and the table is then read with SELECT * as before.
+std::vector<std::string> ColumnsNamedForInvisible(CMySQLConnection& connection,
+                                                  const std::string& table, bool quote);
+
+// "SELECT * FROM table", or with `columns` "SELECT a,b FROM table".
+std::string SelectRowsQuery(const std::string& table, const std::vector<std::string>& columns,
+                            bool quote);
 
 }  // namespace brevanto

@@ -72,21 +72,36 @@ TEST_F(ServerCopyTest, CopiesServerToServerWithEachInsertStyle) {
   }
 }
 
-TEST_F(ServerCopyTest, AnInvisibleColumnDoesNotShiftValuesIntoOtherColumns) {
+TEST_F(ServerCopyTest, AnInvisibleColumnKeepsItsValuesAndShiftsNoOthers) {
   const std::string db = "e2_invisible";
+  // The generated column is the server's own: naming it in an INSERT would fail every row.
   test::RunClient(test::ServerA(),
                   "DROP DATABASE IF EXISTS " + db + "; CREATE DATABASE " + db + "; USE " + db +
                       "; CREATE TABLE t (id INT PRIMARY KEY, hidden INT INVISIBLE DEFAULT 7,"
-                      " name VARCHAR(10)); INSERT INTO t (id, hidden, name) VALUES (1, 1, 'one'),"
-                      " (2, 2, 'two');");
-  DropOnB(db);
-  CTaskItem task = CopyTask(TaskType::BackupToServer, db, {{1, 1, db, "t"}});
-  task.BackupSettings.CompleteInsert = 1;
-  RecordingRunContext context(task);
-  ASSERT_EQ(ServerCopyWorker(context), RunOutcome::Finished) << context.Dump();
-  EXPECT_TRUE(context.Errors().empty()) << context.Dump();
-  EXPECT_EQ(test::RunClient(test::ServerB(), "SELECT id, name FROM t ORDER BY id;", db),
-            "1\tone\n2\ttwo\n");
+                      " name VARCHAR(10), doubled INT AS (id * 2) VIRTUAL INVISIBLE);"
+                      " INSERT INTO t (id, hidden, name) VALUES (1, 1, 'one'), (2, 2, 'two');"
+                      // So are the row-period columns of a system-versioned table.
+                      " CREATE TABLE v (id INT PRIMARY KEY, hidden INT INVISIBLE,"
+                      " rs TIMESTAMP(6) AS ROW START INVISIBLE, re TIMESTAMP(6) AS ROW END"
+                      " INVISIBLE, PERIOD FOR SYSTEM_TIME(rs, re)) WITH SYSTEM VERSIONING;"
+                      " INSERT INTO v (id, hidden) VALUES (1, 3);");
+  for (const int complete : {0, 1}) {
+    for (const int multiRow : {0, 1}) {
+      SCOPED_TRACE("complete " + std::to_string(complete) + " multi-row " +
+                   std::to_string(multiRow));
+      DropOnB(db);
+      CTaskItem task = CopyTask(TaskType::BackupToServer, db, {{1, 1, db, "t"}, {1, 1, db, "v"}});
+      task.BackupSettings.CompleteInsert = complete;
+      task.BackupSettings.MultipleRowInsert = multiRow;
+      RecordingRunContext context(task);
+      ASSERT_EQ(ServerCopyWorker(context), RunOutcome::Finished) << context.Dump();
+      EXPECT_TRUE(context.Errors().empty()) << context.Dump();
+      EXPECT_EQ(test::RunClient(test::ServerB(),
+                                "SELECT id, hidden, name, doubled FROM t ORDER BY id;", db),
+                "1\t1\tone\t2\n2\t2\ttwo\t4\n");
+      EXPECT_EQ(test::RunClient(test::ServerB(), "SELECT id, hidden FROM v;", db), "1\t3\n");
+    }
+  }
   test::RunClient(test::ServerA(), "DROP DATABASE " + db + ";");
   DropOnB(db);
 }
