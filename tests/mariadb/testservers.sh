@@ -319,11 +319,11 @@ status_one() {
 # Runs start_one or stop_one for every server side by side; each one's messages are shown
 # together afterwards, in the order the servers were named.
 for_each_server_at_once() {
-  local step="$1" spec entry failed=0
+  local step="$1" wanted entry failed=0
   shift
   local jobs=()
-  for spec in "$@"; do
-    parse_server "$spec" || exit 2
+  for wanted in "$@"; do
+    parse_server "$wanted" || exit 2
     "$step" >"$basedir/.$step-$name.out" 2>&1 &
     jobs+=("$!:$basedir/.$step-$name.out")
   done
@@ -340,8 +340,8 @@ case "$action" in
   stop) for_each_server_at_once stop_one "$@" ;;
   status)
     failed=0
-    for spec in "$@"; do
-      parse_server "$spec" || exit 2
+    for wanted in "$@"; do
+      parse_server "$wanted" || exit 2
       status_one || failed=1
     done
     exit $failed
