@@ -6,22 +6,16 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/Hex.h"
 #include "tests/support/TempDir.h"
 
 namespace brevanto {
 namespace {
 
+using test::Hex;
 using test::ReadWholeFile;
 using test::TempDir;
 using test::WriteWholeFile;
-
-std::string Hex(const std::string& hex) {
-  std::string bytes;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-    bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-  }
-  return bytes;
-}
 
 CSystemOptions EveryOptionSet() {
   CSystemOptions o;
