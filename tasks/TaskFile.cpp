@@ -186,10 +186,7 @@ class RecordReader {
     ReadServerEntry(m_r, !m_layout.current, task.SourceServer);
     ReadServerEntry(m_r, !m_layout.current, task.DestinationServer);
     Export(task.ExportSettings);
-    std::uint32_t count = 0;
-    m_r.Count(count, m_layout.current ? kTableBlockMinSize : kLegacyTableBlockMinSize,
-              "ExportTables count");
-    Tables(task.ExportTables, count);
+    Tables(task.ExportTables, "ExportTables count");
     Backup(task.BackupSettings);
     Databases(task.BackupDatabases);
     Schedule(task.Schedule);
@@ -227,17 +224,29 @@ class RecordReader {
     m_r.U8(e.AddColumnNamesOnTop, "AddColumnNamesOnTop");
   }
 
-  // `count` was checked against the bytes left by the caller.
-  void Tables(std::vector<TableItem>& tables, std::uint32_t count) {
-    tables.reserve(count);
+  // A count checked against the bytes left, then that many elements read by `readOne`;
+  // stops at the first failure.
+  template <typename T, typename ReadOne>
+  void List(std::vector<T>& items, std::size_t minElementSize, const char* field,
+            ReadOne readOne) {
+    std::uint32_t count = 0;
+    m_r.Count(count, minElementSize, field);
+    items.reserve(count);
     for (std::uint32_t i = 0; i < count && !m_r.Failed(); ++i) {
-      TableItem t;
-      m_r.U8(t.Selected, "TableItem.Selected");
-      if (m_layout.current) m_r.U8(t.Kind, "TableItem.Kind");
-      Text(t.DatabaseName, "TableItem.DatabaseName");
-      Text(t.TableName, "TableItem.TableName");
-      tables.push_back(std::move(t));
+      T item;
+      readOne(item);
+      items.push_back(std::move(item));
     }
+  }
+
+  void Tables(std::vector<TableItem>& tables, const char* countField) {
+    List(tables, m_layout.current ? kTableBlockMinSize : kLegacyTableBlockMinSize, countField,
+         [this](TableItem& t) {
+           m_r.U8(t.Selected, "TableItem.Selected");
+           if (m_layout.current) m_r.U8(t.Kind, "TableItem.Kind");
+           Text(t.DatabaseName, "TableItem.DatabaseName");
+           Text(t.TableName, "TableItem.TableName");
+         });
   }
 
   void Backup(BackupSettings& b) {
@@ -267,19 +276,11 @@ class RecordReader {
   }
 
   void Databases(std::vector<DatabaseItem>& databases) {
-    std::uint32_t count = 0;
-    m_r.Count(count, kDatabaseMinSize, "BackupDatabases count");
-    databases.reserve(count);
-    std::size_t tableSize = m_layout.current ? kTableBlockMinSize : kLegacyTableBlockMinSize;
-    for (std::uint32_t i = 0; i < count && !m_r.Failed(); ++i) {
-      DatabaseItem d;
+    List(databases, kDatabaseMinSize, "BackupDatabases count", [this](DatabaseItem& d) {
       m_r.U8(d.Selected, "DatabaseItem.Selected");
       Text(d.DatabaseName, "DatabaseItem.DatabaseName");
-      std::uint32_t tables = 0;
-      m_r.Count(tables, tableSize, "DatabaseItem.Tables count");
-      Tables(d.Tables, tables);
-      databases.push_back(std::move(d));
-    }
+      Tables(d.Tables, "DatabaseItem.Tables count");
+    });
   }
 
   void Schedule(ScheduleSettings& s) {
@@ -296,22 +297,11 @@ class RecordReader {
   }
 
   void Texts(std::vector<std::string>& texts, const char* field) {
-    std::uint32_t count = 0;
-    m_r.Count(count, kTextMinSize, field);
-    texts.reserve(count);
-    for (std::uint32_t i = 0; i < count && !m_r.Failed(); ++i) {
-      std::string text;
-      Text(text, field);
-      texts.push_back(std::move(text));
-    }
+    List(texts, kTextMinSize, field, [this, field](std::string& text) { Text(text, field); });
   }
 
   void History(std::vector<BackupCopy>& history) {
-    std::uint32_t count = 0;
-    m_r.Count(count, kBackupCopyMinSize, "BackupHistory count");
-    history.reserve(count);
-    for (std::uint32_t i = 0; i < count && !m_r.Failed(); ++i) {
-      BackupCopy c;
+    List(history, kBackupCopyMinSize, "BackupHistory count", [this](BackupCopy& c) {
       BackupTimeStamp& t = c.BackupTime;
       for (std::int32_t* v : {&t.Year, &t.Month, &t.Day, &t.Hour, &t.Minute, &t.Second}) {
         m_r.I32(*v, "BackupCopy.BackupTime");
@@ -321,23 +311,17 @@ class RecordReader {
       m_r.U8(c.Spare, "BackupCopy.Spare");
       Text(c.CopyFolder, "BackupCopy.CopyFolder");
       Texts(c.CopyFiles, "BackupCopy.CopyFiles");
-      history.push_back(std::move(c));
-    }
+    });
   }
 
   void RestoreFiles(std::vector<RestoreFileItem>& files) {
-    std::uint32_t count = 0;
-    m_r.Count(count, kRestoreFileMinSize, "RestoreFiles count");
-    files.reserve(count);
-    for (std::uint32_t i = 0; i < count && !m_r.Failed(); ++i) {
-      RestoreFileItem f;
+    List(files, kRestoreFileMinSize, "RestoreFiles count", [this](RestoreFileItem& f) {
       m_r.U8(f.IconIndex, "RestoreFileItem.IconIndex");
       Text(f.FileName, "RestoreFileItem.FileName");
       Text(f.FullPath, "RestoreFileItem.FullPath");
       m_r.U32(f.FileSize, "RestoreFileItem.FileSize");
       DateTime(f.FileTime, "RestoreFileItem.FileTime");
-      files.push_back(std::move(f));
-    }
+    });
   }
 
   BinaryReader& m_r;
