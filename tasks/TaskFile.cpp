@@ -227,8 +227,7 @@ class RecordReader {
   // A count checked against the bytes left, then that many elements read by `readOne`;
   // stops at the first failure.
   template <typename T, typename ReadOne>
-  void List(std::vector<T>& items, std::size_t minElementSize, const char* field,
-            ReadOne readOne) {
+  void List(std::vector<T>& items, std::size_t minElementSize, const char* field, ReadOne readOne) {
     std::uint32_t count = 0;
     m_r.Count(count, minElementSize, field);
     items.reserve(count);
