@@ -4,11 +4,12 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include "core/ApplicationFolder.h"
+
 namespace brevanto {
 
 std::string InstanceLock::LockFilePath(const std::string& folder) {
-  if (folder.empty() || folder.back() == '/') return folder + ".brevanto.lock";
-  return folder + "/.brevanto.lock";
+  return WithTrailingSlash(folder) + ".brevanto.lock";
 }
 
 std::unique_ptr<InstanceLock> InstanceLock::TryAcquire(const std::string& folder) {

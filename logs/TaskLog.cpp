@@ -11,6 +11,7 @@
 #include <string_view>
 #include <utility>
 
+#include "core/ApplicationFolder.h"
 #include "core/AtomicFile.h"
 #include "core/Clock.h"
 
@@ -136,9 +137,7 @@ std::string CurrentFileBytes(const std::vector<CTaskLogEntry>& entries) {
 }  // namespace
 
 CTaskLog::CTaskLog(std::string logsFolder, Clock& clock)
-    : m_folder(logsFolder.empty() || logsFolder.back() == '/' ? std::move(logsFolder)
-                                                             : logsFolder + "/"),
-      m_clock(clock) {}
+    : m_folder(WithTrailingSlash(std::move(logsFolder))), m_clock(clock) {}
 
 std::string CTaskLog::PathOf(const std::string& logFileName) const {
   // Only the file name counts: a stored name never leads out of the Logs folder.
