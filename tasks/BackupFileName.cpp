@@ -1,9 +1,9 @@
 #include "tasks/BackupFileName.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <string_view>
+
+#include "core/AtomicFile.h"
 
 namespace brevanto {
 namespace {
@@ -64,10 +64,6 @@ class NameTemplate {
   };
   std::vector<Piece> m_pieces;
 };
-
-void MakeOneFolder(const std::string& path) {
-  if (!path.empty()) ::mkdir(path.c_str(), 0700);  // an existing folder is fine
-}
 
 std::string WithoutTrailingSlash(std::string path) {
   if (!path.empty() && path.back() == '/') path.pop_back();
@@ -146,10 +142,10 @@ std::string MakeDateTimeFolder(const BackupSettings& settings, const TaskDateTim
   // Runs refuse an empty folder before they get here; never create folders at "/".
   if (settings.BackupFolder.empty()) return {};
   std::string folder = WithoutTrailingSlash(settings.BackupFolder);
-  MakeOneFolder(folder);
+  MakeFolder(folder);  // an existing folder is fine
   if (settings.CreateDateTimeSubfolder != 1) return {};
   std::string name = DateTimeFolderName(runStart);
-  MakeOneFolder(folder + "/" + name);
+  MakeFolder(folder + "/" + name);
   return name + "/";
 }
 
