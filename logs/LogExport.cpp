@@ -42,10 +42,7 @@ Status ExportLogFile(const std::string& logPath, const std::string& path) {
     return Status::Error("Failed to read the task log - " + logPath);
   }
   // A worker may be appending right now: a current-format copy keeps whole entries only.
-  if (bytes.size() >= 4 && static_cast<unsigned char>(bytes[0]) == (kTaskLogMagic & 0xFF) &&
-      static_cast<unsigned char>(bytes[1]) == ((kTaskLogMagic >> 8) & 0xFF) &&
-      static_cast<unsigned char>(bytes[2]) == ((kTaskLogMagic >> 16) & 0xFF) &&
-      static_cast<unsigned char>(bytes[3]) == (kTaskLogMagic >> 24)) {
+  if (bytes.compare(0, 4, "\xE0\xF9\xBD\xCA", 4) == 0) {  // kTaskLogMagic, little-endian
     bytes.resize(4 + (bytes.size() - 4) / kLogEntrySize * kLogEntrySize);
   }
   return WriteFileAtomically(path, bytes);
