@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "app/ApplicationCore.h"
+#include "core/ServerList.h"
 #include "ui/Dialogs.h"
 #include "ui/HelpWindow.h"
 #include "ui/Text.h"
@@ -156,7 +157,7 @@ bool CMySQLServerPage::ValidateFields() {
 CServerInfo CMySQLServerPage::FieldsServer() const {
   CServerInfo server = const_cast<CMySQLServerPage*>(this)->StoredServer();
   server.Host = FromQt(m_host->text());
-  server.Port = PortFromText(FromQt(m_port->text()));
+  server.Port = ParsePortText(FromQt(m_port->text()));
   server.UserName = FromQt(m_user->text());
   server.Password = FromQt(m_password->text());
   server.UseCompression = m_compression->isChecked() ? 1 : 0;

@@ -1,6 +1,6 @@
 #include "ui/wizard/WizardText.h"
 
-#include <cstdio>
+#include "core/ServerList.h"
 
 namespace brevanto::wizard {
 
@@ -72,24 +72,12 @@ ServerProblem ValidateServerFields(const std::string& host, const std::string& p
       return {ServerField::Port, "The port must be a number between 1 and 65535!"};
     }
   }
-  // Leading zeros are allowed; more than five significant digits are out of range anyway.
-  std::size_t first = portText.find_first_not_of('0');
-  const bool tooLong = first != std::string::npos && portText.size() - first > 5;
-  if (portText.empty() || tooLong || PortFromText(portText) == 0 ||
-      PortFromText(portText) > 65535) {
+  // Leading zeros are allowed; the parser saturates, so long texts are out of range.
+  const std::uint32_t port = ParsePortText(portText);
+  if (port == 0 || port > 65535) {
     return {ServerField::Port, "Please input a number between 1 and 65535!"};
   }
   return {};
-}
-
-std::uint32_t PortFromText(const std::string& portText) {
-  std::uint64_t value = 0;
-  for (char c : portText) {
-    if (c < '0' || c > '9') return 0;
-    value = value * 10 + static_cast<std::uint64_t>(c - '0');
-    if (value > 1000000) return 1000000;
-  }
-  return static_cast<std::uint32_t>(value);
 }
 
 bool IsSameServer(const CServerInfo& source, const CServerInfo& destination) {

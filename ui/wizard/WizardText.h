@@ -32,8 +32,6 @@ struct ServerProblem {
   bool ok() const { return Message.empty(); }
 };
 ServerProblem ValidateServerFields(const std::string& host, const std::string& portText);
-// The port of text ValidateServerFields accepted.
-std::uint32_t PortFromText(const std::string& portText);
 // Destination page: same host (exact) and port as the source.
 bool IsSameServer(const CServerInfo& source, const CServerInfo& destination);
 
