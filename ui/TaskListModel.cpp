@@ -1,5 +1,8 @@
 #include "ui/TaskListModel.h"
 
+#include <memory>
+#include <mutex>
+
 #include "tasks/DisplayDateTime.h"
 #include "tasks/TaskList.h"
 #include "ui/Icons.h"
@@ -33,6 +36,15 @@ TaskListModel::RowTexts TaskListModel::MakeRow(const CTaskItem& task) const {
   return row;
 }
 
+// Formats the row under the task's own lock instead of copying the whole record (with its
+// database, table and file lists) on every tick.
+TaskListModel::RowTexts TaskListModel::RowAt(int row) const {
+  const std::shared_ptr<TaskSlot> slot = m_tasks.SlotAt(row);
+  if (!slot) return MakeRow(CTaskItem());
+  std::lock_guard lock(slot->Lock);
+  return MakeRow(slot->Task);
+}
+
 void TaskListModel::UpdateRow(int row, const RowTexts& texts) {
   RowTexts& shown = m_rows[static_cast<std::size_t>(row)];
   int first = -1;
@@ -52,7 +64,7 @@ void TaskListModel::Refresh() {
   const int count = m_tasks.Count();
   const int shown = static_cast<int>(m_rows.size());
   for (int row = 0; row < count; ++row) {
-    RowTexts texts = MakeRow(m_tasks.At(row));
+    RowTexts texts = RowAt(row);
     if (row < shown) {
       UpdateRow(row, texts);
     } else {
@@ -74,7 +86,7 @@ void TaskListModel::RefreshRow(int row) {
     Refresh();
     return;
   }
-  UpdateRow(row, MakeRow(m_tasks.At(row)));
+  UpdateRow(row, RowAt(row));
 }
 
 int TaskListModel::rowCount(const QModelIndex& parent) const {

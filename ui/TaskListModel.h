@@ -2,7 +2,7 @@
 // TaskListModel: the task list as the main window's table, one row per task in list order.
 // It keeps the texts it last showed and, on Refresh, tells the views only about the cells
 // that changed, so selection and scroll position survive the once-a-second refresh.
-// GUI thread only; reads each task through CTaskList::At (the task's own short lock).
+// GUI thread only; reads each task under the task's own short lock.
 
 #include <array>
 #include <vector>
@@ -42,6 +42,7 @@ class TaskListModel : public QAbstractTableModel {
   using RowTexts = std::array<QString, kColumnCount>;
 
   RowTexts MakeRow(const CTaskItem& task) const;
+  RowTexts RowAt(int row) const;
   void UpdateRow(int row, const RowTexts& texts);
 
   const CTaskList& m_tasks;
