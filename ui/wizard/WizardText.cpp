@@ -1,6 +1,13 @@
 #include "ui/wizard/WizardText.h"
 
+#include <cerrno>
+#include <filesystem>
+
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "core/ServerList.h"
+#include "tasks/BackupFileName.h"
 
 namespace brevanto::wizard {
 
@@ -183,17 +190,6 @@ bool HasInvalidDatabaseNameCharacters(const std::string& name) {
   return name.find_first_of("/\\.") != std::string::npos;
 }
 
-}  // namespace brevanto::wizard
-
-#include <cerrno>
-#include <filesystem>
-
-#include <fcntl.h>
-#include <unistd.h>
-
-#include "tasks/BackupFileName.h"
-
-namespace brevanto::wizard {
 
 bool CanCreateFolder(const std::string& folder) {
   if (folder.empty()) return false;
