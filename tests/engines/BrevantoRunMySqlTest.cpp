@@ -18,35 +18,17 @@
 #include "core/Options.h"
 #include "logs/TaskLog.h"
 #include "tasks/TaskFile.h"
+#include "tests/engines/BrevantoRunProgram.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestServer.h"
 
 namespace brevanto {
 namespace {
 
-struct Result {
-  int status = -1;
-  std::string output;
-};
-
-Result RunProgram(const std::string& arguments) {
-  const std::string program = std::string(BREVANTO_BINARY_DIR) + "/app/brevanto-run";
-  Result result;
-  FILE* pipe = ::popen((program + " " + arguments + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return result;
-  char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-    result.output.append(buffer, n);
-  }
-  const int status = ::pclose(pipe);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
-}
-
 class BrevantoRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!std::filesystem::exists(std::string(BREVANTO_BINARY_DIR) + "/app/brevanto-run")) {
+    if (!std::filesystem::exists(test::BrevantoRunPath())) {
       GTEST_SKIP() << "brevanto-run is not built";
     }
     BREVANTO_REQUIRE_SERVER(test::ServerA());
@@ -93,7 +75,7 @@ TEST_F(BrevantoRunTest, RunsATaskAndKeepsItsHistoryBetweenRuns) {
   ASSERT_TRUE(
       WriteTaskFile(m_dir.path() + "tasks_se.tsk", {BackupTask("Nightly"), broken, scheduled}));
 
-  const Result list = RunProgram(Folder() + " --list");
+  const test::RunResult list = test::RunBrevanto(Folder() + " --list");
   EXPECT_EQ(0, list.status);
   EXPECT_EQ(
       "Nightly\tBackup to files\tManual\tlast run: never\n"
@@ -101,7 +83,7 @@ TEST_F(BrevantoRunTest, RunsATaskAndKeepsItsHistoryBetweenRuns) {
       "Other\tBackup to files\tTime interval\tlast run: never\n",
       list.output);
 
-  const Result first = RunProgram(Folder() + " --task Nightly");
+  const test::RunResult first = test::RunBrevanto(Folder() + " --task Nightly");
   EXPECT_EQ(0, first.status) << first.output;
   EXPECT_NE(std::string::npos, first.output.find("General  Running...\n")) << first.output;
   EXPECT_NE(std::string::npos, first.output.find("General  Finished\n")) << first.output;
@@ -115,7 +97,7 @@ TEST_F(BrevantoRunTest, RunsATaskAndKeepsItsHistoryBetweenRuns) {
   EXPECT_TRUE(std::filesystem::exists(firstFile));
 
   sleep(1);  // a new DATE_TIME folder for the second copy
-  const Result second = RunProgram(Folder() + " --task Nightly");
+  const test::RunResult second = test::RunBrevanto(Folder() + " --task Nightly");
   EXPECT_EQ(0, second.status) << second.output;
   EXPECT_NE(std::string::npos, second.output.find("Delete the expiration backup copies"));
   // Only this run's entries, each once, though the log holds the first run's too.
@@ -133,7 +115,7 @@ TEST_F(BrevantoRunTest, RunsATaskAndKeepsItsHistoryBetweenRuns) {
   EXPECT_FALSE(std::filesystem::exists(firstFile));
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(firstFile).parent_path()));
 
-  const Result failed = RunProgram(Folder() + " --task Broken");
+  const test::RunResult failed = test::RunBrevanto(Folder() + " --task Broken");
   EXPECT_EQ(1, failed.status);
   EXPECT_NE(std::string::npos,
             failed.output.find("Error    Failed to connect to the MySQL server!  Error NO. 1045"))
@@ -158,7 +140,7 @@ TEST_F(BrevantoRunTest, ALogCutByTheSizeLimitStillCountsTheRunsErrors) {
                               DatabaseItem{1, m_db + "_gone", {{1, 1, m_db + "_gone", "t"}}});
   ASSERT_TRUE(WriteTaskFile(m_dir.path() + "tasks_se.tsk", {task}));
 
-  const Result run = RunProgram(Folder() + " --task Cut");
+  const test::RunResult run = test::RunBrevanto(Folder() + " --task Cut");
   EXPECT_EQ(1, run.status) << run.output;
   EXPECT_NE(std::string::npos, run.output.find("General  Running...\n")) << run.output;
   EXPECT_NE(std::string::npos, run.output.find("Error    Failed to use database " + m_db + "_gone"))
@@ -178,36 +160,14 @@ TEST_F(BrevantoRunTest, AnInterruptMidTableLeavesWholeStatementsAndSaysSo) {
   task.BackupDatabases = {DatabaseItem{1, m_db, {{1, 1, m_db, "big"}}}};
   ASSERT_TRUE(WriteTaskFile(m_dir.path() + "tasks_se.tsk", {task}));
 
-  int out[2];
-  ASSERT_EQ(0, ::pipe(out));
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(out[1], 1);
-    ::close(out[0]);
-    const std::string program = std::string(BREVANTO_BINARY_DIR) + "/app/brevanto-run";
-    ::execl(program.c_str(), program.c_str(), "--folder", m_dir.path().c_str(), "--task", "Big",
-            static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  ::close(out[1]);
-  std::string output;
-  char buffer[4096];
-  bool interrupted = false;
-  for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) {
-    output.append(buffer, static_cast<std::size_t>(n));
-    if (!interrupted &&
-        output.find("Backing up the table " + m_db + ".big...") != std::string::npos) {
-      // Let some rows reach the file first.
-      while (std::filesystem::file_size(task.BackupSettings.SameFilePath) < 1000000) usleep(10000);
-      ::kill(pid, SIGINT);
-      interrupted = true;
-    }
-  }
-  ::close(out[0]);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  ASSERT_TRUE(interrupted) << output;
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << output;
+  const test::RunResult run = test::RunBrevantoInterrupted(
+      m_dir.path(), "Big", "Backing up the table " + m_db + ".big...", [&] {
+        // Let some rows reach the file first.
+        while (std::filesystem::file_size(task.BackupSettings.SameFilePath) < 1000000) usleep(10000);
+      });
+  const std::string& output = run.output;
+  ASSERT_TRUE(run.interrupted) << output;
+  EXPECT_EQ(1, run.status) << output;
   EXPECT_NE(std::string::npos, output.find("Warning  User canceled!\n")) << output;
   EXPECT_EQ(std::string::npos, output.find("Finished")) << output;
   const std::string dump = test::ReadWholeFile(task.BackupSettings.SameFilePath);
@@ -224,19 +184,19 @@ TEST_F(BrevantoRunTest, AnInterruptMidTableLeavesWholeStatementsAndSaysSo) {
 
 TEST_F(BrevantoRunTest, RefusesBadArgumentsUnknownTasksAndAFolderInUse) {
   ASSERT_TRUE(WriteTaskFile(m_dir.path() + "tasks_se.tsk", {BackupTask("Nightly")}));
-  EXPECT_EQ(2, RunProgram(Folder()).status);
-  EXPECT_EQ(2, RunProgram(Folder() + " --list --task Nightly").status);
-  EXPECT_EQ(2, RunProgram(Folder() + " --bogus").status);
-  EXPECT_EQ(2, RunProgram(Folder() + " --task Nobody").status);
+  EXPECT_EQ(2, test::RunBrevanto(Folder()).status);
+  EXPECT_EQ(2, test::RunBrevanto(Folder() + " --list --task Nightly").status);
+  EXPECT_EQ(2, test::RunBrevanto(Folder() + " --bogus").status);
+  EXPECT_EQ(2, test::RunBrevanto(Folder() + " --task Nobody").status);
   {
     const auto held = InstanceLock::TryAcquire(m_dir.path());
     ASSERT_TRUE(held);
     EXPECT_FALSE(InstanceLock::TryAcquire(m_dir.path()));
-    const Result refused = RunProgram(Folder() + " --task Nightly");
+    const test::RunResult refused = test::RunBrevanto(Folder() + " --task Nightly");
     EXPECT_EQ(2, refused.status);
     EXPECT_NE(std::string::npos, refused.output.find("in use by a running Brevanto"));
     // Listing only reads, so it works beside the windowed program.
-    EXPECT_EQ(0, RunProgram(Folder() + " --list").status);
+    EXPECT_EQ(0, test::RunBrevanto(Folder() + " --list").status);
   }
   EXPECT_TRUE(InstanceLock::TryAcquire(m_dir.path()));
   EXPECT_TRUE(ReadTasks().at(0).BackupHistory.empty());
@@ -246,7 +206,7 @@ TEST_F(BrevantoRunTest, RefusesBadArgumentsUnknownTasksAndAFolderInUse) {
     std::ofstream damaged(m_dir.path() + "tasks_se.tsk", std::ios::binary | std::ios::trunc);
     damaged << "not a task list";
   }
-  const Result unreadable = RunProgram(Folder() + " --task Nightly");
+  const test::RunResult unreadable = test::RunBrevanto(Folder() + " --task Nightly");
   EXPECT_EQ(2, unreadable.status);
   EXPECT_NE(std::string::npos,
             unreadable.output.find("kept as " + m_dir.path() + "tasks_se.tsk.damaged\n"))

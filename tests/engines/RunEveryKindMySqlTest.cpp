@@ -13,16 +13,13 @@
 #include <gtest/gtest.h>
 
 #include "tasks/TaskFile.h"
+#include "tests/engines/BrevantoRunProgram.h"
 #include "tests/engines/CopySourceDatabase.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestServer.h"
 
 namespace brevanto {
 namespace {
-
-std::string Program() {
-  return std::string(BREVANTO_BINARY_DIR) + "/app/brevanto-run";
-}
 
 std::size_t Occurrences(const std::string& text, const std::string& part) {
   std::size_t count = 0;
@@ -36,7 +33,7 @@ std::size_t Occurrences(const std::string& text, const std::string& part) {
 class RunEveryKindTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!std::filesystem::exists(Program())) GTEST_SKIP() << "brevanto-run is not built";
+    if (!std::filesystem::exists(test::BrevantoRunPath())) GTEST_SKIP() << "brevanto-run is not built";
     BREVANTO_REQUIRE_SERVER(test::ServerA());
     BREVANTO_REQUIRE_SERVER(test::ServerB());
     ASSERT_TRUE(test::EnsureSourceDatabases());
@@ -53,17 +50,8 @@ class RunEveryKindTest : public ::testing::Test {
   }
 
   // Runs one task; its exit status and everything it printed.
-  std::pair<int, std::string> Run(const std::string& name) const {
-    const std::string command =
-        Program() + " --folder " + m_dir.path() + " --task '" + name + "' 2>&1";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return {-1, ""};
-    std::string output;
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-      output.append(buffer, n);
-    const int status = ::pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+  test::RunResult Run(const std::string& name) const {
+    return test::RunBrevanto("--folder " + m_dir.path() + " --task '" + name + "'");
   }
 
   test::TempDir m_dir;
@@ -101,10 +89,10 @@ TEST_F(RunEveryKindTest, RunsEachKindToFinished) {
 
   for (const CTaskItem& task : tasks) {
     SCOPED_TRACE(task.TaskName);
-    const auto [status, output] = Run(task.TaskName);
-    EXPECT_EQ(status, 0) << output;
-    EXPECT_NE(output.find("General  Finished\n"), std::string::npos) << output;
-    EXPECT_EQ(output.find("Error"), std::string::npos) << output;
+    const test::RunResult run = Run(task.TaskName);
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("General  Finished\n"), std::string::npos) << run.output;
+    EXPECT_EQ(run.output.find("Error"), std::string::npos) << run.output;
   }
   test::ExpectSameSourceTables(test::kSourceDatabase);
   test::ExpectSameSourceTables("e2_run_3");
@@ -123,34 +111,12 @@ TEST_F(RunEveryKindTest, AnInterruptMidCopyIsAnsweredOnce) {
   task.BackupDatabases = {{1, "e2_run_big", {{1, 1, "e2_run_big", "big"}}}};
   ASSERT_TRUE(WriteTaskFile(m_dir.file("tasks_se.tsk"), {task}));
 
-  int out[2];
-  ASSERT_EQ(0, ::pipe(out));
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(out[1], 1);
-    ::close(out[0]);
-    ::execl(Program().c_str(), Program().c_str(), "--folder", m_dir.path().c_str(), "--task",
-            "Big copy", static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  ::close(out[1]);
-  std::string output;
-  char buffer[4096];
-  bool interrupted = false;
-  for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) {
-    output.append(buffer, static_cast<std::size_t>(n));
-    if (!interrupted &&
-        output.find("Backing up the table e2_run_big.big...") != std::string::npos) {
-      usleep(300000);  // some rows on their way
-      ::kill(pid, SIGINT);
-      interrupted = true;
-    }
-  }
-  ::close(out[0]);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  ASSERT_TRUE(interrupted) << output;
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << output;
+  const test::RunResult run =
+      test::RunBrevantoInterrupted(m_dir.path(), "Big copy", "Backing up the table e2_run_big.big...",
+                                   [] { usleep(300000); });  // some rows on their way
+  const std::string& output = run.output;
+  ASSERT_TRUE(run.interrupted) << output;
+  EXPECT_EQ(1, run.status) << output;
   EXPECT_EQ(Occurrences(output, "User canceled!"), 1u) << output;
   EXPECT_EQ(output.find("Finished"), std::string::npos) << output;
   EXPECT_EQ(output.find("OK - "), std::string::npos) << output;
