@@ -16,13 +16,12 @@
 
 #include <benchmark/benchmark.h>
 
-#include "core/Clock.h"
+#include "bench/BenchSupport.h"
 #include "engines/BackupToFilesRoutine.h"
 #include "engines/ExportWorker.h"
 #include "engines/MySqlConnection.h"
 #include "engines/RestoreFilesWorker.h"
 #include "engines/ServerCopyWorker.h"
-#include "schedule/TaskRoutine.h"
 
 namespace brevanto {
 namespace {
@@ -51,24 +50,6 @@ bool Shell(const std::string& command) {
   std::fprintf(stderr, "failed: %s\n", command.c_str());
   return false;
 }
-
-// A run context that only collects errors; a benchmark run must end "Finished".
-class BenchRunContext : public TaskRunContext {
- public:
-  explicit BenchRunContext(CTaskItem task) : m_task(std::move(task)) {}
-  const CTaskItem& Task() const override { return m_task; }
-  TaskDateTime RunStartTime() const override { return {2006, 3, 7, 9, 5, 0, 3}; }
-  bool StopRequested() override { return false; }
-  void Log(LogLevel level, const std::string& text) override {
-    if (level == LogLevel::Error) std::fprintf(stderr, "error: %s\n", text.c_str());
-  }
-  void SetCancelHook(std::function<void()>) override {}
-  void RecordBackupCopy(const BackupCopy&) override {}
-  Clock& GetClock() override { return SystemClock(); }
-
- private:
-  CTaskItem m_task;
-};
 
 // The source table on A, made once: typical columns, about 90 bytes of text per row.
 bool EnsureSourceTable() {

@@ -21,10 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "core/Clock.h"
+#include "bench/BenchSupport.h"
 #include "engines/BackupToFilesRoutine.h"
 #include "engines/MySqlConnection.h"
-#include "schedule/TaskRoutine.h"
 
 namespace {
 
@@ -41,24 +40,6 @@ struct Options {
 
 const char* kDatabase = "e1_bench";
 const char* kTable = "mixed";
-
-// A run context with no runner behind it: prints errors, never stops.
-class BenchContext : public TaskRunContext {
- public:
-  explicit BenchContext(CTaskItem task) : m_task(std::move(task)) {}
-  const CTaskItem& Task() const override { return m_task; }
-  TaskDateTime RunStartTime() const override { return {2026, 1, 2, 3, 4, 5, 6}; }
-  bool StopRequested() override { return false; }
-  void Log(LogLevel level, const std::string& text) override {
-    if (level == LogLevel::Error) std::fprintf(stderr, "error: %s\n", text.c_str());
-  }
-  void SetCancelHook(std::function<void()>) override {}
-  void RecordBackupCopy(const BackupCopy&) override {}
-  Clock& GetClock() override { return SystemClock(); }
-
- private:
-  CTaskItem m_task;
-};
 
 CServerInfo Server(const Options& o) {
   CServerInfo server;
@@ -148,7 +129,7 @@ Measure RunOurs(const Options& o, const std::string& folder) {
   DatabaseItem database{1, kDatabase, {{1, 1, kDatabase, kTable}}};
   task.BackupDatabases = {database};
   Measure m = InChild([&] {
-    BenchContext context(task);
+    BenchRunContext context(task);
     return RunBackupToFiles(context, "") == RunOutcome::Finished ? 0 : 1;
   });
   m.bytes = std::filesystem::file_size(task.BackupSettings.SameFilePath);
