@@ -3,6 +3,8 @@
 #include <string_view>
 #include <utility>
 
+#include "engines/ValueRenderer.h"
+
 namespace brevanto {
 namespace {
 
@@ -29,26 +31,6 @@ void AppendTrimmed(std::string& out, const char* value, std::size_t length) {
   while (begin < length && IsBlank(value[begin])) ++begin;
   while (length > begin && IsBlank(value[length - 1])) --length;
   out.append(value + begin, length - begin);
-}
-
-// The escaping of the client library for character sets without multibyte characters
-// that contain ASCII bytes (latin1, utf8, utf8mb4 and the like).
-void EscapePlain(std::string& out, const char* value, std::size_t length) {
-  out.clear();
-  out.reserve(length * 2 + 1);
-  for (std::size_t i = 0; i < length; ++i) {
-    const char c = value[i];
-    switch (c) {
-      case '\0': out += "\\0"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\\': out += "\\\\"; break;
-      case '\'': out += "\\'"; break;
-      case '"': out += "\\\""; break;
-      case '\032': out += "\\Z"; break;
-      default: out += c; break;
-    }
-  }
 }
 
 // Replaces every occurrence of `from`, scanning left to right; replaced text is not
@@ -212,14 +194,10 @@ void CExportFormatter::PrepareValue(std::size_t column, const char* value, unsig
   }
   if (IsStringLike(type)) {
     if (length == 0) return;
-    if (m_session != nullptr) {
-      m_escape.resize(static_cast<std::size_t>(length) * 2 + 1);
-      const unsigned long escaped =
-          mysql_real_escape_string(m_session, m_escape.data(), value, length);
-      m_escape.resize(escaped);
-    } else {
-      EscapePlain(m_escape, value, length);
-    }
+    m_escape.resize(static_cast<std::size_t>(length) * 2 + 1);
+    m_escape.resize(m_session != nullptr
+                        ? mysql_real_escape_string(m_session, m_escape.data(), value, length)
+                        : EscapeWithoutCharset(m_escape.data(), value, length));
     AppendTrimmed(m_value, m_escape.data(), m_escape.size());
   } else {
     AppendTrimmed(m_value, value, length);
