@@ -133,6 +133,25 @@ MySqlError CMySQLConnection::LastError() const {
   return {mysql_errno(m_handle.get()), mysql_error(m_handle.get())};
 }
 
+std::string WithServerError(const std::string& text, const MySqlError& error) {
+  if (error.Number == 0 && error.Text.empty()) return text;
+  return text + " (error " + std::to_string(error.Number) + ": " + error.Text + ")";
+}
+
+bool IsLostConnection(unsigned int errorNumber) {
+  switch (errorNumber) {
+    case 2006:  // CR_SERVER_GONE_ERROR
+    case 2013:  // CR_SERVER_LOST
+    case 2055:  // CR_SERVER_LOST_EXTENDED
+    case 1927:  // ER_CONNECTION_KILLED
+    case 1053:  // ER_SERVER_SHUTDOWN
+    case 4031:  // ER_CLIENT_INTERACTION_TIMEOUT
+      return true;
+    default:
+      return false;
+  }
+}
+
 bool CMySQLConnection::Execute(const std::string& statement) {
   return m_handle && mysql_real_query(m_handle.get(), statement.data(), statement.size()) == 0;
 }

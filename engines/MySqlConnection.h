@@ -34,6 +34,15 @@ struct MySqlError {
   std::string Text;
 };
 
+// `text` (a documented log message) followed by the server's reason, e.g.
+// "Failed to ...! (error 1146: Table 'db.t' doesn't exist)". The documented text stays a
+// prefix, so readers that match it still do; an empty error adds nothing.
+std::string WithServerError(const std::string& text, const MySqlError& error);
+
+// True for the client errors that mean the session is gone (server gone away, lost
+// connection, killed connection): nothing more can run on it.
+bool IsLostConnection(unsigned int errorNumber);
+
 // Cancels the statement a connection is running, from any thread (mariadb_cancel).
 // Shared between the connection and whoever may cancel it; after the connection is
 // closed, Cancel() does nothing.

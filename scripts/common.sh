@@ -8,6 +8,8 @@ brevanto_packages=(
   libmariadb-dev mariadb-server mariadb-client
   libgtest-dev libgmock-dev libbenchmark-dev
   openssl xvfb xauth
+  zlib1g-dev libzstd-dev libcurl4-openssl-dev nlohmann-json3-dev
+  mydumper python3-aiosmtpd dbus
 )
 
 say() { echo "[$(basename "$0")] $*"; }
