@@ -5,6 +5,12 @@
 #include "engines/MySqlConnection.h"
 
 namespace brevanto {
+namespace {
+
+constexpr unsigned int kEmptyQuery = 1065;  // ER_EMPTY_QUERY
+constexpr std::size_t kLoggedStatementBytes = 1024;
+
+}  // namespace
 
 bool ExecuteDiscardingResults(CMySQLConnection& connection, const std::string& statement) {
   if (!connection.Execute(statement)) return false;
@@ -22,6 +28,29 @@ bool ExecuteDiscardingResults(CMySQLConnection& connection, const std::string& s
     if (more < 0) return true;
     if (more > 0) return false;
   }
+}
+
+bool ExecuteScriptStatement(CMySQLConnection& connection, const std::string& statement,
+                            MySqlError& error) {
+  if (ExecuteDiscardingResults(connection, statement)) return true;
+  error = connection.LastError();
+  return error.Number == kEmptyQuery;
+}
+
+std::string LoggedStatement(const std::string& statement) {
+  if (statement.size() <= kLoggedStatementBytes) return statement;
+  std::size_t cut = kLoggedStatementBytes;
+  // Not inside a UTF-8 sequence: back up over continuation bytes.
+  while (cut > 0 && (static_cast<unsigned char>(statement[cut]) & 0xC0) == 0x80) --cut;
+  return statement.substr(0, cut) + " ...";
+}
+
+bool NoBackslashEscapes(CMySQLConnection& connection) {
+  unsigned int status = 0;
+  if (mariadb_get_infov(connection.Handle(), MARIADB_CONNECTION_SERVER_STATUS, &status) != 0) {
+    return false;
+  }
+  return (status & SERVER_STATUS_NO_BACKSLASH_ESCAPES) != 0;
 }
 
 RunOutcome ScriptWorker(TaskRunContext& context) {
@@ -48,11 +77,16 @@ RunOutcome ScriptWorker(TaskRunContext& context) {
     statement = statements[i];
     if (!statement.empty() && statement.back() == ';') statement.pop_back();
     if (!statement.empty()) {
-      if (ExecuteDiscardingResults(connection, statement)) {
+      MySqlError error;
+      if (ExecuteScriptStatement(connection, statement, error)) {
         ++executed;
       } else {
-        context.Log(LogLevel::Error, "Failed to execute the SQL statement! NO. " +
-                                         std::to_string(i + 1) + " : " + statement);
+        context.Log(LogLevel::Error,
+                    WithServerError("Failed to execute the SQL statement! NO. " +
+                                        std::to_string(i + 1) + " : " + LoggedStatement(statement),
+                                    error));
+        // Nothing more can run on a lost session: one entry, not one per statement left.
+        if (IsLostConnection(error.Number)) return RunOutcome::Failed;
       }
     }
     if (context.StopRequested()) return RunOutcome::Canceled;

@@ -1,6 +1,7 @@
 #pragma once
 // The run of an ExecuteScript task: the task's stored statements, one by one, against its
-// server. Runs on the task's worker thread with its own connection.
+// server. Runs on the task's worker thread with its own connection. Also the statement
+// execution that script and restore runs share.
 
 #include <string>
 
@@ -9,6 +10,7 @@
 namespace brevanto {
 
 class CMySQLConnection;
+struct MySqlError;
 
 RunOutcome ScriptWorker(TaskRunContext& context);
 
@@ -16,5 +18,18 @@ RunOutcome ScriptWorker(TaskRunContext& context);
 // connection is ready for the next statement. False when the statement, or a later
 // result of it (a procedure's), failed.
 bool ExecuteDiscardingResults(CMySQLConnection& connection, const std::string& statement);
+
+// ExecuteDiscardingResults for a statement of a script or a restore file; on failure
+// `error` holds the server's error. A statement that is all comment for this server's
+// version (the server answers "Query was empty") did nothing and counts as done.
+bool ExecuteScriptStatement(CMySQLConnection& connection, const std::string& statement,
+                            MySqlError& error);
+
+// How a failed statement shows in the log: the text, cut after its first kilobyte so
+// that one failed multi-megabyte INSERT does not fill the log.
+std::string LoggedStatement(const std::string& statement);
+
+// Whether the server answers with NO_BACKSLASH_ESCAPES in the session's SQL mode now.
+bool NoBackslashEscapes(CMySQLConnection& connection);
 
 }  // namespace brevanto

@@ -1,72 +1,116 @@
 #pragma once
-// The line-based SQL statement splitter shared by the script page and the restore from
-// SQL files. It knows nothing of quotes or comments: a line break ends a statement when
-// the text gathered so far starts with a letter and ends with ";"; text that starts with
-// anything else (comment lines, stray values) is dropped at the line break. Line breaks
-// themselves are never kept, so the last byte of a line touches the first of the next.
+// The SQL statement reader shared by script tasks and restores. It splits text the way
+// the stock command-line client does: quoted strings ('...', "...", `...`) with
+// backslash escapes and doubled quotes, comments (-- , #, /* */) outside quotes,
+// version-conditional comments (/*!NNNNN ... */, /*M!NNNNNN ... */) kept for the server
+// to decide, the DELIMITER command, and line breaks kept inside statements.
+//
+// Comments and blanks before a statement are dropped; comments inside one are kept, so
+// stored routines keep their bodies as written. Input is read in blocks and only the
+// current statement is held, so memory stays flat whatever the input's size.
 
 #include <cstddef>
+#include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "core/Status.h"
+
 namespace brevanto {
 
-// Incremental form of the rule: bytes go in chunk by chunk, statements come out one at a
-// time. One instance serves one text; not thread-safe.
+class CSqlInput;
+
+struct SqlStatement {
+  // Without its delimiter and trailing blanks. For a statement that was too long, only
+  // its first bytes.
+  std::string Text;
+  std::uint64_t Number = 0;  // 1-based among the input's statements
+  std::uint64_t Offset = 0;  // of its first byte in the input
+};
+
+enum class SplitResult {
+  Statement,  // the next statement is complete
+  TooLong,    // the next statement was longer than the limit; reading goes on after it
+  End,        // no more statements
+  Error,      // the input is not SQL text (ErrorText()); nothing more is read
+};
+
+// Reads the statements of one input. Not thread-safe; used by one run or one page.
 class CStatementSplitter {
  public:
-  // Consumes bytes of [*data, end) until a statement completes or the bytes run out.
-  // Returns true with the statement (trimmed, ending in ";") in `statement` and *data
-  // just past the line break that completed it; false when every byte was consumed.
-  bool Feed(const char** data, const char* end, std::string& statement);
+  static constexpr std::size_t kNoLimit = std::numeric_limits<std::size_t>::max();
 
-  // The end of the text: returns true with the last statement (";" appended when it has
-  // none) when the text left over starts with a letter.
-  bool Finish(std::string& statement);
+  // `input` must outlive the splitter. Statements longer than `maxStatementBytes` are
+  // skipped (SplitResult::TooLong) without being held in memory.
+  explicit CStatementSplitter(CSqlInput& input, std::size_t maxStatementBytes = kNoLimit);
+  CStatementSplitter(const CStatementSplitter&) = delete;
+  CStatementSplitter& operator=(const CStatementSplitter&) = delete;
 
- private:
-  bool EndLine(std::string& statement);
+  SplitResult Next(SqlStatement& statement);
 
-  std::string m_current;
-};
+  // After Error or TooLong: what and where, e.g. "statement 3 (byte 120): ...".
+  const std::string& ErrorText() const { return m_error; }
 
-// Splits a whole text into statements.
-std::vector<std::string> SplitSqlStatements(std::string_view text);
-
-// Streams the statements of one SQL file with buffered reads, so memory holds one read
-// buffer and one statement whatever the file's size. Not thread-safe.
-class CSqlFileReader {
- public:
-  CSqlFileReader() = default;
-  ~CSqlFileReader();
-  CSqlFileReader(const CSqlFileReader&) = delete;
-  CSqlFileReader& operator=(const CSqlFileReader&) = delete;
-
-  // False when the path is empty or names nothing that can be read as a file.
-  bool Open(const std::string& path);
-
-  // The next statement; false at the end of the file or when a read fails (ReadFailed()).
-  // REQUIRES: Open() returned true.
-  bool Next(std::string& statement);
-
-  bool ReadFailed() const { return m_readFailed; }
+  // Whether a backslash escapes the next character inside '...' and "..." strings; off
+  // when the server runs with NO_BACKSLASH_ESCAPES. On by default.
+  void SetBackslashEscapes(bool on) { m_backslashEscapes = on; }
 
  private:
-  static constexpr std::size_t kBufferSize = 256 * 1024;
+  enum class State { Normal, Quoted, LineComment, BlockComment, DelimiterCommand };
+  enum class Step { Continue, Emit, Fail };
 
-  int m_fd = -1;
-  bool m_atEnd = false;
-  bool m_readFailed = false;
+  bool Fill(std::size_t need);
+  std::uint64_t Offset() const { return m_bufferOffset + m_pos; }
+  void Append(const char* data, std::size_t size);
+  void Start();
+  Step ScanNormal();
+  Step ScanBeforeStatement();
+  void ScanQuoted();
+  void ScanLineComment();
+  Step ScanBlockComment();
+  Step ScanDelimiterCommand();
+  Step EndDelimiterCommand();
+  Step AtEnd();
+  Step Fail(std::uint64_t offset, const std::string& what);
+  SplitResult Emit(SqlStatement& statement);
+
+  CSqlInput& m_input;
+  std::size_t m_maxStatementBytes;
+  bool m_backslashEscapes = true;
+
   std::vector<char> m_buffer;
-  const char* m_pos = nullptr;
-  const char* m_end = nullptr;
-  CStatementSplitter m_splitter;
+  std::size_t m_pos = 0;
+  std::size_t m_end = 0;
+  std::uint64_t m_bufferOffset = 0;  // input offset of m_buffer[0]
+  bool m_inputEnded = false;
+  std::string m_readError;
+
+  State m_state = State::Normal;
+  std::string m_delimiter = ";";
+  char m_quote = 0;
+  bool m_commentKept = false;
+  std::uint64_t m_openedAt = 0;  // where the open string, comment or command began
+
+  std::string m_text;
+  bool m_started = false;
+  bool m_tooLong = false;
+  std::uint64_t m_statementBytes = 0;
+  std::uint64_t m_statementOffset = 0;
+  std::size_t m_keepLength = 0;  // trailing blanks are trimmed down to here, not below
+  std::uint64_t m_count = 0;
+  bool m_failed = false;
+  std::string m_error;
 };
 
-// Reads every statement of the file at `path` into `statements` (appended). False when
-// the path is empty or the file cannot be opened or read; true also for a file without
-// statements.
-bool ReadSqlFileStatements(const std::string& path, std::vector<std::string>& statements);
+// Splits a whole script text into statements, each ending with ";" as script tasks
+// store them. On bad input returns the reason and leaves `statements` empty.
+Status SplitSqlStatements(std::string_view text, std::vector<std::string>& statements);
+
+// The text that shows stored statements again: each followed by a blank line; one that
+// would not split back into itself (a routine body with ";" inside) is wrapped in a
+// DELIMITER block, so splitting the text again gives the same list.
+std::string JoinSqlStatements(const std::vector<std::string>& statements);
 
 }  // namespace brevanto

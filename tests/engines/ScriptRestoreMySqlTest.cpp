@@ -26,7 +26,7 @@ class ScriptRestoreTest : public ::testing::Test {
     CTaskItem task;
     task.TaskType = static_cast<std::uint8_t>(TaskType::ExecuteScript);
     task.SourceServer = test::AsServerInfo(test::ServerB());
-    task.ScriptStatements = SplitSqlStatements(script);
+    EXPECT_TRUE(SplitSqlStatements(script, task.ScriptStatements).ok());
     return task;
   }
 
@@ -68,14 +68,15 @@ const char* const kScript =
 
 TEST_F(ScriptRestoreTest, ScriptRunsEveryStatementAndReadsResultsAway) {
   RecordingRunContext context(ScriptTask(kScript));
-  ASSERT_EQ(context.Task().ScriptStatements.size(), 9u);
+  ASSERT_EQ(context.Task().ScriptStatements.size(), 10u);
   ASSERT_EQ(ScriptWorker(context), RunOutcome::Finished) << context.Dump();
   EXPECT_EQ(context.Errors(),
-            std::vector<std::string>{"Failed to execute the SQL statement! NO. 7 : "
-                                     "INSERT INTO e2_script.nowhere VALUES (1)"});
+            std::vector<std::string>{"Failed to execute the SQL statement! NO. 8 : "
+                                     "INSERT INTO e2_script.nowhere VALUES (1) (error 1146: "
+                                     "Table 'e2_script.nowhere' doesn't exist)"});
   const std::vector<std::string> general = context.Texts(LogLevel::General);
-  EXPECT_EQ(general[2], "Executing MySQL script: 9 statements");
-  EXPECT_EQ(general.back(), "Executed: 8 statements");
+  EXPECT_EQ(general[2], "Executing MySQL script: 10 statements");
+  EXPECT_EQ(general.back(), "Executed: 9 statements");
   EXPECT_EQ(OnB("SELECT id, v FROM e2_script.t ORDER BY id;"), "1\ta\n2\tb\n3\tc\n");
 }
 
@@ -86,7 +87,8 @@ TEST_F(ScriptRestoreTest, EmptyStoredStatementsAreSkippedButNumbered) {
   ASSERT_EQ(ScriptWorker(context), RunOutcome::Finished);
   EXPECT_EQ(context.Errors(),
             std::vector<std::string>{"Failed to execute the SQL statement! NO. 3 : "
-                                     "SELECT nope FROM nowhere"});
+                                     "SELECT nope FROM nowhere (error 1046: No database "
+                                     "selected)"});
   EXPECT_EQ(context.Texts(LogLevel::General).back(), "Executed: 0 statements");
 
   task.ScriptStatements.clear();
@@ -137,8 +139,10 @@ TEST_F(ScriptRestoreTest, ContinueOptionsDecideWhetherARestoreGoesOn) {
     const char* rows;
   };
   const std::string sqlError =
-      "Failed to execute the SQL statement: INSERT INTO e2_restore.nowhere VALUES (1)";
-  const std::string fileError = "Failed to get a SQL statement from the SQL file!";
+      "Failed to execute the SQL statement: INSERT INTO e2_restore.nowhere VALUES (1) "
+      "(error 1146: Table 'e2_restore.nowhere' doesn't exist)";
+  const std::string fileError = "Failed to get a SQL statement from the SQL file! " +
+                                m_dir.file("missing.sql") + ": No such file or directory";
   const Case cases[] = {
       {"stop at the SQL error", {"bad.sql", "good.sql"}, 0, 0, RunOutcome::Failed, {sqlError}, ""},
       {"go on after the SQL error",
@@ -188,16 +192,117 @@ TEST_F(ScriptRestoreTest, RestoreLogsEachFileAndSkipsUnacceptedOnes) {
   EXPECT_EQ(general[3], "Restoring...  " + m_dir.file("one.sql"));
 }
 
-TEST_F(ScriptRestoreTest, LostConnectionStopsTheRestoreAtTheFailedStatement) {
+TEST_F(ScriptRestoreTest, LostSessionEndsTheRunWithOneError) {
+  // Even with "continue" on, the statements left cannot run on a lost session.
   WriteFile("kill.sql",
             "CREATE DATABASE IF NOT EXISTS e2_rkill;\nUSE e2_rkill;\n"
-            "CREATE TABLE IF NOT EXISTS t (a INT);\nINSERT INTO t VALUES (1);\n");
-  test::KillingRunContext context(RestoreTask({"kill.sql"}),
-                                  "Restoring...  " + m_dir.file("kill.sql"), 2, test::ServerB(),
-                                  "e2_rkill");
+            "CREATE TABLE IF NOT EXISTS t (a INT);\nINSERT INTO t VALUES (1);\n"
+            "INSERT INTO t VALUES (2);\nINSERT INTO t VALUES (3);\n");
+  CTaskItem restore = RestoreTask({"kill.sql"});
+  restore.RestoreOptions.ContinueOnSqlError = 1;
+  test::KillingRunContext context(restore, "Restoring...  " + m_dir.file("kill.sql"), 2,
+                                  test::ServerB(), "e2_rkill");
   EXPECT_EQ(RestoreFilesWorker(context), RunOutcome::Failed);
-  EXPECT_EQ(context.Errors(), std::vector<std::string>{"Failed to execute the SQL statement: "
-                                                       "CREATE TABLE IF NOT EXISTS t (a INT)"});
+  ASSERT_EQ(context.Errors().size(), 1u) << context.Dump();
+  EXPECT_EQ(context.Errors()[0].rfind("Failed to execute the SQL statement: "
+                                      "CREATE TABLE IF NOT EXISTS t (a INT) (error 2",
+                                      0),
+            0u)
+      << context.Errors()[0];
+
+  CTaskItem script = ScriptTask(
+      "CREATE DATABASE IF NOT EXISTS e2_skill;\nUSE e2_skill;\nSELECT 1;\nSELECT 2;\nSELECT 3;\n");
+  test::KillingRunContext killed(script, "Executing MySQL script: 5 statements", 2, test::ServerB(),
+                                 "e2_skill");
+  EXPECT_EQ(ScriptWorker(killed), RunOutcome::Failed);
+  ASSERT_EQ(killed.Errors().size(), 1u) << killed.Dump();
+  EXPECT_EQ(
+      killed.Errors()[0].rfind("Failed to execute the SQL statement! NO. 3 : SELECT 1 (error 2", 0),
+      0u)
+      << killed.Errors()[0];
+}
+
+TEST_F(ScriptRestoreTest, RestoresWhatTheLineRuleLost) {
+  // Each part once lost rows or statements without an error entry.
+  WriteFile(
+      "seven.sql",
+      "DROP DATABASE IF EXISTS e2_seven;\nCREATE DATABASE e2_seven;\nUSE e2_seven;\n"
+      "/*!40101 SET @OLD_SQL_MODE=@@SQL_MODE, SQL_MODE='NO_AUTO_VALUE_ON_ZERO' */;\n"
+      "/*!40014 SET @OLD_FOREIGN_KEY_CHECKS=@@FOREIGN_KEY_CHECKS, FOREIGN_KEY_CHECKS=0 */;\n"
+      "CREATE TABLE child (id INT PRIMARY KEY, parent_id INT,\n"
+      "  FOREIGN KEY (parent_id) REFERENCES parent (id)) ENGINE=InnoDB;\n"
+      "CREATE TABLE parent (id INT AUTO_INCREMENT PRIMARY KEY, v VARCHAR(20)) ENGINE=InnoDB;\n"
+      "INSERT INTO parent VALUES (0,'zero'); -- the id-0 row\n"
+      "INSERT INTO parent VALUES (1,'one;\nline two'),(2,'it''s'), (3, 'back\\'slash');   \n"
+      "INSERT INTO parent VALUES (4,'four');\n"
+      "INSERT INTO child VALUES (1, 0);\n"
+      "CREATE VIEW v AS SELECT v\nFROM parent;\n"
+      "DELIMITER ;;\n"
+      "/*!50003 CREATE*/ /*!50003 TRIGGER bi BEFORE INSERT ON parent FOR EACH ROW BEGIN\n"
+      "  SET NEW.v = UPPER(NEW.v); SET NEW.v = CONCAT(NEW.v, ';');\nEND */;;\n"
+      "CREATE PROCEDURE p()\nBEGIN\n  SELECT 1;\n  SELECT 2;\nEND ;;\n"
+      "DELIMITER ;\n"
+      "/*!40014 SET FOREIGN_KEY_CHECKS=@OLD_FOREIGN_KEY_CHECKS */;\n"
+      "/*!40101 SET SQL_MODE=@OLD_SQL_MODE */;\n");
+  RecordingRunContext context(RestoreTask({"seven.sql"}));
+  ASSERT_EQ(RestoreFilesWorker(context), RunOutcome::Finished) << context.Dump();
+  EXPECT_TRUE(context.Errors().empty()) << context.Dump();
+  EXPECT_EQ(OnB("SELECT id, v FROM e2_seven.parent ORDER BY id;"),
+            "0\tzero\n1\tone;\\nline two\n2\tit's\n3\tback'slash\n4\tfour\n");
+  EXPECT_EQ(OnB("SELECT id, parent_id FROM e2_seven.child;"), "1\t0\n");
+  EXPECT_EQ(OnB("SELECT COUNT(*) FROM e2_seven.v;"), "5\n");
+  OnB("INSERT INTO e2_seven.parent (v) VALUES ('x'); CALL e2_seven.p();");
+  EXPECT_EQ(OnB("SELECT v FROM e2_seven.parent WHERE id = 5;"), "X;\n");
+}
+
+TEST_F(ScriptRestoreTest, BadFileNamesTheFileAndPlace) {
+  WriteFile("open.sql", "CREATE DATABASE IF NOT EXISTS e2_bad;\nSELECT 'never closed;\n");
+  WriteFile("after.sql", "SELECT 1;\n");
+  CTaskItem task = RestoreTask({"open.sql", "after.sql"});
+  task.RestoreOptions.ContinueOnFileError = 1;
+  RecordingRunContext context(task);
+  ASSERT_EQ(RestoreFilesWorker(context), RunOutcome::Finished) << context.Dump();
+  EXPECT_EQ(context.Errors(),
+            std::vector<std::string>{"Failed to get a SQL statement from the SQL file! " +
+                                     m_dir.file("open.sql") +
+                                     ": statement 2 (byte 45): the string opened by ' here is "
+                                     "not closed at the end of the file"});
+  EXPECT_EQ(context.Texts(LogLevel::General).back(), "Restoring...  " + m_dir.file("after.sql"));
+}
+
+TEST_F(ScriptRestoreTest, ViewsWaitForTheTablesTheyRead) {
+  // A per-table set restored in name order: the views' files come first.
+  OnB("DROP DATABASE IF EXISTS e2_views; CREATE DATABASE e2_views;");
+  WriteFile("e2_views_a_top.sql",
+            "USE e2_views;\n/*!40101 SET NAMES utf8mb4 */;\n"
+            "/*!50001 CREATE ALGORITHM=UNDEFINED */\n/*!50013 DEFINER=CURRENT_USER SQL SECURITY "
+            "DEFINER */\n/*!50001 VIEW `top` AS select `n` from `middle` where `n` > 1 */;\n");
+  WriteFile("e2_views_b_middle.sql",
+            "USE e2_views;\nCREATE OR REPLACE VIEW middle AS SELECT n FROM t;\n");
+  WriteFile("e2_views_c_broken.sql",
+            "USE e2_views;\nCREATE VIEW broken AS SELECT * FROM nowhere;\n");
+  WriteFile(
+      "e2_views_t.sql",
+      "USE e2_views;\nCREATE TABLE t (n INT);\nINSERT INTO t VALUES (1),(2),(3);\nUSE mysql;\n");
+  for (std::uint8_t continueOnSql : {0, 1}) {
+    SCOPED_TRACE(continueOnSql);
+    OnB("DROP DATABASE IF EXISTS e2_views; CREATE DATABASE e2_views;");
+    CTaskItem task = RestoreTask(
+        {"e2_views_a_top.sql", "e2_views_b_middle.sql", "e2_views_c_broken.sql", "e2_views_t.sql"});
+    task.RestoreOptions.ContinueOnSqlError = continueOnSql;
+    RecordingRunContext context(task);
+    EXPECT_EQ(RestoreFilesWorker(context),
+              continueOnSql ? RunOutcome::Finished : RunOutcome::Failed)
+        << context.Dump();
+    EXPECT_EQ(context.Errors(),
+              std::vector<std::string>{"Failed to execute the SQL statement: CREATE VIEW broken AS "
+                                       "SELECT * FROM nowhere (error 1146: Table "
+                                       "'e2_views.nowhere' doesn't exist)"});
+    EXPECT_EQ(OnB("SELECT n FROM e2_views.top;"), "2\n3\n");
+  }
+  EXPECT_TRUE(IsCreateViewStatement("create or replace definer=`view`@`%` view v as select 1"));
+  EXPECT_FALSE(IsCreateViewStatement("CREATE TABLE view_log (a INT)"));
+  EXPECT_FALSE(IsCreateViewStatement("SELECT * FROM v"));
 }
 
 TEST_F(ScriptRestoreTest, StopAfterAnyStatementCancels) {

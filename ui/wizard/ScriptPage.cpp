@@ -1,10 +1,10 @@
 #include "ui/wizard/ScriptPage.h"
 
-#include <QFile>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "engines/SqlInput.h"
 #include "engines/StatementSplitter.h"
 #include "ui/Dialogs.h"
 #include "ui/Text.h"
@@ -28,24 +28,29 @@ CSQLScriptPage::CSQLScriptPage(CSheetContext& context)
 }
 
 void CSQLScriptPage::Load() {
-  QString text;
-  for (const std::string& statement : Task().ScriptStatements) text += ToQt(statement) + '\n';
-  m_script->setPlainText(text);
+  m_script->setPlainText(ToQt(JoinSqlStatements(Task().ScriptStatements)));
 }
 
 void CSQLScriptPage::AddFromFile() {
   const QString path = ui::Dialogs::OpenFileName(this, tr("SQL Files (*.sql)"));
   if (path.isEmpty()) return;
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) {
+  std::string text;
+  if (!ReadWholeSqlFile(FromQt(path), text).ok()) {
     ui::Dialogs::Stop(this, tr("Failed to open the file!"));
     return;
   }
-  m_script->setPlainText(QString::fromUtf8(file.readAll()));
+  m_script->setPlainText(ToQt(text));
 }
 
 bool CSQLScriptPage::Leave() {
-  std::vector<std::string> statements = SplitSqlStatements(FromQt(m_script->toPlainText()));
+  std::vector<std::string> statements;
+  const Status split = SplitSqlStatements(FromQt(m_script->toPlainText()), statements);
+  if (!split.ok()) {
+    ui::Dialogs::Warning(
+        this, tr("The SQL script cannot be split into statements: %1").arg(ToQt(split.message())));
+    m_script->setFocus();
+    return false;
+  }
   if (statements.empty()) {
     ui::Dialogs::Warning(this, tr("Please input the SQL script!"));
     m_script->setFocus();
