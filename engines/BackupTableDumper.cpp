@@ -70,6 +70,10 @@ CBackupTableDumper::CBackupTableDumper(TaskRunContext& context, CMySQLConnection
       m_database(std::move(database)),
       m_databaseCharset(std::move(databaseCharset)) {}
 
+void CBackupTableDumper::ServerError(const std::string& text) {
+  Error(WithServerError(text, m_connection.LastError()));
+}
+
 void CBackupTableDumper::Error(const std::string& text) {
   // After a stop request the connection may have been cancelled under us; what fails
   // then is the cancel, not the server, and the run ends with "User canceled!".
@@ -133,7 +137,7 @@ RunOutcome CBackupTableDumper::DumpTableSteps(CSqlDumpWriter& writer, const Tabl
   if (!ReadEngine(name, engine)) return RunOutcome::Finished;
   MySqlResult fieldList(mysql_list_fields(m_connection.Handle(), name.c_str(), nullptr));
   if (!fieldList) {
-    Error("No result of list table fields: " + name);
+    ServerError("No result of list table fields: " + name);
     return RunOutcome::Finished;
   }
   const unsigned int count = mysql_num_fields(fieldList.get());
@@ -165,12 +169,12 @@ RunOutcome CBackupTableDumper::DumpTableSteps(CSqlDumpWriter& writer, const Tabl
 bool CBackupTableDumper::ReadEngine(const std::string& table, std::string& engine) {
   MYSQL* handle = m_connection.Handle();
   if (!m_connection.Execute("SHOW TABLE STATUS LIKE '" + ExactLikePattern(handle, table) + "'")) {
-    Error("Failed to show table status: " + table);
+    ServerError("Failed to show table status: " + table);
     return false;
   }
   MySqlResult status(mysql_store_result(handle));
   if (!status) {
-    Error("No result of show table status: " + table);
+    ServerError("No result of show table status: " + table);
     return false;
   }
   MYSQL_ROW row = mysql_fetch_row(status.get());
@@ -189,7 +193,7 @@ bool CBackupTableDumper::DumpViewStructure(CSqlDumpWriter& writer, const std::st
   const std::string temporary = QuoteName(view, m_options.Quote);
   if (!m_connection.Execute("CREATE TEMPORARY TABLE " + temporary + " SELECT * FROM " + temporary +
                             " WHERE 0")) {
-    Error("Failed to create temporary table for the view " + view);
+    ServerError("Failed to create temporary table for the view " + view);
     return false;
   }
   struct TemporaryGuard {
@@ -204,7 +208,7 @@ bool CBackupTableDumper::DumpViewStructure(CSqlDumpWriter& writer, const std::st
   std::string definition;
   if (!ReadCreateTable(m_connection, view, definition) ||
       definition.size() <= kCreateTemporaryLength) {
-    Error("Failed to show temporary table for the view " + view);
+    ServerError("Failed to show temporary table for the view " + view);
     return false;
   }
   if (!writer.AppendStatement("CREATE " + definition.substr(kCreateTemporaryLength)).ok()) {
@@ -214,11 +218,11 @@ bool CBackupTableDumper::DumpViewStructure(CSqlDumpWriter& writer, const std::st
   }
   guard.dropped = true;
   if (!m_connection.Execute("DROP TEMPORARY TABLE " + temporary)) {
-    Error("Failed to drop temporary table for the view " + view);
+    ServerError("Failed to drop temporary table for the view " + view);
     return false;
   }
   if (!ReadCreateTable(m_connection, view, definition) || definition.empty()) {
-    Error("Failed to show view " + view);
+    ServerError("Failed to show view " + view);
     return false;
   }
   m_views.push_back({view, std::move(definition), m_readCharset});
@@ -233,7 +237,7 @@ bool CBackupTableDumper::DumpTableStructure(CSqlDumpWriter& writer, const std::s
   if (!GetTableDefinition(m_connection, table, engine, fields, count, m_options.Quote,
                           m_options.HasShowCreateTable, definition) ||
       definition.empty()) {
-    Error("Failed to get create table! - " + table);
+    ServerError("Failed to get create table! - " + table);
     return false;
   }
   if (!writer.AppendStatement(definition).ok()) {
@@ -250,12 +254,12 @@ RunOutcome CBackupTableDumper::DumpRows(CSqlDumpWriter& writer, const std::strin
   const std::vector<std::string> named =
       ColumnsNamedForInvisible(m_connection, table, m_options.Quote);
   if (!m_connection.Execute(SelectRowsQuery(table, named, m_options.Quote))) {
-    Error("Failed to get all records of table " + table + " !");
+    ServerError("Failed to get all records of table " + table + " !");
     return RunOutcome::Finished;
   }
   MySqlResult result(mysql_use_result(m_connection.Handle()));
   if (!result) {
-    Error("No records of the table " + table);
+    ServerError("No records of the table " + table);
     return RunOutcome::Finished;
   }
   if (m_settings.AddDisableKeys != 0 &&
@@ -326,7 +330,7 @@ RunOutcome CBackupTableDumper::DumpRows(CSqlDumpWriter& writer, const std::strin
     if (m_context.StopRequested()) {
       outcome = RowsResult::Canceled;
     } else {
-      Error("Failed to get all records of table " + table + " !");
+      ServerError("Failed to get all records of table " + table + " !");
       outcome = RowsResult::Failed;
     }
   }
@@ -342,7 +346,9 @@ RunOutcome CBackupTableDumper::DumpRows(CSqlDumpWriter& writer, const std::strin
       outcome = RowsResult::SkipRest;
     }
   }
-  if (outcome == RowsResult::SkipRest) return RunOutcome::Finished;
+  // A table whose rows failed gets no closing statements: its file must not end like a
+  // complete one.
+  if (outcome != RowsResult::Written) return RunOutcome::Finished;
 
   if (m_settings.AddLockTables != 0 && !writer.AppendStatement("UNLOCK TABLES").ok()) {
     Error("Failed to write UNLOCK TABLES to the backup file! - " + path);
@@ -357,10 +363,8 @@ RunOutcome CBackupTableDumper::DumpRows(CSqlDumpWriter& writer, const std::strin
     Error("Failed to write COMMIT to the backup file! - " + path);
     return RunOutcome::Finished;
   }
-  if (outcome == RowsResult::Written) {
-    m_context.Log(LogLevel::General,
-                  "Backup the records from the table OK - " + std::to_string(rows) + " records");
-  }
+  m_context.Log(LogLevel::General,
+                "Backup the records from the table OK - " + std::to_string(rows) + " records");
   return RunOutcome::Finished;
 }
 

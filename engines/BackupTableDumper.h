@@ -60,6 +60,8 @@ class CBackupTableDumper {
   };
 
   void Error(const std::string& text);
+  // Error with the connection's last server error appended.
+  void ServerError(const std::string& text);
   RunOutcome DumpTableSteps(CSqlDumpWriter& writer, const TableItem& table);
   bool DumpViewStructure(CSqlDumpWriter& writer, const std::string& view);
   bool DumpTableStructure(CSqlDumpWriter& writer, const std::string& table,

@@ -1,10 +1,12 @@
 #include "engines/BackupToFilesRoutine.h"
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
+#include <dirent.h>
 #include <sys/stat.h>
 
 #include "engines/BackupTableDumper.h"
@@ -21,12 +23,63 @@ BackupTimeStamp ToBackupTime(const TaskDateTime& t) {
   return {t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second};
 }
 
+// "YYYY-MM-DD_HH-MM-SS", the name of a run's DATE_TIME folder.
+bool LooksLikeDateTimeFolder(const std::string& name) {
+  const std::string tail = "-00-00_00-00-00";
+  const auto dash = name.find('-');
+  if (dash == std::string::npos || dash == 0 || name.size() != dash + tail.size()) return false;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const char expected = i < dash ? '0' : tail[i - dash];
+    const bool digit = name[i] >= '0' && name[i] <= '9';
+    if (expected == '0' ? !digit : name[i] != expected) return false;
+  }
+  return true;
+}
+
+// The run's context, counting the Error entries: a file during which one was logged is
+// not complete, and a run that logged one records no copy.
+class CErrorCountingContext final : public TaskRunContext {
+ public:
+  explicit CErrorCountingContext(TaskRunContext& inner) : m_inner(inner) {}
+
+  const CTaskItem& Task() const override { return m_inner.Task(); }
+  TaskDateTime RunStartTime() const override { return m_inner.RunStartTime(); }
+  bool StopRequested() override { return m_inner.StopRequested(); }
+  void Log(LogLevel level, const std::string& text) override {
+    if (level == LogLevel::Error) ++m_errors;
+    m_lastLevel = level;
+    m_inner.Log(level, text);
+  }
+  void SetCancelHook(std::function<void()> hook) override {
+    m_inner.SetCancelHook(std::move(hook));
+  }
+  void RecordBackupCopy(const BackupCopy& copy) override { m_inner.RecordBackupCopy(copy); }
+  Clock& GetClock() override { return m_inner.GetClock(); }
+
+  int Errors() const { return m_errors; }
+  LogLevel LastLevel() const { return m_lastLevel; }
+
+ private:
+  TaskRunContext& m_inner;
+  int m_errors = 0;
+  LogLevel m_lastLevel = LogLevel::General;
+};
+
+// `text` followed by the system's reason of a failed file operation.
+std::string WithFileError(const std::string& text, const Status& status) {
+  const std::string& message = status.message();
+  const auto dash = message.find(" - ");
+  return text + " (" + (dash == std::string::npos ? message : message.substr(0, dash)) + ")";
+}
+
 // One run's state, from the connection to the recorded copy.
 class CBackupToFilesRun {
  public:
   CBackupToFilesRun(TaskRunContext& context, std::string applicationFolder)
       : m_context(context),
         m_task(context.Task()),
+        m_tag(TemporaryFileTag(m_task.LogFileName.empty() ? m_task.TaskName
+                                                          : m_task.LogFileName)),
         m_settings(m_task.BackupSettings),
         m_runTime(context.RunStartTime()),
         m_applicationFolder(std::move(applicationFolder)),
@@ -48,59 +101,85 @@ class CBackupToFilesRun {
   void Error(const std::string& text) {
     if (!m_context.StopRequested()) m_context.Log(LogLevel::Error, text);  // see the dumper
   }
+  // True once the session is gone: nothing more can be read, so the run ends at once
+  // instead of logging one failure per remaining table.
+  bool SessionLost() const {
+    return m_connection.IsOpen() && IsLostConnection(mysql_errno(m_connection.Handle()));
+  }
 
-  // Creates the next file, records it and writes its prologue. Logs and returns false
-  // on failure.
+  // Removes the temporary files that killed runs of this task left in its folders.
+  void RemoveLeftovers();
+  // Creates the next file under its temporary name and writes its prologue. Logs and
+  // returns false on failure.
   bool OpenNewFile(const std::string& database, const std::string& table);
-  // Epilogue, PHP trailer, and the file is closed.
+  // A file without errors gets its epilogue and PHP trailer and then its final name (and
+  // is listed in the copy); one with errors keeps a name that says it is incomplete.
   void FinishFile();
   RunOutcome BackupDatabase(const DatabaseItem& database);
+  RunOutcome Backup();
 
-  TaskRunContext& m_context;
+  CErrorCountingContext m_context;
   const CTaskItem m_task;
+  const std::string m_tag;
   const BackupSettings& m_settings;
   const TaskDateTime m_runTime;
   const std::string m_applicationFolder;
   const std::string m_eol;
   std::string m_dateTimeSubPath;
+  bool m_madeDateTimeFolder = false;  // the folder did not exist before this run
+  int m_errorsAtOpen = 0;             // Error entries before the current file was created
 
   CMySQLConnection m_connection;
   DumpOptions m_options;
   std::string m_serverCharset;
   COutputFile m_file;
   std::unique_ptr<CSqlDumpWriter> m_writer;
-  std::vector<std::string> m_createdFiles;
-  std::unordered_set<std::string> m_createdPaths;  // the same, for look-ups
+  std::vector<std::string> m_createdFiles;  // complete files, under their final names
 };
+
+void CBackupToFilesRun::RemoveLeftovers() {
+  if (m_settings.FileMode == 1) {
+    (void)RemoveLeftoverTemporaryFiles(FolderOf(m_settings.SameFilePath), m_tag);
+    return;
+  }
+  std::string folder = m_settings.BackupFolder;
+  if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  (void)RemoveLeftoverTemporaryFiles(folder, m_tag);
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (LooksLikeDateTimeFolder(entry->d_name)) {
+      (void)RemoveLeftoverTemporaryFiles(folder + "/" + entry->d_name, m_tag);
+    }
+  }
+  ::closedir(dir);
+}
 
 bool CBackupToFilesRun::OpenNewFile(const std::string& database, const std::string& table) {
   const std::string path = MakeBackupFilePath(m_settings, m_dateTimeSubPath, m_task.TaskName,
                                               m_task.SourceServer, database, table, m_runTime);
   m_writer.reset();
-  // Names that differ only in a character a file name cannot hold ("/") share a path:
-  // the second one adds to the file rather than truncating what the first one wrote.
-  const bool again = !m_createdPaths.insert(path).second;
-  // A PHP script holds the server's password in clear text.
-  if (!(again ? m_file.OpenForAppend(path) : m_file.Create(path, m_settings.FileType == 2)).ok()) {
-    m_file.Close();
-    if (!again) m_createdPaths.erase(path);
-    Error("Failed to create the backup file! - " + path);
+  m_errorsAtOpen = m_context.Errors();
+  // Owner-only: a dump holds all the data, a PHP script the password too.
+  if (const Status created = m_file.Create(path, m_tag, true); !created.ok()) {
+    Error(WithFileError("Failed to create the backup file! - " + path, created));
     return false;
   }
-  if (!again) m_createdFiles.push_back(path);
   m_writer = std::make_unique<CSqlDumpWriter>(m_file, m_settings.FileType, m_eol);
-  if (!m_writer->WriteFileHeader(m_task.SourceServer, m_connection.ServerVersionText(), m_runTime)
-           .ok()) {
-    Error("Failed to write the title to the backup file! - " + path);
-    m_writer.reset();
-    m_file.Close();
+  if (const Status header =
+          m_writer->WriteFileHeader(m_task.SourceServer, m_connection.ServerVersionText(), m_runTime);
+      !header.ok()) {
+    Error(WithFileError("Failed to write the title to the backup file! - " + path, header));
+    FinishFile();
     return false;
   }
-  if (m_writer->IsPhp() && !m_writer->WritePhpConnect(m_task.SourceServer).ok()) {
-    Error("Failed to write the connect statement to the PHP file! - " + path);
-    m_writer.reset();
-    m_file.Close();
-    return false;
+  if (m_writer->IsPhp()) {
+    if (const Status connect = m_writer->WritePhpConnect(m_task.SourceServer); !connect.ok()) {
+      Error(WithFileError("Failed to write the connect statement to the PHP file! - " + path,
+                          connect));
+      FinishFile();
+      return false;
+    }
   }
   m_writer->WritePrologue(m_settings, m_serverCharset, m_connection.ServerVersion());
   return true;
@@ -108,20 +187,34 @@ bool CBackupToFilesRun::OpenNewFile(const std::string& database, const std::stri
 
 void CBackupToFilesRun::FinishFile() {
   if (!m_writer) return;
-  m_writer->WriteEpilogue(m_settings, m_serverCharset);
-  if (m_writer->IsPhp() && !m_writer->WritePhpTrailer().ok()) {
-    Error("Failed to write PHP mysql_close to the bakcup file! - " + m_file.Path());
+  if (m_context.Errors() == m_errorsAtOpen) {
+    m_writer->WriteEpilogue(m_settings, m_serverCharset);
+    if (m_writer->IsPhp() && !m_writer->WritePhpTrailer().ok()) {
+      Error("Failed to write PHP mysql_close to the bakcup file! - " + m_file.Path());
+    }
   }
   m_writer.reset();
-  m_file.Close();
+  if (m_context.Errors() == m_errorsAtOpen) {
+    // Same-file mode replaces its previous copy, but only with a complete file; new
+    // files never replace a file of another run or task.
+    const Status committed = m_file.Commit(m_settings.FileMode == 1
+                                               ? COutputFile::Existing::Replace
+                                               : COutputFile::Existing::AddSuffix);
+    if (committed.ok()) {
+      m_createdFiles.push_back(m_file.Path());
+      return;
+    }
+    Error(WithFileError("Failed to save the backup file! - " + m_file.Path(), committed));
+  }
+  (void)m_file.KeepIncomplete();
 }
 
 RunOutcome CBackupToFilesRun::BackupDatabase(const DatabaseItem& database) {
   const std::string& name = database.DatabaseName;
   m_context.Log(LogLevel::General, "Backing up the database " + name + "...");
   if (mysql_select_db(m_connection.Handle(), name.c_str()) != 0) {
-    Error("Failed to use database " + name);
-    return RunOutcome::Finished;
+    Error(WithServerError("Failed to use database " + name, m_connection.LastError()));
+    return SessionLost() ? RunOutcome::Failed : RunOutcome::Finished;
   }
   const std::string databaseCharset =
       m_settings.SetConnectionCharset != 0
@@ -140,6 +233,7 @@ RunOutcome CBackupToFilesRun::BackupDatabase(const DatabaseItem& database) {
                       name + "." + table.TableName + "...");
     if (perTable && !OpenNewFile(name, table.TableName)) continue;
     if (dumper.DumpTable(*m_writer, table) == RunOutcome::Canceled) return RunOutcome::Canceled;
+    if (SessionLost()) return RunOutcome::Failed;
     if (perTable) {
       dumper.WriteDeferredViews(*m_writer);
       FinishFile();
@@ -152,6 +246,18 @@ RunOutcome CBackupToFilesRun::BackupDatabase(const DatabaseItem& database) {
 }
 
 RunOutcome CBackupToFilesRun::Run() {
+  const RunOutcome outcome = Backup();
+  if (outcome == RunOutcome::Canceled) return outcome;  // the open file stays incomplete
+  if (m_context.Errors() == 0 && outcome == RunOutcome::Finished) return outcome;
+  // Whatever failed, the last entry says so plainly: the earlier copies stay untouched.
+  if (m_context.LastLevel() != LogLevel::Error || m_context.Errors() > 1) {
+    Error("The backup is incomplete (" + std::to_string(m_context.Errors()) +
+          (m_context.Errors() == 1 ? " error" : " errors") + "); no backup copy was recorded.");
+  }
+  return RunOutcome::Failed;
+}
+
+RunOutcome CBackupToFilesRun::Backup() {
   if (m_task.BackupDatabases.empty()) {
     Error("There are not any databases to backup!");
     return RunOutcome::Failed;
@@ -162,11 +268,19 @@ RunOutcome CBackupToFilesRun::Run() {
       Error("Backup directory name is empty!");
       return RunOutcome::Failed;
     }
+    if (m_settings.CreateDateTimeSubfolder == 1) {
+      // Only a folder this run made may be removed with its copy later.
+      struct stat st {};
+      const std::string folder = m_settings.BackupFolder + DateTimeFolderName(m_runTime);
+      m_madeDateTimeFolder = ::stat(folder.c_str(), &st) != 0 && errno == ENOENT;
+    }
     m_dateTimeSubPath = MakeDateTimeFolder(m_settings, m_runTime);
   }
+  RemoveLeftovers();
   if (Canceled()) return RunOutcome::Canceled;
 
-  if (!ConnectServerForTask(m_context, m_task.SourceServer, ServerRole::OnlySource, m_connection)) {
+  if (!ConnectServerForTask(m_context, m_task.SourceServer, ServerRole::OnlySource, m_connection,
+                            ConnectPurpose::StreamRows)) {
     return RunOutcome::Failed;
   }
   std::shared_ptr<ConnectionCanceler> canceler = m_connection.CancelHandle();
@@ -194,21 +308,25 @@ RunOutcome CBackupToFilesRun::Run() {
       ResolveSelection(m_connection, m_settings, m_task.BackupDatabases, m_options.Quote);
   for (const DatabaseItem& database : resolved) {
     if (database.Selected == 0) continue;
-    if (Canceled() || BackupDatabase(database) == RunOutcome::Canceled) {
-      m_connection.Close();
-      return RunOutcome::Canceled;
+    if (Canceled()) return RunOutcome::Canceled;
+    const RunOutcome outcome = BackupDatabase(database);
+    if (outcome == RunOutcome::Canceled) return RunOutcome::Canceled;
+    if (outcome == RunOutcome::Failed) {
+      FinishFile();
+      return RunOutcome::Failed;
     }
   }
   if (Canceled()) return RunOutcome::Canceled;
   m_connection.Close();
   if (FileGrouping() == Grouping::OneFile) FinishFile();
+  if (m_context.Errors() > 0) return RunOutcome::Failed;
 
   BackupCopy copy;
   copy.BackupTime = ToBackupTime(m_runTime);
   copy.CopyFileMode = m_settings.FileMode;
   copy.CopyFileType = m_settings.FileType;
   copy.Spare = 0;
-  if (!m_dateTimeSubPath.empty()) {
+  if (!m_dateTimeSubPath.empty() && m_madeDateTimeFolder) {
     copy.CopyFolder = m_settings.BackupFolder + m_dateTimeSubPath;
     if (copy.CopyFolder.back() == '/') copy.CopyFolder.pop_back();
   }

@@ -14,10 +14,6 @@ bool Append(COutputFile& file, const std::string& text) {
 
 }  // namespace
 
-bool CreateExportFile(const std::string& path, COutputFile& file) {
-  return !path.empty() && file.Create(path).ok();
-}
-
 bool WriteExportHeader(COutputFile& file, const CExportFormatter& formatter) {
   return Append(file, formatter.Header());
 }

@@ -1,5 +1,5 @@
 #pragma once
-// Writing one export file: created (or truncated) before its header, then kept open while
+// Writing one export file: created before its header, then kept open while
 // the header, each row and the trailer are handed to the OS one text at a time, so a
 // stopped or killed run leaves whole rows only. One thread.
 
@@ -12,10 +12,6 @@
 namespace brevanto {
 
 class CExportFormatter;
-
-// Creates or truncates `path` and leaves it open in `file`. False for an empty path or
-// a file that cannot be created.
-bool CreateExportFile(const std::string& path, COutputFile& file);
 
 // Each appends one text to the open file; false when it cannot be written.
 bool WriteExportHeader(COutputFile& file, const CExportFormatter& formatter);

@@ -9,6 +9,7 @@
 #include "engines/ExportFile.h"
 #include "engines/ExportFormat.h"
 #include "engines/MySqlConnection.h"
+#include "engines/OutputFile.h"
 #include "tasks/BackupFileName.h"
 
 namespace brevanto {
@@ -24,7 +25,9 @@ class CExportRun {
       : m_context(context),
         m_applicationFolder(applicationFolder),
         m_settings(context.Task().ExportSettings),
-        m_tables(context.Task().ExportTables) {}
+        m_tables(context.Task().ExportTables),
+        m_tag(TemporaryFileTag(context.Task().LogFileName.empty() ? context.Task().TaskName
+                                                                  : context.Task().LogFileName)) {}
   ~CExportRun() { m_context.SetCancelHook({}); }
   CExportRun(const CExportRun&) = delete;
   CExportRun& operator=(const CExportRun&) = delete;
@@ -32,10 +35,19 @@ class CExportRun {
   RunOutcome Run();
 
  private:
-  enum class Next { Continue, Skip, Stop };
+  enum class Next { Continue, Skip, Stop, Lost };
+  // The session is gone: nothing more can be read, so the run ends with one entry.
+  bool SessionLost() const {
+    return m_connection.IsOpen() && IsLostConnection(mysql_errno(m_connection.Handle()));
+  }
 
   bool Canceled() { return m_context.StopRequested(); }
-  void Log(LogLevel level, const std::string& text) { m_context.Log(level, text); }
+  void Log(LogLevel level, const std::string& text) {
+    if (level == LogLevel::Error) ++m_errors;
+    m_lastLevel = level;
+    m_context.Log(level, text);
+  }
+  RunOutcome Export();
   Next ExportItem(int index);
   Next WriteRows(MYSQL_RES* rows, CExportFormatter& formatter, COutputFile& file,
                  long long& written);
@@ -44,11 +56,25 @@ class CExportRun {
   const std::string& m_applicationFolder;
   const ExportSettings& m_settings;
   const std::vector<TableItem>& m_tables;
+  const std::string m_tag;  // of this task's temporary files
+  int m_errors = 0;
+  LogLevel m_lastLevel = LogLevel::General;
   CMySQLConnection m_connection;
   bool m_quote = false;
 };
 
 RunOutcome CExportRun::Run() {
+  const RunOutcome outcome = Export();
+  if (outcome == RunOutcome::Canceled || m_errors == 0) return outcome;
+  // The last entry says plainly that some files are missing or incomplete.
+  if (m_lastLevel != LogLevel::Error || m_errors > 1) {
+    Log(LogLevel::Error, "The export is incomplete (" + std::to_string(m_errors) +
+                             (m_errors == 1 ? " error)." : " errors)."));
+  }
+  return RunOutcome::Failed;
+}
+
+RunOutcome CExportRun::Export() {
   if (m_tables.empty()) {
     Log(LogLevel::Error, "There are not any tables or views to export!");
     return RunOutcome::Failed;
@@ -63,8 +89,9 @@ RunOutcome CExportRun::Run() {
   (void)::mkdir(folder.c_str(), 0777);  // one level; a failure shows when a file is created
 
   m_context.SetCancelHook([canceler = m_connection.CancelHandle()] { canceler->Cancel(); });
+  (void)RemoveLeftoverTemporaryFiles(folder, m_tag);
   if (!ConnectServerForTask(m_context, m_context.Task().SourceServer, ServerRole::OnlySource,
-                            m_connection)) {
+                            m_connection, ConnectPurpose::StreamRows)) {
     return RunOutcome::Failed;
   }
   const unsigned long version = m_connection.ServerVersion();
@@ -78,6 +105,7 @@ RunOutcome CExportRun::Run() {
     if (Canceled()) return RunOutcome::Canceled;
     const Next next = ExportItem(i);
     if (next == Next::Stop) return RunOutcome::Canceled;
+    if (next == Next::Lost) return RunOutcome::Failed;
     if (next == Next::Continue) ++exported;
   }
   m_connection.Close();
@@ -96,8 +124,9 @@ CExportRun::Next CExportRun::ExportItem(int index) {
 
   MYSQL* handle = m_connection.Handle();
   if (mysql_select_db(handle, database.c_str()) != 0) {
-    Log(LogLevel::Error, "Can't use database (" + database + ")!");
-    return Next::Skip;
+    Log(LogLevel::Error,
+        WithServerError("Can't use database (" + database + ")!", m_connection.LastError()));
+    return SessionLost() ? Next::Lost : Next::Skip;
   }
   if (Canceled()) return Next::Stop;
   const std::string databaseCharset =
@@ -110,28 +139,31 @@ CExportRun::Next CExportRun::ExportItem(int index) {
   }
   if (Canceled()) return Next::Stop;
 
+  // Written under a temporary name; it takes the export's name (replacing the previous
+  // export) only once complete, and anything that goes wrong leaves it incomplete.
   COutputFile file;
-  if (!CreateExportFile(path, file)) {
+  if (path.empty() || !file.Create(path, m_tag, false).ok()) {
     Log(LogLevel::Error, "Failed to create the export file - " + path + "!");
     return Next::Skip;
   }
+  const int errorsBefore = m_errors;
   if (Canceled()) return Next::Stop;
 
   MySqlResult fields(mysql_list_fields(handle, table.c_str(), nullptr));
   if (!fields) {
-    Log(LogLevel::Warning, "Failed to list fields!");
-    return Next::Skip;
+    Log(LogLevel::Warning, WithServerError("Failed to list fields!", m_connection.LastError()));
+    return SessionLost() ? Next::Lost : Next::Skip;
   }
   if (Canceled()) return Next::Stop;
 
   if (!m_connection.Execute("SELECT * FROM " + QuoteName(table, m_quote))) {
-    Log(LogLevel::Warning, "Failed to select all records!");
-    return Next::Skip;
+    Log(LogLevel::Warning, WithServerError("Failed to select all records!", m_connection.LastError()));
+    return SessionLost() ? Next::Lost : Next::Skip;
   }
   MySqlResult rows(mysql_use_result(handle));
   if (!rows) {
-    Log(LogLevel::Warning, "Record set is empty!");
-    return Next::Skip;
+    Log(LogLevel::Warning, WithServerError("Record set is empty!", m_connection.LastError()));
+    return SessionLost() ? Next::Lost : Next::Skip;
   }
   if (Canceled()) {
     m_connection.CancelHandle()->Cancel();
@@ -162,6 +194,13 @@ CExportRun::Next CExportRun::ExportItem(int index) {
       !WriteExportTrailer(file, m_settings.Format)) {
     Log(LogLevel::Error, "Failed to write the end string to the file!");
   }
+  if (m_errors != errorsBefore) return Next::Skip;  // the file stays incomplete
+  if (const Status committed = file.Commit(COutputFile::Existing::Replace); !committed.ok()) {
+    Log(LogLevel::Error, "Failed to save the export file - " + path + "! (" +
+                             committed.message().substr(0, committed.message().find(" - ")) +
+                             ")");
+    return Next::Skip;
+  }
   Log(LogLevel::General, "Exported " + std::to_string(written) +
                              (view ? " records from the view " : " records from the table ") +
                              database + "." + table);
@@ -172,7 +211,9 @@ CExportRun::Next CExportRun::WriteRows(MYSQL_RES* rows, CExportFormatter& format
                                        COutputFile& file, long long& written) {
   while (MYSQL_ROW row = mysql_fetch_row(rows)) {
     if (!WriteExportRow(file, formatter, row, mysql_fetch_lengths(rows))) {
+      // One entry, not one per remaining row: the file is incomplete either way.
       Log(LogLevel::Error, "Failed to write records to the file!");
+      return Next::Skip;
     } else {
       ++written;
     }
@@ -181,8 +222,8 @@ CExportRun::Next CExportRun::WriteRows(MYSQL_RES* rows, CExportFormatter& format
   if (mysql_errno(m_connection.Handle()) != 0) {
     // The server went away mid-table: the file holds only part of the rows, so it gets
     // no trailer and the table does not count as exported.
-    Log(LogLevel::Error, "Failed to select all records!");
-    return Next::Skip;
+    Log(LogLevel::Error, WithServerError("Failed to select all records!", m_connection.LastError()));
+    return SessionLost() ? Next::Lost : Next::Skip;
   }
   return Next::Continue;
 }

@@ -18,6 +18,18 @@ namespace brevanto {
 
 class TaskRunContext;
 
+// What a connection is for, which decides its time-outs.
+enum class ConnectPurpose {
+  // Statements that may legitimately run for hours (scripts, restores, ALTER TABLE):
+  // no read or write time-out; a stop request and KILL QUERY end them.
+  Statements,
+  // Reading rows (dumps, copies, exports): a server silent this long has hung.
+  StreamRows,
+};
+
+inline constexpr unsigned int kConnectTimeoutSeconds = 30;
+inline constexpr unsigned int kStreamTimeoutSeconds = 600;
+
 // The three server-version tests of the SQL dialect; `version` is
 // mysql_get_server_version (major * 10000 + minor * 100 + release).
 bool AllowsBacktickQuoting(unsigned long version);  // >= 32306
@@ -84,7 +96,7 @@ class CMySQLConnection {
   void Close();
 
  private:
-  friend bool ConnectServer(const CServerInfo&, CMySQLConnection&, MySqlError&);
+  friend bool ConnectServer(const CServerInfo&, CMySQLConnection&, MySqlError&, ConnectPurpose);
   void Adopt(MySqlHandle handle);
 
   MySqlHandle m_handle;
@@ -95,9 +107,13 @@ class CMySQLConnection {
 
 // Connects with the saved settings (compression and SSL flags; no database). On failure
 // `connection` stays closed and `error` holds the handle's errno and text. With UseSSL a
-// connection that did not negotiate TLS counts as failed.
+// connection that did not negotiate TLS counts as failed. Every connection gives up on a
+// server that does not complete the connect within kConnectTimeoutSeconds and uses TCP
+// keepalive, so a peer that died is noticed within a few minutes; a StreamRows
+// connection also fails after kStreamTimeoutSeconds without a byte either way.
 [[nodiscard]] bool ConnectServer(const CServerInfo& server, CMySQLConnection& connection,
-                                 MySqlError& error);
+                                 MySqlError& error,
+                                 ConnectPurpose purpose = ConnectPurpose::Statements);
 
 // Which of the worker messages a connect logs.
 enum class ServerRole {
@@ -110,7 +126,8 @@ enum class ServerRole {
 // The worker's connect: logs the connecting, success or failure message for `role`,
 // installs nothing. Returns false after logging the Error entry.
 [[nodiscard]] bool ConnectServerForTask(TaskRunContext& context, const CServerInfo& server,
-                                        ServerRole role, CMySQLConnection& connection);
+                                        ServerRole role, CMySQLConnection& connection,
+                                        ConnectPurpose purpose = ConnectPurpose::Statements);
 
 // Queries the server's (or, with `database`, the current database's) default character
 // set and applies it to the connection; returns the trimmed name, empty when unknown.

@@ -1,10 +1,14 @@
 #include "engines/OutputFile.h"
 
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,58 +16,145 @@ namespace brevanto {
 
 namespace {
 
+constexpr const char* kTemporarySuffix = ".brevanto-part";
+constexpr const char* kIncompleteSuffix = ".incomplete";
+// Beyond this many runs writing one name something else is wrong; the run fails.
+constexpr int kMaxNameSuffix = 10000;
+
 Status ErrnoStatus(int error, const std::string& path) {
   return Status::Error(std::string(std::strerror(error)) + " - " + path);
 }
 
+std::string BaseName(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool EndsWith(const std::string& text, std::string_view end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// "dir/name.sql" with n = 1, 2, 3: "dir/name.sql", "dir/name_2.sql", "dir/name_3.sql",
+// each followed by `extra`.
+std::string NumberedName(const std::string& path, int n, const char* extra) {
+  std::string name = path;
+  if (n > 1) {
+    const auto slash = path.rfind('/');
+    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    auto dot = path.rfind('.');
+    if (dot == std::string::npos || dot <= nameStart) dot = path.size();
+    name = path.substr(0, dot) + "_" + std::to_string(n) + path.substr(dot);
+  }
+  return name + extra;
+}
+
+// Renames without ever replacing an existing file. EEXIST when `to` exists.
+int RenameNoReplace(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  // A file system without RENAME_NOREPLACE: a hard link fails on an existing name too.
+  if (::link(from.c_str(), to.c_str()) == 0) {
+    (void)::unlink(from.c_str());
+    return 0;
+  }
+  return errno;
+}
+
+// Makes a rename in `folder` durable; a failure here loses nothing already renamed.
+void SyncFolder(const std::string& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  (void)::fsync(fd);
+  ::close(fd);
+}
+
+std::string UniquePart() {
+  static std::atomic<unsigned> counter{0};
+  return std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
+}
+
 }  // namespace
 
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string TemporaryFileTag(const std::string& taskIdentity) {
+  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+  for (unsigned char c : taskIdentity) {
+    hash ^= c;
+    hash *= 1099511628211ull;
+  }
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+  return text;
+}
+
+int RemoveLeftoverTemporaryFiles(const std::string& folder, const std::string& tag) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return 0;
+  const std::string marker = "." + tag + "-";
+  int removed = 0;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name.empty() || name[0] != '.' || !EndsWith(name, kTemporarySuffix) ||
+        name.find(marker) == std::string::npos) {
+      continue;
+    }
+    const std::string path = folder + "/" + name;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) continue;
+    struct stat st {};
+    // Its writer holds the lock for as long as it writes; a killed writer held none.
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+        ::unlink(path.c_str()) == 0) {
+      ++removed;
+    }
+    ::close(fd);
+  }
+  ::closedir(dir);
+  return removed;
+}
+
 COutputFile::~COutputFile() {
-  Close();
+  if (m_fd >= 0) (void)KeepIncomplete();
 }
 
 COutputFile::COutputFile(COutputFile&& other) noexcept
     : m_fd(std::exchange(other.m_fd, -1)),
       m_path(std::move(other.m_path)),
+      m_temporaryPath(std::move(other.m_temporaryPath)),
       m_size(std::exchange(other.m_size, 0)) {}
 
 COutputFile& COutputFile::operator=(COutputFile&& other) noexcept {
   if (this != &other) {
-    Close();
+    if (m_fd >= 0) (void)KeepIncomplete();
     m_fd = std::exchange(other.m_fd, -1);
     m_path = std::move(other.m_path);
+    m_temporaryPath = std::move(other.m_temporaryPath);
     m_size = std::exchange(other.m_size, 0);
   }
   return *this;
 }
 
-Status COutputFile::Create(const std::string& path, bool ownerOnly) {
-  Close();
-  m_path = path;
-  if (path.empty()) return Status::Error("No file name - " + path);
-  const int fd =
-      ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, ownerOnly ? 0600 : 0666);
-  if (fd < 0) return ErrnoStatus(errno, path);
-  if (ownerOnly) (void)::fchmod(fd, 0600);  // an existing file keeps its mode otherwise
-  m_fd = fd;
+Status COutputFile::Create(const std::string& finalPath, const std::string& tag, bool ownerOnly) {
+  if (m_fd >= 0) (void)KeepIncomplete();
+  m_path = finalPath;
+  m_temporaryPath.clear();
   m_size = 0;
-  return Status::Ok();
-}
-
-Status COutputFile::OpenForAppend(const std::string& path) {
-  Close();
-  m_path = path;
-  if (path.empty()) return Status::Error("No file name - " + path);
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-  if (fd < 0) return ErrnoStatus(errno, path);
-  const off_t end = ::lseek(fd, 0, SEEK_END);
-  if (end < 0) {
-    const int error = errno;
-    ::close(fd);
-    return ErrnoStatus(error, path);
-  }
+  const std::string base = BaseName(finalPath);
+  if (finalPath.empty() || base.empty()) return Status::Error("No file name - " + finalPath);
+  std::string temporary = FolderOf(finalPath) + "/." + base + "." + tag + "-" + UniquePart() +
+                          kTemporarySuffix;
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                        ownerOnly ? 0600 : 0666);
+  if (fd < 0) return ErrnoStatus(errno, finalPath);
+  (void)::flock(fd, LOCK_EX | LOCK_NB);
   m_fd = fd;
-  m_size = static_cast<std::uint64_t>(end);
+  m_temporaryPath = std::move(temporary);
   return Status::Ok();
 }
 
@@ -88,8 +179,56 @@ Status COutputFile::Write(std::string_view bytes) {
   return Status::Ok();
 }
 
-void COutputFile::Close() {
-  if (m_fd >= 0) ::close(m_fd);
+template <typename Candidate>
+Status COutputFile::Finish(bool replace, Candidate candidate) {
+  if (m_fd < 0) return ErrnoStatus(EBADF, m_path);
+  int error = 0;
+  if (::fsync(m_fd) != 0) error = errno;
+  std::string chosen;
+  if (error == 0 && replace) {
+    chosen = candidate(1);
+    // Only a file is replaced: never a folder, a device or a pipe someone named.
+    struct stat st {};
+    if (::lstat(chosen.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
+      error = S_ISDIR(st.st_mode) ? EISDIR : EEXIST;
+    } else if (::rename(m_temporaryPath.c_str(), chosen.c_str()) != 0) {
+      error = errno;
+    }
+  } else if (error == 0) {
+    error = EEXIST;
+    for (int n = 1; n <= kMaxNameSuffix && error == EEXIST; ++n) {
+      chosen = candidate(n);
+      error = RenameNoReplace(m_temporaryPath, chosen);
+    }
+  }
+  const std::string wanted = m_path;
+  if (error != 0) return ErrnoStatus(error, wanted);  // still open, under its temporary name
+  Release();
+  m_path = chosen;
+  m_temporaryPath.clear();
+  SyncFolder(FolderOf(chosen));
+  return Status::Ok();
+}
+
+Status COutputFile::Commit(Existing existing) {
+  const std::string wanted = m_path;
+  return Finish(existing == Existing::Replace,
+                [&](int n) { return NumberedName(wanted, n, ""); });
+}
+
+Status COutputFile::KeepIncomplete() {
+  const std::string wanted = m_path;
+  Status status = Finish(false, [&](int n) { return NumberedName(wanted, n, kIncompleteSuffix); });
+  if (!status.ok() && m_fd >= 0) {
+    // Not even renamed: the temporary name is at least never taken for a backup, and the
+    // task's next run removes it.
+    Release();
+  }
+  return status;
+}
+
+void COutputFile::Release() {
+  if (m_fd >= 0) ::close(m_fd);  // also drops the flock
   m_fd = -1;
 }
 

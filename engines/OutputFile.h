@@ -1,8 +1,15 @@
 #pragma once
-// COutputFile: one output file kept open for a run. Every Write hands one complete
-// statement (or header) to the OS at once, so a cancelled or killed run leaves only
-// whole statements; a failed or short write is cut back, so neither does a full disk.
-// Move-only; used by one thread.
+// COutputFile: one output file of a run (a dump, a PHP script, an export), written under a
+// temporary name in its final folder and given its final name only once it is complete.
+//
+// Every Write hands one complete statement (or header, or row) to the OS at once; a failed
+// or short write is cut back, so the file always ends on a whole statement. The temporary
+// name (".<name>.<tag>-<unique>.brevanto-part") is one that no cleanup or restore picker
+// takes for a backup; the writer holds an exclusive flock on it, so the leftover removal
+// of a later run never takes a file that is still being written. Commit fsyncs the file,
+// renames it and fsyncs the folder; KeepIncomplete gives an unfinished file a name that
+// plainly says so ("<name>.incomplete"). A file left open at destruction is kept as
+// incomplete. Move-only; used by one thread.
 
 #include <cstdint>
 #include <string>
@@ -14,6 +21,12 @@ namespace brevanto {
 
 class COutputFile {
  public:
+  // How Commit treats a final name that already exists.
+  enum class Existing {
+    Replace,    // the atomic rename replaces it (same-file mode, exports)
+    AddSuffix,  // never replaced: "name_2.ext", "name_3.ext", ... instead
+  };
+
   COutputFile() = default;
   ~COutputFile();
   COutputFile(COutputFile&& other) noexcept;
@@ -21,25 +34,49 @@ class COutputFile {
   COutputFile(const COutputFile&) = delete;
   COutputFile& operator=(const COutputFile&) = delete;
 
-  // Creates or truncates `path` (closing any file open before). `ownerOnly` gives 0600
-  // (files holding passwords), otherwise 0666 less the umask. The error message is
-  // strerror + " - " + path.
-  Status Create(const std::string& path, bool ownerOnly = false);
-  // Opens an existing file for appending at its end.
-  Status OpenForAppend(const std::string& path);
+  // Creates a new temporary file in the folder of `finalPath` (keeping any file open
+  // before as incomplete). `tag` names the task (TemporaryFileTag). `ownerOnly` gives
+  // 0600, otherwise 0666 less the umask. The error message is strerror + " - " + finalPath.
+  Status Create(const std::string& finalPath, const std::string& tag, bool ownerOnly);
   // Writes `bytes` through to the OS. On failure the file is cut back to its length
-  // before the call and the message is strerror + " - " + path.
+  // before the call and the message is strerror + " - " + the final path.
   Status Write(std::string_view bytes);
-  void Close();
+  // Flushes the file to the disk, renames it to its final name (see Existing) and makes
+  // the rename durable. Afterwards Path() is the name the file got.
+  Status Commit(Existing existing);
+  // Renames the unfinished file to "<final>.incomplete" (or "<stem>_2<ext>.incomplete"
+  // ...), flushed like a complete one. Afterwards Path() is that name.
+  Status KeepIncomplete();
 
   bool IsOpen() const { return m_fd >= 0; }
+  // The final path asked for, or after Commit / KeepIncomplete the name the file got.
   const std::string& Path() const { return m_path; }
+  const std::string& TemporaryPath() const { return m_temporaryPath; }
   std::uint64_t Size() const { return m_size; }
 
  private:
+  // Renames the temporary file to the first free name `candidate(n)` gives, n = 1, 2 ...
+  // (or to candidate(1) replacing it) and closes it.
+  template <typename Candidate>
+  Status Finish(bool replace, Candidate candidate);
+  void Release();
+
   int m_fd = -1;
   std::string m_path;
+  std::string m_temporaryPath;
   std::uint64_t m_size = 0;
 };
+
+// A short stable name for the temporary files of one task (a hash of its log file name,
+// which stays the same for the task's whole life).
+std::string TemporaryFileTag(const std::string& taskIdentity);
+
+// Deletes the temporary files tagged `tag` in `folder` that nobody is writing (a run
+// that was killed left them). Files of other tasks, and files whose writer still holds
+// them, are left alone. Returns the number removed.
+int RemoveLeftoverTemporaryFiles(const std::string& folder, const std::string& tag);
+
+// The folder part of `path` ("." for a bare name), without a trailing "/".
+std::string FolderOf(const std::string& path);
 
 }  // namespace brevanto

@@ -102,7 +102,8 @@ RunOutcome CServerCopyRun::Run() {
         destination->Cancel();
       });
 
-  if (!ConnectServerForTask(m_context, m_task.SourceServer, ServerRole::Source, m_source)) {
+  if (!ConnectServerForTask(m_context, m_task.SourceServer, ServerRole::Source, m_source,
+                            ConnectPurpose::StreamRows)) {
     return RunOutcome::Failed;
   }
   if (Canceled()) return RunOutcome::Canceled;

@@ -1,5 +1,6 @@
 #include "schedule/ExpiredCopies.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <set>
 
 #include "schedule/Calendar.h"
+#include "tasks/BackupFileName.h"
 
 namespace brevanto {
 namespace {
@@ -44,9 +46,12 @@ std::vector<bool> MarkExpired(const CTaskItem& task, const TaskDateTime& now) {
         std::optional<std::int64_t> made = CopyTime(copy);
         return made && *made <= cutoff;
       };
-      // Asked on every poll of a waiting worker: allocate only when something expired.
-      if (std::none_of(history.begin(), history.end(), isOld)) return expired;
+      // The newest copy is never old enough: a task whose server has been down for weeks,
+      // or a clock set forward, must not lose its last backup. Asked on every poll of a
+      // waiting worker: allocate only when something expired.
+      if (std::none_of(history.begin(), history.end() - 1, isOld)) return expired;
       for (const BackupCopy& copy : history) expired.push_back(isOld(copy));
+      expired.back() = false;
       return expired;
     }
     case AutoDeleteMode::KeepCopies:
@@ -57,6 +62,30 @@ std::vector<bool> MarkExpired(const CTaskItem& task, const TaskDateTime& now) {
     default:
       return expired;
   }
+}
+
+// Only a folder named for the copy's own run time can be the DATE_TIME folder the run
+// made; a task file from elsewhere may name any folder.
+bool IsCopyDateTimeFolder(const BackupCopy& copy) {
+  const std::string& folder = copy.CopyFolder;
+  const auto slash = folder.rfind('/');
+  const std::string name = slash == std::string::npos ? folder : folder.substr(slash + 1);
+  TaskDateTime moment;
+  moment.Year = copy.BackupTime.Year;
+  moment.Month = copy.BackupTime.Month;
+  moment.Day = copy.BackupTime.Day;
+  moment.Hour = copy.BackupTime.Hour;
+  moment.Minute = copy.BackupTime.Minute;
+  moment.Second = copy.BackupTime.Second;
+  return slash != std::string::npos && name == DateTimeFolderName(moment);
+}
+
+// Device and inode: the same file reached through another spelling of its path (a
+// symlinked folder, "dir/./a.sql") is the same file.
+std::optional<std::pair<dev_t, ino_t>> FileIdentity(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return std::make_pair(st.st_dev, st.st_ino);
 }
 
 // A backup run writes only .sql and .php files. The history comes from a task file, which
@@ -91,13 +120,22 @@ ExpiredCopies FindExpiredCopies(const CTaskItem& task, const TaskDateTime& now) 
         found.Files.push_back(file);
       }
     }
-    if (!history[i].CopyFolder.empty()) found.Folders.push_back(history[i].CopyFolder);
+    if (IsCopyDateTimeFolder(history[i])) found.Folders.push_back(history[i].CopyFolder);
   }
+  found.Kept.assign(stillListed.begin(), stillListed.end());
   return found;
 }
 
 void DeleteCopyFiles(const ExpiredCopies& expired) {
-  for (const std::string& file : expired.Files) ::unlink(file.c_str());
+  std::set<std::pair<dev_t, ino_t>> kept;
+  for (const std::string& file : expired.Kept) {
+    if (auto identity = FileIdentity(file)) kept.insert(*identity);
+  }
+  for (const std::string& file : expired.Files) {
+    const auto identity = FileIdentity(file);
+    if (identity && kept.contains(*identity)) continue;  // a remaining copy lists it
+    ::unlink(file.c_str());
+  }
   // rmdir removes only empty folders: one that still holds other files stays.
   for (const std::string& folder : expired.Folders) ::rmdir(folder.c_str());
 }

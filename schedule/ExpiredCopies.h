@@ -19,15 +19,19 @@ struct ExpiredCopies {
   std::vector<BackupCopy> Copies;    // the copies at those indices, to verify before dropping
   std::vector<std::string> Files;    // to delete, in order
   std::vector<std::string> Folders;  // to remove when empty, in order
+  std::vector<std::string> Kept;     // files the remaining copies list: never deleted
   bool empty() const { return Indices.empty(); }
 };
 
 // Mode 1 (older than N days): copies whose BackupTime is N or more whole days before
-// `now`. Mode 2 (keep N copies): the oldest copies beyond N. Other modes: none.
+// `now`, never the newest copy. Mode 2 (keep N copies): the oldest copies beyond N. Other
+// modes: none. A copy's folder is removed only when it is the DATE_TIME folder of its
+// own run time.
 ExpiredCopies FindExpiredCopies(const CTaskItem& task, const TaskDateTime& now);
 
-// Deletes the files, then removes the folders that are empty; failures are ignored
-// (a file already gone is simply dropped). Touches the disk.
+// Deletes the files, except any that is the same file (device and inode) as one in
+// Kept, then removes the folders that are empty; failures are ignored (a file already
+// gone is simply dropped). Touches the disk.
 void DeleteCopyFiles(const ExpiredCopies& expired);
 
 // Drops the found copies from `history`, provided it still holds them where they were

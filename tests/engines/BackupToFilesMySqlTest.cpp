@@ -245,7 +245,7 @@ TEST_F(BackupToFilesMySqlTest, ReadsTablesInUtf8mb4WhenAColumnNeedsIt) {
   ExpectRestoresIdentically(context.copies[0].CopyFiles, m_latinDb);
 }
 
-TEST_F(BackupToFilesMySqlTest, TablesWhoseFileNamesMeetShareTheFileAndBothRestore) {
+TEST_F(BackupToFilesMySqlTest, TablesWhoseFileNamesMeetGetFilesOfTheirOwn) {
   // "/" cannot be part of a file name, so both tables map to <db>_x_y.sql.
   test::RunClient(ServerA(),
                   "CREATE TABLE `x/y` (id INT PRIMARY KEY); INSERT INTO `x/y` VALUES (1),(2);"
@@ -257,10 +257,13 @@ TEST_F(BackupToFilesMySqlTest, TablesWhoseFileNamesMeetShareTheFileAndBothRestor
   ASSERT_EQ(RunOutcome::Finished, Run(context)) << context.AllText();
   EXPECT_TRUE(context.Texts(LogLevel::Error).empty()) << context.AllText();
   ASSERT_EQ(1u, context.copies.size());
-  ASSERT_EQ((std::vector<std::string>{m_dir.path() + "out/" + m_latinDb + "_x_y.sql"}),
+  ASSERT_EQ((std::vector<std::string>{m_dir.path() + "out/" + m_latinDb + "_x_y.sql",
+                                      m_dir.path() + "out/" + m_latinDb + "_x_y_2.sql"}),
             context.copies[0].CopyFiles);
   test::RunClient(ServerB(), "DROP DATABASE IF EXISTS `" + m_latinDb + "`;");
-  ASSERT_EQ(0, test::RunClientFile(ServerB(), context.copies[0].CopyFiles[0]));
+  for (const std::string& file : context.copies[0].CopyFiles) {
+    ASSERT_EQ(0, test::RunClientFile(ServerB(), file));
+  }
   for (const char* table : {"x/y", "x_y"}) {
     SCOPED_TRACE(table);
     EXPECT_EQ(test::Checksum(ServerA(), m_latinDb, table),
@@ -435,7 +438,7 @@ TEST_F(BackupToFilesMySqlTest, EndsEarlyWithoutSelectionFolderOrFile) {
          t.BackupSettings.FileMode = 1;
          t.BackupSettings.SameFilePath = dir + "no/such/folder/x.sql";
        },
-       "Failed to create the backup file! - " + missing},
+       "Failed to create the backup file! - " + missing + " (No such file or directory)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -448,7 +451,7 @@ TEST_F(BackupToFilesMySqlTest, EndsEarlyWithoutSelectionFolderOrFile) {
   }
 }
 
-TEST_F(BackupToFilesMySqlTest, GoesOnPastDatabasesAndTablesThatAreGone) {
+TEST_F(BackupToFilesMySqlTest, GoesOnPastDatabasesAndTablesThatAreGoneButRecordsNoCopy) {
   CTaskItem task = MakeTask(2, 2);
   task.BackupDatabases = {Selection("e1_no_such_db", {"t"}),
                           Selection(m_db, {"gone", "order items"}),
@@ -460,23 +463,30 @@ TEST_F(BackupToFilesMySqlTest, GoesOnPastDatabasesAndTablesThatAreGone) {
       test::RunClient(ServerA(), "DROP DATABASE `" + m_latinDb + "`;");
     }
   };
-  ASSERT_EQ(RunOutcome::Finished, Run(context));
-  const std::vector<std::string> expected = {"Failed to use database e1_no_such_db",
-                                             "No result of list table fields: gone",
-                                             "Failed to use database " + m_latinDb};
-  EXPECT_EQ(expected, context.Texts(LogLevel::Error));
-  // Only the database that could be used got a file.
-  ASSERT_EQ(1u, context.copies.at(0).CopyFiles.size());
-  EXPECT_EQ(m_dir.path() + "out/" + m_db + ".sql", context.copies[0].CopyFiles[0]);
+  ASSERT_EQ(RunOutcome::Failed, Run(context));
+  const auto errors = context.Texts(LogLevel::Error);
+  ASSERT_EQ(4u, errors.size()) << context.AllText();
+  // Each names the server's reason after the documented text.
+  EXPECT_EQ(0u, errors[0].find("Failed to use database e1_no_such_db (error 1049: "));
+  EXPECT_EQ(0u, errors[1].find("No result of list table fields: gone (error 1146: "));
+  EXPECT_EQ(0u, errors[2].find("Failed to use database " + m_latinDb + " (error 1049: "));
+  EXPECT_EQ("The backup is incomplete (3 errors); no backup copy was recorded.", errors[3]);
+  EXPECT_EQ(errors[3], context.entries.back().second);
+  EXPECT_TRUE(context.copies.empty());
+  // The database that could be used got its file, marked incomplete for the missing table.
+  EXPECT_TRUE(std::filesystem::exists(m_dir.path() + "out/" + m_db + ".sql.incomplete"));
 }
 
 TEST_F(BackupToFilesMySqlTest, FullDiskLeavesOnlyWholeStatements) {
   {
+    // A folder replaced by a file.
+    ASSERT_TRUE(test::WriteWholeFile(m_dir.file("plain"), "not a folder"));
     CTaskItem task = MakeTask(1, 1);
-    task.BackupSettings.SameFilePath = "/dev/full";
+    task.BackupSettings.SameFilePath = m_dir.file("plain/x.sql");
     FakeRunContext context(task);
     EXPECT_EQ(RunOutcome::Failed, Run(context));
-    EXPECT_EQ(std::vector<std::string>{"Failed to write the title to the backup file! - /dev/full"},
+    EXPECT_EQ(std::vector<std::string>{"Failed to create the backup file! - " +
+                                       m_dir.file("plain/x.sql") + " (Not a directory)"},
               context.Texts(LogLevel::Error));
   }
   // A disk that fills up mid-run: the file-size limit makes writes fail like ENOSPC does.
@@ -490,18 +500,20 @@ TEST_F(BackupToFilesMySqlTest, FullDiskLeavesOnlyWholeStatements) {
   setrlimit(RLIMIT_FSIZE, &limited);
   const RunOutcome outcome = Run(context);
   setrlimit(RLIMIT_FSIZE, &old);
-  EXPECT_EQ(RunOutcome::Finished, outcome);
+  EXPECT_EQ(RunOutcome::Failed, outcome);
+  EXPECT_TRUE(context.copies.empty());
   const auto errors = context.Texts(LogLevel::Error);
   ASSERT_FALSE(errors.empty());
   const std::string path = task.BackupSettings.SameFilePath;
   EXPECT_TRUE(Contains(errors, "Failed to write a record to the backup file! - " + path) ||
               Contains(errors, "Failed to write the CREATE TABLE to the backup file! - " + path))
       << context.AllText();
-  const std::string written = test::ReadWholeFile(path);
+  EXPECT_FALSE(std::filesystem::exists(path));
+  const std::string written = test::ReadWholeFile(path + ".incomplete");
   EXPECT_LE(written.size(), 3000u);
   ASSERT_GE(written.size(), 2u);
   EXPECT_EQ("\r\n", written.substr(written.size() - 2));
-  EXPECT_EQ(0, test::RunClientFile(ServerB(), path));
+  EXPECT_EQ(0, test::RunClientFile(ServerB(), path + ".incomplete"));
 }
 
 TEST_F(BackupToFilesMySqlTest, CancelInALargeTableEndsOnAWholeStatement) {
@@ -520,7 +532,9 @@ TEST_F(BackupToFilesMySqlTest, CancelInALargeTableEndsOnAWholeStatement) {
     };
     EXPECT_EQ(RunOutcome::Canceled, Run(context));
     EXPECT_TRUE(context.copies.empty());
-    const std::string path = m_dir.path() + "out/all.sql";
+    // What a stopped run wrote is kept, under a name that says it is incomplete.
+    EXPECT_FALSE(std::filesystem::exists(m_dir.path() + "out/all.sql"));
+    const std::string path = m_dir.path() + "out/all.sql.incomplete";
     const auto lines = Lines(test::ReadWholeFile(path));
     ASSERT_GT(lines.size(), 20u);
     EXPECT_EQ(0u, lines.back().find("INSERT INTO `big` VALUES ("));
@@ -535,6 +549,7 @@ TEST_F(BackupToFilesMySqlTest, CancelInALargeTableEndsOnAWholeStatement) {
     ASSERT_EQ(0, test::RunClientFile(ServerB(), path));
     EXPECT_EQ(std::to_string(inserts * (multiRow ? 10 : 1)) + "\n",
               test::RunClient(ServerB(), "SELECT COUNT(*) FROM `" + m_db + "`.big;"));
+    std::filesystem::remove(path);
   }
 }
 

@@ -162,15 +162,26 @@ TEST_F(BrevantoRunTest, AnInterruptMidTableLeavesWholeStatementsAndSaysSo) {
 
   const test::RunResult run = test::RunBrevantoInterrupted(
       m_dir.path(), "Big", "Backing up the table " + m_db + ".big...", [&] {
-        // Let some rows reach the file first.
-        while (std::filesystem::file_size(task.BackupSettings.SameFilePath) < 1000000) usleep(10000);
+        // Let some rows reach the file (still under its temporary name) first.
+        auto written = [&] {
+          std::uintmax_t size = 0;
+          for (const auto& entry : std::filesystem::directory_iterator(m_dir.path())) {
+            if (entry.path().filename().string().rfind(".big.sql.", 0) == 0) {
+              size = std::max(size, entry.file_size());
+            }
+          }
+          return size;
+        };
+        while (written() < 1000000) usleep(10000);
       });
   const std::string& output = run.output;
   ASSERT_TRUE(run.interrupted) << output;
   EXPECT_EQ(1, run.status) << output;
   EXPECT_NE(std::string::npos, output.find("Warning  User canceled!\n")) << output;
   EXPECT_EQ(std::string::npos, output.find("Finished")) << output;
-  const std::string dump = test::ReadWholeFile(task.BackupSettings.SameFilePath);
+  // Kept, but never under the backup's own name.
+  EXPECT_FALSE(std::filesystem::exists(task.BackupSettings.SameFilePath));
+  const std::string dump = test::ReadWholeFile(task.BackupSettings.SameFilePath + ".incomplete");
   const std::size_t lastLine = dump.rfind("\r\n", dump.size() - 3);
   ASSERT_NE(std::string::npos, lastLine);
   EXPECT_EQ(0u, dump.compare(lastLine + 2, 26, "INSERT INTO `big` VALUES ("));

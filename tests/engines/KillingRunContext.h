@@ -1,27 +1,30 @@
 #pragma once
-// A RecordingRunContext that kills a session of a test server, as a dropped network link
-// or a server restart would, at the n-th stop check after a given log line.
+// A run context (RecordingRunContext unless told otherwise) that kills a session of a
+// test server, as a dropped network link or a server restart would, at the n-th stop
+// check after a given log line.
 
 #include <string>
 #include <utility>
 
+#include "tests/engines/FakeRunContext.h"
 #include "tests/engines/RecordingRunContext.h"
 #include "tests/support/TestServer.h"
 
 namespace brevanto::test {
 
-class KillingRunContext : public RecordingRunContext {
+template <typename Base>
+class KillingRunContextOf : public Base {
  public:
-  KillingRunContext(CTaskItem task, std::string afterLine, int checksAfter,
-                    const TestServerInfo& server, std::string database)
-      : RecordingRunContext(std::move(task)),
+  KillingRunContextOf(CTaskItem task, std::string afterLine, int checksAfter,
+                      const TestServerInfo& server, std::string database)
+      : Base(std::move(task)),
         m_afterLine(std::move(afterLine)),
         m_checksAfter(checksAfter),
         m_server(server),
         m_database(std::move(database)) {}
 
   void Log(LogLevel level, const std::string& text) override {
-    RecordingRunContext::Log(level, text);
+    Base::Log(level, text);
     if (text == m_afterLine) m_counting = true;
   }
   bool StopRequested() override {
@@ -32,7 +35,7 @@ class KillingRunContext : public RecordingRunContext {
                     "' AND ID <> CONNECTION_ID() LIMIT 1 INTO @k; "
                     "PREPARE s FROM @k; EXECUTE s;");
     }
-    return RecordingRunContext::StopRequested();
+    return Base::StopRequested();
   }
 
  private:
@@ -42,5 +45,7 @@ class KillingRunContext : public RecordingRunContext {
   const TestServerInfo& m_server;
   std::string m_database;
 };
+
+using KillingRunContext = KillingRunContextOf<RecordingRunContext>;
 
 }  // namespace brevanto::test

@@ -123,6 +123,36 @@ TEST_F(ExpiredCopiesTest, NeverDeletesAPathAStayingCopyListsOrAFileItDidNotRecor
   EXPECT_EQ(gone.BackupHistory.size(), 1u);
 }
 
+TEST_F(ExpiredCopiesTest, ComparesFilesByIdentityNotBySpelling) {
+  // The staying copy reaches the same file through a symlinked folder and through "./".
+  CTaskItem task = Task(AutoDeleteMode::KeepCopies, 1,
+                        {Copy(MakeTime(2024, 2, 1), {"same.sql"}, "real"),
+                         Copy(MakeTime(2024, 2, 2), {"other.sql"})});
+  ASSERT_EQ(0, ::symlink(m_dir.file("real").c_str(), m_dir.file("link").c_str()));
+  task.BackupHistory[1].CopyFiles = {m_dir.file("link/same.sql"), m_dir.file("real/./other.sql")};
+  ASSERT_TRUE(DeleteExpiredCopies(task, m_now));
+  EXPECT_TRUE(Exists(m_dir.file("real/same.sql")));
+}
+
+TEST_F(ExpiredCopiesTest, RemovesOnlyTheEmptyDateTimeFolderOfTheCopysOwnRun) {
+  // A task file from elsewhere may name any folder; an empty folder of the user's stays.
+  CTaskItem task = Task(AutoDeleteMode::KeepCopies, 1,
+                        {Copy(MakeTime(2024, 2, 1), {"a.sql"}, "Documents"),
+                         Copy(MakeTime(2024, 2, 2), {"b.sql"}, "2024-02-01_00-00-00"),
+                         Copy(MakeTime(2024, 2, 3), {"c.sql"}, "2024-02-03_00-00-00")});
+  ASSERT_TRUE(DeleteExpiredCopies(task, m_now));
+  EXPECT_FALSE(Exists(m_dir.file("Documents/a.sql")));
+  EXPECT_TRUE(Exists(m_dir.file("Documents")));
+  EXPECT_TRUE(Exists(m_dir.file("2024-02-01_00-00-00")));  // not the folder of a 2 Feb run
+  EXPECT_TRUE(Exists(m_dir.file("2024-02-03_00-00-00/c.sql")));
+}
+
+TEST_F(ExpiredCopiesTest, NeverDropsTheOnlyCopyWhateverTheClockSays) {
+  CTaskItem task = Task(AutoDeleteMode::OlderThanDays, 1, {Copy(MakeTime(2024, 2, 1), {"only.sql"})});
+  EXPECT_FALSE(DeleteExpiredCopies(task, MakeTime(2099, 1, 1)));
+  EXPECT_TRUE(Exists(m_dir.file("only.sql")));
+}
+
 // Through the runner: a backup routine records copies; the count rule applies after each.
 class ExpiredCopiesRunnerTest : public test::RunnerFixture {};
 
@@ -191,24 +221,34 @@ TEST_F(ExpiredCopiesRunnerTest, AnAbandonedWorkerNeverSavesTheEmptiedList) {
   EXPECT_EQ(saved.size(), 2u);
 }
 
-TEST_F(ExpiredCopiesRunnerTest, AWaitingBackupTaskDropsCopiesThatAgedOut) {
-  const std::string file = m_dir.file("aged.sql");
-  ASSERT_TRUE(test::WriteWholeFile(file, "dump"));
+TEST_F(ExpiredCopiesRunnerTest, AWaitingBackupTaskDropsCopiesThatAgedOutButNeverItsNewest) {
+  const std::string aged = m_dir.file("aged.sql");
+  const std::string newest = m_dir.file("newest.sql");
+  ASSERT_TRUE(test::WriteWholeFile(aged, "dump"));
+  ASSERT_TRUE(test::WriteWholeFile(newest, "dump"));
   const int index = Add("backup", ScheduleKind::EveryDay, TaskType::BackupToFiles);
   m_list.Update(index, [&](CTaskItem& task) {
     task.BackupSettings.AutoDeleteMode = static_cast<std::uint8_t>(AutoDeleteMode::OlderThanDays);
     task.BackupSettings.AutoDeleteValue = 2;
-    task.BackupHistory.push_back(BackupCopy{Stamp(MakeTime(2024, 3, 3, 8, 0, 1)), 2, 1, 0, "", {file}});
+    task.BackupHistory.push_back(BackupCopy{Stamp(MakeTime(2024, 3, 3, 8, 0, 1)), 2, 1, 0, "", {aged}});
+    // Made a second later; the server has been down since, so no newer copy comes.
+    task.BackupHistory.push_back(
+        BackupCopy{Stamp(MakeTime(2024, 3, 3, 8, 0, 2)), 2, 1, 0, "", {newest}});
   });
   ASSERT_EQ(m_list.StartRunner(&m_owner), 0);
   ASSERT_TRUE(m_clock.WaitForSleepers(1));
-  EXPECT_TRUE(Exists(file));  // one second short of two days
+  EXPECT_TRUE(Exists(aged));  // one second short of two days
   m_clock.Advance(1000);
   ASSERT_TRUE(m_clock.WaitForSleepers(1));
-  EXPECT_FALSE(Exists(file));
-  EXPECT_TRUE(m_list.At(index).BackupHistory.empty());
+  EXPECT_FALSE(Exists(aged));
+  EXPECT_EQ(m_list.At(index).BackupHistory.size(), 1u);
   EXPECT_EQ(Entries(index), std::vector<std::string>{kExpiredCopiesDeleted});
   EXPECT_GE(m_owner.Saves, 1);
+  // Weeks later the last copy is still there.
+  m_clock.Advance(30LL * 24 * 3600 * 1000);
+  ASSERT_TRUE(m_clock.WaitForSleepers(1));
+  EXPECT_TRUE(Exists(newest));
+  EXPECT_EQ(m_list.At(index).BackupHistory.size(), 1u);
 }
 
 }  // namespace

@@ -1,0 +1,147 @@
+// Output files of a run: written under a temporary name, named only when complete, never
+// over another run's file, and the leftovers of killed runs removed by the same task only.
+
+#include "engines/OutputFile.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/TempDir.h"
+
+namespace brevanto {
+namespace {
+
+std::set<std::string> Names(const std::string& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
+}
+
+class OutputFileTest : public ::testing::Test {
+ protected:
+  // A complete file committed under `name`; returns the name it got.
+  std::string Write(const std::string& name, const std::string& text,
+                    COutputFile::Existing existing = COutputFile::Existing::AddSuffix) {
+    COutputFile file;
+    EXPECT_TRUE(file.Create(m_dir.file(name), m_tag, true).ok());
+    EXPECT_TRUE(file.Write(text).ok());
+    EXPECT_TRUE(file.Commit(existing).ok());
+    return std::filesystem::path(file.Path()).filename().string();
+  }
+
+  test::TempDir m_dir;
+  const std::string m_tag = TemporaryFileTag("Nightly_20240301120000.log");
+};
+
+TEST_F(OutputFileTest, AFileHasItsNameOnlyOnceCompleteAndNeverTakesAnother) {
+  COutputFile file;
+  ASSERT_TRUE(file.Create(m_dir.file("all.sql"), m_tag, true).ok());
+  ASSERT_TRUE(file.Write("SELECT 1;\n").ok());
+  // While written, nothing carries a backup's name.
+  for (const std::string& name : Names(m_dir.path())) {
+    EXPECT_EQ('.', name[0]) << name;
+    EXPECT_EQ(std::string::npos, name.find(".sql", name.size() - 4)) << name;
+  }
+  ASSERT_TRUE(file.Commit(COutputFile::Existing::AddSuffix).ok());
+  EXPECT_EQ(m_dir.file("all.sql"), file.Path());
+  struct stat st {};
+  ASSERT_EQ(0, ::stat(file.Path().c_str(), &st));
+  EXPECT_EQ(0600u, st.st_mode & 0777);
+
+  // Two more runs in the same second: each keeps its own file.
+  EXPECT_EQ("all_2.sql", Write("all.sql", "two"));
+  EXPECT_EQ("all_3.sql", Write("all.sql", "three"));
+  EXPECT_EQ((std::set<std::string>{"all.sql", "all_2.sql", "all_3.sql"}), Names(m_dir.path()));
+  EXPECT_EQ("SELECT 1;\n", test::ReadWholeFile(m_dir.file("all.sql")));
+
+  // Same-file mode replaces its previous copy, with a complete file.
+  EXPECT_EQ("all.sql", Write("all.sql", "replaced", COutputFile::Existing::Replace));
+  EXPECT_EQ("replaced", test::ReadWholeFile(m_dir.file("all.sql")));
+}
+
+TEST_F(OutputFileTest, AnUnfinishedFileIsPlainlyIncomplete) {
+  ASSERT_EQ("x.sql", Write("x.sql", "complete"));
+  {
+    COutputFile file;
+    ASSERT_TRUE(file.Create(m_dir.file("x.sql"), m_tag, true).ok());
+    ASSERT_TRUE(file.Write("half").ok());
+    ASSERT_TRUE(file.KeepIncomplete().ok());
+    EXPECT_EQ(m_dir.file("x.sql.incomplete"), file.Path());
+  }
+  {
+    COutputFile file;  // left open: a cancelled run
+    ASSERT_TRUE(file.Create(m_dir.file("x.sql"), m_tag, true).ok());
+  }
+  EXPECT_EQ((std::set<std::string>{"x.sql", "x.sql.incomplete", "x_2.sql.incomplete"}),
+            Names(m_dir.path()));
+  EXPECT_EQ("complete", test::ReadWholeFile(m_dir.file("x.sql")));
+}
+
+TEST_F(OutputFileTest, RemovesOnlyTheLeftoversOfItsOwnTaskThatNobodyWrites) {
+  // What killed runs leave: temporary files nobody holds, of this task and of another.
+  const std::string other = TemporaryFileTag("Other_20240301120000.log");
+  const std::string ownLeft = m_dir.file(".a.sql." + m_tag + "-4242-0.brevanto-part");
+  const std::string foreignLeft = m_dir.file(".b.sql." + other + "-4242-1.brevanto-part");
+  ASSERT_TRUE(test::WriteWholeFile(ownLeft, "half"));
+  ASSERT_TRUE(test::WriteWholeFile(foreignLeft, "half"));
+
+  COutputFile writing;  // a run of the same task that is still writing
+  ASSERT_TRUE(writing.Create(m_dir.file("c.sql"), m_tag, true).ok());
+
+  EXPECT_EQ(1, RemoveLeftoverTemporaryFiles(m_dir.path(), m_tag));
+  EXPECT_FALSE(std::filesystem::exists(ownLeft));
+  EXPECT_TRUE(std::filesystem::exists(foreignLeft));
+  EXPECT_TRUE(std::filesystem::exists(writing.TemporaryPath()));
+  ASSERT_TRUE(writing.Commit(COutputFile::Existing::AddSuffix).ok());
+}
+
+TEST_F(OutputFileTest, AFailedWriteLeavesTheFileAsBefore) {
+  test::TempDir& dir = m_dir;
+  const std::string path = dir.file("full.sql");
+  COutputFile file;
+  ASSERT_TRUE(file.Create(path, "test", false).ok());
+  ASSERT_TRUE(file.Write("SELECT 1;\n").ok());
+  // The file-size limit fails writes past it, as a full disk does.
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  getrlimit(RLIMIT_FSIZE, &old);
+  rlimit limited = old;
+  limited.rlim_cur = 16;
+  setrlimit(RLIMIT_FSIZE, &limited);
+  const Status failed = file.Write("SELECT 'longer than the rest';\n");
+  const Status fits = file.Write("SELECT 2;\n");
+  setrlimit(RLIMIT_FSIZE, &old);
+  ASSERT_FALSE(failed.ok());
+  EXPECT_EQ("File too large - " + path, failed.message());
+  EXPECT_FALSE(fits.ok());  // 20 bytes do not fit in 16 either
+  EXPECT_TRUE(file.Write("SELECT 3;\n").ok());
+  ASSERT_TRUE(file.Commit(COutputFile::Existing::Replace).ok());
+  EXPECT_EQ("SELECT 1;\nSELECT 3;\n", test::ReadWholeFile(path));
+
+  COutputFile nowhere;
+  const Status missing = nowhere.Create(dir.file("no/such/folder.sql"), "test", false);
+  EXPECT_EQ("No such file or directory - " + dir.file("no/such/folder.sql"), missing.message());
+  EXPECT_FALSE(nowhere.Write("x").ok());
+}
+
+TEST_F(OutputFileTest, AFolderThatIsNotThereFailsWithTheSystemsReason) {
+  ASSERT_TRUE(test::WriteWholeFile(m_dir.file("plain"), "a file, not a folder"));
+  COutputFile file;
+  const Status status = file.Create(m_dir.file("plain/x.sql"), m_tag, true);
+  ASSERT_FALSE(status.ok());
+  EXPECT_EQ("Not a directory - " + m_dir.file("plain/x.sql"), status.message());
+}
+
+}  // namespace
+}  // namespace brevanto
