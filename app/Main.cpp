@@ -4,8 +4,9 @@
 #include <QAction>
 #include <QApplication>
 
-#include "app/ApplicationCore.h"
+#include "appcore/ApplicationCore.h"
 #include "core/ApplicationFolder.h"
+#include "core/AtomicFile.h"
 #include "core/Clock.h"
 #include "core/InstanceLock.h"
 #include "engines/Routines.h"
@@ -40,6 +41,17 @@ FrameDialogs MakeFrameDialogs(CApplicationCore& core) {
   return dialogs;
 }
 
+// The application folder: "--folder DIR" on the command line, else the usual choice.
+std::string ChosenFolder(const QStringList& arguments) {
+  const qsizetype at = arguments.indexOf(QStringLiteral("--folder"));
+  if (at > 0 && at + 1 < arguments.size()) {
+    const std::string folder = WithTrailingSlash(FromQt(arguments[at + 1]));
+    MakeFolder(folder);
+    return folder;
+  }
+  return ApplicationFolder();
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -59,15 +71,19 @@ int main(int argc, char* argv[]) {
   splash->show();
   app.processEvents();
 
-  const std::string folder = ApplicationFolder();
-  // brevanto-run holds this lock while it runs a task from the same folder: both would
-  // write the task file, so the window waits for it to finish.
-  const std::unique_ptr<InstanceLock> folderLock = InstanceLock::TryAcquire(folder);
+  const std::string folder = ChosenFolder(app.arguments());
+  // brevanto-run holds this lock while it changes the same folder, the headless scheduler
+  // for its whole life: both would write the task file, so the window refuses to start.
+  const std::unique_ptr<InstanceLock> folderLock = InstanceLock::TryAcquire(folder, kHolderWindow);
   if (!folderLock) {
     splash->close();
-    Dialogs::Stop(nullptr, QObject::tr("Another Brevanto program is using the folder %1.\n\n"
-                                       "Start Brevanto again when it has finished.")
-                               .arg(ToQt(folder)));
+    const LockHolder holder = InstanceLock::Holder(folder);
+    const QString finish = holder.kind == kHolderDaemon
+                               ? QObject::tr("Stop the scheduler first (systemctl --user stop "
+                                             "brevanto), or manage its tasks with brevanto-run.")
+                               : QObject::tr("Start Brevanto again when it has finished.");
+    Dialogs::Stop(nullptr, QObject::tr("The folder %1 is in use by %2.\n\n%3")
+                               .arg(ToQt(folder), ToQt(InstanceLock::Describe(holder)), finish));
     return 1;
   }
   // Never destroyed: a worker the runner gave up on at exit may still reach the core

@@ -21,7 +21,7 @@
 
 #include <sys/stat.h>
 
-#include "app/ApplicationCore.h"
+#include "appcore/ApplicationCore.h"
 #include "core/ApplicationFolder.h"
 #include "core/Clock.h"
 #include "core/InstanceLock.h"

@@ -7,26 +7,53 @@
 #include <unistd.h>
 
 #include "core/AtomicFile.h"
+#include "core/Options.h"
+#include "core/ServerList.h"
 
 namespace brevanto {
+
+namespace {
+
+// Whether `folder` (ending in "/") is a portable copy's application folder.
+bool IsPortableFolder(const std::string& folder) {
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) return false;
+  for (const char* name : {kPortableMarker, kTaskFileName, kOptionsFileName, kServerFileName}) {
+    if (FileExists(folder + name)) return true;
+  }
+  return false;
+}
+
+// Creates `folder` and every missing level above it.
+void MakeFolders(const std::string& folder) {
+  for (std::size_t slash = folder.find('/', 1); slash != std::string::npos;
+       slash = folder.find('/', slash + 1)) {
+    MakeFolder(folder.substr(0, slash));
+  }
+  MakeFolder(folder);
+}
+
+}  // namespace
 
 std::string WithTrailingSlash(std::string path) {
   if (!path.empty() && path.back() != '/') path += '/';
   return path;
 }
 
-std::string ChooseApplicationFolder(const std::string& executablePath, const std::string& home) {
-  std::size_t slash = executablePath.find_last_of('/');
-  if (slash != std::string::npos) {
+std::string ChooseApplicationFolder(const std::string& executablePath, const std::string& home,
+                                    const std::string& xdgDataHome) {
+  if (std::size_t slash = executablePath.find_last_of('/'); slash != std::string::npos) {
     std::string folder = executablePath.substr(0, slash + 1);
-    // A portable copy keeps its files beside it; an installed one cannot.
-    if (::access(folder.c_str(), W_OK | X_OK) == 0) return folder;
+    if (IsPortableFolder(folder)) return folder;
   }
-  std::string base = WithTrailingSlash(home.empty() ? std::string("/tmp") : home);
-  for (const char* level : {".local", ".local/share", ".local/share/Brevanto"}) {
-    MakeFolder(base + level);
+  std::string base;
+  if (!xdgDataHome.empty() && xdgDataHome.front() == '/') {
+    base = WithTrailingSlash(xdgDataHome);
+  } else {
+    base = WithTrailingSlash(home.empty() ? std::string("/tmp") : home) + ".local/share/";
   }
-  return base + ".local/share/Brevanto/";
+  const std::string folder = base + "Brevanto/";
+  MakeFolders(folder);
+  return folder;
 }
 
 std::string ApplicationFolder() {
@@ -39,7 +66,8 @@ std::string ApplicationFolder() {
   } else if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) {
     home = pw->pw_dir;
   }
-  return ChooseApplicationFolder(executable, home);
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  return ChooseApplicationFolder(executable, home, xdg != nullptr ? xdg : "");
 }
 
 }  // namespace brevanto

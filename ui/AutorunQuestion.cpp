@@ -2,7 +2,7 @@
 
 #include <QObject>
 
-#include "app/ApplicationCore.h"
+#include "appcore/ApplicationCore.h"
 #include "ui/Autostart.h"
 #include "ui/Dialogs.h"
 #include "ui/Product.h"

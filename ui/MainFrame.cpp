@@ -15,7 +15,7 @@
 #include <QToolButton>
 #include <QUrl>
 
-#include "app/ApplicationCore.h"
+#include "appcore/ApplicationCore.h"
 #include "core/Clock.h"
 #include "tasks/DisplayDateTime.h"
 #include "ui/AboutDialog.h"

@@ -2,7 +2,7 @@
 
 #include <QAction>
 
-#include "app/ApplicationCore.h"
+#include "appcore/ApplicationCore.h"
 #include "logs/TaskLog.h"
 #include "ui/BrevantoTasksView.h"
 #include "ui/Dialogs.h"

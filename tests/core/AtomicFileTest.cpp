@@ -59,21 +59,29 @@ TEST(AtomicFileTest, AFailedWriteNamesTheFileAndKeepsTheOldOne) {
   EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"taken"});
 }
 
-TEST(ApplicationFolderTest, UsesTheExecutablesFolderOnlyWhenItIsWritable) {
+TEST(ApplicationFolderTest, UsesTheExecutablesFolderOnlyForAPortableCopy) {
   TempDir dir;
   ASSERT_TRUE(MakeFolder(dir.file("bin")));
   const std::string home = dir.file("home");
   ASSERT_TRUE(MakeFolder(home));
-  EXPECT_EQ(ChooseApplicationFolder(dir.file("bin/brevanto"), home), dir.file("bin/"));
-
-  // An installed program's folder cannot be written: the files go under the home folder,
-  // where the missing levels are created.
   const std::string fallback = dir.file("home/.local/share/Brevanto/");
-  EXPECT_EQ(ChooseApplicationFolder(dir.file("gone/brevanto"), home), fallback);
+
+  // A writable folder alone (a build tree) is not a portable copy: the files go under the
+  // home folder, where the missing levels are created.
+  EXPECT_EQ(ChooseApplicationFolder(dir.file("bin/brevanto"), home), fallback);
   struct stat st {};
   ASSERT_EQ(::stat(fallback.c_str(), &st), 0);
   EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(ChooseApplicationFolder(dir.file("gone/brevanto"), home), fallback);
 
+  // The marker or an existing data file makes it one.
+  ASSERT_TRUE(WriteWholeFile(dir.file("bin/portable"), ""));
+  EXPECT_EQ(ChooseApplicationFolder(dir.file("bin/brevanto"), home), dir.file("bin/"));
+  ASSERT_EQ(::unlink(dir.file("bin/portable").c_str()), 0);
+  ASSERT_TRUE(WriteWholeFile(dir.file("bin/tasks_se.tsk"), ""));
+  EXPECT_EQ(ChooseApplicationFolder(dir.file("bin/brevanto"), home), dir.file("bin/"));
+
+  // ...but only while the user may write there.
   ::chmod(dir.file("bin").c_str(), 0500);
   const bool modesApply = ::access(dir.file("bin").c_str(), W_OK) != 0;  // not as root
   const std::string chosen = ChooseApplicationFolder(dir.file("bin/brevanto"), home);
@@ -81,6 +89,17 @@ TEST(ApplicationFolderTest, UsesTheExecutablesFolderOnlyWhenItIsWritable) {
   if (modesApply) {
     EXPECT_EQ(chosen, fallback);
   }
+}
+
+TEST(ApplicationFolderTest, FollowsAnAbsoluteXdgDataHome) {
+  TempDir dir;
+  const std::string home = dir.file("home");
+  EXPECT_EQ(ChooseApplicationFolder(dir.file("bin/brevanto"), home, dir.file("data/a")),
+            dir.file("data/a/Brevanto/"));
+  EXPECT_EQ(::access(dir.file("data/a/Brevanto").c_str(), F_OK), 0);
+  // A relative value is ignored, as the base directory rules say.
+  EXPECT_EQ(ChooseApplicationFolder(dir.file("bin/brevanto"), home, "relative/data"),
+            dir.file("home/.local/share/Brevanto/"));
 }
 
 }  // namespace

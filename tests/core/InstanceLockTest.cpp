@@ -50,6 +50,23 @@ TEST(InstanceLockTest, AHolderThatDiesReleasesIt) {
   EXPECT_TRUE(InstanceLock::TryAcquire(dir.path()));
 }
 
+TEST(InstanceLockTest, TheLockFileNamesItsHolder) {
+  test::TempDir dir;
+  {
+    auto held = InstanceLock::TryAcquire(dir.path(), kHolderDaemon);
+    ASSERT_TRUE(held);
+    const LockHolder holder = InstanceLock::Holder(dir.path());
+    EXPECT_EQ(holder.kind, kHolderDaemon);
+    EXPECT_EQ(holder.pid, static_cast<long>(::getpid()));
+    EXPECT_EQ(InstanceLock::Describe(holder), "the Brevanto scheduler (brevanto-run --daemon) (process " +
+                                                  std::to_string(::getpid()) + ")");
+  }
+  // A longer text before must not leave a tail behind.
+  auto held = InstanceLock::TryAcquire(dir.path(), kHolderRun);
+  EXPECT_EQ(InstanceLock::Holder(dir.path()).kind, kHolderRun);
+  EXPECT_EQ(InstanceLock::Describe({}), "another Brevanto program");
+}
+
 TEST(InstanceLockTest, AMissingFolderCannotBeLocked) {
   EXPECT_FALSE(InstanceLock::TryAcquire("/nonexistent-brevanto-folder/"));
 }

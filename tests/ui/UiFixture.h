@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "app/ApplicationCore.h"
+#include "appcore/ApplicationCore.h"
 #include "tasks/TaskItem.h"
 #include "tests/support/TempDir.h"
 

@@ -1,6 +1,6 @@
 #include "ui/dialogs/SettingsDialogs.h"
 
-#include "app/ApplicationCore.h"
+#include "appcore/ApplicationCore.h"
 #include "ui/FrameDialogs.h"
 #include "ui/dialogs/LoginDlg.h"
 #include "ui/dialogs/OptionsSheet.h"

@@ -11,7 +11,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-#include "app/ApplicationCore.h"
+#include "appcore/ApplicationCore.h"
 #include "tasks/BackupFileName.h"
 #include "ui/Dialogs.h"
 #include "ui/Text.h"

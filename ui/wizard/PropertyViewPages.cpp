@@ -10,7 +10,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include "app/ApplicationCore.h"
+#include "appcore/ApplicationCore.h"
 #include "tasks/DisplayDateTime.h"
 #include "ui/Text.h"
 #include "ui/wizard/ChooseDatabasesPage.h"

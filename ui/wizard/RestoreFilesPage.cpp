@@ -13,7 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/ApplicationCore.h"
+#include "appcore/ApplicationCore.h"
 #include "tasks/DisplayDateTime.h"
 #include "ui/Dialogs.h"
 #include "ui/Text.h"

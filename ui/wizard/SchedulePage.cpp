@@ -7,7 +7,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-#include "app/ApplicationCore.h"
+#include "appcore/ApplicationCore.h"
 #include "ui/Dialogs.h"
 #include "ui/Text.h"
 #include "ui/wizard/ScheduleSettingsDialog.h"

@@ -11,7 +11,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/ApplicationCore.h"
+#include "appcore/ApplicationCore.h"
 #include "core/ServerList.h"
 #include "ui/Dialogs.h"
 #include "ui/HelpWindow.h"

@@ -1,6 +1,6 @@
 #include "ui/wizard/TaskSheets.h"
 
-#include "app/ApplicationCore.h"
+#include "appcore/ApplicationCore.h"
 #include "ui/dialogs/ServerDlg.h"
 #include "ui/wizard/TaskPropertySheet.h"
 #include "ui/wizard/TaskTypeChooser.h"

@@ -1,4 +1,4 @@
-#include "app/ApplicationCore.h"
+#include "appcore/ApplicationCore.h"
 
 #include <cstdio>
 #include <utility>

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 
+#include "core/ApplicationFolder.h"
 #include "core/Options.h"
 #include "core/ServerList.h"
 #include "schedule/TaskRoutine.h"
@@ -23,8 +24,6 @@ namespace brevanto {
 
 class Clock;
 class CTaskLog;
-
-inline constexpr const char* kTaskFileName = "tasks_se.tsk";
 
 // The routine of each task type; a type without an entry cannot run.
 using TaskRoutineTable = std::map<TaskType, TaskRoutine>;
