@@ -1,8 +1,8 @@
 // The server-to-server copy, the SQL-file restore and the CSV export against the stock
 // client tools on the same servers in the same run. Needs the two plain test servers
 // (tests/mariadb/testservers.sh start <dir>): A on 127.0.0.1:33901 holds the source table,
-// B on 33902 receives the copies. BREVANTO_BENCH_ROWS changes the table's size
-// (default 1,000,000 rows).
+// B on 33902 receives the copies (both moved by BREVANTO_TEST_PORT_BASE). BREVANTO_BENCH_ROWS
+// changes the table's size (default 1,000,000 rows).
 //
 // Each benchmark's time is Brevanto's; `tool_s` is the tool's time on the same data just
 // before, `vs_tool` the ratio of the two, and `peak_rss_mb` the process's peak resident
@@ -26,10 +26,22 @@
 namespace brevanto {
 namespace {
 
-const char* const kClientA = "mariadb --no-defaults -h127.0.0.1 -P33901 -uroot -pbrevanto";
-const char* const kClientB = "mariadb --no-defaults -h127.0.0.1 -P33902 -uroot -pbrevanto";
-const char* const kDumpA = "mariadb-dump --no-defaults -h127.0.0.1 -P33901 -uroot -pbrevanto";
-const char* const kWorkDir = "/tmp/brevanto-e2-bench/";
+// The test servers' ports move with BREVANTO_TEST_PORT_BASE, as testservers.sh moves them.
+unsigned PortBase() {
+  const char* value = std::getenv("BREVANTO_TEST_PORT_BASE");
+  return value != nullptr ? static_cast<unsigned>(std::atoi(value)) : 33900;
+}
+const unsigned kPortA = PortBase() + 1;
+const unsigned kPortB = PortBase() + 2;
+
+std::string Tool(const char* tool, unsigned port) {
+  return std::string(tool) + " --no-defaults -h127.0.0.1 -P" + std::to_string(port) +
+         " -uroot -pbrevanto";
+}
+const std::string kClientA = Tool("mariadb", kPortA);
+const std::string kClientB = Tool("mariadb", kPortB);
+const std::string kDumpA = Tool("mariadb-dump", kPortA);
+const std::string kWorkDir = "/tmp/brevanto-e2-bench-" + std::to_string(PortBase()) + "/";
 
 CServerInfo Server(unsigned port) {
   CServerInfo server;
@@ -55,8 +67,8 @@ bool Shell(const std::string& command) {
 bool EnsureSourceTable() {
   static const bool ready = [] {
     const std::string rows = std::to_string(Rows());
-    return Shell(std::string("mkdir -p ") + kWorkDir) &&
-           Shell(std::string(kClientA) +
+    return Shell("mkdir -p " + kWorkDir) &&
+           Shell(kClientA +
                  " -e \"CREATE DATABASE IF NOT EXISTS e2_bench; USE e2_bench;"
                  " CREATE TABLE IF NOT EXISTS t (id INT PRIMARY KEY, name VARCHAR(40),"
                  " amount DECIMAL(12,2), created DATETIME, note TEXT) ENGINE=InnoDB;"
@@ -109,7 +121,7 @@ void ComparePair(benchmark::State& state, const std::function<bool()>& prepare,
 }
 
 bool DropOnB() {
-  return Shell(std::string(kClientB) + " -e 'DROP DATABASE IF EXISTS e2_bench'");
+  return Shell(kClientB + " -e 'DROP DATABASE IF EXISTS e2_bench'");
 }
 bool Nothing() {
   return true;
@@ -120,15 +132,12 @@ void BM_Copy(benchmark::State& state) {
   if (!EnsureSourceTable()) return state.SkipWithError("set-up failed");
   CTaskItem task;
   task.TaskType = static_cast<std::uint8_t>(TaskType::BackupToServer);
-  task.SourceServer = Server(33901);
-  task.DestinationServer = Server(33902);
+  task.SourceServer = Server(kPortA);
+  task.DestinationServer = Server(kPortB);
   task.BackupDatabases.push_back({1, "e2_bench", {{1, 1, "e2_bench", "t"}}});
   ComparePair(
       state, DropOnB,
-      [] {
-        return Shell(std::string(kDumpA) + " --skip-extended-insert --databases e2_bench | " +
-                     kClientB);
-      },
+      [] { return Shell(kDumpA + " --skip-extended-insert --databases e2_bench | " + kClientB); },
       [&] {
         BenchRunContext context(task);
         return ServerCopyWorker(context) == RunOutcome::Finished;
@@ -140,29 +149,42 @@ bool EnsureDump() {
   static const bool ready = [] {
     CTaskItem task;
     task.TaskType = static_cast<std::uint8_t>(TaskType::BackupToFiles);
-    task.SourceServer = Server(33901);
+    task.SourceServer = Server(kPortA);
     task.BackupDatabases.push_back({1, "e2_bench", {{1, 1, "e2_bench", "t"}}});
     task.BackupSettings.FileMode = 1;
-    task.BackupSettings.SameFilePath = std::string(kWorkDir) + "dump.sql";
+    task.BackupSettings.SameFilePath = kWorkDir + "dump.sql";
     BenchRunContext context(task);
     return EnsureSourceTable() && RunBackupToFiles(context, kWorkDir) == RunOutcome::Finished;
   }();
   return ready;
 }
 
-// Restore of our dump against the client reading the same file.
-void BM_Restore(benchmark::State& state) {
-  if (!EnsureDump()) return state.SkipWithError("set-up failed");
+// A restore task of the work folder's `file` against the client reading the same file.
+void ComparePairRestore(benchmark::State& state, const std::string& file) {
   CTaskItem task;
   task.TaskType = static_cast<std::uint8_t>(TaskType::RestoreFromFiles);
-  task.DestinationServer = Server(33902);
-  task.RestoreFiles.push_back({0, "dump.sql", std::string(kWorkDir) + "dump.sql", 0, {}});
+  task.DestinationServer = Server(kPortB);
+  task.RestoreFiles.push_back({0, file, kWorkDir + file, 0, {}});
   ComparePair(
-      state, DropOnB, [] { return Shell(std::string(kClientB) + " < " + kWorkDir + "dump.sql"); },
+      state, DropOnB, [&] { return Shell(kClientB + " < " + kWorkDir + file); },
       [&] {
         BenchRunContext context(task);
         return RestoreFilesWorker(context) == RunOutcome::Finished;
       });
+}
+
+// Restore of our dump.
+void BM_Restore(benchmark::State& state) {
+  if (!EnsureDump()) return state.SkipWithError("set-up failed");
+  ComparePairRestore(state, "dump.sql");
+}
+
+// Restore of the stock dump tool's extended-insert dump.
+void BM_RestoreStockDump(benchmark::State& state) {
+  static const bool ready =
+      EnsureSourceTable() && Shell(kDumpA + " --databases e2_bench > " + kWorkDir + "stock.sql");
+  if (!ready) return state.SkipWithError("set-up failed");
+  ComparePairRestore(state, "stock.sql");
 }
 
 // CSV export against the client's batch output of the same SELECT.
@@ -170,14 +192,14 @@ void BM_ExportCsv(benchmark::State& state) {
   if (!EnsureSourceTable()) return state.SkipWithError("set-up failed");
   CTaskItem task;
   task.TaskType = static_cast<std::uint8_t>(TaskType::ExportToFiles);
-  task.SourceServer = Server(33901);
+  task.SourceServer = Server(kPortA);
   task.ExportTables.push_back({0, 1, "e2_bench", "t"});
   task.ExportSettings = {1, kWorkDir, ",", "\"", "\\", "\r\n", 1};
   ComparePair(
       state, Nothing,
       [] {
-        return Shell(std::string(kClientA) + " --batch -e 'SELECT * FROM e2_bench.t' > " +
-                     kWorkDir + "tool.txt");
+        return Shell(kClientA + " --batch -e 'SELECT * FROM e2_bench.t' > " + kWorkDir +
+                     "tool.txt");
       },
       [&] {
         BenchRunContext context(task);
@@ -187,6 +209,7 @@ void BM_ExportCsv(benchmark::State& state) {
 
 BENCHMARK(BM_Copy)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 BENCHMARK(BM_Restore)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_RestoreStockDump)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 BENCHMARK(BM_ExportCsv)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 }  // namespace

@@ -79,6 +79,7 @@ RunOutcome CRestoreRun::Run() {
                             ServerRole::OnlyDestination, m_connection)) {
     return RunOutcome::Failed;
   }
+  UseScriptCharacterSet(m_connection);
   m_context.Log(LogLevel::General, "Restoring MySQL databases by SQL files: " +
                                        std::to_string(files.size()) + " files");
   for (const RestoreFileItem& file : files) {

@@ -45,6 +45,11 @@ std::string LoggedStatement(const std::string& statement) {
   return statement.substr(0, cut) + " ...";
 }
 
+void UseScriptCharacterSet(CMySQLConnection& connection) {
+  // A server without utf8mb4 (before 5.5.3) keeps the library's default.
+  (void)mysql_set_character_set(connection.Handle(), "utf8mb4");
+}
+
 bool NoBackslashEscapes(CMySQLConnection& connection) {
   unsigned int status = 0;
   if (mariadb_get_infov(connection.Handle(), MARIADB_CONNECTION_SERVER_STATUS, &status) != 0) {
@@ -69,6 +74,7 @@ RunOutcome ScriptWorker(TaskRunContext& context) {
                             connection)) {
     return RunOutcome::Failed;
   }
+  UseScriptCharacterSet(connection);
   context.Log(LogLevel::General,
               "Executing MySQL script: " + std::to_string(statements.size()) + " statements");
   int executed = 0;

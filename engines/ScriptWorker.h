@@ -29,6 +29,11 @@ bool ExecuteScriptStatement(CMySQLConnection& connection, const std::string& sta
 // that one failed multi-megabyte INSERT does not fill the log.
 std::string LoggedStatement(const std::string& statement);
 
+// Starts a script or restore session in utf8mb4, as the stock command-line client does,
+// so text of a script that sets no character set reaches the server unchanged; a file's
+// own SET NAMES still decides for the statements after it.
+void UseScriptCharacterSet(CMySQLConnection& connection);
+
 // Whether the server answers with NO_BACKSLASH_ESCAPES in the session's SQL mode now.
 bool NoBackslashEscapes(CMySQLConnection& connection);
 

@@ -1,5 +1,6 @@
 #include "engines/StatementSplitter.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -11,9 +12,8 @@
 namespace brevanto {
 namespace {
 
-constexpr std::size_t kBlockSize = 256 * 1024;
-// Bytes looked ahead at most: "delimiter" and the blank after it.
-constexpr std::size_t kLookahead = 16;
+// A read block and room for what is looked ahead at most ("delimiter" and a blank).
+constexpr std::size_t kBufferSize = 256 * 1024 + 16;
 // What a statement that is too long keeps of itself for the log.
 constexpr std::size_t kTooLongKept = 1024;
 constexpr std::size_t kMaxDelimiterLine = 1024;
@@ -56,19 +56,21 @@ std::string Where(std::uint64_t statement, std::uint64_t offset) {
 }  // namespace
 
 CStatementSplitter::CStatementSplitter(CSqlInput& input, std::size_t maxStatementBytes)
-    : m_input(input), m_maxStatementBytes(maxStatementBytes), m_buffer(kBlockSize + kLookahead) {}
+    : m_input(input),
+      m_maxStatementBytes(maxStatementBytes),
+      m_buffer(std::make_unique_for_overwrite<char[]>(kBufferSize)) {}
 
 bool CStatementSplitter::Fill(std::size_t need) {
   while (m_end - m_pos < need) {
     if (m_inputEnded) return false;
     if (m_pos > 0) {
-      std::memmove(m_buffer.data(), m_buffer.data() + m_pos, m_end - m_pos);
+      std::memmove(m_buffer.get(), m_buffer.get() + m_pos, m_end - m_pos);
       m_bufferOffset += m_pos;
       m_end -= m_pos;
       m_pos = 0;
     }
     std::size_t got = 0;
-    const Status status = m_input.Read(m_buffer.data() + m_end, m_buffer.size() - m_end, got);
+    const Status status = m_input.Read(m_buffer.get() + m_end, kBufferSize - m_end, got);
     if (!status.ok()) {
       m_inputEnded = true;
       m_readError = status.message();
@@ -85,15 +87,15 @@ bool CStatementSplitter::Fill(std::size_t need) {
 
 void CStatementSplitter::Append(const char* data, std::size_t size) {
   m_statementBytes += size;
-  if (m_tooLong) return;
-  if (m_text.size() + size > m_maxStatementBytes) {
-    // Keep only the start for the log; the rest is scanned but not held.
+  if (!m_tooLong && m_text.size() + size > m_maxStatementBytes) {
+    // Only the start is kept, for the log; the rest is scanned but not held.
     m_tooLong = true;
-    if (m_text.size() < kTooLongKept) {
-      m_text.append(data, std::min(size, kTooLongKept - m_text.size()));
-    }
     m_text.resize(std::min(m_text.size(), kTooLongKept));
     m_text.shrink_to_fit();
+  }
+  if (m_tooLong) {
+    if (m_text.size() < kTooLongKept)
+      m_text.append(data, std::min(size, kTooLongKept - m_text.size()));
     return;
   }
   m_text.append(data, size);
@@ -416,8 +418,11 @@ std::string JoinSqlStatements(const std::vector<std::string>& statements) {
     }
     std::string body = statement;
     if (body.back() == ';') body.pop_back();
+    // A delimiter found nowhere in the body, nor across its end ("SELECT $" + "$$").
     std::string delimiter = "$$";
-    while (body.find(delimiter) != std::string::npos) delimiter += '$';
+    for (int n = 1; (body + delimiter).find(delimiter) != body.size(); ++n) {
+      delimiter = "$$" + std::to_string(n);
+    }
     text += "DELIMITER " + delimiter + "\n" + body + delimiter + "\nDELIMITER ;\n\n";
   }
   return text;

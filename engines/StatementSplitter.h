@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -80,7 +81,8 @@ class CStatementSplitter {
   std::size_t m_maxStatementBytes;
   bool m_backslashEscapes = true;
 
-  std::vector<char> m_buffer;
+  // Left unzeroed: JoinSqlStatements makes a splitter for every statement it shows.
+  std::unique_ptr<char[]> m_buffer;
   std::size_t m_pos = 0;
   std::size_t m_end = 0;
   std::uint64_t m_bufferOffset = 0;  // input offset of m_buffer[0]

@@ -226,14 +226,16 @@ TEST_F(ScriptRestoreTest, RestoresWhatTheLineRuleLost) {
   // Each part once lost rows or statements without an error entry.
   WriteFile(
       "seven.sql",
-      "DROP DATABASE IF EXISTS e2_seven;\nCREATE DATABASE e2_seven;\nUSE e2_seven;\n"
+      "DROP DATABASE IF EXISTS e2_seven;\nCREATE DATABASE e2_seven CHARACTER SET utf8mb4;\n"
+      "USE e2_seven;\n"
       "/*!40101 SET @OLD_SQL_MODE=@@SQL_MODE, SQL_MODE='NO_AUTO_VALUE_ON_ZERO' */;\n"
       "/*!40014 SET @OLD_FOREIGN_KEY_CHECKS=@@FOREIGN_KEY_CHECKS, FOREIGN_KEY_CHECKS=0 */;\n"
       "CREATE TABLE child (id INT PRIMARY KEY, parent_id INT,\n"
       "  FOREIGN KEY (parent_id) REFERENCES parent (id)) ENGINE=InnoDB;\n"
       "CREATE TABLE parent (id INT AUTO_INCREMENT PRIMARY KEY, v VARCHAR(20)) ENGINE=InnoDB;\n"
       "INSERT INTO parent VALUES (0,'zero'); -- the id-0 row\n"
-      "INSERT INTO parent VALUES (1,'one;\nline two'),(2,'it''s'), (3, 'back\\'slash');   \n"
+      "INSERT INTO parent VALUES (1,'one;\nline two'),(2,'it''s \xC3\xA4\xF0\x9F\x98\x80'),"
+      " (3, 'back\\'slash');   \n"
       "INSERT INTO parent VALUES (4,'four');\n"
       "INSERT INTO child VALUES (1, 0);\n"
       "CREATE VIEW v AS SELECT v\nFROM parent;\n"
@@ -247,8 +249,9 @@ TEST_F(ScriptRestoreTest, RestoresWhatTheLineRuleLost) {
   RecordingRunContext context(RestoreTask({"seven.sql"}));
   ASSERT_EQ(RestoreFilesWorker(context), RunOutcome::Finished) << context.Dump();
   EXPECT_TRUE(context.Errors().empty()) << context.Dump();
-  EXPECT_EQ(OnB("SELECT id, v FROM e2_seven.parent ORDER BY id;"),
-            "0\tzero\n1\tone;\\nline two\n2\tit's\n3\tback'slash\n4\tfour\n");
+  EXPECT_EQ(
+      OnB("SELECT id, v FROM e2_seven.parent ORDER BY id;"),
+      "0\tzero\n1\tone;\\nline two\n2\tit's \xC3\xA4\xF0\x9F\x98\x80\n3\tback'slash\n4\tfour\n");
   EXPECT_EQ(OnB("SELECT id, parent_id FROM e2_seven.child;"), "1\t0\n");
   EXPECT_EQ(OnB("SELECT COUNT(*) FROM e2_seven.v;"), "5\n");
   OnB("INSERT INTO e2_seven.parent (v) VALUES ('x'); CALL e2_seven.p();");

@@ -240,6 +240,7 @@ TEST(StatementSplitterTest, JoinedStatementsSplitBackToThemselves) {
       "CREATE PROCEDURE p()\nBEGIN\n  SELECT 1;\n  SELECT '$$';\nEND;",
       "SELECT 1 -- trailing\n;",
       "SELECT 'a;b';",
+      "SELECT 1; SELECT $;",
   };
   const std::string text = JoinSqlStatements(stored);
   Statements again;
