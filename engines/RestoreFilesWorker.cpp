@@ -75,8 +75,10 @@ RunOutcome CRestoreRun::Run() {
     return RunOutcome::Failed;
   }
   m_context.SetCancelHook([canceler = m_connection.CancelHandle()] { canceler->Cancel(); });
+  // No read time-out: a restored ALTER TABLE or index build may run for hours.
   if (!ConnectServerForTask(m_context, m_context.Task().DestinationServer,
-                            ServerRole::OnlyDestination, m_connection)) {
+                            ServerRole::OnlyDestination, m_connection,
+                            ConnectPurpose::Statements)) {
     return RunOutcome::Failed;
   }
   UseScriptCharacterSet(m_connection);

@@ -70,8 +70,9 @@ RunOutcome ScriptWorker(TaskRunContext& context) {
     TaskRunContext& context;
     ~HookReset() { context.SetCancelHook({}); }
   } hookReset{context};
+  // No read time-out: a script's ALTER TABLE or index build may run for hours.
   if (!ConnectServerForTask(context, context.Task().SourceServer, ServerRole::OnlySource,
-                            connection)) {
+                            connection, ConnectPurpose::Statements)) {
     return RunOutcome::Failed;
   }
   UseScriptCharacterSet(connection);
