@@ -3,6 +3,7 @@
 #include <cctype>
 #include <utility>
 
+#include "engines/InsertStatements.h"
 #include "engines/MySqlConnection.h"
 #include "engines/OutputFile.h"
 #include "engines/SqlDumpWriter.h"
@@ -13,7 +14,6 @@ namespace brevanto {
 
 namespace {
 
-constexpr int kRowsPerMultiRowInsert = 10;
 constexpr std::size_t kCreateTemporaryLength = 17;  // "CREATE TEMPORARY "
 
 enum class RowsResult { Written, Failed, SkipRest, Canceled };
@@ -114,6 +114,8 @@ RunOutcome CBackupTableDumper::DumpTableSteps(CSqlDumpWriter& writer, const Tabl
 
   if (m_settings.AddSetNames != 0 && !m_readCharset.empty()) {
     writer.WriteCharsetStatements(m_readCharset, version);
+  } else {
+    writer.DeclareCharset(m_readCharset.empty() ? m_options.SessionCharset : m_readCharset);
   }
   if (m_settings.AddCreateDatabase != 0 &&
       !writer
@@ -189,8 +191,9 @@ bool CBackupTableDumper::ReadEngine(const std::string& table, std::string& engin
 bool CBackupTableDumper::DumpViewStructure(CSqlDumpWriter& writer, const std::string& view) {
   // The temporary table of the view's name hides the view, so SHOW CREATE TABLE gives a
   // plain table with the view's columns, for anything defined before the view itself.
-  // The name is quoted for the server so views with odd names work too.
-  const std::string temporary = QuoteName(view, m_options.Quote);
+  // The name is always quoted for the server (views exist only where backticks do), so
+  // views with odd names work too.
+  const std::string temporary = QuoteName(view, true);
   if (!m_connection.Execute("CREATE TEMPORARY TABLE " + temporary + " SELECT * FROM " + temporary +
                             " WHERE 0")) {
     ServerError("Failed to create temporary table for the view " + view);
@@ -287,36 +290,27 @@ RunOutcome CBackupTableDumper::DumpRows(CSqlDumpWriter& writer, const std::strin
   }
   const std::string prefix =
       MakeInsertPrefix(m_settings, m_options.Quote, table, columns, engine, !named.empty());
-  const bool multiRow = m_settings.MultipleRowInsert != 0;
+  CInsertStatements inserts(
+      MakeInsertPrefix(m_settings, m_options.Quote, table, columns, engine, !named.empty()),
+      m_settings.MultipleRowInsert != 0);
   MYSQL* handle = m_connection.Handle();
-  std::string statement = prefix;
-  int pending = 0;
   long long rows = 0;
   RowsResult outcome = RowsResult::Written;
   while (MYSQL_ROW row = mysql_fetch_row(result.get())) {
     const unsigned long* lengths = mysql_fetch_lengths(result.get());
     ++rows;
-    if (!multiRow) {
-      statement.assign(prefix);
-      AppendRenderedRow(statement, row, lengths, fields, count, handle);
-      if (!writer.AppendStatementInPlace(statement).ok()) {
-        Error("Failed to write a record to the backup file! - " + path);
+    const bool ready = inserts.AddRow([&](std::string& text) {
+      AppendRenderedRow(text, row, lengths, fields, count, handle);
+    });
+    if (ready) {
+      const bool single = inserts.ReadyRows() == 1 && m_settings.MultipleRowInsert == 0;
+      const Status written = writer.AppendStatementInPlace(inserts.Ready());
+      inserts.Sent();
+      if (!written.ok()) {
+        Error(single ? "Failed to write a record to the backup file! - " + path
+                     : "Failed to write multi-rows records to the backup file! - " + path);
         outcome = RowsResult::Failed;
         break;
-      }
-    } else {
-      AppendRenderedRow(statement, row, lengths, fields, count, handle);
-      if (++pending < kRowsPerMultiRowInsert) {
-        statement += ',';
-      } else {
-        const Status written = writer.AppendStatementInPlace(statement);
-        statement.assign(prefix);
-        pending = 0;
-        if (!written.ok()) {
-          Error("Failed to write multi-rows records to the backup file! - " + path);
-          outcome = RowsResult::Failed;
-          break;
-        }
       }
     }
     if (m_context.StopRequested()) {
@@ -339,9 +333,8 @@ RunOutcome CBackupTableDumper::DumpRows(CSqlDumpWriter& writer, const std::strin
     m_connection.CancelHandle()->Cancel();
     return RunOutcome::Canceled;
   }
-  if (multiRow && pending > 0) {
-    if (statement.back() == ',') statement.pop_back();
-    if (!writer.AppendStatementInPlace(statement).ok()) {
+  if (outcome != RowsResult::Failed || mysql_errno(handle) != 0) {
+    if (inserts.Finish() && !writer.AppendStatementInPlace(inserts.Ready()).ok()) {
       Error("Failed to write multi-row records to the backup file! - " + path);
       outcome = RowsResult::SkipRest;
     }
@@ -377,6 +370,8 @@ void CBackupTableDumper::WriteDeferredViews(CSqlDumpWriter& writer) {
     if (m_settings.AddSetNames != 0 && !view.Charset.empty() &&
         view.Charset != writer.CurrentCharset()) {
       writer.WriteCharsetStatements(view.Charset, m_options.ServerVersion);
+    } else if (m_settings.AddSetNames == 0 || view.Charset.empty()) {
+      writer.DeclareCharset(view.Charset.empty() ? m_options.SessionCharset : view.Charset);
     }
     if (!writer.AppendStatement(view.Definition).ok()) {
       Error("Failed to write CREATE VIEW to the backup file! - " + writer.File().Path());

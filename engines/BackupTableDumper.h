@@ -24,6 +24,9 @@ struct DumpOptions {
   bool Quote = false;               // QuoteNames, and the server knows backticks
   bool HasShowCreateTable = false;  // >= 3.23.20
   bool HasCharacterSets = false;    // >= 4.1.0
+  // What the session reads in before any database's character set is applied (the
+  // server's, or the library default without "Set connection character set").
+  std::string SessionCharset;
 };
 
 DumpOptions MakeDumpOptions(const BackupSettings& settings, unsigned long serverVersion);

@@ -182,6 +182,7 @@ bool CBackupToFilesRun::OpenNewFile(const std::string& database, const std::stri
     }
   }
   m_writer->WritePrologue(m_settings, m_serverCharset, m_connection.ServerVersion());
+  m_writer->DeclareCharset(m_options.SessionCharset);
   return true;
 }
 
@@ -212,7 +213,7 @@ void CBackupToFilesRun::FinishFile() {
 RunOutcome CBackupToFilesRun::BackupDatabase(const DatabaseItem& database) {
   const std::string& name = database.DatabaseName;
   m_context.Log(LogLevel::General, "Backing up the database " + name + "...");
-  if (mysql_select_db(m_connection.Handle(), name.c_str()) != 0) {
+  if (!SelectDatabase(m_connection, name)) {
     Error(WithServerError("Failed to use database " + name, m_connection.LastError()));
     return SessionLost() ? RunOutcome::Failed : RunOutcome::Finished;
   }
@@ -295,6 +296,8 @@ RunOutcome CBackupToFilesRun::Backup() {
   if (m_settings.SetConnectionCharset != 0) {
     m_serverCharset = ApplyDefaultCharset(m_connection, false, version);
   }
+  m_options.SessionCharset = m_serverCharset.empty() ? SessionCharset(m_connection) : m_serverCharset;
+  (void)UseUtcTimeZone(m_connection);
   m_context.Log(LogLevel::General, "Backing up the selected databases and tables...");
   if (Canceled()) return RunOutcome::Canceled;
 

@@ -1,5 +1,6 @@
 #include "engines/ExportFormat.h"
 
+#include <cstdio>
 #include <string_view>
 #include <utility>
 
@@ -84,6 +85,121 @@ void AppendMarkupEscaped(std::string& out, const std::string& value, bool html) 
   }
 }
 
+// The collation number of binary strings.
+constexpr unsigned int kBinaryCharset = 63;
+constexpr char32_t kInvalidCodePoint = 0xFFFFFFFF;
+
+// Decodes the UTF-8 character at `i` and moves past it; a byte that starts no valid
+// character gives kInvalidCodePoint and is passed alone.
+char32_t NextCodePoint(const std::string& text, std::size_t& i) {
+  const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
+  const unsigned char lead = byte(i);
+  int length = 0;
+  char32_t c = 0;
+  if (lead < 0x80) {
+    ++i;
+    return lead;
+  }
+  if ((lead & 0xE0) == 0xC0) {
+    length = 2;
+    c = lead & 0x1F;
+  } else if ((lead & 0xF0) == 0xE0) {
+    length = 3;
+    c = lead & 0x0F;
+  } else if ((lead & 0xF8) == 0xF0) {
+    length = 4;
+    c = lead & 0x07;
+  } else {
+    ++i;
+    return kInvalidCodePoint;
+  }
+  if (i + length > text.size()) {
+    ++i;
+    return kInvalidCodePoint;
+  }
+  for (int k = 1; k < length; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) {
+      ++i;
+      return kInvalidCodePoint;
+    }
+    c = (c << 6) | (byte(i + k) & 0x3F);
+  }
+  i += length;
+  return c;
+}
+
+bool IsXmlNameStartChar(char32_t c) {
+  return (c >= 'A' && c <= 'Z') || c == '_' || (c >= 'a' && c <= 'z') ||
+         (c >= 0xC0 && c <= 0xD6) || (c >= 0xD8 && c <= 0xF6) || (c >= 0xF8 && c <= 0x2FF) ||
+         (c >= 0x370 && c <= 0x37D) || (c >= 0x37F && c <= 0x1FFF) ||
+         (c >= 0x200C && c <= 0x200D) || (c >= 0x2070 && c <= 0x218F) ||
+         (c >= 0x2C00 && c <= 0x2FEF) || (c >= 0x3001 && c <= 0xD7FF) ||
+         (c >= 0xF900 && c <= 0xFDCF) || (c >= 0xFDF0 && c <= 0xFFFD) ||
+         (c >= 0x10000 && c <= 0xEFFFF);
+}
+
+// Colons are left out on purpose: in an attribute name they would mean a namespace.
+bool IsXmlNameChar(char32_t c, bool first) {
+  if (IsXmlNameStartChar(c)) return true;
+  if (first) return false;
+  return c == '-' || c == '.' || (c >= '0' && c <= '9') || c == 0xB7 ||
+         (c >= 0x300 && c <= 0x36F) || (c >= 0x203F && c <= 0x2040);
+}
+
+bool IsHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+// "_xHHHH_" or "_xHHHHHHHH_" at `at`.
+bool LooksLikeNameEscape(const std::string& name, std::size_t at) {
+  for (const std::size_t digits : {4u, 8u}) {
+    if (at + digits + 3 > name.size() || name[at + 1] != 'x' || name[at + 2 + digits] != '_') {
+      continue;
+    }
+    bool hex = true;
+    for (std::size_t k = 0; k < digits; ++k) hex = hex && IsHexDigit(name[at + 2 + k]);
+    if (hex) return true;
+  }
+  return false;
+}
+
+void AppendNameEscape(std::string& out, char32_t c) {
+  char text[16];
+  std::snprintf(text, sizeof text, c > 0xFFFF ? "_x%08X_" : "_x%04X_",
+                static_cast<unsigned int>(c));
+  out += text;
+}
+
+void AppendAttributeEscaped(std::string& out, const std::string& value) {
+  for (const char c : value) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20 && c != '\t') {
+          // XML 1.0 has no form for most control characters, not even as references.
+          char text[8];
+          std::snprintf(text, sizeof text, "\\x%02X", static_cast<unsigned int>(c));
+          out += text;
+        } else {
+          out += c;
+        }
+        break;
+    }
+  }
+}
+
+void AppendHex(std::string& out, const char* value, unsigned long length) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  for (unsigned long i = 0; i < length; ++i) {
+    const auto byte = static_cast<unsigned char>(value[i]);
+    out += kDigits[byte >> 4];
+    out += kDigits[byte & 0x0F];
+  }
+}
+
 void RemoveLastCharacter(std::string& text) {
   if (!text.empty()) text.pop_back();
 }
@@ -94,9 +210,35 @@ std::vector<ExportColumn> ExportColumnsOf(const MYSQL_FIELD* fields, unsigned in
   std::vector<ExportColumn> columns;
   columns.reserve(count);
   for (unsigned int i = 0; i < count; ++i) {
-    columns.push_back({fields[i].name ? fields[i].name : "", static_cast<int>(fields[i].type)});
+    const int type = static_cast<int>(fields[i].type);
+    const bool binary =
+        IsBinaryValue(type) || (IsStringLike(type) && fields[i].charsetnr == kBinaryCharset);
+    columns.push_back({fields[i].name ? fields[i].name : "", type, binary});
   }
   return columns;
+}
+
+std::string XmlName(const std::string& name) {
+  std::string out;
+  std::size_t i = 0;
+  bool first = true;
+  while (i < name.size()) {
+    const std::size_t start = i;
+    const char32_t c = NextCodePoint(name, i);
+    // A literal "_x" that starts what reads as an escape is escaped itself, so that
+    // decoding gives back exactly the original.
+    const bool literalEscape = c == '_' && LooksLikeNameEscape(name, start);
+    if (!literalEscape && c != kInvalidCodePoint && IsXmlNameChar(c, first)) {
+      out.append(name, start, i - start);
+    } else {
+      AppendNameEscape(out, c == kInvalidCodePoint
+                                ? static_cast<unsigned char>(name[start])
+                                : c);
+    }
+    first = false;
+  }
+  if (out.empty()) out = "_x0000_";  // an empty name has no XML form; NUL is not a name
+  return out;
 }
 
 const char* XmlFieldType(int type) {
@@ -144,8 +286,10 @@ std::string CExportFormatter::Header() const {
           "<?xml version=\"1.0\" standalone=\"no\"?>\r\n<DATAPACKET Version=\"2.0\">\r\n"
           "<METADATA>\r\n<FIELDS>\r\n";
       for (const ExportColumn& column : m_columns) {
-        text += "<FIELD FieldName=\"" + column.Name + "\" DisplayLabel=\"" + column.Name +
-                "\" FieldType=\"" + XmlFieldType(column.Type) + "\"/>\r\n";
+        // FieldName is the attribute name of the rows; the label keeps the column's own.
+        text += "<FIELD FieldName=\"" + XmlName(column.Name) + "\" DisplayLabel=\"";
+        AppendAttributeEscaped(text, column.Name);
+        text += std::string("\" FieldType=\"") + XmlFieldType(column.Type) + "\"/>\r\n";
       }
       text += "</FIELDS>\r\n</METADATA>\r\n<ROWDATA>\r\n";
       return text;
@@ -231,13 +375,20 @@ void CExportFormatter::AppendSeparatedRow(const MYSQL_ROW values, const unsigned
 }
 
 void CExportFormatter::AppendXmlRow(const MYSQL_ROW values, const unsigned long* lengths) {
+  if (m_xmlNames.empty()) {
+    for (const ExportColumn& column : m_columns) m_xmlNames.push_back(XmlName(column.Name));
+  }
   m_row += "<ROW ";
   for (std::size_t i = 0; i < m_columns.size(); ++i) {
-    PrepareValue(i, values[i], lengths[i]);
-    m_row += m_columns[i].Name;
+    m_row += m_xmlNames[i];
     m_row += "=\"";
-    UnescapeMarkup(m_value, false);
-    AppendMarkupEscaped(m_row, m_value, false);
+    if (m_columns[i].Binary && values[i] != nullptr) {
+      AppendHex(m_row, values[i], lengths[i]);
+    } else {
+      PrepareValue(i, values[i], lengths[i]);
+      UnescapeMarkup(m_value, false);
+      AppendAttributeEscaped(m_row, m_value);
+    }
     m_row += "\" ";
   }
   RemoveLastCharacter(m_row);

@@ -17,7 +17,15 @@ namespace brevanto {
 struct ExportColumn {
   std::string Name;
   int Type = 0;
+  // Raw bytes rather than text (BIT, GEOMETRY, and BINARY, VARBINARY, BLOB): XML writes
+  // them as hexadecimal.
+  bool Binary = false;
 };
+
+// `name` as an XML name: every character an XML name cannot hold at its place (and ":",
+// and the "_x" of a literal "_xHHHH_") becomes "_xHHHH_" with its code point in hex,
+// four digits or eight beyond U+FFFF. Names that are valid already stay unchanged.
+std::string XmlName(const std::string& name);
 
 // The columns of a field listing (mysql_list_fields) or of a result set.
 std::vector<ExportColumn> ExportColumnsOf(const MYSQL_FIELD* fields, unsigned int count);
@@ -59,6 +67,7 @@ class CExportFormatter {
   std::string m_value;   // the prepared value of the current column
   std::string m_escape;  // scratch for escaping
   std::string m_row;     // the text of the current row
+  std::vector<std::string> m_xmlNames;  // XmlName of each column, made at the first row
 };
 
 }  // namespace brevanto

@@ -10,6 +10,7 @@
 #include "engines/ExportFormat.h"
 #include "engines/MySqlConnection.h"
 #include "engines/OutputFile.h"
+#include "engines/TableDefinition.h"
 #include "tasks/BackupFileName.h"
 
 namespace brevanto {
@@ -123,7 +124,7 @@ CExportRun::Next CExportRun::ExportItem(int index) {
                              database + "." + table + " to " + path + " ...");
 
   MYSQL* handle = m_connection.Handle();
-  if (mysql_select_db(handle, database.c_str()) != 0) {
+  if (!SelectDatabase(m_connection, database)) {
     Log(LogLevel::Error,
         WithServerError("Can't use database (" + database + ")!", m_connection.LastError()));
     return SessionLost() ? Next::Lost : Next::Skip;
@@ -133,7 +134,11 @@ CExportRun::Next CExportRun::ExportItem(int index) {
       ApplyDefaultCharset(m_connection, true, m_connection.ServerVersion());
   // Read in the character set the dump writer uses for this table, so that no character
   // the database default cannot hold is lost on the way into the file.
-  const std::string readCharset = TableReadCharset(m_connection, database, table, databaseCharset);
+  // An XML document declares no encoding, so it is UTF-8 whatever the data's own set.
+  const std::string readCharset =
+      m_settings.Format == kXml && !databaseCharset.empty()
+          ? std::string("utf8mb4")
+          : TableReadCharset(m_connection, database, table, databaseCharset, false);
   if (readCharset != databaseCharset) {
     SetConnectionCharacterSet(m_connection, readCharset, m_connection.ServerVersion());
   }
@@ -156,7 +161,10 @@ CExportRun::Next CExportRun::ExportItem(int index) {
   }
   if (Canceled()) return Next::Stop;
 
-  if (!m_connection.Execute("SELECT * FROM " + QuoteName(table, m_quote))) {
+  // SELECT * leaves INVISIBLE columns out: a table that has them is read by name.
+  const std::vector<std::string> named =
+      ColumnsNamedForInvisible(m_connection, table, m_quote, true);
+  if (!m_connection.Execute(SelectRowsQuery(table, named, m_quote))) {
     Log(LogLevel::Warning, WithServerError("Failed to select all records!", m_connection.LastError()));
     return SessionLost() ? Next::Lost : Next::Skip;
   }
@@ -170,9 +178,9 @@ CExportRun::Next CExportRun::ExportItem(int index) {
     return Next::Stop;
   }
 
+  // The columns of the rows themselves: the field listing leaves invisible ones out.
   std::vector<ExportColumn> columns =
-      ExportColumnsOf(mysql_fetch_fields(fields.get()), mysql_num_fields(fields.get()));
-  columns.resize(std::min<std::size_t>(columns.size(), mysql_num_fields(rows.get())));
+      ExportColumnsOf(mysql_fetch_fields(rows.get()), mysql_num_fields(rows.get()));
   CExportFormatter formatter(std::move(columns), m_settings, handle);
   if (!WriteExportHeader(file, formatter)) {
     Log(LogLevel::Error, "Failed to write the fields title to the file!");

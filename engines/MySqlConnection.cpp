@@ -1,11 +1,17 @@
 #include "engines/MySqlConnection.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include "schedule/TaskRoutine.h"
 
@@ -26,6 +32,13 @@ std::string TrimBlanks(const std::string& text) {
   if (first == std::string::npos) return {};
   const auto last = text.find_last_not_of(blanks);
   return text.substr(first, last - first + 1);
+}
+
+bool IsAscii(const std::string& text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
 }
 
 MySqlResult Query(MYSQL* handle, const std::string& statement) {
@@ -172,7 +185,77 @@ void EnableKeepalive(MYSQL* handle) {
   (void)::setsockopt(socket, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
 }
 
+constexpr int kProbeTimeoutMs = static_cast<int>(kConnectTimeoutSeconds) * 1000;
+constexpr unsigned int kClientSslCapability = 0x0800;
+
+bool WaitFor(int socket, short events) {
+  pollfd entry{socket, events, 0};
+  return ::poll(&entry, 1, kProbeTimeoutMs) == 1 && (entry.revents & events) != 0;
+}
+
+bool ReadExactly(int socket, unsigned char* out, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    if (!WaitFor(socket, POLLIN)) return false;
+    const ssize_t got = ::recv(socket, out + done, size - done, 0);
+    if (got <= 0) return false;
+    done += static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+enum class TlsOffer { Offered, NotOffered, Unknown };
+
+// Reads the greeting of the server at host:port on a connection of our own and hangs up
+// without answering it. The client library checks for TLS only after it has sent the
+// login, so a server (or a relay) without TLS would receive the login in clear.
+TlsOffer ProbeTlsOffer(const std::string& host, unsigned int port) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const std::string service = std::to_string(port == 0 ? 3306 : port);
+  if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &found) != 0) return TlsOffer::Unknown;
+  TlsOffer offer = TlsOffer::Unknown;
+  for (addrinfo* address = found; address != nullptr && offer == TlsOffer::Unknown;
+       address = address->ai_next) {
+    const int socket = ::socket(address->ai_family, address->ai_socktype | SOCK_CLOEXEC |
+                                                        SOCK_NONBLOCK, address->ai_protocol);
+    if (socket < 0) continue;
+    int error = 0;
+    socklen_t length = sizeof error;
+    const bool connected =
+        (::connect(socket, address->ai_addr, address->ai_addrlen) == 0 || errno == EINPROGRESS) &&
+        WaitFor(socket, POLLOUT) &&
+        ::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+    unsigned char header[4];
+    if (connected && ReadExactly(socket, header, sizeof header)) {
+      const std::size_t size = header[0] | (header[1] << 8) | (header[2] << 16);
+      std::vector<unsigned char> body(std::min<std::size_t>(size, 1024));
+      // Protocol 10: version text, NUL, thread id (4), scramble (8), filler (1), then
+      // the low capability bytes. An error packet (0xFF) is left to the library to report.
+      if (!body.empty() && ReadExactly(socket, body.data(), body.size()) && body[0] == 10) {
+        std::size_t at = 1;
+        while (at < body.size() && body[at] != 0) ++at;
+        at += 1 + 4 + 8 + 1;
+        if (at + 2 <= body.size()) {
+          const unsigned int capabilities = body[at] | (body[at + 1] << 8);
+          offer = (capabilities & kClientSslCapability) != 0 ? TlsOffer::Offered
+                                                             : TlsOffer::NotOffered;
+        }
+      }
+    }
+    ::close(socket);
+  }
+  ::freeaddrinfo(found);
+  return offer;
+}
+
 }  // namespace
+
+bool IsSocketPath(const std::string& host) {
+  return !host.empty() && host.front() == '/';
+}
 
 bool ConnectServer(const CServerInfo& server, CMySQLConnection& connection, MySqlError& error,
                    ConnectPurpose purpose) {
@@ -200,13 +283,31 @@ bool ConnectServer(const CServerInfo& server, CMySQLConnection& connection, MySq
   }
   if (server.UseSSL == 1) {
     // The SSL flag alone is not enough: without mysql_ssl_set the library neither
-    // offers TLS properly nor insists on it.
+    // offers TLS properly nor insists on it. Enforcing makes it refuse a plain session,
+    // but only after sending the login: the probe below keeps that from happening.
     flags |= CLIENT_SSL;
     mysql_ssl_set(handle.get(), nullptr, nullptr, nullptr, nullptr, nullptr);
+    const my_bool enforce = 1;
+    mysql_options(handle.get(), MYSQL_OPT_SSL_ENFORCE, &enforce);
   }
-  MYSQL* connected =
-      mysql_real_connect(handle.get(), server.Host.c_str(), server.UserName.c_str(),
-                         server.Password.c_str(), nullptr, server.Port, nullptr, flags);
+  if (server.UseSSL == 1 && !IsSocketPath(server.Host) &&
+      ProbeTlsOffer(server.Host, server.Port) == TlsOffer::NotOffered) {
+    error = {kSslConnectionError,
+             "SSL connection error: the server does not support encrypted connections"};
+    return false;
+  }
+  // A port means TCP, "localhost" included: the library would otherwise take the default
+  // Unix socket for "localhost" and reach whichever server owns it. A host that is a
+  // path names the socket itself.
+  const bool socketPath = IsSocketPath(server.Host);
+  if (!socketPath) {
+    const unsigned int tcp = MYSQL_PROTOCOL_TCP;
+    mysql_options(handle.get(), MYSQL_OPT_PROTOCOL, &tcp);
+  }
+  MYSQL* connected = mysql_real_connect(
+      handle.get(), socketPath ? "localhost" : server.Host.c_str(), server.UserName.c_str(),
+      server.Password.c_str(), nullptr, socketPath ? 0 : server.Port,
+      socketPath ? server.Host.c_str() : nullptr, flags);
   if (connected != handle.get()) {
     error = {mysql_errno(handle.get()), mysql_error(handle.get())};
     return false;
@@ -247,14 +348,40 @@ bool ConnectServerForTask(TaskRunContext& context, const CServerInfo& server, Se
 
 void SetConnectionCharacterSet(CMySQLConnection& connection, const std::string& charset,
                                unsigned long serverVersion) {
-  if (charset.empty()) return;
+  if (charset.empty() || !connection.IsOpen()) return;
   if (HasCharacterSets(serverVersion)) {
-    (void)connection.Execute("SET NAMES '" + charset + "'");
+    // Through the library, so that its escaping knows the new character set: escaping
+    // sjis or gbk text as single-byte text would break characters whose second byte is
+    // a backslash. The server receives the same SET NAMES.
+    if (mysql_set_character_set(connection.Handle(), charset.c_str()) != 0) {
+      (void)connection.Execute("SET NAMES '" + charset + "'");
+    }
   } else {
     (void)connection.Execute("SET CHARACTER_SET_CLIENT='" + charset + "'");
     (void)connection.Execute("SET CHARACTER_SET_RESULTS='" + charset + "'");
     (void)connection.Execute("SET CHARACTER_SET_CONNECTION='" + charset + "'");
   }
+}
+
+std::string SessionCharset(CMySQLConnection& connection) {
+  if (!connection.IsOpen()) return {};
+  MySqlResult result = Query(connection.Handle(), "SELECT @@CHARACTER_SET_RESULTS");
+  if (!result) return {};
+  MYSQL_ROW row = mysql_fetch_row(result.get());
+  return row != nullptr && row[0] != nullptr ? TrimBlanks(row[0]) : std::string();
+}
+
+bool UseUtcTimeZone(CMySQLConnection& connection) {
+  return connection.Execute("SET TIME_ZONE='+00:00'");
+}
+
+std::string ServerIdentity(CMySQLConnection& connection) {
+  if (!connection.IsOpen()) return {};
+  MySqlResult result = Query(connection.Handle(), "SELECT @@HOSTNAME, @@PORT, @@DATADIR");
+  if (!result || mysql_num_fields(result.get()) != 3) return {};
+  MYSQL_ROW row = mysql_fetch_row(result.get());
+  if (row == nullptr || row[0] == nullptr || row[1] == nullptr || row[2] == nullptr) return {};
+  return std::string(row[0]) + '\n' + row[1] + '\n' + row[2];
 }
 
 std::string ApplyDefaultCharset(CMySQLConnection& connection, bool database,
@@ -274,9 +401,20 @@ std::string ApplyDefaultCharset(CMySQLConnection& connection, bool database,
 }
 
 std::string TableReadCharset(CMySQLConnection& connection, const std::string& database,
-                             const std::string& table, const std::string& databaseCharset) {
+                             const std::string& table, const std::string& databaseCharset,
+                             bool forStatements) {
   if (databaseCharset.empty() || databaseCharset == "utf8mb4" || !connection.IsOpen()) {
     return databaseCharset;
+  }
+  // Statements name the table in the session's character set: a name the database
+  // default cannot hold would reach the server as "?".
+  if (!IsAscii(database) || !IsAscii(table)) return "utf8mb4";
+  // In these sets a backslash byte can end a two-byte character. A client that splits
+  // statements in another character set (the stock client restoring a dump) takes it
+  // for an escape and ends the string early, so statements carry such text in utf8mb4.
+  if (forStatements && (databaseCharset == "sjis" || databaseCharset == "cp932" ||
+                        databaseCharset == "big5" || databaseCharset == "gbk")) {
+    return "utf8mb4";
   }
   MYSQL* handle = connection.Handle();
   MySqlResult result = Query(
@@ -305,9 +443,63 @@ std::uint8_t ClassifyTable(CMySQLConnection& connection, const std::string& tabl
   return 0;
 }
 
+namespace {
+
+// Switches a session to utf8mb4 for as long as it lives, then back to exactly the
+// character sets it had. Names are listed and used in utf8mb4, so that every name
+// survives whatever character set the session reads its data in.
+class CUtf8mb4Names {
+ public:
+  explicit CUtf8mb4Names(CMySQLConnection& connection) : m_connection(connection) {
+    if (!connection.IsOpen()) return;
+    MySqlResult result =
+        Query(connection.Handle(),
+              "SELECT @@CHARACTER_SET_CLIENT, @@CHARACTER_SET_CONNECTION, "
+              "@@CHARACTER_SET_RESULTS, @@COLLATION_CONNECTION");
+    if (!result || mysql_num_fields(result.get()) != 4) return;  // servers before 4.1
+    MYSQL_ROW row = mysql_fetch_row(result.get());
+    if (row == nullptr) return;
+    for (int i = 0; i < 4; ++i) m_saved[i] = row[i] != nullptr ? row[i] : "";
+    if (m_saved[0] == "utf8mb4" && m_saved[2] == "utf8mb4") return;
+    m_libraryCharset = mysql_character_set_name(connection.Handle());
+    m_switched = mysql_set_character_set(connection.Handle(), "utf8mb4") == 0;
+  }
+  ~CUtf8mb4Names() {
+    if (!m_switched) return;
+    (void)mysql_set_character_set(m_connection.Handle(), m_libraryCharset.c_str());
+    std::string restore = "SET ";
+    const char* names[4] = {"CHARACTER_SET_CLIENT", "CHARACTER_SET_CONNECTION",
+                            "CHARACTER_SET_RESULTS", "COLLATION_CONNECTION"};
+    for (int i = 0; i < 4; ++i) {
+      if (i > 0) restore += ", ";
+      // NULL results (no conversion) are restored as NULL.
+      restore += std::string(names[i]) + "=" + (m_saved[i].empty() ? "NULL" : "'" + m_saved[i] + "'");
+    }
+    (void)m_connection.Execute(restore);
+  }
+  CUtf8mb4Names(const CUtf8mb4Names&) = delete;
+  CUtf8mb4Names& operator=(const CUtf8mb4Names&) = delete;
+
+ private:
+  CMySQLConnection& m_connection;
+  std::string m_saved[4];
+  std::string m_libraryCharset;
+  bool m_switched = false;
+};
+
+}  // namespace
+
+bool SelectDatabase(CMySQLConnection& connection, const std::string& database) {
+  if (!connection.IsOpen()) return false;
+  std::optional<CUtf8mb4Names> names;
+  if (!IsAscii(database)) names.emplace(connection);
+  return mysql_select_db(connection.Handle(), database.c_str()) == 0;
+}
+
 std::vector<std::string> ListDatabases(CMySQLConnection& connection) {
   std::vector<std::string> names;
   if (!connection.IsOpen()) return names;
+  CUtf8mb4Names utf8mb4(connection);
   MySqlResult result(mysql_list_dbs(connection.Handle(), nullptr));
   if (!result) return names;
   while (MYSQL_ROW row = mysql_fetch_row(result.get())) {
@@ -324,6 +516,7 @@ std::vector<TableItem> ServerTables(CMySQLConnection& connection, const std::str
                                     bool quote, std::uint8_t selected) {
   std::vector<TableItem> tables;
   std::vector<std::string> names;
+  CUtf8mb4Names utf8mb4(connection);
   {
     MySqlResult result(mysql_list_tables(connection.Handle(), nullptr));
     if (!result) return tables;
@@ -362,6 +555,7 @@ std::vector<DatabaseItem> ResolveSelection(CMySQLConnection& connection,
   if (!newDatabases && !newTables) return resolved;
 
   std::vector<DatabaseItem> server;
+  CUtf8mb4Names utf8mb4(connection);
   for (const std::string& name : ListDatabases(connection)) {
     DatabaseItem item;
     item.Selected = 2;

@@ -105,6 +105,10 @@ class CMySQLConnection {
   std::shared_ptr<ConnectionCanceler> m_canceler = std::make_shared<ConnectionCanceler>();
 };
 
+// True when `host` is a Unix socket path (starts with "/"). Any other host is reached
+// over TCP at the saved port, "localhost" too.
+bool IsSocketPath(const std::string& host);
+
 // Connects with the saved settings (compression and SSL flags; no database). On failure
 // `connection` stays closed and `error` holds the handle's errno and text. With UseSSL a
 // connection that did not negotiate TLS counts as failed. Every connection gives up on a
@@ -138,16 +142,36 @@ std::string ApplyDefaultCharset(CMySQLConnection& connection, bool database,
 void SetConnectionCharacterSet(CMySQLConnection& connection, const std::string& charset,
                                unsigned long serverVersion);
 
+// The session's @@CHARACTER_SET_RESULTS: what its rows arrive in. Empty when unknown.
+std::string SessionCharset(CMySQLConnection& connection);
+
+// SET TIME_ZONE='+00:00': TIMESTAMP values are then read and written as stored, so a
+// copy or a restore in another time zone does not shift them. False when refused.
+bool UseUtcTimeZone(CMySQLConnection& connection);
+
+// What the server says about itself (host name, port, data folder), to tell whether two
+// sessions reach the same server whatever host text led to it. Empty when it won't say.
+std::string ServerIdentity(CMySQLConnection& connection);
+
+// mysql_select_db; a name that is not ASCII is sent in utf8mb4, as names are listed.
+[[nodiscard]] bool SelectDatabase(CMySQLConnection& connection, const std::string& database);
+
 // The character set to read `table`'s rows in: "utf8mb4" when one of its non-binary
 // columns uses a character set other than `databaseCharset` (so that characters the
-// database default cannot hold survive), otherwise `databaseCharset` itself. An empty
+// database default cannot hold survive) or when the database or table name is not
+// ASCII, otherwise `databaseCharset` itself. An empty
 // `databaseCharset` is returned unchanged.
+// With `forStatements` (dumps and copies, whose rows become SQL text) the sets whose
+// two-byte characters may end in a backslash byte (sjis, cp932, big5, gbk) give utf8mb4.
 std::string TableReadCharset(CMySQLConnection& connection, const std::string& database,
-                             const std::string& table, const std::string& databaseCharset);
+                             const std::string& table, const std::string& databaseCharset,
+                             bool forStatements = true);
 
 // 1 base table, 2 view, 0 unknown (the query failed or the server answered otherwise).
 std::uint8_t ClassifyTable(CMySQLConnection& connection, const std::string& table, bool quote);
 
+// Names are listed (and tables classified) with the session in utf8mb4, then its
+// character sets are put back as they were.
 // Every database of the server, in server order; empty when listing fails.
 std::vector<std::string> ListDatabases(CMySQLConnection& connection);
 

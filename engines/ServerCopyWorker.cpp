@@ -1,11 +1,13 @@
 #include "engines/ServerCopyWorker.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "engines/BackupTableDumper.h"
+#include "engines/InsertStatements.h"
 #include "engines/MySqlConnection.h"
 #include "engines/ServerCopyText.h"
 #include "engines/TableDefinition.h"
@@ -14,11 +16,9 @@
 namespace brevanto {
 namespace {
 
-constexpr int kRowsPerMultiRowInsert = 10;
-
-// What follows a step: go on, skip the rest of the table or database, or end the run
-// for a stop request.
-enum class Next { Continue, Skip, Stop };
+// What follows a step: go on, skip the rest of the table or database, end the run for a
+// stop request, or end it as failed.
+enum class Next { Continue, Skip, Stop, Refuse };
 
 // "LIKE" pattern text that matches exactly `name`: quotes escaped, wildcards literal.
 std::string LikeLiteral(MYSQL* handle, const std::string& name) {
@@ -30,6 +30,15 @@ std::string LikeLiteral(MYSQL* handle, const std::string& name) {
     out += c;
   }
   return out;
+}
+
+// The destination's @@MAX_ALLOWED_PACKET; 0 when it does not say.
+std::size_t MaxAllowedPacket(CMySQLConnection& connection) {
+  if (!connection.Execute("SELECT @@MAX_ALLOWED_PACKET")) return 0;
+  MySqlResult result(mysql_store_result(connection.Handle()));
+  MYSQL_ROW row = result ? mysql_fetch_row(result.get()) : nullptr;
+  if (row == nullptr || row[0] == nullptr) return 0;
+  return static_cast<std::size_t>(std::strtoull(row[0], nullptr, 10));
 }
 
 // One run of a copy task. Owns both connections; lives on the worker thread.
@@ -51,6 +60,7 @@ class CServerCopyRun {
   void Info(const std::string& text) { m_context.Log(LogLevel::General, text); }
   void Error(const std::string& text) { m_context.Log(LogLevel::Error, text); }
   void SendToDestination(const std::vector<std::string>& statements);
+  void FollowSourceCharset();
 
   Next CopyDatabase(const DatabaseItem& database);
   std::string DestinationDatabaseName(const std::string& sourceDatabase) const;
@@ -74,6 +84,9 @@ class CServerCopyRun {
   bool m_quote = false;
   bool m_showCreate = false;
   bool m_destinationCharsetClause = false;
+  // Both sessions report the same host name, port and data folder.
+  bool m_sameServer = false;
+  std::size_t m_destinationMaxPacket = 0;  // 0 when the server would not say
 
   std::string m_serverCharset;
   std::string m_databaseCharset;
@@ -117,15 +130,23 @@ RunOutcome CServerCopyRun::Run() {
   }
   if (Canceled()) return RunOutcome::Canceled;
   m_destinationCharsetClause = HasCharacterSets(m_destination.ServerVersion());
+  // The host text does not tell: "localhost" and 127.0.0.1, a name and its address, or a
+  // forwarded port may all reach the source itself, whose tables the copy would drop.
+  const std::string sourceIdentity = ServerIdentity(m_source);
+  m_sameServer = !sourceIdentity.empty() && sourceIdentity == ServerIdentity(m_destination);
+  m_destinationMaxPacket = MaxAllowedPacket(m_destination);
+  (void)UseUtcTimeZone(m_source);
+  (void)UseUtcTimeZone(m_destination);
 
   if (m_settings.SetConnectionCharset) {
     m_serverCharset = ApplyDefaultCharset(m_source, false, m_sourceVersion);
-    m_sourceCharset = m_serverCharset;
   }
+  m_sourceCharset = m_serverCharset.empty() ? SessionCharset(m_source) : m_serverCharset;
   Info(m_wording.CopyingSelection);
 
   SendToDestination(DestinationPrologue(m_settings, m_serverCharset, m_sourceVersion));
   if (m_settings.AddSetNames) m_destinationCharset = m_serverCharset;
+  FollowSourceCharset();
   if (m_settings.FlushLogsBeforeStart) (void)m_source.Execute("FLUSH LOGS");
   if (Canceled()) return RunOutcome::Canceled;
 
@@ -134,7 +155,9 @@ RunOutcome CServerCopyRun::Run() {
   for (const DatabaseItem& database : databases) {
     if (database.Selected == 0) continue;
     if (Canceled()) return RunOutcome::Canceled;
-    if (CopyDatabase(database) == Next::Stop) return RunOutcome::Canceled;
+    const Next next = CopyDatabase(database);
+    if (next == Next::Stop) return RunOutcome::Canceled;
+    if (next == Next::Refuse) return RunOutcome::Failed;
     if (Canceled()) return RunOutcome::Canceled;
   }
 
@@ -148,6 +171,14 @@ void CServerCopyRun::SendToDestination(const std::vector<std::string>& statement
   for (const std::string& statement : statements) (void)m_destination.Execute(statement);
 }
 
+void CServerCopyRun::FollowSourceCharset() {
+  // Rows are sent in the bytes they were read in: the destination must take them in
+  // the same character set, whatever the SET NAMES setting says.
+  if (m_sourceCharset.empty() || m_sourceCharset == m_destinationCharset) return;
+  SendToDestination(CharsetStatements(m_sourceCharset, m_sourceVersion));
+  m_destinationCharset = m_sourceCharset;
+}
+
 std::string CServerCopyRun::DestinationDatabaseName(const std::string& sourceDatabase) const {
   if (!CopiesIntoNamedDatabase(m_task.GetType())) return sourceDatabase;
   if (!m_settings.CreateNewDestinationDatabase) return m_settings.DestinationDatabase;
@@ -159,7 +190,12 @@ std::string CServerCopyRun::DestinationDatabaseName(const std::string& sourceDat
 Next CServerCopyRun::CopyDatabase(const DatabaseItem& database) {
   const std::string& name = database.DatabaseName;
   Info(m_wording.CopyingDatabase + name + "...");
-  if (mysql_select_db(m_source.Handle(), name.c_str()) != 0) {
+  const std::string destinationName = DestinationDatabaseName(name);
+  if (m_sameServer && destinationName == name) {
+    Error("The destination database can't same as the source database! - " + name);
+    return Next::Refuse;
+  }
+  if (!SelectDatabase(m_source, name)) {
     Error("Failed to use database " + name + " on the source server!");
     return Next::Skip;
   }
@@ -172,15 +208,15 @@ Next CServerCopyRun::CopyDatabase(const DatabaseItem& database) {
     SendToDestination(CharsetStatements(m_databaseCharset, m_sourceVersion));
     m_destinationCharset = m_databaseCharset;
   }
+  FollowSourceCharset();
 
-  const std::string destinationName = DestinationDatabaseName(name);
   if (m_settings.AddCreateDatabase &&
       !m_destination.Execute(CreateDatabaseStatement(destinationName, m_quote, m_databaseCharset,
                                                      m_destinationCharsetClause))) {
     Error("Failed to create database " + destinationName + " on the destination server!");
     return Next::Skip;
   }
-  if (mysql_select_db(m_destination.Handle(), destinationName.c_str()) != 0) {
+  if (!SelectDatabase(m_destination, destinationName)) {
     Error("Failed to use database " + destinationName + " on the destination server!");
     return Next::Skip;
   }
@@ -200,6 +236,8 @@ Next CServerCopyRun::CopyTable(const TableItem& item) {
   Info((item.Kind == 2 ? m_wording.CopyingView : m_wording.CopyingTable) + item.DatabaseName + "." +
        table + "...");
   if (Canceled()) return Next::Stop;
+  // First: every statement below names the table in the session's character set.
+  AlignTableCharset(item.DatabaseName, table);
   if (m_settings.FlushTablesBeforeStart) {
     (void)m_source.Execute("FLUSH TABLE " + quoted);
     if (Canceled()) return Next::Stop;
@@ -212,7 +250,6 @@ Next CServerCopyRun::CopyTable(const TableItem& item) {
   const std::uint8_t kind =
       m_settings.IncludeStructure ? ClassifyTable(m_source, table, m_quote) : item.Kind;
   if (Canceled()) return Next::Stop;
-  AlignTableCharset(item.DatabaseName, table);
 
   std::string engine;
   Next next = ReadEngine(table, engine);
@@ -237,20 +274,13 @@ Next CServerCopyRun::CopyTable(const TableItem& item) {
 }
 
 void CServerCopyRun::AlignTableCharset(const std::string& database, const std::string& table) {
-  if (m_databaseCharset.empty()) return;
-  const std::string wanted = TableReadCharset(m_source, database, table, m_databaseCharset);
+  const std::string& base = m_databaseCharset.empty() ? m_sourceCharset : m_databaseCharset;
+  const std::string wanted = TableReadCharset(m_source, database, table, base);
   if (wanted != m_sourceCharset) {
     SetConnectionCharacterSet(m_source, wanted, m_sourceVersion);
     m_sourceCharset = wanted;
   }
-  // The destination follows whenever it was told a character set or the table needs one
-  // other than the database's, so both sessions always agree on how the bytes are meant.
-  const bool follow =
-      m_settings.AddSetNames || !m_destinationCharset.empty() || wanted != m_databaseCharset;
-  if (follow && wanted != m_destinationCharset) {
-    SendToDestination(CharsetStatements(wanted, m_sourceVersion));
-    m_destinationCharset = wanted;
-  }
+  FollowSourceCharset();
 }
 
 Next CServerCopyRun::ReadEngine(const std::string& table, std::string& engine) {
@@ -301,14 +331,19 @@ Next CServerCopyRun::CopyStructure(const TableItem& item, std::uint8_t kind,
 
 Next CServerCopyRun::CopyViewPlaceholder(const TableItem& item) {
   const std::string& view = item.TableName;
+  // Views exist only on servers that know backticks: the source's statements always
+  // quote, or a view named with a blank, a dash, a dot or a keyword would be lost.
+  const std::string quoted = QuoteName(view, true);
   // The temporary table takes the view's columns and hides the view in this session.
-  if (!m_source.Execute("CREATE TEMPORARY TABLE " + view + " SELECT * FROM " + view + " WHERE 0")) {
+  if (!m_source.Execute("CREATE TEMPORARY TABLE " + quoted + " SELECT * FROM " + quoted +
+                        " WHERE 0")) {
     Error("Failed to create temporary table for the view " + view);
     return Next::Skip;
   }
   std::string definition;
   if (!ReadCreateTable(m_source, view, definition) || definition.empty()) {
     Error("Failed to show temporary table for the view " + view);
+    (void)m_source.Execute("DROP TEMPORARY TABLE IF EXISTS " + quoted);
     return Next::Skip;
   }
   // "CREATE TEMPORARY TABLE ..." minus "CREATE TEMPORARY " is "TABLE ...".
@@ -316,9 +351,10 @@ Next CServerCopyRun::CopyViewPlaceholder(const TableItem& item) {
   if (definition.size() <= kTemporaryPrefix ||
       !m_destination.Execute("CREATE " + definition.substr(kTemporaryPrefix))) {
     Error("Failed to create temporary table on the destination server for the view " + view + "!");
+    (void)m_source.Execute("DROP TEMPORARY TABLE IF EXISTS " + quoted);
     return Next::Skip;
   }
-  if (!m_source.Execute("DROP TEMPORARY TABLE " + view)) {
+  if (!m_source.Execute("DROP TEMPORARY TABLE " + quoted)) {
     Error("Failed to drop temporary table for the view " + view);
     return Next::Skip;
   }
@@ -381,15 +417,31 @@ Next CServerCopyRun::CopyRows(const TableItem& item, std::uint8_t kind, MYSQL_RE
   const unsigned int columnCount = mysql_num_fields(rows.get());
   std::vector<std::string> names;
   for (unsigned int i = 0; i < columnCount; ++i) names.emplace_back(columns[i].name);
-  const std::string prefix =
-      MakeInsertPrefix(m_settings, m_quote, table, names, "", !named.empty());
   const bool multiRow = m_settings.MultipleRowInsert != 0;
-
-  std::string statement = prefix;
-  long long copied = 0;
-  int pending = 0;
+  // A multi-row statement must fit the destination's packet too, where that is smaller.
+  std::size_t maxBytes = kMaxMultiRowInsertBytes;
+  if (m_destinationMaxPacket != 0) maxBytes = std::min(maxBytes, m_destinationMaxPacket);
+  CInsertStatements inserts(MakeInsertPrefix(m_settings, m_quote, table, names, "", !named.empty()),
+                            multiRow, maxBytes);
   // False once a row could not be sent or read: the table is then not reported OK.
   bool complete = true;
+  bool failedBatch = false;
+  bool tooLarge = false;
+  // One statement per row, or several rows up to the size cap: the only statement the
+  // destination cannot take is a single row beyond its max_allowed_packet.
+  const auto send = [&]() {
+    const std::string& statement = inserts.Ready();
+    if (m_destinationMaxPacket != 0 && statement.size() > m_destinationMaxPacket) {
+      Error("A record of the table " + table + " needs a statement of " +
+            std::to_string(statement.size()) +
+            " bytes, more than the destination server's max_allowed_packet of " +
+            std::to_string(m_destinationMaxPacket) + " bytes!");
+      tooLarge = true;
+      return false;
+    }
+    return m_destination.Execute(statement);
+  };
+  long long copied = 0;
   while (MYSQL_ROW row = mysql_fetch_row(rows.get())) {
     if (Canceled()) {
       // Cut the source off so that freeing the result does not read the rest.
@@ -397,31 +449,30 @@ Next CServerCopyRun::CopyRows(const TableItem& item, std::uint8_t kind, MYSQL_RE
       return Next::Stop;
     }
     const unsigned long* lengths = mysql_fetch_lengths(rows.get());
-    if (!multiRow) {
-      statement.resize(prefix.size());
-      AppendRenderedRow(statement, row, lengths, columns, columnCount, source);
-      if (!m_destination.Execute(statement)) {
-        Error("Failed to insert a record to the table " + table + "!");
-        complete = false;
+    const bool ready = inserts.AddRow([&](std::string& text) {
+      AppendRenderedRow(text, row, lengths, columns, columnCount, source);
+    });
+    ++copied;
+    if (!ready) continue;
+    if (!send()) {
+      complete = false;
+      if (!multiRow) {
+        if (m_destination.LastError().Number != 0) {
+          Error(WithServerError("Failed to insert a record to the table " + table + "!",
+                                m_destination.LastError()));
+        }
+        --copied;
         break;
       }
-      ++copied;
-      continue;
-    }
-    AppendRenderedRow(statement, row, lengths, columns, columnCount, source);
-    ++copied;
-    if (++pending < kRowsPerMultiRowInsert) {
-      statement += ',';
-      continue;
-    }
-    if (!m_destination.Execute(statement)) {
       // The batch stays as it is and is sent once more below.
-      Error("Failed to insert multi-rows records to the table " + table + "!");
-      complete = false;
+      if (m_destination.LastError().Number != 0) {
+        Error(WithServerError("Failed to insert multi-rows records to the table " + table + "!",
+                              m_destination.LastError()));
+      }
+      failedBatch = true;
       break;
     }
-    statement.resize(prefix.size());
-    pending = 0;
+    inserts.Sent();
   }
   if (complete && mysql_errno(source) != 0) {
     // The source went away mid-table: what was read is sent, but the table is not whole.
@@ -430,12 +481,12 @@ Next CServerCopyRun::CopyRows(const TableItem& item, std::uint8_t kind, MYSQL_RE
   }
   rows.reset();
 
-  if (multiRow) {
-    if (statement.back() == ',') statement.pop_back();
-    if (pending > 0 && !m_destination.Execute(statement)) {
-      Error("Failed to insert multi-row records to the table " + table + "!");
-      return endLockedTable();
+  if (multiRow && !tooLarge && (failedBatch || inserts.Finish()) && !send()) {
+    if (m_destination.LastError().Number != 0) {
+      Error(WithServerError("Failed to insert multi-row records to the table " + table + "!",
+                            m_destination.LastError()));
     }
+    return endLockedTable();
   }
   if (m_settings.LockTablesBeforeStart) (void)m_source.Execute("UNLOCK TABLES");
   if (m_settings.AddLockTables && !m_destination.Execute("UNLOCK TABLES")) {

@@ -83,6 +83,12 @@ void CSqlDumpWriter::WriteCharsetStatements(const std::string& charset,
   if (HasCharacterSets(serverVersion)) (void)AppendStatement("SET NAMES '" + charset + "'");
 }
 
+void CSqlDumpWriter::DeclareCharset(const std::string& charset) {
+  if (charset.empty() || charset == m_charset) return;
+  m_charset = charset;
+  (void)AppendStatement("/*!40101 SET NAMES " + charset + " */");
+}
+
 void CSqlDumpWriter::WritePrologue(const BackupSettings& settings, const std::string& serverCharset,
                                    unsigned long serverVersion) {
   if (settings.AddSetNames != 0 && !serverCharset.empty()) {
@@ -106,6 +112,10 @@ void CSqlDumpWriter::WritePrologue(const BackupSettings& settings, const std::st
     (void)AppendStatement("SET @OLD_SQL_NOTES=@@SQL_NOTES");
     (void)AppendStatement("SET SQL_NOTES=0");
   }
+  // The rows were read in UTC; a restoring session in another zone would shift every
+  // TIMESTAMP by the difference.
+  (void)AppendStatement("/*!40103 SET @OLD_TIME_ZONE=@@TIME_ZONE */");
+  (void)AppendStatement("/*!40103 SET TIME_ZONE='+00:00' */");
 }
 
 void CSqlDumpWriter::WriteEpilogue(const BackupSettings& settings,
@@ -124,6 +134,7 @@ void CSqlDumpWriter::WriteEpilogue(const BackupSettings& settings,
     (void)AppendStatement("SET CHARACTER_SET_CONNECTION=@OLD_CHARACTER_SET_CONNECTION");
     (void)AppendStatement("SET COLLATION_CONNECTION=@OLD_COLLATION_CONNECTION");
   }
+  (void)AppendStatement("/*!40103 SET TIME_ZONE=@OLD_TIME_ZONE */");
 }
 
 }  // namespace brevanto

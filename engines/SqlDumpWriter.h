@@ -50,6 +50,9 @@ class CSqlDumpWriter {
   void WriteEpilogue(const BackupSettings& settings, const std::string& serverCharset);
   // The SET statements for one table's character set.
   void WriteCharsetStatements(const std::string& charset, unsigned long serverVersion);
+  // Without the SET statements a file must still say what its bytes are in: one
+  // version-comment SET NAMES whenever `charset` differs from the last one declared.
+  void DeclareCharset(const std::string& charset);
   // The character set the file's last SET statements chose; empty before any.
   const std::string& CurrentCharset() const { return m_charset; }
 

@@ -165,7 +165,8 @@ bool GetTableDefinition(CMySQLConnection& connection, const std::string& table,
 }
 
 std::vector<std::string> ColumnsNamedForInvisible(CMySQLConnection& connection,
-                                                  const std::string& table, bool quote) {
+                                                  const std::string& table, bool quote,
+                                                  bool withComputed) {
   if (!connection.IsOpen() || !connection.Execute("SHOW COLUMNS FROM " + QuoteName(table, quote))) {
     return {};
   }
@@ -190,7 +191,7 @@ std::vector<std::string> ColumnsNamedForInvisible(CMySQLConnection& connection,
                           flags.find("PERSISTENT") != std::string::npos ||
                           flags.find("ROW START") != std::string::npos ||
                           flags.find("ROW END") != std::string::npos;
-    if (computed) continue;
+    if (computed && !withComputed) continue;
     if (flags.find("INVISIBLE") != std::string::npos) invisible = true;
     columns.emplace_back(row[0]);
   }

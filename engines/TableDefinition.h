@@ -35,9 +35,11 @@ std::string SynthesizeCreateTable(CMySQLConnection* connection, const std::strin
 // table that has them is read and written by name. Returns every column a row can be
 // inserted into, in table order (generated and row-period columns left out), when
 // `table` has a user INVISIBLE column; empty when it has none or the server cannot say,
-// and the table is then read with SELECT * as before.
+// and the table is then read with SELECT * as before. `withComputed` keeps the generated
+// and row-period columns too, for readers that only read (exports).
 std::vector<std::string> ColumnsNamedForInvisible(CMySQLConnection& connection,
-                                                  const std::string& table, bool quote);
+                                                  const std::string& table, bool quote,
+                                                  bool withComputed = false);
 
 // "SELECT * FROM table", or with `columns` "SELECT a,b FROM table".
 std::string SelectRowsQuery(const std::string& table, const std::vector<std::string>& columns,

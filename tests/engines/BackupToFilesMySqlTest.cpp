@@ -305,7 +305,8 @@ TEST_F(BackupToFilesMySqlTest, WritesTheDefaultFileByteForByte) {
          {"SET @OLD_UNIQUE_CHECKS=@@UNIQUE_CHECKS;", "SET UNIQUE_CHECKS=0;",
           "SET @OLD_FOREIGN_KEY_CHECKS=@@FOREIGN_KEY_CHECKS;", "SET FOREIGN_KEY_CHECKS=0;",
           "SET @OLD_SQL_MODE=@@SQL_MODE;", "SET SQL_MODE='NO_AUTO_VALUE_ON_ZERO';",
-          "SET @OLD_SQL_NOTES=@@SQL_NOTES;", "SET SQL_NOTES=0;"}) {
+          "SET @OLD_SQL_NOTES=@@SQL_NOTES;", "SET SQL_NOTES=0;",
+          "/*!40103 SET @OLD_TIME_ZONE=@@TIME_ZONE */;", "/*!40103 SET TIME_ZONE='+00:00' */;"}) {
       statements.push_back(s);
     }
     charset("latin1");
@@ -325,7 +326,8 @@ TEST_F(BackupToFilesMySqlTest, WritesTheDefaultFileByteForByte) {
           "SET CHARACTER_SET_CLIENT=@OLD_CHARACTER_SET_CLIENT;",
           "SET CHARACTER_SET_RESULTS=@OLD_CHARACTER_SET_RESULTS;",
           "SET CHARACTER_SET_CONNECTION=@OLD_CHARACTER_SET_CONNECTION;",
-          "SET COLLATION_CONNECTION=@OLD_COLLATION_CONNECTION;"}) {
+          "SET COLLATION_CONNECTION=@OLD_COLLATION_CONNECTION;",
+          "/*!40103 SET TIME_ZONE=@OLD_TIME_ZONE */;"}) {
       statements.push_back(s);
     }
     std::string expected;

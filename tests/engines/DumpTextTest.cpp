@@ -169,8 +169,10 @@ TEST(DumpTextTest, PrologueBeforeCharacterSetsAndWithoutOptions) {
   ASSERT_TRUE(file.Commit(COutputFile::Existing::Replace).ok());
   EXPECT_EQ(
       "SET @OLD_SQL_MODE=@@SQL_MODE;\nSET SQL_MODE='NO_AUTO_VALUE_ON_ZERO';\n"
+      "/*!40103 SET @OLD_TIME_ZONE=@@TIME_ZONE */;\n/*!40103 SET TIME_ZONE='+00:00' */;\n"
       "SET CHARACTER_SET_CLIENT='latin1';\nSET CHARACTER_SET_RESULTS='latin1';\n"
-      "SET CHARACTER_SET_CONNECTION='latin1';\nSET SQL_MODE=@OLD_SQL_MODE;\n",
+      "SET CHARACTER_SET_CONNECTION='latin1';\nSET SQL_MODE=@OLD_SQL_MODE;\n"
+      "/*!40103 SET TIME_ZONE=@OLD_TIME_ZONE */;\n",
       test::ReadWholeFile(dir.file("p.sql")));
 }
 

@@ -1,0 +1,373 @@
+// Data that must come back exactly on every path: the server a host and port really
+// reach, the login under "Use SSL", character sets, time zones, large rows, odd view names
+// and names in any character set, through copies and through dumps restored by the stock
+// client.
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engines/BackupToFilesRoutine.h"
+#include "engines/MySqlConnection.h"
+#include "engines/ServerCopyWorker.h"
+#include "tests/engines/FakeRunContext.h"
+#include "tests/engines/RecordingRunContext.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestServer.h"
+
+namespace brevanto {
+namespace {
+
+using test::ServerA;
+using test::ServerB;
+
+std::string Trim(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  return text;
+}
+
+// Sets a global variable of a server for as long as it lives, then puts it back.
+class GlobalSetting {
+ public:
+  GlobalSetting(const test::TestServerInfo& server, const std::string& name,
+                const std::string& value)
+      : m_server(server), m_name(name) {
+    m_old = Trim(test::RunClient(server, "SELECT @@GLOBAL." + name + ";"));
+    test::RunClient(server, "SET GLOBAL " + name + "=" + value + ";");
+  }
+  ~GlobalSetting() {
+    const bool number = m_old.find_first_not_of("0123456789") == std::string::npos;
+    test::RunClient(m_server, "SET GLOBAL " + m_name + "=" +
+                                  (number ? m_old : "'" + m_old + "'") + ";");
+  }
+
+ private:
+  const test::TestServerInfo& m_server;
+  std::string m_name;
+  std::string m_old;
+};
+
+std::string Identity(const CServerInfo& server) {
+  CMySQLConnection connection;
+  MySqlError error;
+  if (!ConnectServer(server, connection, error)) return "failed: " + error.Text;
+  return ServerIdentity(connection);
+}
+
+class ExactDataTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    BREVANTO_REQUIRE_SERVER(ServerA());
+    BREVANTO_REQUIRE_SERVER(ServerB());
+  }
+  void TearDown() override {
+    if (!test::IsReachable(ServerA())) return;
+    for (const std::string& db : m_databases) {
+      for (const auto* server : {&ServerA(), &ServerB()}) {
+        test::RunClient(*server, "DROP DATABASE IF EXISTS `" + db + "`;");
+      }
+    }
+  }
+
+  // A fresh database on A (and none of that name on B), dropped after the test.
+  std::string Database(const std::string& name, const std::string& charset = "utf8mb4") {
+    const std::string db = "e10_" + name;
+    m_databases.push_back(db);
+    test::RunClient(ServerB(), "DROP DATABASE IF EXISTS `" + db + "`;");
+    test::RunClient(ServerA(), "DROP DATABASE IF EXISTS `" + db + "`; CREATE DATABASE `" + db +
+                                   "` DEFAULT CHARACTER SET " + charset + ";");
+    return db;
+  }
+
+  static CTaskItem CopyTask(const std::string& db, const std::vector<std::string>& tables = {}) {
+    CTaskItem task;
+    task.TaskName = "Exact";
+    task.TaskType = static_cast<std::uint8_t>(TaskType::BackupToServer);
+    task.SourceServer = test::AsServerInfo(ServerA());
+    task.DestinationServer = test::AsServerInfo(ServerB());
+    DatabaseItem item{1, db, {}};
+    for (const std::string& t : tables) item.Tables.push_back({1, 1, db, t});
+    task.BackupDatabases.push_back(item);
+    // An empty table list takes the database's tables as the server lists them.
+    if (tables.empty()) task.BackupSettings.IncludeNewTables = 1;
+    return task;
+  }
+
+  CTaskItem DumpTask(const std::string& db, const std::vector<std::string>& tables = {}) {
+    CTaskItem task = CopyTask(db, tables);
+    task.TaskType = static_cast<std::uint8_t>(TaskType::BackupToFiles);
+    task.BackupSettings.FileMode = 1;
+    task.BackupSettings.SameFilePath = m_dir.file("dump.sql");
+    return task;
+  }
+
+  // Dumps with `task`, restores the file on B with the stock client (after `before`,
+  // run in the restoring session) and returns the file.
+  std::string DumpAndRestore(const CTaskItem& task, const std::string& before = "") {
+    test::FakeRunContext context(task);
+    EXPECT_EQ(RunOutcome::Finished, RunBackupToFiles(context, m_dir.path())) << context.AllText();
+    EXPECT_TRUE(context.Texts(LogLevel::Error).empty()) << context.AllText();
+    const std::string dump = test::ReadWholeFile(m_dir.file("dump.sql"));
+    const std::string restore = m_dir.file("restore.sql");
+    {
+      std::FILE* out = std::fopen(restore.c_str(), "wb");
+      std::fwrite(before.data(), 1, before.size(), out);
+      std::fwrite(dump.data(), 1, dump.size(), out);
+      std::fclose(out);
+    }
+    EXPECT_EQ(0, test::RunClientFile(ServerB(), restore));
+    return dump;
+  }
+
+  static void ExpectSameTable(const std::string& db, const std::string& table) {
+    SCOPED_TRACE(db + "." + table);
+    const std::string original = test::Checksum(ServerA(), db, table);
+    ASSERT_NE("NULL", original);
+    EXPECT_EQ(original, test::Checksum(ServerB(), db, table));
+  }
+
+  test::TempDir m_dir;
+  std::vector<std::string> m_databases;
+};
+
+TEST_F(ExactDataTest, APortMeansTcpAndASlashMeansASocket) {
+  CServerInfo viaLocalhost = test::AsServerInfo(ServerB());
+  viaLocalhost.Host = "localhost";
+  const std::string identityB = Identity(test::AsServerInfo(ServerB()));
+  EXPECT_EQ(identityB, Identity(viaLocalhost));
+  EXPECT_NE(identityB, Identity(test::AsServerInfo(ServerA())));
+
+  const std::string socket = ServerA().basedir + "/mariadbd.sock";
+  if (std::filesystem::exists(socket)) {
+    CServerInfo viaSocket = test::AsServerInfo(ServerA());
+    viaSocket.Host = socket;
+    viaSocket.Port = 1;  // not used
+    EXPECT_EQ(Identity(test::AsServerInfo(ServerA())), Identity(viaSocket));
+  }
+}
+
+TEST_F(ExactDataTest, ACopyOntoItsOwnSourceIsRefusedAndTouchesNothing) {
+  const std::string db = Database("same");
+  test::RunClient(ServerA(),
+                  "CREATE TABLE t (id INT PRIMARY KEY); INSERT INTO t VALUES (1),(2);"
+                  "CREATE VIEW v AS SELECT id FROM t;",
+                  db);
+  CTaskItem task = CopyTask(db, {"t"});
+  task.BackupDatabases[0].Tables.push_back({1, 2, db, "v"});
+  task.BackupSettings.LockTablesBeforeStart = 0;
+  task.DestinationServer.Host = "localhost";
+  task.DestinationServer.Port = ServerA().port;
+  test::RecordingRunContext context(task);
+  EXPECT_EQ(RunOutcome::Failed, ServerCopyWorker(context)) << context.Dump();
+  ASSERT_EQ(1u, context.Errors().size()) << context.Dump();
+  EXPECT_EQ("The destination database can't same as the source database! - " + db,
+            context.Errors()[0]);
+  EXPECT_EQ("2\n", test::RunClient(ServerA(), "SELECT COUNT(*) FROM v;", db));
+
+  // Into another database of the same server is a copy like any other.
+  const std::string other = "e10_same_other";
+  m_databases.push_back(other);
+  task.TaskType = static_cast<std::uint8_t>(TaskType::BackupToDatabase);
+  task.BackupSettings.DestinationDatabase = other;
+  task.BackupSettings.AddCreateDatabase = 1;
+  test::RecordingRunContext into(task);
+  test::RunClient(ServerA(), "CREATE DATABASE IF NOT EXISTS " + other + ";");
+  EXPECT_EQ(RunOutcome::Finished, ServerCopyWorker(into)) << into.Dump();
+  EXPECT_TRUE(into.Errors().empty()) << into.Dump();
+  EXPECT_EQ("2\n", test::RunClient(ServerA(), "SELECT COUNT(*) FROM t;", other));
+}
+
+TEST_F(ExactDataTest, UseSslSendsNoLoginToAServerWithoutTls) {
+  const std::string portFile = m_dir.file("port");
+  const std::string resultFile = m_dir.file("result");
+  std::thread server([&] {
+    const std::string command = "python3 '" + std::string(BREVANTO_TEST_DATA_DIR) +
+                                "/no_tls_server.py' '" + portFile + "' '" + resultFile + "'";
+    (void)std::system(command.c_str());
+  });
+  // Waits for readiness, not for time: the script writes the file once it listens.
+  while (!std::filesystem::exists(portFile) && !std::filesystem::exists(resultFile)) {
+    usleep(10000);
+  }
+  CServerInfo fake = test::AsServerInfo(ServerA());
+  fake.Port = static_cast<std::uint16_t>(std::stoul(test::ReadWholeFile(portFile)));
+  fake.UseSSL = 1;
+  CMySQLConnection connection;
+  MySqlError error;
+  EXPECT_FALSE(ConnectServer(fake, connection, error));
+  EXPECT_NE(0u, error.Number);
+  connection.Close();
+  server.join();
+  EXPECT_EQ("0 False", test::ReadWholeFile(resultFile));
+}
+
+TEST_F(ExactDataTest, EveryCharacterSetSurvivesCopiesAndStockClientRestores) {
+  struct Data {
+    const char* charset;
+    // "café ÿ Ü", 4-byte characters, Cyrillic, sjis with 0x5C trail bytes and a quote (a
+    // lone sjis backslash is left out: the server itself maps it back as U+FF3C).
+    const char* hex;
+  };
+  const Data data[] = {{"latin1", "636166E920FF20DC"},
+                       {"utf8mb4", "F09F9880206361C3A920F0A0808B"},
+                       {"cp1251", "CFF0E8E2E5F2"},
+                       {"sjis", "955C8EA6835C27"}};
+  for (const int setCharset : {1, 0}) {
+    for (const int setNames : {1, 0}) {
+      for (const Data& d : data) {
+        SCOPED_TRACE(std::string(d.charset) + " set charset " + std::to_string(setCharset) +
+                     " SET NAMES " + std::to_string(setNames));
+        const std::string db = Database(std::string("cs_") + d.charset, d.charset);
+        test::RunClient(ServerA(),
+                        std::string("CREATE TABLE t (id INT PRIMARY KEY, s VARCHAR(40)); "
+                                    "INSERT INTO t VALUES (1, _") +
+                            d.charset + " 0x" + d.hex + "), (2, _" + d.charset + " 0x" + d.hex +
+                            d.hex + ");",
+                        db);
+        CTaskItem copy = CopyTask(db, {"t"});
+        copy.BackupSettings.SetConnectionCharset = setCharset;
+        copy.BackupSettings.AddSetNames = setNames;
+        test::RecordingRunContext context(copy);
+        EXPECT_EQ(RunOutcome::Finished, ServerCopyWorker(context)) << context.Dump();
+        ExpectSameTable(db, "t");
+
+        test::RunClient(ServerB(), "DROP DATABASE `" + db + "`;");
+        CTaskItem dump = DumpTask(db, {"t"});
+        dump.BackupSettings.SetConnectionCharset = setCharset;
+        dump.BackupSettings.AddSetNames = setNames;
+        DumpAndRestore(dump);
+        ExpectSameTable(db, "t");
+      }
+    }
+  }
+}
+
+TEST_F(ExactDataTest, TimestampsStayTheSameInstantAcrossTimeZones) {
+  const std::string db = Database("zones");
+  test::RunClient(ServerA(),
+                  "SET time_zone='+00:00'; CREATE TABLE t (id INT PRIMARY KEY, ts TIMESTAMP(6) "
+                  "NULL); INSERT INTO t VALUES (1, '2038-01-19 03:14:07.999999'), "
+                  "(2, '1970-01-01 00:00:01'), (3, '2021-03-28 01:30:00'), (4, NULL);",
+                  db);
+  const GlobalSetting zoneA(ServerA(), "time_zone", "'+05:00'");
+  const GlobalSetting zoneB(ServerB(), "time_zone", "'-03:00'");
+  const std::string instants = "SELECT id, UNIX_TIMESTAMP(ts) FROM t ORDER BY id;";
+  const std::string expected = test::RunClient(ServerA(), instants, db);
+
+  test::RecordingRunContext context(CopyTask(db, {"t"}));
+  EXPECT_EQ(RunOutcome::Finished, ServerCopyWorker(context)) << context.Dump();
+  EXPECT_EQ(expected, test::RunClient(ServerB(), instants, db));
+
+  test::RunClient(ServerB(), "DROP DATABASE `" + db + "`;");
+  const std::string dump = DumpAndRestore(DumpTask(db, {"t"}), "SET time_zone='+09:00';\n");
+  EXPECT_EQ(expected, test::RunClient(ServerB(), instants, db));
+  // The restoring session gets its own zone back at the end.
+  EXPECT_NE(std::string::npos, dump.find("/*!40103 SET TIME_ZONE=@OLD_TIME_ZONE */;"));
+
+}
+
+TEST_F(ExactDataTest, LargeRowsFitTheDefaultPacketAndAnOversizedRowIsOneClearError) {
+  const std::string db = Database("big");
+  test::RunClient(ServerA(),
+                  "CREATE TABLE big (id INT PRIMARY KEY, b LONGBLOB);"
+                  "INSERT INTO big SELECT seq, REPEAT(CHAR(65 + seq), 2097152) FROM seq_1_to_12;",
+                  db);
+  // The server's default packet: 12 rows of 2 MB in one statement would not fit.
+  std::optional<GlobalSetting> packet;
+  packet.emplace(ServerB(), "max_allowed_packet", "16777216");
+  CTaskItem copy = CopyTask(db, {"big"});
+  copy.BackupSettings.MultipleRowInsert = 1;
+  test::RecordingRunContext context(copy);
+  EXPECT_EQ(RunOutcome::Finished, ServerCopyWorker(context)) << context.Dump();
+  EXPECT_TRUE(context.Errors().empty()) << context.Dump();
+  ExpectSameTable(db, "big");
+
+  test::RunClient(ServerB(), "DROP DATABASE `" + db + "`;");
+  CTaskItem dump = DumpTask(db, {"big"});
+  dump.BackupSettings.MultipleRowInsert = 1;
+  const std::string text = DumpAndRestore(dump);
+  ExpectSameTable(db, "big");
+  // Small rows still share statements: ten to an INSERT.
+  test::RunClient(ServerA(), "CREATE TABLE small (id INT PRIMARY KEY); INSERT INTO small "
+                             "SELECT seq FROM seq_1_to_25;", db);
+  CTaskItem smallDump = DumpTask(db, {"small"});
+  smallDump.BackupSettings.MultipleRowInsert = 1;
+  const std::string smallText = DumpAndRestore(smallDump);
+  EXPECT_NE(std::string::npos, smallText.find("(1),(2),(3),(4),(5),(6),(7),(8),(9),(10);"));
+  EXPECT_NE(std::string::npos, smallText.find("(21),(22),(23),(24),(25);"));
+
+  packet.reset();
+  packet.emplace(ServerB(), "max_allowed_packet", "1048576");
+  test::RunClient(ServerB(), "DROP DATABASE `" + db + "`;");
+  for (const int multiRow : {0, 1}) {
+    copy.BackupSettings.MultipleRowInsert = multiRow;
+    test::RecordingRunContext tooLarge(copy);
+    (void)ServerCopyWorker(tooLarge);
+    ASSERT_EQ(1u, tooLarge.Errors().size()) << tooLarge.Dump();
+    const std::string error = tooLarge.Errors()[0];
+    EXPECT_NE(std::string::npos, error.find("big")) << error;
+    EXPECT_NE(std::string::npos, error.find("1048576")) << error;
+    EXPECT_NE(std::string::npos, error.find("20971")) << error;
+  }
+}
+
+TEST_F(ExactDataTest, ViewsWithOddNamesAreCopied) {
+  const std::string db = Database("views");
+  const std::vector<std::string> views = {"my view", "a-b", "a.b", "select"};
+  std::string sql = "CREATE TABLE base (id INT); INSERT INTO base VALUES (1),(2),(3);";
+  for (const std::string& v : views) sql += "CREATE VIEW `" + v + "` AS SELECT id FROM base;";
+  test::RunClient(ServerA(), sql, db);
+  CTaskItem task = CopyTask(db, {"base"});
+  for (const std::string& v : views) task.BackupDatabases[0].Tables.push_back({1, 2, db, v});
+  test::RecordingRunContext context(task);
+  EXPECT_EQ(RunOutcome::Finished, ServerCopyWorker(context)) << context.Dump();
+  EXPECT_TRUE(context.Errors().empty()) << context.Dump();
+  for (const std::string& v : views) {
+    SCOPED_TRACE(v);
+    EXPECT_EQ("VIEW\n", test::RunClient(ServerB(), "SELECT TABLE_TYPE FROM information_schema."
+                                                   "TABLES WHERE TABLE_SCHEMA='" + db +
+                                                   "' AND TABLE_NAME='" + v + "';"));
+    EXPECT_EQ("6\n", test::RunClient(ServerB(), "SELECT SUM(id) FROM `" + v + "`;", db));
+  }
+}
+
+TEST_F(ExactDataTest, NamesInAnyCharacterSetAreListedAndBackedUp) {
+  const std::string db = Database("names", "latin1");
+  const std::vector<std::string> tables = {"tablé_ünï_Ж", "таблица"};
+  for (const std::string& t : tables) {
+    test::RunClient(ServerA(), "CREATE TABLE `" + t + "` (id INT, s VARCHAR(10)); INSERT INTO `" +
+                                   t + "` VALUES (1, _latin1 0xE9FF);", db);
+  }
+  {
+    CMySQLConnection connection;
+    MySqlError error;
+    ASSERT_TRUE(ConnectServer(test::AsServerInfo(ServerA()), connection, error));
+    ASSERT_TRUE(SelectDatabase(connection, db));
+    EXPECT_EQ("latin1", ApplyDefaultCharset(connection, true, connection.ServerVersion()));
+    std::vector<TableItem> listed;
+    ListDatabaseTables(connection, db, connection.ServerVersion(), listed);
+    ASSERT_EQ(2u, listed.size());
+    for (const TableItem& item : listed) {
+      EXPECT_TRUE(item.TableName == tables[0] || item.TableName == tables[1]) << item.TableName;
+      EXPECT_EQ(1, item.Kind) << item.TableName;
+    }
+  }
+  DumpAndRestore(DumpTask(db));
+  for (const std::string& t : tables) ExpectSameTable(db, t);
+
+  test::RunClient(ServerB(), "DROP DATABASE `" + db + "`;");
+  test::RecordingRunContext context(CopyTask(db));
+  EXPECT_EQ(RunOutcome::Finished, ServerCopyWorker(context)) << context.Dump();
+  EXPECT_TRUE(context.Errors().empty()) << context.Dump();
+  for (const std::string& t : tables) ExpectSameTable(db, t);
+}
+
+}  // namespace
+}  // namespace brevanto
