@@ -48,6 +48,9 @@ CServerDlg::CServerDlg(ServerDlgMode mode, const CServerInfo& server,
   auto* serverBox = new QGroupBox(tr("MySQL Server"), this);
   auto* serverForm = new QFormLayout(serverBox);
   serverForm->addRow(tr("Host name or IP address"), m_host);
+  m_host->setToolTip(tr("A host name or IP address is reached over TCP/IP at the port below, \"localhost\" "
+         "too. A path that starts with \"/\" is the server's Unix socket file (the port is "
+         "then not used), e.g. /run/mysqld/mysqld.sock for an account that logs in by socket."));
   serverForm->addRow(tr("MySQL Host Port"), m_port);
   serverForm->addRow(tr("Username"), m_user);
   serverForm->addRow(QString(), m_savePassword);

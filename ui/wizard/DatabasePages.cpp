@@ -187,7 +187,7 @@ bool CDestDatabasePage::Leave() {
   CServerInfo server = FieldsServer();
   server.Database = name;
   const CServerInfo& source = Task().SourceServer;
-  if (!problem && IsSameServer(source, server) && source.Database == name) {
+  if (!problem && source.Database == name && ReachesSourceServer(server)) {
     problem = "The destination database can't same as the source database!";
   }
   if (problem) {

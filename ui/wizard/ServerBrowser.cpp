@@ -20,10 +20,6 @@ bool Open(const CServerInfo& server, CMySQLConnection& connection, MySqlError& e
   return true;
 }
 
-bool SelectDatabase(CMySQLConnection& connection, const std::string& database) {
-  return mysql_select_db(connection.Handle(), database.c_str()) == 0;
-}
-
 }  // namespace
 
 bool ServerBrowser::TestConnection(const CServerInfo& server, std::string& version,
@@ -72,6 +68,15 @@ bool ServerBrowser::LoadTables(const CServerInfo& server, const std::string& dat
   tables.clear();
   ListDatabaseTables(connection, database, connection.ServerVersion(), tables);
   return true;
+}
+
+bool ServerBrowser::ReachSameServer(const CServerInfo& first, const CServerInfo& second) {
+  CMySQLConnection a;
+  CMySQLConnection b;
+  MySqlError error;
+  if (!ConnectServer(first, a, error) || !ConnectServer(second, b, error)) return false;
+  const std::string identity = ServerIdentity(a);
+  return !identity.empty() && identity == ServerIdentity(b);
 }
 
 void RunOffUiThread(QWidget* window, const std::function<void()>& work) {

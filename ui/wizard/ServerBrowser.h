@@ -33,6 +33,9 @@ class ServerBrowser {
   // selected from a connection that could not be opened.
   virtual bool LoadTables(const CServerInfo& server, const std::string& database,
                           std::vector<TableItem>& tables, MySqlError& error, bool& useFailed);
+  // True when both connect and report the same host name, port and data folder: two
+  // host texts may reach one server. False when either cannot be reached.
+  virtual bool ReachSameServer(const CServerInfo& first, const CServerInfo& second);
 };
 
 // Runs `work` on a thread of its own while the UI thread keeps painting: `window` is

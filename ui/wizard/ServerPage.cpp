@@ -74,6 +74,9 @@ CMySQLServerPage::CMySQLServerPage(CSheetContext& context, Role role)
   connectionRow->addWidget(m_new);
   form->addRow(tr("Connections"), connectionRow);
   form->addRow(tr("Host name or IP address"), m_host);
+  m_host->setToolTip(tr("A host name or IP address is reached over TCP/IP at the port below, \"localhost\" "
+         "too. A path that starts with \"/\" is the server's Unix socket file (the port is "
+         "then not used), e.g. /run/mysqld/mysqld.sock for an account that logs in by socket."));
   form->addRow(tr("MySQL Server Port"), m_port);
   form->addRow(tr("Username"), m_user);
   form->addRow(tr("Password"), m_password);
@@ -199,10 +202,19 @@ bool CMySQLServerPage::LoadCatalogue() {
   return true;
 }
 
+bool CMySQLServerPage::ReachesSourceServer(const CServerInfo& server) {
+  const CServerInfo& source = Task().SourceServer;
+  if (IsSameServer(source, server)) return true;
+  bool same = false;
+  ServerBrowser& browser = *Context().Browser;
+  RunOffUiThread(this, [&] { same = browser.ReachSameServer(source, server); });
+  return same;
+}
+
 bool CMySQLServerPage::Leave() {
   if (!ValidateFields()) return false;
   if (!IsSource() && Context().Type() != 6) {
-    if (IsSameServer(Task().SourceServer, FieldsServer())) {
+    if (ReachesSourceServer(FieldsServer())) {
       ui::Dialogs::Warning(this, tr("The destination server can't same as the source server!"));
       m_host->setFocus();
       return false;

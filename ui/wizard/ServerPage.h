@@ -46,6 +46,9 @@ class CMySQLServerPage : public CTaskPage {
   void AddBelowServer(QLayout* layout);
   // Stores the fields into the task's server record.
   void StoreFields();
+  // Whether `server` is the task's source server: the same host text and port, or two
+  // sessions that report the same server.
+  bool ReachesSourceServer(const CServerInfo& server);
 
  private:
   void ShowServer(const CServerInfo& server);
