@@ -457,18 +457,12 @@ Next CServerCopyRun::CopyRows(const TableItem& item, std::uint8_t kind, MYSQL_RE
     if (!send()) {
       complete = false;
       if (!multiRow) {
-        if (m_destination.LastError().Number != 0) {
-          Error(WithServerError("Failed to insert a record to the table " + table + "!",
-                                m_destination.LastError()));
-        }
+        if (!tooLarge) Error("Failed to insert a record to the table " + table + "!");
         --copied;
         break;
       }
       // The batch stays as it is and is sent once more below.
-      if (m_destination.LastError().Number != 0) {
-        Error(WithServerError("Failed to insert multi-rows records to the table " + table + "!",
-                              m_destination.LastError()));
-      }
+      if (!tooLarge) Error("Failed to insert multi-rows records to the table " + table + "!");
       failedBatch = true;
       break;
     }
@@ -482,10 +476,7 @@ Next CServerCopyRun::CopyRows(const TableItem& item, std::uint8_t kind, MYSQL_RE
   rows.reset();
 
   if (multiRow && !tooLarge && (failedBatch || inserts.Finish()) && !send()) {
-    if (m_destination.LastError().Number != 0) {
-      Error(WithServerError("Failed to insert multi-row records to the table " + table + "!",
-                            m_destination.LastError()));
-    }
+    if (!tooLarge) Error("Failed to insert multi-row records to the table " + table + "!");
     return endLockedTable();
   }
   if (m_settings.LockTablesBeforeStart) (void)m_source.Execute("UNLOCK TABLES");

@@ -108,6 +108,60 @@ TEST(ExportFormatTest, BinaryBitValuesAreNotTrimmed) {
   EXPECT_EQ(FormatRow(columns, Csv(), {std::string("\0\t", 2)}), std::string("\"\0\t\"\r\n", 6));
 }
 
+// The decoding the documentation gives: every _xHHHH_ / _xHHHHHHHH_ back to its character.
+std::string DecodeXmlName(const std::string& name) {
+  std::string out;
+  for (std::size_t i = 0; i < name.size();) {
+    std::size_t digits = 0;
+    for (const std::size_t d : {4u, 8u}) {
+      if (name.compare(i, 2, "_x") == 0 && i + d + 3 <= name.size() && name[i + d + 2] == '_' &&
+          name.find_first_not_of("0123456789ABCDEF", i + 2) >= i + d + 2) {
+        digits = d;
+      }
+    }
+    if (digits == 0) {
+      out += name[i++];
+      continue;
+    }
+    const unsigned long c = std::stoul(name.substr(i + 2, digits), nullptr, 16);
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+    i += digits + 3;
+  }
+  return out;
+}
+
+TEST(ExportFormatTest, XmlNamesAreValidAndDecodeToTheColumnName) {
+  EXPECT_EQ(XmlName("price"), "price");
+  EXPECT_EQ(XmlName("unit price"), "unit_x0020_price");
+  EXPECT_EQ(XmlName("2nd"), "_x0032_nd");
+  EXPECT_EQ(XmlName("a:b"), "a_x003A_b");
+  EXPECT_EQ(XmlName("smile\xF0\x9F\x98\x80"), "smile_x0001F600_");
+  for (const std::string name : {"unit price", "2nd", "a:b", "_x0041_", "x_x00zz_", "-a.b",
+                                 "\xD0\xB6\xD0\xB8", "say \"hi\"", "smile\xF0\x9F\x98\x80"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(DecodeXmlName(XmlName(name)), name);
+  }
+  // Binary values are hex; quotes in text end no attribute.
+  ExportColumn bits{"b", MYSQL_TYPE_BIT, true};
+  ExportColumn text{"t", MYSQL_TYPE_VAR_STRING};
+  EXPECT_EQ(FormatRow({bits, text}, Markup(2), {std::string("\0\xFF", 2), "a\"b"}),
+            "<ROW b=\"00FF\" t=\"a\\&quot;b\"/>\r\n");
+}
+
 TEST(ExportFormatTest, Headers) {
   ExportSettings csv = Csv();
   csv.AddColumnNamesOnTop = 1;

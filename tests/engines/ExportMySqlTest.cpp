@@ -1,5 +1,6 @@
 #include "engines/ExportWorker.h"
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -36,7 +37,7 @@ const char* const kXmlGolden =
     "<FIELD FieldName=\"name\" DisplayLabel=\"name\" FieldType=\"Varchar\"/>\r\n"
     "<FIELD FieldName=\"note\" DisplayLabel=\"note\" FieldType=\"Text\"/>\r\n"
     "</FIELDS>\r\n</METADATA>\r\n<ROWDATA>\r\n"
-    "<ROW id=\"1\" name=\"a\\\"b\" note=\"\"/>\r\n"
+    "<ROW id=\"1\" name=\"a\\&quot;b\" note=\"\"/>\r\n"
     "<ROW id=\"2\" name=\"x&lt;y\" note=\"\"/>\r\n"
     "<ROW id=\"3\" name=\"pad\" note=\"&lt;\"/>\r\n"
     "</ROWDATA>\r\n</DATAPACKET>\r\n";
@@ -126,6 +127,48 @@ TEST_F(ExportTest, WritesEachFormatByteForByte) {
     ASSERT_EQ(ExportWorker(context, m_dir.path()), RunOutcome::Finished) << context.Dump();
     EXPECT_EQ(Output(c.file), c.golden);
   }
+}
+
+// Every XML export must be read by a standard parser; names and binary values come back
+// through the documented encodings, and INVISIBLE columns are there.
+TEST_F(ExportTest, XmlIsWellFormedForOddNamesValuesAndInvisibleColumns) {
+  test::RunClient(test::ServerA(),
+                  "DROP TABLE IF EXISTS e2_export.odd; CREATE TABLE e2_export.odd ("
+                  "`a b` INT, `1st` VARCHAR(20), `x:y` VARCHAR(20), `_x0041_` INT,"
+                  " `ж` INT, hidden INT INVISIBLE, bits BIT(8), raw BLOB, geo GEOMETRY);"
+                  "INSERT INTO e2_export.odd (`a b`, `1st`, `x:y`, `_x0041_`, `ж`, hidden,"
+                  " bits, raw, geo) VALUES (1, 'say \\\"hi\\\" & <go>', CONCAT('a', CHAR(1), 'b'),"
+                  " 2, 3, 4, b'00100010', 0x00FF22, ST_GeomFromText('POINT(1 1)'));");
+  RecordingRunContext context(ExportTask(2, {{0, 1, "e2_export", "odd"}}));
+  ASSERT_EQ(ExportWorker(context, m_dir.path()), RunOutcome::Finished) << context.Dump();
+  const std::string path = m_dir.file("out/e2_export_odd.xml");
+  // Prints each FIELD's FieldName=DisplayLabel, then each ROW attribute name=value.
+  const std::string script =
+      "import sys, xml.etree.ElementTree as E\n"
+      "root = E.parse(sys.argv[1]).getroot()\n"
+      "for f in root.iter('FIELD'): print(f.get('FieldName') + '=' + f.get('DisplayLabel'))\n"
+      "for r in root.iter('ROW'):\n"
+      "  for k, v in r.attrib.items(): print(k + '=' + v)\n";
+  const std::string scriptPath = m_dir.file("parse.py");
+  {
+    std::FILE* out = std::fopen(scriptPath.c_str(), "w");
+    std::fputs(script.c_str(), out);
+    std::fclose(out);
+  }
+  std::string parsed;
+  std::FILE* pipe = ::popen(("python3 '" + scriptPath + "' '" + path + "' 2>&1").c_str(), "r");
+  ASSERT_NE(nullptr, pipe);
+  char buffer[4096];
+  while (std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe)) parsed.append(buffer, got);
+  EXPECT_EQ(0, ::pclose(pipe)) << parsed << test::ReadWholeFile(path);
+  std::string geometry = test::RunClient(test::ServerA(), "SELECT HEX(geo) FROM e2_export.odd;");
+  geometry.pop_back();
+  EXPECT_EQ(
+      "a_x0020_b=a b\n_x0031_st=1st\nx_x003A_y=x:y\n_x005F_x0041_=_x0041_\nж=ж\n"
+      "hidden=hidden\nbits=bits\nraw=raw\ngeo=geo\n"
+      "a_x0020_b=1\n_x0031_st=say \\\"hi\\\" & <go>\nx_x003A_y=a\\x01b\n_x005F_x0041_=2\n"
+      "ж=3\nhidden=4\nbits=22\nraw=00FF22\ngeo=" + geometry + "\n",
+      parsed);
 }
 
 TEST_F(ExportTest, NullHeavyTableAndViewAndMissingDatabase) {
