@@ -288,8 +288,6 @@ RunOutcome CBackupTableDumper::DumpRows(CSqlDumpWriter& writer, const std::strin
   for (unsigned int i = 0; i < count; ++i) {
     columns.emplace_back(fields[i].name != nullptr ? fields[i].name : "");
   }
-  const std::string prefix =
-      MakeInsertPrefix(m_settings, m_options.Quote, table, columns, engine, !named.empty());
   CInsertStatements inserts(
       MakeInsertPrefix(m_settings, m_options.Quote, table, columns, engine, !named.empty()),
       m_settings.MultipleRowInsert != 0);

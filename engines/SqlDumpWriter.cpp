@@ -30,27 +30,36 @@ std::string FormatSqlHeader(const std::string& host, const std::string& serverVe
 CSqlDumpWriter::CSqlDumpWriter(COutputFile& file, std::uint8_t fileType, std::string eol)
     : m_file(file), m_php(fileType == 2), m_eol(std::move(eol)) {}
 
+Status CSqlDumpWriter::Write(const std::string& text) {
+  // After a lost statement the file takes nothing more: what followed would be replayed
+  // after a hole (a table left locked, rows missing) as if it were whole.
+  if (!m_failure.ok()) return m_failure;
+  Status written = m_file.Write(text);
+  if (!written.ok()) m_failure = written;
+  return written;
+}
+
 Status CSqlDumpWriter::WriteFileHeader(const CServerInfo& source,
                                        const std::string& serverVersionText,
                                        const TaskDateTime& runTime) {
-  return m_file.Write(m_php ? FormatPhpHeader(source.Host, serverVersionText, runTime, m_eol)
+  return Write(m_php ? FormatPhpHeader(source.Host, serverVersionText, runTime, m_eol)
                             : FormatSqlHeader(source.Host, serverVersionText, runTime, m_eol));
 }
 
 Status CSqlDumpWriter::WritePhpConnect(const CServerInfo& source) {
-  return m_file.Write(FormatPhpConnect(source, m_eol));
+  return Write(FormatPhpConnect(source, m_eol));
 }
 
 Status CSqlDumpWriter::WritePhpTrailer() {
-  return m_file.Write(FormatPhpTrailer(m_eol));
+  return Write(FormatPhpTrailer(m_eol));
 }
 
 Status CSqlDumpWriter::WriteCreateDatabase(const std::string& database, bool quote,
                                            bool charsetClause, const std::string& charset) {
   std::string statement = "CREATE DATABASE IF NOT EXISTS " + QuoteName(database, quote);
   if (charsetClause && !charset.empty()) statement += " DEFAULT CHARACTER SET " + charset;
-  if (m_php) return m_file.Write(FormatPhpCreateDatabase(statement, database, m_eol));
-  return m_file.Write(statement + ";" + m_eol + "USE " + QuoteName(database, quote) + ";" + m_eol +
+  if (m_php) return Write(FormatPhpCreateDatabase(statement, database, m_eol));
+  return Write(statement + ";" + m_eol + "USE " + QuoteName(database, quote) + ";" + m_eol +
                       m_eol);
 }
 
@@ -64,14 +73,14 @@ Status CSqlDumpWriter::AppendStatement(std::string_view statement) {
     if (statement.empty() || statement.back() != ';') m_buffer += ';';
     m_buffer += m_eol;
   }
-  return m_file.Write(m_buffer);
+  return Write(m_buffer);
 }
 
 Status CSqlDumpWriter::AppendStatementInPlace(std::string& statement) {
   if (m_php) return AppendStatement(statement);
   if (statement.empty() || statement.back() != ';') statement += ';';
   statement += m_eol;
-  return m_file.Write(statement);
+  return Write(statement);
 }
 
 void CSqlDumpWriter::WriteCharsetStatements(const std::string& charset,

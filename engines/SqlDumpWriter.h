@@ -57,11 +57,14 @@ class CSqlDumpWriter {
   const std::string& CurrentCharset() const { return m_charset; }
 
  private:
+  Status Write(const std::string& text);
+
   COutputFile& m_file;
   bool m_php;
   std::string m_eol;
   std::string m_buffer;  // reused for every statement
   std::string m_charset;
+  Status m_failure;  // the first failed write; later writes repeat it
 };
 
 }  // namespace brevanto

@@ -29,8 +29,8 @@ TEST(InsertStatementsTest, MultiRowStatementsEndAtTenRowsOrBeforePassingTheCap) 
   EXPECT_EQ(Statements(std::vector<std::size_t>(12, 3), true, 1000),
             (std::vector<std::string>{"I (a),(b),(c),(d),(e),(f),(g),(h),(i),(j)#10",
                                       "I (k),(l)#2"}));
-  // "I (aaa),(bbb)" is 13 bytes; the third row would pass 20 and starts the next one.
-  EXPECT_EQ(Statements({5, 5, 5, 5}, true, 20),
+  // "I (aaa),(bbb)" is 13 bytes; the third row would make 19, past 18: it starts the next.
+  EXPECT_EQ(Statements({5, 5, 5, 5}, true, 18),
             (std::vector<std::string>{"I (aaa),(bbb)#2", "I (ccc),(ddd)#2"}));
   // A row larger than the cap still goes out, alone.
   EXPECT_EQ(Statements({5, 30, 5}, true, 20),
