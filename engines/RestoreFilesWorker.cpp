@@ -129,10 +129,9 @@ Next CRestoreRun::RestoreFile(const std::string& path) {
       case SplitResult::End: return Next::Continue;
       case SplitResult::Error: return FileError(path, splitter.ErrorText());
       case SplitResult::TooLong:
-        m_context.Log(LogLevel::Error,
-                      "Failed to execute the SQL statement: " + LoggedStatement(statement.Text) +
-                          " (" + path + ": " + splitter.ErrorText() +
-                          ", the server's max_allowed_packet)");
+        m_context.Log(LogLevel::Error, "Failed to execute the SQL statement: " + statement.Text +
+                                           " ... (" + path + ": " + splitter.ErrorText() +
+                                           " by the server's max_allowed_packet)");
         next = m_options.ContinueOnSqlError ? Next::Continue : Next::Stop;
         break;
       case SplitResult::Statement: next = Execute(statement.Text); break;

@@ -364,7 +364,7 @@ SplitResult CStatementSplitter::Emit(SqlStatement& statement) {
   const bool tooLong = m_tooLong;
   if (tooLong) {
     m_error = Where(m_count, m_statementOffset) + " has " + std::to_string(m_statementBytes) +
-              " bytes, more than " + std::to_string(m_maxStatementBytes);
+              " bytes, more than the " + std::to_string(m_maxStatementBytes) + " allowed";
   } else {
     std::size_t size = m_text.size();
     while (size > m_keepLength && IsBlank(m_text[size - 1])) --size;

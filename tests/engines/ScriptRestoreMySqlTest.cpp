@@ -273,6 +273,29 @@ TEST_F(ScriptRestoreTest, BadFileNamesTheFileAndPlace) {
   EXPECT_EQ(context.Texts(LogLevel::General).back(), "Restoring...  " + m_dir.file("after.sql"));
 }
 
+TEST_F(ScriptRestoreTest, StatementOverThePacketLimitIsSkippedAndTheSessionKept) {
+  const std::string packet = OnB("SELECT @@max_allowed_packet;");
+  const std::size_t limit = std::stoul(packet);
+  const std::string head = "INSERT INTO e2_big.t VALUES ('";
+  WriteFile("big.sql",
+            "CREATE DATABASE IF NOT EXISTS e2_big;\n"
+            "CREATE OR REPLACE TABLE e2_big.t (v LONGTEXT);\n" +
+                head + std::string(limit, 'x') +
+                "');\n"
+                "INSERT INTO e2_big.t VALUES ('after');\n");
+  CTaskItem task = RestoreTask({"big.sql"});
+  task.RestoreOptions.ContinueOnSqlError = 1;
+  RecordingRunContext context(task);
+  ASSERT_EQ(RestoreFilesWorker(context), RunOutcome::Finished) << context.Dump().substr(0, 4000);
+  ASSERT_EQ(context.Errors().size(), 1u);
+  EXPECT_EQ(context.Errors()[0],
+            "Failed to execute the SQL statement: " + head + std::string(1024 - head.size(), 'x') +
+                " ... (" + m_dir.file("big.sql") + ": statement 3 (byte 85) has " +
+                std::to_string(limit + head.size() + 2) + " bytes, more than the " +
+                std::to_string(limit - 1) + " allowed by the server's max_allowed_packet)");
+  EXPECT_EQ(OnB("SELECT v FROM e2_big.t;"), "after\n");
+}
+
 TEST_F(ScriptRestoreTest, ViewsWaitForTheTablesTheyRead) {
   // A per-table set restored in name order: the views' files come first.
   OnB("DROP DATABASE IF EXISTS e2_views; CREATE DATABASE e2_views;");

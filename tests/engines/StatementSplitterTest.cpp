@@ -203,7 +203,7 @@ TEST(StatementSplitterTest, StatementOverTheLimitIsSkippedWithoutBeingHeld) {
   SqlStatement statement;
   ASSERT_EQ(splitter.Next(statement), SplitResult::Statement);
   ASSERT_EQ(splitter.Next(statement), SplitResult::TooLong);
-  EXPECT_EQ(splitter.ErrorText(), "statement 2 (byte 10) has 104857625 bytes, more than 1048576");
+  EXPECT_EQ(splitter.ErrorText(), "statement 2 (byte 10) has 104857625 bytes, more than the 1048576 allowed");
   EXPECT_EQ(statement.Text.substr(0, 34), "INSERT INTO t VALUES ('xxxxxxxxxxx");
   EXPECT_LE(statement.Text.size(), 1024u);
   ASSERT_EQ(splitter.Next(statement), SplitResult::Statement);
