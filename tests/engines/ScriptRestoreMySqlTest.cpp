@@ -258,6 +258,19 @@ TEST_F(ScriptRestoreTest, RestoresWhatTheLineRuleLost) {
   EXPECT_EQ(OnB("SELECT v FROM e2_seven.parent WHERE id = 5;"), "X;\n");
 }
 
+TEST_F(ScriptRestoreTest, BackslashIsPlainOnceTheFileSetsNoBackslashEscapes) {
+  WriteFile("nbe.sql",
+            "CREATE DATABASE IF NOT EXISTS e2_nbe;\nCREATE OR REPLACE TABLE e2_nbe.t (v TEXT);\n"
+            "INSERT INTO e2_nbe.t VALUES ('a\\\\');\n"
+            "SET SESSION sql_mode = 'NO_BACKSLASH_ESCAPES';\n"
+            "INSERT INTO e2_nbe.t VALUES ('b\\');\nINSERT INTO e2_nbe.t VALUES ('c;');\n");
+  RecordingRunContext context(RestoreTask({"nbe.sql"}));
+  ASSERT_EQ(RestoreFilesWorker(context), RunOutcome::Finished) << context.Dump();
+  EXPECT_TRUE(context.Errors().empty()) << context.Dump();
+  // The client's batch output doubles a backslash.
+  EXPECT_EQ(OnB("SELECT v FROM e2_nbe.t;"), "a\\\\\nb\\\\\nc;\n");
+}
+
 TEST_F(ScriptRestoreTest, BadFileNamesTheFileAndPlace) {
   WriteFile("open.sql", "CREATE DATABASE IF NOT EXISTS e2_bad;\nSELECT 'never closed;\n");
   WriteFile("after.sql", "SELECT 1;\n");
