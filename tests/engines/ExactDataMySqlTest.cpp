@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -16,6 +17,7 @@
 
 #include "engines/BackupToFilesRoutine.h"
 #include "engines/MySqlConnection.h"
+#include "engines/RestoreFilesWorker.h"
 #include "engines/ServerCopyWorker.h"
 #include "tests/engines/FakeRunContext.h"
 #include "tests/engines/RecordingRunContext.h"
@@ -367,6 +369,42 @@ TEST_F(ExactDataTest, NamesInAnyCharacterSetAreListedAndBackedUp) {
   EXPECT_EQ(RunOutcome::Finished, ServerCopyWorker(context)) << context.Dump();
   EXPECT_TRUE(context.Errors().empty()) << context.Dump();
   for (const std::string& t : tables) ExpectSameTable(db, t);
+}
+
+TEST_F(ExactDataTest, APerTableSetRestoredInNameOrderKeepsItsViews) {
+  const std::string db = Database("pertable");
+  // Both views sort before the tables they read; one reads the other view.
+  test::RunClient(ServerA(),
+                  "CREATE TABLE zeta (id INT); INSERT INTO zeta VALUES (1),(2);"
+                  "CREATE VIEW alpha AS SELECT id FROM zeta; CREATE VIEW beta AS SELECT id "
+                  "FROM alpha WHERE id > 1;",
+                  db);
+  CTaskItem dump = DumpTask(db, {"zeta"});
+  dump.BackupDatabases[0].Tables.push_back({1, 2, db, "alpha"});
+  dump.BackupDatabases[0].Tables.push_back({1, 2, db, "beta"});
+  dump.BackupSettings.FileMode = 2;
+  dump.BackupSettings.FileGrouping = 3;
+  dump.BackupSettings.FileNameFormat = "%TABLE%";
+  dump.BackupSettings.BackupFolder = m_dir.file("set/");
+  test::FakeRunContext context(dump);
+  ASSERT_EQ(RunOutcome::Finished, RunBackupToFiles(context, m_dir.path())) << context.AllText();
+  std::vector<std::string> files = context.copies.at(0).CopyFiles;
+  std::sort(files.begin(), files.end());
+  ASSERT_EQ(3u, files.size());
+
+  CTaskItem restore;
+  restore.TaskType = static_cast<std::uint8_t>(TaskType::RestoreFromFiles);
+  restore.DestinationServer = test::AsServerInfo(ServerB());
+  for (const std::string& file : files) {
+    restore.RestoreFiles.push_back({0, file.substr(file.rfind('/') + 1), file, 0, {}});
+  }
+  test::RecordingRunContext restoring(restore);
+  EXPECT_EQ(RunOutcome::Finished, RestoreFilesWorker(restoring)) << restoring.Dump();
+  EXPECT_TRUE(restoring.Errors().empty()) << restoring.Dump();
+  EXPECT_EQ("VIEW\nVIEW\nBASE TABLE\n",
+            test::RunClient(ServerB(), "SELECT TABLE_TYPE FROM information_schema.TABLES WHERE "
+                                       "TABLE_SCHEMA='" + db + "' ORDER BY TABLE_NAME;"));
+  EXPECT_EQ("2\n", test::RunClient(ServerB(), "SELECT SUM(id) FROM beta;", db));
 }
 
 }  // namespace
