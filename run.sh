@@ -39,6 +39,17 @@ else
   started+=("a sandbox MariaDB on 127.0.0.1:3306 with the demo database 'shop' (user root, password $sandbox_password, data in sandbox/demo/; stop it with: tests/mariadb/testservers.sh stop sandbox $sandbox_server)")
 fi
 
+# Where the program keeps tasks, logs and default backups (never inside build/ unless a
+# copy there was made portable on purpose).
+if [[ -x build/app/brevanto-run ]]; then
+  data_folder="$(build/app/brevanto-run --where)"
+  say "data (tasks, logs, default backups): $data_folder"
+  if [[ "$data_folder" == "$repo/build/"* ]]; then
+    say "  that is inside build/ because build/app/ holds data files from an older run;"
+    say "  move them to ~/.local/share/Brevanto/ so that rm -rf build cannot delete them"
+  fi
+fi
+
 report() {
   say "started:"
   local line

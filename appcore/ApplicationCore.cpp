@@ -1,10 +1,15 @@
 #include "appcore/ApplicationCore.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 #include <vector>
 
+#include <sys/stat.h>
+
+#include "appcore/TaskJson.h"
 #include "core/AtomicFile.h"
+#include "core/InstanceLock.h"
 #include "logs/TaskLog.h"
 #include "tasks/TaskFile.h"
 
@@ -37,9 +42,18 @@ void CApplicationCore::Start() {
   UpgradeLogsOnce();
 }
 
+FileIdentity IdentityOf(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return {};
+  return {true, st.st_dev, st.st_ino, st.st_size,
+          static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
 void CApplicationCore::LoadTasks() {
+  TaskFileHold hold(*this);
   const std::string path = TaskFilePath();
   m_tasks->LoadTaskFile(path);
+  m_knownTaskFile = IdentityOf(path);
   if (m_tasks->Count() > 0 || !FileExists(path)) return;
 
   // Nothing was loaded from an existing file. An empty list is saved as no file at all,
@@ -52,6 +66,7 @@ void CApplicationCore::LoadTasks() {
     std::string aside = path + ".damaged" + (attempt == 0 ? "" : "." + std::to_string(attempt));
     if (FileExists(aside)) continue;
     if (std::rename(path.c_str(), aside.c_str()) == 0) m_setAsideTaskFile = aside;
+    m_knownTaskFile = IdentityOf(path);
     return;
   }
 }
@@ -132,7 +147,80 @@ std::int64_t CApplicationCore::MaxLogSizeKB() {
 }
 
 bool CApplicationCore::SaveTasks() {
-  return m_tasks->SaveTaskFile(TaskFilePath());
+  TaskFileHold hold(*this);
+  const std::string path = TaskFilePath();
+  // Another program's change is merged in first (ReloadTaskFile), which saves again.
+  if (m_shared && IdentityOf(path) != m_knownTaskFile) return true;
+  const bool saved = m_tasks->SaveTaskFile(path);
+  m_knownTaskFile = IdentityOf(path);
+  return saved;
+}
+
+CApplicationCore::TaskFileHold::TaskFileHold(CApplicationCore& core) : m_core(core) {
+  m_core.m_taskFileMutex.lock();
+  if (m_core.m_holdDepth++ == 0 && m_core.m_shared) {
+    m_core.m_taskFileLock = InstanceLock::LockTaskFile(m_core.m_folder);
+  }
+}
+
+CApplicationCore::TaskFileHold::~TaskFileHold() {
+  if (--m_core.m_holdDepth == 0) m_core.m_taskFileLock.reset();
+  m_core.m_taskFileMutex.unlock();
+}
+
+bool CApplicationCore::TaskFileChangedOnDisk() {
+  std::lock_guard<std::recursive_mutex> guard(m_taskFileMutex);
+  return IdentityOf(TaskFilePath()) != m_knownTaskFile;
+}
+
+TaskReloadSummary CApplicationCore::ReloadTaskFile() {
+  TaskFileHold hold(*this);
+  TaskReloadSummary summary;
+  const std::string path = TaskFilePath();
+  const FileIdentity onDisk = IdentityOf(path);
+  if (onDisk == m_knownTaskFile) return summary;
+  std::vector<CTaskItem> tasks;
+  if (onDisk.Exists) {
+    const TaskFileReadResult result = ReadTaskFile(path, tasks, &summary.Problem);
+    if (result == TaskFileReadResult::Failure && summary.Problem.empty()) {
+      summary.Problem = "the task file cannot be read";
+    }
+    // Saves stay held back until a readable file replaces this one.
+    if (!summary.Problem.empty()) return summary;
+  }
+  summary.Reloaded = true;
+
+  const bool started = m_tasks->Started();
+  const TaskJsonOptions everything{.WithPasswords = true};
+  for (int i = m_tasks->Count() - 1; i >= 0; --i) {
+    const CTaskItem live = m_tasks->At(i);
+    const auto same = std::find_if(tasks.begin(), tasks.end(),
+                                   [&](const CTaskItem& t) { return t.TaskName == live.TaskName; });
+    if (same == tasks.end()) {
+      if (started) m_tasks->StopTask(i);
+      m_tasks->RemoveAt(i);
+      ++summary.Removed;
+      continue;
+    }
+    if (TaskToJson(*same, everything) != TaskToJson(live, everything)) {
+      if (started) m_tasks->StopTask(i);
+      CTaskItem replacement = *same;
+      replacement.ResetStatusFromSchedule();
+      m_tasks->Replace(i, replacement);
+      if (started) m_tasks->LaunchTask(i);
+      ++summary.Changed;
+    }
+    tasks.erase(same);
+  }
+  for (CTaskItem& task : tasks) {
+    task.ResetStatusFromSchedule();
+    const int index = m_tasks->AddTask(task);
+    if (started) m_tasks->LaunchTask(index);
+    ++summary.Added;
+  }
+  m_knownTaskFile = onDisk;
+  SaveTasks();
+  return summary;
 }
 
 const TaskRoutine* CApplicationCore::RoutineFor(TaskType type) {

@@ -12,6 +12,8 @@
 #include <mutex>
 #include <string>
 
+#include <sys/types.h>
+
 #include "core/ApplicationFolder.h"
 #include "core/Options.h"
 #include "core/ServerList.h"
@@ -24,6 +26,27 @@ namespace brevanto {
 
 class Clock;
 class CTaskLog;
+class InstanceLock;
+
+// What tells one version of a file from the next: every save renames a new file in.
+struct FileIdentity {
+  bool Exists = false;
+  dev_t Device = 0;
+  ino_t Inode = 0;
+  off_t Size = 0;
+  std::int64_t ModifiedNs = 0;
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+FileIdentity IdentityOf(const std::string& path);
+
+// What ReloadTaskFile changed; `Problem` says why a changed file was not taken in.
+struct TaskReloadSummary {
+  bool Reloaded = false;
+  int Added = 0;
+  int Removed = 0;
+  int Changed = 0;
+  std::string Problem;
+};
 
 // The routine of each task type; a type without an entry cannot run.
 using TaskRoutineTable = std::map<TaskType, TaskRoutine>;
@@ -86,6 +109,30 @@ class CApplicationCore final : public TaskRunnerOwner {
   std::string DataFolder() const { return m_folder + "Data/"; }
   std::string LogsFolder() const { return m_folder + "Logs/"; }
   std::string TaskFilePath() const { return m_folder + kTaskFileName; }
+  // Sharing the task file. The headless scheduler lets brevanto-run add and delete tasks
+  // while it runs: each changes the file under the folder's task-file lock, and the
+  // scheduler takes the change in. A sharing core never saves over a file another program
+  // wrote since it last read or wrote it; ReloadTaskFile merges that file in first.
+  void ShareTaskFile() { m_shared = true; }
+  // Holds the task-file lock (sharing cores only) and this core's task-file mutex until it
+  // goes; re-entrant, so saves inside a hold do not wait for themselves.
+  class TaskFileHold {
+   public:
+    explicit TaskFileHold(CApplicationCore& core);
+    ~TaskFileHold();
+    TaskFileHold(const TaskFileHold&) = delete;
+    TaskFileHold& operator=(const TaskFileHold&) = delete;
+
+   private:
+    CApplicationCore& m_core;
+  };
+  // True when the task file on disk is not the one this core last read or wrote.
+  bool TaskFileChangedOnDisk();
+  // Takes a changed task file in, task by task (matched by name): a task the file lost is
+  // stopped and removed, a changed one stopped, replaced and started again, a new one
+  // added and started; the others keep running untouched. Then saves.
+  TaskReloadSummary ReloadTaskFile();
+
   // Set by Start() when the task file could not be read and was moved aside so that the
   // next save does not destroy it; empty otherwise.
   const std::string& SetAsideTaskFile() const { return m_setAsideTaskFile; }
@@ -103,6 +150,11 @@ class CApplicationCore final : public TaskRunnerOwner {
   CServerList m_servers;
   std::unique_ptr<CTaskLog> m_taskLog;
   TaskRoutineTable m_routines;
+  bool m_shared = false;
+  std::recursive_mutex m_taskFileMutex;  // guards the three below
+  int m_holdDepth = 0;
+  std::unique_ptr<InstanceLock> m_taskFileLock;
+  FileIdentity m_knownTaskFile;
   std::unique_ptr<CTaskList> m_tasks;  // declared last: its runner stops first
   std::string m_setAsideTaskFile;
 };

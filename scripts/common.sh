@@ -10,6 +10,7 @@ brevanto_packages=(
   openssl xvfb xauth
   zlib1g-dev libzstd-dev libcurl4-openssl-dev nlohmann-json3-dev
   mydumper python3-aiosmtpd dbus
+  dpkg-dev file
 )
 
 say() { echo "[$(basename "$0")] $*"; }

@@ -199,13 +199,22 @@ TEST_F(BrevantoRunTest, RefusesBadArgumentsUnknownTasksAndAFolderInUse) {
   EXPECT_EQ(2, test::RunBrevanto(Folder() + " --list --task Nightly").status);
   EXPECT_EQ(2, test::RunBrevanto(Folder() + " --bogus").status);
   EXPECT_EQ(2, test::RunBrevanto(Folder() + " --task Nobody").status);
+  EXPECT_EQ(2, test::RunBrevanto(Folder() + " --export Nobody").status);
+  EXPECT_EQ(2, test::RunBrevanto(Folder() + " --wait=soon --list").status);
+  EXPECT_EQ(0, test::RunBrevanto("--help").status);
+  EXPECT_EQ(0, test::RunBrevanto("--version").status);
   {
-    const auto held = InstanceLock::TryAcquire(m_dir.path());
+    const auto held = InstanceLock::TryAcquire(m_dir.path(), kHolderWindow);
     ASSERT_TRUE(held);
     EXPECT_FALSE(InstanceLock::TryAcquire(m_dir.path()));
     const test::RunResult refused = test::RunBrevanto(Folder() + " --task Nightly");
-    EXPECT_EQ(2, refused.status);
-    EXPECT_NE(std::string::npos, refused.output.find("in use by a running Brevanto"));
+    EXPECT_EQ(3, refused.status);
+    EXPECT_NE(std::string::npos, refused.output.find("in use by the Brevanto window (process " +
+                                                     std::to_string(getpid()) + ")"))
+        << refused.output;
+    // Changing the list waits for the window too; reading does not.
+    EXPECT_EQ(3, test::RunBrevanto(Folder() + " --delete Nightly").status);
+    EXPECT_EQ(0, test::RunBrevanto(Folder() + " --export").status);
     // Listing only reads, so it works beside the windowed program.
     EXPECT_EQ(0, test::RunBrevanto(Folder() + " --list").status);
   }
@@ -217,8 +226,14 @@ TEST_F(BrevantoRunTest, RefusesBadArgumentsUnknownTasksAndAFolderInUse) {
     std::ofstream damaged(m_dir.path() + "tasks_se.tsk", std::ios::binary | std::ios::trunc);
     damaged << "not a task list";
   }
+  // Reading commands say so instead of showing an empty list.
+  for (const char* command : {" --list", " --export"}) {
+    const test::RunResult listed = test::RunBrevanto(Folder() + command);
+    EXPECT_EQ(1, listed.status) << command;
+    EXPECT_NE(std::string::npos, listed.output.find("cannot be read")) << listed.output;
+  }
   const test::RunResult unreadable = test::RunBrevanto(Folder() + " --task Nightly");
-  EXPECT_EQ(2, unreadable.status);
+  EXPECT_EQ(1, unreadable.status);
   EXPECT_NE(std::string::npos,
             unreadable.output.find("kept as " + m_dir.path() + "tasks_se.tsk.damaged\n"))
       << unreadable.output;

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ui/wizard/WizardText.h"
+#include "appcore/WizardText.h"
 
 namespace brevanto::wizard {
 namespace {

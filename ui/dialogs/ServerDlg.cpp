@@ -20,7 +20,7 @@
 #include "ui/Text.h"
 #include "ui/dialogs/Named.h"
 #include "ui/dialogs/SpinEdit.h"
-#include "ui/wizard/WizardText.h"
+#include "appcore/WizardText.h"
 
 namespace brevanto::ui {
 

@@ -16,7 +16,8 @@
 #include "ui/Dialogs.h"
 #include "ui/Text.h"
 #include "ui/wizard/BackupFilesSettingsDialog.h"
-#include "ui/wizard/WizardText.h"
+#include "appcore/TaskRules.h"
+#include "appcore/WizardText.h"
 
 namespace brevanto::wizard {
 
@@ -143,24 +144,16 @@ bool CBackupFilePage::Leave() {
   BackupSettings& b = Task().BackupSettings;
   const std::string file = FromQt(m_file->text());
   std::string folder = FromQt(m_folder->text());
-  if (m_sameFile->isChecked()) {
-    const char* problem = file.empty()           ? "Please input a file!"
-                          : !CanCreateFile(file) ? "Invalid file!"
-                                                 : nullptr;
-    if (problem) {
-      ui::Dialogs::Warning(this, tr(problem));
-      m_file->setFocus();
-      return false;
-    }
-  } else {
-    const char* problem = folder.empty()             ? "Please input a folder!"
-                          : !CanCreateFolder(folder) ? "Invalid folder!"
-                                                     : nullptr;
-    if (problem) {
-      ui::Dialogs::Warning(this, tr(problem));
-      m_folder->setFocus();
-      return false;
-    }
+  BackupSettings entered;
+  entered.FileMode = m_sameFile->isChecked() ? 1 : 2;
+  entered.SameFilePath = file;
+  entered.BackupFolder = folder;
+  if (const std::string problem = ValidateBackupFile(entered); !problem.empty()) {
+    ui::Dialogs::Warning(this, tr(problem.c_str()));
+    (m_sameFile->isChecked() ? m_file : m_folder)->setFocus();
+    return false;
+  }
+  if (!m_sameFile->isChecked()) {
     if (folder.back() != '/') folder += '/';
     m_folder->setText(ToQt(folder));
   }

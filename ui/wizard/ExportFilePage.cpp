@@ -12,7 +12,8 @@
 #include "ui/Dialogs.h"
 #include "ui/Text.h"
 #include "ui/wizard/BackupFilePage.h"
-#include "ui/wizard/WizardText.h"
+#include "appcore/TaskRules.h"
+#include "appcore/WizardText.h"
 
 namespace brevanto::wizard {
 
@@ -126,19 +127,12 @@ void CExportFilePage::Load() {
 
 bool CExportFilePage::Leave() {
   std::string folder = FromQt(m_folder->text());
-  const char* problem = nullptr;
-  QWidget* field = m_folder;
-  if (m_type->currentIndex() < 0) {
-    problem = "Please choose the file type!";
-    field = m_type;
-  } else if (folder.empty()) {
-    problem = "Please choose the directory!";
-  } else if (!CanCreateFolder(folder)) {
-    problem = "Invalid directory!";
-  }
-  if (problem) {
-    ui::Dialogs::Warning(this, tr(problem));
-    field->setFocus();
+  ExportSettings entered;
+  entered.Format = static_cast<std::uint8_t>(m_type->currentIndex() + 1);
+  entered.Folder = folder;
+  if (const std::string problem = ValidateExportFile(entered); !problem.empty()) {
+    ui::Dialogs::Warning(this, tr(problem.c_str()));
+    (m_type->currentIndex() < 0 ? static_cast<QWidget*>(m_type) : m_folder)->setFocus();
     return false;
   }
   if (folder.back() != '/') folder += '/';

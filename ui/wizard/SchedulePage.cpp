@@ -11,7 +11,7 @@
 #include "ui/Dialogs.h"
 #include "ui/Text.h"
 #include "ui/wizard/ScheduleSettingsDialog.h"
-#include "ui/wizard/WizardText.h"
+#include "appcore/WizardText.h"
 
 namespace brevanto::wizard {
 

@@ -18,7 +18,7 @@
 #include "ui/Dialogs.h"
 #include "ui/Text.h"
 #include "ui/dialogs/SpinEdit.h"
-#include "ui/wizard/WizardText.h"
+#include "appcore/WizardText.h"
 
 namespace brevanto::wizard {
 

@@ -10,7 +10,7 @@
 #include "ui/Text.h"
 #include "ui/wizard/ChooseDatabasesPage.h"
 #include "ui/wizard/ServerPage.h"
-#include "ui/wizard/WizardText.h"
+#include "appcore/WizardText.h"
 
 namespace brevanto::wizard {
 

@@ -17,7 +17,7 @@
 #include "ui/HelpWindow.h"
 #include "ui/Text.h"
 #include "ui/dialogs/SpinEdit.h"
-#include "ui/wizard/WizardText.h"
+#include "appcore/WizardText.h"
 
 namespace brevanto::wizard {
 

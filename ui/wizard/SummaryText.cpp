@@ -2,7 +2,7 @@
 
 #include "schedule/Calendar.h"
 #include "tasks/DisplayDateTime.h"
-#include "ui/wizard/WizardText.h"
+#include "appcore/WizardText.h"
 
 namespace brevanto::wizard {
 

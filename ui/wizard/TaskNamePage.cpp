@@ -8,7 +8,7 @@
 
 #include "ui/Dialogs.h"
 #include "ui/Text.h"
-#include "ui/wizard/WizardText.h"
+#include "appcore/WizardText.h"
 
 namespace brevanto::wizard {
 

@@ -11,7 +11,7 @@
 #include "ui/wizard/PropertyViewPages.h"
 #include "ui/wizard/TaskNamePage.h"
 #include "ui/wizard/TaskPage.h"
-#include "ui/wizard/WizardText.h"
+#include "appcore/WizardText.h"
 
 namespace brevanto::wizard {
 

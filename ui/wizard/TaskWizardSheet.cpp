@@ -8,7 +8,7 @@
 #include "ui/wizard/PageSequence.h"
 #include "ui/wizard/TaskDetailsPage.h"
 #include "ui/wizard/TaskNamePage.h"
-#include "ui/wizard/WizardText.h"
+#include "appcore/WizardText.h"
 
 namespace brevanto::wizard {
 

@@ -1,4 +1,4 @@
-#include "ui/wizard/WizardText.h"
+#include "appcore/WizardText.h"
 
 #include <cerrno>
 #include <filesystem>

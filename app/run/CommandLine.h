@@ -1,0 +1,34 @@
+#pragma once
+// brevanto-run's command line: what to do, on which folder, and how to report it.
+
+#include <string>
+#include <vector>
+
+namespace brevanto::run {
+
+// Exit codes, also documented in the manual page and docs/ADMIN.md.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;  // a run failed, an import was refused, a file is damaged
+inline constexpr int kExitUsage = 2;   // bad arguments or an unknown task name
+inline constexpr int kExitFolderInUse = 3;  // another program holds the application folder
+
+enum class Command { List, Run, Import, Export, Delete, Daemon, Help, Version, Where };
+
+struct CommandLine {
+  Command command = Command::Help;
+  std::string folder;              // "" for the usual application folder
+  std::vector<std::string> names;  // --run/--delete NAME, --export [NAME...]
+  std::string file;                // --import FILE ("-" reads standard input)
+  bool quiet = false;
+  bool replace = false;
+  bool withPasswords = false;
+  int waitSeconds = 0;  // --wait: -1 waits as long as it takes
+};
+
+// Parses argv[1..]. Returns "" or what is wrong with the arguments.
+std::string ParseCommandLine(int argc, char* argv[], CommandLine& out);
+
+// The --help text.
+const char* UsageText();
+
+}  // namespace brevanto::run

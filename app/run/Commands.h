@@ -1,0 +1,17 @@
+#pragma once
+// brevanto-run's commands, each returning the program's exit code (app/run/CommandLine.h).
+
+#include <string>
+
+#include "app/run/CommandLine.h"
+
+namespace brevanto::run {
+
+int ListTasks(const std::string& folder);
+int RunTask(const std::string& folder, const CommandLine& line);
+int ImportTasks(const std::string& folder, const CommandLine& line);
+int ExportTasks(const std::string& folder, const CommandLine& line);
+int DeleteTask(const std::string& folder, const CommandLine& line);
+int RunDaemon(const std::string& folder, const CommandLine& line);
+
+}  // namespace brevanto::run

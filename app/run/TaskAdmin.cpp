@@ -1,0 +1,227 @@
+// --list, --export, --import and --delete: the task list as an administrator keeps it.
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/run/Commands.h"
+#include "app/run/FolderAccess.h"
+#include "app/run/Output.h"
+#include "appcore/ApplicationCore.h"
+#include "appcore/TaskJson.h"
+#include "core/Clock.h"
+#include "core/InstanceLock.h"
+#include "schedule/TaskCommands.h"
+#include "tasks/TaskFile.h"
+
+namespace brevanto::run {
+
+namespace {
+
+const char* TypeName(std::uint8_t type) {
+  static const char* const kNames[] = {
+      "Backup to files", "Backup to server",   "Backup to database",  "Export to files",
+      "Execute script",  "Restore from files", "Restore from server", "Restore from database"};
+  return type >= 1 && type <= 8 ? kNames[type - 1] : "Unknown";
+}
+
+const char* ScheduleName(std::uint8_t kind) {
+  static const char* const kNames[] = {"Manual",      "Every day",    "Every week",
+                                       "Every month", "Special date", "Time interval"};
+  return kind <= 5 ? kNames[kind] : "Unknown";
+}
+
+std::string FormatMoment(const TaskDateTime& t) {
+  if (t.IsNever()) return "never";
+  char text[32];
+  std::snprintf(text, sizeof text, "%d-%02d-%02d %02d:%02d:%02d", t.Year, t.Month, t.Day, t.Hour,
+                t.Minute, t.Second);
+  return text;
+}
+
+// The folder's tasks without changing anything. False, with the reason printed, when a
+// task file exists but cannot be read whole: a damaged list must never look empty.
+bool ReadTasks(const std::string& folder, std::vector<CTaskItem>& tasks) {
+  const std::string path = folder + kTaskFileName;
+  if (IdentityOf(path).Exists == false) return true;  // no tasks yet
+  std::string problem;
+  const TaskFileReadResult result = ReadTaskFile(path, tasks, &problem);
+  if (result == TaskFileReadResult::Failure || !problem.empty()) {
+    Error("the task file " + path + " cannot be read" + (problem.empty() ? "" : ": " + problem));
+    return false;
+  }
+  return true;
+}
+
+// A core over the folder for a command that changes the task list; the caller holds
+// `hold` for the whole change. Null, with the reason printed, when the task file is
+// damaged (the core would set it aside; an administrator's command must not).
+class ChangingCore {
+ public:
+  explicit ChangingCore(const std::string& folder) : m_core(folder, SystemClock()) {
+    m_core.ShareTaskFile();
+    m_hold.emplace(m_core);
+  }
+  bool Start(const std::string& folder) {
+    std::vector<CTaskItem> tasks;
+    if (!ReadTasks(folder, tasks)) return false;
+    m_core.Start();
+    return true;
+  }
+  CApplicationCore& Core() { return m_core; }
+
+ private:
+  CApplicationCore m_core;
+  std::optional<CApplicationCore::TaskFileHold> m_hold;
+};
+
+std::string ReadInput(const std::string& file, bool& ok) {
+  std::ostringstream text;
+  if (file == "-") {
+    text << std::cin.rdbuf();
+    ok = !std::cin.bad();
+    return text.str();
+  }
+  std::ifstream in(file, std::ios::binary);
+  ok = static_cast<bool>(in);
+  if (ok) text << in.rdbuf();
+  return text.str();
+}
+
+std::vector<std::string> Names(const CTaskList& list) {
+  std::vector<std::string> names;
+  for (const CTaskItem& task : list.Snapshot()) names.push_back(task.TaskName);
+  return names;
+}
+
+// The wizard's messages hold line breaks for a message box; one line reads better here.
+std::string OneLine(std::string text) {
+  for (char& c : text) {
+    if (c == '\n') c = ' ';
+  }
+  std::string out;
+  for (char c : text) {
+    if (c == ' ' && !out.empty() && out.back() == ' ') continue;
+    out += c;
+  }
+  return out;
+}
+
+}  // namespace
+
+int ListTasks(const std::string& folder) {
+  std::vector<CTaskItem> tasks;
+  if (!ReadTasks(folder, tasks)) return kExitFailed;
+  for (const CTaskItem& task : tasks) {
+    Say(Escaped(task.TaskName) + "\t" + TypeName(task.TaskType) + "\t" +
+        ScheduleName(task.Schedule.Kind) + "\tlast run: " + FormatMoment(task.LastRunTime));
+  }
+  return kExitOk;
+}
+
+int ExportTasks(const std::string& folder, const CommandLine& line) {
+  std::vector<CTaskItem> tasks;
+  if (!ReadTasks(folder, tasks)) return kExitFailed;
+  std::vector<CTaskItem> chosen;
+  for (const std::string& name : line.names) {
+    bool found = false;
+    for (const CTaskItem& task : tasks) {
+      if (task.TaskName == name) {
+        chosen.push_back(task);
+        found = true;
+      }
+    }
+    if (!found) {
+      Error("no task named \"" + Escaped(name) + "\"");
+      return kExitUsage;
+    }
+  }
+  const std::string text =
+      TasksToJsonText(line.names.empty() ? tasks : chosen, {.WithPasswords = line.withPasswords});
+  // The JSON is the output itself, so --quiet does not silence it.
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
+}
+
+int ImportTasks(const std::string& folder, const CommandLine& line) {
+  bool readable = false;
+  const std::string text = ReadInput(line.file, readable);
+  if (!readable) {
+    Error("cannot read " + line.file);
+    return kExitFailed;
+  }
+  const FolderAccess access = TakeFolder(folder, kHolderRun, line.waitSeconds, true, SystemClock());
+  if (!access.granted) return kExitFolderInUse;
+  ChangingCore changing(folder);
+  if (!changing.Start(folder)) return kExitFailed;
+  CApplicationCore& core = changing.Core();
+
+  const TaskJsonImport imported =
+      TasksFromJsonText(text, Names(core.Tasks()), line.replace,
+                        {.BackupFolder = core.Options().DefaultBackupFolder});
+  if (!imported.Problems.empty()) {
+    for (const TaskJsonProblem& problem : imported.Problems) {
+      Error(line.file + ": " + (problem.Key.empty() ? "" : problem.Key + ": ") +
+            OneLine(problem.Message));
+    }
+    Error("nothing was imported");
+    return kExitFailed;
+  }
+
+  // The wizard's Finish for each task; nothing is started from here.
+  CTaskCommands commands(core.Tasks(), core.TaskLog(), core,
+                         [](const std::string&, QuestionButtons) { return Answer::No; });
+  for (std::size_t i = 0; i < imported.Tasks.size(); ++i) {
+    CTaskItem task = imported.Tasks[i];
+    const int existing = core.Tasks().FindByName(task.TaskName);
+    if (existing >= 0) {
+      // An export leaves passwords out; replacing from it keeps the ones the task had.
+      const CTaskItem old = core.Tasks().At(existing);
+      if (!imported.HasPasswords[i].first) task.SourceServer.Password = old.SourceServer.Password;
+      if (!imported.HasPasswords[i].second) {
+        task.DestinationServer.Password = old.DestinationServer.Password;
+      }
+      if (!commands.ApplyEdit(existing, task)) {
+        Error("cannot replace \"" + Escaped(task.TaskName) + "\"");
+        return kExitFailed;
+      }
+      Say("replaced: " + Escaped(task.TaskName));
+    } else {
+      commands.CreateTask(task);
+      Say("imported: " + Escaped(task.TaskName));
+    }
+  }
+  if (!core.SaveTasks() || core.TaskFileChangedOnDisk()) {
+    Error("the task file " + core.TaskFilePath() + " could not be written");
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+int DeleteTask(const std::string& folder, const CommandLine& line) {
+  const FolderAccess access = TakeFolder(folder, kHolderRun, line.waitSeconds, true, SystemClock());
+  if (!access.granted) return kExitFolderInUse;
+  ChangingCore changing(folder);
+  if (!changing.Start(folder)) return kExitFailed;
+  CApplicationCore& core = changing.Core();
+  const std::string& name = line.names.front();
+  const int index = core.Tasks().FindByName(name);
+  if (index < 0) {
+    Error("no task named \"" + Escaped(name) + "\"");
+    return kExitUsage;
+  }
+  CTaskCommands commands(core.Tasks(), core.TaskLog(), core,
+                         [](const std::string&, QuestionButtons) { return Answer::Yes; });
+  if (!commands.DeleteTasks({index}) || !core.SaveTasks()) {
+    Error("cannot delete \"" + Escaped(name) + "\"");
+    return kExitFailed;
+  }
+  Say("deleted: " + Escaped(name));
+  return kExitOk;
+}
+
+}  // namespace brevanto::run

@@ -1,0 +1,50 @@
+#include "appcore/Scheduler.h"
+
+#include "core/Clock.h"
+
+namespace brevanto {
+
+namespace {
+
+std::string SummaryText(const TaskReloadSummary& summary) {
+  return "took in the changed task file: " + std::to_string(summary.Added) + " added, " +
+         std::to_string(summary.Changed) + " changed, " + std::to_string(summary.Removed) +
+         " removed";
+}
+
+}  // namespace
+
+int RunScheduler(CApplicationCore& core, TaskRoutineTable routines, const SchedulerHooks& hooks,
+                 int pollMs) {
+  const auto say = [&hooks](const std::string& text) {
+    if (hooks.Say) hooks.Say(text);
+  };
+  // The file now holds this core's view, so later changes on disk are another program's.
+  core.SaveTasks();
+  if (const int code = core.StartRunner(std::move(routines)); code != 0) return code;
+  say("scheduling " + std::to_string(core.Tasks().Count()) + " task(s) of " + core.Folder());
+  std::string lastProblem;
+  while (!hooks.StopRequested()) {
+    if (core.TaskFileChangedOnDisk()) {
+      const TaskReloadSummary summary = core.ReloadTaskFile();
+      if (summary.Reloaded) {
+        say(SummaryText(summary));
+        lastProblem.clear();
+      } else if (!summary.Problem.empty() && summary.Problem != lastProblem) {
+        // Said once; saves wait until a readable file replaces this one.
+        say("the changed task file cannot be read, keeping the tasks in memory: " +
+            summary.Problem);
+        lastProblem = summary.Problem;
+      }
+    }
+    if (hooks.Poll) hooks.Poll();
+    core.GetClock().SleepMs(pollMs);
+  }
+  say("stopping");
+  // A change made since the last look is taken in, so the save at exit does not wait on it.
+  if (core.TaskFileChangedOnDisk()) core.ReloadTaskFile();
+  core.SaveAtExit();
+  return 0;
+}
+
+}  // namespace brevanto

@@ -1,0 +1,430 @@
+#include "appcore/TaskJson.h"
+
+#include <limits>
+#include <set>
+#include <type_traits>
+
+#include "appcore/TaskRules.h"
+#include "appcore/WizardText.h"
+#include "tasks/BackupFileName.h"
+
+namespace brevanto {
+
+namespace {
+
+using wizard::UsesBackupSettings;
+using wizard::UsesDestinationServer;
+using wizard::UsesSourceServer;
+
+// One description of every record drives both directions: the visitors below show their
+// fields to a Writer (const records) or a Reader (records to fill).
+
+class Writer {
+ public:
+  Writer(Json& out, bool withPasswords) : m_out(out), m_withPasswords(withPasswords) {}
+
+  template <class T>
+  void operator()(const char* key, const T& value) {
+    m_out[key] = value;
+  }
+  void Password(const char* key, const std::string& value) {
+    if (m_withPasswords) m_out[key] = value;
+  }
+  template <class T, class Visit>
+  void Object(const char* key, const T& value, Visit visit) {
+    Json child = Json::object();
+    Writer writer(child, m_withPasswords);
+    visit(writer, value);
+    m_out[key] = std::move(child);
+  }
+  template <class T, class Visit>
+  void List(const char* key, const std::vector<T>& items, Visit visit) {
+    Json list = Json::array();
+    for (const T& item : items) {
+      Json child = Json::object();
+      Writer writer(child, m_withPasswords);
+      visit(writer, item);
+      list.push_back(std::move(child));
+    }
+    m_out[key] = std::move(list);
+  }
+
+ private:
+  Json& m_out;
+  const bool m_withPasswords;
+};
+
+class Reader {
+ public:
+  Reader(const Json& in, std::string path, std::vector<TaskJsonProblem>& problems)
+      : m_in(in), m_path(std::move(path)), m_problems(problems) {}
+
+  bool Has(const char* key) const { return m_in.contains(key); }
+
+  void operator()(const char* key, std::string& value) {
+    const Json* item = Take(key);
+    if (item == nullptr) return;
+    if (!item->is_string()) return Problem(key, "must be a text in double quotes");
+    value = item->get<std::string>();
+  }
+  template <class T>
+  requires std::is_integral_v<T>
+  void operator()(const char* key, T& value) {
+    const Json* item = Take(key);
+    if (item == nullptr) return;
+    ReadNumber(*item, Path(key), value);
+  }
+  template <class T, std::size_t N>
+  void operator()(const char* key, std::array<T, N>& values) {
+    const Json* item = Take(key);
+    if (item == nullptr) return;
+    if (!item->is_array() || item->size() != N) {
+      return Problem(key, "must be a list of " + std::to_string(N) + " numbers (0 or 1)");
+    }
+    for (std::size_t i = 0; i < N; ++i) {
+      ReadNumber((*item)[i], Path(key) + "[" + std::to_string(i) + "]", values[i]);
+    }
+  }
+  void operator()(const char* key, std::vector<std::string>& values) {
+    const Json* item = Take(key);
+    if (item == nullptr) return;
+    if (!item->is_array()) return Problem(key, "must be a list of texts");
+    values.clear();
+    for (std::size_t i = 0; i < item->size(); ++i) {
+      if (!(*item)[i].is_string()) {
+        m_problems.push_back(
+            {Path(key) + "[" + std::to_string(i) + "]", "must be a text in double quotes"});
+        continue;
+      }
+      values.push_back((*item)[i].get<std::string>());
+    }
+  }
+  void Password(const char* key, std::string& value) { (*this)(key, value); }
+
+  template <class T, class Visit>
+  void Object(const char* key, T& value, Visit visit) {
+    const Json* item = Take(key);
+    if (item == nullptr) return;
+    ReadObject(*item, Path(key), value, visit);
+  }
+  template <class T, class Visit>
+  void List(const char* key, std::vector<T>& items, Visit visit) {
+    const Json* item = Take(key);
+    if (item == nullptr) return;
+    if (!item->is_array()) return Problem(key, "must be a list");
+    items.assign(item->size(), T{});
+    for (std::size_t i = 0; i < item->size(); ++i) {
+      ReadObject((*item)[i], Path(key) + "[" + std::to_string(i) + "]", items[i], visit);
+    }
+  }
+
+  // Every key the visitors did not take is a mistake (a misspelt key would otherwise
+  // silently leave a default in place).
+  void RefuseUnknownKeys(const std::set<std::string>& alsoKnown = {}) {
+    for (const auto& [key, value] : m_in.items()) {
+      if (!m_taken.contains(key) && !alsoKnown.contains(key)) Problem(key.c_str(), "unknown key");
+    }
+  }
+
+ private:
+  const Json* Take(const char* key) {
+    m_taken.insert(key);
+    auto it = m_in.find(key);
+    return it == m_in.end() ? nullptr : &*it;
+  }
+  std::string Path(const char* key) const { return m_path.empty() ? key : m_path + "." + key; }
+  void Problem(const char* key, const std::string& message) {
+    m_problems.push_back({Path(key), message});
+  }
+
+  template <class T, class Visit>
+  void ReadObject(const Json& item, const std::string& path, T& value, Visit visit) {
+    if (!item.is_object()) {
+      m_problems.push_back({path, "must be an object in braces"});
+      return;
+    }
+    Reader reader(item, path, m_problems);
+    visit(reader, value);
+    reader.RefuseUnknownKeys();
+  }
+
+  template <class T>
+  void ReadNumber(const Json& item, const std::string& path, T& value) {
+    using Limits = std::numeric_limits<T>;
+    const std::string range = "must be a whole number from " + std::to_string(Limits::min()) +
+                              " to " + std::to_string(Limits::max());
+    if (item.is_boolean() && sizeof(T) == 1) {
+      value = item.get<bool>() ? 1 : 0;
+      return;
+    }
+    if (item.is_number_unsigned()) {
+      const auto number = item.get<std::uint64_t>();
+      if (number <= static_cast<std::uint64_t>(Limits::max())) {
+        value = static_cast<T>(number);
+        return;
+      }
+    } else if (item.is_number_integer()) {
+      const auto number = item.get<std::int64_t>();
+      if (number >= static_cast<std::int64_t>(Limits::min()) &&
+          number <= static_cast<std::int64_t>(Limits::max())) {
+        value = static_cast<T>(number);
+        return;
+      }
+    }
+    m_problems.push_back({path, range});
+  }
+
+  const Json& m_in;
+  const std::string m_path;
+  std::vector<TaskJsonProblem>& m_problems;
+  std::set<std::string> m_taken;
+};
+
+template <class V, class S>
+void VisitServer(V& v, S& s) {
+  v("ConnectionName", s.ConnectionName);
+  v("Host", s.Host);
+  v("Port", s.Port);
+  v("UserName", s.UserName);
+  v.Password("Password", s.Password);
+  v("Database", s.Database);
+  v("Comment", s.Comment);
+  v("SavePassword", s.SavePassword);
+  v("UseCompression", s.UseCompression);
+  v("UseSSL", s.UseSSL);
+}
+
+template <class V, class E>
+void VisitExportSettings(V& v, E& e) {
+  v("Format", e.Format);
+  v("Folder", e.Folder);
+  v("FieldsTerminatedBy", e.FieldsTerminatedBy);
+  v("FieldsEnclosedBy", e.FieldsEnclosedBy);
+  v("FieldsEscapedBy", e.FieldsEscapedBy);
+  v("LinesTerminatedBy", e.LinesTerminatedBy);
+  v("AddColumnNamesOnTop", e.AddColumnNamesOnTop);
+}
+
+template <class V, class T>
+void VisitTable(V& v, T& t) {
+  v("Selected", t.Selected);
+  v("Kind", t.Kind);
+  v("DatabaseName", t.DatabaseName);
+  v("TableName", t.TableName);
+}
+
+template <class V, class D>
+void VisitDatabase(V& v, D& d) {
+  v("Selected", d.Selected);
+  v("DatabaseName", d.DatabaseName);
+  v.List("Tables", d.Tables, [](auto& w, auto& t) { VisitTable(w, t); });
+}
+
+template <class V, class B>
+void VisitBackupSettings(V& v, B& b) {
+  v("IncludeStructure", b.IncludeStructure);
+  v("IncludeRecords", b.IncludeRecords);
+  v("LockTablesBeforeStart", b.LockTablesBeforeStart);
+  v("FlushTablesBeforeStart", b.FlushTablesBeforeStart);
+  v("QuoteNames", b.QuoteNames);
+  v("SetConnectionCharset", b.SetConnectionCharset);
+  v("IncludeNewTables", b.IncludeNewTables);
+  v("IncludeNewDatabases", b.IncludeNewDatabases);
+  v("FlushLogsBeforeStart", b.FlushLogsBeforeStart);
+  v("AddCreateDatabase", b.AddCreateDatabase);
+  v("AddLockTables", b.AddLockTables);
+  v("AddDropTable", b.AddDropTable);
+  v("AddDeleteAllRecords", b.AddDeleteAllRecords);
+  v("AddSetNames", b.AddSetNames);
+  v("CompleteInsert", b.CompleteInsert);
+  v("InsertDelayed", b.InsertDelayed);
+  v("MultipleRowInsert", b.MultipleRowInsert);
+  v("UseReplace", b.UseReplace);
+  v("InsertIgnore", b.InsertIgnore);
+  v("AddSetAutocommit", b.AddSetAutocommit);
+  v("AddSetForeignKeyChecks", b.AddSetForeignKeyChecks);
+  v("AddSetUniqueChecks", b.AddSetUniqueChecks);
+  v("AddSetSqlNotes", b.AddSetSqlNotes);
+  v("AllowKeywordColumnNames", b.AllowKeywordColumnNames);
+  v("AddDisableKeys", b.AddDisableKeys);
+  v("FileType", b.FileType);
+  v("FileMode", b.FileMode);
+  v("FileGrouping", b.FileGrouping);
+  v("SameFilePath", b.SameFilePath);
+  v("BackupFolder", b.BackupFolder);
+  v("FileNameFormat", b.FileNameFormat);
+  v("AutoDeleteMode", b.AutoDeleteMode);
+  v("AutoDeleteValue", b.AutoDeleteValue);
+  v("CreateDateTimeSubfolder", b.CreateDateTimeSubfolder);
+  v("UnixLineEnds", b.UnixLineEnds);
+  v("CreateNewDestinationDatabase", b.CreateNewDestinationDatabase);
+  v("DestinationDatabase", b.DestinationDatabase);
+}
+
+template <class V, class S>
+void VisitSchedule(V& v, S& s) {
+  v("Kind", s.Kind);
+  v("Hour", s.Hour);
+  v("Minute", s.Minute);
+  v("WeekDays", s.WeekDays);
+  v("MonthDays", s.MonthDays);
+  v("SpecialYear", s.SpecialYear);
+  v("SpecialMonth", s.SpecialMonth);
+  v("SpecialDay", s.SpecialDay);
+  v("RepeatEveryDays", s.RepeatEveryDays);
+  v("IntervalMinutes", s.IntervalMinutes);
+}
+
+template <class V, class R>
+void VisitRestoreOptions(V& v, R& r) {
+  v("ContinueOnSqlError", r.ContinueOnSqlError);
+  v("ContinueOnFileError", r.ContinueOnFileError);
+}
+
+template <class V, class F>
+void VisitRestoreFile(V& v, F& f) {
+  v("FileName", f.FileName);
+  v("FullPath", f.FullPath);
+}
+
+// `type` decides which sections a Writer writes (those its type uses); a Reader takes whatever is there.
+template <class V, class T>
+void VisitTask(V& v, T& t, int type, bool all) {
+  v("TaskName", t.TaskName);
+  v("Comment", t.Comment);
+  v("TaskType", t.TaskType);
+  auto object = [&v](const char* key, auto& value, auto visit) { v.Object(key, value, visit); };
+  if (all || UsesSourceServer(type)) {
+    object("SourceServer", t.SourceServer, [](auto& w, auto& s) { VisitServer(w, s); });
+  }
+  if (all || UsesDestinationServer(type)) {
+    object("DestinationServer", t.DestinationServer, [](auto& w, auto& s) { VisitServer(w, s); });
+  }
+  if (all || type == 4) {
+    object("ExportSettings", t.ExportSettings, [](auto& w, auto& e) { VisitExportSettings(w, e); });
+    v.List("ExportTables", t.ExportTables, [](auto& w, auto& e) { VisitTable(w, e); });
+  }
+  if (all || UsesBackupSettings(type)) {
+    object("BackupSettings", t.BackupSettings, [](auto& w, auto& b) { VisitBackupSettings(w, b); });
+    v.List("BackupDatabases", t.BackupDatabases, [](auto& w, auto& d) { VisitDatabase(w, d); });
+  }
+  object("Schedule", t.Schedule, [](auto& w, auto& s) { VisitSchedule(w, s); });
+  if (all || type == 5) v("ScriptStatements", t.ScriptStatements);
+  if (all || type == 6) {
+    object("RestoreOptions", t.RestoreOptions, [](auto& w, auto& r) { VisitRestoreOptions(w, r); });
+    v.List("RestoreFiles", t.RestoreFiles, [](auto& w, auto& f) { VisitRestoreFile(w, f); });
+  }
+}
+
+// The separators the export page proposes for a new task of `format`.
+void ApplyExportFormatDefaults(ExportSettings& e) {
+  const bool delimited = e.Format == 1 || e.Format == 4;
+  e.FieldsTerminatedBy = e.Format == 1 ? "," : e.Format == 4 ? "\t" : "";
+  e.FieldsEnclosedBy = e.Format == 1 ? "\"" : "";
+  e.FieldsEscapedBy = delimited ? "\\" : "";
+  e.LinesTerminatedBy = delimited ? "\r\n" : "";
+}
+
+// Fills what the wizard's pages propose for a new task where the text said nothing.
+void ApplyNewTaskDefaults(const Json& in, CTaskItem& task, const NewTaskDefaults& defaults) {
+  const std::string folder = wizard::DefaultTaskFolder(defaults.BackupFolder, task.TaskName);
+  const Json empty = Json::object();
+  const Json& backup = in.contains("BackupSettings") && in["BackupSettings"].is_object()
+                           ? in["BackupSettings"]
+                           : empty;
+  BackupSettings& b = task.BackupSettings;
+  if (!backup.contains("BackupFolder")) b.BackupFolder = folder;
+  if (!backup.contains("SameFilePath")) {
+    b.SameFilePath = folder.substr(0, folder.size() - 1) + BackupFileExtension(b.FileType);
+  }
+  const Json& exportSettings = in.contains("ExportSettings") && in["ExportSettings"].is_object()
+                                   ? in["ExportSettings"]
+                                   : empty;
+  ExportSettings& e = task.ExportSettings;
+  if (!exportSettings.contains("Folder")) e.Folder = folder;
+  const bool anySeparator = exportSettings.contains("FieldsTerminatedBy") ||
+                            exportSettings.contains("FieldsEnclosedBy") ||
+                            exportSettings.contains("FieldsEscapedBy") ||
+                            exportSettings.contains("LinesTerminatedBy");
+  if (!anySeparator) ApplyExportFormatDefaults(e);
+}
+
+}  // namespace
+
+Json TaskToJson(const CTaskItem& task, const TaskJsonOptions& options) {
+  Json out = Json::object();
+  Writer writer(out, options.WithPasswords);
+  VisitTask(writer, task, task.TaskType, false);
+  for (const TaskJsonSection& section : TaskJsonSections()) {
+    section.Write(task, options.WithPasswords, out);
+  }
+  return out;
+}
+
+std::string TasksToJsonText(const std::vector<CTaskItem>& tasks, const TaskJsonOptions& options) {
+  Json list = Json::array();
+  for (const CTaskItem& task : tasks) list.push_back(TaskToJson(task, options));
+  // Texts are written as they are: UTF-8 stays readable, control characters are escaped.
+  return list.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+TaskJsonImport TasksFromJsonText(const std::string& text,
+                                 const std::vector<std::string>& existingNames, bool replace,
+                                 const NewTaskDefaults& defaults) {
+  TaskJsonImport result;
+  Json root;
+  try {
+    root = Json::parse(text);
+  } catch (const Json::parse_error& error) {
+    result.Problems.push_back({"", std::string("not valid JSON: ") + error.what()});
+    return result;
+  }
+  if (!root.is_array()) {
+    result.Problems.push_back({"", "must be a list of tasks in brackets: [ {...}, ... ]"});
+    return result;
+  }
+
+  std::vector<std::string> namesInText;
+  std::set<std::string> sectionKeys;
+  for (const TaskJsonSection& section : TaskJsonSections()) sectionKeys.insert(section.Key);
+  for (std::size_t i = 0; i < root.size(); ++i) {
+    const std::string path = "[" + std::to_string(i) + "]";
+    const Json& in = root[i];
+    if (!in.is_object()) {
+      result.Problems.push_back({path, "must be an object in braces"});
+      continue;
+    }
+    const std::size_t before = result.Problems.size();
+    CTaskItem task;
+    Reader reader(in, path, result.Problems);
+    VisitTask(reader, task, task.TaskType, true);
+    reader.RefuseUnknownKeys(sectionKeys);
+    for (const TaskJsonSection& section : TaskJsonSections()) {
+      if (!in.contains(section.Key)) continue;
+      TaskJsonProblems problems(result.Problems, path + "." + section.Key);
+      section.Read(in[section.Key], task, problems);
+    }
+    if (result.Problems.size() != before) continue;  // the rules need well-formed values
+
+    ApplyNewTaskDefaults(in, task, defaults);
+    // The name must be new to the list (unless it replaces a task) and to the text.
+    std::vector<std::string> others = namesInText;
+    if (!replace) others.insert(others.end(), existingNames.begin(), existingNames.end());
+    for (const wizard::RuleProblem& problem : wizard::CheckTask(task, others)) {
+      result.Problems.push_back({path + "." + problem.Key, problem.Message});
+    }
+    namesInText.push_back(task.TaskName);
+    const auto hasPassword = [&in](const char* server) {
+      return in.contains(server) && in[server].is_object() && in[server].contains("Password");
+    };
+    result.HasPasswords.emplace_back(hasPassword("SourceServer"), hasPassword("DestinationServer"));
+    result.Tasks.push_back(std::move(task));
+  }
+  if (!result.Problems.empty()) {
+    result.Tasks.clear();
+    result.HasPasswords.clear();
+  }
+  return result;
+}
+
+}  // namespace brevanto

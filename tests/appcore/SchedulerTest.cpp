@@ -1,0 +1,129 @@
+// The headless scheduler's loop over a simulated clock: it runs an interval task on its
+// schedule, takes in tasks another program adds to the task file while it runs, and at a
+// stop request saves everything it did.
+
+#include "appcore/Scheduler.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "logs/TaskLog.h"
+#include "tasks/TaskFile.h"
+#include "tests/support/FakeClock.h"
+#include "tests/support/TempDir.h"
+
+namespace brevanto {
+namespace {
+
+CTaskItem IntervalTask(const std::string& name, int minutes) {
+  CTaskItem task;
+  task.TaskName = name;
+  task.TaskType = static_cast<std::uint8_t>(TaskType::ExecuteScript);
+  task.Schedule.Kind = static_cast<std::uint8_t>(ScheduleKind::TimeInterval);
+  task.Schedule.IntervalMinutes = minutes;
+  task.ScriptStatements = {"SELECT 1"};
+  task.LogFileName = name + ".log";
+  return task;
+}
+
+class SchedulerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(WriteTaskFile(m_dir.file(kTaskFileName), {IntervalTask("every minute", 1)}));
+    m_core.ShareTaskFile();
+    m_core.Start();
+    TaskRoutineTable routines;
+    routines[TaskType::ExecuteScript] = [this](TaskRunContext& run) {
+      run.Log(LogLevel::General, "work");
+      ++m_runs;
+      return RunOutcome::Finished;
+    };
+    SchedulerHooks hooks;
+    hooks.StopRequested = [this] { return m_stop.load(); };
+    m_loop =
+        std::thread([this, routines, hooks] { m_code = RunScheduler(m_core, routines, hooks); });
+  }
+
+  void TearDown() override {
+    if (m_loop.joinable()) Stop();
+  }
+
+  // Moves simulated time on in small steps until `done` or `limitMs` passed.
+  template <typename Done>
+  bool AdvanceUntil(Done done, std::int64_t limitMs) {
+    for (std::int64_t ms = 0; ms < limitMs && !done(); ms += 100) {
+      if (!m_clock.WaitForSleepers(1)) return false;
+      m_clock.Advance(100);
+    }
+    return done();
+  }
+
+  void Stop() {
+    m_stop = true;
+    m_clock.Advance(1000);  // wakes the loop from its sleep
+    m_loop.join();
+  }
+
+  test::TempDir m_dir;
+  test::FakeClock m_clock{test::MakeTime(2026, 12, 7, 9, 0, 0)};
+  CApplicationCore m_core{m_dir.path(), m_clock};
+  std::atomic<int> m_runs{0};
+  std::atomic<bool> m_stop{false};
+  std::atomic<int> m_code{-1};
+  std::thread m_loop;
+};
+
+TEST_F(SchedulerTest, RunsAnIntervalTaskOnScheduleAndSavesAtStop) {
+  ASSERT_TRUE(AdvanceUntil([this] { return m_runs >= 2; }, 3 * 60 * 1000));
+  EXPECT_EQ(m_runs, 2);
+  Stop();
+  EXPECT_EQ(m_code, 0);
+  std::vector<CTaskItem> saved;
+  ASSERT_EQ(ReadTaskFile(m_dir.file(kTaskFileName), saved), TaskFileReadResult::Loaded);
+  ASSERT_EQ(saved.size(), 1u);
+  EXPECT_FALSE(saved[0].LastRunTime.IsNever());
+  std::vector<CTaskLogEntry> entries;
+  m_core.TaskLog().ReadAll("every minute.log", entries);
+  int finished = 0;
+  for (const CTaskLogEntry& entry : entries) finished += entry.text == "Finished" ? 1 : 0;
+  EXPECT_EQ(finished, 2);
+}
+
+TEST_F(SchedulerTest, TakesInTasksAnotherProgramWritesAndKeepsThemAtStop) {
+  ASSERT_TRUE(AdvanceUntil([this] { return m_core.Tasks().Count() == 1; }, 1000));
+  {
+    // As brevanto-run --import does it: under the task-file lock, a whole new file.
+    CApplicationCore other(m_dir.path(), m_clock);
+    other.ShareTaskFile();
+    CApplicationCore::TaskFileHold hold(other);
+    other.Start();
+    CTaskItem added = IntervalTask("added", 60);
+    added.Schedule.Kind = static_cast<std::uint8_t>(ScheduleKind::Manual);
+    other.Tasks().AddTask(added);
+    ASSERT_TRUE(other.SaveTasks());
+  }
+  ASSERT_TRUE(AdvanceUntil([this] { return m_core.Tasks().Count() == 2; }, 5000));
+  // The running schedule was left alone.
+  ASSERT_TRUE(AdvanceUntil([this] { return m_runs >= 1; }, 2 * 60 * 1000));
+  Stop();
+  std::vector<CTaskItem> saved;
+  ASSERT_EQ(ReadTaskFile(m_dir.file(kTaskFileName), saved), TaskFileReadResult::Loaded);
+  ASSERT_EQ(saved.size(), 2u);
+  EXPECT_EQ(saved[0].TaskName, "every minute");
+  EXPECT_FALSE(saved[0].LastRunTime.IsNever());
+  EXPECT_EQ(saved[1].TaskName, "added");
+}
+
+TEST_F(SchedulerTest, NeverSavesOverATaskFileItCannotRead) {
+  ASSERT_TRUE(AdvanceUntil([this] { return m_core.Tasks().Count() == 1; }, 1000));
+  ASSERT_TRUE(test::WriteWholeFile(m_dir.file("damaged"), "not a task file"));
+  ASSERT_EQ(std::rename(m_dir.file("damaged").c_str(), m_dir.file(kTaskFileName).c_str()), 0);
+  ASSERT_TRUE(AdvanceUntil([this] { return m_runs >= 1; }, 2 * 60 * 1000));
+  Stop();
+  EXPECT_EQ(test::ReadWholeFile(m_dir.file(kTaskFileName)), "not a task file");
+}
+
+}  // namespace
+}  // namespace brevanto

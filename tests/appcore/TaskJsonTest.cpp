@@ -1,0 +1,263 @@
+// Tasks as JSON: every type survives export and import unchanged, omitted keys take the
+// wizard's defaults for a new task, and anything the wizard would refuse is refused with
+// its key and the wizard's words, importing nothing.
+
+#include "appcore/TaskJson.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/TempDir.h"
+
+namespace brevanto {
+namespace {
+
+CServerInfo Server(const std::string& host, std::uint32_t port, const std::string& database = "") {
+  CServerInfo server;
+  server.ConnectionName = host + " connection";
+  server.Host = host;
+  server.Port = port;
+  server.UserName = "admin";
+  server.Password = "sécret\"\\";
+  server.Database = database;
+  server.UseCompression = 1;
+  return server;
+}
+
+// One task of each type, each with values away from the defaults.
+std::vector<CTaskItem> EveryType(const test::TempDir& dir) {
+  std::vector<CTaskItem> tasks;
+  for (int type = 1; type <= 8; ++type) {
+    CTaskItem t;
+    t.TaskName = "Task " + std::to_string(type) + " — ünïcode";
+    t.Comment = "line one\nline two\t\x01";
+    t.TaskType = static_cast<std::uint8_t>(type);
+    t.SourceServer = Server("db1.example", 3307, type == 3 || type == 8 ? "shop" : "");
+    t.DestinationServer = Server("db2.example", 3308);
+    t.Schedule.Kind = static_cast<std::uint8_t>(type % 6);
+    t.Schedule.Hour = 2;
+    t.Schedule.Minute = 30;
+    t.Schedule.WeekDays = {0, 1, 0, 1, 0, 0, 1};
+    t.Schedule.MonthDays[0] = 1;
+    t.Schedule.MonthDays[30] = 1;
+    t.Schedule.SpecialYear = 2027;
+    t.Schedule.SpecialMonth = 2;
+    t.Schedule.SpecialDay = 28;
+    t.Schedule.IntervalMinutes = 15;
+    tasks.push_back(t);
+  }
+  BackupSettings& b = tasks[0].BackupSettings;
+  b.FileType = 2;
+  b.FileGrouping = 3;
+  b.MultipleRowInsert = 1;
+  b.AutoDeleteMode = 2;
+  b.AutoDeleteValue = 7;
+  b.BackupFolder = dir.file("backups/");
+  b.SameFilePath = dir.file("same.php");
+  b.FileNameFormat = "%DATABASE%_%DATE%";
+  DatabaseItem shop{1, "shop", {{1, 1, "shop", "orders"}, {0, 2, "shop", "v_totals"}}};
+  tasks[0].BackupDatabases = {shop};
+  tasks[1].BackupDatabases = {shop};
+  tasks[1].BackupSettings.IncludeNewDatabases = 1;
+  tasks[2].BackupDatabases = {shop};
+  tasks[2].BackupSettings.CreateNewDestinationDatabase = 1;
+  tasks[2].BackupSettings.DestinationDatabase = "shop_copy";
+  tasks[3].ExportSettings = {4, dir.file("export/"), "\t", "", "\\", "\n", 1};
+  tasks[3].ExportTables = {{1, 1, "shop", "orders"}};
+  tasks[4].ScriptStatements = {"DELETE FROM log WHERE day < CURDATE() - 30", "OPTIMIZE TABLE log"};
+  tasks[5].RestoreOptions = {1, 0};
+  for (const char* name : {"a.sql", "b.sql"}) {
+    RestoreFileItem file;
+    file.FileName = name;
+    file.FullPath = dir.file(name);
+    tasks[5].RestoreFiles.push_back(file);
+  }
+  tasks[6].BackupDatabases = {shop};
+  tasks[7].BackupDatabases = {shop};
+  tasks[7].BackupSettings.DestinationDatabase = "shop_old";
+  return tasks;
+}
+
+class TaskJsonTest : public ::testing::Test {
+ protected:
+  // The wizard's checks create the folders they are given, so defaults point here.
+  TaskJsonImport Import(const std::string& text, std::vector<std::string> existing = {},
+                        bool replace = false) {
+    return TasksFromJsonText(text, existing, replace, {.BackupFolder = m_dir.file("backups")});
+  }
+  test::TempDir m_dir;
+};
+
+TEST_F(TaskJsonTest, EveryTypeSurvivesExportAndImport) {
+  const std::vector<CTaskItem> tasks = EveryType(m_dir);
+  const std::string text = TasksToJsonText(tasks, {.WithPasswords = true});
+  const TaskJsonImport imported = Import(text);
+  ASSERT_TRUE(imported.Problems.empty())
+      << imported.Problems.front().Key << ": " << imported.Problems.front().Message;
+  ASSERT_EQ(imported.Tasks.size(), tasks.size());
+  for (std::size_t i = 0; i < tasks.size(); ++i) {
+    const CTaskItem& in = tasks[i];
+    const CTaskItem& out = imported.Tasks[i];
+    EXPECT_EQ(out.TaskName, in.TaskName);
+    EXPECT_EQ(out.Comment, in.Comment);
+    EXPECT_EQ(out.TaskType, in.TaskType);
+    EXPECT_EQ(out.Schedule, in.Schedule);
+    if (in.TaskType != 6) {
+      EXPECT_EQ(out.SourceServer, in.SourceServer) << i;
+    }
+  }
+  EXPECT_EQ(imported.Tasks[0].BackupSettings, tasks[0].BackupSettings);
+  EXPECT_EQ(imported.Tasks[0].BackupDatabases, tasks[0].BackupDatabases);
+  EXPECT_EQ(imported.Tasks[2].DestinationServer, tasks[2].DestinationServer);
+  EXPECT_EQ(imported.Tasks[3].ExportSettings, tasks[3].ExportSettings);
+  EXPECT_EQ(imported.Tasks[3].ExportTables, tasks[3].ExportTables);
+  EXPECT_EQ(imported.Tasks[4].ScriptStatements, tasks[4].ScriptStatements);
+  EXPECT_EQ(imported.Tasks[5].RestoreOptions, tasks[5].RestoreOptions);
+  EXPECT_EQ(imported.Tasks[5].RestoreFiles, tasks[5].RestoreFiles);
+  // And the text itself comes back byte for byte.
+  EXPECT_EQ(TasksToJsonText(imported.Tasks, {.WithPasswords = true}), text);
+}
+
+TEST_F(TaskJsonTest, PasswordsStayOutUnlessAskedFor) {
+  const std::vector<CTaskItem> tasks = EveryType(m_dir);
+  const std::string without = TasksToJsonText(tasks);
+  EXPECT_EQ(without.find("\"Password\""), std::string::npos);
+  EXPECT_EQ(without.find("sécret"), std::string::npos);
+  const TaskJsonImport imported = Import(without);
+  ASSERT_TRUE(imported.Problems.empty());
+  EXPECT_EQ(imported.Tasks[0].SourceServer.Password, "");
+  EXPECT_FALSE(imported.HasPasswords[0].first);
+  EXPECT_NE(TasksToJsonText(tasks, {.WithPasswords = true}).find("s\u00e9cret\\\"\\\\"),
+            std::string::npos);
+}
+
+TEST_F(TaskJsonTest, OmittedKeysTakeTheWizardsDefaultsForANewTask) {
+  const TaskJsonImport imported = Import(R"([
+    {"TaskName": "Nightly", "TaskType": 1, "BackupDatabases": [{"Selected": 1, "DatabaseName": "shop"}]},
+    {"TaskName": "Tables out", "TaskType": 4, "ExportTables": [{"DatabaseName": "shop", "TableName": "t"}]}
+  ])");
+  ASSERT_TRUE(imported.Problems.empty()) << imported.Problems.front().Message;
+  const CTaskItem& backup = imported.Tasks[0];
+  EXPECT_EQ(backup.SourceServer, CServerInfo());
+  EXPECT_EQ(backup.BackupSettings.BackupFolder, m_dir.file("backups/Nightly/"));
+  EXPECT_EQ(backup.BackupSettings.SameFilePath, m_dir.file("backups/Nightly.sql"));
+  EXPECT_EQ(backup.BackupSettings.FileMode, 2);
+  EXPECT_EQ(backup.BackupSettings.IncludeStructure, 1);
+  EXPECT_EQ(backup.Schedule, ScheduleSettings());
+  const ExportSettings& e = imported.Tasks[1].ExportSettings;
+  EXPECT_EQ(e.Format, 1);
+  EXPECT_EQ(e.Folder, m_dir.file("backups/Tables out/"));
+  EXPECT_EQ(e.FieldsTerminatedBy, ",");
+  EXPECT_EQ(e.FieldsEnclosedBy, "\"");
+  EXPECT_EQ(e.LinesTerminatedBy, "\r\n");
+  // Booleans are taken for flags.
+  const TaskJsonImport flags = Import(R"([{"TaskName": "x", "TaskType": 5,
+      "SourceServer": {"UseSSL": true}, "ScriptStatements": ["SELECT 1"]}])");
+  ASSERT_TRUE(flags.Problems.empty());
+  EXPECT_EQ(flags.Tasks[0].SourceServer.UseSSL, 1);
+}
+
+// Each case: the text of one task object, the key and the message expected.
+struct Refusal {
+  const char* task;
+  const char* key;
+  const char* message;
+};
+
+TEST_F(TaskJsonTest, RefusesWhatTheWizardRefusesWithItsWords) {
+  const Refusal cases[] = {
+      {R"({"TaskName": "", "TaskType": 5, "ScriptStatements": ["x"]})", "[0].TaskName",
+       "Please input task name!"},
+      {R"({"TaskName": "Old", "TaskType": 5, "ScriptStatements": ["x"]})", "[0].TaskName",
+       "The task name is already existed!\nPlease choose a different task name."},
+      {R"({"TaskName": "t", "TaskType": 9})", "[0].TaskType",
+       "The task type must be a number from 1 to 8!"},
+      {R"({"TaskName": "t", "TaskType": 5, "SourceServer": {"Host": ""}, "ScriptStatements": ["x"]})",
+       "[0].SourceServer.Host", "Please input the Host name or IP address!"},
+      {R"({"TaskName": "t", "TaskType": 5, "SourceServer": {"Port": 70000}, "ScriptStatements": ["x"]})",
+       "[0].SourceServer.Port", "Please input a number between 1 and 65535!"},
+      {R"({"TaskName": "t", "TaskType": 5})", "[0].ScriptStatements",
+       "Please input the SQL script!"},
+      {R"({"TaskName": "t", "TaskType": 6})", "[0].RestoreFiles", "Please add the files!"},
+      {R"({"TaskName": "t", "TaskType": 4})", "[0].ExportTables",
+       "Please choose the export tables!"},
+      {R"({"TaskName": "t", "TaskType": 1})", "[0].BackupDatabases",
+       "Please choose the source databases or tables!"},
+      {R"({"TaskName": "t", "TaskType": 1, "BackupSettings": {"IncludeStructure": 0, "IncludeRecords": 0,
+          "IncludeNewDatabases": 1}})",
+       "[0].BackupSettings.IncludeStructure", "Please choose the table structure or records!"},
+      {R"({"TaskName": "t", "TaskType": 2, "BackupDatabases": [{"Selected": 1, "DatabaseName": "d"}]})",
+       "[0].DestinationServer", "The destination server can't same as the source server!"},
+      {R"({"TaskName": "t", "TaskType": 3, "SourceServer": {"Database": "d"},
+          "BackupSettings": {"IncludeNewTables": 1, "CreateNewDestinationDatabase": 1,
+          "DestinationDatabase": "a.b"}})",
+       "[0].BackupSettings.DestinationDatabase",
+       "There are some invalid characters \n('/', '\\', or '.') \nin the database name!"},
+      {R"({"TaskName": "t", "TaskType": 8, "SourceServer": {"Database": "d"},
+          "BackupSettings": {"IncludeNewTables": 1, "DestinationDatabase": "d"}})",
+       "[0].BackupSettings.DestinationDatabase",
+       "The destination database can't same as the source database!"},
+      {R"({"TaskName": "t", "TaskType": 5, "ScriptStatements": ["x"], "Schedule": {"Kind": 2}})",
+       "[0].Schedule", "Please set the Every Week Settings!"},
+      {R"({"TaskName": "t", "TaskType": 5, "ScriptStatements": ["x"], "Schedule": {"Kind": 5,
+          "IntervalMinutes": 0}})",
+       "[0].Schedule", "Please set the Time Interval Settings!"},
+      // Kinds and ranges of values, before any rule.
+      {R"({"TaskName": "t", "TaskType": 5, "SourceServer": {"Port": "3306"}})",
+       "[0].SourceServer.Port", "must be a whole number from 0 to 4294967295"},
+      {R"({"TaskName": "t", "TaskType": 300})", "[0].TaskType",
+       "must be a whole number from 0 to 255"},
+      {R"({"TaskName": 5, "TaskType": 5})", "[0].TaskName", "must be a text in double quotes"},
+      {R"({"TaskName": "t", "TaskType": 5, "Schedule": {"WeekDays": [1, 0]}})",
+       "[0].Schedule.WeekDays", "must be a list of 7 numbers (0 or 1)"},
+      {R"({"TaskName": "t", "Tasktype": 5})", "[0].Tasktype", "unknown key"},
+      {R"({"TaskName": "t", "TaskType": 5, "SourceServer": {"Hots": "x"}})",
+       "[0].SourceServer.Hots", "unknown key"},
+      {R"({"TaskName": "t", "TaskType": 5, "ScriptStatements": "SELECT 1"})",
+       "[0].ScriptStatements", "must be a list of texts"},
+      {R"(["not an object"])", "[0]", "must be an object in braces"},
+  };
+  for (const Refusal& refusal : cases) {
+    const std::string text =
+        refusal.task[0] == '[' ? refusal.task : "[" + std::string(refusal.task) + "]";
+    const TaskJsonImport imported = Import(text, {"Old"});
+    ASSERT_FALSE(imported.Problems.empty()) << refusal.task;
+    EXPECT_EQ(imported.Problems.front().Key, refusal.key) << refusal.task;
+    EXPECT_EQ(imported.Problems.front().Message, refusal.message) << refusal.task;
+    EXPECT_TRUE(imported.Tasks.empty());
+  }
+}
+
+TEST_F(TaskJsonTest, OneBadTaskOrABadTextImportsNothing) {
+  const char* good = R"({"TaskName": "good", "TaskType": 5, "ScriptStatements": ["SELECT 1"]})";
+  TaskJsonImport imported =
+      Import(std::string("[") + good + R"(, {"TaskName": "bad", "TaskType": 5}])");
+  EXPECT_EQ(imported.Problems.size(), 1u);
+  EXPECT_EQ(imported.Problems.front().Key, "[1].ScriptStatements");
+  EXPECT_TRUE(imported.Tasks.empty());
+
+  // The same name twice in one file.
+  imported = Import(std::string("[") + good + ", " + good + "]");
+  ASSERT_EQ(imported.Problems.size(), 1u);
+  EXPECT_EQ(imported.Problems.front().Key, "[1].TaskName");
+
+  for (const char* text : {"", "[", "{\"TaskName\": \"x\"}", "[1, 2"}) {
+    imported = Import(text);
+    ASSERT_EQ(imported.Problems.size(), 1u) << text;
+    EXPECT_EQ(imported.Problems.front().Key, "") << text;
+    EXPECT_TRUE(imported.Tasks.empty());
+  }
+}
+
+TEST_F(TaskJsonTest, ReplaceLetsANameOfTheListBeUsedAgain) {
+  const char* text = R"([{"TaskName": "Old", "TaskType": 5, "ScriptStatements": ["SELECT 1"]}])";
+  EXPECT_FALSE(Import(text, {"Old"}).Problems.empty());
+  const TaskJsonImport imported = Import(text, {"Old"}, true);
+  EXPECT_TRUE(imported.Problems.empty());
+  ASSERT_EQ(imported.Tasks.size(), 1u);
+}
+
+}  // namespace
+}  // namespace brevanto

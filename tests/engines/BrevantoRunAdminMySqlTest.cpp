@@ -1,0 +1,180 @@
+// brevanto-run as an administrator uses it: tasks imported from JSON run and export back
+// unchanged, a refused import changes nothing, and the headless scheduler owns the folder,
+// takes in an import while it runs and saves everything when SIGTERM stops it.
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/InstanceLock.h"
+#include "tasks/TaskFile.h"
+#include "tests/engines/BrevantoRunProgram.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestServer.h"
+
+namespace brevanto {
+namespace {
+
+class BrevantoRunAdminTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!std::filesystem::exists(test::BrevantoRunPath())) {
+      GTEST_SKIP() << "brevanto-run is not built";
+    }
+    BREVANTO_REQUIRE_SERVER(test::ServerA());
+  }
+
+  // A script task against server A, as JSON.
+  std::string ScriptTask(const std::string& name, const std::string& extra = "") const {
+    const CServerInfo server = test::AsServerInfo(test::ServerA());
+    return R"({"TaskName": ")" + name + R"(", "TaskType": 5, "SourceServer": {"Host": ")" +
+           server.Host + R"(", "Port": )" + std::to_string(server.Port) + R"(, "UserName": ")" +
+           server.UserName + R"(", "Password": ")" + server.Password +
+           R"("}, "ScriptStatements": ["SELECT 1"])" + extra + "}";
+  }
+  std::string Write(const std::string& name, const std::string& text) const {
+    test::WriteWholeFile(m_dir.file(name), text);
+    return m_dir.file(name);
+  }
+  std::string Folder() const { return "--folder " + m_dir.path() + "data "; }
+  std::vector<CTaskItem> Tasks() const {
+    std::vector<CTaskItem> tasks;
+    ReadTaskFile(m_dir.file("data/tasks_se.tsk"), tasks);
+    return tasks;
+  }
+
+  test::TempDir m_dir;
+};
+
+TEST_F(BrevantoRunAdminTest, ImportedTasksRunAndExportBackUnchanged) {
+  const std::string file = Write("tasks.json", "[" + ScriptTask("probe\\u001b[2J") + "]");
+  const test::RunResult imported = test::RunBrevanto(Folder() + "--import " + file);
+  ASSERT_EQ(0, imported.status) << imported.output;
+  // Control characters in names are never printed raw.
+  EXPECT_NE(std::string::npos, imported.output.find("imported: probe\\x1b[2J")) << imported.output;
+  ASSERT_EQ(Tasks().size(), 1u);
+  EXPECT_FALSE(Tasks()[0].LogFileName.empty());
+
+  const test::RunResult ran = test::RunBrevanto(Folder() + "--run \"$(printf 'probe\\033[2J')\"");
+  EXPECT_EQ(0, ran.status) << ran.output;
+  EXPECT_NE(std::string::npos, ran.output.find("Finished")) << ran.output;
+  EXPECT_EQ(
+      0, test::RunBrevanto(Folder() + "--quiet --run \"$(printf 'probe\\033[2J')\"").output.size());
+
+  // Export, import again with --replace: the list is as before.
+  const test::RunResult exported =
+      test::RunBrevanto(Folder() + "--export --with-passwords 2>/dev/null");
+  ASSERT_EQ(0, exported.status);
+  const std::string again = Write("again.json", exported.output);
+  EXPECT_EQ(1, test::RunBrevanto(Folder() + "--import " + again).status);  // the name is taken
+  const test::RunResult replaced = test::RunBrevanto(Folder() + "--import " + again + " --replace");
+  EXPECT_EQ(0, replaced.status) << replaced.output;
+  EXPECT_EQ(exported.output,
+            test::RunBrevanto(Folder() + "--export --with-passwords 2>/dev/null").output);
+
+  EXPECT_EQ(0, test::RunBrevanto(Folder() + "--delete \"$(printf 'probe\\033[2J')\"").status);
+  EXPECT_TRUE(Tasks().empty());
+}
+
+TEST_F(BrevantoRunAdminTest, ARefusedImportSaysWhyAndChangesNothing) {
+  ASSERT_EQ(0, test::RunBrevanto(Folder() + "--import " +
+                                 Write("one.json", "[" + ScriptTask("one") + "]"))
+                   .status);
+  const std::vector<CTaskItem> before = Tasks();
+  const std::string bad =
+      Write("bad.json", "[" + ScriptTask("two") + ", " +
+                            ScriptTask("three", R"(, "Schedule": {"Kind": 2})") + "]");
+  const test::RunResult refused = test::RunBrevanto(Folder() + "--import " + bad);
+  EXPECT_EQ(1, refused.status);
+  EXPECT_NE(std::string::npos,
+            refused.output.find(bad + ": [1].Schedule: Please set the Every Week Settings!"))
+      << refused.output;
+  EXPECT_NE(std::string::npos, refused.output.find("nothing was imported"));
+  EXPECT_EQ(Tasks(), before);
+  EXPECT_EQ(1, test::RunBrevanto(Folder() + "--import " + m_dir.file("missing.json")).status);
+}
+
+// The scheduler, started as a child with its standard error read through a pipe.
+class Daemon {
+ public:
+  explicit Daemon(const std::string& folder) {
+    int err[2];
+    if (::pipe(err) != 0) return;
+    const std::string program = test::BrevantoRunPath();
+    m_pid = ::fork();
+    if (m_pid == 0) {
+      ::dup2(err[1], 2);
+      ::close(err[0]);
+      ::execl(program.c_str(), program.c_str(), "--folder", folder.c_str(), "--daemon",
+              static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ::close(err[1]);
+    m_err = err[0];
+  }
+  ~Daemon() {
+    if (m_pid > 0) Stop();
+  }
+  // Reads its messages until `text` appears; false when it ends first.
+  bool AwaitOutput(const std::string& text) {
+    char buffer[4096];
+    while (m_output.find(text) == std::string::npos) {
+      const ssize_t n = ::read(m_err, buffer, sizeof buffer);
+      if (n <= 0) return false;
+      m_output.append(buffer, static_cast<std::size_t>(n));
+    }
+    return true;
+  }
+  int Stop() {
+    ::kill(m_pid, SIGTERM);
+    AwaitOutput("\x01never");  // to the end of its output
+    ::close(m_err);
+    int status = 0;
+    ::waitpid(m_pid, &status, 0);
+    m_pid = -1;
+    return test::ExitStatus(status);
+  }
+  const std::string& Output() const { return m_output; }
+
+ private:
+  pid_t m_pid = -1;
+  int m_err = -1;
+  std::string m_output;
+};
+
+TEST_F(BrevantoRunAdminTest, TheSchedulerOwnsTheFolderTakesInImportsAndSavesAtSigterm) {
+  ASSERT_EQ(0, test::RunBrevanto(Folder() + "--import " +
+                                 Write("one.json", "[" + ScriptTask("one") + "]"))
+                   .status);
+  Daemon daemon(m_dir.file("data"));
+  ASSERT_TRUE(daemon.AwaitOutput("scheduling 1 task(s)")) << daemon.Output();
+  EXPECT_EQ(InstanceLock::Holder(m_dir.file("data")).kind, kHolderDaemon);
+
+  // A run needs the folder to itself; an import is taken in by the scheduler.
+  const test::RunResult refused = test::RunBrevanto(Folder() + "--run one");
+  EXPECT_EQ(3, refused.status);
+  EXPECT_NE(std::string::npos, refused.output.find("the Brevanto scheduler")) << refused.output;
+  const std::string every =
+      ScriptTask("every minute", R"(, "Schedule": {"Kind": 5, "IntervalMinutes": 1})");
+  ASSERT_EQ(
+      0, test::RunBrevanto(Folder() + "--import " + Write("two.json", "[" + every + "]")).status);
+  ASSERT_TRUE(daemon.AwaitOutput("1 added")) << daemon.Output();
+
+  EXPECT_EQ(0, daemon.Stop()) << daemon.Output();
+  const std::vector<CTaskItem> saved = Tasks();
+  ASSERT_EQ(saved.size(), 2u);
+  EXPECT_EQ(saved[0].TaskName, "one");
+  EXPECT_EQ(saved[1].TaskName, "every minute");
+  EXPECT_EQ(saved[1].Schedule.IntervalMinutes, 1);
+  EXPECT_TRUE(InstanceLock::TryAcquire(m_dir.file("data")));
+}
+
+}  // namespace
+}  // namespace brevanto
