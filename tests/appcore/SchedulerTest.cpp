@@ -54,7 +54,8 @@ class SchedulerTest : public ::testing::Test {
   template <typename Done>
   bool AdvanceUntil(Done done, std::int64_t limitMs) {
     for (std::int64_t ms = 0; ms < limitMs && !done(); ms += 100) {
-      if (!m_clock.WaitForSleepers(1)) return false;
+      // The loop and the interval task's worker both wait before time moves on.
+      if (!m_clock.WaitForSleepers(2)) return false;
       m_clock.Advance(100);
     }
     return done();
