@@ -293,7 +293,10 @@ void CMainFrame::changeEvent(QEvent* event) {
     // Restored from the taskbar while the tray was missing. That is a showing like any
     // other: with a login set, the window goes back until the login is given.
     if (m_core.Options().HasLogin()) {
-      QTimer::singleShot(0, this, &CMainFrame::RestoreBehindLogin);
+      if (!m_restorePending && !m_inLogin) {
+        m_restorePending = true;
+        QTimer::singleShot(0, this, &CMainFrame::RestoreBehindLogin);
+      }
       return;
     }
     m_tray->Remove();
@@ -302,9 +305,15 @@ void CMainFrame::changeEvent(QEvent* event) {
 }
 
 void CMainFrame::RestoreBehindLogin() {
-  if (m_shown || m_quitting) return;
+  if (m_shown || m_quitting) {
+    m_restorePending = false;
+    return;
+  }
   showMinimized();
-  if (!PassLogin()) return;
+  const bool passed = PassLogin();
+  // Echoes of the state changes above may still be queued: let them pass first.
+  QTimer::singleShot(0, this, [this] { m_restorePending = false; });
+  if (!passed) return;
   m_tray->Remove();
   m_shown = true;
   showNormal();

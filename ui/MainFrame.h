@@ -110,6 +110,9 @@ class CMainFrame : public QMainWindow {
   bool m_quitting = false;
   bool m_shutDown = false;
   bool m_inLogin = false;  // the login dialog is open
+  // A restore behind the login is queued or being answered; the window system's echoes of
+  // our own minimise/restore must not queue a second login.
+  bool m_restorePending = false;
 };
 
 }  // namespace brevanto::ui
