@@ -12,6 +12,7 @@
 #include "core/InstanceLock.h"
 #include "logs/TaskLog.h"
 #include "tasks/TaskFile.h"
+#include "tasks/TaskOptionsStore.h"
 
 namespace brevanto {
 
@@ -65,7 +66,11 @@ void CApplicationCore::LoadTasks() {
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string aside = path + ".damaged" + (attempt == 0 ? "" : "." + std::to_string(attempt));
     if (FileExists(aside)) continue;
-    if (std::rename(path.c_str(), aside.c_str()) == 0) m_setAsideTaskFile = aside;
+    if (std::rename(path.c_str(), aside.c_str()) == 0) {
+      m_setAsideTaskFile = aside;
+      // Its options go with it; the next save would drop the entries of its tasks.
+      std::rename(TaskOptionsPathFor(path).c_str(), TaskOptionsPathFor(aside).c_str());
+    }
     m_knownTaskFile = IdentityOf(path);
     return;
   }

@@ -3,6 +3,7 @@
 #include "core/Clock.h"
 #include "logs/TaskLog.h"
 #include "schedule/TaskRunnerOwner.h"
+#include "tasks/AdvancedOptions.h"
 #include "tasks/BackupFileName.h"
 #include "tasks/TaskList.h"
 
@@ -68,6 +69,9 @@ std::string CTaskCommands::UniqueLogFileName(const std::string& taskName,
 
 int CTaskCommands::CreateTask(CTaskItem task) {
   task.SetStatus(TaskStatus::Stop);
+  // A new task starts with the advanced defaults; tasks made before them keep their
+  // old behaviour because they have no such section.
+  if (!FindAdvancedOptions(task)) SetAdvancedOptions(task, CAdvancedOptions());
   task.CreatedTime = m_list.GetClock().Now();
   task.LogFileName = UniqueLogFileName(task.TaskName, task.CreatedTime);
   m_log.AppendEntry(task.LogFileName, LogLevel::General, "");

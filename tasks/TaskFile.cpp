@@ -8,6 +8,7 @@
 #include "core/BinaryIO.h"
 #include "core/ServerList.h"
 #include "tasks/TaskFileFormat.h"
+#include "tasks/TaskOptionsStore.h"
 
 namespace brevanto {
 namespace {
@@ -352,6 +353,8 @@ std::string SerializeTaskFile(const std::vector<CTaskItem>& tasks) {
 
 bool WriteTaskFile(const std::string& path, const std::vector<CTaskItem>& tasks) {
   if (path.empty()) return false;
+  // The options go first: a task file never names a task whose options were not saved.
+  if (!WriteTaskOptionsFile(TaskOptionsPathFor(path), tasks)) return false;
   // An empty list is stored as no file at all.
   if (tasks.empty()) return RemoveFileIfExists(path);
   return WriteFileAtomically(path, SerializeTaskFile(tasks)).ok();
@@ -408,7 +411,11 @@ TaskFileReadResult ReadTaskFile(const std::string& path, std::vector<CTaskItem>&
     SetProblem(problem, "cannot read the task file - " + path);
     return TaskFileReadResult::Failure;
   }
-  return ParseTaskFile(bytes, out, problem);
+  const TaskFileReadResult result = ParseTaskFile(bytes, out, problem);
+  // Damaged or missing options leave the tasks with their defaults; the next save sets a
+  // damaged options file aside.
+  if (result == TaskFileReadResult::Loaded) ReadTaskOptionsFile(TaskOptionsPathFor(path), out);
+  return result;
 }
 
 }  // namespace brevanto

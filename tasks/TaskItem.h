@@ -182,6 +182,9 @@ struct CTaskItem {
   std::vector<RestoreFileItem> RestoreFiles;
   ScheduleSettings Schedule;
   std::vector<std::string> ScriptStatements;
+  // Option sections kept beside the task file, not in it: the text of one JSON object,
+  // empty for none (tasks/TaskOptionsStore.h, tasks/AdvancedOptions.h).
+  std::string OptionSections;
 
   ::brevanto::TaskType GetType() const { return static_cast<::brevanto::TaskType>(TaskType); }
   TaskStatus GetStatus() const { return static_cast<TaskStatus>(Status); }
