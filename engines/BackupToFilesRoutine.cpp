@@ -10,8 +10,11 @@
 #include <sys/stat.h>
 
 #include "engines/BackupTableDumper.h"
+#include "engines/CompressedOutput.h"
 #include "engines/MySqlConnection.h"
 #include "engines/OutputFile.h"
+#include "engines/SchemaObjects.h"
+#include "engines/Snapshot.h"
 #include "engines/SqlDumpWriter.h"
 #include "tasks/BackupFileName.h"
 
@@ -82,6 +85,7 @@ class CBackupToFilesRun {
                                                           : m_task.LogFileName)),
         m_settings(m_task.BackupSettings),
         m_runTime(context.RunStartTime()),
+        m_advanced(AdvancedOptionsOf(m_task)),
         m_applicationFolder(std::move(applicationFolder)),
         m_eol(m_settings.UnixLineEnds == 1 ? "\n" : "\r\n") {}
 
@@ -116,6 +120,10 @@ class CBackupToFilesRun {
   // is listed in the copy); one with errors keeps a name that says it is incomplete.
   void FinishFile();
   RunOutcome BackupDatabase(const DatabaseItem& database);
+  // The database's triggers, routines and events the task takes (a Warning names the
+  // kinds it leaves out, or an object it cannot read).
+  std::vector<SchemaObject> ReadObjects(const std::string& database);
+  void WriteObjects(const std::vector<SchemaObject>& objects);
   RunOutcome Backup();
 
   CErrorCountingContext m_context;
@@ -123,6 +131,7 @@ class CBackupToFilesRun {
   const std::string m_tag;
   const BackupSettings& m_settings;
   const TaskDateTime m_runTime;
+  const CAdvancedOptions m_advanced;
   const std::string m_applicationFolder;
   const std::string m_eol;
   std::string m_dateTimeSubPath;
@@ -156,8 +165,12 @@ void CBackupToFilesRun::RemoveLeftovers() {
 }
 
 bool CBackupToFilesRun::OpenNewFile(const std::string& database, const std::string& table) {
+  // PHP scripts stay plain: PHP runs them as they are.
+  const Compression compression =
+      m_settings.FileType == 2 ? Compression::None : m_advanced.Compression;
   const std::string path = MakeBackupFilePath(m_settings, m_dateTimeSubPath, m_task.TaskName,
-                                              m_task.SourceServer, database, table, m_runTime);
+                                              m_task.SourceServer, database, table, m_runTime) +
+                           CompressedFileSuffix(compression);
   m_writer.reset();
   m_errorsAtOpen = m_context.Errors();
   // Owner-only: a dump holds all the data, a PHP script the password too.
@@ -165,6 +178,7 @@ bool CBackupToFilesRun::OpenNewFile(const std::string& database, const std::stri
     Error(WithFileError("Failed to create the backup file! - " + path, created));
     return false;
   }
+  m_file.SetCompression(compression, m_advanced.CompressionLevel);
   m_writer = std::make_unique<CSqlDumpWriter>(m_file, m_settings.FileType, m_eol);
   if (const Status header =
           m_writer->WriteFileHeader(m_task.SourceServer, m_connection.ServerVersionText(), m_runTime);
@@ -210,6 +224,28 @@ void CBackupToFilesRun::FinishFile() {
   (void)m_file.KeepIncomplete();
 }
 
+std::vector<SchemaObject> CBackupToFilesRun::ReadObjects(const std::string& database) {
+  const SchemaObjectKinds kinds = KindsOf(m_advanced);
+  if (auto warning = LeftOutObjectsWarning(m_connection, database, kinds, "back up")) {
+    m_context.Log(LogLevel::Warning, *warning);
+  }
+  if (!kinds.Any()) return {};
+  std::vector<std::string> problems;
+  std::vector<SchemaObject> objects = ReadSchemaObjects(m_connection, database, kinds, problems);
+  for (const std::string& problem : problems) m_context.Log(LogLevel::Warning, problem);
+  return objects;
+}
+
+void CBackupToFilesRun::WriteObjects(const std::vector<SchemaObject>& objects) {
+  if (!m_writer || objects.empty()) return;
+  if (const Status written = WriteSchemaObjects(*m_writer, objects); !written.ok()) {
+    Error(WithFileError(
+        "Failed to write the triggers, routines and events to the backup file! - " +
+            m_file.Path(),
+        written));
+  }
+}
+
 RunOutcome CBackupToFilesRun::BackupDatabase(const DatabaseItem& database) {
   const std::string& name = database.DatabaseName;
   m_context.Log(LogLevel::General, "Backing up the database " + name + "...");
@@ -225,6 +261,11 @@ RunOutcome CBackupToFilesRun::BackupDatabase(const DatabaseItem& database) {
   const bool perTable = FileGrouping() == Grouping::PerTable;
   if (perDatabase && !OpenNewFile(name, "")) return RunOutcome::Finished;
 
+  const std::vector<SchemaObject> objects = ReadObjects(name);
+  std::vector<std::string> dumped;
+  std::size_t toDump = 0;
+  for (const TableItem& table : database.Tables) toDump += table.Selected != 0 ? 1 : 0;
+
   CBackupTableDumper dumper(m_context, m_connection, m_options, name, databaseCharset);
   for (const TableItem& table : database.Tables) {
     if (table.Selected == 0) continue;
@@ -232,16 +273,22 @@ RunOutcome CBackupToFilesRun::BackupDatabase(const DatabaseItem& database) {
     m_context.Log(LogLevel::General,
                   std::string(table.Kind == 2 ? "Backing up the view " : "Backing up the table ") +
                       name + "." + table.TableName + "...");
+    --toDump;
     if (perTable && !OpenNewFile(name, table.TableName)) continue;
     if (dumper.DumpTable(*m_writer, table) == RunOutcome::Canceled) return RunOutcome::Canceled;
     if (SessionLost()) return RunOutcome::Failed;
+    dumped.push_back(table.TableName);
     if (perTable) {
       dumper.WriteDeferredViews(*m_writer);
+      // A table's triggers follow its rows in its own file; the last file also takes the
+      // routines and events.
+      WriteObjects(ObjectsFor(objects, {table.TableName}, toDump == 0));
       FinishFile();
     }
   }
   if (Canceled()) return RunOutcome::Canceled;
   if (m_writer) dumper.WriteDeferredViews(*m_writer);
+  if (!perTable) WriteObjects(ObjectsFor(objects, dumped, true));
   if (perDatabase) FinishFile();
   return RunOutcome::Finished;
 }
@@ -293,6 +340,7 @@ RunOutcome CBackupToFilesRun::Backup() {
 
   const unsigned long version = m_connection.ServerVersion();
   m_options = MakeDumpOptions(m_settings, version);
+  if (m_advanced.ConsistentSnapshot) DropSnapshotBreakingSettings(m_options.Settings);
   if (m_settings.SetConnectionCharset != 0) {
     m_serverCharset = ApplyDefaultCharset(m_connection, false, version);
   }
@@ -309,6 +357,7 @@ RunOutcome CBackupToFilesRun::Backup() {
 
   const std::vector<DatabaseItem> resolved =
       ResolveSelection(m_connection, m_settings, m_task.BackupDatabases, m_options.Quote);
+  if (m_advanced.ConsistentSnapshot) BeginConsistentSnapshot(m_context, {&m_connection}, resolved);
   for (const DatabaseItem& database : resolved) {
     if (database.Selected == 0) continue;
     if (Canceled()) return RunOutcome::Canceled;

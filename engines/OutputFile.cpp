@@ -125,6 +125,9 @@ COutputFile::~COutputFile() {
 
 COutputFile::COutputFile(COutputFile&& other) noexcept
     : m_fd(std::exchange(other.m_fd, -1)),
+      m_compressor(std::move(other.m_compressor)),
+      m_compressed(std::move(other.m_compressed)),
+      m_inputSinceFlush(std::exchange(other.m_inputSinceFlush, 0)),
       m_path(std::move(other.m_path)),
       m_temporaryPath(std::move(other.m_temporaryPath)),
       m_size(std::exchange(other.m_size, 0)) {}
@@ -133,6 +136,9 @@ COutputFile& COutputFile::operator=(COutputFile&& other) noexcept {
   if (this != &other) {
     if (m_fd >= 0) (void)KeepIncomplete();
     m_fd = std::exchange(other.m_fd, -1);
+    m_compressor = std::move(other.m_compressor);
+    m_compressed = std::move(other.m_compressed);
+    m_inputSinceFlush = std::exchange(other.m_inputSinceFlush, 0);
     m_path = std::move(other.m_path);
     m_temporaryPath = std::move(other.m_temporaryPath);
     m_size = std::exchange(other.m_size, 0);
@@ -159,6 +165,39 @@ Status COutputFile::Create(const std::string& finalPath, const std::string& tag,
 }
 
 Status COutputFile::Write(std::string_view bytes) {
+  if (!m_compressor) return WriteThrough(bytes);
+  if (m_fd < 0) return ErrnoStatus(EBADF, m_path);
+  // A flush after every statement would cost most of the compression; flushing only at
+  // statement boundaries still leaves a cut-off file holding whole statements.
+  m_inputSinceFlush += bytes.size();
+  const bool flush = m_inputSinceFlush >= kCompressedFlushBytes;
+  if (Status s = m_compressor->Compress(bytes, m_compressed, flush); !s.ok()) {
+    return Status::Error(s.message() + " - " + m_path);
+  }
+  if (!flush) return Status::Ok();
+  m_inputSinceFlush = 0;
+  Status written = WriteThrough(m_compressed);
+  m_compressed.clear();
+  return written;
+}
+
+void COutputFile::SetCompression(Compression compression, int level) {
+  m_compressor = CStreamCompressor::Create(compression, level);
+  m_compressed.clear();
+  m_inputSinceFlush = 0;
+}
+
+Status COutputFile::FinishCompression() {
+  if (!m_compressor) return Status::Ok();
+  Status s = m_compressor->Finish(m_compressed);
+  if (s.ok()) s = WriteThrough(m_compressed);
+  m_compressor.reset();
+  m_compressed.clear();
+  m_inputSinceFlush = 0;
+  return s;
+}
+
+Status COutputFile::WriteThrough(std::string_view bytes) {
   if (m_fd < 0) return ErrnoStatus(EBADF, m_path);
   std::size_t done = 0;
   while (done < bytes.size()) {
@@ -211,12 +250,16 @@ Status COutputFile::Finish(bool replace, Candidate candidate) {
 }
 
 Status COutputFile::Commit(Existing existing) {
+  if (Status ended = FinishCompression(); !ended.ok()) return ended;
   const std::string wanted = m_path;
   return Finish(existing == Existing::Replace,
                 [&](int n) { return NumberedName(wanted, n, ""); });
 }
 
 Status COutputFile::KeepIncomplete() {
+  // Ended, so that what was written decompresses without a complaint about its end.
+  if (m_fd >= 0) (void)FinishCompression();
+  m_compressor.reset();
   const std::string wanted = m_path;
   Status status = Finish(false, [&](int n) { return NumberedName(wanted, n, kIncompleteSuffix); });
   if (!status.ok() && m_fd >= 0) {

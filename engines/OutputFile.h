@@ -12,10 +12,12 @@
 // incomplete. Move-only; used by one thread.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "core/Status.h"
+#include "engines/CompressedOutput.h"
 
 namespace brevanto {
 
@@ -48,6 +50,12 @@ class COutputFile {
   // ...), flushed like a complete one. Afterwards Path() is that name.
   Status KeepIncomplete();
 
+  // Compresses every later Write (gzip or zstd; None writes plain again). Compressed
+  // bytes reach the OS in flushed pieces of about kCompressedFlushBytes of input, each
+  // ending on a whole statement; Commit and KeepIncomplete end the stream first.
+  void SetCompression(Compression compression, int level);
+  static constexpr std::size_t kCompressedFlushBytes = std::size_t{1} << 20;
+
   bool IsOpen() const { return m_fd >= 0; }
   // The final path asked for, or after Commit / KeepIncomplete the name the file got.
   const std::string& Path() const { return m_path; }
@@ -60,8 +68,14 @@ class COutputFile {
   template <typename Candidate>
   Status Finish(bool replace, Candidate candidate);
   void Release();
+  Status WriteThrough(std::string_view bytes);
+  // Writes what the compressor still holds and ends its stream; Ok when not compressing.
+  Status FinishCompression();
 
   int m_fd = -1;
+  std::unique_ptr<CStreamCompressor> m_compressor;
+  std::string m_compressed;           // compressor output not yet written
+  std::size_t m_inputSinceFlush = 0;  // bytes given to the compressor since its last flush
   std::string m_path;
   std::string m_temporaryPath;
   std::uint64_t m_size = 0;

@@ -9,6 +9,8 @@
 #include "engines/BackupTableDumper.h"
 #include "engines/InsertStatements.h"
 #include "engines/MySqlConnection.h"
+#include "engines/SchemaObjects.h"
+#include "engines/Snapshot.h"
 #include "engines/ServerCopyText.h"
 #include "engines/TableDefinition.h"
 #include "engines/ValueRenderer.h"
@@ -48,7 +50,8 @@ class CServerCopyRun {
       : m_context(context),
         m_task(context.Task()),
         m_settings(m_task.BackupSettings),
-        m_wording(WordingFor(m_task.GetType())) {}
+        m_wording(WordingFor(m_task.GetType())),
+        m_advanced(AdvancedOptionsOf(m_task)) {}
   ~CServerCopyRun() { m_context.SetCancelHook({}); }
   CServerCopyRun(const CServerCopyRun&) = delete;
   CServerCopyRun& operator=(const CServerCopyRun&) = delete;
@@ -72,11 +75,14 @@ class CServerCopyRun {
   Next CopyViewPlaceholder(const TableItem& item);
   Next CopyRows(const TableItem& item, std::uint8_t kind, MYSQL_RES* fields);
   void CreatePendingViews();
+  // The triggers, routines and events of the current database, after its tables and views.
+  void CopySchemaObjects(const std::string& database);
 
   TaskRunContext& m_context;
   const CTaskItem& m_task;
   const BackupSettings& m_settings;
   const CopyWording& m_wording;
+  const CAdvancedOptions m_advanced;
 
   CMySQLConnection m_source;
   CMySQLConnection m_destination;
@@ -152,6 +158,7 @@ RunOutcome CServerCopyRun::Run() {
 
   const std::vector<DatabaseItem> databases =
       ResolveSelection(m_source, m_settings, m_task.BackupDatabases, m_quote);
+  if (m_advanced.ConsistentSnapshot) BeginConsistentSnapshot(m_context, {&m_source}, databases);
   for (const DatabaseItem& database : databases) {
     if (database.Selected == 0) continue;
     if (Canceled()) return RunOutcome::Canceled;
@@ -227,7 +234,30 @@ Next CServerCopyRun::CopyDatabase(const DatabaseItem& database) {
     if (CopyTable(table) == Next::Stop) return Next::Stop;
   }
   CreatePendingViews();
+  CopySchemaObjects(name);
   return Next::Continue;
+}
+
+void CServerCopyRun::CopySchemaObjects(const std::string& database) {
+  const SchemaObjectKinds kinds = KindsOf(m_advanced);
+  if (auto warning = LeftOutObjectsWarning(m_source, database, kinds, "copy")) {
+    m_context.Log(LogLevel::Warning, *warning);
+  }
+  if (!kinds.Any()) return;
+  std::vector<std::string> problems;
+  for (const SchemaObject& object : ReadSchemaObjects(m_source, database, kinds, problems)) {
+    // Every statement runs, so the session gets its own SQL mode back after a failure.
+    bool failed = false;
+    for (const std::string& statement : MakeObjectStatements(object)) {
+      if (m_destination.Execute(statement) || failed) continue;
+      failed = true;
+      Error(WithServerError(std::string("Failed to create the ") +
+                                ObjectKindName(object.ObjectKind) + " " + object.Name +
+                                " on the destination server!",
+                            m_destination.LastError()));
+    }
+  }
+  for (const std::string& problem : problems) m_context.Log(LogLevel::Warning, problem);
 }
 
 Next CServerCopyRun::CopyTable(const TableItem& item) {
@@ -238,11 +268,12 @@ Next CServerCopyRun::CopyTable(const TableItem& item) {
   if (Canceled()) return Next::Stop;
   // First: every statement below names the table in the session's character set.
   AlignTableCharset(item.DatabaseName, table);
-  if (m_settings.FlushTablesBeforeStart) {
+  // FLUSH and LOCK TABLES would end the snapshot's transaction.
+  if (m_settings.FlushTablesBeforeStart && !m_advanced.ConsistentSnapshot) {
     (void)m_source.Execute("FLUSH TABLE " + quoted);
     if (Canceled()) return Next::Stop;
   }
-  if (m_settings.LockTablesBeforeStart) {
+  if (m_settings.LockTablesBeforeStart && !m_advanced.ConsistentSnapshot) {
     // Replaces the previous table's lock; released after the rows or by the next LOCK.
     (void)m_source.Execute("LOCK TABLES " + quoted + " READ LOCAL");
     if (Canceled()) return Next::Stop;

@@ -88,13 +88,17 @@ std::optional<std::pair<dev_t, ino_t>> FileIdentity(const std::string& path) {
   return std::make_pair(st.st_dev, st.st_ino);
 }
 
-// A backup run writes only .sql and .php files. The history comes from a task file, which
-// Load From may take from anywhere: a recorded path of any other kind is never deleted.
+// A backup run writes only .sql and .php files, SQL ones possibly compressed. The history
+// comes from a task file, which Load From may take from anywhere: a recorded path of any
+// other kind is never deleted.
 bool IsBackupFileName(const std::string& path) {
-  if (path.size() < 4) return false;
-  std::string suffix = path.substr(path.size() - 4);
-  for (char& c : suffix) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return suffix == ".sql" || suffix == ".php";
+  std::string lower = path;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  // SQL dumps may be compressed.
+  for (const char* suffix : {".sql", ".php", ".sql.gz", ".sql.zst"}) {
+    if (lower.ends_with(suffix)) return true;
+  }
+  return false;
 }
 
 }  // namespace

@@ -107,13 +107,17 @@ TEST_F(ExpiredCopiesTest, NeverDeletesAPathAStayingCopyListsOrAFileItDidNotRecor
 
   // A history from a foreign task file may name any file: only backup files are deleted.
   CTaskItem foreign = Task(AutoDeleteMode::KeepCopies, 1,
-                           {Copy(MakeTime(2024, 2, 1), {"thesis.odt", "old.SQL", "dump.php"}),
+                           {Copy(MakeTime(2024, 2, 1), {"thesis.odt", "old.SQL", "dump.php",
+                                                        "photos.tar.gz", "a.sql.gz", "b.SQL.ZST"}),
                             Copy(MakeTime(2024, 2, 2), {"new.sql"})});
   ASSERT_TRUE(DeleteExpiredCopies(foreign, m_now));
   EXPECT_EQ(foreign.BackupHistory.size(), 1u);
   EXPECT_TRUE(Exists(m_dir.file("thesis.odt")));
+  EXPECT_TRUE(Exists(m_dir.file("photos.tar.gz")));
   EXPECT_FALSE(Exists(m_dir.file("old.SQL")));
   EXPECT_FALSE(Exists(m_dir.file("dump.php")));
+  EXPECT_FALSE(Exists(m_dir.file("a.sql.gz")));  // compressed dumps are backups too
+  EXPECT_FALSE(Exists(m_dir.file("b.SQL.ZST")));
 
   // Files already removed by hand: the copy is dropped all the same.
   CTaskItem gone = Task(AutoDeleteMode::KeepCopies, 1,

@@ -1,0 +1,243 @@
+// Triggers, routines and events in dumps against real servers: with the advanced options
+// every grouping restores them through the stock client exactly as they were; a task
+// without the options leaves them out and says so once per database.
+
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engines/BackupToFilesRoutine.h"
+#include "engines/RestoreFilesWorker.h"
+#include "engines/ServerCopyWorker.h"
+#include "tasks/AdvancedOptions.h"
+#include "tests/engines/FakeRunContext.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestServer.h"
+
+namespace brevanto {
+namespace {
+
+using test::FakeRunContext;
+using test::ServerA;
+using test::ServerB;
+
+// The first `columns` tab-separated fields of every line (SHOW CREATE TRIGGER ends in
+// its creation time, which a restore cannot keep).
+std::string Fields(const std::string& output, int columns) {
+  std::string kept;
+  int field = 0;
+  for (char c : output) {
+    if (c == '\n') {
+      field = 0;
+      kept += c;
+    } else if (c == '\t') {
+      if (++field < columns) kept += c;
+    } else if (field < columns) {
+      kept += c;
+    }
+  }
+  return kept;
+}
+
+class SchemaObjectsMySqlTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    BREVANTO_REQUIRE_SERVER(ServerA());
+    BREVANTO_REQUIRE_SERVER(ServerB());
+    m_db = "e14_objects_" + std::to_string(getpid());
+    Drop();
+    test::RunClient(ServerA(), "CREATE DATABASE `" + m_db + "`;");
+    test::RunClient(
+        ServerA(),
+        "CREATE TABLE parent (id INT PRIMARY KEY, total INT NOT NULL DEFAULT 0) ENGINE=InnoDB;"
+        "CREATE TABLE child (id INT PRIMARY KEY, parent_id INT NOT NULL, amount INT,"
+        " FOREIGN KEY (parent_id) REFERENCES parent (id)) ENGINE=InnoDB;"
+        "CREATE TABLE audit (note VARCHAR(100)) ENGINE=InnoDB;"
+        "INSERT INTO parent VALUES (1, 0), (2, 0);"
+        "INSERT INTO child VALUES (1, 1, 5), (2, 2, 7);"
+        "CREATE VIEW big_children AS SELECT * FROM child WHERE amount > 1;"
+        "CREATE VIEW big_children_of_one AS SELECT id FROM big_children WHERE parent_id = 1;\n"
+        "DELIMITER ;;\n"
+        // A body with statements, a ';' inside a string and a comment: restored only when
+        // the file frames it.
+        "CREATE TRIGGER child_ai AFTER INSERT ON child FOR EACH ROW BEGIN\n"
+        "  UPDATE parent SET total = total + NEW.amount WHERE id = NEW.parent_id;\n"
+        "  INSERT INTO audit VALUES (CONCAT('added; ', NEW.id)); -- keep\n"
+        "END;;\n"
+        "CREATE TRIGGER child_ai_second AFTER INSERT ON child FOR EACH ROW FOLLOWS child_ai\n"
+        "  INSERT INTO audit VALUES ('second');;\n"
+        "CREATE PROCEDURE add_child(IN p INT, IN a INT) BEGIN\n"
+        "  DECLARE n INT;\n"
+        "  SELECT COALESCE(MAX(id), 0) + 1 INTO n FROM child;\n"
+        "  INSERT INTO child VALUES (n, p, a);\n"
+        "END;;\n"
+        "CREATE FUNCTION doubled(x INT) RETURNS INT DETERMINISTIC RETURN x * 2;;\n"
+        "DELIMITER ;\n"
+        "SET SESSION sql_mode = 'ANSI_QUOTES';"
+        "CREATE EVENT \"nightly tidy\" ON SCHEDULE EVERY 1 DAY STARTS '2030-01-01 03:00:00'"
+        " DISABLE DO DELETE FROM audit WHERE note = 'second';",
+        m_db);
+  }
+
+  void TearDown() override {
+    if (!m_db.empty() && test::IsReachable(ServerA())) Drop();
+  }
+
+  void Drop() {
+    for (const auto* server : {&ServerA(), &ServerB()}) {
+      test::RunClient(*server, "DROP DATABASE IF EXISTS `" + m_db + "`;");
+    }
+  }
+
+  CTaskItem MakeTask(std::uint8_t grouping, const CAdvancedOptions* advanced) {
+    CTaskItem task;
+    task.TaskName = "Objects";
+    task.SourceServer = test::AsServerInfo(ServerA());
+    task.BackupSettings.FileMode = 2;
+    task.BackupSettings.FileGrouping = grouping;
+    task.BackupSettings.BackupFolder = m_dir.path();
+    task.BackupSettings.FileNameFormat = grouping == 3 ? "%DATABASE%_%TABLE%" : "%DATABASE%";
+    DatabaseItem database;
+    database.Selected = 1;
+    database.DatabaseName = m_db;
+    for (const char* table : {"parent", "child", "audit"}) database.Tables.push_back({1, 1, m_db, table});
+    for (const char* view : {"big_children", "big_children_of_one"}) {
+      database.Tables.push_back({1, 2, m_db, view});
+    }
+    task.BackupDatabases = {database};
+    if (advanced != nullptr) SetAdvancedOptions(task, *advanced);
+    return task;
+  }
+
+  // What must come back: SHOW CREATE of every object, its rows and its checksums.
+  std::string Describe(const test::TestServerInfo& server) {
+    std::string text;
+    for (const char* trigger : {"child_ai", "child_ai_second"}) {
+      text += Fields(test::RunClient(server, std::string("SHOW CREATE TRIGGER ") + trigger, m_db), 3);
+    }
+    text += Fields(test::RunClient(server, "SHOW CREATE PROCEDURE add_child", m_db), 3);
+    text += Fields(test::RunClient(server, "SHOW CREATE FUNCTION doubled", m_db), 3);
+    text += Fields(test::RunClient(server, "SHOW CREATE EVENT `nightly tidy`", m_db), 4);
+    for (const char* view : {"big_children", "big_children_of_one"}) {
+      text += Fields(test::RunClient(server, std::string("SHOW CREATE VIEW ") + view, m_db), 2);
+    }
+    for (const char* table : {"parent", "child", "audit"}) {
+      text += test::Checksum(server, m_db, table) + "\n";
+    }
+    return text;
+  }
+
+  std::string m_db;
+  test::TempDir m_dir;
+};
+
+TEST_F(SchemaObjectsMySqlTest, EveryGroupingRestoresEveryObjectIdentically) {
+  const std::string original = Describe(ServerA());
+  for (std::uint8_t grouping : {1, 2, 3}) {
+    SCOPED_TRACE("grouping " + std::to_string(grouping));
+    // Per database: compressed, and restored by our own restore instead of the client.
+    const bool ours = grouping == 2;
+    CAdvancedOptions advanced;
+    if (ours) advanced.Compression = Compression::Gzip;
+    FakeRunContext context(MakeTask(grouping, &advanced));
+    ASSERT_EQ(RunOutcome::Finished, RunBackupToFiles(context, m_dir.path())) << context.AllText();
+    EXPECT_TRUE(context.Texts(LogLevel::Error).empty()) << context.AllText();
+    EXPECT_TRUE(context.Texts(LogLevel::Warning).empty()) << context.AllText();
+    ASSERT_EQ(1u, context.copies.size());
+    test::RunClient(ServerB(), "DROP DATABASE IF EXISTS `" + m_db + "`;");
+    if (ours) {
+      CTaskItem restore;
+      restore.TaskType = static_cast<std::uint8_t>(TaskType::RestoreFromFiles);
+      restore.DestinationServer = test::AsServerInfo(ServerB());
+      for (const std::string& file : context.copies[0].CopyFiles) {
+        restore.RestoreFiles.push_back({0, file, file, 0, {}});
+      }
+      FakeRunContext restoring(restore);
+      ASSERT_EQ(RunOutcome::Finished, RestoreFilesWorker(restoring)) << restoring.AllText();
+      EXPECT_TRUE(restoring.Texts(LogLevel::Error).empty()) << restoring.AllText();
+    } else {
+      for (const std::string& file : context.copies[0].CopyFiles) {
+        ASSERT_EQ(0, test::RunClientFile(ServerB(), file)) << file;
+      }
+    }
+    EXPECT_EQ(original, Describe(ServerB()));
+    // The triggers work on the copy, and were created after the rows rather than
+    // fired by them.
+    EXPECT_EQ("0\n", test::RunClient(ServerB(), "SELECT COUNT(*) FROM audit", m_db));
+    test::RunClient(ServerB(), "CALL add_child(1, 10);", m_db);
+    EXPECT_EQ("10\t2\n", test::RunClient(ServerB(),
+                                         "SELECT (SELECT total FROM parent WHERE id = 1), "
+                                         "(SELECT COUNT(*) FROM audit)",
+                                         m_db));
+  }
+}
+
+TEST_F(SchemaObjectsMySqlTest, PhpScriptSendsEachObjectAsOneStatement) {
+  const CAdvancedOptions advanced;  // its compression would not apply: PHP stays plain
+  CTaskItem task = MakeTask(2, &advanced);
+  task.BackupSettings.FileType = 2;
+  FakeRunContext context(task);
+  ASSERT_EQ(RunOutcome::Finished, RunBackupToFiles(context, m_dir.path())) << context.AllText();
+  ASSERT_EQ(1u, context.copies.size());
+  ASSERT_TRUE(context.copies[0].CopyFiles.at(0).ends_with(".php"));
+  const std::string script = test::ReadWholeFile(context.copies[0].CopyFiles[0]);
+  EXPECT_EQ(script.find("DELIMITER"), std::string::npos);
+  // Each DROP ... IF EXISTS is one PHP query string of its own.
+  for (const char* kind : {"TRIGGER IF EXISTS `child_ai`", "PROCEDURE IF EXISTS `add_child`",
+                           "FUNCTION IF EXISTS `doubled`", "EVENT IF EXISTS `nightly tidy`"}) {
+    EXPECT_NE(script.find("mysql_query('DROP " + std::string(kind) + ";'"), std::string::npos) << kind;
+  }
+}
+
+TEST_F(SchemaObjectsMySqlTest, ServerCopyCreatesEveryObjectOnTheDestination) {
+  const CAdvancedOptions advanced;
+  CTaskItem task = MakeTask(1, &advanced);
+  task.TaskType = static_cast<std::uint8_t>(TaskType::BackupToServer);
+  task.DestinationServer = test::AsServerInfo(ServerB());
+  test::RunClient(ServerB(), "DROP DATABASE IF EXISTS `" + m_db + "`;");
+  FakeRunContext context(task);
+  ASSERT_EQ(RunOutcome::Finished, ServerCopyWorker(context)) << context.AllText();
+  EXPECT_TRUE(context.Texts(LogLevel::Error).empty()) << context.AllText();
+  EXPECT_EQ(Describe(ServerA()), Describe(ServerB()));
+
+  // Without the options the objects stay behind, and the log says so.
+  test::RunClient(ServerB(), "DROP DATABASE IF EXISTS `" + m_db + "`;");
+  CTaskItem legacy = MakeTask(1, nullptr);
+  legacy.TaskType = task.TaskType;
+  legacy.DestinationServer = task.DestinationServer;
+  FakeRunContext legacyContext(legacy);
+  ASSERT_EQ(RunOutcome::Finished, ServerCopyWorker(legacyContext)) << legacyContext.AllText();
+  EXPECT_EQ(legacyContext.Texts(LogLevel::Warning),
+            std::vector<std::string>{"The database " + m_db +
+                                     " has triggers, stored procedures, stored functions and "
+                                     "events, which this task does not copy."});
+  EXPECT_EQ("", test::RunClient(ServerB(), "SHOW TRIGGERS", m_db));
+}
+
+TEST_F(SchemaObjectsMySqlTest, TaskWithoutTheOptionsWarnsOncePerDatabaseAndLeavesThemOut) {
+  FakeRunContext context(MakeTask(2, nullptr));
+  ASSERT_EQ(RunOutcome::Finished, RunBackupToFiles(context, m_dir.path())) << context.AllText();
+  EXPECT_EQ(context.Texts(LogLevel::Warning),
+            std::vector<std::string>{"The database " + m_db +
+                                     " has triggers, stored procedures, stored functions and "
+                                     "events, which this task does not back up."});
+  ASSERT_EQ(1u, context.copies.size());
+  const std::string dump = test::ReadWholeFile(context.copies[0].CopyFiles.at(0));
+  EXPECT_EQ(dump.find("TRIGGER"), std::string::npos);
+  EXPECT_EQ(dump.find("DELIMITER"), std::string::npos);
+
+  // Routines only: the warning names what is still left out.
+  CAdvancedOptions routinesOnly = CAdvancedOptions::Legacy();
+  routinesOnly.IncludeRoutines = true;
+  FakeRunContext partial(MakeTask(2, &routinesOnly));
+  ASSERT_EQ(RunOutcome::Finished, RunBackupToFiles(partial, m_dir.path())) << partial.AllText();
+  EXPECT_EQ(partial.Texts(LogLevel::Warning),
+            std::vector<std::string>{"The database " + m_db +
+                                     " has triggers and events, which this task does not back up."});
+}
+
+}  // namespace
+}  // namespace brevanto
