@@ -91,35 +91,6 @@ bool PrepareTable(const Options& o) {
                      std::to_string(o.rows));
 }
 
-struct Measure {
-  double seconds = 0;
-  double userSeconds = 0;
-  double systemSeconds = 0;
-  long peakKB = 0;
-  std::uintmax_t bytes = 0;
-  bool ok = false;
-};
-
-// Runs `child` in a forked process; its wall time and peak resident memory.
-template <typename Child>
-Measure InChild(Child child) {
-  Measure m;
-  const auto start = std::chrono::steady_clock::now();
-  const pid_t pid = fork();
-  if (pid == 0) _exit(child());
-  int status = 0;
-  rusage usage{};
-  if (pid < 0 || wait4(pid, &status, 0, &usage) != pid) return m;
-  m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  m.peakKB = usage.ru_maxrss;
-  m.userSeconds = static_cast<double>(usage.ru_utime.tv_sec) +
-                  static_cast<double>(usage.ru_utime.tv_usec) / 1e6;
-  m.systemSeconds = static_cast<double>(usage.ru_stime.tv_sec) +
-                    static_cast<double>(usage.ru_stime.tv_usec) / 1e6;
-  m.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  return m;
-}
-
 Measure RunOurs(const Options& o, const std::string& folder) {
   CTaskItem task;
   task.TaskName = "bench";
@@ -150,11 +121,6 @@ Measure RunTheirs(const Options& o, const std::string& folder) {
   });
   m.bytes = std::filesystem::file_size(out);
   return m;
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
 }
 
 }  // namespace
