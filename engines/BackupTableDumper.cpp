@@ -300,9 +300,11 @@ RunOutcome CBackupTableDumper::DumpRows(CSqlDumpWriter& writer, const std::strin
     const bool ready = inserts.AddRow([&](std::string& text) {
       AppendRenderedRow(text, row, lengths, fields, count, handle);
     });
+    m_context.ProgressAdvance(1, 0);
     if (ready) {
       const bool single = inserts.ReadyRows() == 1 && m_settings.MultipleRowInsert == 0;
       const Status written = writer.AppendStatementInPlace(inserts.Ready());
+      if (written.ok()) m_context.ProgressAdvance(0, static_cast<std::int64_t>(inserts.Ready().size()));
       inserts.Sent();
       if (!written.ok()) {
         Error(single ? "Failed to write a record to the backup file! - " + path

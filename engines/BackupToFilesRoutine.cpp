@@ -13,6 +13,7 @@
 #include "engines/CompressedOutput.h"
 #include "engines/MySqlConnection.h"
 #include "engines/OutputFile.h"
+#include "engines/ProgressPlan.h"
 #include "engines/SchemaObjects.h"
 #include "engines/Snapshot.h"
 #include "engines/SqlDumpWriter.h"
@@ -58,6 +59,14 @@ class CErrorCountingContext final : public TaskRunContext {
   }
   void RecordBackupCopy(const BackupCopy& copy) override { m_inner.RecordBackupCopy(copy); }
   Clock& GetClock() override { return m_inner.GetClock(); }
+  void ProgressPlan(std::int64_t totalUnits) override { m_inner.ProgressPlan(totalUnits); }
+  void ProgressItem(const std::string& name, std::int64_t estimatedUnits) override {
+    m_inner.ProgressItem(name, estimatedUnits);
+  }
+  void ProgressAdvance(std::int64_t units, std::int64_t bytesWritten) override {
+    m_inner.ProgressAdvance(units, bytesWritten);
+  }
+  void RecordFileWritten(const std::string& path) override { m_inner.RecordFileWritten(path); }
 
   int Errors() const { return m_errors; }
   LogLevel LastLevel() const { return m_lastLevel; }
@@ -125,6 +134,7 @@ class CBackupToFilesRun {
   std::vector<SchemaObject> ReadObjects(const std::string& database);
   void WriteObjects(const std::vector<SchemaObject>& objects);
   RunOutcome Backup();
+  CTableRowEstimates m_estimates;
 
   CErrorCountingContext m_context;
   const CTaskItem m_task;
@@ -273,6 +283,7 @@ RunOutcome CBackupToFilesRun::BackupDatabase(const DatabaseItem& database) {
     m_context.Log(LogLevel::General,
                   std::string(table.Kind == 2 ? "Backing up the view " : "Backing up the table ") +
                       name + "." + table.TableName + "...");
+    StartTableProgress(m_context, m_estimates, name, table.TableName);
     --toDump;
     if (perTable && !OpenNewFile(name, table.TableName)) continue;
     if (dumper.DumpTable(*m_writer, table) == RunOutcome::Canceled) return RunOutcome::Canceled;
@@ -357,6 +368,7 @@ RunOutcome CBackupToFilesRun::Backup() {
 
   const std::vector<DatabaseItem> resolved =
       ResolveSelection(m_connection, m_settings, m_task.BackupDatabases, m_options.Quote);
+  m_estimates = PlanTableProgress(m_context, m_connection, resolved);
   if (m_advanced.ConsistentSnapshot) BeginConsistentSnapshot(m_context, {&m_connection}, resolved);
   for (const DatabaseItem& database : resolved) {
     if (database.Selected == 0) continue;

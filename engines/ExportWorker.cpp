@@ -10,6 +10,7 @@
 #include "engines/ExportFormat.h"
 #include "engines/MySqlConnection.h"
 #include "engines/OutputFile.h"
+#include "engines/ProgressPlan.h"
 #include "engines/TableDefinition.h"
 #include "tasks/BackupFileName.h"
 
@@ -102,8 +103,10 @@ RunOutcome CExportRun::Export() {
   Log(LogLevel::General,
       "Exporting " + std::to_string(m_tables.size()) + " selected tables and views...");
   int exported = 0;
+  const CTableRowEstimates estimates = PlanTableProgress(m_context, m_connection, m_tables);
   for (int i = 0; i < static_cast<int>(m_tables.size()); ++i) {
     if (Canceled()) return RunOutcome::Canceled;
+    StartTableProgress(m_context, estimates, m_tables[i].DatabaseName, m_tables[i].TableName);
     const Next next = ExportItem(i);
     if (next == Next::Stop) return RunOutcome::Canceled;
     if (next == Next::Lost) return RunOutcome::Failed;
@@ -209,6 +212,7 @@ CExportRun::Next CExportRun::ExportItem(int index) {
                              ")");
     return Next::Skip;
   }
+  m_context.RecordFileWritten(path);
   Log(LogLevel::General, "Exported " + std::to_string(written) +
                              (view ? " records from the view " : " records from the table ") +
                              database + "." + table);
@@ -225,6 +229,7 @@ CExportRun::Next CExportRun::WriteRows(MYSQL_RES* rows, CExportFormatter& format
     } else {
       ++written;
     }
+    m_context.ProgressAdvance(1, 0);
     if (Canceled()) return Next::Stop;
   }
   if (mysql_errno(m_connection.Handle()) != 0) {

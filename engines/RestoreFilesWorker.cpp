@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engines/MySqlConnection.h"
+#include "engines/ProgressPlan.h"
 #include "engines/ScriptWorker.h"
 #include "engines/SqlInput.h"
 #include "engines/StatementSplitter.h"
@@ -84,8 +85,10 @@ RunOutcome CRestoreRun::Run() {
   UseScriptCharacterSet(m_connection);
   m_context.Log(LogLevel::General, "Restoring MySQL databases by SQL files: " +
                                        std::to_string(files.size()) + " files");
+  PlanFileProgress(m_context, files);
   for (const RestoreFileItem& file : files) {
     if (file.IconIndex != 0) continue;
+    m_context.ProgressItem(file.FullPath, FileSizeOf(file));
     m_context.Log(LogLevel::General, "Restoring...  " + file.FullPath);
     const Next next = RestoreFile(file.FullPath);
     if (next == Next::Cancel) return RunOutcome::Canceled;
@@ -125,7 +128,11 @@ Next CRestoreRun::RestoreFile(const std::string& path) {
   for (;;) {
     splitter.SetBackslashEscapes(!NoBackslashEscapes(m_connection));
     Next next = Next::Continue;
-    switch (splitter.Next(statement)) {
+    const SplitResult result = splitter.Next(statement);
+    if (result != SplitResult::End) {
+      m_context.ProgressAdvance(static_cast<std::int64_t>(statement.Text.size()) + 1, 0);
+    }
+    switch (result) {
       case SplitResult::End: return Next::Continue;
       case SplitResult::Error: return FileError(path, splitter.ErrorText());
       case SplitResult::TooLong:

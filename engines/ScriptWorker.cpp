@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "engines/MySqlConnection.h"
+#include "schedule/ProgressTracker.h"
 
 namespace brevanto {
 namespace {
@@ -78,6 +79,8 @@ RunOutcome ScriptWorker(TaskRunContext& context) {
   UseScriptCharacterSet(connection);
   context.Log(LogLevel::General,
               "Executing MySQL script: " + std::to_string(statements.size()) + " statements");
+  context.ProgressPlan(CProgressTracker::ShareOf(static_cast<std::int64_t>(statements.size())));
+  context.ProgressItem("SQL script", static_cast<std::int64_t>(statements.size()));
   int executed = 0;
   std::string statement;
   for (std::size_t i = 0; i < statements.size(); ++i) {
@@ -96,6 +99,7 @@ RunOutcome ScriptWorker(TaskRunContext& context) {
         if (IsLostConnection(error.Number)) return RunOutcome::Failed;
       }
     }
+    context.ProgressAdvance(1, 0);
     if (context.StopRequested()) return RunOutcome::Canceled;
   }
   context.Log(LogLevel::General, "Executed: " + std::to_string(executed) + " statements");

@@ -9,6 +9,7 @@
 #include "engines/BackupTableDumper.h"
 #include "engines/InsertStatements.h"
 #include "engines/MySqlConnection.h"
+#include "engines/ProgressPlan.h"
 #include "engines/SchemaObjects.h"
 #include "engines/Snapshot.h"
 #include "engines/ServerCopyText.h"
@@ -100,6 +101,7 @@ class CServerCopyRun {
   // so that rows read in one character set are written in the same one.
   std::string m_sourceCharset;
   std::string m_destinationCharset;
+  CTableRowEstimates m_estimates;
 
   // The views of the current database, created after its tables.
   struct PendingView {
@@ -158,6 +160,7 @@ RunOutcome CServerCopyRun::Run() {
 
   const std::vector<DatabaseItem> databases =
       ResolveSelection(m_source, m_settings, m_task.BackupDatabases, m_quote);
+  m_estimates = PlanTableProgress(m_context, m_source, databases);
   if (m_advanced.ConsistentSnapshot) BeginConsistentSnapshot(m_context, {&m_source}, databases);
   for (const DatabaseItem& database : databases) {
     if (database.Selected == 0) continue;
@@ -231,6 +234,7 @@ Next CServerCopyRun::CopyDatabase(const DatabaseItem& database) {
   for (const TableItem& table : database.Tables) {
     if (table.Selected == 0) continue;
     if (Canceled()) return Next::Stop;
+    StartTableProgress(m_context, m_estimates, name, table.TableName);
     if (CopyTable(table) == Next::Stop) return Next::Stop;
   }
   CreatePendingViews();
@@ -484,6 +488,7 @@ Next CServerCopyRun::CopyRows(const TableItem& item, std::uint8_t kind, MYSQL_RE
       AppendRenderedRow(text, row, lengths, columns, columnCount, source);
     });
     ++copied;
+    m_context.ProgressAdvance(1, 0);
     if (!ready) continue;
     if (!send()) {
       complete = false;
@@ -497,6 +502,7 @@ Next CServerCopyRun::CopyRows(const TableItem& item, std::uint8_t kind, MYSQL_RE
       failedBatch = true;
       break;
     }
+    m_context.ProgressAdvance(0, static_cast<std::int64_t>(inserts.Ready().size()));
     inserts.Sent();
   }
   if (complete && mysql_errno(source) != 0) {

@@ -13,6 +13,8 @@
 #include "core/Clock.h"
 #include "logs/TaskLog.h"
 #include "schedule/ExpiredCopies.h"
+#include "schedule/ProgressTracker.h"
+#include "schedule/RunReport.h"
 #include "schedule/Schedule.h"
 #include "schedule/TaskRunnerOwner.h"
 #include "tasks/TaskList.h"
@@ -22,6 +24,9 @@ namespace {
 
 constexpr int kPollMs = 100;
 constexpr int kStopWaitMs = 3000;
+// Progress calls between two copies into the task's slot: the lock is taken a few
+// hundred times a second at most on a fast dump, not once a row.
+constexpr int kProgressCallsPerPublish = 64;
 // How late a worker's timer may fire. A 100 ms poll does not mind a few milliseconds, and
 // the kernel can then serve the timers of many waiting workers with one wake-up.
 constexpr unsigned long kTimerSlackNs = 5'000'000;
@@ -142,6 +147,15 @@ class Worker {
     return true;
   }
 
+  // Runs `change` on the task's slot (its lock held) unless the worker was abandoned.
+  template <typename Change>
+  void TouchSlot(Change&& change) {
+    std::lock_guard guard(m_shared->Lock);
+    if (m_shared->Abandoned) return;
+    std::lock_guard lock(m_slot->Lock);
+    change(*m_slot);
+  }
+
   void Log(LogLevel level, const std::string& text) {
     std::lock_guard guard(m_shared->Lock);
     if (!m_shared->Abandoned) m_owner.TaskLog().AppendEntry(m_logFileName, level, text);
@@ -168,7 +182,9 @@ class Worker {
  private:
   enum class WaitResult { Due, Stopped };
   WaitResult WaitUntilDue();
-  RunOutcome Run(const CTaskItem& task, const TaskDateTime& runStart);
+  RunOutcome Run(const CTaskItem& task, const TaskDateTime& runStart, RunReport& report);
+  // The run's end as the list shows it, and the owner is told. False when abandoned.
+  bool Report(RunReport& report);
   // Deletes what FindExpiredCopies found, outside the task's lock. True when dropped.
   bool DropExpired(const ExpiredCopies& expired);
   // End of thread after a stop or an abandoned run: Stop, and the slot counts as empty.
@@ -185,27 +201,75 @@ class Worker {
 // What a routine sees of its run. Lives on the worker thread's stack for one run.
 class WorkerRun final : public TaskRunContext {
  public:
-  WorkerRun(Worker& worker, CTaskItem task, TaskDateTime runStart)
-      : m_worker(worker), m_task(std::move(task)), m_runStart(runStart) {}
+  WorkerRun(Worker& worker, CTaskItem task, TaskDateTime runStart, RunReport& report)
+      : m_worker(worker), m_task(std::move(task)), m_runStart(runStart), m_report(report) {}
   ~WorkerRun() override { SetCancelHook({}); }
 
   const CTaskItem& Task() const override { return m_task; }
   TaskDateTime RunStartTime() const override { return m_runStart; }
   bool StopRequested() override { return m_worker.StopRequested(); }
-  void Log(LogLevel level, const std::string& text) override { m_worker.Log(level, text); }
+  void Log(LogLevel level, const std::string& text) override {
+    if (level == LogLevel::Error) {
+      if (m_report.Errors.size() < kMaxReportedErrors) m_report.Errors.push_back(text);
+      ++m_report.ErrorCount;
+    } else if (level == LogLevel::Warning) {
+      ++m_report.WarningCount;
+    }
+    m_worker.Log(level, text);
+  }
   // Waits while a stopper is calling the previous hook, so a routine that clears its hook
   // before closing its connections never has them closed under a running cancel.
   void SetCancelHook(std::function<void()> hook) override {
     std::lock_guard lock(m_worker.Shared().Lock);
     m_worker.Shared().CancelHook = std::move(hook);
   }
-  void RecordBackupCopy(const BackupCopy& copy) override { m_worker.RecordBackupCopy(copy); }
+  void RecordBackupCopy(const BackupCopy& copy) override {
+    for (const std::string& file : copy.CopyFiles) {
+      // Copies recorded by name only lie in the copy's folder.
+      const bool hasFolder = file.find('/') != std::string::npos || copy.CopyFolder.empty();
+      m_report.FilesWritten.push_back(hasFolder ? file : copy.CopyFolder + file);
+    }
+    m_worker.RecordBackupCopy(copy);
+  }
   Clock& GetClock() override { return m_worker.GetClock(); }
 
+  void ProgressPlan(std::int64_t totalUnits) override {
+    m_progress.Plan(totalUnits);
+    PublishProgress();
+  }
+  void ProgressItem(const std::string& name, std::int64_t estimatedUnits) override {
+    m_progress.StartItem(name, estimatedUnits);
+    PublishProgress();
+  }
+  void ProgressAdvance(std::int64_t units, std::int64_t bytesWritten) override {
+    m_progress.Advance(units, bytesWritten);
+    if (++m_unpublished >= kProgressCallsPerPublish) PublishProgress();
+  }
+  void RecordFileWritten(const std::string& path) override {
+    m_report.FilesWritten.push_back(path);
+  }
+
+  // The run ended: 100 % unless it was cut short, and the list sees it no longer running.
+  void EndProgress(RunOutcome outcome) {
+    if (outcome != RunOutcome::Canceled) m_progress.Complete();
+    m_unpublished = 0;
+    TaskProgress last = m_progress.Snapshot();
+    last.Active = false;
+    m_worker.TouchSlot([&](TaskSlot& slot) { slot.Progress = std::move(last); });
+  }
+
  private:
+  void PublishProgress() {
+    m_unpublished = 0;
+    m_worker.TouchSlot([&](TaskSlot& slot) { slot.Progress = m_progress.Snapshot(); });
+  }
+
   Worker& m_worker;
   const CTaskItem m_task;
   const TaskDateTime m_runStart;
+  RunReport& m_report;
+  CProgressTracker m_progress;
+  int m_unpublished = 0;  // progress calls since the last copy into the slot
 };
 
 void Worker::Main() {
@@ -217,14 +281,18 @@ void Worker::Main() {
     // Run start.
     const TaskDateTime runStart = m_clock.Now();
     CTaskItem task;
-    if (!Touch([&](CTaskItem& live) {
-          live.RunImmediately = 0;
-          live.SetStatus(TaskStatus::Running);
-          live.LastRunTime = runStart;
-          task = live;
-        })) {
-      return;
-    }
+    bool started = false;
+    TouchSlot([&](TaskSlot& slot) {
+      CTaskItem& live = slot.Task;
+      live.RunImmediately = 0;
+      live.SetStatus(TaskStatus::Running);
+      live.LastRunTime = runStart;
+      task = live;
+      slot.Progress = TaskProgress{};
+      slot.Progress.Active = true;
+      started = true;
+    });
+    if (!started) return;
     {
       std::lock_guard guard(m_shared->Lock);
       if (m_shared->Abandoned) return;
@@ -233,10 +301,19 @@ void Worker::Main() {
     }
     Log(LogLevel::General, "Running...");
 
+    RunReport report;
+    report.TaskKey = task.TaskKey;
+    report.TaskName = task.TaskName;
+    report.LogFileName = task.LogFileName;
+    report.TaskType = task.TaskType;
+    report.Start = runStart;
     RunOutcome outcome = RunOutcome::Canceled;
-    if (!StopRequested()) outcome = Run(task, runStart);
+    if (!StopRequested()) outcome = Run(task, runStart, report);
+    report.Outcome = outcome;
     if (outcome == RunOutcome::Canceled) {
       Log(LogLevel::Warning, "User canceled!");
+      ++report.WarningCount;
+      if (!Report(report)) return;
       return End();
     }
 
@@ -250,6 +327,7 @@ void Worker::Main() {
       return;
     }
     if (outcome == RunOutcome::Finished) Log(LogLevel::General, "Finished");
+    if (!Report(report)) return;
     if (keepWaiting) continue;
 
     // A run requested while this one ended is taken by this thread: the list sees it
@@ -293,24 +371,43 @@ Worker::WaitResult Worker::WaitUntilDue() {
   }
 }
 
-RunOutcome Worker::Run(const CTaskItem& task, const TaskDateTime& runStart) {
+RunOutcome Worker::Run(const CTaskItem& task, const TaskDateTime& runStart, RunReport& report) {
+  WorkerRun run(*this, task, runStart, report);
+  RunOutcome outcome = RunOutcome::Failed;
   const TaskRoutine* routine = m_owner.RoutineFor(task.GetType());
   if (routine == nullptr || !*routine) {
-    Log(LogLevel::Error, "This task type cannot be run: no worker routine is installed!");
-    return RunOutcome::Failed;
+    run.Log(LogLevel::Error, "This task type cannot be run: no worker routine is installed!");
+  } else {
+    try {
+      outcome = (*routine)(run);
+    } catch (const std::exception& e) {
+      // A programming error or memory exhaustion inside one run must not end the process.
+      run.Log(LogLevel::Error, std::string("The task stopped on an internal error: ") + e.what());
+    } catch (...) {
+      // Anything else thrown would end the whole process from this thread.
+      run.Log(LogLevel::Error, "The task stopped on an internal error!");
+    }
   }
-  try {
-    WorkerRun run(*this, task, runStart);
-    return (*routine)(run);
-  } catch (const std::exception& e) {
-    // A programming error or memory exhaustion inside one run must not end the process.
-    Log(LogLevel::Error, std::string("The task stopped on an internal error: ") + e.what());
-    return RunOutcome::Failed;
-  } catch (...) {
-    // Anything else thrown would end the whole process from this thread.
-    Log(LogLevel::Error, "The task stopped on an internal error!");
-    return RunOutcome::Failed;
-  }
+  run.EndProgress(outcome);
+  return outcome;
+}
+
+bool Worker::Report(RunReport& report) {
+  report.End = m_clock.Now();
+  TaskRunResult result;
+  result.Kind = report.Failed()     ? RunResultKind::Failed
+                : report.Canceled() ? RunResultKind::Canceled
+                                    : RunResultKind::Ok;
+  result.Errors = report.ErrorCount;
+  result.Warnings = report.WarningCount;
+  bool alive = false;
+  TouchSlot([&](TaskSlot& slot) {
+    slot.LastResult = result;
+    slot.Progress.Active = false;
+    alive = true;
+  });
+  if (alive) m_owner.RunEnded(report);
+  return alive;
 }
 
 bool Worker::DropExpired(const ExpiredCopies& expired) {

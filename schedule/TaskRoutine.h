@@ -3,6 +3,7 @@
 // The runner calls the routine of the task's TaskType once per run, on the worker
 // thread; the routine uses only what the context gives it.
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -43,6 +44,18 @@ class TaskRunContext {
   // and saves the task file.
   virtual void RecordBackupCopy(const BackupCopy& copy) = 0;
   virtual Clock& GetClock() = 0;
+
+  // Progress, for the task list, the tray and the headless runner (see
+  // schedule/ProgressTracker.h for the units). Cheap enough to call once a row: the
+  // runner publishes in batches. The defaults do nothing.
+  // The estimated size of the whole run, once, before the first item.
+  virtual void ProgressPlan(std::int64_t totalUnits) {}
+  // The next table or file starts (the previous one is done).
+  virtual void ProgressItem(const std::string& name, std::int64_t estimatedUnits) {}
+  virtual void ProgressAdvance(std::int64_t units, std::int64_t bytesWritten) {}
+  // A file the run wrote and kept, for the run's report (backups record theirs through
+  // RecordBackupCopy).
+  virtual void RecordFileWritten(const std::string& path) {}
 };
 
 using TaskRoutine = std::function<RunOutcome(TaskRunContext&)>;

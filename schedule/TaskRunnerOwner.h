@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "schedule/RunReport.h"
 #include "schedule/TaskRoutine.h"
 #include "tasks/TaskItem.h"
 
@@ -34,6 +35,11 @@ class TaskRunnerOwner {
   // The routine that does the work of one task type, or null when the type has none
   // (its runs then end with an Error entry). The pointer stays valid as long as the owner.
   virtual const TaskRoutine* RoutineFor(TaskType type) = 0;
+
+  // Told once at the end of every run (finished, failed or canceled) after its last log
+  // entry, on the worker thread; not for a worker abandoned mid-run. Must return soon:
+  // the worker waits for it before the task goes back to waiting.
+  virtual void RunEnded(const RunReport& report) {}
 };
 
 }  // namespace brevanto

@@ -30,6 +30,27 @@ CTaskItem CTaskList::At(int index) const {
   return slot->Task;
 }
 
+TaskProgress CTaskList::ProgressAt(int index) const {
+  std::shared_ptr<TaskSlot> slot = SlotAt(index);
+  if (!slot) return {};
+  std::lock_guard lock(slot->Lock);
+  return slot->Progress;
+}
+
+TaskRunResult CTaskList::LastResultAt(int index) const {
+  std::shared_ptr<TaskSlot> slot = SlotAt(index);
+  if (!slot) return {};
+  std::lock_guard lock(slot->Lock);
+  return slot->LastResult;
+}
+
+void CTaskList::SetLastResult(int index, const TaskRunResult& result) {
+  std::shared_ptr<TaskSlot> slot = SlotAt(index);
+  if (!slot) return;
+  std::lock_guard lock(slot->Lock);
+  slot->LastResult = result;
+}
+
 void CTaskList::Update(int index, const std::function<void(CTaskItem&)>& change) {
   std::shared_ptr<TaskSlot> slot = SlotAt(index);
   if (!slot) return;

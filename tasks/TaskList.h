@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "tasks/TaskItem.h"
+#include "tasks/TaskRunState.h"
 
 namespace brevanto {
 
@@ -26,8 +27,10 @@ struct WorkerThread;    // schedule/Runner.cpp
 // The state a worker shares with the UI. Shared ownership: an abandoned worker keeps
 // its slot alive even after the task was removed from the list.
 struct TaskSlot {
-  mutable std::mutex Lock;  // guards Task
+  mutable std::mutex Lock;  // guards Task, Progress and LastResult
   CTaskItem Task;
+  TaskProgress Progress;     // written by the worker during a run
+  TaskRunResult LastResult;  // written by the worker at a run's end, or at load
 };
 
 struct CTaskThreadInfo {
@@ -58,6 +61,11 @@ class CTaskList {
   int FindByName(const std::string& name) const;
   // "Task %d" with Count() + 1.
   std::string ProposeTaskName() const;
+  // The progress of the task's run and its last outcome, copied under its lock.
+  // Outside the range: empty values.
+  TaskProgress ProgressAt(int index) const;
+  TaskRunResult LastResultAt(int index) const;
+  void SetLastResult(int index, const TaskRunResult& result);
   // Copies of every task, in list order (each taken under its own lock).
   std::vector<CTaskItem> Snapshot() const;
   // The slot itself, for the runner and for workers. Null outside the range.

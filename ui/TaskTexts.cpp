@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "tasks/TaskTypeText.h"
+
 namespace brevanto::ui {
 
 namespace {
@@ -19,14 +21,7 @@ const char* StatusText(std::uint8_t status) {
   return Lookup(kTexts, status - 1);
 }
 
-const char* TaskTypeText(std::uint8_t taskType) {
-  static constexpr std::array<const char*, 8> kTexts = {
-      "Backup to SQL/PHP files",    "Backup to another server",
-      "Backup to another database", "Export to CSV/XML/HTML/TEXT files",
-      "Execute SQL script",         "Restore by SQL files",
-      "Restore by another server",  "Restore by another database"};
-  return Lookup(kTexts, taskType - 1);
-}
+const char* TaskTypeText(std::uint8_t taskType) { return ::brevanto::TaskTypeText(taskType); }
 
 const char* ScheduleKindText(std::uint8_t scheduleKind) {
   static constexpr std::array<const char*, 6> kTexts = {"Manual",      "Every Day",    "Every Week",

@@ -1,0 +1,76 @@
+#include "schedule/LastRunResult.h"
+
+#include "logs/TaskLog.h"
+#include "tasks/TaskItem.h"
+
+namespace brevanto {
+
+namespace {
+
+// The runner's own entries around every run.
+constexpr const char* kRunStartText = "Running...";
+constexpr const char* kRunFinishedText = "Finished";
+constexpr const char* kRunCanceledText = "User canceled!";
+
+bool IsRunStart(const CTaskLogEntry& entry) {
+  return entry.level == static_cast<std::uint8_t>(LogLevel::General) && entry.text == kRunStartText;
+}
+
+}  // namespace
+
+std::size_t FindLastRunStart(const std::vector<CTaskLogEntry>& entries) {
+  for (std::size_t i = entries.size(); i > 0; --i) {
+    if (IsRunStart(entries[i - 1])) return i - 1;
+  }
+  return entries.size();
+}
+
+int FindLastRunFirstError(const std::vector<CTaskLogEntry>& entries) {
+  for (std::size_t i = FindLastRunStart(entries); i < entries.size(); ++i) {
+    // Readers treat any level above Warning as Error.
+    if (entries[i].level >= static_cast<std::uint8_t>(LogLevel::Error)) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+TaskRunResult LastRunResultOf(const std::vector<CTaskLogEntry>& entries) {
+  TaskRunResult result;
+  const std::size_t start = FindLastRunStart(entries);
+  if (start == entries.size()) return result;
+  bool finished = false;
+  bool canceled = false;
+  for (std::size_t i = start + 1; i < entries.size(); ++i) {
+    const CTaskLogEntry& entry = entries[i];
+    if (entry.level >= static_cast<std::uint8_t>(LogLevel::Error)) {
+      ++result.Errors;
+    } else if (entry.level == static_cast<std::uint8_t>(LogLevel::Warning)) {
+      ++result.Warnings;
+      if (entry.text == kRunCanceledText) canceled = true;
+    } else if (entry.text == kRunFinishedText) {
+      finished = true;
+    }
+  }
+  if (result.Errors > 0) {
+    result.Kind = RunResultKind::Failed;
+  } else if (canceled) {
+    result.Kind = RunResultKind::Canceled;
+  } else if (finished) {
+    result.Kind = RunResultKind::Ok;
+  }
+  return result;
+}
+
+TaskRunResult ReadLastRunResult(const CTaskLog& log, const std::string& logFileName) {
+  std::vector<CTaskLogEntry> entries;
+  // Most runs are short: look at the newest entries first, the whole file only when a
+  // long run does not start within them.
+  for (std::size_t count : {std::size_t{256}, std::size_t{8192}}) {
+    log.ReadLast(logFileName, entries, count);
+    if (FindLastRunStart(entries) < entries.size()) return LastRunResultOf(entries);
+    if (entries.size() < count) return {};
+  }
+  log.ReadAll(logFileName, entries);
+  return LastRunResultOf(entries);
+}
+
+}  // namespace brevanto

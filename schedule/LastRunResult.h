@@ -1,0 +1,31 @@
+#pragma once
+// The outcome of a task's last run, read back from its log: the list shows it after a
+// restart without any store of its own. A run is the entries from the runner's
+// "Running..." on; it ended well with "Finished", was stopped with "User canceled!", and
+// failed when it holds an Error entry.
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "tasks/TaskRunState.h"
+
+namespace brevanto {
+
+class CTaskLog;
+struct CTaskLogEntry;
+
+// The index of the last run's first entry ("Running..."), or entries.size() when the
+// entries hold no run start.
+std::size_t FindLastRunStart(const std::vector<CTaskLogEntry>& entries);
+
+// The index of the last run's first Error entry, or -1 when it has none.
+int FindLastRunFirstError(const std::vector<CTaskLogEntry>& entries);
+
+// The last run's outcome from `entries` (oldest first). None when no run ended in them.
+TaskRunResult LastRunResultOf(const std::vector<CTaskLogEntry>& entries);
+
+// The same from the task's log file; reads only as far back as the last run starts.
+TaskRunResult ReadLastRunResult(const CTaskLog& log, const std::string& logFileName);
+
+}  // namespace brevanto
