@@ -11,6 +11,8 @@
 #include "core/AtomicFile.h"
 #include "core/InstanceLock.h"
 #include "logs/TaskLog.h"
+#include "notify/Notifier.h"
+#include "schedule/LastRunResult.h"
 #include "tasks/TaskFile.h"
 #include "tasks/TaskOptionsStore.h"
 
@@ -21,6 +23,10 @@ CApplicationCore::CApplicationCore(std::string applicationFolder, Clock& clock)
       m_clock(clock),
       m_servers(m_folder),
       m_taskLog(std::make_unique<CTaskLog>(m_folder + "Logs/", clock)),
+      m_notifier(std::make_unique<CNotifier>(
+          [log = m_taskLog.get()](const std::string& logFileName, const std::string& text) {
+            log->AppendEntry(logFileName, LogLevel::Warning, text);
+          })),
       m_tasks(std::make_unique<CTaskList>(clock)) {
   PublishOptions();
 }
@@ -38,9 +44,20 @@ void CApplicationCore::Start() {
   ApplyDefaultBackupFolder(m_folder, m_options);
   PublishOptions();
 
+  LoadNotificationSettings(m_folder, m_notificationSettings);
+  PublishOptions();
+
   m_servers.Load();
   LoadTasks();
   UpgradeLogsOnce();
+  ReadLastResults();
+}
+
+void CApplicationCore::ReadLastResults() {
+  const int count = m_tasks->Count();
+  for (int i = 0; i < count; ++i) {
+    m_tasks->SetLastResult(i, ReadLastRunResult(*m_taskLog, m_tasks->At(i).LogFileName));
+  }
 }
 
 FileIdentity IdentityOf(const std::string& path) {
@@ -134,7 +151,42 @@ bool CApplicationCore::SaveOptions() {
 void CApplicationCore::PublishOptions() {
   std::lock_guard<std::mutex> lock(m_publishedLock);
   m_published = m_options;
+  m_publishedNotifications = m_notificationSettings;
 }
+
+bool CApplicationCore::ApplyNotificationSettings(const CNotificationSettings& settings) {
+  m_notificationSettings = settings;
+  PublishOptions();
+  return SaveNotificationSettings(m_folder, m_notificationSettings);
+}
+
+void CApplicationCore::SetRunListener(RunListener listener) {
+  std::lock_guard<std::mutex> lock(m_runListenerLock);
+  m_runListener = std::move(listener);
+}
+
+void CApplicationCore::RunEnded(const RunReport& report) {
+  RunListener listener;
+  {
+    std::lock_guard<std::mutex> lock(m_runListenerLock);
+    listener = m_runListener;
+  }
+  if (report.Canceled()) {
+    if (listener) listener(report, false);
+    return;
+  }
+  CNotificationSettings settings;
+  {
+    std::lock_guard<std::mutex> lock(m_publishedLock);
+    settings = m_publishedNotifications;
+  }
+  const NotificationChoice choice =
+      ChooseNotifications(settings, TaskNotifications{}, report.Failed());
+  m_notifier->Submit(report, choice, settings);
+  if (listener) listener(report, choice.Desktop);
+}
+
+void CApplicationCore::WaitForNotifications() { m_notifier->WaitUntilIdle(); }
 
 CSystemOptions CApplicationCore::OptionsSnapshot() const {
   std::lock_guard<std::mutex> lock(m_publishedLock);

@@ -7,6 +7,7 @@
 // Threads: every member function runs on the owning (UI or main) thread. Workers reach
 // the core only through the runner-owner interface, whose calls are thread-safe.
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -17,6 +18,7 @@
 #include "core/ApplicationFolder.h"
 #include "core/Options.h"
 #include "core/ServerList.h"
+#include "notify/NotificationSettings.h"
 #include "schedule/TaskRoutine.h"
 #include "schedule/TaskRunnerOwner.h"
 #include "tasks/TaskItem.h"
@@ -25,6 +27,7 @@
 namespace brevanto {
 
 class Clock;
+class CNotifier;
 class CTaskLog;
 class InstanceLock;
 
@@ -92,6 +95,20 @@ class CApplicationCore final : public TaskRunnerOwner {
   // Saves the task list to the application's task file.
   bool SaveTasks() override;
   const TaskRoutine* RoutineFor(TaskType type) override;
+  // Sends the run's e-mail and webhook (on the notifier's thread) and tells the
+  // run listener.
+  void RunEnded(const RunReport& report) override;
+
+  // Notifications. The settings are the owning thread's; applying them saves the file.
+  const CNotificationSettings& NotificationSettings() const { return m_notificationSettings; }
+  bool ApplyNotificationSettings(const CNotificationSettings& settings);
+  // Told on the worker's thread after every run, with whether the run asks for a desktop
+  // notification. Any thread; an empty function removes it.
+  using RunListener = std::function<void(const RunReport& report, bool desktopNotification)>;
+  void SetRunListener(RunListener listener);
+  // Waits until the e-mails and webhooks of the runs ended so far have been sent or
+  // have failed (the headless runner, before it exits).
+  void WaitForNotifications();
 
   // The live state (owning thread only).
   CSystemOptions& Options() { return m_options; }
@@ -141,6 +158,7 @@ class CApplicationCore final : public TaskRunnerOwner {
   void LoadTasks();
   void UpgradeLogsOnce();
   void PublishOptions();
+  void ReadLastResults();
 
   const std::string m_folder;
   Clock& m_clock;
@@ -149,6 +167,11 @@ class CApplicationCore final : public TaskRunnerOwner {
   CSystemOptions m_published;
   CServerList m_servers;
   std::unique_ptr<CTaskLog> m_taskLog;
+  CNotificationSettings m_notificationSettings;
+  CNotificationSettings m_publishedNotifications;  // guarded by m_publishedLock
+  std::mutex m_runListenerLock;  // guards m_runListener
+  RunListener m_runListener;
+  std::unique_ptr<CNotifier> m_notifier;  // uses m_taskLog; outlives the workers
   TaskRoutineTable m_routines;
   bool m_shared = false;
   std::recursive_mutex m_taskFileMutex;  // guards the three below

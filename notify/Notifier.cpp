@@ -1,0 +1,69 @@
+#include "notify/Notifier.h"
+
+#include <utility>
+
+#include "notify/NotificationText.h"
+
+namespace brevanto {
+
+CNotifier::CNotifier(WarningSink warn, TransportLimits limits)
+    : m_warn(std::move(warn)), m_limits(limits) {}
+
+CNotifier::~CNotifier() {
+  {
+    std::lock_guard lock(m_lock);
+    m_quitting = true;
+  }
+  m_changed.notify_all();
+  if (m_thread.joinable()) m_thread.join();
+}
+
+void CNotifier::Submit(const RunReport& report, const NotificationChoice& choice,
+                       const CNotificationSettings& settings) {
+  if (choice.EmailTo.empty() && choice.WebhookUrl.empty()) return;
+  {
+    std::lock_guard lock(m_lock);
+    m_queue.push_back(Job{report, choice, settings});
+    if (!m_thread.joinable()) m_thread = std::thread([this] { Main(); });
+  }
+  m_changed.notify_all();
+}
+
+void CNotifier::WaitUntilIdle() {
+  std::unique_lock lock(m_lock);
+  m_changed.wait(lock, [&] { return m_queue.empty() && !m_busy; });
+}
+
+void CNotifier::Main() {
+  std::unique_lock lock(m_lock);
+  for (;;) {
+    m_changed.wait(lock, [&] { return !m_queue.empty() || m_quitting; });
+    if (m_queue.empty()) return;
+    Job job = std::move(m_queue.front());
+    m_queue.pop_front();
+    m_busy = true;
+    lock.unlock();
+    Send(job);
+    lock.lock();
+    m_busy = false;
+    m_changed.notify_all();
+  }
+}
+
+void CNotifier::Send(const Job& job) {
+  if (!job.Choice.EmailTo.empty()) {
+    const std::vector<std::string> to = SplitAddresses(job.Choice.EmailTo);
+    const CNotificationSettings& s = job.Settings;
+    const std::string from = !s.Sender.empty()     ? s.Sender
+                             : !s.SmtpUser.empty() ? s.SmtpUser
+                                                   : std::string("brevanto@localhost");
+    const Status sent = SendMail(s, from, to, MakeMailMessage(job.Report, from, to), m_limits);
+    if (!sent.ok()) m_warn(job.Report.LogFileName, sent.message());
+  }
+  if (!job.Choice.WebhookUrl.empty()) {
+    const Status posted = PostWebhook(job.Choice.WebhookUrl, MakeWebhookBody(job.Report), m_limits);
+    if (!posted.ok()) m_warn(job.Report.LogFileName, posted.message());
+  }
+}
+
+}  // namespace brevanto

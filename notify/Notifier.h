@@ -1,0 +1,59 @@
+#pragma once
+// CNotifier: sends a finished run's e-mail and webhook on its own thread, so a slow or
+// unreachable server never holds up a worker. A failed sending is logged as a Warning in
+// the task's log and changes nothing else.
+//
+// Threads: Submit and WaitUntilIdle may be called from any thread. The warning sink is
+// called on the notifier's thread. The destructor sends what is still queued (each
+// sending is bounded by its time-outs), then ends the thread.
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "notify/NotificationSettings.h"
+#include "notify/NotificationTransport.h"
+#include "schedule/RunReport.h"
+
+namespace brevanto {
+
+class CNotifier {
+ public:
+  // Logs `text` as a Warning in the log named `logFileName`.
+  using WarningSink = std::function<void(const std::string& logFileName, const std::string& text)>;
+
+  explicit CNotifier(WarningSink warn, TransportLimits limits = {});
+  ~CNotifier();
+  CNotifier(const CNotifier&) = delete;
+  CNotifier& operator=(const CNotifier&) = delete;
+
+  // Queues the e-mail and the webhook `choice` names (its desktop part is not ours).
+  void Submit(const RunReport& report, const NotificationChoice& choice,
+              const CNotificationSettings& settings);
+  // Returns once everything submitted before the call was sent or has failed.
+  void WaitUntilIdle();
+
+ private:
+  struct Job {
+    RunReport Report;
+    NotificationChoice Choice;
+    CNotificationSettings Settings;
+  };
+
+  void Main();
+  void Send(const Job& job);
+
+  const WarningSink m_warn;
+  const TransportLimits m_limits;
+  std::mutex m_lock;  // guards the members below
+  std::condition_variable m_changed;
+  std::deque<Job> m_queue;
+  bool m_busy = false;      // a job is being sent
+  bool m_quitting = false;  // the destructor runs: end once the queue is empty
+  std::thread m_thread;     // started by the first Submit
+};
+
+}  // namespace brevanto

@@ -1,0 +1,298 @@
+// Run notifications end to end: a task run through the application core sends its
+// e-mail and webhook to local servers; failures to send become Warnings and nothing else.
+
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <mutex>
+
+#include <nlohmann/json.hpp>
+
+#include "app/ApplicationCore.h"
+#include "logs/TaskLog.h"
+#include "notify/NotificationSettings.h"
+#include "notify/NotificationText.h"
+#include "tests/notify/NotificationSink.h"
+#include "tests/support/FakeClock.h"
+#include "tests/support/TempDir.h"
+
+namespace brevanto {
+namespace {
+
+using test::FakeClock;
+using test::NotificationSink;
+using test::TempDir;
+
+// A port on 127.0.0.1 that nobody listens on: bound, then closed again.
+int ClosedPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+class NotificationsTest : public ::testing::Test {
+ protected:
+  NotificationsTest() : m_core(m_folder.path(), m_clock) {
+    m_core.Start();
+    m_core.SetRunListener([this](const RunReport& report, bool desktop) {
+      std::lock_guard lock(m_lock);
+      m_reports.push_back(report);
+      m_desktop.push_back(desktop);
+      m_changed.notify_all();
+    });
+  }
+  ~NotificationsTest() override { m_core.Shutdown(); }
+
+  void UseServers(int smtpPort, const std::string& webhookUrl) {
+    CNotificationSettings settings;
+    settings.SmtpServer = "127.0.0.1";
+    settings.SmtpPort = smtpPort;
+    settings.Security = SmtpSecurity::None;
+    settings.Sender = "brevanto@example.org";
+    settings.Defaults.EmailTo = "dba@example.org";
+    settings.Defaults.WebhookUrl = webhookUrl;
+    ASSERT_TRUE(m_core.ApplyNotificationSettings(settings));
+  }
+
+  // Runs one task whose routine logs `errors` Error entries and then ends with `outcome`;
+  // returns once the run ended and its notifications were sent or failed.
+  RunReport RunTask(int errors, RunOutcome outcome) {
+    TaskRoutineTable routines;
+    routines[TaskType::ExecuteScript] = [errors, outcome](TaskRunContext& context) {
+      for (int i = 1; i <= errors; ++i) {
+        context.Log(LogLevel::Error, "Failed to execute statement " + std::to_string(i));
+      }
+      context.RecordFileWritten("/backups/out.sql");
+      return outcome;
+    };
+    EXPECT_EQ(m_core.StartRunner(routines), 0);
+    CTaskItem task;
+    task.TaskName = "Nightly";
+    task.TaskType = static_cast<std::uint8_t>(TaskType::ExecuteScript);
+    task.LogFileName = "nightly.log";
+    task.RunImmediately = 0;
+    const int index = m_core.Tasks().AddTask(task);
+    m_core.Tasks().Update(index, [](CTaskItem& live) { live.RunImmediately = 1; });
+    m_core.Tasks().LaunchTask(index);
+    std::unique_lock lock(m_lock);
+    m_changed.wait(lock, [&] { return !m_reports.empty(); });
+    lock.unlock();
+    m_core.WaitForNotifications();
+    return m_reports.front();
+  }
+
+  std::vector<CTaskLogEntry> LogEntries() {
+    std::vector<CTaskLogEntry> entries;
+    m_core.TaskLog().ReadAll("nightly.log", entries);
+    return entries;
+  }
+  std::vector<std::string> Warnings() {
+    std::vector<std::string> warnings;
+    for (const CTaskLogEntry& entry : LogEntries()) {
+      if (entry.level == static_cast<std::uint8_t>(LogLevel::Warning)) warnings.push_back(entry.text);
+    }
+    return warnings;
+  }
+
+  TempDir m_folder;
+  FakeClock m_clock{test::MakeTime(2026, 3, 7, 9, 5, 0)};
+  CApplicationCore m_core;
+  std::mutex m_lock;
+  std::condition_variable m_changed;
+  std::vector<RunReport> m_reports;
+  std::vector<bool> m_desktop;
+};
+
+TEST_F(NotificationsTest, FailedRunSendsOneMailAndOnePost) {
+  NotificationSink sink;
+  ASSERT_TRUE(sink.Started());
+  UseServers(sink.SmtpPort(), sink.HttpUrl());
+
+  const RunReport report = RunTask(2, RunOutcome::Failed);
+  EXPECT_TRUE(report.Failed());
+  EXPECT_EQ(report.ErrorCount, 2);
+
+  const auto mails = sink.Mails();
+  ASSERT_EQ(mails.size(), 1u);
+  EXPECT_NE(mails[0].find("Subject: Brevanto: Nightly - Failed (2 errors)\r\n"), std::string::npos);
+  EXPECT_NE(mails[0].find("\r\nFailed to execute statement 1\r\nFailed to execute statement 2\r\n"),
+            std::string::npos);
+  EXPECT_NE(mails[0].find("Outcome: Failed (2 errors)"), std::string::npos);
+  EXPECT_EQ(sink.Envelopes()[0], "from=brevanto@example.org\nto=dba@example.org\n");
+
+  const auto posts = sink.Posts();
+  ASSERT_EQ(posts.size(), 1u);
+  const nlohmann::json body = nlohmann::json::parse(posts[0]);
+  EXPECT_EQ(body["task"], "Nightly");
+  EXPECT_EQ(body["type"], "Execute SQL script");
+  EXPECT_EQ(body["outcome"], "Failed");
+  EXPECT_EQ(body["start"], "2026-03-07 09:05:00");
+  EXPECT_TRUE(body["end"].is_string());
+  EXPECT_EQ(body["errors"], nlohmann::json({"Failed to execute statement 1", "Failed to execute statement 2"}));
+  EXPECT_EQ(body["files"], nlohmann::json({"/backups/out.sql"}));
+
+  // Sending went well: the log holds the run and nothing about notifications.
+  EXPECT_TRUE(Warnings().empty());
+  EXPECT_TRUE(m_desktop[0]);
+}
+
+TEST_F(NotificationsTest, SuccessSendsNothingUnlessAskedFor) {
+  NotificationSink sink;
+  ASSERT_TRUE(sink.Started());
+  UseServers(sink.SmtpPort(), sink.HttpUrl());
+
+  const RunReport report = RunTask(0, RunOutcome::Finished);
+  EXPECT_FALSE(report.Failed());
+  EXPECT_TRUE(sink.Mails().empty());
+  EXPECT_TRUE(sink.Posts().empty());
+  EXPECT_FALSE(m_desktop[0]);
+}
+
+TEST_F(NotificationsTest, FinishedRunWithErrorEntriesCountsAsFailed) {
+  NotificationSink sink;
+  ASSERT_TRUE(sink.Started());
+  UseServers(sink.SmtpPort(), sink.HttpUrl());
+
+  RunTask(1, RunOutcome::Finished);
+  EXPECT_EQ(sink.Mails().size(), 1u);
+  EXPECT_EQ(sink.Posts().size(), 1u);
+  EXPECT_EQ(m_core.Tasks().LastResultAt(0).Kind, RunResultKind::Failed);
+}
+
+TEST_F(NotificationsTest, UnreachableServersGiveOneWarningEachAndNothingElse) {
+  UseServers(ClosedPort(), "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/hook");
+
+  const RunReport report = RunTask(1, RunOutcome::Failed);
+
+  const std::vector<std::string> warnings = Warnings();
+  std::vector<std::string> texts;
+  for (const CTaskLogEntry& entry : LogEntries()) texts.push_back(entry.text);
+  ASSERT_EQ(warnings.size(), 2u);
+  EXPECT_EQ(warnings[0].rfind("Failed to send the e-mail notification through 127.0.0.1:", 0), 0u)
+      << warnings[0];
+  EXPECT_EQ(warnings[1].rfind("Failed to call the webhook http://127.0.0.1:", 0), 0u) << warnings[1];
+  // The run itself is told as it was: its entries, then the two warnings.
+  ASSERT_EQ(texts.size(), 4u);
+  EXPECT_EQ(texts[0], "Running...");
+  EXPECT_EQ(texts[1], "Failed to execute statement 1");
+  const TaskRunResult result = m_core.Tasks().LastResultAt(0);
+  EXPECT_EQ(result.Kind, RunResultKind::Failed);
+  EXPECT_EQ(result.Errors, 1);
+  EXPECT_EQ(report.WarningCount, 0);
+}
+
+TEST_F(NotificationsTest, WebhookAnsweringWithAnErrorIsAWarning) {
+  NotificationSink sink;
+  ASSERT_TRUE(sink.Started());
+  UseServers(sink.SmtpPort(), sink.HttpUrl("/fail"));
+
+  RunTask(1, RunOutcome::Failed);
+  EXPECT_EQ(sink.Posts().size(), 1u);
+  const std::vector<std::string> warnings = Warnings();
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_NE(warnings[0].find("answered HTTP 500"), std::string::npos);
+}
+
+TEST(NotificationSettingsTest, SavedFileIsPrivateKeepsThePasswordScrambledAndReadsBack) {
+  TempDir folder;
+  CNotificationSettings settings;
+  settings.SmtpServer = "mail.example.org";
+  settings.SmtpPort = 465;
+  settings.Security = SmtpSecurity::Tls;
+  settings.SmtpUser = "backup";
+  settings.SmtpPassword = "s3cr\xC3\xA9t\"";
+  settings.Defaults.DesktopOnSuccess = true;
+  settings.Defaults.WebhookUrl = "https://chat.example.org/hook";
+  ASSERT_TRUE(SaveNotificationSettings(folder.path(), settings));
+
+  const std::string path = folder.file(kNotificationSettingsFileName);
+  struct stat info{};
+  ASSERT_EQ(::stat(path.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_EQ(test::ReadWholeFile(path).find("s3cr"), std::string::npos);
+
+  CNotificationSettings read;
+  ASSERT_TRUE(LoadNotificationSettings(folder.path(), read));
+  EXPECT_EQ(read, settings);
+}
+
+TEST(NotificationSettingsTest, DamagedOrOddFilesKeepTheDefaults) {
+  struct Case {
+    const char* name;
+    const char* text;
+    bool parses;
+  } cases[] = {
+      {"not JSON", "{\"Smtp\": ", false},
+      {"an array", "[1, 2]", false},
+      {"wrong types", R"({"Smtp": {"Port": "25", "Server": 7}, "Defaults": {"Desktop": "yes"}})", true},
+      {"port out of range", R"({"Smtp": {"Port": 70000}})", true},
+      {"password not hex", R"({"Smtp": {"Password": "zz"}})", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CNotificationSettings settings;
+    EXPECT_EQ(ParseNotificationSettings(c.text, settings), c.parses);
+    EXPECT_EQ(settings, CNotificationSettings{});
+  }
+}
+
+TEST(NotificationSettingsTest, TaskValuesOverrideTheDefaultsKeyByKey) {
+  CNotificationSettings settings;
+  settings.Defaults.EmailTo = "team@example.org";
+  settings.Defaults.WebhookUrl = "http://hook";
+  const TaskNotifications none;
+  TaskNotifications own = TaskNotificationsFromJson(nlohmann::json::parse(
+      R"({"EmailTo": "me@example.org", "WebhookOnFailure": false, "DesktopOnSuccess": true,
+          "Unknown": 1})"));
+
+  NotificationChoice failed = ChooseNotifications(settings, none, true);
+  EXPECT_TRUE(failed.Desktop);
+  EXPECT_EQ(failed.EmailTo, "team@example.org");
+  EXPECT_EQ(failed.WebhookUrl, "http://hook");
+  EXPECT_FALSE(ChooseNotifications(settings, none, false).Any());
+
+  failed = ChooseNotifications(settings, own, true);
+  EXPECT_EQ(failed.EmailTo, "me@example.org");
+  EXPECT_EQ(failed.WebhookUrl, "");
+  const NotificationChoice succeeded = ChooseNotifications(settings, own, false);
+  EXPECT_TRUE(succeeded.Desktop);
+  EXPECT_EQ(succeeded.EmailTo, "");
+
+  EXPECT_EQ(TaskNotificationsFromJson(TaskNotificationsToJson(own)), own);
+  EXPECT_EQ(TaskNotificationsToJson(none).dump(), "{}");
+}
+
+TEST(NotificationTextTest, MailHeadersCannotBeForgedAndLongErrorListsAreCut) {
+  RunReport report;
+  report.TaskName = "Nightly\r\nBcc: victim@example.org";
+  report.TaskType = 1;
+  report.Outcome = RunOutcome::Failed;
+  report.ErrorCount = 60;
+  for (std::size_t i = 0; i < kMaxReportedErrors; ++i) report.Errors.push_back("error");
+  const std::string message = MakeMailMessage(report, "a@example.org", {"b@example.org"});
+  EXPECT_EQ(message.find("\r\nBcc:"), std::string::npos);
+  EXPECT_NE(message.find("Subject: Brevanto: Nightly  Bcc: victim@example.org - Failed (60 errors)"),
+            std::string::npos);
+  EXPECT_NE(message.find("... and 10 more in the task's log\r\n"), std::string::npos);
+
+  report.TaskName = "Sauvegarde \xC3\xA9t\xC3\xA9";
+  EXPECT_NE(MakeMailMessage(report, "a@example.org", {"b@example.org"}).find("Subject: =?UTF-8?B?"),
+            std::string::npos);
+
+  EXPECT_EQ(SplitAddresses(" a@example.org; b@example.org ,,\r\nc@x>, <d@x>"),
+            (std::vector<std::string>{"a@example.org", "b@example.org"}));
+}
+
+}  // namespace
+}  // namespace brevanto
