@@ -6,13 +6,14 @@
 #include <QListView>
 #include <QTreeView>
 
+#include "ui/ProgressDelegate.h"
 #include "ui/TaskListModel.h"
 
 namespace brevanto::ui {
 
 namespace {
 
-constexpr int kColumnWidths[TaskListModel::kColumnCount] = {180, 90, 180, 180, 220, 100};
+constexpr int kColumnWidths[TaskListModel::kColumnCount] = {180, 90, 180, 180, 220, 100, 170};
 
 }  // namespace
 
@@ -37,6 +38,7 @@ CBrevantoTasksView::CBrevantoTasksView(const CTaskList& tasks, QWidget* parent)
   for (int column = 0; column < TaskListModel::kColumnCount; ++column) {
     m_details->setColumnWidth(column, kColumnWidths[column]);
   }
+  m_details->setItemDelegateForColumn(TaskListModel::kResult, new ProgressDelegate(m_details));
 
   m_icons->setModel(m_model);
   m_icons->setSelectionModel(m_details->selectionModel());

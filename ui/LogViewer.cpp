@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "logs/LogExport.h"
+#include "schedule/LastRunResult.h"
 #include "tasks/DisplayDateTime.h"
 #include "ui/Dialogs.h"
 #include "ui/HelpWindow.h"
@@ -167,9 +168,15 @@ void CTaskLogViewer::Show(bool all) {
   m_model->Reset();
   m_list->clearSelection();
   if (!m_entries.empty()) {
-    const int last = static_cast<int>(m_entries.size()) - 1;
-    m_list->selectRow(last);
-    m_list->scrollToBottom();
+    // A failed last run opens at its first error: that is what the reader came for.
+    const int firstError = FindLastRunFirstError(m_entries);
+    const int shown = firstError >= 0 ? firstError : static_cast<int>(m_entries.size()) - 1;
+    m_list->selectRow(shown);
+    if (firstError >= 0) {
+      m_list->scrollTo(m_list->model()->index(shown, 0), QAbstractItemView::PositionAtCenter);
+    } else {
+      m_list->scrollToBottom();
+    }
   }
 }
 

@@ -27,6 +27,7 @@
 #include "ui/Icons.h"
 #include "ui/MainActions.h"
 #include "ui/Product.h"
+#include "ui/RunMonitor.h"
 #include "ui/TaskListModel.h"
 #include "ui/TasksViewCommands.h"
 #include "ui/Text.h"
@@ -69,6 +70,10 @@ CMainFrame::CMainFrame(CApplicationCore& core, FrameDialogs dialogs, QWidget* pa
   UpdateTrayMenu();
   UpdateCommandStates();
 
+  m_runs = new RunMonitor(core, *m_tray, this);
+  connect(m_commands, &CTasksViewCommands::logOpened, m_runs, &RunMonitor::LogOpened);
+  connect(m_runs, &RunMonitor::openLogRequested, m_commands, &CTasksViewCommands::ViewLogOf);
+  connect(&m_clockTimer, &QTimer::timeout, m_runs, &RunMonitor::Refresh);
   connect(m_tray, &TrayIcon::activationRequested, this, &CMainFrame::ShowMainWindow);
   connect(m_tray, &TrayIcon::trayLost, this, [this] {
     // Without a notification area a hidden window could not be reached again.

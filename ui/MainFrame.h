@@ -24,6 +24,7 @@ namespace brevanto::ui {
 class CBrevantoTasksView;
 class CTasksViewCommands;
 class GlobalHotKey;
+class RunMonitor;
 class TrayIcon;
 struct MainActions;
 enum class ListViewMode;
@@ -69,6 +70,7 @@ class CMainFrame : public QMainWindow {
   CTasksViewCommands* Commands() const { return m_commands; }
   MainActions& Actions() const { return *m_actions; }
   TrayIcon* Tray() const { return m_tray; }
+  RunMonitor* Runs() const { return m_runs; }
   QLabel* ClockPane() const { return m_clock; }
   // Rewrites the clock pane; the clock timer calls it every second.
   void UpdateClock();
@@ -99,6 +101,7 @@ class CMainFrame : public QMainWindow {
   CBrevantoTasksView* m_view;
   CTasksViewCommands* m_commands;
   TrayIcon* m_tray;
+  RunMonitor* m_runs = nullptr;
   GlobalHotKey* m_hotKey;
   QMenu* m_viewMenu = nullptr;
   QMenu* m_contextMenu = nullptr;

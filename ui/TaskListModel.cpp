@@ -3,6 +3,10 @@
 #include <memory>
 #include <mutex>
 
+#include <QColor>
+
+#include "core/Clock.h"
+#include "schedule/RunStatusText.h"
 #include "tasks/DisplayDateTime.h"
 #include "tasks/TaskList.h"
 #include "ui/Icons.h"
@@ -36,13 +40,31 @@ TaskListModel::RowTexts TaskListModel::MakeRow(const CTaskItem& task) const {
   return row;
 }
 
+TaskListModel::RowTexts TaskListModel::MakeRow(const TaskSlot& slot, int& permille) const {
+  RowTexts row = MakeRow(slot.Task);
+  permille = -1;
+  if (slot.Task.GetStatus() == TaskStatus::Running && slot.Progress.Active) {
+    permille = slot.Progress.Permille;
+    row[kResult] = ToQt(ProgressText(slot.Progress, SecondsBetween(slot.Task.LastRunTime, m_now)));
+  } else {
+    row[kResult] = ToQt(LastResultText(slot.LastResult));
+  }
+  return row;
+}
+
 // Formats the row under the task's own lock instead of copying the whole record (with its
 // database, table and file lists) on every tick.
-TaskListModel::RowTexts TaskListModel::RowAt(int row) const {
+TaskListModel::RowTexts TaskListModel::RowAt(int row) {
   const std::shared_ptr<TaskSlot> slot = m_tasks.SlotAt(row);
   if (!slot) return MakeRow(CTaskItem());
-  std::lock_guard lock(slot->Lock);
-  return MakeRow(slot->Task);
+  int permille = -1;
+  RowTexts texts;
+  {
+    std::lock_guard lock(slot->Lock);
+    texts = MakeRow(*slot, permille);
+  }
+  if (row < static_cast<int>(m_permille.size())) m_permille[static_cast<std::size_t>(row)] = permille;
+  return texts;
 }
 
 void TaskListModel::UpdateRow(int row, const RowTexts& texts) {
@@ -61,7 +83,9 @@ void TaskListModel::UpdateRow(int row, const RowTexts& texts) {
 }
 
 void TaskListModel::Refresh() {
+  m_now = m_tasks.GetClock().Now();
   const int count = m_tasks.Count();
+  m_permille.resize(static_cast<std::size_t>(count), -1);
   const int shown = static_cast<int>(m_rows.size());
   for (int row = 0; row < count; ++row) {
     RowTexts texts = RowAt(row);
@@ -104,6 +128,16 @@ QVariant TaskListModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
       return m_rows[static_cast<std::size_t>(index.row())][static_cast<std::size_t>(column)];
     case Qt::DecorationRole: return column == kName ? QVariant(m_icon) : QVariant();
+    case kProgressRole:
+      return column == kResult && index.row() < static_cast<int>(m_permille.size())
+                 ? m_permille[static_cast<std::size_t>(index.row())]
+                 : -1;
+    case Qt::ForegroundRole:
+      if (column == kResult &&
+          m_rows[static_cast<std::size_t>(index.row())][kResult].startsWith(QLatin1String("Failed"))) {
+        return QColor(0xB0, 0x1C, 0x1C);
+      }
+      return {};
     case Qt::TextAlignmentRole:
       return column == kTaskType || column == kSchedule
                  ? QVariant(Qt::AlignCenter)
@@ -120,8 +154,9 @@ QVariant TaskListModel::headerData(int section, Qt::Orientation orientation, int
                : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
   }
   if (role != Qt::DisplayRole) return {};
-  static const char* const kCaptions[kColumnCount] = {"Task Name", "Status",    "Last Run",
-                                                      "Next Run",  "Task Type", "Schedule"};
+  static const char* const kCaptions[kColumnCount] = {"Task Name", "Status",   "Last Run",
+                                                      "Next Run",  "Task Type", "Schedule",
+                                                      "Result"};
   return section >= 0 && section < kColumnCount ? tr(kCaptions[section]) : QVariant();
 }
 

@@ -10,9 +10,12 @@
 #include <QAbstractTableModel>
 #include <QIcon>
 
+#include "core/DateTime.h"
+
 namespace brevanto {
 class CTaskList;
 struct CTaskItem;
+struct TaskSlot;
 }  // namespace brevanto
 
 namespace brevanto::ui {
@@ -21,7 +24,10 @@ class TaskListModel : public QAbstractTableModel {
   Q_OBJECT
 
  public:
-  enum Column { kName, kStatus, kLastRun, kNextRun, kTaskType, kSchedule, kColumnCount };
+  // kResult: the running task's progress, else its last run's outcome.
+  enum Column { kName, kStatus, kLastRun, kNextRun, kTaskType, kSchedule, kResult, kColumnCount };
+  // The Result cell's progress in per mille while the task runs, else -1 (an int).
+  static constexpr int kProgressRole = Qt::UserRole + 1;
 
   // `tasks` must outlive the model.
   explicit TaskListModel(const CTaskList& tasks, QObject* parent = nullptr);
@@ -42,11 +48,15 @@ class TaskListModel : public QAbstractTableModel {
   using RowTexts = std::array<QString, kColumnCount>;
 
   RowTexts MakeRow(const CTaskItem& task) const;
-  RowTexts RowAt(int row) const;
+  // The row of a task with its run state. REQUIRES: the slot's lock is held.
+  RowTexts MakeRow(const TaskSlot& slot, int& permille) const;
+  RowTexts RowAt(int row);
   void UpdateRow(int row, const RowTexts& texts);
 
   const CTaskList& m_tasks;
   std::vector<RowTexts> m_rows;
+  std::vector<int> m_permille;  // kProgressRole of each row
+  TaskDateTime m_now;           // read once per refresh, for the time left
   QIcon m_icon;
   int m_dateStyle = 1;
   int m_timeStyle = 1;

@@ -141,7 +141,13 @@ void CTasksViewCommands::RenameTask() {
 void CTasksViewCommands::ViewLog() {
   const int row = SingleSelection(kChooseTask);
   if (row < 0) return;
+  ViewLogOf(row);
+}
+
+void CTasksViewCommands::ViewLogOf(int row) {
+  if (row < 0 || row >= m_core.Tasks().Count()) return;
   const CTaskItem task = m_core.Tasks().At(row);
+  emit logOpened(QString::fromStdString(task.TaskKey));
   const CSystemOptions& options = m_core.Options();
   CTaskLogViewer viewer(m_core.TaskLog(), task.TaskName, task.LogFileName, options.DateFormat,
                         options.TimeFormat, m_window);

@@ -34,6 +34,8 @@ class CTasksViewCommands : public QObject {
   void CopyTasks();
   void RenameTask();
   void ViewLog();
+  // Opens the log of the task in `row` (whatever is selected).
+  void ViewLogOf(int row);
   void SaveAs();
   void LoadFrom();
   void Properties();
@@ -46,6 +48,10 @@ class CTasksViewCommands : public QObject {
 
   // Enables each command for the current selection and task states.
   void UpdateActions(MainActions& actions) const;
+
+ signals:
+  // A task's log is being opened (its TaskKey).
+  void logOpened(const QString& taskKey);
 
  private:
   std::vector<int> Selected() const;

@@ -1,6 +1,9 @@
 #include "ui/TrayIcon.h"
 
+#include <QApplication>
 #include <QMenu>
+#include <QPainter>
+#include <QStyle>
 
 #include "ui/Icons.h"
 #include "ui/Product.h"
@@ -18,7 +21,31 @@ std::function<bool()>& Probe() {
   return probe;
 }
 
+// The program's icon with a warning sign in its lower right quarter.
+QIcon WarningIcon() {
+  QIcon icon;
+  const QIcon program = MakeIcon(IconRole::Program);
+  const QIcon warning = QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
+  for (int size : {16, 22, 24, 32, 48, 64}) {
+    QPixmap pixmap = program.pixmap(size, size);
+    QPainter painter(&pixmap);
+    const int mark = size * 5 / 8;
+    painter.drawPixmap(size - mark, size - mark, warning.pixmap(mark, mark));
+    painter.end();
+    icon.addPixmap(pixmap);
+  }
+  return icon;
+}
+
 }  // namespace
+
+void TrayIcon::SetRunState(const QString& toolTip, bool warning) {
+  const QString text = toolTip.isEmpty() ? QString::fromLatin1(kWindowTitle) : toolTip;
+  if (m_icon.toolTip() != text) m_icon.setToolTip(text);
+  if (warning == m_warning) return;
+  m_warning = warning;
+  m_icon.setIcon(warning ? WarningIcon() : MakeIcon(IconRole::Program));
+}
 
 TrayIcon::TrayIcon(QObject* parent) : QObject(parent), m_icon(MakeIcon(IconRole::Program)) {
   m_icon.setObjectName("trayIcon");

@@ -32,6 +32,10 @@ class TrayIcon : public QObject {
   // The menu shown on a right click; not owned.
   void SetMenu(QMenu* menu);
   QSystemTrayIcon* Icon() { return &m_icon; }
+  // The tooltip (the program's name when empty) and whether the icon carries the
+  // warning mark of a failed run nobody has looked at yet.
+  void SetRunState(const QString& toolTip, bool warning);
+  bool Warning() const { return m_warning; }
   // Looks at the tray now rather than at the next periodic check.
   void CheckTray();
 
@@ -47,6 +51,7 @@ class TrayIcon : public QObject {
   QTimer m_watch;
   bool m_added = false;
   bool m_trayPresent = false;
+  bool m_warning = false;
 };
 
 }  // namespace brevanto::ui

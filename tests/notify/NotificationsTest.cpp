@@ -13,7 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/ApplicationCore.h"
+#include "appcore/ApplicationCore.h"
 #include "logs/TaskLog.h"
 #include "notify/NotificationSettings.h"
 #include "notify/NotificationText.h"

@@ -1,8 +1,11 @@
 #include "ui/dialogs/SettingsDialogs.h"
 
+#include <QTabWidget>
+
 #include "appcore/ApplicationCore.h"
 #include "ui/FrameDialogs.h"
 #include "ui/dialogs/LoginDlg.h"
+#include "ui/dialogs/NotificationsPage.h"
 #include "ui/dialogs/OptionsSheet.h"
 #include "ui/dialogs/ServerManagerDlg.h"
 #include "ui/dialogs/TipOfTheDayDlg.h"
@@ -12,8 +15,12 @@ namespace brevanto::ui {
 void PlugInSettingsDialogs(FrameDialogs& dialogs, CApplicationCore& core) {
   dialogs.options = [&core](QWidget* parent, CSystemOptions& options) {
     COptionsSheet sheet(options, core.Folder(), parent);
+    // Notification settings live in a file of their own, so the page is saved here.
+    auto* notifications = new CNotificationsPage(core.NotificationSettings(), &sheet);
+    sheet.Tabs()->addTab(notifications, QObject::tr("Notifications"));
     if (sheet.exec() != QDialog::Accepted) return false;
     options = sheet.Options();
+    core.ApplyNotificationSettings(notifications->Settings());
     return true;
   };
   dialogs.servers = [&core](QWidget* parent) {
