@@ -83,9 +83,20 @@ void InitMySqlLibrary() {
   std::call_once(once, [] { mysql_library_init(0, nullptr, nullptr); });
 }
 
+void ConnectionCanceler::KillQuery() {
+  if (m_threadId == 0) return;
+  CMySQLConnection killer;
+  MySqlError ignored;
+  if (!ConnectServer(m_server, killer, ignored, ConnectPurpose::Kill)) return;
+  (void)killer.Execute("KILL QUERY " + std::to_string(m_threadId));
+}
+
 void ConnectionCanceler::Cancel() {
   std::lock_guard<std::mutex> guard(m_lock);
   if (m_handle == nullptr) return;
+  // A cancelled socket alone leaves the statement running on the server (an INSERT ...
+  // SELECT would still insert): end it there first.
+  KillQuery();
   // Closing a cancelled socket must reset it: a plain close leaves a server thread that
   // is streaming a large result blocked on a full socket, holding its table locks until
   // its write time-out (a minute by default), so writers of that table would wait too.
@@ -123,7 +134,7 @@ CMySQLConnection& CMySQLConnection::operator=(CMySQLConnection&& other) noexcept
   return *this;
 }
 
-void CMySQLConnection::Adopt(MySqlHandle handle) {
+void CMySQLConnection::Adopt(MySqlHandle handle, const CServerInfo& server) {
   Close();
   m_handle = std::move(handle);
   m_version = mysql_get_server_version(m_handle.get());
@@ -131,6 +142,8 @@ void CMySQLConnection::Adopt(MySqlHandle handle) {
   m_versionText = info != nullptr ? info : "";
   std::lock_guard<std::mutex> guard(m_canceler->m_lock);
   m_canceler->m_handle = m_handle.get();
+  m_canceler->m_server = server;
+  m_canceler->m_threadId = mysql_thread_id(m_handle.get());
 }
 
 void CMySQLConnection::Close() {
@@ -269,12 +282,14 @@ bool ConnectServer(const CServerInfo& server, CMySQLConnection& connection, MySq
   // The connect time-out also bounds the wait for the server's greeting, so a server that
   // accepts and never answers fails here. Read and write time-outs can only be set before
   // connecting, hence the purpose.
-  const unsigned int connectTimeout = kConnectTimeoutSeconds;
+  const unsigned int connectTimeout =
+      purpose == ConnectPurpose::Kill ? kKillTimeoutSeconds : kConnectTimeoutSeconds;
   mysql_options(handle.get(), MYSQL_OPT_CONNECT_TIMEOUT, &connectTimeout);
-  if (purpose == ConnectPurpose::StreamRows) {
-    const unsigned int streamTimeout = kStreamTimeoutSeconds;
-    mysql_options(handle.get(), MYSQL_OPT_READ_TIMEOUT, &streamTimeout);
-    mysql_options(handle.get(), MYSQL_OPT_WRITE_TIMEOUT, &streamTimeout);
+  if (purpose != ConnectPurpose::Statements) {
+    const unsigned int ioTimeout =
+        purpose == ConnectPurpose::Kill ? kKillTimeoutSeconds : kStreamTimeoutSeconds;
+    mysql_options(handle.get(), MYSQL_OPT_READ_TIMEOUT, &ioTimeout);
+    mysql_options(handle.get(), MYSQL_OPT_WRITE_TIMEOUT, &ioTimeout);
   }
   unsigned long flags = 0;
   if (server.UseCompression == 1) {
@@ -319,7 +334,7 @@ bool ConnectServer(const CServerInfo& server, CMySQLConnection& connection, MySq
     return false;
   }
   EnableKeepalive(handle.get());
-  connection.Adopt(std::move(handle));
+  connection.Adopt(std::move(handle), server);
   return true;
 }
 

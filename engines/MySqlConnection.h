@@ -25,10 +25,14 @@ enum class ConnectPurpose {
   Statements,
   // Reading rows (dumps, copies, exports): a server silent this long has hung.
   StreamRows,
+  // The short connection that sends KILL QUERY for a stopped run: it must not hold up
+  // the stop for long.
+  Kill,
 };
 
 inline constexpr unsigned int kConnectTimeoutSeconds = 30;
 inline constexpr unsigned int kStreamTimeoutSeconds = 600;
+inline constexpr unsigned int kKillTimeoutSeconds = 5;
 
 // The three server-version tests of the SQL dialect; `version` is
 // mysql_get_server_version (major * 10000 + minor * 100 + release).
@@ -55,17 +59,22 @@ std::string WithServerError(const std::string& text, const MySqlError& error);
 // connection, killed connection): nothing more can run on it.
 bool IsLostConnection(unsigned int errorNumber);
 
-// Cancels the statement a connection is running, from any thread (mariadb_cancel).
-// Shared between the connection and whoever may cancel it; after the connection is
-// closed, Cancel() does nothing.
+// Cancels the statement a connection is running, from any thread: KILL QUERY on a short
+// connection of its own (so the statement ends on the server too, not only the socket),
+// then mariadb_cancel. Shared between the connection and whoever may cancel it; after the
+// connection is closed, Cancel() does nothing.
 class ConnectionCanceler {
  public:
   void Cancel();
 
  private:
   friend class CMySQLConnection;
-  std::mutex m_lock;  // guards m_handle
+  void KillQuery();
+
+  std::mutex m_lock;  // guards the members below
   MYSQL* m_handle = nullptr;
+  CServerInfo m_server;          // how the connection reached its server
+  unsigned long m_threadId = 0;  // its session on that server
 };
 
 // An open connection: the handle, the server version number and text. Move-only;
@@ -97,7 +106,7 @@ class CMySQLConnection {
 
  private:
   friend bool ConnectServer(const CServerInfo&, CMySQLConnection&, MySqlError&, ConnectPurpose);
-  void Adopt(MySqlHandle handle);
+  void Adopt(MySqlHandle handle, const CServerInfo& server);
 
   MySqlHandle m_handle;
   unsigned long m_version = 0;

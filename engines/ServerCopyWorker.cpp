@@ -62,7 +62,16 @@ class CServerCopyRun {
  private:
   bool Canceled() { return m_context.StopRequested(); }
   void Info(const std::string& text) { m_context.Log(LogLevel::General, text); }
-  void Error(const std::string& text) { m_context.Log(LogLevel::Error, text); }
+  // Logs `text` with the failing server's reason. Once a session is lost nothing more
+  // can run on it: that one entry ends the copy, and nothing is logged after it.
+  void Error(const std::string& text) {
+    if (m_sessionLost) return;
+    const MySqlError destination = m_destination.LastError();
+    const MySqlError source = m_source.LastError();
+    m_context.Log(LogLevel::Error,
+                  WithServerError(text, destination.Number != 0 ? destination : source));
+    m_sessionLost = IsLostConnection(destination.Number) || IsLostConnection(source.Number);
+  }
   void SendToDestination(const std::vector<std::string>& statements);
   void FollowSourceCharset();
 
@@ -94,6 +103,7 @@ class CServerCopyRun {
   // Both sessions report the same host name, port and data folder.
   bool m_sameServer = false;
   std::size_t m_destinationMaxPacket = 0;  // 0 when the server would not say
+  bool m_sessionLost = false;  // a connection died: the run ends with its one Error
 
   std::string m_serverCharset;
   std::string m_databaseCharset;
@@ -169,6 +179,7 @@ RunOutcome CServerCopyRun::Run() {
     if (next == Next::Stop) return RunOutcome::Canceled;
     if (next == Next::Refuse) return RunOutcome::Failed;
     if (Canceled()) return RunOutcome::Canceled;
+    if (m_sessionLost) return RunOutcome::Failed;
   }
 
   SendToDestination(DestinationEpilogue(m_settings, m_serverCharset));
@@ -236,6 +247,7 @@ Next CServerCopyRun::CopyDatabase(const DatabaseItem& database) {
     if (Canceled()) return Next::Stop;
     StartTableProgress(m_context, m_estimates, name, table.TableName);
     if (CopyTable(table) == Next::Stop) return Next::Stop;
+    if (m_sessionLost) return Next::Skip;
   }
   CreatePendingViews();
   CopySchemaObjects(name);

@@ -16,6 +16,7 @@
 #include "schedule/ProgressTracker.h"
 #include "schedule/RunReport.h"
 #include "schedule/Schedule.h"
+#include "schedule/StopRequests.h"
 #include "schedule/TaskRunnerOwner.h"
 #include "tasks/TaskList.h"
 
@@ -27,6 +28,7 @@ constexpr int kStopWaitMs = 3000;
 // Progress calls between two copies into the task's slot: the lock is taken a few
 // hundred times a second at most on a fast dump, not once a row.
 constexpr int kProgressCallsPerPublish = 64;
+constexpr const char* kUserCanceled = "User canceled!";
 // How late a worker's timer may fire. A 100 ms poll does not mind a few milliseconds, and
 // the kernel can then serve the timers of many waiting workers with one wake-up.
 constexpr unsigned long kTimerSlackNs = 5'000'000;
@@ -38,8 +40,9 @@ constexpr unsigned long kTimerSlackNs = 5'000'000;
 struct WorkerShared {
   std::stop_source Stop;      // the stop request the worker polls
   std::stop_source Finished;  // requested by the worker once it no longer touches its task
-  std::mutex Lock;            // guards Abandoned and CancelHook; held while the hook runs
+  std::mutex Lock;            // guards Abandoned, InRun and CancelHook; held while the hook runs
   bool Abandoned = false;     // set by a stopper that gave up waiting: the worker falls silent
+  bool InRun = false;         // between "Running..." and the run's last entry
   std::function<void()> CancelHook;
   // Held by the worker from its Abandoned test to the end of a task-file save, so a
   // stopper that gives up waits for a save already begun: none can start, and snapshot
@@ -57,6 +60,8 @@ struct WorkerShared {
 struct WorkerThread {
   std::shared_ptr<WorkerShared> Shared;
   std::thread Thread;
+  // Monotonic ms by which a stop asked without waiting must be complete; -1 when none was.
+  std::int64_t StopDeadline = -1;
 
   ~WorkerThread() {
     if (!Thread.joinable()) return;
@@ -94,9 +99,12 @@ struct RunnerAccess {
   }
 
   // Asks the slot's worker to stop and waits for it until `deadline` (monotonic ms); a
-  // worker that has not ended by then has its connections cancelled and is abandoned.
-  // The task is Stop afterwards.
-  static void StopSlot(CTaskList& list, int index, std::int64_t deadline) {
+  // worker that has not ended by then has its connections cancelled and is abandoned,
+  // and its run's log gets the "User canceled!" it can no longer write. The task is Stop
+  // afterwards. With `hookInBackground` the cancel runs on a thread of its own, so the
+  // caller (the UI) never waits for the server.
+  static void StopSlot(CTaskList& list, int index, std::int64_t deadline,
+                       bool hookInBackground = false) {
     std::shared_ptr<TaskSlot> slot = list.SlotAt(index);
     if (!slot) return;
     if (std::shared_ptr<WorkerThread> worker = WorkerAt(list, index)) {
@@ -109,8 +117,21 @@ struct RunnerAccess {
         if (!shared.Finished.stop_requested() && !shared.Abandoned) {
           // No answer in time: release it from the server, then let it go. It keeps its
           // own state alive and writes nothing more.
-          if (shared.CancelHook) shared.CancelHook();
+          if (shared.CancelHook && hookInBackground) {
+            // The hook holds its cancelers by shared ownership: safe on a thread of its own.
+            std::thread(shared.CancelHook).detach();
+          } else if (shared.CancelHook) {
+            shared.CancelHook();
+          }
           shared.Abandoned = true;
+          if (shared.InRun && list.m_owner != nullptr) {
+            std::string logFileName;
+            {
+              std::lock_guard taskLock(slot->Lock);
+              logFileName = slot->Task.LogFileName;
+            }
+            list.m_owner->TaskLog().AppendEntry(logFileName, LogLevel::Warning, kUserCanceled);
+          }
         }
       }
       { std::lock_guard saving(shared.SaveLock); }
@@ -290,6 +311,7 @@ void Worker::Main() {
       task = live;
       slot.Progress = TaskProgress{};
       slot.Progress.Active = true;
+      m_shared->InRun = true;  // under the shared lock, as TouchSlot holds it
       started = true;
     });
     if (!started) return;
@@ -310,9 +332,17 @@ void Worker::Main() {
     RunOutcome outcome = RunOutcome::Canceled;
     if (!StopRequested()) outcome = Run(task, runStart, report);
     report.Outcome = outcome;
+    {
+      // The run's last entry and the end of InRun are one step for a stopper that gives
+      // up now: exactly one of the two writes "User canceled!".
+      std::lock_guard guard(m_shared->Lock);
+      if (outcome == RunOutcome::Canceled && !m_shared->Abandoned) {
+        m_owner.TaskLog().AppendEntry(m_logFileName, LogLevel::Warning, kUserCanceled);
+        ++report.WarningCount;
+      }
+      m_shared->InRun = false;
+    }
     if (outcome == RunOutcome::Canceled) {
-      Log(LogLevel::Warning, "User canceled!");
-      ++report.WarningCount;
       if (!Report(report)) return;
       return End();
     }
@@ -428,10 +458,12 @@ void Worker::RecordBackupCopy(const BackupCopy& copy) {
       })) {
     return;
   }
-  const bool dropped = !expired.empty() && DropExpired(expired);
-  // Saved at once, so a crash never forgets files the run wrote.
+  // Saved before anything is deleted, so a crash never forgets the files the run wrote
+  // while the copies they replace are already gone.
   SaveTasks();
-  if (dropped) Log(LogLevel::General, kExpiredCopiesDeleted);
+  if (expired.empty() || !DropExpired(expired)) return;
+  SaveTasks();
+  Log(LogLevel::General, kExpiredCopiesDeleted);
 }
 
 void Worker::End() {
@@ -524,6 +556,33 @@ void CTaskList::LaunchTask(int index) {
 
 void CTaskList::StopTask(int index) {
   RunnerAccess::StopSlot(*this, index, m_clock.MonotonicMs() + kStopWaitMs);
+}
+
+void RequestStop(CTaskList& list, int index) {
+  std::shared_ptr<WorkerThread> worker = RunnerAccess::WorkerAt(list, index);
+  if (!IsAlive(worker)) {
+    RunnerAccess::StopSlot(list, index, 0);  // nothing to wait for
+    return;
+  }
+  worker->Shared->Stop.request_stop();
+  if (worker->StopDeadline < 0) {
+    worker->StopDeadline = list.GetClock().MonotonicMs() + kStopWaitMs;
+  }
+}
+
+bool IsStopping(const CTaskList& list, int index) {
+  std::shared_ptr<WorkerThread> worker = RunnerAccess::WorkerAt(list, index);
+  return worker && worker->StopDeadline >= 0 && IsAlive(worker);
+}
+
+void FinishStops(CTaskList& list) {
+  const int count = list.Count();
+  for (int i = 0; i < count; ++i) {
+    std::shared_ptr<WorkerThread> worker = RunnerAccess::WorkerAt(list, i);
+    if (!worker || worker->StopDeadline < 0) continue;
+    if (IsAlive(worker) && list.GetClock().MonotonicMs() < worker->StopDeadline) continue;
+    RunnerAccess::StopSlot(list, i, 0, true);
+  }
 }
 
 }  // namespace brevanto

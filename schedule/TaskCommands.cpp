@@ -2,6 +2,7 @@
 
 #include "core/Clock.h"
 #include "logs/TaskLog.h"
+#include "schedule/StopRequests.h"
 #include "schedule/TaskRunnerOwner.h"
 #include "tasks/AdvancedOptions.h"
 #include "tasks/BackupFileName.h"
@@ -188,7 +189,11 @@ void CTaskCommands::StartOne(int index) {
 
 void CTaskCommands::StopOne(int index) {
   m_list.Update(index, [](CTaskItem& t) { t.RunImmediately = 0; });
-  m_list.StopTask(index);
+  if (m_stopWithoutWaiting) {
+    RequestStop(m_list, index);
+  } else {
+    m_list.StopTask(index);
+  }
   m_list.Update(index, [](CTaskItem& t) { t.SetStatus(TaskStatus::Stop); });
 }
 

@@ -60,6 +60,10 @@ class CTaskCommands {
   bool DeleteTasks(const std::vector<int>& rows);
   bool DeleteAll();
 
+  // From now on Stop and Stop All return at once, leaving the workers to FinishStops
+  // (schedule/StopRequests.h): for the UI thread, which must never wait for a worker.
+  void StopWithoutWaiting() { m_stopWithoutWaiting = true; }
+
   void Start(const std::vector<int>& rows);
   void Stop(const std::vector<int>& rows);
   bool StartAll();
@@ -83,6 +87,7 @@ class CTaskCommands {
   CTaskLog& m_log;
   TaskRunnerOwner& m_owner;
   AskFunction m_ask;
+  bool m_stopWithoutWaiting = false;
 };
 
 }  // namespace brevanto

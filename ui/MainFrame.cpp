@@ -17,6 +17,7 @@
 
 #include "appcore/ApplicationCore.h"
 #include "core/Clock.h"
+#include "schedule/StopRequests.h"
 #include "tasks/DisplayDateTime.h"
 #include "ui/AboutDialog.h"
 #include "ui/Autostart.h"
@@ -220,6 +221,7 @@ void CMainFrame::UpdateTrayMenu() {
 }
 
 void CMainFrame::UpdateClock() {
+  FinishStops(m_core.Tasks());  // stops asked from the list complete here, never blocking
   const CSystemOptions& options = m_core.Options();
   m_clock->setText(ToQt(FormatDisplayDateTime(m_core.GetClock().Now(), options.DateFormat,
                                               options.TimeFormat, true)));
@@ -344,9 +346,13 @@ void CMainFrame::ShutDown() {
   m_clockTimer.stop();
   m_view->PauseRefresh();
   m_hotKey->Unregister();
+  // Stopping the workers may take up to 3000 ms: the window goes first, so it never
+  // stands frozen meanwhile.
+  hide();
+  m_tray->Remove();
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   // Saving comes first, so the task file holds the states of the moment of exit.
   m_core.SaveAtExit();
-  m_tray->Remove();
 }
 
 bool CMainFrame::MayEndSession() {

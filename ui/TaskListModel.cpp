@@ -7,6 +7,7 @@
 
 #include "core/Clock.h"
 #include "schedule/RunStatusText.h"
+#include "schedule/StopRequests.h"
 #include "tasks/DisplayDateTime.h"
 #include "tasks/TaskList.h"
 #include "ui/Icons.h"
@@ -57,12 +58,14 @@ TaskListModel::RowTexts TaskListModel::MakeRow(const TaskSlot& slot, int& permil
 TaskListModel::RowTexts TaskListModel::RowAt(int row) {
   const std::shared_ptr<TaskSlot> slot = m_tasks.SlotAt(row);
   if (!slot) return MakeRow(CTaskItem());
+  const bool stopping = IsStopping(m_tasks, row);
   int permille = -1;
   RowTexts texts;
   {
     std::lock_guard lock(slot->Lock);
     texts = MakeRow(*slot, permille);
   }
+  if (stopping) texts[kStatus] = QStringLiteral("Stopping...");
   if (row < static_cast<int>(m_permille.size())) m_permille[static_cast<std::size_t>(row)] = permille;
   return texts;
 }

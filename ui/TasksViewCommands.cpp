@@ -48,7 +48,9 @@ CTasksViewCommands::CTasksViewCommands(CApplicationCore& core, CBrevantoTasksVie
       m_view(view),
       m_dialogs(dialogs),
       m_window(window),
-      m_commands(core.Tasks(), core.TaskLog(), core, AskThroughDialogs(window)) {}
+      m_commands(core.Tasks(), core.TaskLog(), core, AskThroughDialogs(window)) {
+  m_commands.StopWithoutWaiting();  // the row says "Stopping..." until the worker ends
+}
 
 std::vector<int> CTasksViewCommands::Selected() const {
   std::vector<int> rows;

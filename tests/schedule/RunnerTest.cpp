@@ -7,6 +7,7 @@
 
 #include "core/Clock.h"
 #include "schedule/Calendar.h"
+#include "schedule/StopRequests.h"
 #include "tasks/TaskFile.h"
 #include "tests/schedule/RunnerFixture.h"
 
@@ -134,7 +135,7 @@ TEST_F(RunnerTest, StoppingARunningTaskAsksAndTheWorkerCancels) {
   EXPECT_EQ(Entries(0), (Texts{"Run task immediately", "Running...", "Stop task", "User canceled!"}));
 }
 
-TEST_F(RunnerTest, AWorkerThatIgnoresTheStopIsCancelledAndAbandonedSilently) {
+TEST_F(RunnerTest, AWorkerThatIgnoresTheStopIsCancelledAbandonedAndTheLogSaysSo) {
   Add("stuck", ScheduleKind::EveryDay, TaskType::RestoreFromDatabase);
   ASSERT_EQ(m_list.StartRunner(&m_owner), 0);
   ASSERT_TRUE(m_clock.WaitForSleepers(1));
@@ -159,9 +160,42 @@ TEST_F(RunnerTest, AWorkerThatIgnoresTheStopIsCancelledAndAbandonedSilently) {
   EXPECT_TRUE(m_returned.IsOpen());
   std::vector<CTaskLogEntry> entries;
   m_log.ReadAll(logFile, entries);
-  ASSERT_EQ(entries.size(), 3u);  // no "Finished" and no "User canceled!" after the stop
+  // The outcome is plain though the worker can no longer write: no "Finished".
+  ASSERT_EQ(entries.size(), 4u);
   EXPECT_EQ(entries[1].text, "Running...");
   EXPECT_EQ(entries[2].text, "Stop task");
+  EXPECT_EQ(entries[3].text, "User canceled!");
+}
+
+TEST_F(RunnerTest, StoppingWithoutWaitingNeverBlocksAndFinishesLater) {
+  m_commands.StopWithoutWaiting();
+  Add("restore", ScheduleKind::Manual, TaskType::RestoreFromServer);
+  Add("stuck", ScheduleKind::Manual, TaskType::RestoreFromDatabase);
+  ASSERT_EQ(m_list.StartRunner(&m_owner), 0);
+  m_commands.RunImmediately({0, 1});
+  ASSERT_TRUE(Eventually(
+      [&] { return StatusOf(0) == TaskStatus::Running && StatusOf(1) == TaskStatus::Running; }));
+
+  const std::int64_t before = m_clock.MonotonicMs();
+  m_commands.Stop({0, 1});
+  EXPECT_EQ(m_clock.MonotonicMs(), before);  // nothing waited
+  EXPECT_TRUE(IsStopping(m_list, 1));
+  // The answering worker ends by itself; the deaf one is cancelled once its time is up.
+  ASSERT_TRUE(Eventually([&] { return !m_list.HasWorker(0); }));
+  FinishStops(m_list);
+  EXPECT_FALSE(IsStopping(m_list, 0));
+  EXPECT_TRUE(IsStopping(m_list, 1));
+  EXPECT_FALSE(m_cancelled.IsOpen());
+  m_clock.Advance(3000);
+  FinishStops(m_list);
+  EXPECT_FALSE(IsStopping(m_list, 1));
+  EXPECT_FALSE(m_list.HasWorker(1));
+  m_cancelled.Wait();  // on a thread of its own
+  for (int i : {0, 1}) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(StatusOf(i), TaskStatus::Stop);
+    EXPECT_EQ(Entries(i).back(), "User canceled!");
+  }
 }
 
 TEST_F(RunnerTest, StoppingTheRunnerGivesUnansweringWorkersOneCommonDeadline) {

@@ -12,6 +12,7 @@
 #include "core/AtomicFile.h"
 #include "core/Clock.h"
 #include "logs/TaskLog.h"
+#include "schedule/StopRequests.h"
 #include "tests/support/FakeClock.h"
 #include "tests/ui/UiFixture.h"
 #include "ui/BrevantoTasksView.h"
@@ -229,11 +230,15 @@ TEST_F(RunningTaskTest, StopAsksBeforeStoppingARunningTask) {
       << "only the running task is asked about";
 
   Dialogs::QueueAnswer(Answer::Yes);
-  commands.Stop();
+  commands.Stop();  // returns at once: the row says so until the worker has ended
   EXPECT_EQ(Core().Tasks().At(0).GetStatus(), TaskStatus::Stop);
+  ASSERT_TRUE(test::WaitUntil([&] { return !Core().Tasks().HasWorker(0); }));
   EXPECT_FALSE(running);
+  FinishStops(Core().Tasks());
+  view.RefreshAll();
   const std::vector<std::string> log = LogTexts(0);
   EXPECT_NE(std::find(log.begin(), log.end(), "Stop task"), log.end());
+  EXPECT_EQ(log.back(), "User canceled!");
   EXPECT_EQ(view.Model()->index(0, 1).data().toString(), "Stop");
 }
 
