@@ -4,7 +4,6 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDesktopServices>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -13,7 +12,6 @@
 #include <QStatusBar>
 #include <QToolBar>
 #include <QToolButton>
-#include <QUrl>
 
 #include "appcore/ApplicationCore.h"
 #include "core/Clock.h"
@@ -180,13 +178,13 @@ void CMainFrame::ConnectCommands() {
   a.tipOfTheDay->setEnabled(static_cast<bool>(m_dialogs.tipOfTheDay));
 
   connect(a.userManual, &QAction::triggered, this, [] { HelpWindow::Open(); });
-  connect(a.webSite, &QAction::triggered, this,
-          [] { QDesktopServices::openUrl(QUrl(QString::fromLatin1(kWebSiteUrl))); });
+  // The project has no web site or support address yet: these open the manual's own pages
+  // rather than placeholder addresses.
+  connect(a.webSite, &QAction::triggered, this, [] { HelpWindow::Open(); });
   connect(a.supportPage, &QAction::triggered, this,
-          [] { QDesktopServices::openUrl(QUrl(QString::fromLatin1(kSupportPageUrl))); });
-  connect(a.supportEmail, &QAction::triggered, this, [] {
-    QDesktopServices::openUrl(QUrl(QStringLiteral("mailto:") + QString::fromLatin1(kSupportEmail)));
-  });
+          [] { HelpWindow::Open(QStringLiteral("support.html")); });
+  connect(a.supportEmail, &QAction::triggered, this,
+          [] { HelpWindow::Open(QStringLiteral("support.html")); });
   connect(a.about, &QAction::triggered, this, [this] {
     AboutDialog about(this);
     about.exec();
@@ -281,9 +279,9 @@ void CMainFrame::ShowMainWindow() {
 
 void CMainFrame::HideToTray() {
   if (!TrayIcon::Available()) return;  // minimised stays minimised
+  // The minimised state is kept: clearing it on X11 maps the window again, leaving an
+  // empty frame on screen. The show flow's showNormal() clears it on the way back.
   hide();
-  // Come back un-minimised next time.
-  setWindowState(windowState() & ~Qt::WindowMinimized);
   m_shown = false;
   if (!m_tray->Added()) m_tray->Add();
 }
@@ -377,6 +375,12 @@ void CMainFrame::QueryEndSession(QSessionManager& manager) {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
+  // A window that is not shown (minimised while the tray was missing) is behind the login
+  // like the tray menu, which then offers no Exit.
+  if (!m_quitting && !m_shown && m_core.Options().HasLogin() && !PassLogin()) {
+    event->ignore();
+    return;
+  }
   if (m_quitting || QuitApplication()) {
     event->accept();
   } else {
