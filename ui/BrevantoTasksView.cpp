@@ -13,9 +13,51 @@ namespace brevanto::ui {
 
 namespace {
 
+// The widths the list starts from; a column whose texts need more in the current font gets
+// more, so "P.M" or a task type is never cut.
 constexpr int kColumnWidths[TaskListModel::kColumnCount] = {180, 90, 180, 180, 220, 100, 170};
+// Room around a cell's text: the view's margins and the header's sort indicator space.
+constexpr int kCellPadding = 16;
+
+// The widest texts a fixed column shows: every status, moment and kind it can hold.
+QStringList FixedColumnTexts(int column) {
+  static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  switch (column) {
+    case TaskListModel::kStatus: return {"Status", "Waiting...", "Running...", "Stopping...", "Unknown"};
+    case TaskListModel::kLastRun:
+    case TaskListModel::kNextRun: {
+      // Date style 1 and 2 are equally long and longer than style 3; time style 2 is the
+      // longer one. Digits share one width in the usual fonts, names do not.
+      QStringList moments;
+      for (const char* day : kDays) {
+        for (const char* month : kMonths) {
+          moments << QStringLiteral("%1, %2 30, 2006 00:00 P.M").arg(QLatin1String(day),
+                                                                      QLatin1String(month));
+        }
+      }
+      return moments;
+    }
+    case TaskListModel::kTaskType:
+      return {"Backup to SQL/PHP files", "Backup to another server", "Backup to another database",
+              "Export to CSV/XML/HTML/TEXT files", "Execute SQL script", "Restore by SQL files",
+              "Restore by another server", "Restore by another database"};
+    case TaskListModel::kSchedule:
+      return {"Manual", "Every Day", "Every Week", "Every Month", "Special Date", "Minutes"};
+    default: return {};
+  }
+}
 
 }  // namespace
+
+int CBrevantoTasksView::ColumnWidth(int column, const QFontMetrics& metrics) {
+  int widest = 0;
+  for (const QString& text : FixedColumnTexts(column)) {
+    widest = std::max(widest, metrics.horizontalAdvance(text));
+  }
+  return std::max(kColumnWidths[column], widest + kCellPadding);
+}
 
 CBrevantoTasksView::CBrevantoTasksView(const CTaskList& tasks, QWidget* parent)
     : QStackedWidget(parent),
@@ -36,7 +78,7 @@ CBrevantoTasksView::CBrevantoTasksView(const CTaskList& tasks, QWidget* parent)
   m_details->setIconSize(QSize(18, 18));
   m_details->header()->setStretchLastSection(false);
   for (int column = 0; column < TaskListModel::kColumnCount; ++column) {
-    m_details->setColumnWidth(column, kColumnWidths[column]);
+    m_details->setColumnWidth(column, ColumnWidth(column, m_details->fontMetrics()));
   }
   m_details->setItemDelegateForColumn(TaskListModel::kResult, new ProgressDelegate(m_details));
 
@@ -91,11 +133,14 @@ void CBrevantoTasksView::SetViewMode(ListViewMode mode) {
       m_icons->setTextElideMode(Qt::ElideRight);
       break;
     case ListViewMode::SmallIcons:
-      m_icons->setViewMode(QListView::IconMode);
+      // Small icons have their names beside them, in rows; icon mode would put them under.
+      m_icons->setViewMode(QListView::ListMode);
       m_icons->setFlow(QListView::LeftToRight);
       m_icons->setIconSize(QSize(18, 18));
-      m_icons->setGridSize(QSize());
+      // Cells of one width line the names up in columns, as in the large icons' grid.
+      m_icons->setGridSize(QSize(kColumnWidths[TaskListModel::kName], fontMetrics().height() + 8));
       m_icons->setWordWrap(false);
+      m_icons->setTextElideMode(Qt::ElideRight);
       break;
     default:
       m_icons->setViewMode(QListView::ListMode);

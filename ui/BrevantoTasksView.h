@@ -8,6 +8,7 @@
 #include <QStackedWidget>
 #include <QTimer>
 
+class QFontMetrics;
 class QItemSelectionModel;
 class QListView;
 class QTreeView;
@@ -28,6 +29,10 @@ class CBrevantoTasksView : public QStackedWidget {
  public:
   // `tasks` must outlive the view.
   CBrevantoTasksView(const CTaskList& tasks, QWidget* parent = nullptr);
+
+  // The details column's width in a font: the list's own width, or more when a text the
+  // column can show needs it.
+  static int ColumnWidth(int column, const QFontMetrics& metrics);
 
   TaskListModel* Model() const { return m_model; }
   QItemSelectionModel* Selection() const;

@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModelTester>
+#include <QApplication>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTreeView>
 
+#include "tasks/DisplayDateTime.h"
 #include "tasks/TaskList.h"
 #include "tests/support/FakeClock.h"
 #include "ui/BrevantoTasksView.h"
@@ -131,6 +133,37 @@ TEST_F(TaskListViewTest, AClickSelectsTheTaskInEveryViewMode) {
     QTest::mouseClick(shown->viewport(), Qt::LeftButton, Qt::NoModifier, item.center());
     EXPECT_EQ(view.SelectedRows(), QList<int>({1})) << "view mode " << static_cast<int>(mode);
   }
+}
+
+// The date columns must hold the longest moment the styles print ("P.M" included) and the
+// type column its longest kind, whatever the font; the list's own widths stay the least.
+TEST_F(TaskListViewTest, ColumnsHoldTheirLongestTextsInAnyFont) {
+  const QFont original = QApplication::font();
+  for (int pixels : {9, 13, 22}) {
+    SCOPED_TRACE(pixels);
+    QFont font = original;
+    font.setPixelSize(pixels);
+    QApplication::setFont(font);
+    CBrevantoTasksView view(tasks);
+    auto* details = view.findChild<QTreeView*>("taskDetails");
+    ASSERT_NE(details, nullptr);
+    const QFontMetrics metrics = details->fontMetrics();
+    for (int dateStyle : {1, 2, 3}) {
+      // Wednesday the 30th of September at half past noon: long names, two-digit fields.
+      const QString moment = QString::fromStdString(
+          FormatDisplayDateTime(2026, 9, 30, 12, 30, 0, 4, dateStyle, 2, false));
+      EXPECT_GT(details->columnWidth(TaskListModel::kLastRun), metrics.horizontalAdvance(moment))
+          << moment.toStdString();
+      EXPECT_GT(details->columnWidth(TaskListModel::kNextRun), metrics.horizontalAdvance(moment));
+    }
+    EXPECT_GT(details->columnWidth(TaskListModel::kTaskType),
+              metrics.horizontalAdvance(QStringLiteral("Export to CSV/XML/HTML/TEXT files")));
+    const int least[] = {180, 90, 180, 180, 220, 100};
+    for (int column = 0; column < TaskListModel::kColumnCount; ++column) {
+      EXPECT_GE(details->columnWidth(column), least[column]) << column;
+    }
+  }
+  QApplication::setFont(original);
 }
 
 }  // namespace
