@@ -15,8 +15,8 @@ void AskAboutAutorun(CApplicationCore& core, const std::string& executablePath,
   if (options.AutoRun != 0 || options.DontAskAutoRun != 0) return;
   bool dontAsk = false;
   const Answer answer = Dialogs::AskWithCheckBox(
-      nullptr, QString::fromLatin1(kCaption),
-      QObject::tr("Do you want to auto run the program when the current Windows user log in?\n\n"
+      nullptr, QString::fromLatin1(kWindowTitle),
+      QObject::tr("Do you want to auto run the program when the current user log in?\n\n"
                   "If No, you can set the option at the menu Tools->Options later."),
       QObject::tr("Don't ask me again"), dontAsk);
   if (answer == Answer::Cancel) return;

@@ -5,8 +5,10 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QQueue>
+#include <QWidget>
 
 #include "ui/Product.h"
+#include "ui/WindowFit.h"
 
 namespace brevanto::ui {
 
@@ -25,16 +27,20 @@ ScriptState& State() {
   return state;
 }
 
-Answer ScriptedAnswer(BoxKind kind, const QString& text, Answer unanswered,
-                      const QString& caption = QString::fromUtf8(kCaption)) {
+bool OnScreen(const QWidget* parent) {
+  return parent != nullptr && parent->isVisible();
+}
+
+Answer ScriptedAnswer(const QWidget* parent, BoxKind kind, const QString& text,
+                      Answer unanswered, const QString& caption = QString::fromUtf8(kCaption)) {
   ScriptState& s = State();
-  s.shown.append({kind, text, caption});
+  s.shown.append({kind, text, caption, OnScreen(parent)});
   return s.answers.isEmpty() ? unanswered : s.answers.dequeue();
 }
 
-QString ScriptedFileName(BoxKind kind, const QString& filter) {
+QString ScriptedFileName(const QWidget* parent, BoxKind kind, const QString& filter) {
   ScriptState& s = State();
-  s.shown.append({kind, filter});
+  s.shown.append({kind, filter, QString(), OnScreen(parent)});
   return s.fileNames.isEmpty() ? QString() : s.fileNames.dequeue();
 }
 
@@ -48,18 +54,20 @@ Answer FromButton(int button) {
 }
 
 Answer Ask(QWidget* parent, const QString& text, QMessageBox::StandardButtons buttons) {
-  if (State().active) return ScriptedAnswer(BoxKind::Question, text, Answer::No);
+  if (State().active) return ScriptedAnswer(parent, BoxKind::Question, text, Answer::No);
   QMessageBox box(QMessageBox::Question, QString::fromUtf8(kCaption), text, buttons, parent);
   box.setDefaultButton(QMessageBox::Yes);
+  FitMessageBox(&box);
   return FromButton(box.exec());
 }
 
 void Tell(QWidget* parent, BoxKind kind, QMessageBox::Icon icon, const QString& text) {
   if (State().active) {
-    ScriptedAnswer(kind, text, Answer::Ok);
+    ScriptedAnswer(parent, kind, text, Answer::Ok);
     return;
   }
   QMessageBox box(icon, QString::fromUtf8(kCaption), text, QMessageBox::Ok, parent);
+  FitMessageBox(&box);
   box.exec();
 }
 
@@ -78,15 +86,21 @@ Answer Dialogs::AskWithCheckBox(QWidget* parent, const QString& caption, const Q
   ScriptState& s = State();
   if (s.active) {
     if (!s.checkBoxes.isEmpty()) checked = s.checkBoxes.dequeue();
-    return ScriptedAnswer(BoxKind::Question, text, Answer::Cancel, caption);
+    return ScriptedAnswer(parent, BoxKind::Question, text, Answer::Cancel, caption);
   }
   QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::NoButton, parent);
   QPushButton* yes = box.addButton(QMessageBox::tr("&Yes"), QMessageBox::YesRole);
   QPushButton* no = box.addButton(QMessageBox::tr("&No"), QMessageBox::NoRole);
   box.setDefaultButton(yes);
+  // Without a button of its own, closing the box (Escape, the title bar) would count as
+  // "No"; this one is never shown and answers Cancel.
+  QPushButton* closed = box.addButton(QMessageBox::Cancel);
+  closed->hide();
+  box.setEscapeButton(closed);
   auto* check = new QCheckBox(checkBoxText, &box);
   check->setChecked(checked);
   box.setCheckBox(check);
+  FitMessageBox(&box);
   box.exec();
   checked = check->isChecked();
   if (box.clickedButton() == yes) return Answer::Yes;
@@ -107,7 +121,7 @@ void Dialogs::Stop(QWidget* parent, const QString& text) {
 }
 
 QString Dialogs::OpenFileName(QWidget* parent, const QString& filter) {
-  if (State().active) return ScriptedFileName(BoxKind::OpenFile, filter);
+  if (State().active) return ScriptedFileName(parent, BoxKind::OpenFile, filter);
   QFileDialog dialog(parent, QString(), QString(), filter);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::ExistingFile);
@@ -116,7 +130,7 @@ QString Dialogs::OpenFileName(QWidget* parent, const QString& filter) {
 }
 
 QString Dialogs::SaveFileName(QWidget* parent, const QString& filter, const QString& suffix) {
-  if (State().active) return ScriptedFileName(BoxKind::SaveFile, filter);
+  if (State().active) return ScriptedFileName(parent, BoxKind::SaveFile, filter);
   // The dialog appends the suffix and asks before replacing (QFileDialog's default).
   QFileDialog dialog(parent, QString(), QString(), filter);
   dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -127,13 +141,13 @@ QString Dialogs::SaveFileName(QWidget* parent, const QString& filter, const QStr
 }
 
 QString Dialogs::FolderName(QWidget* parent, const QString& title, const QString& startFolder) {
-  if (State().active) return ScriptedFileName(BoxKind::Folder, title);
+  if (State().active) return ScriptedFileName(parent, BoxKind::Folder, title);
   return QFileDialog::getExistingDirectory(parent, title, startFolder);
 }
 
 QStringList Dialogs::OpenFileNames(QWidget* parent, const QString& filter) {
   if (State().active) {
-    const QString path = ScriptedFileName(BoxKind::OpenFile, filter);
+    const QString path = ScriptedFileName(parent, BoxKind::OpenFile, filter);
     return path.isEmpty() ? QStringList() : QStringList{path};
   }
   return QFileDialog::getOpenFileNames(parent, QString(), QString(), filter);

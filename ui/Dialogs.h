@@ -19,6 +19,9 @@ struct ShownBox {
   BoxKind Kind;
   QString Text;  // the message, the filter of a file picker, or a folder picker's title
   QString Caption = QString();  // the box's title; empty for a file picker
+  // Whether the widget the box was opened for was on screen: a message about a page must
+  // not show over another one.
+  bool ParentShown = false;
 };
 
 class Dialogs {

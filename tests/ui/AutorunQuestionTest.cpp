@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QMessageBox>
+#include <QTest>
+#include <QTimer>
+
 #include "core/AtomicFile.h"
 #include "core/Options.h"
 #include "tests/support/FakeClock.h"
@@ -40,9 +45,9 @@ TEST(AutorunQuestionTest, EachAnswerStoresWhatItShould) {
 
     const QList<ShownBox> shown = Dialogs::TakeShown();
     ASSERT_EQ(shown.size(), 1);
-    EXPECT_EQ(shown[0].Caption, "Brevanto");
+    EXPECT_EQ(shown[0].Caption, "Brevanto Standard Edition");
     EXPECT_EQ(shown[0].Text,
-              "Do you want to auto run the program when the current Windows user log in?\n\n"
+              "Do you want to auto run the program when the current user log in?\n\n"
               "If No, you can set the option at the menu Tools->Options later.");
     EXPECT_EQ(fixture.Core().Options().AutoRun, c.autoRun);
     EXPECT_EQ(fixture.Core().Options().DontAskAutoRun, c.dontAsk);
@@ -66,6 +71,26 @@ TEST(AutorunQuestionTest, IsNotAskedOnceAnsweredForGood) {
   fixture.Core().Options().AutoRun = 1;
   AskAboutAutorun(fixture.Core(), "/opt/brevanto/brevanto", fixture.Folder());
   EXPECT_TRUE(Dialogs::TakeShown().isEmpty());
+}
+
+// The real box, closed without an answer: by Escape and by the title bar's close button.
+TEST(AutorunQuestionTest, ClosingTheBoxIsNeitherYesNorNo) {
+  Dialogs::EndScript();
+  const std::function<void(QWidget*)> closers[] = {
+      [](QWidget* box) { QTest::keyClick(box, Qt::Key_Escape); },
+      [](QWidget* box) { box->close(); },
+  };
+  for (const auto& closeBox : closers) {
+    QTimer::singleShot(0, [&] {
+      QWidget* box = QApplication::activeModalWidget();
+      ASSERT_NE(qobject_cast<QMessageBox*>(box), nullptr);
+      closeBox(box);
+    });
+    bool checked = false;
+    EXPECT_EQ(Dialogs::AskWithCheckBox(nullptr, "Brevanto Standard Edition", "Run at log in?",
+                                       "Don't ask me again", checked),
+              Answer::Cancel);
+  }
 }
 
 }  // namespace

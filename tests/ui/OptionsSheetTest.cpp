@@ -97,6 +97,8 @@ TEST_F(OptionsSheetTest, LogSizeOutsideTheRangeKeepsTheSheetOnItsPage) {
     SCOPED_TRACE(size);
     CSystemOptions options;
     COptionsSheet sheet(options, kFolder);
+    sheet.show();
+    sheet.Tabs()->setCurrentIndex(1);
     Child<QRadioButton>(&sheet, "limitedLog")->click();
     SizeField(&sheet)->setText(size);
     sheet.accept();
@@ -106,11 +108,19 @@ TEST_F(OptionsSheetTest, LogSizeOutsideTheRangeKeepsTheSheetOnItsPage) {
     ASSERT_EQ(shown.size(), 1);
     EXPECT_EQ(shown[0].Kind, BoxKind::Warning);
     EXPECT_EQ(shown[0].Text, "Please input the maximum size between 1 and 100000!");
+    EXPECT_TRUE(shown[0].ParentShown);
 
-    // Leaving the page for General is refused the same way.
+    // Leaving the page for General is refused the same way, over the page it is about.
     sheet.Tabs()->setCurrentIndex(0);
     EXPECT_EQ(sheet.Tabs()->currentIndex(), 1);
-    EXPECT_EQ(Dialogs::TakeShown().size(), 1);
+    shown = Dialogs::TakeShown();
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_TRUE(shown[0].ParentShown) << "the message showed over the General page";
+
+    // Once the size is fixed the switch goes through.
+    SizeField(&sheet)->setText("500");
+    sheet.Tabs()->setCurrentIndex(0);
+    EXPECT_EQ(sheet.Tabs()->currentIndex(), 0);
   }
 }
 

@@ -258,16 +258,22 @@ TEST_F(WizardFlowTest, RestoreFromFilesWalksFiveStepsAndAsksBeforeRunningDrops) 
   EXPECT_EQ(wizard->windowTitle(), prefix + QStringLiteral("Step 2 of 5"));
   EXPECT_EQ(Texts(Next()), QStringLiteral("Please add the files!"));
 
-  // Upper-case extensions, files that do not exist and repeats are skipped.
+  // Any case of ".sql" is taken; repeats are skipped; a file that cannot be read is named
+  // in a warning rather than dropped unseen.
   auto* page = wizard->currentPage()->findChild<CRestoreFilesPage*>();
   ASSERT_NE(page, nullptr);
   const QString base = QString::fromStdString(folder);
   page->AddFiles(
       {base + "a.sql", base + "B.SQL", base + "missing.sql", base + "c.sql", base + "a.sql"});
   auto* list = Find<QTreeWidget>("filesList");
-  ASSERT_EQ(list->topLevelItemCount(), 2);
-  EXPECT_EQ(list->topLevelItem(1)->text(0), QStringLiteral("c.sql"));
-  EXPECT_EQ(list->topLevelItem(1)->text(2), QStringLiteral("0 KB"));
+  ASSERT_EQ(list->topLevelItemCount(), 3);
+  EXPECT_EQ(list->topLevelItem(1)->text(0), QStringLiteral("B.SQL"));
+  EXPECT_EQ(list->topLevelItem(2)->text(0), QStringLiteral("c.sql"));
+  EXPECT_EQ(list->topLevelItem(2)->text(2), QStringLiteral("0 KB"));
+  const QList<ui::ShownBox> refused = Dialogs::TakeShown();
+  ASSERT_EQ(refused.size(), 1);
+  EXPECT_EQ(refused[0].Kind, ui::BoxKind::Warning);
+  EXPECT_TRUE(refused[0].Text.endsWith(base + "missing.sql"));
 
   Dialogs::QueueAnswer(Answer::No);
   EXPECT_TRUE(
@@ -281,13 +287,13 @@ TEST_F(WizardFlowTest, RestoreFromFilesWalksFiveStepsAndAsksBeforeRunningDrops) 
   EXPECT_EQ(wizard->windowTitle(), prefix + QStringLiteral("Step 4 of 5"));
   Next();
   EXPECT_EQ(wizard->windowTitle(), prefix + QStringLiteral("Step 5 of 5"));
-  ASSERT_EQ(context.Task.RestoreFiles.size(), 2u);
+  ASSERT_EQ(context.Task.RestoreFiles.size(), 3u);
   EXPECT_EQ(context.Task.RestoreFiles[0].FullPath, folder + "a.sql");
   EXPECT_EQ(context.Task.RestoreFiles[0].FileSize, 14u);
   EXPECT_TRUE(Find<QPlainTextEdit>("summaryEdit")
                   ->toPlainText()
                   .contains(QStringLiteral(
-                      "Backup Files:\n    2 file(s)\n\nMySQL server:\n    localhost\n")));
+                      "Backup Files:\n    3 file(s)\n\nMySQL server:\n    localhost\n")));
 }
 
 TEST_F(WizardFlowTest, DestinationServerMustDifferFromTheSource) {

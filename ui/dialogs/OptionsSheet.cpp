@@ -41,10 +41,13 @@ COptionsSheet::COptionsSheet(const CSystemOptions& options, const std::string& a
 }
 
 void COptionsSheet::PageChanged(int index) {
-  if (m_tabs->widget(m_currentPage) == m_backupLog && !m_backupLog->Validate()) {
+  if (m_tabs->widget(m_currentPage) == m_backupLog) {
+    // The tab has already switched: go back first, so a refusal is read over the page it
+    // is about, and move on only when the page is valid.
     const QSignalBlocker blocker(m_tabs);
     m_tabs->setCurrentIndex(m_currentPage);
-    return;
+    if (!m_backupLog->Validate()) return;
+    m_tabs->setCurrentIndex(index);
   }
   m_currentPage = index;
 }

@@ -21,7 +21,7 @@ CSystemOptionsPage::CSystemOptionsPage(const CSystemOptions& options, QWidget* p
       m_password(Named(new QLineEdit(this), "loginPassword")),
       m_hotKey(Named(new CHotKeyEdit(this), "hotKey")),
       m_autoRun(Named(
-          new QCheckBox(tr("Auto run the program when the current Windows user log in"), this),
+          new QCheckBox(tr("Auto run the program when the current user log in"), this),
           "autoRun")),
       m_blockShutdown(
           Named(new QCheckBox(tr("Disable shutdown/log off/suspend when a task running"), this),

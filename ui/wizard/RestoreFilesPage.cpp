@@ -26,7 +26,9 @@ using ui::ToQt;
 bool MakeRestoreFileItem(const std::string& path, RestoreFileItem& item) {
   const std::size_t slash = path.find_last_of('/');
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  if (name.size() < 4 || name.compare(name.size() - 4, 4, ".sql") != 0) {
+  // Any case of the extension: the file dialog offers "COPY.SQL" under "*.sql" too.
+  if (name.size() < 4 || !QString::fromStdString(name.substr(name.size() - 4))
+                              .endsWith(QLatin1String(".sql"), Qt::CaseInsensitive)) {
     return false;
   }
   const int fd = ::open(path.c_str(), O_RDONLY);
@@ -64,6 +66,8 @@ CRestoreFilesPage::CRestoreFilesPage(CSheetContext& context)
   m_list->setRootIsDecorated(false);
   m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
   m_list->setHeaderLabels({tr("File Name"), tr("Full Path"), tr("File Size"), tr("Date & Time")});
+  m_list->header()->setStretchLastSection(false);
+  FitColumns();
   auto* layout = new QVBoxLayout(this);
   auto* top = new QGridLayout;
   top->addWidget(m_list, 0, 0, 6, 1);
@@ -106,6 +110,21 @@ void CRestoreFilesPage::FillList() {
     row->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
     row->setText(3, ToQt(FormatDisplayDateTime(file.FileTime, dateStyle, timeStyle, true)));
   }
+  FitColumns();
+}
+
+void CRestoreFilesPage::FitColumns() {
+  // Names and paths are read whole or not at all: each column is as wide as its longest
+  // text, never narrower than a sensible start; the list scrolls sideways when needed.
+  const int dateWidth = m_list->fontMetrics().horizontalAdvance(
+                            QStringLiteral("Wed, Sep 30, 2006 00:00:00 P.M")) + 16;
+  const int minimum[] = {160, 260, 80, dateWidth};
+  for (int column = 0; column < m_list->columnCount(); ++column) {
+    m_list->resizeColumnToContents(column);
+    if (m_list->columnWidth(column) < minimum[column]) {
+      m_list->setColumnWidth(column, minimum[column]);
+    }
+  }
 }
 
 void CRestoreFilesPage::Load() {
@@ -116,14 +135,25 @@ void CRestoreFilesPage::Load() {
 }
 
 void CRestoreFilesPage::AddFiles(const QStringList& paths) {
+  QStringList refused;
   for (const QString& path : paths) {
     const std::string full = FromQt(path);
     bool listed = false;
     for (const RestoreFileItem& file : m_files) listed = listed || file.FullPath == full;
+    if (listed) continue;  // already in the list: nothing to say
     RestoreFileItem item;
-    if (!listed && MakeRestoreFileItem(full, item)) m_files.push_back(item);
+    if (MakeRestoreFileItem(full, item)) {
+      m_files.push_back(item);
+    } else {
+      refused << path;
+    }
   }
   FillList();
+  if (!refused.isEmpty()) {
+    ui::Dialogs::Warning(this, tr("These files were not added: their names do not end in "
+                                  "\".sql\" or they cannot be read.\n\n%1")
+                                   .arg(refused.join(QLatin1Char('\n'))));
+  }
 }
 
 void CRestoreFilesPage::Remove(bool all) {

@@ -12,8 +12,8 @@ class QTreeWidget;
 namespace brevanto::wizard {
 
 // The list entry for a file: its name, full path, size and modification time. False
-// when the file cannot be opened or is not named "*.sql" (exact lower case, longer than
-// the extension).
+// when the file cannot be opened or is not named "*.sql" (any case, longer than the
+// extension).
 bool MakeRestoreFileItem(const std::string& path, RestoreFileItem& item);
 
 class CRestoreFilesPage : public CTaskPage {
@@ -24,11 +24,13 @@ class CRestoreFilesPage : public CTaskPage {
   void Load() override;
   bool Leave() override;
 
-  // Appends the files not yet listed that MakeRestoreFileItem accepts.
+  // Appends the files not yet listed that MakeRestoreFileItem accepts and names the
+  // others in a warning.
   void AddFiles(const QStringList& paths);
 
  private:
   void FillList();
+  void FitColumns();
   void Remove(bool all);
   void Move(int delta);
 

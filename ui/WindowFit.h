@@ -1,0 +1,24 @@
+#pragma once
+// Window managers cut a title that does not fit their title bar ("Login - Brevant…"), and a
+// narrow message box shows its caption as "Br…o". Every top-level window of the program is
+// kept at least as wide as its title needs, whenever it is shown or retitled. The watch is
+// installed on the application when it starts. GUI thread only.
+
+class QFont;
+class QMessageBox;
+class QString;
+class QWidget;
+
+namespace brevanto::ui {
+
+// The width a window needs for `title` in its title bar: the text in a bold face (title
+// bars draw bold) plus the icon and the buttons beside it.
+int TitleBarWidth(const QString& title, const QFont& font);
+
+// Widens `window` (now and as a minimum) when it is narrower than its title needs.
+void FitWidthToTitle(QWidget* window);
+
+// The same for a message box, which fixes its own size when shown: call before it is shown.
+void FitMessageBox(QMessageBox* box);
+
+}  // namespace brevanto::ui
