@@ -2,23 +2,25 @@
 
 #include <unistd.h>
 
+#include <cstdio>
+
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QStandardPaths>
 #include <QThread>
 
+#include "ui/Dialogs.h"
+
 namespace brevanto::ui {
 
 namespace {
 
 const QByteArray kShowRequest = "show\n";
-
-}  // namespace
-
-namespace {
 
 // The lock and the socket live in the user's runtime folder (owner-only), not in the
 // shared temporary folder, where another user could plant a lock file of the same name
@@ -28,23 +30,51 @@ QString InstanceFolder() {
   return runtime.isEmpty() ? QDir::tempPath() : runtime;
 }
 
+// The same folder reached through another spelling or a link is the same folder. A hash
+// keeps the socket name short whatever the path (socket paths are limited to ~100 bytes).
+QString FolderKey(const QString& folder) {
+  const QFileInfo info(folder);
+  QString path = info.canonicalFilePath();
+  if (path.isEmpty()) path = QDir::cleanPath(info.absoluteFilePath());
+  return QString::fromLatin1(
+      QCryptographicHash::hash(path.toUtf8(), QCryptographicHash::Sha256).toHex().left(16));
+}
+
+void SayOnStderr(const QString& text) {
+  std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+}
+
 }  // namespace
 
-SingleInstance::SingleInstance(const QString& name, QObject* parent)
+SingleInstance::SingleInstance(const QString& name, const QString& folder, QObject* parent)
     : QObject(parent),
-      m_serverName(
-          QDir(InstanceFolder()).filePath(QStringLiteral("%1-%2").arg(name).arg(::getuid()))) {}
+      m_folder(folder),
+      m_serverName(QDir(InstanceFolder())
+                       .filePath(QStringLiteral("%1-%2-%3")
+                                     .arg(name)
+                                     .arg(::getuid())
+                                     .arg(FolderKey(folder)))) {}
 
 SingleInstance::~SingleInstance() = default;
 
 bool SingleInstance::Claim(int waitMs) {
   // The lock decides who is first; the socket only carries the request. A lock left by a
   // crashed copy is recognised as stale (its process is gone) and taken over.
-  m_lock = std::make_unique<QLockFile>(m_serverName + ".lock");
+  m_lock = std::make_unique<QLockFile>(LockFilePath());
   m_lock->setStaleLockTime(0);
   if (!m_lock->tryLock(0)) {
     m_lock.reset();
-    AskFirstCopyToShow(waitMs);
+    if (AskFirstCopyToShow(waitMs)) {
+      SayOnStderr(tr("Brevanto is already running on the folder %1; its window is shown "
+                     "instead of starting a second copy.")
+                      .arg(m_folder));
+      return false;
+    }
+    const QString text = tr("Brevanto is already running on the folder %1, but it does not "
+                            "answer.\n\nEnd that copy, then start Brevanto again.")
+                             .arg(m_folder);
+    SayOnStderr(text);
+    Dialogs::Stop(nullptr, text);
     return false;
   }
   QLocalServer::removeServer(m_serverName);  // a socket file left by a crashed copy

@@ -9,6 +9,7 @@
 #include <QDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QLockFile>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextBrowser>
@@ -19,6 +20,7 @@
 #include "tests/support/TempDir.h"
 #include "tests/ui/UiFixture.h"
 #include "ui/Autostart.h"
+#include "ui/Dialogs.h"
 #include "ui/GlobalHotKey.h"
 #include "ui/HelpWindow.h"
 #include "ui/SingleInstance.h"
@@ -27,40 +29,68 @@
 namespace brevanto::ui {
 namespace {
 
-TEST(SingleInstanceTest, SecondCopyAsksTheFirstToShowItself) {
-  const QString name =
-      QStringLiteral("brevanto-test-") + QUuid::createUuid().toString(QUuid::Id128);
-  SingleInstance first(name);
+QString UniqueInstanceName() {
+  return QStringLiteral("brevanto-test-") + QUuid::createUuid().toString(QUuid::Id128);
+}
+
+TEST(SingleInstanceTest, OneCopyPerFolderAndTheSecondShowsTheFirst) {
+  const QString name = UniqueInstanceName();
+  test::TempDir one;
+  test::TempDir other;
+  SingleInstance first(name, QString::fromStdString(one.path()));
   ASSERT_TRUE(first.Claim());
   QSignalSpy shown(&first, &SingleInstance::showRequested);
 
-  SingleInstance second(name);
+  // The same folder spelled without its trailing slash is still the same folder.
+  QString sameFolder = QString::fromStdString(one.path());
+  sameFolder.chop(1);
+  SingleInstance second(name, sameFolder);
   EXPECT_FALSE(second.Claim(2000));
   EXPECT_TRUE(test::WaitUntil([&] { return shown.count() == 1; }));
+
+  // Another folder is another program's data: that copy runs beside the first.
+  SingleInstance elsewhere(name, QString::fromStdString(other.path()));
+  EXPECT_TRUE(elsewhere.Claim(200));
+  EXPECT_EQ(shown.count(), 1);
+}
+
+TEST(SingleInstanceTest, AFirstCopyThatDoesNotAnswerIsReported) {
+  test::TempDir folder;
+  SingleInstance start(UniqueInstanceName(), QString::fromStdString(folder.path()));
+  // A live lock with no one listening: a copy hung before it could listen.
+  QLockFile held(start.LockFilePath());
+  ASSERT_TRUE(held.tryLock(0));
+  Dialogs::Script();
+  EXPECT_FALSE(start.Claim(300));
+  const QList<ShownBox> shown = Dialogs::TakeShown();
+  Dialogs::EndScript();
+  ASSERT_EQ(shown.size(), 1);
+  EXPECT_EQ(shown[0].Kind, BoxKind::Stop);
+  EXPECT_TRUE(shown[0].Text.contains(QString::fromStdString(folder.path())));
 }
 
 TEST(SingleInstanceTest, ACopyThatIsGoneLeavesNoClaimBehind) {
-  const QString name =
-      QStringLiteral("brevanto-test-") + QUuid::createUuid().toString(QUuid::Id128);
+  const QString name = UniqueInstanceName();
+  test::TempDir folder;
   {
-    SingleInstance first(name);
+    SingleInstance first(name, QString::fromStdString(folder.path()));
     ASSERT_TRUE(first.Claim());
   }
-  SingleInstance next(name);
+  SingleInstance next(name, QString::fromStdString(folder.path()));
   EXPECT_TRUE(next.Claim());
 }
 
 TEST(SingleInstanceTest, TheClaimLivesWhereOnlyTheUserCanWrite) {
   // In a folder others may write to, a planted lock file would keep the program from starting.
-  SingleInstance instance(QStringLiteral("brevanto-test-") +
-                          QUuid::createUuid().toString(QUuid::Id128));
+  test::TempDir folder;
+  SingleInstance instance(UniqueInstanceName(), QString::fromStdString(folder.path()));
   ASSERT_TRUE(instance.Claim());
   ASSERT_TRUE(QFileInfo(instance.ServerName()).isAbsolute());
-  const QFileInfo folder(QFileInfo(instance.ServerName()).absolutePath());
-  EXPECT_EQ(folder.ownerId(), ::getuid());
-  EXPECT_FALSE(folder.permissions() & (QFileDevice::WriteGroup | QFileDevice::WriteOther))
-      << folder.absoluteFilePath().toStdString();
-  EXPECT_TRUE(QFileInfo::exists(instance.ServerName() + ".lock"));
+  const QFileInfo runtime(QFileInfo(instance.ServerName()).absolutePath());
+  EXPECT_EQ(runtime.ownerId(), ::getuid());
+  EXPECT_FALSE(runtime.permissions() & (QFileDevice::WriteGroup | QFileDevice::WriteOther))
+      << runtime.absoluteFilePath().toStdString();
+  EXPECT_TRUE(QFileInfo::exists(instance.LockFilePath()));
 }
 
 TEST(TerminationSignalsTest, ATerminationSignalArrivesAsARequestOnTheEventLoop) {
