@@ -153,6 +153,25 @@ long long CountFromText(const std::string& text) {
   return value;
 }
 
+std::string EncodeEscapes(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '\a': out += "\\a"; break;
+      case '\b': out += "\\b"; break;
+      case '\f': out += "\\f"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      case '\v': out += "\\v"; break;
+      case '\\': out += "\\\\"; break;
+      default: out += c; break;
+    }
+  }
+  return out;
+}
+
 std::string DecodeEscapes(const std::string& text) {
   std::string out;
   out.reserve(text.size());

@@ -58,6 +58,9 @@ long long CountFromText(const std::string& text);
 // Export file page: \a \b \f \n \r \t \v \' \" \\ \? turned into their characters in one
 // pass from the left, so that "\\t" stays a backslash followed by "t".
 std::string DecodeEscapes(const std::string& text);
+// The reverse, for showing stored characters as typed: the control characters above and
+// the backslash become their escapes, so a stored line feed shows as \n, not as nothing.
+std::string EncodeEscapes(const std::string& text);
 
 // True when the text holds "/", "\" or ".": such a name could leave the data folder.
 bool HasInvalidDatabaseNameCharacters(const std::string& name);

@@ -1,10 +1,13 @@
 #include "ui/HelpWindow.h"
 
+#include <algorithm>
+
 #include <QAction>
 #include <QApplication>
 #include <QFile>
 #include <QKeySequence>
 #include <QPointer>
+#include <QScreen>
 #include <QTextBrowser>
 #include <QToolBar>
 #include <QUrl>
@@ -52,6 +55,7 @@ HelpWindow* HelpWindow::Open(const QString& topic) {
   QWidget* modal = QApplication::activeModalWidget();
   if (modal != nullptr && modal != window && window->parentWidget() != modal) {
     window->setParent(modal, window->windowFlags() | Qt::Window);
+    window->PlaceOver(modal);
   }
   QUrl url = TopicUrl(topic);
   if (url.isEmpty()) url = TopicUrl(QString());
@@ -87,12 +91,26 @@ HelpWindow::HelpWindow() : m_browser(new QTextBrowser(this)) {
   connect(m_browser, &QTextBrowser::forwardAvailable, forward, &QAction::setEnabled);
   connect(m_browser, &QTextBrowser::sourceChanged, this, [this] {
     const QString title = m_browser->documentTitle();
-    setWindowTitle(title.isEmpty()
-                       ? tr("%1 Help").arg(QString::fromLatin1(kWindowTitle))
-                       : tr("%1 - %2 Help").arg(title, QString::fromLatin1(kWindowTitle)));
+    const QString help = tr("%1 Help").arg(QString::fromLatin1(kWindowTitle));
+    // The contents page is titled like the manual itself: name it once.
+    setWindowTitle(title.isEmpty() || title == help ? help : tr("%1 - %2").arg(title, help));
   });
 }
 
 HelpWindow::~HelpWindow() = default;
+
+void HelpWindow::PlaceOver(const QWidget* owner) {
+  // A window given a parent keeps its old position, now read relative to the parent; put
+  // it over its owner instead, wholly on the owner's screen.
+  const QScreen* screen = owner->screen();
+  if (screen == nullptr) return;
+  const QRect available = screen->availableGeometry();
+  QRect frame(QPoint(), size().boundedTo(available.size()));
+  frame.moveCenter(owner->frameGeometry().center());
+  frame.moveLeft(std::clamp(frame.left(), available.left(), available.right() - frame.width()));
+  frame.moveTop(std::clamp(frame.top(), available.top(), available.bottom() - frame.height()));
+  resize(frame.size());
+  move(frame.topLeft());
+}
 
 }  // namespace brevanto::ui

@@ -26,6 +26,8 @@ class HelpWindow : public QMainWindow {
   HelpWindow();
   ~HelpWindow() override;
 
+  void PlaceOver(const QWidget* owner);
+
   QTextBrowser* m_browser;
 };
 

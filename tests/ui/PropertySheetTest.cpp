@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QListWidget>
+#include <QPushButton>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTabWidget>
@@ -157,6 +160,60 @@ TEST_F(PropertySheetTest, PropertiesShowTheTaskReadOnly) {
   Find<QLineEdit>("taskNameEdit")->setText(QStringLiteral("Changed"));
   sheet->accept();
   EXPECT_EQ(Shown(), QString());
+}
+
+// Stored separators are control characters; both sheets show them as the user typed them.
+TEST_F(PropertySheetTest, ExportSeparatorsShowAsEscapesInBothSheets) {
+  CTaskItem task = test::MakeTask("Csv");
+  task.TaskType = 4;
+  task.ExportSettings.Format = 1;
+  task.ExportSettings.Folder = fixture.Folder() + "Data/";
+  task.ExportSettings.FieldsTerminatedBy = "\t";
+  task.ExportSettings.FieldsEnclosedBy = "\"";
+  task.ExportSettings.FieldsEscapedBy = "\\";
+  task.ExportSettings.LinesTerminatedBy = "\r\n";
+  const struct {
+    SheetMode mode;
+    const char* names[4];
+  } sheets[] = {
+      {SheetMode::View, {"terminatedView", "enclosedView", "escapedView", "linesView"}},
+      {SheetMode::Edit,
+       {"fieldsTerminatedEdit", "fieldsEnclosedEdit", "fieldsEscapedEdit", "linesTerminatedEdit"}},
+  };
+  const QString expected[4] = {"\\t", "\"", "\\\\", "\\r\\n"};
+  for (const auto& s : sheets) {
+    Open(task, s.mode);
+    sheet->Tabs()->setCurrentIndex(3);
+    for (int i = 0; i < 4; ++i) {
+      SCOPED_TRACE(s.names[i]);
+      EXPECT_EQ(Find<QLineEdit>(s.names[i])->text(), expected[i]);
+    }
+  }
+}
+
+TEST_F(PropertySheetTest, ExportTablesTabListsTheDatabasesOfItsTables) {
+  CTaskItem task = test::MakeTask("Csv");
+  task.TaskType = 4;
+  for (const char* name : {"shop.orders", "crm.people", "shop.sales"}) {
+    const std::string full = name;
+    TableItem table;
+    table.Selected = 1;
+    table.Kind = 1;
+    table.DatabaseName = full.substr(0, full.find('.'));
+    table.TableName = full.substr(full.find('.') + 1);
+    task.ExportTables.push_back(table);
+  }
+  Open(task, SheetMode::Edit);
+  sheet->Tabs()->setCurrentIndex(2);
+  auto* databases = Find<QComboBox>("sourceDatabaseCombo");
+  ASSERT_EQ(databases->count(), 2);
+  EXPECT_EQ(databases->itemText(0), "shop");
+  EXPECT_EQ(databases->itemText(1), "crm");
+
+  // A table moved back returns to the pool of its database.
+  Find<QPushButton>("removeAllButton")->click();
+  databases->setCurrentIndex(0);
+  EXPECT_EQ(Find<QListWidget>("sourceTablesList")->count(), 2);
 }
 
 TEST_F(PropertySheetTest, EveryTypeHasItsTabs) {

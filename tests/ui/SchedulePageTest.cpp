@@ -5,10 +5,13 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDate>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 
+#include "tasks/DisplayDateTime.h"
 #include "tasks/TaskItem.h"
 #include "ui/Dialogs.h"
 #include "ui/wizard/BackupFilesSettingsDialog.h"
@@ -110,15 +113,21 @@ TEST_F(SchedulePageTest, TimeAndDaysMustBeChosen) {
   EXPECT_EQ(Ok(month), QStringLiteral("Please choose the days of the month!"));
 }
 
-TEST_F(SchedulePageTest, SpecialDateWithEmptyRepeatStoresZero) {
+// A new task has no date yet: the dialog shows, and OK stores, the calendar's date.
+TEST_F(SchedulePageTest, SpecialDateWithoutADateShowsWhatOkStores) {
   ScheduleSettings s;
   s.RepeatEveryDays = 9;
   CScheduleSettingsDialog dialog(nullptr, 4, s, 1);
+  const QString shown = Find<QLabel>(dialog, QStringLiteral("dateText"))->text();
   Find<QLineEdit>(dialog, QStringLiteral("numberEdit"))->clear();
   EXPECT_EQ(Ok(dialog), QString());
   EXPECT_EQ(s.Kind, 4);
-  EXPECT_EQ(s.RepeatEveryDays, 0);
-  EXPECT_GT(s.SpecialYear, 0);
+  EXPECT_EQ(s.RepeatEveryDays, 0) << "an empty repeat count is stored as 0";
+  ASSERT_GT(s.SpecialYear, 0);
+  const QDate stored(s.SpecialYear, s.SpecialMonth, s.SpecialDay);
+  EXPECT_EQ(shown.toStdString(), FormatDisplayDateTime(stored.year(), stored.month(), stored.day(),
+                                                       0, 0, 0, stored.dayOfWeek() % 7 + 1, 1, 0,
+                                                       false));
 }
 
 TEST_F(SchedulePageTest, BackupFilesSettingsCheckFormatAndCounts) {

@@ -20,24 +20,6 @@ namespace brevanto::wizard {
 using ui::FromQt;
 using ui::ToQt;
 
-namespace {
-
-// Stored format characters shown as the escapes the user types ("\t" for a tab).
-QString EncodeEscapes(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      case '\\': out += "\\\\"; break;
-      default: out += c; break;
-    }
-  }
-  return ToQt(out);
-}
-
-}  // namespace
 
 CExportFilePage::CExportFilePage(CSheetContext& context)
     : CTaskPage(context, tr("Export File")),
@@ -114,10 +96,10 @@ void CExportFilePage::Load() {
   ChooseType(index);
   // A task that has its format keeps it; a new one starts from the type's defaults.
   if (!e.Folder.empty()) {
-    m_terminated->setText(EncodeEscapes(e.FieldsTerminatedBy));
-    m_enclosed->setText(EncodeEscapes(e.FieldsEnclosedBy));
-    m_escaped->setText(EncodeEscapes(e.FieldsEscapedBy));
-    m_lines->setText(EncodeEscapes(e.LinesTerminatedBy));
+    m_terminated->setText(ToQt(EncodeEscapes(e.FieldsTerminatedBy)));
+    m_enclosed->setText(ToQt(EncodeEscapes(e.FieldsEnclosedBy)));
+    m_escaped->setText(ToQt(EncodeEscapes(e.FieldsEscapedBy)));
+    m_lines->setText(ToQt(EncodeEscapes(e.LinesTerminatedBy)));
     m_columnNames->setChecked(e.AddColumnNamesOnTop != 0);
   }
   m_folder->setText(ToQt(e.Folder.empty()

@@ -16,6 +16,7 @@
 #include "ui/wizard/ChooseDatabasesPage.h"
 #include "ui/wizard/DumpSettingsDialog.h"
 #include "ui/wizard/SummaryText.h"
+#include "ui/wizard/WizardText.h"
 
 namespace brevanto::wizard {
 
@@ -159,13 +160,13 @@ QWidget* ExportFileView(const CTaskItem& task) {
   form->addRow(QObject::tr("Directory:"), Field(page, ToQt(e.Folder), "directoryView"));
   if (e.Format == 1 || e.Format == 4) {
     form->addRow(QObject::tr("Fields Terminated By"),
-                 Field(page, ToQt(e.FieldsTerminatedBy), "terminatedView"));
+                 Field(page, ToQt(EncodeEscapes(e.FieldsTerminatedBy)), "terminatedView"));
     form->addRow(QObject::tr("Fields Enclosed By"),
-                 Field(page, ToQt(e.FieldsEnclosedBy), "enclosedView"));
+                 Field(page, ToQt(EncodeEscapes(e.FieldsEnclosedBy)), "enclosedView"));
     form->addRow(QObject::tr("Fields Escaped By"),
-                 Field(page, ToQt(e.FieldsEscapedBy), "escapedView"));
+                 Field(page, ToQt(EncodeEscapes(e.FieldsEscapedBy)), "escapedView"));
     form->addRow(QObject::tr("Lines Terminated By"),
-                 Field(page, ToQt(e.LinesTerminatedBy), "linesView"));
+                 Field(page, ToQt(EncodeEscapes(e.LinesTerminatedBy)), "linesView"));
     form->addRow(Flag(page, "Add Column Names On Top", e.AddColumnNamesOnTop != 0));
   }
   return page;

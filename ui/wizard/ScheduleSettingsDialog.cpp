@@ -72,9 +72,9 @@ CScheduleSettingsDialog::CScheduleSettingsDialog(QWidget* parent, int kind,
     row->addWidget(m_number);
     row->addWidget(new QLabel(tr("day(s)"), this));
     layout->addLayout(row);
-    // The text shows the record's date until the user picks one.
-    m_dateText->setText(date.isValid() ? QString() : tr("Unknown"));
-    if (date.isValid()) ShowDate();
+    // A calendar always holds a date (today when the record has none), and OK stores the
+    // one it holds: the text shows that date rather than "Unknown".
+    ShowDate();
     connect(m_calendar, &QCalendarWidget::selectionChanged, this,
             &CScheduleSettingsDialog::ShowDate);
   } else {

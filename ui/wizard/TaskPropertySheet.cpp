@@ -1,5 +1,7 @@
 #include "ui/wizard/TaskPropertySheet.h"
 
+#include <algorithm>
+
 #include <QDialogButtonBox>
 #include <QPushButton>
 #include <QTabWidget>
@@ -15,6 +17,28 @@
 
 namespace brevanto::wizard {
 
+namespace {
+
+// An export task keeps only its export list, not the catalogue it was chosen from: the
+// databases and tables of that list stand in for it, so the tab opens with its databases
+// listed (and a table moved back has a place to go) until Refresh reads the server.
+std::vector<DatabaseItem> CatalogueOfExportList(const std::vector<TableItem>& tables) {
+  std::vector<DatabaseItem> catalogue;
+  for (const TableItem& table : tables) {
+    auto database = std::find_if(catalogue.begin(), catalogue.end(), [&](const DatabaseItem& d) {
+      return d.DatabaseName == table.DatabaseName;
+    });
+    if (database == catalogue.end()) {
+      catalogue.push_back(DatabaseItem{1, table.DatabaseName, {}});
+      database = catalogue.end() - 1;
+    }
+    database->Tables.push_back(table);
+  }
+  return catalogue;
+}
+
+}  // namespace
+
 CTaskPropertySheet::CTaskPropertySheet(CSheetContext& context, QWidget* parent)
     : QDialog(parent), m_context(context), m_tabs(new QTabWidget(this)) {
   const bool view = context.Mode == SheetMode::View;
@@ -24,6 +48,8 @@ CTaskPropertySheet::CTaskPropertySheet(CSheetContext& context, QWidget* parent)
   // The selection tabs show the catalogue the task stored with its selection.
   if (type == 1 || type == 2 || type == 3 || type == 7 || type == 8) {
     context.Catalogue = context.Task.BackupDatabases;
+  } else if (type == 4 && context.Catalogue.empty()) {
+    context.Catalogue = CatalogueOfExportList(context.Task.ExportTables);
   }
   if (view) {
     m_pages.push_back(new CTaskTypePage(context));
