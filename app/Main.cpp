@@ -12,6 +12,7 @@
 #include "engines/Routines.h"
 #include "ui/AutorunQuestion.h"
 #include "ui/Dialogs.h"
+#include "ui/Icons.h"
 #include "ui/MainActions.h"
 #include "ui/MainFrame.h"
 #include "ui/Product.h"
@@ -61,17 +62,19 @@ int main(int argc, char* argv[]) {
   // would read "Brevanto — Brevanto Standard Edition" instead of "Brevanto".
   QApplication::setApplicationVersion(QStringLiteral("2.0"));
   QApplication::setDesktopFileName(QStringLiteral("Brevanto"));
+  // Every window, message boxes included, carries the program's icon.
+  QApplication::setWindowIcon(MakeIcon(IconRole::Program));
   // The program lives on in the notification area with no window open.
   QApplication::setQuitOnLastWindowClosed(false);
 
-  SingleInstance instance(QString::fromLatin1(kInstanceName));
+  const std::string folder = ChosenFolder(app.arguments());
+  SingleInstance instance(QString::fromLatin1(kInstanceName), ToQt(folder));
   if (!instance.Claim()) return 0;
 
   auto splash = std::make_unique<SplashScreen>();
   splash->show();
   app.processEvents();
 
-  const std::string folder = ChosenFolder(app.arguments());
   // brevanto-run holds this lock while it changes the same folder, the headless scheduler
   // for its whole life: both would write the task file, so the window refuses to start.
   const std::unique_ptr<InstanceLock> folderLock = InstanceLock::TryAcquire(folder, kHolderWindow);

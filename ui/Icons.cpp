@@ -7,6 +7,12 @@
 #include <QPixmap>
 #include <QtMath>
 
+// The program's icon is compiled into this static library; its resources must be registered
+// by hand or the linker drops them (Q_INIT_RESOURCE works only outside a namespace).
+static void RegisterProgramIcon() {
+  Q_INIT_RESOURCE(icons);
+}
+
 namespace brevanto::ui {
 
 namespace {
@@ -48,41 +54,10 @@ void Page(QPainter& p, bool lines) {
   }
 }
 
-void Cylinder(QPainter& p, const QRectF& box, const QColor& color) {
-  const qreal capHeight = box.height() * 0.28;
-  QRectF top(box.left(), box.top(), box.width(), capHeight);
-  QRectF bottom(box.left(), box.bottom() - capHeight, box.width(), capHeight);
-  QPainterPath body;
-  body.moveTo(box.left(), top.center().y());
-  body.lineTo(box.left(), bottom.center().y());
-  body.arcTo(bottom, 180, 180);
-  body.lineTo(box.right(), top.center().y());
-  body.arcTo(top, 0, -180);
-  p.setPen(QPen(color.darker(150), 1.4));
-  QLinearGradient shade(box.topLeft(), box.topRight());
-  shade.setColorAt(0, color.lighter(130));
-  shade.setColorAt(1, color.darker(115));
-  p.setBrush(shade);
-  p.drawPath(body);
-  p.setBrush(color.lighter(160));
-  p.drawEllipse(top);
-}
-
 void Badge(QPainter& p, const QColor& color) {
   p.setPen(QPen(Qt::white, 1.5));
   p.setBrush(color);
   p.drawEllipse(QRectF(16, 16, 15, 15));
-}
-
-void Program(QPainter& p) {
-  Cylinder(p, QRectF(3, 2, 21, 27), QColor(38, 110, 190));
-  // A clock face: the program runs its jobs on time.
-  p.setPen(QPen(QColor(40, 60, 80), 1.4));
-  p.setBrush(QColor(255, 250, 235));
-  p.drawEllipse(QRectF(15, 15, 16, 16));
-  p.setPen(QPen(QColor(40, 60, 80), 1.8, Qt::SolidLine, Qt::RoundCap));
-  p.drawLine(QPointF(23, 23), QPointF(23, 18));
-  p.drawLine(QPointF(23, 23), QPointF(27, 23));
 }
 
 void Plus(QPainter& p) {
@@ -169,7 +144,7 @@ struct ThemedIcon {
 
 ThemedIcon Lookup(IconRole role) {
   switch (role) {
-    case IconRole::Program: return {nullptr, Program};
+    case IconRole::Program: break;  // drawn once, as a file: see ProgramIcon
     case IconRole::NewTask:
       return {"document-new", [](QPainter& p) {
                 Page(p, false);
@@ -215,12 +190,24 @@ ThemedIcon Lookup(IconRole role) {
       return {"dialog-error",
               [](QPainter& p) { Sign(p, QColor(205, 45, 45), QString(QChar(0x00D7)), false); }};
   }
-  return {nullptr, Program};
+  return {nullptr, [](QPainter& p) { Page(p, false); }};
+}
+
+// The drawn icon (ui/icons/brevanto.svg) at each size it was rendered to.
+QIcon ProgramIcon() {
+  static const bool registered = (RegisterProgramIcon(), true);
+  (void)registered;
+  QIcon icon;
+  for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+    icon.addFile(QStringLiteral(":/icons/brevanto-%1.png").arg(size), QSize(size, size));
+  }
+  return icon;
 }
 
 }  // namespace
 
 QIcon MakeIcon(IconRole role) {
+  if (role == IconRole::Program) return ProgramIcon();
   const ThemedIcon themed = Lookup(role);
   if (themed.themeName != nullptr && QIcon::hasThemeIcon(QString::fromLatin1(themed.themeName))) {
     return QIcon::fromTheme(QString::fromLatin1(themed.themeName));
