@@ -125,6 +125,8 @@ CTaskLogViewer::CTaskLogViewer(CTaskLog& log, const std::string& taskName,
       ->setObjectName("actionLogHelp");
 
   m_list->setObjectName("logList");
+  // Tab leaves the list; the arrow keys move within it.
+  m_list->setTabKeyNavigation(false);
   m_list->setModel(m_model);
   m_list->setShowGrid(true);
   m_list->setSelectionBehavior(QAbstractItemView::SelectRows);

@@ -130,11 +130,13 @@ void CHotKeyEdit::SetHotKey(std::uint16_t virtualKey, std::uint16_t modifierFlag
   setText(HotKeyText(m_virtualKey, m_modifiers));
 }
 
-// Tab and Backtab belong to the key, not to focus navigation, while the field has focus.
+// Tab and Backtab with Ctrl or Alt held belong to the key; alone (or with Shift) they move
+// on to the next field, so the keyboard can leave the field.
 bool CHotKeyEdit::event(QEvent* e) {
   if (e->type() == QEvent::KeyPress) {
     auto* key = static_cast<QKeyEvent*>(e);
-    if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) {
+    const bool tab = key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab;
+    if (tab && (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
       keyPressEvent(key);
       return true;
     }
@@ -149,7 +151,12 @@ void CHotKeyEdit::keyPressEvent(QKeyEvent* event) {
     setText(HotKeyText(0, flags));  // show the modifiers held so far
     return;
   }
-  if (flags == 0 && (key == Qt::Key_Backspace || key == Qt::Key_Delete || key == Qt::Key_Escape)) {
+  // Escape alone is left to the dialog (it closes it); Backspace and Delete clear the key.
+  if (flags == 0 && key == Qt::Key_Escape) {
+    event->ignore();
+    return;
+  }
+  if (flags == 0 && (key == Qt::Key_Backspace || key == Qt::Key_Delete)) {
     SetHotKey(0, 0);
     return;
   }

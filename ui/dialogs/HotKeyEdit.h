@@ -1,7 +1,8 @@
 #pragma once
 // CHotKeyEdit: the field that takes a key combination for the global hot key and keeps it
 // as the options store it: a virtual-key code and modifier flags (1 Shift, 2 Ctrl, 4 Alt,
-// 8 Meta). Backspace, Delete or Escape alone clear it. GUI thread only.
+// 8 Meta). Backspace or Delete alone clear it; Tab and Escape alone are left to the dialog.
+// GUI thread only.
 
 #include <cstdint>
 

@@ -63,6 +63,8 @@ CServerDlg::CServerDlg(ServerDlgMode mode, const CServerInfo& server,
   auto* commentLayout = new QVBoxLayout(commentBox);
   commentLayout->addWidget(m_comment);
   m_comment->setMaximumHeight(70);
+  // A one-line note needs no tab characters; Tab moves on like in every other field.
+  m_comment->setTabChangesFocus(true);
 
   auto* nameRow = new QFormLayout;
   nameRow->addRow(tr("Connection Name"), m_name);

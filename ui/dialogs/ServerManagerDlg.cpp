@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QMenuBar>
 #include <QPainter>
+#include <QShortcut>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -74,6 +75,8 @@ CServerManagerDlg::CServerManagerDlg(CServerList& servers, QWidget* parent)
       ->setObjectName("serversHelp");
 
   m_list->setObjectName("serverList");
+  // Tab leaves the list; the arrow keys move within it.
+  m_list->setTabKeyNavigation(false);
   m_list->setHorizontalHeaderLabels({tr("Connection Name"), tr("Server"), tr("Port"),
                                      tr("Username"), tr("Password"), tr("Comment")});
   const int widths[kColumnCount] = {170, 170, 60, 140, 60, 260};
@@ -90,6 +93,11 @@ CServerManagerDlg::CServerManagerDlg(CServerList& servers, QWidget* parent)
   m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
   m_list->setWordWrap(false);
   connect(m_list, &QTableWidget::cellDoubleClicked, this, [this] { EditServer(); });
+  // Enter on a row edits it, as a double-click does.
+  for (const int key : {Qt::Key_Return, Qt::Key_Enter}) {
+    auto* enter = new QShortcut(QKeySequence(key), m_list, nullptr, nullptr, Qt::WidgetShortcut);
+    connect(enter, &QShortcut::activated, this, [this] { EditServer(); });
+  }
 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);

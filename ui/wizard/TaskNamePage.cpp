@@ -22,6 +22,8 @@ CTaskTypePage::CTaskTypePage(CSheetContext& context)
       m_type(new QLineEdit(this)) {
   m_name->setObjectName(QStringLiteral("taskNameEdit"));
   m_comment->setObjectName(QStringLiteral("commentEdit"));
+  // A note needs no tab characters: Tab moves on, as in every other field.
+  m_comment->setTabChangesFocus(true);
   m_type->setObjectName(QStringLiteral("taskTypeEdit"));
   m_type->setReadOnly(true);
   auto* form = new QFormLayout(this);

@@ -1,0 +1,234 @@
+// Every dialog by keyboard alone: Tab walks through all of its fields and buttons and no
+// field keeps it, Enter has a default button to press, Escape closes the dialog.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QHash>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSet>
+#include <QTabWidget>
+#include <QTest>
+#include <QWizard>
+
+#include "tests/support/FakeClock.h"
+#include "tests/ui/UiFixture.h"
+#include "ui/AboutDialog.h"
+#include "ui/Dialogs.h"
+#include "ui/LogViewer.h"
+#include "ui/RenameTaskDialog.h"
+#include "ui/dialogs/LoginDlg.h"
+#include "ui/dialogs/OptionsSheet.h"
+#include "ui/dialogs/ServerDlg.h"
+#include "ui/dialogs/ServerManagerDlg.h"
+#include "ui/dialogs/TipOfTheDayDlg.h"
+#include "ui/wizard/BackupFilesSettingsDialog.h"
+#include "ui/wizard/ScheduleSettingsDialog.h"
+#include "ui/wizard/SheetContext.h"
+#include "ui/wizard/TaskPropertySheet.h"
+#include "ui/wizard/TaskTypeChooser.h"
+#include "ui/wizard/TaskWizardSheet.h"
+
+namespace brevanto::ui {
+namespace {
+
+QString Describe(const QWidget* widget) {
+  if (widget == nullptr) return QStringLiteral("nothing");
+  return QStringLiteral("%1 \"%2\"").arg(QString::fromLatin1(widget->metaObject()->className()),
+                                         widget->objectName());
+}
+
+// What a user must be able to Tab to in `window`: each shown, enabled widget that takes
+// focus from the keyboard, except that of a group of radio buttons one is enough (Tab
+// enters the group, the arrow keys choose within it). Each entry is satisfied by any of
+// its widgets.
+QList<QSet<QWidget*>> Targets(QWidget* window) {
+  QList<QSet<QWidget*>> targets;
+  QHash<QObject*, int> groups;  // a radio group (its QButtonGroup or parent) -> its entry
+  for (QWidget* widget : window->findChildren<QWidget*>()) {
+    if (!widget->isVisible() || !widget->isEnabled() || !(widget->focusPolicy() & Qt::TabFocus) ||
+        widget->focusProxy() != nullptr || widget->window() != window) {
+      continue;
+    }
+    auto* radio = qobject_cast<QRadioButton*>(widget);
+    QObject* group = radio == nullptr                 ? nullptr
+                     : radio->group() != nullptr      ? static_cast<QObject*>(radio->group())
+                     : radio->autoExclusive()         ? radio->parent()
+                                                      : nullptr;
+    if (group == nullptr) {
+      targets.append({widget});
+    } else if (groups.contains(group)) {
+      targets[groups[group]].insert(widget);
+    } else {
+      groups.insert(group, static_cast<int>(targets.size()));
+      targets.append({widget});
+    }
+  }
+  return targets;
+}
+
+// An SQL editor keeps Tab for indenting (and Qt gives Ctrl+Tab to the sheet's tabs).
+bool KeepsTabForText(const QWidget* widget) {
+  const auto* text = qobject_cast<const QPlainTextEdit*>(widget);
+  return text != nullptr && !text->tabChangesFocus() && !text->isReadOnly() &&
+         text->objectName() == QLatin1String("scriptEdit");
+}
+
+// Presses Tab until the focus has come round twice; a field may hold it for a press or two
+// (a label steps through its links) but never keeps it, and every target is passed.
+void ExpectTabWalksThrough(QWidget* window, const QString& where) {
+  SCOPED_TRACE(where.toStdString());
+  const QList<QSet<QWidget*>> targets = Targets(window);
+  if (targets.size() < 2) return;  // a lone list or field has nowhere to go
+  if (QApplication::focusWidget() == nullptr || QApplication::focusWidget()->window() != window) {
+    (*targets.front().begin())->setFocus(Qt::TabFocusReason);
+  }
+  QSet<QWidget*> visited;
+  int kept = 0;
+  for (int press = 0; press < 3 * targets.size() + 3; ++press) {
+    QWidget* before = QApplication::focusWidget();
+    ASSERT_NE(before, nullptr);
+    visited.insert(before);
+    if (KeepsTabForText(before)) {
+      QWidget* next = before->nextInFocusChain();
+      while (next != before && std::none_of(targets.begin(), targets.end(), [&](const auto& t) {
+               return t.contains(next);
+             })) {
+        next = next->nextInFocusChain();
+      }
+      next->setFocus(Qt::TabFocusReason);
+      continue;
+    }
+    QTest::keyClick(before, Qt::Key_Tab);
+    kept = QApplication::focusWidget() == before ? kept + 1 : 0;
+    ASSERT_LT(kept, 3) << "Tab is kept by " << Describe(before).toStdString();
+  }
+  for (const QSet<QWidget*>& target : targets) {
+    EXPECT_TRUE(target.intersects(visited))
+        << "Tab never reaches " << Describe(*target.begin()).toStdString();
+  }
+}
+
+// Shows `dialog`, walks it (and each of its tabs), then checks Enter and Escape.
+void ExpectKeyboardUse(QDialog& dialog, const QString& name) {
+  SCOPED_TRACE(name.toStdString());
+  dialog.show();
+  dialog.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+  auto* tabs = dialog.findChild<QTabWidget*>();
+  const int pages = tabs ? tabs->count() : 1;
+  for (int page = 0; page < pages; ++page) {
+    if (tabs) {
+      tabs->setCurrentIndex(page);
+      if (tabs->currentIndex() != page) continue;  // the page before refused to be left
+    }
+    ExpectTabWalksThrough(&dialog, QStringLiteral("%1, page %2").arg(name).arg(page));
+  }
+  // A window of buttons has one for Enter (a list window's Enter belongs to its list).
+  bool hasButtons = false;
+  bool hasDefault = false;
+  for (QPushButton* button : dialog.findChildren<QPushButton*>()) {
+    hasButtons = hasButtons || button->isVisible();
+    hasDefault = hasDefault || (button->isVisible() && button->isDefault());
+  }
+  EXPECT_TRUE(hasDefault || !hasButtons) << "Enter presses nothing";
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+  EXPECT_FALSE(dialog.isVisible()) << "Escape does not close it";
+}
+
+class KeyboardTest : public testing::Test {
+ protected:
+  void SetUp() override { Dialogs::Script(); }
+  void TearDown() override { Dialogs::EndScript(); }
+
+  test::FakeClock clock;
+  test::CoreFixture fixture{clock};
+};
+
+TEST_F(KeyboardTest, SettingsDialogs) {
+  CApplicationCore& core = fixture.Core();
+  CServerInfo server;
+  server.ConnectionName = "Primary";
+  core.Servers().Append(server);
+  {
+    CLoginDlg login("admin", "secret");
+    ExpectKeyboardUse(login, "login");
+  }
+  {
+    COptionsSheet options(core.Options(), core.Folder());
+    ExpectKeyboardUse(options, "options");
+  }
+  {
+    CServerManagerDlg servers(core.Servers());
+    ExpectKeyboardUse(servers, "server manager");
+  }
+  {
+    CServerDlg editor(ServerDlgMode::Edit, server, core.Servers().Entries(), 0);
+    ExpectKeyboardUse(editor, "server editor");
+  }
+  {
+    CTipOfTheDayDlg tips(0, true);
+    ExpectKeyboardUse(tips, "tips");
+  }
+  {
+    RenameTaskDialog rename(QStringLiteral("Sales"), [](const QString&) { return false; });
+    ExpectKeyboardUse(rename, "rename");
+  }
+  {
+    AboutDialog about;
+    ExpectKeyboardUse(about, "about");
+  }
+  {
+    fixture.Add(test::MakeTask("Sales"));
+    const CTaskItem task = core.Tasks().At(0);
+    CTaskLogViewer viewer(core.TaskLog(), task.TaskName, task.LogFileName, 1, 1);
+    ExpectKeyboardUse(viewer, "log viewer");
+  }
+}
+
+TEST_F(KeyboardTest, TaskDialogsOfEveryType) {
+  {
+    wizard::CTaskTypeChooser chooser(nullptr);
+    ExpectKeyboardUse(chooser, "type chooser");
+  }
+  for (int kind = 1; kind <= 5; ++kind) {
+    ScheduleSettings schedule;
+    wizard::CScheduleSettingsDialog dialog(nullptr, kind, schedule, 1);
+    ExpectKeyboardUse(dialog, QStringLiteral("schedule settings %1").arg(kind));
+  }
+  {
+    BackupSettings backup;
+    wizard::CBackupFilesSettingsDialog dialog(nullptr, backup);
+    ExpectKeyboardUse(dialog, "backup files settings");
+  }
+  for (int type = 1; type <= 8; ++type) {
+    for (const auto mode : {wizard::SheetMode::Edit, wizard::SheetMode::View}) {
+      wizard::CSheetContext context;
+      context.Core = &fixture.Core();
+      context.Mode = mode;
+      context.Task = test::MakeTask("Task");
+      context.Task.TaskType = static_cast<std::uint8_t>(type);
+      wizard::CTaskPropertySheet sheet(context);
+      ExpectKeyboardUse(sheet, QStringLiteral("%1 sheet, type %2")
+                                   .arg(mode == wizard::SheetMode::Edit ? "edit" : "properties")
+                                   .arg(type));
+    }
+    wizard::CSheetContext context;
+    context.Core = &fixture.Core();
+    for (int id = 0;; ++id) {
+      wizard::CTaskWizardSheet wizard(context, type);
+      if (!wizard.pageIds().contains(id)) break;
+      wizard.setStartId(id);
+      ExpectKeyboardUse(wizard, QStringLiteral("wizard type %1 step %2").arg(type).arg(id));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace brevanto::ui
