@@ -1,0 +1,409 @@
+// Shows every window, dialog, menu and wizard page of the program on a real X display and
+// saves a picture of each, window frame and title bar included, into the folder named on
+// the command line. scripts/screenshots.sh runs it under Xvfb with a window manager at
+// each scale; the pictures are for reading by eye, nothing here checks them.
+//
+// Dialogs are opened as the program opens them (exec); a timer armed before each one takes
+// its picture and closes it. Wizard steps are opened directly (the wizard's start page set
+// to the step), so no server is needed: the pages list a made-up catalogue.
+
+#include <functional>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+#include <QTabWidget>
+#include <QTimer>
+#include <QWindow>
+
+#include "logs/TaskLog.h"
+#include "tests/support/FakeClock.h"
+#include "tests/ui/UiFixture.h"
+#include "ui/AboutDialog.h"
+#include "ui/BrevantoTasksView.h"
+#include "ui/Dialogs.h"
+#include "ui/HelpWindow.h"
+#include "ui/LogViewer.h"
+#include "ui/MainActions.h"
+#include "ui/MainFrame.h"
+#include "ui/RenameTaskDialog.h"
+#include "ui/TrayIcon.h"
+#include "ui/dialogs/LoginDlg.h"
+#include "ui/dialogs/OptionsSheet.h"
+#include "ui/dialogs/ServerDlg.h"
+#include "ui/dialogs/ServerManagerDlg.h"
+#include "ui/dialogs/TipOfTheDayDlg.h"
+#include "ui/wizard/BackupFilesSettingsDialog.h"
+#include "ui/wizard/DumpSettingsDialog.h"
+#include "ui/wizard/ScheduleSettingsDialog.h"
+#include "ui/wizard/SheetContext.h"
+#include "ui/wizard/TaskPropertySheet.h"
+#include "ui/wizard/TaskTypeChooser.h"
+#include "ui/wizard/TaskWizardSheet.h"
+
+using namespace brevanto;
+
+namespace {
+
+constexpr int kSettleMs = 350;
+
+QString g_folder;
+int g_count = 0;
+
+void Settle(int ms = kSettleMs) {
+  QEventLoop wait;
+  QTimer::singleShot(ms, &wait, &QEventLoop::quit);
+  wait.exec();
+}
+
+// The window as the screen shows it, frame and all (a menu or popup has no frame).
+void Shoot(const QString& name, QWidget* widget) {
+  QScreen* screen = widget->screen();
+  const QRect frame = widget->frameGeometry();
+  QPixmap shot = screen->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
+  const QString file = QDir(g_folder).filePath(QStringLiteral("%1-%2.png")
+                                                    .arg(++g_count, 3, 10, QLatin1Char('0'))
+                                                    .arg(name));
+  shot.save(file);
+  std::printf("%s\n", qPrintable(file));
+}
+
+// Arms the picture of the next modal window, then runs `open`, which shows it and waits.
+void ShootModal(const QString& name, const std::function<void()>& open,
+                const std::function<void(QWidget*)>& before = nullptr) {
+  QTimer::singleShot(kSettleMs, [name, before] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr) {
+      std::printf("no window for %s\n", qPrintable(name));
+      return;
+    }
+    if (before) {
+      before(modal);
+      Settle(150);
+    }
+    Shoot(name, modal);
+    if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+      dialog->done(QDialog::Rejected);
+    } else {
+      modal->close();
+    }
+  });
+  open();
+}
+
+void ShootDialog(const QString& name, QDialog& dialog,
+                 const std::function<void(QWidget*)>& before = nullptr) {
+  ShootModal(name, [&dialog] { dialog.exec(); }, before);
+}
+
+void ShootMenu(const QString& name, QMenu* menu, const QPoint& at) {
+  menu->popup(at);
+  Settle();
+  Shoot(name, menu);
+  menu->hide();
+  Settle(100);
+}
+
+QString Slug(const std::string& text) {
+  QString slug = QString::fromStdString(text).toLower();
+  for (QChar& c : slug) {
+    if (!c.isLetterOrNumber()) c = QLatin1Char('-');
+  }
+  return slug;
+}
+
+TableItem Table(const std::string& database, const std::string& name, int kind) {
+  TableItem table;
+  table.Selected = 1;
+  table.Kind = static_cast<std::uint8_t>(kind);
+  table.DatabaseName = database;
+  table.TableName = name;
+  return table;
+}
+
+// A made-up server catalogue, long names included, as the selection pages list it.
+std::vector<DatabaseItem> Catalogue() {
+  std::vector<DatabaseItem> databases;
+  const struct {
+    const char* name;
+    std::vector<const char*> tables;
+  } kDatabases[] = {
+      {"shop", {"customers", "order_lines", "orders", "products", "v_monthly_sales"}},
+      {"crm_archive_2019_to_2026", {"contacts", "interactions_with_a_rather_long_name"}},
+      {"reporting", {"daily_totals", "v_top_customers"}},
+  };
+  for (const auto& d : kDatabases) {
+    DatabaseItem database;
+    database.Selected = 1;
+    database.DatabaseName = d.name;
+    for (const char* t : d.tables) {
+      database.Tables.push_back(Table(d.name, t, t[0] == 'v' && t[1] == '_' ? 2 : 1));
+    }
+    databases.push_back(database);
+  }
+  return databases;
+}
+
+// A task of `type` with every field its pages show filled in.
+CTaskItem FullTask(int type, const std::string& folder) {
+  CTaskItem task = test::MakeTask("Nightly " + std::to_string(type), ScheduleKind::EveryWeek);
+  task.TaskType = static_cast<std::uint8_t>(type);
+  task.Comment = "Made for the screen tour";
+  task.SourceServer.Host = "db-primary.internal.example";
+  task.SourceServer.Port = 3306;
+  task.SourceServer.Database = "shop";
+  task.DestinationServer.Host = "db-replica.internal.example";
+  task.DestinationServer.Port = 3307;
+  task.DestinationServer.Database = "shop_copy";
+  task.DestinationServer.UseSSL = 1;
+  task.BackupDatabases = Catalogue();
+  task.BackupSettings.BackupFolder = folder + "Data/";
+  task.BackupSettings.DestinationDatabase = "shop_copy";
+  task.ExportSettings.Folder = folder + "Data/export/";
+  task.ExportSettings.FieldsTerminatedBy = ",";
+  task.ExportSettings.FieldsEnclosedBy = "\"";
+  task.ExportSettings.FieldsEscapedBy = "\\";
+  task.ExportSettings.LinesTerminatedBy = "\r\n";
+  task.ExportSettings.AddColumnNamesOnTop = 1;
+  task.ExportTables = {Table("shop", "orders", 1), Table("shop", "v_monthly_sales", 2)};
+  task.ScriptStatements = {"DELETE FROM sessions WHERE expires < NOW()", "OPTIMIZE TABLE sessions"};
+  RestoreFileItem file;
+  file.FileName = "localhost_2026-12-07_020000.sql";
+  file.FullPath = folder + "Data/" + file.FileName;
+  file.FileSize = 5 * 1024 * 1024;
+  file.FileTime = TaskDateTime{2026, 12, 7, 2, 0, 0, 2};
+  task.RestoreFiles = {file};
+  task.Schedule.Kind = static_cast<std::uint8_t>(ScheduleKind::EveryWeek);
+  task.Schedule.Hour = 2;
+  task.Schedule.WeekDays = {0, 1, 1, 1, 1, 1, 0};
+  return task;
+}
+
+void TourMainWindow(ui::CMainFrame& frame, test::CoreFixture& fixture) {
+  frame.StartShown();
+  frame.View()->SelectRow(1, true);
+  Settle(800);
+  Shoot("main-details", &frame);
+  const struct {
+    ui::ListViewMode mode;
+    const char* name;
+  } kModes[] = {{ui::ListViewMode::LargeIcons, "main-large-icons"},
+                {ui::ListViewMode::SmallIcons, "main-small-icons"},
+                {ui::ListViewMode::List, "main-list"}};
+  for (const auto& m : kModes) {
+    frame.SetViewMode(m.mode);
+    Settle();
+    Shoot(m.name, &frame);
+  }
+  frame.SetViewMode(ui::ListViewMode::Details);
+
+  // The menu bar's menus, each dropped under its title, then the context and tray menus.
+  for (QAction* title : frame.menuBar()->actions()) {
+    QMenu* menu = title->menu();
+    if (menu == nullptr) continue;
+    const QRect at = frame.menuBar()->actionGeometry(title);
+    ShootMenu(QStringLiteral("menu-") + Slug(title->text().remove('&').toStdString()), menu,
+              frame.menuBar()->mapToGlobal(at.bottomLeft()));
+  }
+  for (QMenu* menu : frame.findChildren<QMenu*>()) {
+    if (menu->objectName() == QLatin1String("trayMenu")) {
+      ShootMenu(QStringLiteral("menu-tray"), menu, frame.geometry().center());
+      fixture.Core().Options().LoginUserName = "admin";
+      frame.ApplyOptions(fixture.Core().Options());
+      ShootMenu(QStringLiteral("menu-tray-with-login"), menu, frame.geometry().center());
+      fixture.Core().Options().LoginUserName.clear();
+      frame.ApplyOptions(fixture.Core().Options());
+    }
+  }
+}
+
+void TourSmallDialogs(ui::CMainFrame& frame, test::CoreFixture& fixture) {
+  CApplicationCore& core = fixture.Core();
+  {
+    ui::CLoginDlg login("admin", "secret", &frame);
+    ShootDialog("login", login);
+  }
+  {
+    ui::COptionsSheet options(core.Options(), core.Folder(), &frame);
+    ShootDialog("options-general", options);
+    ShootDialog("options-backup-and-log", options, [](QWidget* sheet) {
+      sheet->findChild<QTabWidget*>()->setCurrentIndex(1);
+    });
+  }
+  {
+    ui::CServerManagerDlg servers(core.Servers(), &frame);
+    ShootDialog("server-manager", servers);
+  }
+  for (const auto mode : {ui::ServerDlgMode::Add, ui::ServerDlgMode::View}) {
+    ui::CServerDlg server(mode, core.Servers().At(0), core.Servers().Entries(),
+                          mode == ui::ServerDlgMode::Add ? -1 : 0, &frame);
+    ShootDialog(mode == ui::ServerDlgMode::Add ? "server-add" : "server-view", server);
+  }
+  {
+    ui::CTipOfTheDayDlg tips(0, true, &frame);
+    ShootDialog("tip-of-the-day", tips);
+  }
+  {
+    ui::AboutDialog about(&frame);
+    ShootDialog("about", about);
+  }
+  {
+    ui::RenameTaskDialog rename(QStringLiteral("Nightly sales backup"),
+                                [](const QString&) { return false; }, &frame);
+    ShootDialog("rename-task", rename);
+  }
+  {
+    const CTaskItem task = core.Tasks().At(0);
+    ui::CTaskLogViewer viewer(core.TaskLog(), task.TaskName, task.LogFileName, 1, 2, &frame);
+    ShootDialog("log-viewer", viewer);
+    // The manual opened from the modal viewer belongs to it and must land on screen.
+    ShootModal("help-from-log-viewer", [&viewer] { viewer.exec(); }, [](QWidget*) {
+      ui::HelpWindow* help = ui::HelpWindow::Open(QStringLiteral("::/introduction/tasklog.html"));
+      Settle();
+      Shoot("help-from-log-viewer-window", help);
+      help->close();
+    });
+  }
+  ui::HelpWindow* help = ui::HelpWindow::Open();
+  Settle();
+  Shoot("help-contents", help);
+  help->close();
+
+  // Message boxes of each kind, the shortest text included (its caption must still show).
+  ShootModal("box-warning-short", [&] { ui::Dialogs::Warning(&frame, "Please choose a task!"); });
+  ShootModal("box-question", [&] {
+    ui::Dialogs::AskYesNo(&frame, "Quit the application and stop all tasks?");
+  });
+  ShootModal("box-question-cancel", [&] {
+    ui::Dialogs::AskYesNoCancel(&frame, "Do you want to DELETE the task(s) now?\n\n"
+                                        "The task(s) will be stopped.");
+  });
+  ShootModal("box-information", [&] {
+    ui::Dialogs::Information(&frame, "Save the task list to a task file successfully!");
+  });
+  ShootModal("box-stop", [&] { ui::Dialogs::Stop(&frame, "Failed to initialization Task Server!"); });
+  ShootModal("box-autorun", [&] {
+    bool dontAsk = false;
+    ui::Dialogs::AskWithCheckBox(
+        &frame, "Brevanto Standard Edition",
+        "Do you want to auto run the program when the current user log in?\n\n"
+        "If No, you can set the option at the menu Tools->Options later.",
+        "Don't ask me again", dontAsk);
+  });
+}
+
+void TourTaskDialogs(ui::CMainFrame& frame, test::CoreFixture& fixture) {
+  CApplicationCore& core = fixture.Core();
+  {
+    wizard::CTaskTypeChooser chooser(&frame);
+    ShootDialog("task-type-chooser", chooser);
+  }
+  ScheduleSettings schedule;
+  for (int kind = 1; kind <= 5; ++kind) {
+    wizard::CScheduleSettingsDialog dialog(&frame, kind, schedule, 1);
+    ShootDialog(QStringLiteral("schedule-settings-%1").arg(kind), dialog);
+  }
+  BackupSettings backup;
+  {
+    wizard::CBackupFilesSettingsDialog dialog(&frame, backup);
+    ShootDialog("backup-files-settings", dialog);
+  }
+  ShootModal("dump-settings", [&] { wizard::EditDumpSettings(&frame, backup, false); });
+
+  for (int type = 1; type <= 8; ++type) {
+    // Every step of the wizard, opened directly.
+    wizard::CSheetContext context;
+    context.Core = &core;
+    context.Catalogue = Catalogue();
+    if (type == 3 || type == 8) context.Catalogue.resize(1);
+    for (int id = 0;; ++id) {
+      wizard::CTaskWizardSheet sheet(context, type, &frame);
+      if (!sheet.pageIds().contains(id)) break;
+      sheet.setStartId(id);
+      ShootDialog(QStringLiteral("wizard-type%1-step%2").arg(type).arg(id), sheet);
+    }
+    // The edit sheet and the properties sheet, tab by tab.
+    for (const auto mode : {wizard::SheetMode::Edit, wizard::SheetMode::View}) {
+      wizard::CSheetContext sheetContext;
+      sheetContext.Core = &core;
+      sheetContext.Mode = mode;
+      sheetContext.EditIndex = 0;
+      sheetContext.Task = FullTask(type, core.Folder());
+      wizard::CTaskPropertySheet sheet(sheetContext, &frame);
+      const int tabs = sheet.findChild<QTabWidget*>()->count();
+      for (int tab = 0; tab < tabs; ++tab) {
+        ShootDialog(QStringLiteral("%1-type%2-tab%3")
+                        .arg(mode == wizard::SheetMode::Edit ? "edit" : "properties")
+                        .arg(type)
+                        .arg(tab),
+                    sheet, [tab](QWidget* w) { w->findChild<QTabWidget*>()->setCurrentIndex(tab); });
+      }
+    }
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: %s OUTPUT-FOLDER\n", argv[0]);
+    return 2;
+  }
+  g_folder = QString::fromLocal8Bit(argv[1]);
+  QDir().mkpath(g_folder);
+  test::FakeClock clock(test::MakeTime(2026, 12, 7, 9, 41, 5));
+  test::CoreFixture fixture(clock);
+  CServerInfo server;
+  server.ConnectionName = "Primary (production)";
+  server.Host = "db-primary.internal.example";
+  server.SavePassword = 1;
+  server.Password = "secret";
+  server.Comment = "The shop's main server";
+  fixture.Core().Servers().Append(server);
+  const struct {
+    const char* name;
+    ScheduleKind kind;
+    TaskStatus status;
+    TaskType type;
+  } rows[] = {
+      {"Nightly sales backup", ScheduleKind::EveryDay, TaskStatus::Waiting,
+       TaskType::BackupToFiles},
+      {"Orders to reporting server", ScheduleKind::TimeInterval, TaskStatus::Running,
+       TaskType::BackupToServer},
+      {"Weekly CSV export", ScheduleKind::EveryWeek, TaskStatus::Waiting, TaskType::ExportToFiles},
+      {"Purge old sessions", ScheduleKind::Manual, TaskStatus::Stop, TaskType::ExecuteScript},
+      {"Restore staging", ScheduleKind::SpecialDate, TaskStatus::Stop,
+       TaskType::RestoreFromFiles},
+  };
+  for (const auto& r : rows) {
+    CTaskItem task = test::MakeTask(r.name, r.kind, r.status);
+    task.TaskType = static_cast<std::uint8_t>(r.type);
+    if (r.kind != ScheduleKind::Manual) {
+      // Afternoon moments: "P.M" is the longest time text.
+      task.LastRunTime = test::MakeTime(2026, 12, 6, 14, 0, 0);
+      task.NextRunTime = test::MakeTime(2026, 12, 7, 14, 0, 0);
+    }
+    fixture.Add(task);
+  }
+  fixture.Core().Options().TimeFormat = 2;
+  CTaskLog& log = fixture.Core().TaskLog();
+  const std::string logFile = fixture.Core().Tasks().At(0).LogFileName;
+  log.AppendEntry(logFile, LogLevel::General, "Connecting to the MySQL server localhost:3306...");
+  log.AppendEntry(logFile, LogLevel::Warning, "User canceled!");
+  log.AppendEntry(logFile, LogLevel::Error, "Failed to open the file! - /backup/sales.sql");
+
+  ui::CMainFrame frame(fixture.Core(), ui::FrameDialogs());
+  QTimer::singleShot(0, [&] {
+    TourMainWindow(frame, fixture);
+    TourSmallDialogs(frame, fixture);
+    TourTaskDialogs(frame, fixture);
+    std::printf("%d pictures\n", g_count);
+    frame.EndNow();
+  });
+  return app.exec();
+}
