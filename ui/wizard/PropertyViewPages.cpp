@@ -16,7 +16,7 @@
 #include "ui/wizard/ChooseDatabasesPage.h"
 #include "ui/wizard/DumpSettingsDialog.h"
 #include "ui/wizard/SummaryText.h"
-#include "ui/wizard/WizardText.h"
+#include "appcore/WizardText.h"
 
 namespace brevanto::wizard {
 
