@@ -26,10 +26,9 @@ install(FILES ${_packaging}/completion/brevanto-run
 install(FILES ${CMAKE_SOURCE_DIR}/docs/ADMIN.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 if(BREVANTO_BUILD_UI)
   install(FILES ${_packaging}/brevanto.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-  # The program's icon set, once it exists as files: hicolor/<size>/apps/brevanto.<ext>.
-  if(EXISTS ${_packaging}/icons/hicolor)
-    install(DIRECTORY ${_packaging}/icons/hicolor DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
-  endif()
+  # The icon the desktop entry names, in the theme's layout: hicolor/<size>/apps/brevanto.png
+  # and hicolor/scalable/apps/brevanto.svg. The window and tray use the same files compiled in.
+  install(DIRECTORY ${_packaging}/icons/hicolor DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
 endif()
 
 set(CPACK_PACKAGE_NAME brevanto)

@@ -193,7 +193,7 @@ ThemedIcon Lookup(IconRole role) {
   return {nullptr, [](QPainter& p) { Page(p, false); }};
 }
 
-// The drawn icon (ui/icons/brevanto.svg) at each size it was rendered to.
+// The drawn icon (packaging/icons/hicolor) at each size it was rendered to.
 QIcon ProgramIcon() {
   static const bool registered = (RegisterProgramIcon(), true);
   (void)registered;

@@ -1,7 +1,7 @@
 #pragma once
-// Icons: the program's own (ui/icons/brevanto.svg, compiled in at its rendered sizes);
-// for commands the desktop theme's where it has one, otherwise pictograms drawn here, so
-// the program looks complete on any desktop (and under a bare X server).
+// Icons: the program's own (packaging/icons/hicolor, compiled in at its rendered sizes); for
+// commands the desktop theme's where it has one, otherwise pictograms drawn here, so the
+// program looks complete on any desktop (and under a bare X server).
 
 #include <QIcon>
 

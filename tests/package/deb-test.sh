@@ -32,7 +32,9 @@ for file in /usr/bin/brevanto /usr/bin/brevanto-run /usr/lib/systemd/user/brevan
             /usr/lib/systemd/user/brevanto-task@.service /usr/lib/systemd/user/brevanto-task@.timer \
             /usr/share/applications/brevanto.desktop /usr/share/man/man1/brevanto-run.1 \
             /usr/share/metainfo/io.brevanto.Brevanto.metainfo.xml \
-            /usr/share/bash-completion/completions/brevanto-run; do
+            /usr/share/bash-completion/completions/brevanto-run \
+            /usr/share/icons/hicolor/scalable/apps/brevanto.svg \
+            /usr/share/icons/hicolor/48x48/apps/brevanto.png; do
   [[ -e "$file" ]] || { echo "missing after install: $file"; exit 1; }
 done
 /usr/bin/brevanto-run --version | grep -q "^brevanto-run [0-9]"
