@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QVBoxLayout>
 
 #include "ui/Dialogs.h"
 #include "ui/wizard/ScriptPage.h"
@@ -64,6 +69,32 @@ TEST_F(ScriptPageTest, RefusesEmptyAndUnsplittableScripts) {
                                   "(byte 17): the string opened by ' here is not closed at the "
                                   "end of the file"));
   EXPECT_EQ(context.Task.ScriptStatements, Statements{"SELECT 1;"});
+}
+
+TEST_F(ScriptPageTest, TabIndentsAndCtrlTabLeaves) {
+  QWidget window;
+  auto* layout = new QVBoxLayout(&window);
+  auto* before = new QLineEdit(&window);
+  layout->addWidget(before);
+  auto* shown = new CSQLScriptPage(context);
+  layout->addWidget(shown);
+  window.show();
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  auto* edit = shown->findChild<QPlainTextEdit*>(QStringLiteral("scriptEdit"));
+  auto* add = shown->findChild<QPushButton*>(QStringLiteral("addScriptButton"));
+
+  edit->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(edit, Qt::Key_Tab);
+  EXPECT_EQ(edit->toPlainText(), QStringLiteral("\t"));
+  EXPECT_EQ(QApplication::focusWidget(), edit);
+
+  QTest::keyClick(edit, Qt::Key_Tab, Qt::ControlModifier);
+  EXPECT_EQ(QApplication::focusWidget(), add);
+  edit->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(edit, Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(QApplication::focusWidget(), before);
+  EXPECT_EQ(edit->toPlainText(), QStringLiteral("\t"));
 }
 
 }  // namespace

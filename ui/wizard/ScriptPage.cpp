@@ -1,5 +1,6 @@
 #include "ui/wizard/ScriptPage.h"
 
+#include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -14,8 +15,33 @@ namespace brevanto::wizard {
 using ui::FromQt;
 using ui::ToQt;
 
+namespace {
+
+// Scripts are indented with tabs, so Tab types one; Ctrl+Tab and Ctrl+Shift+Tab leave the
+// editor for the next or previous control, so the page is still usable without a mouse.
+class ScriptEdit : public QPlainTextEdit {
+ public:
+  using QPlainTextEdit::QPlainTextEdit;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override {
+    const bool tab = event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab;
+    if (tab && (event->modifiers() & Qt::ControlModifier)) {
+      const bool back =
+          event->key() == Qt::Key_Backtab || (event->modifiers() & Qt::ShiftModifier);
+      // The editor's own override refuses to move focus while Tab types text.
+      QWidget::focusNextPrevChild(!back);
+      event->accept();
+      return;
+    }
+    QPlainTextEdit::keyPressEvent(event);
+  }
+};
+
+}  // namespace
+
 CSQLScriptPage::CSQLScriptPage(CSheetContext& context)
-    : CTaskPage(context, tr("SQL Script")), m_script(new QPlainTextEdit(this)) {
+    : CTaskPage(context, tr("SQL Script")), m_script(new ScriptEdit(this)) {
   setObjectName(QStringLiteral("sqlScriptPage"));
   m_script->setObjectName(QStringLiteral("scriptEdit"));
   m_script->setLineWrapMode(QPlainTextEdit::NoWrap);
