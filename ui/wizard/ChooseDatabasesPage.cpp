@@ -10,6 +10,7 @@
 
 #include "ui/Dialogs.h"
 #include "ui/Text.h"
+#include "ui/wizard/AdvancedOptionsDialog.h"
 #include "ui/wizard/DumpSettingsDialog.h"
 #include "ui/wizard/ServerPage.h"
 
@@ -48,7 +49,7 @@ QVBoxLayout* AddListWithButtons(QBoxLayout* layout, QWidget* list) {
 }
 
 ContentFlags AddContentFlags(QWidget* page, QBoxLayout* layout,
-                             const std::function<BackupSettings&()>& settings) {
+                             const std::function<CTaskItem&()>& task) {
   ContentFlags flags{new QCheckBox(QObject::tr("Structure"), page),
                      new QCheckBox(QObject::tr("Records"), page)};
   flags.Structure->setObjectName(QStringLiteral("structureCheck"));
@@ -56,12 +57,19 @@ ContentFlags AddContentFlags(QWidget* page, QBoxLayout* layout,
   auto* advanced = new QPushButton(QObject::tr("Advanced Settings..."), page);
   advanced->setObjectName(QStringLiteral("advancedButton"));
   QObject::connect(advanced, &QPushButton::clicked, page,
-                   [page, settings] { EditDumpSettings(page, settings(), false); });
+                   [page, task] { EditDumpSettings(page, task().BackupSettings, false); });
+  auto* options = new QPushButton(QObject::tr("Advanced Options..."), page);
+  options->setObjectName(QStringLiteral("advancedOptionsButton"));
+  QObject::connect(options, &QPushButton::clicked, page, [page, task] {
+    CAdvancedOptionsDialog dialog(page, task());
+    dialog.exec();
+  });
   auto* row = new QHBoxLayout;
   row->addWidget(flags.Structure);
   row->addWidget(flags.Records);
   row->addStretch();
   row->addWidget(advanced);
+  row->addWidget(options);
   layout->addLayout(row);
   return flags;
 }
@@ -104,7 +112,7 @@ CChooseDatabasesPage::CChooseDatabasesPage(CSheetContext& context)
   buttons->addWidget(refresh);
   buttons->addStretch();
   m_flags =
-      AddContentFlags(this, layout, [this]() -> BackupSettings& { return Task().BackupSettings; });
+      AddContentFlags(this, layout, [this]() -> CTaskItem& { return Task(); });
   layout->addWidget(m_newTables);
   layout->addWidget(m_newDatabases);
 

@@ -20,15 +20,15 @@ QString TableLabel(const TableItem& table);
 bool ReloadCatalogue(QWidget* page, CSheetContext& context);
 
 // What both selection pages share: the list beside a column of buttons, and the
-// "Structure" and "Records" boxes with "Advanced Settings..." below.
+// "Structure" and "Records" boxes with "Advanced Settings..." and "Advanced Options..." below.
 QVBoxLayout* AddListWithButtons(QBoxLayout* layout, QWidget* list);
 struct ContentFlags {
   QCheckBox* Structure;
   QCheckBox* Records;
 };
-// `settings` is asked for the task's dump settings when the dialog opens.
+// `task` is asked for the task being edited when a dialog opens.
 ContentFlags AddContentFlags(QWidget* page, QBoxLayout* layout,
-                             const std::function<BackupSettings&()>& settings);
+                             const std::function<CTaskItem&()>& task);
 void ShowContentFlags(const ContentFlags& flags, const BackupSettings& settings);
 // Neither box checked: the warning, and false. Otherwise stores both and returns true.
 bool StoreContentFlags(QWidget* page, const ContentFlags& flags, BackupSettings& settings);

@@ -4,6 +4,7 @@
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -13,6 +14,7 @@
 #include "appcore/ApplicationCore.h"
 #include "tasks/DisplayDateTime.h"
 #include "ui/Text.h"
+#include "ui/wizard/AdvancedOptionsDialog.h"
 #include "ui/wizard/ChooseDatabasesPage.h"
 #include "ui/wizard/DumpSettingsDialog.h"
 #include "ui/wizard/SummaryText.h"
@@ -97,6 +99,13 @@ void AddDumpFlags(QWidget* page, QVBoxLayout* layout, const BackupSettings& b, b
   }
 }
 
+// The task's advanced options, read-only.
+QWidget* AdvancedOptionsView(QWidget* page, const CTaskItem& task) {
+  auto* view = new QLabel(AdvancedOptionsSummary(task), page);
+  view->setObjectName(QStringLiteral("advancedOptionsView"));
+  return view;
+}
+
 QTreeWidget* List(QWidget* parent, const char* name) {
   auto* list = new QTreeWidget(parent);
   list->setObjectName(QString::fromLatin1(name));
@@ -120,6 +129,7 @@ QWidget* DatabasesView(const CTaskItem& task) {
   tree->expandAll();
   layout->addWidget(tree, 1);
   AddDumpFlags(page, layout, task.BackupSettings, true);
+  layout->addWidget(AdvancedOptionsView(page, task));
   return page;
 }
 
@@ -135,6 +145,7 @@ QWidget* SourceTablesView(const CTaskItem& task) {
   }
   layout->addWidget(list, 1);
   AddDumpFlags(page, layout, task.BackupSettings, false);
+  layout->addWidget(AdvancedOptionsView(page, task));
   return page;
 }
 

@@ -38,7 +38,7 @@ CSelectTablesPage::CSelectTablesPage(CSheetContext& context)
   }
   buttons->addStretch();
   m_flags =
-      AddContentFlags(this, layout, [this]() -> BackupSettings& { return Task().BackupSettings; });
+      AddContentFlags(this, layout, [this]() -> CTaskItem& { return Task(); });
   layout->addWidget(m_newTables);
 }
 

@@ -1,0 +1,96 @@
+#include "ui/wizard/AdvancedOptionsDialog.h"
+
+#include <algorithm>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+#include "tasks/AdvancedOptions.h"
+#include "tasks/TaskItem.h"
+
+namespace brevanto::wizard {
+
+CAdvancedOptionsDialog::CAdvancedOptionsDialog(QWidget* parent, CTaskItem& task)
+    : QDialog(parent),
+      m_task(task),
+      m_routines(new QCheckBox(tr("Stored procedures and functions"), this)),
+      m_triggers(new QCheckBox(tr("Triggers"), this)),
+      m_events(new QCheckBox(tr("Events"), this)),
+      m_snapshot(new QCheckBox(tr("Read all tables in one consistent snapshot"), this)),
+      m_compression(new QComboBox(this)),
+      m_level(new QSpinBox(this)) {
+  setObjectName(QStringLiteral("advancedOptionsDialog"));
+  setWindowTitle(tr("Advanced Options"));
+  m_routines->setObjectName(QStringLiteral("includeRoutinesCheck"));
+  m_triggers->setObjectName(QStringLiteral("includeTriggersCheck"));
+  m_events->setObjectName(QStringLiteral("includeEventsCheck"));
+  m_snapshot->setObjectName(QStringLiteral("consistentSnapshotCheck"));
+  m_compression->setObjectName(QStringLiteral("compressionCombo"));
+  m_level->setObjectName(QStringLiteral("compressionLevelSpin"));
+
+  m_compression->addItem(tr("None"), static_cast<int>(Compression::None));
+  m_compression->addItem(tr("gzip (.gz)"), static_cast<int>(Compression::Gzip));
+  m_compression->addItem(tr("zstd (.zst)"), static_cast<int>(Compression::Zstd));
+  m_level->setRange(0, 19);
+  m_level->setSpecialValueText(tr("default"));
+
+  auto* layout = new QVBoxLayout(this);
+  auto* form = new QFormLayout;
+  form->addRow(tr("Include:"), m_routines);
+  form->addRow(QString(), m_triggers);
+  form->addRow(QString(), m_events);
+  form->addRow(QString(), m_snapshot);
+  form->addRow(tr("Compression:"), m_compression);
+  form->addRow(tr("Compression level:"), m_level);
+  layout->addLayout(form);
+
+  const CAdvancedOptions options = AdvancedOptionsOf(task);
+  m_routines->setChecked(options.IncludeRoutines);
+  m_triggers->setChecked(options.IncludeTriggers);
+  m_events->setChecked(options.IncludeEvents);
+  m_snapshot->setChecked(options.ConsistentSnapshot);
+  m_compression->setCurrentIndex(m_compression->findData(static_cast<int>(options.Compression)));
+  m_level->setValue(options.CompressionLevel);
+
+  auto* buttons = new QDialogButtonBox(this);
+  connect(buttons->addButton(tr("O&K"), QDialogButtonBox::AcceptRole), &QPushButton::clicked, this,
+          &QDialog::accept);
+  connect(buttons->addButton(tr("&Cancel"), QDialogButtonBox::RejectRole), &QPushButton::clicked,
+          this, &QDialog::reject);
+  layout->addWidget(buttons);
+}
+
+void CAdvancedOptionsDialog::accept() {
+  // Keeps what the dialog does not show.
+  CAdvancedOptions options = FindAdvancedOptions(m_task).value_or(CAdvancedOptions());
+  options.IncludeRoutines = m_routines->isChecked();
+  options.IncludeTriggers = m_triggers->isChecked();
+  options.IncludeEvents = m_events->isChecked();
+  options.ConsistentSnapshot = m_snapshot->isChecked();
+  options.Compression = static_cast<Compression>(m_compression->currentData().toInt());
+  const int highest = options.Compression == Compression::Zstd ? 19 : 9;
+  options.CompressionLevel = std::min(m_level->value(), highest);
+  SetAdvancedOptions(m_task, options);
+  QDialog::accept();
+}
+
+QString AdvancedOptionsSummary(const CTaskItem& task) {
+  const std::optional<CAdvancedOptions> found = FindAdvancedOptions(task);
+  if (!found) return QObject::tr("Advanced options: none (tables and views only, no snapshot)");
+  const CAdvancedOptions& o = *found;
+  auto yesNo = [](bool on) { return on ? QObject::tr("yes") : QObject::tr("no"); };
+  QStringList lines;
+  lines << QObject::tr("Stored procedures and functions: %1").arg(yesNo(o.IncludeRoutines))
+        << QObject::tr("Triggers: %1").arg(yesNo(o.IncludeTriggers))
+        << QObject::tr("Events: %1").arg(yesNo(o.IncludeEvents))
+        << QObject::tr("Consistent snapshot: %1").arg(yesNo(o.ConsistentSnapshot))
+        << QObject::tr("Compression: %1").arg(QString::fromLatin1(CompressionName(o.Compression)));
+  return lines.join(QLatin1Char('\n'));
+}
+
+}  // namespace brevanto::wizard

@@ -1,0 +1,41 @@
+#pragma once
+// "Advanced Options...": a task's options beyond the classic ones (triggers, routines and
+// events, one consistent snapshot, compression). Edits the task's "Advanced" section,
+// keeping the keys it does not show; a task that had none gets one only on OK.
+
+#include <QDialog>
+
+class QCheckBox;
+class QComboBox;
+class QSpinBox;
+
+namespace brevanto {
+struct CTaskItem;
+}
+
+namespace brevanto::wizard {
+
+class CAdvancedOptionsDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  // Shows the task's options (the classic behaviour when it has none); accept() stores
+  // them into `task`, which must outlive the dialog.
+  CAdvancedOptionsDialog(QWidget* parent, CTaskItem& task);
+  void accept() override;
+
+ private:
+  CTaskItem& m_task;
+  QCheckBox* m_routines;
+  QCheckBox* m_triggers;
+  QCheckBox* m_events;
+  QCheckBox* m_snapshot;
+  QComboBox* m_compression;
+  QSpinBox* m_level;
+};
+
+// One line per option for the properties sheet, e.g. "Compression: zstd"; the classic
+// behaviour's line when the task has no advanced options.
+QString AdvancedOptionsSummary(const CTaskItem& task);
+
+}  // namespace brevanto::wizard
