@@ -244,7 +244,7 @@ TEST_F(WizardFlowTest, NoDatabaseButNewOnesAsksAndYesGoesOn) {
 
 TEST_F(WizardFlowTest, RestoreFromFilesWalksFiveStepsAndAsksBeforeRunningDrops) {
   const std::string folder = fixture.Folder();
-  for (const char* file : {"a.sql", "B.SQL", "c.sql"}) {
+  for (const char* file : {"a.sql", "B.SQL", "c.sql.gz"}) {
     std::FILE* f = std::fopen((folder + file).c_str(), "w");
     ASSERT_NE(f, nullptr);
     std::fputs("DROP TABLE t;\n", f);
@@ -258,22 +258,23 @@ TEST_F(WizardFlowTest, RestoreFromFilesWalksFiveStepsAndAsksBeforeRunningDrops) 
   EXPECT_EQ(wizard->windowTitle(), prefix + QStringLiteral("Step 2 of 5"));
   EXPECT_EQ(Texts(Next()), QStringLiteral("Please add the files!"));
 
-  // Any case of ".sql" is taken; repeats are skipped; a file that cannot be read is named
-  // in a warning rather than dropped unseen.
+  // Any file the user picks is taken, whatever its name; repeats are skipped; a file
+  // that cannot be read (or a folder) is named in a warning rather than dropped unseen.
   auto* page = wizard->currentPage()->findChild<CRestoreFilesPage*>();
   ASSERT_NE(page, nullptr);
   const QString base = QString::fromStdString(folder);
-  page->AddFiles(
-      {base + "a.sql", base + "B.SQL", base + "missing.sql", base + "c.sql", base + "a.sql"});
+  page->AddFiles({base + "a.sql", base + "B.SQL", base + "missing.sql", base + "c.sql.gz",
+                  base + "a.sql", base});
   auto* list = Find<QTreeWidget>("filesList");
   ASSERT_EQ(list->topLevelItemCount(), 3);
   EXPECT_EQ(list->topLevelItem(1)->text(0), QStringLiteral("B.SQL"));
-  EXPECT_EQ(list->topLevelItem(2)->text(0), QStringLiteral("c.sql"));
+  EXPECT_EQ(list->topLevelItem(2)->text(0), QStringLiteral("c.sql.gz"));
   EXPECT_EQ(list->topLevelItem(2)->text(2), QStringLiteral("0 KB"));
   const QList<ui::ShownBox> refused = Dialogs::TakeShown();
   ASSERT_EQ(refused.size(), 1);
   EXPECT_EQ(refused[0].Kind, ui::BoxKind::Warning);
-  EXPECT_TRUE(refused[0].Text.endsWith(base + "missing.sql"));
+  EXPECT_TRUE(refused[0].Text.endsWith(base + "missing.sql\n" + base))
+      << refused[0].Text.toStdString();
 
   Dialogs::QueueAnswer(Answer::No);
   EXPECT_TRUE(

@@ -26,11 +26,8 @@ using ui::ToQt;
 bool MakeRestoreFileItem(const std::string& path, RestoreFileItem& item) {
   const std::size_t slash = path.find_last_of('/');
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  // Any case of the extension: the file dialog offers "COPY.SQL" under "*.sql" too.
-  if (name.size() < 4 || !QString::fromStdString(name.substr(name.size() - 4))
-                              .endsWith(QLatin1String(".sql"), Qt::CaseInsensitive)) {
-    return false;
-  }
+  // Any name: the restore reads compressed files by their first bytes, and a user who
+  // picked a dump saved as "*.txt" means it.
   const int fd = ::open(path.c_str(), O_RDONLY);
   if (fd < 0) return false;
   struct stat info {};
@@ -89,7 +86,8 @@ CRestoreFilesPage::CRestoreFilesPage(CSheetContext& context)
   layout->addWidget(m_continueSql);
   layout->addWidget(m_continueFile);
   connect(made[0], &QPushButton::clicked, this, [this] {
-    const QStringList paths = ui::Dialogs::OpenFileNames(this, tr("SQL Files (*.sql)"));
+    const QStringList paths = ui::Dialogs::OpenFileNames(
+        this, tr("SQL Files (*.sql *.sql.gz *.sql.zst);;All Files (*)"));
     AddFiles(paths);
   });
   connect(made[1], &QPushButton::clicked, this, [this] { Remove(false); });
@@ -150,8 +148,8 @@ void CRestoreFilesPage::AddFiles(const QStringList& paths) {
   }
   FillList();
   if (!refused.isEmpty()) {
-    ui::Dialogs::Warning(this, tr("These files were not added: their names do not end in "
-                                  "\".sql\" or they cannot be read.\n\n%1")
+    ui::Dialogs::Warning(this, tr("These files were not added: they are not files that can be "
+                                  "read.\n\n%1")
                                    .arg(refused.join(QLatin1Char('\n'))));
   }
 }

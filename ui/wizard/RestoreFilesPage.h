@@ -12,8 +12,7 @@ class QTreeWidget;
 namespace brevanto::wizard {
 
 // The list entry for a file: its name, full path, size and modification time. False
-// when the file cannot be opened or is not named "*.sql" (any case, longer than the
-// extension).
+// when it is not a regular file that can be opened.
 bool MakeRestoreFileItem(const std::string& path, RestoreFileItem& item);
 
 class CRestoreFilesPage : public CTaskPage {
