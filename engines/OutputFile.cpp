@@ -34,15 +34,27 @@ bool EndsWith(const std::string& text, std::string_view end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
+// Where the extension of the name starting at `nameStart` begins: at the last dot, or for
+// a compressed file at the dot before it (".sql.gz"), so that numbering and retention see
+// the same "<stem>.sql.gz" shape a plain file has; `path.size()` without one.
+std::size_t ExtensionStart(const std::string& path, std::size_t nameStart) {
+  auto dot = path.rfind('.');
+  if (dot == std::string::npos || dot <= nameStart) return path.size();
+  const std::string_view last = std::string_view(path).substr(dot);
+  if ((last == ".gz" || last == ".zst") && dot > nameStart + 1) {
+    const auto inner = path.rfind('.', dot - 1);
+    if (inner != std::string::npos && inner > nameStart) return inner;
+  }
+  return dot;
+}
+
 // "dir/name.sql" with n = 1, 2, 3: "dir/name.sql", "dir/name_2.sql", "dir/name_3.sql",
-// each followed by `extra`.
+// each followed by `extra`; "dir/name.sql.gz" gives "dir/name_2.sql.gz".
 std::string NumberedName(const std::string& path, int n, const char* extra) {
   std::string name = path;
   if (n > 1) {
     const auto slash = path.rfind('/');
-    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-    auto dot = path.rfind('.');
-    if (dot == std::string::npos || dot <= nameStart) dot = path.size();
+    const std::size_t dot = ExtensionStart(path, slash == std::string::npos ? 0 : slash + 1);
     name = path.substr(0, dot) + "_" + std::to_string(n) + path.substr(dot);
   }
   return name + extra;

@@ -88,6 +88,31 @@ TEST_F(OutputFileTest, AnUnfinishedFileIsPlainlyIncomplete) {
   EXPECT_EQ("complete", test::ReadWholeFile(m_dir.file("x.sql")));
 }
 
+TEST_F(OutputFileTest, ANumberGoesBeforeTheWholeExtensionOfACompressedName) {
+  struct Case {
+    const char* name;
+    const char* second;
+  } const cases[] = {
+      {"all.sql.gz", "all_2.sql.gz"},
+      {"db_t.csv.zst", "db_t_2.csv.zst"},
+      {"plain.gz", "plain_2.gz"},  // no inner extension to keep together
+      {"v1.2.sql", "v1.2_2.sql"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(c.name, Write(c.name, "one"));
+    EXPECT_EQ(c.second, Write(c.name, "two"));
+  }
+  for (const char* expected : {"all.sql.gz.incomplete", "all_2.sql.gz.incomplete"}) {
+    COutputFile file;
+    ASSERT_TRUE(file.Create(m_dir.file("all.sql.gz"), m_tag, true).ok());
+    file.SetCompression(Compression::Gzip, 0);
+    ASSERT_TRUE(file.Write("SELECT 1;\n").ok());
+    ASSERT_TRUE(file.KeepIncomplete().ok());
+    EXPECT_EQ(m_dir.file(expected), file.Path());
+  }
+}
+
 TEST_F(OutputFileTest, RemovesOnlyTheLeftoversOfItsOwnTaskThatNobodyWrites) {
   // What killed runs leave: temporary files nobody holds, of this task and of another.
   const std::string other = TemporaryFileTag("Other_20240301120000.log");

@@ -127,6 +127,20 @@ TEST_F(ExpiredCopiesTest, NeverDeletesAPathAStayingCopyListsOrAFileItDidNotRecor
   EXPECT_EQ(gone.BackupHistory.size(), 1u);
 }
 
+TEST_F(ExpiredCopiesTest, NumberedCompressedCopiesExpireLikePlainOnes) {
+  // Runs in the same second number their files; compressed ones keep ".sql.gz" whole.
+  CTaskItem task = Task(AutoDeleteMode::KeepCopies, 2,
+                        {Copy(MakeTime(2024, 2, 1), {"n.sql.gz"}), Copy(MakeTime(2024, 2, 1), {"n_2.sql.gz"}),
+                         Copy(MakeTime(2024, 2, 1), {"n_3.sql.zst"}), Copy(MakeTime(2024, 2, 1), {"n_4.sql"})});
+  ASSERT_TRUE(DeleteExpiredCopies(task, m_now));
+  EXPECT_FALSE(Exists(m_dir.file("n.sql.gz")));
+  EXPECT_FALSE(Exists(m_dir.file("n_2.sql.gz")));
+  EXPECT_TRUE(Exists(m_dir.file("n_3.sql.zst")));
+  EXPECT_TRUE(Exists(m_dir.file("n_4.sql")));
+  ASSERT_EQ(task.BackupHistory.size(), 2u);
+  EXPECT_EQ(task.BackupHistory[0].CopyFiles, std::vector<std::string>{m_dir.file("n_3.sql.zst")});
+}
+
 TEST_F(ExpiredCopiesTest, ComparesFilesByIdentityNotBySpelling) {
   // The staying copy reaches the same file through a symlinked folder and through "./".
   CTaskItem task = Task(AutoDeleteMode::KeepCopies, 1,
