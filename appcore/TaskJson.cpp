@@ -7,6 +7,7 @@
 #include "appcore/TaskRules.h"
 #include "appcore/WizardText.h"
 #include "tasks/BackupFileName.h"
+#include "tasks/TaskOptionsStore.h"
 
 namespace brevanto {
 
@@ -418,13 +419,27 @@ TaskJsonImport TasksFromJsonText(const std::string& text,
       return in.contains(server) && in[server].is_object() && in[server].contains("Password");
     };
     result.HasPasswords.emplace_back(hasPassword("SourceServer"), hasPassword("DestinationServer"));
+    std::vector<std::string> given;
+    for (const TaskJsonSection& section : TaskJsonSections()) {
+      if (in.contains(section.Key)) given.emplace_back(section.Key);
+    }
+    result.GivenSections.push_back(std::move(given));
     result.Tasks.push_back(std::move(task));
   }
   if (!result.Problems.empty()) {
     result.Tasks.clear();
     result.HasPasswords.clear();
+    result.GivenSections.clear();
   }
   return result;
+}
+
+void KeepSectionsNotGiven(const CTaskItem& replaced, const std::vector<std::string>& given,
+                          CTaskItem& task) {
+  CTaskItem merged;
+  merged.OptionSections = replaced.OptionSections;
+  for (const std::string& key : given) SetTaskSection(merged, key, GetTaskSection(task, key));
+  task.OptionSections = std::move(merged.OptionSections);
 }
 
 }  // namespace brevanto

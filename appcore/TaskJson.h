@@ -72,7 +72,14 @@ struct TaskJsonImport {
   std::vector<TaskJsonProblem> Problems;
   // Per task, which passwords the text gave (so a replace can keep the old ones).
   std::vector<std::pair<bool, bool>> HasPasswords;  // source, destination
+  // Per task, the keys of TaskJsonSections() the text gave.
+  std::vector<std::vector<std::string>> GivenSections;
 };
+
+// For a replace: `task` takes the option sections of the task it replaces, except the
+// ones the text gave (`given`), so that a text written without them loses nothing.
+void KeepSectionsNotGiven(const CTaskItem& replaced, const std::vector<std::string>& given,
+                          CTaskItem& task);
 
 // Reads `text`. `existingNames` are the names already in the list; with `replace`, a task
 // may take the name of an existing one (it replaces it) but not of another in `text`.

@@ -1,11 +1,177 @@
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <string>
+
 #include "appcore/TaskJson.h"
+#include "notify/NotificationTargetCheck.h"
+#include "notify/TaskNotificationsSection.h"
+#include "tasks/AdvancedOptions.h"
 
 namespace brevanto {
+namespace {
+
+// Reads one section object strictly: a key it does not know or a value of the wrong kind
+// or range is a problem named by its key, as everywhere else in the import.
+class StrictObject {
+ public:
+  StrictObject(const Json& in, TaskJsonProblems& problems) : m_in(in), m_problems(problems) {}
+
+  const Json* Take(const char* key) {
+    m_known.push_back(key);
+    const auto it = m_in.find(key);
+    return it == m_in.end() ? nullptr : &*it;
+  }
+  void Problem(const char* key, const std::string& message) { m_problems.Add(key, message); }
+
+  // True when the key is there and holds true or false.
+  bool Bool(const char* key, bool& value) {
+    const Json* item = Take(key);
+    if (item == nullptr) return false;
+    if (!item->is_boolean()) {
+      Problem(key, "must be true or false");
+      return false;
+    }
+    value = item->get<bool>();
+    return true;
+  }
+  void Bool(const char* key, std::optional<bool>& value) {
+    bool flag = false;
+    if (Bool(key, flag)) value = flag;
+  }
+  void Text(const char* key, std::optional<std::string>& value) {
+    if (const Json* item = Take(key)) {
+      if (item->is_string()) {
+        value = item->get<std::string>();
+      } else {
+        Problem(key, "must be a text in double quotes");
+      }
+    }
+  }
+  // True when the key is there and holds a whole number from `low` to `high`.
+  template <class T>
+  bool Number(const char* key, T low, T high, T& value, const std::string& range = {}) {
+    const Json* item = Take(key);
+    if (item == nullptr) return false;
+    if (item->is_number_integer()) {
+      // Non-negative numbers come as unsigned, negative ones as signed.
+      const bool fits =
+          item->is_number_unsigned()
+              ? (low <= 0 || item->get<std::uint64_t>() >= static_cast<std::uint64_t>(low)) &&
+                    item->get<std::uint64_t>() <= static_cast<std::uint64_t>(high)
+              : item->get<std::int64_t>() >= static_cast<std::int64_t>(low) &&
+                    item->get<std::int64_t>() <= static_cast<std::int64_t>(high);
+      if (fits) {
+        value = item->get<T>();
+        return true;
+      }
+    }
+    Problem(key, range.empty() ? "must be a whole number from " + std::to_string(low) + " to " +
+                                     std::to_string(high)
+                               : range);
+    return false;
+  }
+  void RefuseUnknownKeys() {
+    for (const auto& [key, value] : m_in.items()) {
+      if (std::find(m_known.begin(), m_known.end(), key) == m_known.end()) {
+        m_problems.Add(key, "unknown key");
+      }
+    }
+  }
+
+ private:
+  const Json& m_in;
+  TaskJsonProblems& m_problems;
+  std::vector<std::string> m_known;
+};
+
+// The section as stored: the object converts losslessly between the two JSON types.
+template <class To, class From>
+To Convert(const From& value) {
+  return To::parse(value.dump());
+}
+
+void WriteAdvanced(const CTaskItem& task, bool, Json& out) {
+  if (const auto options = FindAdvancedOptions(task)) {
+    out[kAdvancedSection] = Convert<Json>(AdvancedOptionsToJson(*options));
+  }
+}
+
+void ReadAdvanced(const Json& in, CTaskItem& task, TaskJsonProblems& problems) {
+  if (!in.is_object()) return problems.Add("", "must be an object in braces");
+  CAdvancedOptions o;  // a key left out takes the new task's default
+  StrictObject object(in, problems);
+  object.Bool("IncludeRoutines", o.IncludeRoutines);
+  object.Bool("IncludeTriggers", o.IncludeTriggers);
+  object.Bool("IncludeEvents", o.IncludeEvents);
+  object.Bool("ConsistentSnapshot", o.ConsistentSnapshot);
+  object.Bool("TransactionPerTable", o.TransactionPerTable);
+  const std::string statementRange = "must be 0 (the task's own statements) or a whole number from " +
+                                     std::to_string(kMinStatementBytes) + " to " +
+                                     std::to_string(kMaxStatementBytes);
+  if (object.Number<std::uint32_t>("StatementBytes", 0, kMaxStatementBytes, o.StatementBytes,
+                                   statementRange) &&
+      o.StatementBytes != 0 && o.StatementBytes < kMinStatementBytes) {
+    object.Problem("StatementBytes", statementRange);
+  }
+  object.Number("Threads", 1, kMaxThreads, o.Threads);
+  if (const Json* item = object.Take("Compression")) {
+    const auto parsed =
+        item->is_string() ? ParseCompressionName(item->get<std::string>()) : std::nullopt;
+    if (parsed) {
+      o.Compression = *parsed;
+    } else {
+      object.Problem("Compression", "must be \"none\", \"gzip\" or \"zstd\"");
+    }
+  }
+  const int highestLevel = o.Compression == Compression::Zstd ? 19 : 9;
+  object.Number("CompressionLevel", 0, highestLevel, o.CompressionLevel,
+                "must be a whole number from 0 (the default) to " + std::to_string(highestLevel) +
+                    " for " + CompressionName(o.Compression));
+  object.RefuseUnknownKeys();
+  SetAdvancedOptions(task, o);
+}
+
+void WriteNotifications(const CTaskItem& task, bool, Json& out) {
+  const TaskNotifications own = FindTaskNotifications(task);
+  if (!own.Empty()) out[kNotificationsSection] = Convert<Json>(TaskNotificationsToJson(own));
+}
+
+void ReadNotifications(const Json& in, CTaskItem& task, TaskJsonProblems& problems) {
+  if (!in.is_object()) return problems.Add("", "must be an object in braces");
+  TaskNotifications n;  // a key left out takes the program's default
+  StrictObject object(in, problems);
+  object.Bool("Desktop", n.Desktop);
+  object.Bool("DesktopOnSuccess", n.DesktopOnSuccess);
+  object.Text("EmailTo", n.EmailTo);
+  object.Bool("EmailOnFailure", n.EmailOnFailure);
+  object.Bool("EmailOnSuccess", n.EmailOnSuccess);
+  object.Text("WebhookUrl", n.WebhookUrl);
+  object.Bool("WebhookOnFailure", n.WebhookOnFailure);
+  object.Bool("WebhookOnSuccess", n.WebhookOnSuccess);
+  object.RefuseUnknownKeys();
+  if (n.EmailTo) {
+    if (const std::string problem = EmailListProblem(*n.EmailTo); !problem.empty()) {
+      object.Problem("EmailTo", problem);
+    }
+  }
+  if (n.WebhookUrl) {
+    if (const std::string problem = WebhookUrlProblem(*n.WebhookUrl); !problem.empty()) {
+      object.Problem("WebhookUrl", problem);
+    }
+  }
+  SetTaskNotifications(task, n);
+}
+
+}  // namespace
 
 // Sections of settings kept beside the task record join the JSON text here, one entry
 // each, written after the record's own keys.
 const std::vector<TaskJsonSection>& TaskJsonSections() {
-  static const std::vector<TaskJsonSection> sections;
+  static const std::vector<TaskJsonSection> sections = {
+      {kAdvancedSection, WriteAdvanced, ReadAdvanced},
+      {kNotificationsSection, WriteNotifications, ReadNotifications},
+  };
   return sections;
 }
 

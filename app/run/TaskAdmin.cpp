@@ -185,6 +185,7 @@ int ImportTasks(const std::string& folder, const CommandLine& line) {
       if (!imported.HasPasswords[i].second) {
         task.DestinationServer.Password = old.DestinationServer.Password;
       }
+      KeepSectionsNotGiven(old, imported.GivenSections[i], task);
       if (!commands.ApplyEdit(existing, task)) {
         Error("cannot replace \"" + Escaped(task.TaskName) + "\"");
         return kExitFailed;

@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "notify/TaskNotificationsSection.h"
+#include "tasks/AdvancedOptions.h"
+#include "tasks/TaskOptionsStore.h"
 #include "tests/support/TempDir.h"
 
 namespace brevanto {
@@ -257,6 +260,103 @@ TEST_F(TaskJsonTest, ReplaceLetsANameOfTheListBeUsedAgain) {
   const TaskJsonImport imported = Import(text, {"Old"}, true);
   EXPECT_TRUE(imported.Problems.empty());
   ASSERT_EQ(imported.Tasks.size(), 1u);
+}
+
+TEST_F(TaskJsonTest, AdvancedOptionsAndNotificationsTravelWithTheirTask) {
+  std::vector<CTaskItem> tasks = EveryType(m_dir);
+  CAdvancedOptions options;
+  options.Compression = Compression::Zstd;
+  options.CompressionLevel = 12;
+  options.Threads = 4;
+  options.IncludeEvents = false;
+  SetAdvancedOptions(tasks[0], options);
+  TaskNotifications own;
+  own.EmailTo = "dba@example.org; ops@example.org";
+  own.EmailOnSuccess = true;
+  own.Desktop = false;
+  SetTaskNotifications(tasks[3], own);
+
+  const std::string text = TasksToJsonText(tasks);
+  const TaskJsonImport imported = Import(text);
+  ASSERT_TRUE(imported.Problems.empty()) << imported.Problems.front().Message;
+  EXPECT_EQ(FindAdvancedOptions(imported.Tasks[0]), options);
+  EXPECT_TRUE(FindTaskNotifications(imported.Tasks[0]).Empty());
+  EXPECT_EQ(FindTaskNotifications(imported.Tasks[3]), own);
+  // A task made before the options existed stays without them, and so keeps its old runs.
+  EXPECT_FALSE(FindAdvancedOptions(imported.Tasks[3]).has_value());
+  EXPECT_EQ(imported.GivenSections[0], std::vector<std::string>{"Advanced"});
+  EXPECT_EQ(TasksToJsonText(imported.Tasks), text);
+
+  // Keys left out of a section take the new task's defaults.
+  const TaskJsonImport partial = Import(R"([{"TaskName": "t", "TaskType": 4,
+      "ExportTables": [{"DatabaseName": "shop", "TableName": "t"}],
+      "Advanced": {"Compression": "gzip"}, "Notifications": {}}])");
+  ASSERT_TRUE(partial.Problems.empty()) << partial.Problems.front().Message;
+  CAdvancedOptions gzip;
+  gzip.Compression = Compression::Gzip;
+  EXPECT_EQ(FindAdvancedOptions(partial.Tasks[0]), gzip);
+  EXPECT_TRUE(GetTaskSection(partial.Tasks[0], kNotificationsSection).is_null());
+}
+
+TEST_F(TaskJsonTest, RefusesBadOptionValuesNamingTheirKey) {
+  const Refusal cases[] = {
+      {R"("Advanced": {"Compression": "lz4"})", "[0].Advanced.Compression",
+       "must be \"none\", \"gzip\" or \"zstd\""},
+      {R"("Advanced": {"Compression": "gzip", "CompressionLevel": 12})",
+       "[0].Advanced.CompressionLevel", "must be a whole number from 0 (the default) to 9 for gzip"},
+      {R"("Advanced": {"Threads": 0})", "[0].Advanced.Threads",
+       "must be a whole number from 1 to 16"},
+      {R"("Advanced": {"Threads": 2.5})", "[0].Advanced.Threads",
+       "must be a whole number from 1 to 16"},
+      {R"("Advanced": {"StatementBytes": 100})", "[0].Advanced.StatementBytes",
+       "must be 0 (the task's own statements) or a whole number from 4096 to 1073741824"},
+      {R"("Advanced": {"StatementBytes": -1})", "[0].Advanced.StatementBytes",
+       "must be 0 (the task's own statements) or a whole number from 4096 to 1073741824"},
+      {R"("Advanced": {"IncludeEvents": 1})", "[0].Advanced.IncludeEvents",
+       "must be true or false"},
+      {R"("Advanced": {"Snapshot": true})", "[0].Advanced.Snapshot", "unknown key"},
+      {R"("Advanced": "zstd")", "[0].Advanced", "must be an object in braces"},
+      {R"("Notifications": {"Desktop": "yes"})", "[0].Notifications.Desktop",
+       "must be true or false"},
+      {R"("Notifications": {"EmailTo": "dba@example.org, ops"})", "[0].Notifications.EmailTo",
+       "\"ops\" is not an e-mail address (name@host)"},
+      {R"("Notifications": {"EmailTo": ["dba@example.org"]})", "[0].Notifications.EmailTo",
+       "must be a text in double quotes"},
+      {R"("Notifications": {"WebhookUrl": "ftp://example.org/hook"})",
+       "[0].Notifications.WebhookUrl", "must start with http:// or https://"},
+      {R"("Notifications": {"OnFailure": true})", "[0].Notifications.OnFailure", "unknown key"},
+  };
+  for (const Refusal& refusal : cases) {
+    const std::string text = R"([{"TaskName": "t", "TaskType": 5, "ScriptStatements": ["x"], )" +
+                             std::string(refusal.task) + "}]";
+    const TaskJsonImport imported = Import(text);
+    ASSERT_FALSE(imported.Problems.empty()) << refusal.task;
+    EXPECT_EQ(imported.Problems.front().Key, refusal.key) << refusal.task;
+    EXPECT_EQ(imported.Problems.front().Message, refusal.message) << refusal.task;
+    EXPECT_TRUE(imported.Tasks.empty());
+  }
+}
+
+TEST_F(TaskJsonTest, AReplaceKeepsTheSectionsTheTextLeavesOut) {
+  CTaskItem replaced;
+  CAdvancedOptions options;
+  options.Compression = Compression::Gzip;
+  SetAdvancedOptions(replaced, options);
+  SetTaskSection(replaced, "Written by a newer version", nlohmann::json{{"x", 1}});
+  TaskNotifications own;
+  own.WebhookUrl = "https://chat.example.org/hook";
+  SetTaskNotifications(replaced, own);
+
+  // The text gives "Notifications" empty (back to the defaults) and no "Advanced".
+  const TaskJsonImport imported = Import(
+      R"([{"TaskName": "Old", "TaskType": 5, "ScriptStatements": ["x"], "Notifications": {}}])",
+      {"Old"}, true);
+  ASSERT_TRUE(imported.Problems.empty());
+  CTaskItem task = imported.Tasks[0];
+  KeepSectionsNotGiven(replaced, imported.GivenSections[0], task);
+  EXPECT_EQ(FindAdvancedOptions(task), options);
+  EXPECT_TRUE(FindTaskNotifications(task).Empty());
+  EXPECT_EQ(GetTaskSection(task, "Written by a newer version"), (nlohmann::json{{"x", 1}}));
 }
 
 }  // namespace
