@@ -12,6 +12,7 @@
 #include "engines/OutputFile.h"
 #include "engines/ProgressPlan.h"
 #include "engines/TableDefinition.h"
+#include "tasks/AdvancedOptions.h"
 #include "tasks/BackupFileName.h"
 
 namespace brevanto {
@@ -28,6 +29,7 @@ class CExportRun {
         m_applicationFolder(applicationFolder),
         m_settings(context.Task().ExportSettings),
         m_tables(context.Task().ExportTables),
+        m_advanced(AdvancedOptionsOf(context.Task())),
         m_tag(TemporaryFileTag(context.Task().LogFileName.empty() ? context.Task().TaskName
                                                                   : context.Task().LogFileName)) {}
   ~CExportRun() { m_context.SetCancelHook({}); }
@@ -58,6 +60,7 @@ class CExportRun {
   const std::string& m_applicationFolder;
   const ExportSettings& m_settings;
   const std::vector<TableItem>& m_tables;
+  const CAdvancedOptions m_advanced;
   const std::string m_tag;  // of this task's temporary files
   int m_errors = 0;
   LogLevel m_lastLevel = LogLevel::General;
@@ -122,7 +125,8 @@ CExportRun::Next CExportRun::ExportItem(int index) {
   const std::string& database = item.DatabaseName;
   const std::string& table = item.TableName;
   const bool view = item.Kind == 2;
-  const std::string path = MakeExportFilePath(m_settings, m_tables, index);
+  std::string path = MakeExportFilePath(m_settings, m_tables, index);
+  if (!path.empty()) path += CompressedFileSuffix(m_advanced.Compression);
   Log(LogLevel::General, std::string(view ? "Exporting the view " : "Exporting the table ") +
                              database + "." + table + " to " + path + " ...");
 
@@ -154,6 +158,7 @@ CExportRun::Next CExportRun::ExportItem(int index) {
     Log(LogLevel::Error, "Failed to create the export file - " + path + "!");
     return Next::Skip;
   }
+  file.SetCompression(m_advanced.Compression, m_advanced.CompressionLevel);
   const int errorsBefore = m_errors;
   if (Canceled()) return Next::Stop;
 

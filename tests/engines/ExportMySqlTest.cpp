@@ -1,6 +1,7 @@
 #include "engines/ExportWorker.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -8,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tasks/AdvancedOptions.h"
 #include "tests/engines/CopySourceDatabase.h"
 #include "tests/engines/KillingRunContext.h"
 #include "tests/engines/RecordingRunContext.h"
@@ -126,6 +128,38 @@ TEST_F(ExportTest, WritesEachFormatByteForByte) {
     RecordingRunContext context(task);
     ASSERT_EQ(ExportWorker(context, m_dir.path()), RunOutcome::Finished) << context.Dump();
     EXPECT_EQ(Output(c.file), c.golden);
+  }
+}
+
+TEST_F(ExportTest, CompressedExportsDecompressWithTheStockToolsToThePlainBytes) {
+  struct Case {
+    Compression compression;
+    const char* file;
+    const char* decompressor;
+  };
+  const Case cases[] = {{Compression::Gzip, "e2_export_t.csv.gz", "zcat"},
+                        {Compression::Zstd, "e2_export_t.csv.zst", "zstdcat"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    CTaskItem task = ExportTask(1, {{0, 1, "e2_export", "t"}});
+    task.ExportSettings.AddColumnNamesOnTop = 1;
+    CAdvancedOptions advanced;
+    advanced.Compression = c.compression;
+    advanced.CompressionLevel = 3;
+    SetAdvancedOptions(task, advanced);
+    // Twice: the second run replaces the first file, as plain exports do.
+    for (int run = 0; run < 2; ++run) {
+      RecordingRunContext context(task);
+      ASSERT_EQ(ExportWorker(context, m_dir.path()), RunOutcome::Finished) << context.Dump();
+    }
+    const std::string path = m_dir.file("out/") + c.file;
+    ASSERT_TRUE(std::filesystem::exists(path));
+    EXPECT_FALSE(std::filesystem::exists(m_dir.file("out/e2_export_t.csv")));
+    const std::string plain = path + ".plain";
+    ASSERT_EQ(0, std::system((std::string(c.decompressor) + " '" + path + "' > '" + plain + "'").c_str()));
+    EXPECT_EQ(test::ReadWholeFile(plain), kCsvGolden);
+    std::filesystem::remove(path);
+    std::filesystem::remove(plain);
   }
 }
 
