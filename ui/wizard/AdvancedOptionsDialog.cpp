@@ -48,6 +48,14 @@ CAdvancedOptionsDialog::CAdvancedOptionsDialog(QWidget* parent, CTaskItem& task)
   form->addRow(tr("Compression:"), m_compression);
   form->addRow(tr("Compression level:"), m_level);
   layout->addLayout(form);
+  // Only what the task's type uses is shown; the rest keeps its stored value.
+  const AdvancedScope scope = AdvancedScopeOf(task.TaskType);
+  for (QWidget* row : {static_cast<QWidget*>(m_routines), static_cast<QWidget*>(m_triggers),
+                       static_cast<QWidget*>(m_events), static_cast<QWidget*>(m_snapshot)}) {
+    form->setRowVisible(row, scope.Objects);
+  }
+  form->setRowVisible(m_compression, scope.Compression);
+  form->setRowVisible(m_level, scope.Compression);
 
   const CAdvancedOptions options = AdvancedOptionsOf(task);
   m_routines->setChecked(options.IncludeRoutines);
@@ -79,17 +87,48 @@ void CAdvancedOptionsDialog::accept() {
   QDialog::accept();
 }
 
+AdvancedScope AdvancedScopeOf(int taskType) {
+  switch (taskType) {
+    case 1:
+      return {true, true};
+    case 2:
+    case 3:
+    case 7:
+    case 8:
+      return {true, false};
+    case 4:
+      return {false, true};
+    default:
+      return {false, false};
+  }
+}
+
 QString AdvancedOptionsSummary(const CTaskItem& task) {
+  const AdvancedScope scope = AdvancedScopeOf(task.TaskType);
   const std::optional<CAdvancedOptions> found = FindAdvancedOptions(task);
-  if (!found) return QObject::tr("Advanced options: none (tables and views only, no snapshot)");
+  if (!found) {
+    return scope.Objects ? QObject::tr("Advanced options: none (tables and views only, no snapshot)")
+                         : QObject::tr("Advanced options: none (no compression)");
+  }
   const CAdvancedOptions& o = *found;
   auto yesNo = [](bool on) { return on ? QObject::tr("yes") : QObject::tr("no"); };
   QStringList lines;
-  lines << QObject::tr("Stored procedures and functions: %1").arg(yesNo(o.IncludeRoutines))
-        << QObject::tr("Triggers: %1").arg(yesNo(o.IncludeTriggers))
-        << QObject::tr("Events: %1").arg(yesNo(o.IncludeEvents))
-        << QObject::tr("Consistent snapshot: %1").arg(yesNo(o.ConsistentSnapshot))
-        << QObject::tr("Compression: %1").arg(QString::fromLatin1(CompressionName(o.Compression)));
+  if (scope.Objects) {
+    lines << QObject::tr("Stored procedures and functions: %1").arg(yesNo(o.IncludeRoutines))
+          << QObject::tr("Triggers: %1").arg(yesNo(o.IncludeTriggers))
+          << QObject::tr("Events: %1").arg(yesNo(o.IncludeEvents))
+          << QObject::tr("Consistent snapshot: %1").arg(yesNo(o.ConsistentSnapshot));
+  }
+  if (scope.Compression) {
+    QString compression = QString::fromLatin1(CompressionName(o.Compression));
+    if (o.Compression != Compression::None && o.CompressionLevel != 0) {
+      compression += QObject::tr(", level %1").arg(o.CompressionLevel);
+    }
+    if (task.TaskType == 1 && task.BackupSettings.FileType == 2) {
+      compression += QObject::tr(" (not used: PHP files stay plain)");
+    }
+    lines << QObject::tr("Compression: %1").arg(compression);
+  }
   return lines.join(QLatin1Char('\n'));
 }
 

@@ -34,6 +34,14 @@ class CAdvancedOptionsDialog : public QDialog {
   QSpinBox* m_level;
 };
 
+// Which of the dialog's groups a task type uses: the objects and snapshot of dumps and
+// copies, and the compression of files written (SQL dumps and exports).
+struct AdvancedScope {
+  bool Objects;
+  bool Compression;
+};
+AdvancedScope AdvancedScopeOf(int taskType);
+
 // One line per option for the properties sheet, e.g. "Compression: zstd"; the classic
 // behaviour's line when the task has no advanced options.
 QString AdvancedOptionsSummary(const CTaskItem& task);

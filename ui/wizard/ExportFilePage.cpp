@@ -11,6 +11,7 @@
 
 #include "ui/Dialogs.h"
 #include "ui/Text.h"
+#include "ui/wizard/AdvancedOptionsDialog.h"
 #include "ui/wizard/BackupFilePage.h"
 #include "appcore/TaskRules.h"
 #include "appcore/WizardText.h"
@@ -61,6 +62,16 @@ CExportFilePage::CExportFilePage(CSheetContext& context)
   formatForm->addRow(tr("Lines Terminated By"), m_lines);
   formatForm->addRow(m_columnNames);
   layout->addWidget(group);
+  auto* options = new QPushButton(tr("Advanced Options..."), this);
+  options->setObjectName(QStringLiteral("advancedOptionsButton"));
+  connect(options, &QPushButton::clicked, this, [this] {
+    CAdvancedOptionsDialog dialog(this, Task());
+    dialog.exec();
+  });
+  auto* optionsRow = new QHBoxLayout;
+  optionsRow->addStretch();
+  optionsRow->addWidget(options);
+  layout->addLayout(optionsRow);
   layout->addStretch();
   connect(m_type, &QComboBox::activated, this, &CExportFilePage::ChooseType);
   connect(browse, &QPushButton::clicked, this, [this] {

@@ -18,6 +18,7 @@
 #include "ui/wizard/ChooseDatabasesPage.h"
 #include "ui/wizard/DumpSettingsDialog.h"
 #include "ui/wizard/SummaryText.h"
+#include "ui/wizard/TaskNotificationsDialog.h"
 #include "appcore/WizardText.h"
 
 namespace brevanto::wizard {
@@ -180,6 +181,7 @@ QWidget* ExportFileView(const CTaskItem& task) {
                  Field(page, ToQt(EncodeEscapes(e.LinesTerminatedBy)), "linesView"));
     form->addRow(Flag(page, "Add Column Names On Top", e.AddColumnNamesOnTop != 0));
   }
+  form->addRow(AdvancedOptionsView(page, task));
   return page;
 }
 
@@ -241,6 +243,10 @@ QWidget* ScheduleViewPage(const CTaskItem& task, int dateStyle, int timeStyle) {
   auto* form = new QFormLayout(page);
   form->addRow(QObject::tr("Task Schedule:"), Field(page, ToQt(view.Kind), "scheduleKindView"));
   form->addRow(QObject::tr("Settings:"), TextField(page, view.Settings, "scheduleSettingsView"));
+  auto* notifications = new QLabel(TaskNotificationsSummary(task), page);
+  notifications->setObjectName(QStringLiteral("taskNotificationsView"));
+  notifications->setWordWrap(true);
+  form->addRow(notifications);
   return page;
 }
 

@@ -3,6 +3,7 @@
 #include <QButtonGroup>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
@@ -11,6 +12,7 @@
 #include "ui/Dialogs.h"
 #include "ui/Text.h"
 #include "ui/wizard/ScheduleSettingsDialog.h"
+#include "ui/wizard/TaskNotificationsDialog.h"
 #include "appcore/WizardText.h"
 
 namespace brevanto::wizard {
@@ -42,6 +44,20 @@ CAutoRunOptionsPage::CAutoRunOptionsPage(CSheetContext& context)
     connect(m_settings[row], &QPushButton::clicked, this, [this, row] { OpenSettings(row); });
   }
   layout->addWidget(group);
+  // Every task type calls for help the same way; its own settings sit beside its schedule.
+  auto* notifications = new QPushButton(tr("&Notifications..."), this);
+  notifications->setObjectName(QStringLiteral("taskNotificationsButton"));
+  connect(notifications, &QPushButton::clicked, this, [this] {
+    const TaskNotifications defaults = Context().Core
+                                           ? Context().Core->NotificationSettings().Defaults
+                                           : CNotificationSettings().Defaults;
+    CTaskNotificationsDialog dialog(this, Task(), defaults);
+    dialog.exec();
+  });
+  auto* row = new QHBoxLayout;
+  row->addWidget(notifications);
+  row->addStretch();
+  layout->addLayout(row);
   layout->addStretch();
 }
 

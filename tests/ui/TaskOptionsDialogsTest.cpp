@@ -1,0 +1,133 @@
+// The task's "Advanced Options..." and "Notifications..." dialogs: what they show for the
+// task's type, what they refuse, and what they store in the task's sections.
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTabWidget>
+
+#include "notify/TaskNotificationsSection.h"
+#include "tasks/AdvancedOptions.h"
+#include "tests/support/FakeClock.h"
+#include "tests/ui/UiFixture.h"
+#include "ui/Dialogs.h"
+#include "ui/wizard/AdvancedOptionsDialog.h"
+#include "ui/wizard/TaskNotificationsDialog.h"
+#include "ui/wizard/TaskPropertySheet.h"
+
+namespace brevanto::wizard {
+namespace {
+
+using ui::Dialogs;
+
+class TaskOptionsDialogsTest : public testing::Test {
+ protected:
+  TaskOptionsDialogsTest() { Dialogs::Script(); }
+  ~TaskOptionsDialogsTest() override { Dialogs::Script(); }
+
+  template <typename T>
+  static T* Find(QWidget* parent, const char* name) {
+    T* widget = parent->findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(widget, nullptr) << name;
+    return widget;
+  }
+  static QString Shown() {
+    QStringList texts;
+    for (const ui::ShownBox& box : Dialogs::TakeShown()) texts << box.Text;
+    return texts.join(QStringLiteral(" | "));
+  }
+};
+
+TEST_F(TaskOptionsDialogsTest, NotificationsRefuseBadTargetsAndCanGoBackToTheDefaults) {
+  CTaskItem task = test::MakeTask("Nightly");
+  TaskNotifications defaults = CNotificationSettings().Defaults;
+  defaults.EmailTo = "dba@example.org";
+  {
+    CTaskNotificationsDialog dialog(nullptr, task, defaults);
+    auto* useDefaults = Find<QCheckBox>(&dialog, "useDefaultsCheck");
+    auto* emailTo = Find<QLineEdit>(&dialog, "emailTo");
+    EXPECT_TRUE(useDefaults->isChecked());
+    EXPECT_FALSE(emailTo->isEnabled());
+    EXPECT_EQ(emailTo->text(), QStringLiteral("dba@example.org"));  // what the task does now
+
+    useDefaults->setChecked(false);
+    EXPECT_TRUE(emailTo->isEnabled());
+    emailTo->setText(QStringLiteral("dba@example.org; ops"));
+    Find<QCheckBox>(&dialog, "emailOnSuccess")->setChecked(true);
+    dialog.accept();
+    EXPECT_EQ(Shown(), QStringLiteral("\"ops\" is not an e-mail address (name@host)"));
+    EXPECT_NE(dialog.result(), QDialog::Accepted);
+
+    emailTo->setText(QStringLiteral("ops@example.org"));
+    Find<QLineEdit>(&dialog, "webhookUrl")->setText(QStringLiteral("chat.example.org/hook"));
+    dialog.accept();
+    EXPECT_EQ(Shown(), QStringLiteral("The webhook URL must start with http:// or https://."));
+    EXPECT_TRUE(FindTaskNotifications(task).Empty());  // nothing stored while refused
+
+    Find<QLineEdit>(&dialog, "webhookUrl")->clear();
+    Find<QCheckBox>(&dialog, "webhookOnFailure")->setChecked(true);
+    dialog.accept();
+    EXPECT_EQ(Shown(), QStringLiteral("The webhook is chosen but no URL is given."));
+    Find<QCheckBox>(&dialog, "webhookOnFailure")->setChecked(false);
+    dialog.accept();
+    EXPECT_EQ(Shown(), QString());
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  }
+  const TaskNotifications own = FindTaskNotifications(task);
+  EXPECT_EQ(own.EmailTo, "ops@example.org");
+  EXPECT_EQ(own.EmailOnSuccess, true);
+  EXPECT_EQ(own.Desktop, true);  // every choice is the task's own now
+
+  CTaskNotificationsDialog again(nullptr, task, defaults);
+  EXPECT_FALSE(Find<QCheckBox>(&again, "useDefaultsCheck")->isChecked());
+  Find<QCheckBox>(&again, "useDefaultsCheck")->setChecked(true);
+  again.accept();
+  EXPECT_TRUE(FindTaskNotifications(task).Empty());
+}
+
+TEST_F(TaskOptionsDialogsTest, AdvancedOptionsShowWhatTheTypeUses) {
+  CTaskItem task = test::MakeTask("Orders");
+  task.TaskType = 4;
+  CAdvancedOptionsDialog dialog(nullptr, task);
+  EXPECT_TRUE(Find<QCheckBox>(&dialog, "includeRoutinesCheck")->isHidden());
+  EXPECT_TRUE(Find<QCheckBox>(&dialog, "consistentSnapshotCheck")->isHidden());
+  auto* compression = Find<QComboBox>(&dialog, "compressionCombo");
+  EXPECT_FALSE(compression->isHidden());
+  compression->setCurrentIndex(compression->findData(static_cast<int>(Compression::Gzip)));
+  dialog.accept();
+  ASSERT_TRUE(FindAdvancedOptions(task).has_value());
+  EXPECT_EQ(FindAdvancedOptions(task)->Compression, Compression::Gzip);
+
+  task.TaskType = 2;  // a copy writes no file
+  CAdvancedOptionsDialog copy(nullptr, task);
+  EXPECT_FALSE(Find<QCheckBox>(&copy, "includeRoutinesCheck")->isHidden());
+  EXPECT_TRUE(Find<QComboBox>(&copy, "compressionCombo")->isHidden());
+}
+
+TEST_F(TaskOptionsDialogsTest, PropertiesListTheTasksOwnNotifications) {
+  test::FakeClock clock;
+  test::CoreFixture fixture(clock);
+  CTaskItem task = test::MakeTask("Nightly");
+  task.TaskType = 5;
+  TaskNotifications own;
+  own.EmailTo = "ops@example.org";
+  own.EmailOnSuccess = true;
+  SetTaskNotifications(task, own);
+  CSheetContext context;
+  context.Core = &fixture.Core();
+  context.Mode = SheetMode::View;
+  context.Task = task;
+  CTaskPropertySheet sheet(context);
+  QTabWidget* tabs = sheet.Tabs();
+  tabs->setCurrentIndex(tabs->count() - 1);
+  const QString shown = Find<QLabel>(tabs->currentWidget(), "taskNotificationsView")->text();
+  EXPECT_TRUE(shown.contains(QStringLiteral("E-mail to: ops@example.org (on failure: default, "
+                                            "on success: yes)")))
+      << shown.toStdString();
+}
+
+}  // namespace
+}  // namespace brevanto::wizard
