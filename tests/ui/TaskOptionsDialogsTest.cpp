@@ -129,5 +129,25 @@ TEST_F(TaskOptionsDialogsTest, PropertiesListTheTasksOwnNotifications) {
       << shown.toStdString();
 }
 
+TEST_F(TaskOptionsDialogsTest, ExportFilePageNamesCompressedFilesAsTheyAreWritten) {
+  test::FakeClock clock;
+  test::CoreFixture fixture(clock);
+  CTaskItem task = test::MakeTask("Orders");
+  task.TaskType = 4;
+  task.ExportSettings.Format = 4;
+  task.ExportSettings.Folder = fixture.Folder() + "out/";
+  CAdvancedOptions options;
+  options.Compression = Compression::Zstd;
+  SetAdvancedOptions(task, options);
+  CSheetContext context;
+  context.Core = &fixture.Core();
+  context.Mode = SheetMode::Edit;
+  context.Task = task;
+  CTaskPropertySheet sheet(context);
+  QWidget* page = sheet.findChild<QWidget*>(QStringLiteral("exportFilePage"));
+  ASSERT_NE(page, nullptr);
+  EXPECT_EQ(Find<QLineEdit>(page, "fileNameExample")->text(), QStringLiteral("Tablename.txt.zst"));
+}
+
 }  // namespace
 }  // namespace brevanto::wizard

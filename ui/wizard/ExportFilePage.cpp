@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "engines/CompressedOutput.h"
+#include "tasks/AdvancedOptions.h"
 #include "ui/Dialogs.h"
 #include "ui/Text.h"
 #include "ui/wizard/AdvancedOptionsDialog.h"
@@ -66,7 +68,7 @@ CExportFilePage::CExportFilePage(CSheetContext& context)
   options->setObjectName(QStringLiteral("advancedOptionsButton"));
   connect(options, &QPushButton::clicked, this, [this] {
     CAdvancedOptionsDialog dialog(this, Task());
-    dialog.exec();
+    if (dialog.exec() == QDialog::Accepted) ChooseExample();
   });
   auto* optionsRow = new QHBoxLayout;
   optionsRow->addStretch();
@@ -81,11 +83,20 @@ CExportFilePage::CExportFilePage(CSheetContext& context)
   });
 }
 
-void CExportFilePage::ChooseType(int index) {
+void CExportFilePage::ChooseExample() {
   static const char* const kExamples[] = {"Tablename.csv", "Tablename.xml", "Tablename.html",
                                           "Tablename.txt"};
+  const int index = m_type->currentIndex();
   if (index < 0 || index > 3) return;
-  m_example->setText(QString::fromLatin1(kExamples[index]));
+  // A compressed export adds the compressor's suffix to every name.
+  const Compression compression = AdvancedOptionsOf(Task()).Compression;
+  m_example->setText(QString::fromLatin1(kExamples[index]) +
+                     QString::fromLatin1(CompressedFileSuffix(compression)));
+}
+
+void CExportFilePage::ChooseType(int index) {
+  if (index < 0 || index > 3) return;
+  ChooseExample();
   const bool delimited = index == 0 || index == 3;
   m_terminated->setText(index == 0   ? QStringLiteral(",")
                         : index == 3 ? QStringLiteral("\\t")

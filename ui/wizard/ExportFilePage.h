@@ -21,6 +21,8 @@ class CExportFilePage : public CTaskPage {
  private:
   // Shows the example name and the default format of the type at `index` (0 CSV .. 3 TEXT).
   void ChooseType(int index);
+  // The example file name for the chosen type and the task's compression.
+  void ChooseExample();
 
   QComboBox* m_type;
   QLineEdit* m_folder;

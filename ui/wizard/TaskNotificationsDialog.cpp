@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -31,6 +32,10 @@ CTaskNotificationsDialog::CTaskNotificationsDialog(QWidget* parent, CTaskItem& t
   m_choices = Named(new ui::CNotificationChoicesBox(tr("Notify about this task's runs"),
                                                     WithDefaults(own, defaults), this),
                     "taskNotificationChoices");
+  // Room for a few addresses or a whole hook URL.
+  for (QLineEdit* field : m_choices->findChildren<QLineEdit*>()) {
+    field->setMinimumWidth(field->fontMetrics().averageCharWidth() * 50);
+  }
   m_useDefaults->setChecked(own.Empty());
   m_choices->setEnabled(!own.Empty());
   connect(m_useDefaults, &QCheckBox::toggled, m_choices, &QWidget::setDisabled);
