@@ -12,9 +12,11 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "core/InstanceLock.h"
 #include "tasks/TaskFile.h"
+#include "tasks/TaskOptionsStore.h"
 #include "tests/engines/BrevantoRunProgram.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestServer.h"
@@ -99,6 +101,35 @@ TEST_F(BrevantoRunAdminTest, ARefusedImportSaysWhyAndChangesNothing) {
   EXPECT_NE(std::string::npos, refused.output.find("nothing was imported"));
   EXPECT_EQ(Tasks(), before);
   EXPECT_EQ(1, test::RunBrevanto(Folder() + "--import " + m_dir.file("missing.json")).status);
+}
+
+TEST_F(BrevantoRunAdminTest, OptionSectionsComeInGoOutAndSurviveAReplaceThatLeavesThemOut) {
+  const std::string sections =
+      R"(, "Advanced": {"Threads": 4}, "Notifications": {"EmailTo": "ops@example.org"})";
+  ASSERT_EQ(0, test::RunBrevanto(Folder() + "--import " +
+                                 Write("one.json", "[" + ScriptTask("one", sections) + "]"))
+                   .status);
+  const auto section = [this](const char* name) { return GetTaskSection(Tasks().at(0), name); };
+  EXPECT_EQ(section("Advanced")["Threads"], 4);
+  EXPECT_EQ(section("Notifications"), (nlohmann::json{{"EmailTo", "ops@example.org"}}));
+  const std::string exported = test::RunBrevanto(Folder() + "--export 2>/dev/null").output;
+  EXPECT_NE(std::string::npos, exported.find("\"EmailTo\": \"ops@example.org\"")) << exported;
+
+  // A text without the sections keeps them; an empty one sets the task back to the defaults.
+  ASSERT_EQ(0, test::RunBrevanto(Folder() + "--import " +
+                                 Write("plain.json", "[" + ScriptTask("one") + "]") + " --replace")
+                   .status);
+  EXPECT_EQ(section("Advanced")["Threads"], 4);
+  EXPECT_EQ(section("Notifications")["EmailTo"], "ops@example.org");
+  const std::string cleared = ScriptTask("one", R"(, "Notifications": {})");
+  ASSERT_EQ(0, test::RunBrevanto(Folder() + "--import " +
+                                 Write("cleared.json", "[" + cleared + "]") + " --replace")
+                   .status);
+  EXPECT_TRUE(section("Notifications").is_null());
+  EXPECT_EQ(section("Advanced")["Threads"], 4);
+
+  EXPECT_EQ(0, test::RunBrevanto(Folder() + "--delete one").status);
+  EXPECT_FALSE(std::filesystem::exists(m_dir.file("data/tasks_se.json")));
 }
 
 // The scheduler, started as a child with its standard error read through a pipe.
