@@ -17,6 +17,7 @@
 #include "core/InstanceLock.h"
 #include "core/Options.h"
 #include "logs/TaskLog.h"
+#include "tasks/AdvancedOptions.h"
 #include "tasks/TaskFile.h"
 #include "tests/engines/BrevantoRunProgram.h"
 #include "tests/support/TempDir.h"
@@ -120,6 +121,36 @@ TEST_F(BrevantoRunTest, RunsATaskAndKeepsItsHistoryBetweenRuns) {
   EXPECT_NE(std::string::npos,
             failed.output.find("Error    Failed to connect to the MySQL server!  Error NO. 1045"))
       << failed.output;
+}
+
+TEST_F(BrevantoRunTest, AnOldTaskFileRunsAsBeforeWhateverItsOptionsFileHolds) {
+  test::RunClient(test::ServerA(), "CREATE TRIGGER `" + m_db +
+                                       "`.tr BEFORE INSERT ON `" + m_db +
+                                       "`.t FOR EACH ROW SET NEW.a = NEW.a;");
+  ASSERT_TRUE(WriteTaskFile(m_dir.path() + "tasks_se.tsk", {BackupTask("Old")}));
+  for (const char* options : {"", "{ damaged", R"({"Format": 1, "Tasks": []})"}) {
+    SCOPED_TRACE(options);
+    std::filesystem::remove(m_dir.path() + "tasks_se.json.damaged");
+    if (*options != '\0') {
+      std::ofstream(m_dir.path() + "tasks_se.json", std::ios::binary | std::ios::trunc) << options;
+    }
+    const test::RunResult ran = test::RunBrevanto(Folder() + " --task Old");
+    ASSERT_EQ(0, ran.status) << ran.output;
+    // The task's old behaviour: a plain file with tables only.
+    const std::vector<CTaskItem> tasks = ReadTasks();
+    ASSERT_EQ(1u, tasks.size());
+    const std::string dump = tasks[0].BackupHistory.back().CopyFiles.at(0);
+    EXPECT_TRUE(dump.ends_with(".sql")) << dump;
+    const std::string text = test::ReadWholeFile(dump);
+    EXPECT_NE(std::string::npos, text.find("INSERT INTO")) << text;
+    EXPECT_EQ(std::string::npos, text.find("TRIGGER")) << text;
+    EXPECT_FALSE(FindAdvancedOptions(tasks[0]).has_value());
+    // What the user had is set aside, never overwritten unseen.
+    if (*options != '\0') {
+      EXPECT_EQ(options, test::ReadWholeFile(m_dir.path() + "tasks_se.json.damaged"));
+    }
+    sleep(1);  // a new DATE_TIME folder for the next copy
+  }
 }
 
 TEST_F(BrevantoRunTest, ALogCutByTheSizeLimitStillCountsTheRunsErrors) {
