@@ -106,9 +106,9 @@ void ReadAdvanced(const Json& in, CTaskItem& task, TaskJsonProblems& problems) {
   object.Bool("IncludeEvents", o.IncludeEvents);
   object.Bool("ConsistentSnapshot", o.ConsistentSnapshot);
   object.Bool("TransactionPerTable", o.TransactionPerTable);
-  const std::string statementRange = "must be 0 (the task's own statements) or a whole number from " +
-                                     std::to_string(kMinStatementBytes) + " to " +
-                                     std::to_string(kMaxStatementBytes);
+  const std::string statementRange =
+      "must be 0 (the task's own statements) or a whole number from " +
+      std::to_string(kMinStatementBytes) + " to " + std::to_string(kMaxStatementBytes);
   if (object.Number<std::uint32_t>("StatementBytes", 0, kMaxStatementBytes, o.StatementBytes,
                                    statementRange) &&
       o.StatementBytes != 0 && o.StatementBytes < kMinStatementBytes) {

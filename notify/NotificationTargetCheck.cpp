@@ -8,9 +8,8 @@ namespace brevanto {
 namespace {
 
 bool HasControlOrSpace(std::string_view text) {
-  return std::any_of(text.begin(), text.end(), [](unsigned char c) {
-    return c <= 0x20 || c == 0x7f;
-  });
+  return std::any_of(text.begin(), text.end(),
+                     [](unsigned char c) { return c <= 0x20 || c == 0x7f; });
 }
 
 std::string_view Trimmed(std::string_view text) {

@@ -124,8 +124,7 @@ TEST_F(BrevantoRunTest, RunsATaskAndKeepsItsHistoryBetweenRuns) {
 }
 
 TEST_F(BrevantoRunTest, AnOldTaskFileRunsAsBeforeWhateverItsOptionsFileHolds) {
-  test::RunClient(test::ServerA(), "CREATE TRIGGER `" + m_db +
-                                       "`.tr BEFORE INSERT ON `" + m_db +
+  test::RunClient(test::ServerA(), "CREATE TRIGGER `" + m_db + "`.tr BEFORE INSERT ON `" + m_db +
                                        "`.t FOR EACH ROW SET NEW.a = NEW.a;");
   ASSERT_TRUE(WriteTaskFile(m_dir.path() + "tasks_se.tsk", {BackupTask("Old")}));
   for (const char* options : {"", "{ damaged", R"({"Format": 1, "Tasks": []})"}) {

@@ -156,7 +156,8 @@ TEST_F(ExportTest, CompressedExportsDecompressWithTheStockToolsToThePlainBytes) 
     ASSERT_TRUE(std::filesystem::exists(path));
     EXPECT_FALSE(std::filesystem::exists(m_dir.file("out/e2_export_t.csv")));
     const std::string plain = path + ".plain";
-    ASSERT_EQ(0, std::system((std::string(c.decompressor) + " '" + path + "' > '" + plain + "'").c_str()));
+    ASSERT_EQ(0, std::system(
+                     (std::string(c.decompressor) + " '" + path + "' > '" + plain + "'").c_str()));
     EXPECT_EQ(test::ReadWholeFile(plain), kCsvGolden);
     std::filesystem::remove(path);
     std::filesystem::remove(plain);

@@ -129,9 +129,10 @@ TEST_F(ExpiredCopiesTest, NeverDeletesAPathAStayingCopyListsOrAFileItDidNotRecor
 
 TEST_F(ExpiredCopiesTest, NumberedCompressedCopiesExpireLikePlainOnes) {
   // Runs in the same second number their files; compressed ones keep ".sql.gz" whole.
-  CTaskItem task = Task(AutoDeleteMode::KeepCopies, 2,
-                        {Copy(MakeTime(2024, 2, 1), {"n.sql.gz"}), Copy(MakeTime(2024, 2, 1), {"n_2.sql.gz"}),
-                         Copy(MakeTime(2024, 2, 1), {"n_3.sql.zst"}), Copy(MakeTime(2024, 2, 1), {"n_4.sql"})});
+  CTaskItem task =
+      Task(AutoDeleteMode::KeepCopies, 2,
+           {Copy(MakeTime(2024, 2, 1), {"n.sql.gz"}), Copy(MakeTime(2024, 2, 1), {"n_2.sql.gz"}),
+            Copy(MakeTime(2024, 2, 1), {"n_3.sql.zst"}), Copy(MakeTime(2024, 2, 1), {"n_4.sql"})});
   ASSERT_TRUE(DeleteExpiredCopies(task, m_now));
   EXPECT_FALSE(Exists(m_dir.file("n.sql.gz")));
   EXPECT_FALSE(Exists(m_dir.file("n_2.sql.gz")));

@@ -124,8 +124,9 @@ TEST_F(TaskOptionsDialogsTest, PropertiesListTheTasksOwnNotifications) {
   QTabWidget* tabs = sheet.Tabs();
   tabs->setCurrentIndex(tabs->count() - 1);
   const QString shown = Find<QLabel>(tabs->currentWidget(), "taskNotificationsView")->text();
-  EXPECT_TRUE(shown.contains(QStringLiteral("E-mail to: ops@example.org (on failure: default, "
-                                            "on success: yes)")))
+  EXPECT_TRUE(
+      shown.contains(QStringLiteral("E-mail to: ops@example.org (on failure: default, "
+                                    "on success: yes)")))
       << shown.toStdString();
 }
 

@@ -89,17 +89,13 @@ void CAdvancedOptionsDialog::accept() {
 
 AdvancedScope AdvancedScopeOf(int taskType) {
   switch (taskType) {
-    case 1:
-      return {true, true};
+    case 1: return {true, true};
     case 2:
     case 3:
     case 7:
-    case 8:
-      return {true, false};
-    case 4:
-      return {false, true};
-    default:
-      return {false, false};
+    case 8: return {true, false};
+    case 4: return {false, true};
+    default: return {false, false};
   }
 }
 
@@ -107,8 +103,9 @@ QString AdvancedOptionsSummary(const CTaskItem& task) {
   const AdvancedScope scope = AdvancedScopeOf(task.TaskType);
   const std::optional<CAdvancedOptions> found = FindAdvancedOptions(task);
   if (!found) {
-    return scope.Objects ? QObject::tr("Advanced options: none (tables and views only, no snapshot)")
-                         : QObject::tr("Advanced options: none (no compression)");
+    return scope.Objects
+               ? QObject::tr("Advanced options: none (tables and views only, no snapshot)")
+               : QObject::tr("Advanced options: none (no compression)");
   }
   const CAdvancedOptions& o = *found;
   auto yesNo = [](bool on) { return on ? QObject::tr("yes") : QObject::tr("no"); };

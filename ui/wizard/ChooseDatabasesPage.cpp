@@ -111,8 +111,7 @@ CChooseDatabasesPage::CChooseDatabasesPage(CSheetContext& context)
   buttons->addWidget(selectAll);
   buttons->addWidget(refresh);
   buttons->addStretch();
-  m_flags =
-      AddContentFlags(this, layout, [this]() -> CTaskItem& { return Task(); });
+  m_flags = AddContentFlags(this, layout, [this]() -> CTaskItem& { return Task(); });
   layout->addWidget(m_newTables);
   layout->addWidget(m_newDatabases);
 

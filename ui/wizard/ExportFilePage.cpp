@@ -9,14 +9,14 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "appcore/TaskRules.h"
+#include "appcore/WizardText.h"
 #include "engines/CompressedOutput.h"
 #include "tasks/AdvancedOptions.h"
 #include "ui/Dialogs.h"
 #include "ui/Text.h"
 #include "ui/wizard/AdvancedOptionsDialog.h"
 #include "ui/wizard/BackupFilePage.h"
-#include "appcore/TaskRules.h"
-#include "appcore/WizardText.h"
 
 namespace brevanto::wizard {
 

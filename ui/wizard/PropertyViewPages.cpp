@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "appcore/ApplicationCore.h"
+#include "appcore/WizardText.h"
 #include "tasks/DisplayDateTime.h"
 #include "ui/Text.h"
 #include "ui/wizard/AdvancedOptionsDialog.h"
@@ -19,7 +20,6 @@
 #include "ui/wizard/DumpSettingsDialog.h"
 #include "ui/wizard/SummaryText.h"
 #include "ui/wizard/TaskNotificationsDialog.h"
-#include "appcore/WizardText.h"
 
 namespace brevanto::wizard {
 

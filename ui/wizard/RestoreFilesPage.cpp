@@ -86,8 +86,8 @@ CRestoreFilesPage::CRestoreFilesPage(CSheetContext& context)
   layout->addWidget(m_continueSql);
   layout->addWidget(m_continueFile);
   connect(made[0], &QPushButton::clicked, this, [this] {
-    const QStringList paths = ui::Dialogs::OpenFileNames(
-        this, tr("SQL Files (*.sql *.sql.gz *.sql.zst);;All Files (*)"));
+    const QStringList paths =
+        ui::Dialogs::OpenFileNames(this, tr("SQL Files (*.sql *.sql.gz *.sql.zst);;All Files (*)"));
     AddFiles(paths);
   });
   connect(made[1], &QPushButton::clicked, this, [this] { Remove(false); });

@@ -9,11 +9,11 @@
 #include <QVBoxLayout>
 
 #include "appcore/ApplicationCore.h"
+#include "appcore/WizardText.h"
 #include "ui/Dialogs.h"
 #include "ui/Text.h"
 #include "ui/wizard/ScheduleSettingsDialog.h"
 #include "ui/wizard/TaskNotificationsDialog.h"
-#include "appcore/WizardText.h"
 
 namespace brevanto::wizard {
 

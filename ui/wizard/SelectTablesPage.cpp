@@ -37,8 +37,7 @@ CSelectTablesPage::CSelectTablesPage(CSheetContext& context)
     buttons->addWidget(button);
   }
   buttons->addStretch();
-  m_flags =
-      AddContentFlags(this, layout, [this]() -> CTaskItem& { return Task(); });
+  m_flags = AddContentFlags(this, layout, [this]() -> CTaskItem& { return Task(); });
   layout->addWidget(m_newTables);
 }
 
