@@ -60,18 +60,12 @@ void CApplicationCore::ReadLastResults() {
   }
 }
 
-FileIdentity IdentityOf(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return {};
-  return {true, st.st_dev, st.st_ino, st.st_size,
-          static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
-}
-
 void CApplicationCore::LoadTasks() {
   TaskFileHold hold(*this);
   const std::string path = TaskFilePath();
+  // Stamped before reading: a file replaced meanwhile is read again by ReloadTaskFile.
+  m_knownTaskFile = StampOf(path);
   m_tasks->LoadTaskFile(path);
-  m_knownTaskFile = IdentityOf(path);
   if (m_tasks->Count() > 0 || !FileExists(path)) return;
 
   // Nothing was loaded from an existing file. An empty list is saved as no file at all,
@@ -88,7 +82,7 @@ void CApplicationCore::LoadTasks() {
       // Its options go with it; the next save would drop the entries of its tasks.
       std::rename(TaskOptionsPathFor(path).c_str(), TaskOptionsPathFor(aside).c_str());
     }
-    m_knownTaskFile = IdentityOf(path);
+    m_knownTaskFile = StampOf(path);
     return;
   }
 }
@@ -206,11 +200,21 @@ std::int64_t CApplicationCore::MaxLogSizeKB() {
 bool CApplicationCore::SaveTasks() {
   TaskFileHold hold(*this);
   const std::string path = TaskFilePath();
-  // Another program's change is merged in first (ReloadTaskFile), which saves again.
-  if (m_shared && IdentityOf(path) != m_knownTaskFile) return true;
-  const bool saved = m_tasks->SaveTaskFile(path);
-  m_knownTaskFile = IdentityOf(path);
-  return saved;
+  if (!m_shared) {
+    const bool saved = m_tasks->SaveTaskFile(path);
+    m_knownTaskFile = StampOf(path);
+    return saved;
+  }
+  // Never over a file another program wrote since: its change is merged in first
+  // (ReloadTaskFile), which saves again. The check is repeated just before the rename.
+  switch (m_tasks->SaveTaskFileIfUnchanged(path, m_knownTaskFile, &m_knownTaskFile)) {
+    case ReplaceResult::Replaced:
+    case ReplaceResult::ChangedOnDisk:
+      return true;
+    case ReplaceResult::Failed:
+      return false;
+  }
+  return false;
 }
 
 CApplicationCore::TaskFileHold::TaskFileHold(CApplicationCore& core) : m_core(core) {
@@ -227,14 +231,14 @@ CApplicationCore::TaskFileHold::~TaskFileHold() {
 
 bool CApplicationCore::TaskFileChangedOnDisk() {
   std::lock_guard<std::recursive_mutex> guard(m_taskFileMutex);
-  return IdentityOf(TaskFilePath()) != m_knownTaskFile;
+  return StampOf(TaskFilePath()) != m_knownTaskFile;
 }
 
 TaskReloadSummary CApplicationCore::ReloadTaskFile() {
   TaskFileHold hold(*this);
   TaskReloadSummary summary;
   const std::string path = TaskFilePath();
-  const FileIdentity onDisk = IdentityOf(path);
+  const FileStamp onDisk = StampOf(path);
   if (onDisk == m_knownTaskFile) return summary;
   std::vector<CTaskItem> tasks;
   if (onDisk.Exists) {

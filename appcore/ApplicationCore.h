@@ -32,15 +32,6 @@ class CTaskLog;
 class InstanceLock;
 
 // What tells one version of a file from the next: every save renames a new file in.
-struct FileIdentity {
-  bool Exists = false;
-  dev_t Device = 0;
-  ino_t Inode = 0;
-  off_t Size = 0;
-  std::int64_t ModifiedNs = 0;
-  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
-};
-FileIdentity IdentityOf(const std::string& path);
 
 // What ReloadTaskFile changed; `Problem` says why a changed file was not taken in.
 struct TaskReloadSummary {
@@ -177,7 +168,7 @@ class CApplicationCore final : public TaskRunnerOwner {
   std::recursive_mutex m_taskFileMutex;  // guards the three below
   int m_holdDepth = 0;
   std::unique_ptr<InstanceLock> m_taskFileLock;
-  FileIdentity m_knownTaskFile;
+  FileStamp m_knownTaskFile;
   std::unique_ptr<CTaskList> m_tasks;  // declared last: its runner stops first
   std::string m_setAsideTaskFile;
 };

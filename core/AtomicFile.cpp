@@ -46,26 +46,82 @@ void SyncFolder(const std::string& folder) {
 
 }  // namespace
 
-Status WriteFileAtomically(const std::string& path, std::string_view bytes) {
+namespace {
+
+FileStamp StampFrom(const struct stat& st) {
+  return {true, st.st_dev, st.st_ino, st.st_size,
+          static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+// Writes `bytes` to a new temporary file beside `path` and flushes it; `check`, called
+// just before the rename, may refuse it. Returns the errno of a failure, 0 on success and
+// -1 when `check` refused; the temporary file is gone unless it was renamed. `created`
+// tells whether the temporary file could be made at all.
+template <typename Check>
+int WriteAndRename(const std::string& path, std::string_view bytes, Check check,
+                   FileStamp* written, bool* created = nullptr) {
   std::vector<char> tempName(path.begin(), path.end());
   const char suffix[] = ".tmp.XXXXXX";
   tempName.insert(tempName.end(), suffix, suffix + sizeof suffix);  // with the zero
   // mkstemp creates the file with mode 0600.
   int fd = ::mkostemp(tempName.data(), O_CLOEXEC);
-  if (fd < 0) return SystemError("Failed to create file", path, errno);
+  if (created != nullptr) *created = fd >= 0;
+  if (fd < 0) return errno;
   std::string temp(tempName.data());
 
   int error = 0;
   if (!WriteAll(fd, bytes)) error = errno;
   if (error == 0 && ::fsync(fd) != 0) error = errno;
+  struct stat st {};
+  if (error == 0 && written != nullptr) {
+    if (::fstat(fd, &st) == 0) {
+      *written = StampFrom(st);
+    } else {
+      error = errno;
+    }
+  }
   if (::close(fd) != 0 && error == 0) error = errno;
+  if (error == 0 && !check()) error = -1;
   if (error == 0 && ::rename(temp.c_str(), path.c_str()) != 0) error = errno;
   if (error != 0) {
     ::unlink(temp.c_str());
-    return SystemError("Failed to write file", path, error);
+    return error;
   }
   SyncFolder(FolderOf(path));
+  return 0;
+}
+
+}  // namespace
+
+Status WriteFileAtomically(const std::string& path, std::string_view bytes) {
+  bool created = false;
+  const int error = WriteAndRename(path, bytes, [] { return true; }, nullptr, &created);
+  if (error != 0) {
+    return SystemError(created ? "Failed to write file" : "Failed to create file", path, error);
+  }
   return Status::Ok();
+}
+
+FileStamp StampOf(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return {};
+  return StampFrom(st);
+}
+
+ReplaceResult ReplaceFileIfUnchanged(const std::string& path, std::string_view bytes,
+                                     const FileStamp& expected, FileStamp* written) {
+  // A copy: `written` may be `expected` itself and is filled in before the last check.
+  const FileStamp before = expected;
+  if (StampOf(path) != before) return ReplaceResult::ChangedOnDisk;
+  const int error =
+      WriteAndRename(path, bytes, [&] { return StampOf(path) == before; }, written);
+  if (error == -1) return ReplaceResult::ChangedOnDisk;
+  return error == 0 ? ReplaceResult::Replaced : ReplaceResult::Failed;
+}
+
+ReplaceResult RemoveFileIfUnchanged(const std::string& path, const FileStamp& expected) {
+  if (StampOf(path) != expected) return ReplaceResult::ChangedOnDisk;
+  return RemoveFileIfExists(path) ? ReplaceResult::Replaced : ReplaceResult::Failed;
 }
 
 bool ReadFileBytes(const std::string& path, std::string& bytes, std::size_t maxBytes) {

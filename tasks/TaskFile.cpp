@@ -360,6 +360,20 @@ bool WriteTaskFile(const std::string& path, const std::vector<CTaskItem>& tasks)
   return WriteFileAtomically(path, SerializeTaskFile(tasks)).ok();
 }
 
+ReplaceResult WriteTaskFileIfUnchanged(const std::string& path,
+                                       const std::vector<CTaskItem>& tasks,
+                                       const FileStamp& expected, FileStamp* written) {
+  if (path.empty()) return ReplaceResult::Failed;
+  if (StampOf(path) != expected) return ReplaceResult::ChangedOnDisk;
+  if (!WriteTaskOptionsFile(TaskOptionsPathFor(path), tasks)) return ReplaceResult::Failed;
+  if (tasks.empty()) {
+    const ReplaceResult removed = RemoveFileIfUnchanged(path, expected);
+    if (written != nullptr && removed == ReplaceResult::Replaced) *written = FileStamp{};
+    return removed;
+  }
+  return ReplaceFileIfUnchanged(path, SerializeTaskFile(tasks), expected, written);
+}
+
 TaskFileReadResult ParseTaskFile(std::string_view bytes, std::vector<CTaskItem>& out,
                                  std::string* problem) {
   SetProblem(problem, "");

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/AtomicFile.h"
 #include "tasks/TaskItem.h"
 
 namespace brevanto {
@@ -20,6 +21,11 @@ enum class TaskFileReadResult {
 // Writes every task in order, to a temporary file renamed over `path` (mode 0600).
 // An empty list deletes the file and succeeds.
 bool WriteTaskFile(const std::string& path, const std::vector<CTaskItem>& tasks);
+// The same for a task file other programs may replace: nothing is written unless the file
+// still has the stamp `expected` (ChangedOnDisk); `written` receives the new file's stamp.
+ReplaceResult WriteTaskFileIfUnchanged(const std::string& path,
+                                       const std::vector<CTaskItem>& tasks,
+                                       const FileStamp& expected, FileStamp* written);
 
 // Reads any known version. Loaded tasks have Status Stop and RunImmediately 0.
 // `out` is replaced only when the result is Loaded. When `problem` is given it receives

@@ -126,12 +126,22 @@ std::vector<CTaskItem> CTaskList::Snapshot() const {
   return tasks;
 }
 
+namespace {
+// One save at a time in the whole process, the snapshot taken inside: a save that
+// started later never loses to an older one.
+std::mutex g_saveLock;
+}  // namespace
+
 bool CTaskList::SaveTaskFile(const std::string& path) const {
-  // One save at a time in the whole process, the snapshot taken inside: a save that
-  // started later never loses to an older one.
-  static std::mutex saveLock;
-  std::lock_guard lock(saveLock);
+  std::lock_guard lock(g_saveLock);
   return WriteTaskFile(path, Snapshot());
+}
+
+ReplaceResult CTaskList::SaveTaskFileIfUnchanged(const std::string& path,
+                                                 const FileStamp& expected,
+                                                 FileStamp* written) const {
+  std::lock_guard lock(g_saveLock);
+  return WriteTaskFileIfUnchanged(path, Snapshot(), expected, written);
 }
 
 }  // namespace brevanto

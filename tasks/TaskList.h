@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "core/AtomicFile.h"
 #include "tasks/TaskItem.h"
 #include "tasks/TaskRunState.h"
 
@@ -73,6 +74,9 @@ class CTaskList {
 
   // Task file (tasks/TaskFile.h). Saves from any thread are serialised process-wide.
   bool SaveTaskFile(const std::string& path) const;
+  // Only over the file with the stamp `expected` (tasks/TaskFile.h).
+  ReplaceResult SaveTaskFileIfUnchanged(const std::string& path, const FileStamp& expected,
+                                        FileStamp* written) const;
   // Replaces the list from a task file; stops and restarts the runner around it when started.
   // Defined in schedule/ because it drives the runner.
   bool LoadTaskFile(const std::string& path);

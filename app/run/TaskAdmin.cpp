@@ -47,7 +47,7 @@ std::string FormatMoment(const TaskDateTime& t) {
 // task file exists but cannot be read whole: a damaged list must never look empty.
 bool ReadTasks(const std::string& folder, std::vector<CTaskItem>& tasks) {
   const std::string path = folder + kTaskFileName;
-  if (IdentityOf(path).Exists == false) return true;  // no tasks yet
+  if (!StampOf(path).Exists) return true;  // no tasks yet
   std::string problem;
   const TaskFileReadResult result = ReadTaskFile(path, tasks, &problem);
   if (result == TaskFileReadResult::Failure || !problem.empty()) {

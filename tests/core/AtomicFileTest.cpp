@@ -59,6 +59,39 @@ TEST(AtomicFileTest, AFailedWriteNamesTheFileAndKeepsTheOldOne) {
   EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"taken"});
 }
 
+// Another program may replace the file between our reads and writes: the guarded
+// replacement never writes over its file, and the stamp it hands back is the one of the
+// file it wrote, so a replacement right after it still counts as a change.
+TEST(AtomicFileTest, GuardedReplacementNeverWritesOverAnotherProgramsFile) {
+  TempDir dir;
+  const std::string path = dir.file("shared.bin");
+  ASSERT_TRUE(WriteWholeFile(path, "first"));
+  FileStamp known = StampOf(path);
+  ASSERT_TRUE(known.Exists);
+
+  // Callers keep one stamp and hand it in as both.
+  ASSERT_EQ(ReplaceFileIfUnchanged(path, "ours", known, &known), ReplaceResult::Replaced);
+  EXPECT_EQ(ReadWholeFile(path), "ours");
+  EXPECT_EQ(known, StampOf(path));
+  FileStamp written;
+
+  ASSERT_TRUE(WriteWholeFile(dir.file("theirs"), "theirs"));
+  ASSERT_EQ(::rename(dir.file("theirs").c_str(), path.c_str()), 0);
+  EXPECT_EQ(ReplaceFileIfUnchanged(path, "ours again", known, &written),
+            ReplaceResult::ChangedOnDisk);
+  EXPECT_EQ(RemoveFileIfUnchanged(path, known), ReplaceResult::ChangedOnDisk);
+  EXPECT_EQ(ReadWholeFile(path), "theirs");
+  EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"shared.bin"});
+
+  // A file expected missing may be created; one that appeared meanwhile is left alone.
+  const std::string fresh = dir.file("fresh.bin");
+  EXPECT_EQ(ReplaceFileIfUnchanged(fresh, "new", FileStamp{}, &written),
+            ReplaceResult::Replaced);
+  EXPECT_EQ(ReplaceFileIfUnchanged(fresh, "newer", FileStamp{}, &written),
+            ReplaceResult::ChangedOnDisk);
+  EXPECT_EQ(ReadWholeFile(fresh), "new");
+}
+
 TEST(ApplicationFolderTest, UsesTheExecutablesFolderOnlyForAPortableCopy) {
   TempDir dir;
   ASSERT_TRUE(MakeFolder(dir.file("bin")));
