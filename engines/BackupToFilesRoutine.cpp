@@ -178,9 +178,10 @@ bool CBackupToFilesRun::OpenNewFile(const std::string& database, const std::stri
   // PHP scripts stay plain: PHP runs them as they are.
   const Compression compression =
       m_settings.FileType == 2 ? Compression::None : m_advanced.Compression;
-  const std::string path = MakeBackupFilePath(m_settings, m_dateTimeSubPath, m_task.TaskName,
-                                              m_task.SourceServer, database, table, m_runTime) +
-                           CompressedFileSuffix(compression);
+  const std::string path = WithCompressedFileSuffix(
+      MakeBackupFilePath(m_settings, m_dateTimeSubPath, m_task.TaskName, m_task.SourceServer,
+                         database, table, m_runTime),
+      compression);
   m_writer.reset();
   m_errorsAtOpen = m_context.Errors();
   // Owner-only: a dump holds all the data, a PHP script the password too.

@@ -1,5 +1,8 @@
 #include "engines/CompressedOutput.h"
 
+#include <algorithm>
+#include <cctype>
+
 #include <zlib.h>
 #include <zstd.h>
 
@@ -148,6 +151,19 @@ const char* CompressedFileSuffix(Compression compression) {
       break;
   }
   return "";
+}
+
+std::string WithCompressedFileSuffix(const std::string& path, Compression compression) {
+  const std::string_view suffix = CompressedFileSuffix(compression);
+  if (suffix.empty() || path.empty()) return path;
+  if (path.size() > suffix.size() &&
+      std::equal(suffix.rbegin(), suffix.rend(), path.rbegin(), [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) ==
+               std::tolower(static_cast<unsigned char>(b));
+      })) {
+    return path;
+  }
+  return path + std::string(suffix);
 }
 
 }  // namespace brevanto

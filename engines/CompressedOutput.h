@@ -30,5 +30,7 @@ class CStreamCompressor {
 
 // ".gz", ".zst" or "" for None: what a compressed file's name ends with.
 const char* CompressedFileSuffix(Compression compression);
+// `path` with that ending, unless the user's own name already has it ("db.sql.gz" stays).
+std::string WithCompressedFileSuffix(const std::string& path, Compression compression);
 
 }  // namespace brevanto

@@ -120,5 +120,15 @@ TEST(CompressedOutputNamesTest, NoneHasNoCompressorAndNoSuffix) {
   EXPECT_STREQ(CompressedFileSuffix(Compression::Zstd), ".zst");
 }
 
+// A same-file path the user already named "x.sql.gz" must not become "x.sql.gz.gz".
+TEST(CompressedOutputNamesTest, SuffixIsAddedOnceWhateverTheCase) {
+  EXPECT_EQ(WithCompressedFileSuffix("/b/db.sql", Compression::Gzip), "/b/db.sql.gz");
+  EXPECT_EQ(WithCompressedFileSuffix("/b/db.sql.gz", Compression::Gzip), "/b/db.sql.gz");
+  EXPECT_EQ(WithCompressedFileSuffix("/b/DB.SQL.ZST", Compression::Zstd), "/b/DB.SQL.ZST");
+  EXPECT_EQ(WithCompressedFileSuffix("/b/db.sql.gz", Compression::Zstd), "/b/db.sql.gz.zst");
+  EXPECT_EQ(WithCompressedFileSuffix("/b/db.sql", Compression::None), "/b/db.sql");
+  EXPECT_EQ(WithCompressedFileSuffix("", Compression::Gzip), "");
+}
+
 }  // namespace
 }  // namespace brevanto
