@@ -4,6 +4,7 @@
 
 #include <QHeaderView>
 #include <QListView>
+#include <QStyledItemDelegate>
 #include <QTreeView>
 
 #include "ui/ProgressDelegate.h"
@@ -49,6 +50,29 @@ QStringList FixedColumnTexts(int column) {
   }
 }
 
+// Small icons sit in cells of one width, side by side: each cell keeps a gap at its right
+// end, so a highlighted name never runs into the next icon, and a name too long for its
+// cell ends in "...".
+constexpr int kSmallIconGap = 12;
+// The widest small-icon cell, as a multiple of the name column's width.
+constexpr int kSmallIconMaxCells = 2;
+
+class SmallIconDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+  // The view draws an item as wide as this, up to its cell.
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    return QStyledItemDelegate::sizeHint(option, index) + QSize(kSmallIconGap, 0);
+  }
+  void paint(QPainter* painter, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override {
+    QStyleOptionViewItem cell = option;
+    cell.rect.setWidth(std::max(0, cell.rect.width() - kSmallIconGap));
+    QStyledItemDelegate::paint(painter, cell, index);
+  }
+};
+
 }  // namespace
 
 int CBrevantoTasksView::ColumnWidth(int column, const QFontMetrics& metrics) {
@@ -63,7 +87,9 @@ CBrevantoTasksView::CBrevantoTasksView(const CTaskList& tasks, QWidget* parent)
     : QStackedWidget(parent),
       m_model(new TaskListModel(tasks, this)),
       m_details(new QTreeView(this)),
-      m_icons(new QListView(this)) {
+      m_icons(new QListView(this)),
+      m_plainItems(new QStyledItemDelegate(this)),
+      m_smallIcons(new SmallIconDelegate(this)) {
   setObjectName("tasksView");
   m_details->setObjectName("taskDetails");
   m_icons->setObjectName("taskIcons");
@@ -123,6 +149,7 @@ void CBrevantoTasksView::SetViewMode(ListViewMode mode) {
     setCurrentWidget(m_details);
     return;
   }
+  m_icons->setItemDelegate(m_plainItems);
   switch (mode) {
     case ListViewMode::LargeIcons:
       m_icons->setViewMode(QListView::IconMode);
@@ -138,7 +165,8 @@ void CBrevantoTasksView::SetViewMode(ListViewMode mode) {
       m_icons->setFlow(QListView::LeftToRight);
       m_icons->setIconSize(QSize(18, 18));
       // Cells of one width line the names up in columns, as in the large icons' grid.
-      m_icons->setGridSize(QSize(kColumnWidths[TaskListModel::kName], fontMetrics().height() + 8));
+      m_icons->setItemDelegate(m_smallIcons);
+      FitSmallIconCells();
       m_icons->setWordWrap(false);
       m_icons->setTextElideMode(Qt::ElideRight);
       break;
@@ -203,6 +231,27 @@ void CBrevantoTasksView::ScrollToRow(int row) {
 
 void CBrevantoTasksView::RefreshAll() {
   m_model->Refresh();
+  if (m_mode == ListViewMode::SmallIcons) FitSmallIconCells();
+}
+
+int CBrevantoTasksView::SmallIconCellWidth(const QFontMetrics& metrics,
+                                           const QStringList& names) {
+  int widest = 0;
+  for (const QString& name : names) widest = std::max(widest, metrics.horizontalAdvance(name));
+  // The icon, the spaces either side of it and the cell's own margins.
+  constexpr int kIconAndMargins = 18 + 3 * 4 + kCellPadding;
+  const int least = kColumnWidths[TaskListModel::kName];
+  return std::clamp(widest + kIconAndMargins, least, kSmallIconMaxCells * least) + kSmallIconGap;
+}
+
+void CBrevantoTasksView::FitSmallIconCells() {
+  QStringList names;
+  for (int row = 0; row < m_model->rowCount(); ++row) {
+    names << m_model->index(row, TaskListModel::kName).data().toString();
+  }
+  const QFontMetrics metrics = m_icons->fontMetrics();
+  const QSize cell(SmallIconCellWidth(metrics, names), metrics.height() + 8);
+  if (m_icons->gridSize() != cell) m_icons->setGridSize(cell);
 }
 
 void CBrevantoTasksView::RefreshRow(int row) {

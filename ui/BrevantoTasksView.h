@@ -1,16 +1,18 @@
 #pragma once
 // CBrevantoTasksView: the task list in one of four view modes (large icons, small icons,
-// list, details). The details mode is a tree view with the six columns, the others a list
+// list, details). The details mode is a tree view with the seven columns, the others a list
 // view; both share one model and one selection, so switching modes keeps the selection.
 // The view refreshes its rows from the live tasks once a second. GUI thread only.
 
 #include <QList>
+#include <QStringList>
 #include <QStackedWidget>
 #include <QTimer>
 
 class QFontMetrics;
 class QItemSelectionModel;
 class QListView;
+class QStyledItemDelegate;
 class QTreeView;
 
 namespace brevanto {
@@ -33,6 +35,9 @@ class CBrevantoTasksView : public QStackedWidget {
   // The details column's width in a font: the list's own width, or more when a text the
   // column can show needs it.
   static int ColumnWidth(int column, const QFontMetrics& metrics);
+  // The small icons' cell width for these names: room for the longest, within limits, and
+  // a gap before the next cell.
+  static int SmallIconCellWidth(const QFontMetrics& metrics, const QStringList& names);
 
   TaskListModel* Model() const { return m_model; }
   QItemSelectionModel* Selection() const;
@@ -62,9 +67,13 @@ class CBrevantoTasksView : public QStackedWidget {
   void selectionChanged();
 
  private:
+  void FitSmallIconCells();
+
   TaskListModel* m_model;
   QTreeView* m_details;
   QListView* m_icons;
+  QStyledItemDelegate* m_plainItems;  // large icons and list
+  QStyledItemDelegate* m_smallIcons;
   QTimer m_refresh;
   ListViewMode m_mode = ListViewMode::Details;
 };

@@ -5,6 +5,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
+#include <QListView>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
@@ -133,6 +134,41 @@ TEST_F(TaskListViewTest, AClickSelectsTheTaskInEveryViewMode) {
     QTest::mouseClick(shown->viewport(), Qt::LeftButton, Qt::NoModifier, item.center());
     EXPECT_EQ(view.SelectedRows(), QList<int>({1})) << "view mode " << static_cast<int>(mode);
   }
+}
+
+// Small icons: a name fits its cell beside the icon with room to spare before the next
+// icon, the cells grow when a longer name arrives, and a very long name cannot make them
+// wider than two name columns.
+TEST_F(TaskListViewTest, SmallIconCellsFitTheirNamesWithinLimits) {
+  tasks.AddTask(Named("A"));
+  CBrevantoTasksView view(tasks);
+  view.SetViewMode(ListViewMode::SmallIcons);
+  auto* icons = view.findChild<QListView*>("taskIcons");
+  ASSERT_NE(icons, nullptr);
+  const int least = icons->gridSize().width();
+  EXPECT_GE(least, 180);
+
+  const std::string longer = "Orders to the reporting server, every ten minutes";
+  tasks.AddTask(Named(longer));
+  view.RefreshAll();
+  const QFontMetrics metrics = icons->fontMetrics();
+  const int name = metrics.horizontalAdvance(QString::fromStdString(longer));
+  EXPECT_GT(icons->gridSize().width(), name + icons->iconSize().width() + 8);
+  EXPECT_GT(icons->gridSize().width(), least);
+  // Laid out, the name is drawn whole and no two cells touch.
+  view.resize(900, 300);
+  view.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+  const QRect first = icons->visualRect(view.Model()->index(0, TaskListModel::kName));
+  const QRect second = icons->visualRect(view.Model()->index(1, TaskListModel::kName));
+  EXPECT_GT(second.width(), name + icons->iconSize().width() + 8);
+  EXPECT_FALSE(first.intersects(second));
+
+  tasks.AddTask(Named(std::string(300, 'W')));
+  view.RefreshAll();
+  EXPECT_LE(icons->gridSize().width(), 2 * least);
+  EXPECT_EQ(icons->gridSize().width(),
+            CBrevantoTasksView::SmallIconCellWidth(metrics, {QString(300, QLatin1Char('W'))}));
 }
 
 // The date columns must hold the longest moment the styles print ("P.M" included) and the
