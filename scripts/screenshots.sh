@@ -2,11 +2,12 @@
 # Pictures of the desktop program as a user meets it, at 100 % and 150 %: a throw-away X
 # desktop (Xvfb, the openbox window manager and the trayer notification area), then
 #   1. the screen tour (tests/ui/ScreenTourMain.cpp): every window, menu, dialog, message
-#      box and wizard step of the eight task types, each saved with its frame and title;
+#      box and wizard step of the eight task types, each saved with its frame and title, and
+#      the task list with a running task's progress and a failed task;
 #   2. the real program in a throw-away application folder: splash, autorun question, first
-#      start, minimising into the tray (no window may stay on screen), a second start on the
-#      same folder (gives way and shows the first) and one on another folder (runs beside it),
-#      and the quit question.
+#      start, minimising into the tray (no window may stay on screen, also when the tray
+#      restarts), a second start on the same folder (gives way and shows the first) and one
+#      on another folder (runs beside it), and the quit question.
 # Run by hand after a build, not in CI; then look at the pictures.
 #
 #   scripts/screenshots.sh [BUILD-DIR] [OUTPUT-DIR]
@@ -52,10 +53,16 @@ start_desktop() {
   for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
   openbox >/dev/null 2>&1 &
   pids+=($!)
-  trayer --edge top --align right --widthtype request --height 28 --SetDockType true \
-    --transparent false --tint 0x335577 >/dev/null 2>&1 &
-  pids+=($!)
+  start_tray
   sleep 1.5
+}
+
+tray_pid=
+start_tray() {
+  trayer --edge top --align right --widthtype request --height 28 --SetDockType true --SetPartialStrut true \
+    --transparent false --tint 0x335577 >/dev/null 2>&1 &
+  tray_pid=$!
+  pids+=("$tray_pid")
 }
 
 shot() { import -window root "$1"; }
@@ -91,6 +98,10 @@ walk_program() {
   mkdir -p "$dir" "$folder" "$other"
   cp "$program" "$folder/brevanto"
   cp "$program" "$other/brevanto"
+  # The marker makes each copy keep its files beside itself; the user's own folder is
+  # never touched, even by a copy that missed it.
+  touch "$folder/portable" "$other/portable"
+  export XDG_DATA_HOME="$scratch/data-$scale"
   unset QT_QPA_PLATFORM
   export QT_SCALE_FACTOR="$scale"
 
@@ -122,6 +133,17 @@ walk_program() {
       say "scale $scale: the main window is still mapped after minimising (ghost window)"
     else
       say "scale $scale: minimised into the tray, no window left on screen"
+    fi
+    # The tray goes away and comes back while the window is hidden: the icon returns and
+    # the window stays hidden.
+    kill "$tray_pid" 2>/dev/null || true
+    wait "$tray_pid" 2>/dev/null || true
+    sleep 1.5
+    start_tray
+    sleep 3
+    shot "$dir/05b-tray-restarted-while-hidden.png"
+    if [[ -n "$(visible_window "Brevanto Standard Edition")" ]]; then
+      say "scale $scale: the main window came back on screen when the tray restarted"
     fi
   fi
 

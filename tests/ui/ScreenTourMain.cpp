@@ -3,11 +3,17 @@
 // the command line. scripts/screenshots.sh runs it under Xvfb with a window manager at
 // each scale; the pictures are for reading by eye, nothing here checks them.
 //
-// Dialogs are opened as the program opens them (exec); a timer armed before each one takes
-// its picture and closes it. Wizard steps are opened directly (the wizard's start page set
-// to the step), so no server is needed: the pages list a made-up catalogue.
+// The task list holds a run under way (progress in the Result column) and a failed run (its
+// warning mark in the tray, its log). Dialogs are opened as the program opens them (exec);
+// a timer armed before each one takes its picture and closes it. Wizard steps are opened
+// directly (the wizard's start page set to the step), so no server is needed: the pages
+// list a made-up catalogue.
 
+#include <algorithm>
 #include <functional>
+#include <mutex>
+#include <utility>
+#include <vector>
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -16,11 +22,16 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+#include <QScrollBar>
+#include <QHeaderView>
 #include <QTabWidget>
 #include <QTimer>
+#include <QTreeView>
 #include <QWindow>
 
 #include "logs/TaskLog.h"
+#include "schedule/RunReport.h"
+#include "tasks/TaskList.h"
 #include "tests/support/FakeClock.h"
 #include "tests/ui/UiFixture.h"
 #include "ui/AboutDialog.h"
@@ -31,6 +42,7 @@
 #include "ui/MainActions.h"
 #include "ui/MainFrame.h"
 #include "ui/RenameTaskDialog.h"
+#include "ui/RunMonitor.h"
 #include "ui/TrayIcon.h"
 #include "ui/dialogs/LoginDlg.h"
 #include "ui/dialogs/OptionsSheet.h"
@@ -50,6 +62,9 @@ using namespace brevanto;
 namespace {
 
 constexpr int kSettleMs = 350;
+// Rows of the tour's task list: one running with progress, one whose last run failed.
+constexpr int kRunningRow = 0;
+constexpr int kFailedRow = 1;
 
 QString g_folder;
 int g_count = 0;
@@ -62,6 +77,12 @@ void Settle(int ms = kSettleMs) {
 
 // The window as the screen shows it, frame and all (a menu or popup has no frame).
 void Shoot(const QString& name, QWidget* widget) {
+  // The window manager frames a window a moment after it shows; until then the frame is
+  // not known and the picture would lose the title bar.
+  const bool framed = (widget->windowType() & Qt::Popup) != Qt::Popup;
+  for (int wait = 0; framed && wait < 20 && widget->frameGeometry() == widget->geometry(); ++wait) {
+    Settle(100);
+  }
   QScreen* screen = widget->screen();
   const QRect frame = widget->frameGeometry();
   QPixmap shot = screen->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
@@ -69,6 +90,16 @@ void Shoot(const QString& name, QWidget* widget) {
                                                     .arg(++g_count, 3, 10, QLatin1Char('0'))
                                                     .arg(name));
   shot.save(file);
+  std::printf("%s\n", qPrintable(file));
+}
+
+// The whole X screen: the tray, and whatever else is (or should not be) on it.
+void ShootScreen(const QString& name) {
+  QScreen* screen = QGuiApplication::primaryScreen();
+  const QString file = QDir(g_folder).filePath(QStringLiteral("%1-%2.png")
+                                                    .arg(++g_count, 3, 10, QLatin1Char('0'))
+                                                    .arg(name));
+  screen->grabWindow(0).save(file);
   std::printf("%s\n", qPrintable(file));
 }
 
@@ -186,8 +217,32 @@ CTaskItem FullTask(int type, const std::string& folder) {
 void TourMainWindow(ui::CMainFrame& frame, test::CoreFixture& fixture) {
   frame.StartShown();
   frame.View()->SelectRow(1, true);
+  // The failed run as the worker reports it: the tray icon takes its warning mark.
+  RunReport report;
+  report.TaskKey = fixture.Core().Tasks().At(kFailedRow).TaskKey;
+  report.TaskName = fixture.Core().Tasks().At(kFailedRow).TaskName;
+  report.Outcome = RunOutcome::Failed;
+  report.ErrorCount = 2;
+  frame.Runs()->RunEnded(report, false);
+  frame.Runs()->Refresh();
+  frame.Tray()->Add();  // as while hidden, to see the mark beside the window
   Settle(800);
   Shoot("main-details", &frame);
+  // Wide enough for every column, as far as the screen allows: the Result column shows the
+  // running task's progress and the failed one's mark.
+  const QRect place = frame.geometry();
+  auto* details = frame.View()->findChild<QTreeView*>("taskDetails");
+  const QRect screen = frame.screen()->availableGeometry();
+  frame.move(screen.left() + 10, place.top());
+  frame.resize(std::min(details->header()->length() + 60, screen.width() - 40), place.height());
+  Settle();
+  // Where the screen is too narrow, the list is scrolled to its last column.
+  details->horizontalScrollBar()->setValue(details->horizontalScrollBar()->maximum());
+  Settle(150);
+  Shoot("main-details-running-and-failed", &frame);
+  ShootScreen("screen-running-and-failed-with-tray");
+  details->horizontalScrollBar()->setValue(0);
+  frame.setGeometry(place);
   const struct {
     ui::ListViewMode mode;
     const char* name;
@@ -260,6 +315,10 @@ void TourSmallDialogs(ui::CMainFrame& frame, test::CoreFixture& fixture) {
     const CTaskItem task = core.Tasks().At(0);
     ui::CTaskLogViewer viewer(core.TaskLog(), task.TaskName, task.LogFileName, 1, 2, &frame);
     ShootDialog("log-viewer", viewer);
+    const CTaskItem failed = core.Tasks().At(kFailedRow);
+    ui::CTaskLogViewer failedLog(core.TaskLog(), failed.TaskName, failed.LogFileName, 1, 1,
+                                 &frame);
+    ShootDialog("log-viewer-failed-run", failedLog);
     // The manual opened from the modal viewer belongs to it and must land on screen.
     ShootModal("help-from-log-viewer", [&viewer] { viewer.exec(); }, [](QWidget*) {
       ui::HelpWindow* help = ui::HelpWindow::Open(QStringLiteral("::/introduction/tasklog.html"));
@@ -365,20 +424,23 @@ int main(int argc, char** argv) {
   server.Password = "secret";
   server.Comment = "The shop's main server";
   fixture.Core().Servers().Append(server);
+  // A run under way with its progress, a failed last run, a good one and tasks never run.
   const struct {
     const char* name;
     ScheduleKind kind;
     TaskStatus status;
     TaskType type;
+    TaskRunResult result;
   } rows[] = {
-      {"Nightly sales backup", ScheduleKind::EveryDay, TaskStatus::Waiting,
-       TaskType::BackupToFiles},
-      {"Orders to reporting server", ScheduleKind::TimeInterval, TaskStatus::Running,
-       TaskType::BackupToServer},
-      {"Weekly CSV export", ScheduleKind::EveryWeek, TaskStatus::Waiting, TaskType::ExportToFiles},
-      {"Purge old sessions", ScheduleKind::Manual, TaskStatus::Stop, TaskType::ExecuteScript},
+      {"Nightly sales backup", ScheduleKind::EveryDay, TaskStatus::Running,
+       TaskType::BackupToFiles, {RunResultKind::Ok, 0, 0}},
+      {"Orders to reporting server", ScheduleKind::TimeInterval, TaskStatus::Waiting,
+       TaskType::BackupToServer, {RunResultKind::Failed, 2, 0}},
+      {"Weekly CSV export", ScheduleKind::EveryWeek, TaskStatus::Waiting, TaskType::ExportToFiles,
+       {RunResultKind::Ok, 0, 1}},
+      {"Purge old sessions", ScheduleKind::Manual, TaskStatus::Stop, TaskType::ExecuteScript, {}},
       {"Restore staging", ScheduleKind::SpecialDate, TaskStatus::Stop,
-       TaskType::RestoreFromFiles},
+       TaskType::RestoreFromFiles, {}},
   };
   for (const auto& r : rows) {
     CTaskItem task = test::MakeTask(r.name, r.kind, r.status);
@@ -388,7 +450,15 @@ int main(int argc, char** argv) {
       task.LastRunTime = test::MakeTime(2026, 12, 6, 14, 0, 0);
       task.NextRunTime = test::MakeTime(2026, 12, 7, 14, 0, 0);
     }
-    fixture.Add(task);
+    // The running task started a few minutes ago, so its time left is a few minutes too.
+    if (r.status == TaskStatus::Running) task.LastRunTime = test::MakeTime(2026, 12, 7, 9, 38, 20);
+    const int row = fixture.Add(task);
+    if (r.result.Kind != RunResultKind::None) fixture.Core().Tasks().SetLastResult(row, r.result);
+  }
+  {
+    const std::shared_ptr<TaskSlot> slot = fixture.Core().Tasks().SlotAt(kRunningRow);
+    std::lock_guard lock(slot->Lock);
+    slot->Progress = {true, "sales.orders", 812000, 1500000, 2412000, 318000000, 437};
   }
   fixture.Core().Options().TimeFormat = 2;
   CTaskLog& log = fixture.Core().TaskLog();
@@ -396,6 +466,17 @@ int main(int argc, char** argv) {
   log.AppendEntry(logFile, LogLevel::General, "Connecting to the MySQL server localhost:3306...");
   log.AppendEntry(logFile, LogLevel::Warning, "User canceled!");
   log.AppendEntry(logFile, LogLevel::Error, "Failed to open the file! - /backup/sales.sql");
+  const std::string failedLog = fixture.Core().Tasks().At(kFailedRow).LogFileName;
+  for (const auto& [level, text] : std::vector<std::pair<LogLevel, std::string>>{
+           {LogLevel::General, "Running..."},
+           {LogLevel::General, "Copying the database sales..."},
+           {LogLevel::General, "Copying the table sales.customers..."},
+           {LogLevel::Error, "Failed to use database sales on the destination server!"},
+           {LogLevel::General, "Copying the table sales.orders..."},
+           {LogLevel::Error, "Failed to insert a record to the table orders!"},
+           {LogLevel::General, "Finished"}}) {
+    log.AppendEntry(failedLog, level, text);
+  }
 
   ui::CMainFrame frame(fixture.Core(), ui::FrameDialogs());
   QTimer::singleShot(0, [&] {
