@@ -1,11 +1,13 @@
 #include "ui/WindowFit.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QGridLayout>
 #include <QLayout>
 #include <QMessageBox>
+#include <QScreen>
 #include <QSpacerItem>
 
 namespace brevanto::ui {
@@ -16,6 +18,10 @@ namespace {
 // generous, since a few pixels too wide costs nothing and too narrow cuts the title.
 constexpr int kTitleBarChrome = 140;
 constexpr const char* kFittedProperty = "brevantoTitleFitted";
+constexpr const char* kContentsFittedProperty = "brevantoContentsFitted";
+// Room a window manager's frame takes around a window: its borders and title bar.
+constexpr int kFrameWidth = 16;
+constexpr int kFrameHeight = 40;
 
 bool IsTitled(const QWidget* widget) {
   if (!widget->isWindow()) return false;
@@ -37,6 +43,7 @@ class TitleWatch : public QObject {
       if (type == QEvent::Show) FitMessageBox(box);
       return false;
     }
+    if (type == QEvent::Show && qobject_cast<QDialog*>(widget)) FitToContents(widget);
     FitWidthToTitle(widget);
     return false;
   }
@@ -68,6 +75,17 @@ void FitWidthToTitle(QWidget* window) {
   if (window->maximumWidth() < needed) return;
   if (window->minimumWidth() < needed) window->setMinimumWidth(needed);
   if (window->width() < needed) window->resize(needed, window->height());
+}
+
+void FitToContents(QWidget* window) {
+  if (!window->layout() || window->property(kContentsFittedProperty).toBool()) return;
+  window->setProperty(kContentsFittedProperty, true);
+  const QScreen* screen = window->screen();
+  if (screen == nullptr) return;
+  const QSize room = screen->availableGeometry().size() - QSize(kFrameWidth, kFrameHeight);
+  const QSize wanted = window->sizeHint().boundedTo(room).boundedTo(window->maximumSize());
+  const QSize grown = window->size().expandedTo(wanted);
+  if (grown != window->size()) window->resize(grown);
 }
 
 // A message box fixes its own size when it is shown, so it is widened through its layout.

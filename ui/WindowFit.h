@@ -1,8 +1,10 @@
 #pragma once
 // Window managers cut a title that does not fit their title bar ("Login - Brevant…"), and a
 // narrow message box shows its caption as "Br…o". Every top-level window of the program is
-// kept at least as wide as its title needs, whenever it is shown or retitled. The watch is
-// installed on the application when it starts. GUI thread only.
+// kept at least as wide as its title needs, whenever it is shown or retitled. Qt also opens
+// a window at no more than two thirds of the screen, which cuts a wide dialog on a small or
+// scaled screen; a dialog is shown whole when the screen has room. The watch is installed
+// on the application when it starts. GUI thread only.
 
 class QFont;
 class QMessageBox;
@@ -17,6 +19,9 @@ int TitleBarWidth(const QString& title, const QFont& font);
 
 // Widens `window` (now and as a minimum) when it is narrower than its title needs.
 void FitWidthToTitle(QWidget* window);
+
+// Grows `window`, once, to the size its contents ask for, as far as its screen allows.
+void FitToContents(QWidget* window);
 
 // The same for a message box, which fixes its own size when shown: call before it is shown.
 void FitMessageBox(QMessageBox* box);
