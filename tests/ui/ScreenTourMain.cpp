@@ -77,11 +77,13 @@ void Settle(int ms = kSettleMs) {
 
 // The window as the screen shows it, frame and all (a menu or popup has no frame).
 void Shoot(const QString& name, QWidget* widget) {
-  // The window manager frames a window a moment after it shows; until then the frame is
-  // not known and the picture would lose the title bar.
+  // The window manager frames and places a window a moment after it shows; until the frame
+  // is known and holds still, the picture would lose the title bar.
   const bool framed = (widget->windowType() & Qt::Popup) != Qt::Popup;
-  for (int wait = 0; framed && wait < 20 && widget->frameGeometry() == widget->geometry(); ++wait) {
+  for (int wait = 0; framed && wait < 20; ++wait) {
+    const QRect before = widget->frameGeometry();
     Settle(100);
+    if (before != widget->geometry() && before == widget->frameGeometry()) break;
   }
   QScreen* screen = widget->screen();
   const QRect frame = widget->frameGeometry();
