@@ -11,6 +11,8 @@
 #include "core/AtomicFile.h"
 #include "core/InstanceLock.h"
 #include "logs/TaskLog.h"
+#include "notify/DesktopNotification.h"
+#include "notify/NotificationText.h"
 #include "notify/Notifier.h"
 #include "schedule/LastRunResult.h"
 #include "tasks/TaskFile.h"
@@ -178,6 +180,13 @@ void CApplicationCore::RunEnded(const RunReport& report) {
       ChooseNotifications(settings, TaskNotifications{}, report.Failed());
   m_notifier->Submit(report, choice, settings);
   if (listener) listener(report, choice.Desktop);
+}
+
+void CApplicationCore::SendDesktopNotificationsOverBus() {
+  m_notifier->SetDesktopSender([](const RunReport& report) {
+    SendDesktopNotification(MakeNotificationTitle(report), MakeNotificationBody(report),
+                            report.Failed());
+  });
 }
 
 void CApplicationCore::WaitForNotifications() { m_notifier->WaitUntilIdle(); }

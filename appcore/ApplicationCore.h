@@ -97,6 +97,9 @@ class CApplicationCore final : public TaskRunnerOwner {
   // notification. Any thread; an empty function removes it.
   using RunListener = std::function<void(const RunReport& report, bool desktopNotification)>;
   void SetRunListener(RunListener listener);
+  // For programs without a window: desktop notifications go straight over the session
+  // bus (when there is one), with the e-mails. Call before the runner starts.
+  void SendDesktopNotificationsOverBus();
   // Waits until the e-mails and webhooks of the runs ended so far have been sent or
   // have failed (the headless runner, before it exits).
   void WaitForNotifications();

@@ -1,5 +1,6 @@
 #include "notify/NotificationText.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -144,6 +145,13 @@ std::string MakeWebhookBody(const RunReport& report) {
   };
   // Server messages may hold bytes that are not UTF-8: replaced, never a thrown error.
   return body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+std::string MakeNotificationBody(const RunReport& report) {
+  std::string body = OutcomeText(report);
+  const std::size_t shown = std::min<std::size_t>(report.Errors.size(), 3);
+  for (std::size_t i = 0; i < shown; ++i) body += "\n" + report.Errors[i];
+  return body;
 }
 
 std::vector<std::string> SplitAddresses(const std::string& list) {

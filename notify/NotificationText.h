@@ -20,6 +20,9 @@ std::string FormatReportTime(const TaskDateTime& time);
 // One line: "Brevanto: <task> - <outcome>".
 std::string MakeNotificationTitle(const RunReport& report);
 
+// A desktop notification's text: the outcome and the first three errors, a line each.
+std::string MakeNotificationBody(const RunReport& report);
+
 // The whole message as sent over SMTP (headers, blank line, body; CRLF line ends). The
 // body lists the run's Error entries. `to` are the addresses of the To header.
 std::string MakeMailMessage(const RunReport& report, const std::string& from,

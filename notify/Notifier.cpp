@@ -20,7 +20,9 @@ CNotifier::~CNotifier() {
 
 void CNotifier::Submit(const RunReport& report, const NotificationChoice& choice,
                        const CNotificationSettings& settings) {
-  if (choice.EmailTo.empty() && choice.WebhookUrl.empty()) return;
+  if (choice.EmailTo.empty() && choice.WebhookUrl.empty() && !(choice.Desktop && m_desktop)) {
+    return;
+  }
   {
     std::lock_guard lock(m_lock);
     m_queue.push_back(Job{report, choice, settings});
@@ -51,6 +53,7 @@ void CNotifier::Main() {
 }
 
 void CNotifier::Send(const Job& job) {
+  if (job.Choice.Desktop && m_desktop) m_desktop(job.Report);
   if (!job.Choice.EmailTo.empty()) {
     const std::vector<std::string> to = SplitAddresses(job.Choice.EmailTo);
     const CNotificationSettings& s = job.Settings;

@@ -24,13 +24,20 @@ class CNotifier {
  public:
   // Logs `text` as a Warning in the log named `logFileName`.
   using WarningSink = std::function<void(const std::string& logFileName, const std::string& text)>;
+  // Shows a run's desktop notification; a failure is not logged (a server has no desktop).
+  using DesktopSender = std::function<void(const RunReport& report)>;
 
   explicit CNotifier(WarningSink warn, TransportLimits limits = {});
   ~CNotifier();
   CNotifier(const CNotifier&) = delete;
   CNotifier& operator=(const CNotifier&) = delete;
 
-  // Queues the e-mail and the webhook `choice` names (its desktop part is not ours).
+  // Programs without a window have the notifier send the desktop part too. Set before
+  // the first Submit.
+  void SetDesktopSender(DesktopSender sender) { m_desktop = std::move(sender); }
+
+  // Queues the e-mail and the webhook `choice` names, and its desktop part when a desktop
+  // sender is set (the window shows its own, with an action).
   void Submit(const RunReport& report, const NotificationChoice& choice,
               const CNotificationSettings& settings);
   // Returns once everything submitted before the call was sent or has failed.
@@ -47,6 +54,7 @@ class CNotifier {
   void Send(const Job& job);
 
   const WarningSink m_warn;
+  DesktopSender m_desktop;
   const TransportLimits m_limits;
   std::mutex m_lock;  // guards the members below
   std::condition_variable m_changed;

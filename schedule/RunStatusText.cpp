@@ -1,6 +1,8 @@
 #include "schedule/RunStatusText.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <iterator>
 
 namespace brevanto {
 
@@ -30,6 +32,27 @@ std::string DurationText(std::int64_t seconds) {
   const std::int64_t rest = minutes % 60;
   return std::to_string(minutes / 60) + " h " + (rest < 10 ? "0" : "") + std::to_string(rest) +
          " min";
+}
+
+// Terminal columns of UTF-8 text, a character counting as one.
+std::size_t Columns(const std::string& text) {
+  std::size_t columns = 0;
+  for (const char c : text) columns += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return columns;
+}
+
+// `text` cut to at most `columns` columns, at a character boundary; a cut ends in "~".
+std::string FitColumns(const std::string& text, std::size_t columns) {
+  if (Columns(text) <= columns) return text;
+  if (columns == 0) return {};
+  std::size_t kept = 0;
+  std::size_t end = 0;
+  for (; end < text.size(); ++end) {
+    if ((static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) continue;
+    if (kept == columns - 1) break;
+    ++kept;
+  }
+  return text.substr(0, end) + "~";
 }
 
 }  // namespace
@@ -70,16 +93,55 @@ std::string RunningTaskLine(const std::string& taskName, const TaskProgress& pro
   return line;
 }
 
-std::string ProgressBarLine(const TaskProgress& progress, std::int64_t elapsedSeconds,
+std::string ByteCountText(std::int64_t bytes) {
+  if (bytes < 1024) return std::to_string(std::max<std::int64_t>(bytes, 0)) + " B";
+  if (bytes < 1024 * 1024) return std::to_string(bytes / 1024) + " KB";
+  static constexpr const char* kUnits[] = {"MB", "GB", "TB"};
+  double value = static_cast<double>(bytes) / (1024.0 * 1024.0);
+  std::size_t unit = 0;
+  while (value >= 1024.0 && unit + 1 < std::size(kUnits)) {
+    value /= 1024.0;
+    ++unit;
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f %s", value, kUnits[unit]);
+  return text;
+}
+
+std::string ProgressBarLine(const std::string& taskName, TaskType type,
+                            const TaskProgress& progress, std::int64_t elapsedSeconds,
                             std::size_t width) {
-  constexpr int kBarCells = 20;
-  const int filled = progress.Permille * kBarCells / 1000;
-  std::string line = "[" + std::string(static_cast<std::size_t>(filled), '#') +
-                     std::string(static_cast<std::size_t>(kBarCells - filled), '.') + "]  " +
-                     ProgressText(progress, elapsedSeconds);
-  if (!progress.Item.empty()) line += "  " + progress.Item;
-  if (line.size() > width) line.resize(width);
-  return line;
+  std::string counts;
+  switch (type) {
+    case TaskType::RestoreFromFiles:
+      counts = ByteCountText(progress.RowsDone) + " read";
+      break;
+    case TaskType::ExecuteScript:
+      counts = std::to_string(progress.RowsDone) + " statements";
+      break;
+    default:
+      counts = std::to_string(progress.RowsDone) + " rows";
+      break;
+  }
+  if (progress.BytesWritten > 0) counts += "  " + ByteCountText(progress.BytesWritten);
+  const std::string figures = ProgressText(progress, elapsedSeconds) + "  " + counts;
+
+  // Richest first; the first that fits is the line.
+  const std::string item = progress.Item.empty() ? std::string() : "  " + progress.Item;
+  for (const std::size_t cells : {20, 10}) {
+    const std::size_t filled = static_cast<std::size_t>(progress.Permille) * cells / 1000;
+    const std::string bar = "[" + std::string(filled, '#') + std::string(cells - filled, '.') + "]";
+    for (const std::string& tail : {item, std::string()}) {
+      std::string line = taskName + "  " + bar + "  " + figures + tail;
+      if (Columns(line) <= width) return line;
+    }
+  }
+  const std::string rest = "  " + figures;
+  const std::size_t restColumns = Columns(rest);
+  if (restColumns + 4 <= width && Columns(taskName) > 0) {
+    return FitColumns(taskName, width - restColumns) + rest;
+  }
+  return FitColumns(figures, width);
 }
 
 }  // namespace brevanto

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/DateTime.h"
+#include "tasks/TaskItem.h"
 #include "tasks/TaskRunState.h"
 
 namespace brevanto {
@@ -26,9 +27,16 @@ std::string LastResultText(const TaskRunResult& result);
 std::string RunningTaskLine(const std::string& taskName, const TaskProgress& progress,
                             std::int64_t elapsedSeconds);
 
-// "[#########...........]  42 %, 3 min left  db.table", at most `width` characters:
-// the headless runner's progress line on a terminal.
-std::string ProgressBarLine(const TaskProgress& progress, std::int64_t elapsedSeconds,
+// "1.5 MB": bytes in B, KB, MB, GB or TB (1024 each), one decimal from MB up.
+std::string ByteCountText(std::int64_t bytes);
+
+// The headless runner's progress line on a terminal:
+// "<task>  [#####...............]  25 %, 3 min left  12345 rows  1.5 MB  db.orders".
+// The units are named after the task type (rows, statements, bytes read). At most `width`
+// columns (a UTF-8 character counts as one): the item goes first, then the bar narrows
+// and goes, then the task name is shortened; the percentage stays.
+std::string ProgressBarLine(const std::string& taskName, TaskType type,
+                            const TaskProgress& progress, std::int64_t elapsedSeconds,
                             std::size_t width);
 
 }  // namespace brevanto

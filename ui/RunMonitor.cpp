@@ -20,14 +20,6 @@ namespace brevanto::ui {
 
 namespace {
 
-// The notification's text: the outcome and the first few errors.
-QString NotificationBody(const RunReport& report) {
-  std::string body = OutcomeText(report);
-  const std::size_t shown = std::min<std::size_t>(report.Errors.size(), 3);
-  for (std::size_t i = 0; i < shown; ++i) body += "\n" + report.Errors[i];
-  return ToQt(body);
-}
-
 int RowOfTask(const CTaskList& tasks, const QString& taskKey) {
   const std::string key = FromQt(taskKey);
   const int count = tasks.Count();
@@ -63,7 +55,7 @@ RunMonitor::~RunMonitor() { m_core.SetRunListener({}); }
 void RunMonitor::RunEnded(const RunReport& report, bool desktopNotification) {
   if (report.Failed()) m_unseenFailures.insert(ToQt(report.TaskKey));
   if (desktopNotification) {
-    m_desktop->Notify(ToQt(MakeNotificationTitle(report)), NotificationBody(report),
+    m_desktop->Notify(ToQt(MakeNotificationTitle(report)), ToQt(MakeNotificationBody(report)),
                       ToQt(report.TaskKey), report.Failed());
   }
   Refresh();

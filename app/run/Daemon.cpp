@@ -72,6 +72,7 @@ int RunDaemon(const std::string& folder, const CommandLine& line) {
   CApplicationCore& core = *new CApplicationCore(folder, SystemClock());
   core.ShareTaskFile();
   core.Start();
+  core.SendDesktopNotificationsOverBus();
   if (!core.SetAsideTaskFile().empty()) {
     Error("the task list could not be read; it was kept as " + core.SetAsideTaskFile() +
           " and the scheduler starts with an empty list");
@@ -93,6 +94,8 @@ int RunDaemon(const std::string& folder, const CommandLine& line) {
     return kExitFailed;
   }
   logs.PrintNew();
+  // The last runs' e-mails and webhooks, bounded by the senders' time-outs.
+  core.WaitForNotifications();
   std::fflush(nullptr);
   // Workers abandoned at the stop deadline may still hold the core: leave without
   // destroying anything under them.

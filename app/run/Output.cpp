@@ -2,11 +2,20 @@
 
 #include <cstdio>
 
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 namespace brevanto::run {
 
 namespace {
+
 bool g_quiet = false;
-}
+std::string g_progressLine;  // what the terminal shows of it; empty when cleared
+
+// Back to the line's start and erase to its end.
+constexpr const char* kEraseLine = "\r\x1b[K";
+
+}  // namespace
 
 void SetQuiet(bool quiet) {
   g_quiet = quiet;
@@ -38,13 +47,41 @@ std::string Escaped(const std::string& text) {
   return out;
 }
 
+bool ProgressLineShown() {
+  static const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+  return terminal && !g_quiet;
+}
+
+void ShowProgressLine(const std::string& line) {
+  if (!ProgressLineShown() || line == g_progressLine) return;
+  std::fputs(kEraseLine, stdout);
+  std::fputs(line.c_str(), stdout);
+  std::fflush(stdout);
+  g_progressLine = line;
+}
+
+void ClearProgressLine() {
+  if (g_progressLine.empty()) return;
+  std::fputs(kEraseLine, stdout);
+  std::fflush(stdout);
+  g_progressLine.clear();
+}
+
+std::size_t TerminalColumns() {
+  winsize size{};
+  if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return 80;
+}
+
 void Error(const std::string& text) {
+  ClearProgressLine();
   std::fprintf(stderr, "brevanto-run: %s\n", text.c_str());
   std::fflush(stderr);
 }
 
 void Say(const std::string& text) {
   if (g_quiet) return;
+  ClearProgressLine();
   std::fputs(text.c_str(), stdout);
   std::fputc('\n', stdout);
   std::fflush(stdout);

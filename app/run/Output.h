@@ -3,6 +3,7 @@
 // standard output (unless --quiet). Names and texts from files are printed with control
 // characters escaped, so a task name cannot move the cursor or fake another line.
 
+#include <cstddef>
 #include <string>
 
 namespace brevanto::run {
@@ -17,5 +18,13 @@ std::string Escaped(const std::string& text);
 void Error(const std::string& text);
 // `text` and a newline on standard output unless quiet.
 void Say(const std::string& text);
+
+// The progress line: drawn over itself with a carriage return, on a terminal only (and
+// not when quiet); Error and Say clear it before their line. Returns whether it can show.
+bool ProgressLineShown();
+void ShowProgressLine(const std::string& line);
+void ClearProgressLine();
+// The terminal's width in columns, 80 when unknown.
+std::size_t TerminalColumns();
 
 }  // namespace brevanto::run

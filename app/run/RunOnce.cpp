@@ -22,6 +22,7 @@
 #include "core/Clock.h"
 #include "engines/Routines.h"
 #include "logs/TaskLog.h"
+#include "schedule/RunStatusText.h"
 #include "schedule/TaskRunnerOwner.h"
 #include "tasks/TaskList.h"
 
@@ -60,6 +61,9 @@ class RunOnceOwner final : public TaskRunnerOwner {
     auto it = m_routines.find(type);
     return it == m_routines.end() ? nullptr : &it->second;
   }
+  // The run copy keeps the task's key, so the core finds the task's own notification
+  // settings and sends what the windowed program would.
+  void RunEnded(const RunReport& report) override { m_core.RunEnded(report); }
 
   void WriteBack() {
     if (m_runList == nullptr || m_runList->Count() == 0) return;
@@ -84,6 +88,18 @@ std::set<std::string> CopyFiles(const std::vector<BackupCopy>& history) {
   return files;
 }
 
+// The progress line of the run in hand, while the run list still has its task.
+void DrawProgress(const CTaskList& runList, const std::string& taskName, TaskType type) {
+  if (!ProgressLineShown() || runList.Count() == 0) return;
+  const TaskProgress progress = runList.ProgressAt(0);
+  if (!progress.Active) return;
+  const std::int64_t elapsed =
+      SecondsBetween(runList.At(0).LastRunTime, runList.GetClock().Now());
+  // One column spare: writing the last one makes some terminals wrap at once.
+  ShowProgressLine(
+      ProgressBarLine(taskName, type, progress, elapsed, TerminalColumns() - 1));
+}
+
 // The files of the backup copy the run added, and those of the expired copies it deleted.
 void SayFiles(const std::vector<BackupCopy>& before, const std::vector<BackupCopy>& after) {
   for (const BackupCopy& copy : after) {
@@ -106,6 +122,7 @@ int RunTask(const std::string& folder, const CommandLine& line) {
   if (!access.granted) return kExitFolderInUse;
   CApplicationCore core(folder, SystemClock());
   core.Start();
+  core.SendDesktopNotificationsOverBus();
   if (!core.SetAsideTaskFile().empty()) {
     // As the windowed program says it: the user's tasks were moved, not lost.
     Error("the task list could not be read; it was kept as " + core.SetAsideTaskFile());
@@ -149,8 +166,10 @@ int RunTask(const std::string& folder, const CommandLine& line) {
       break;
     }
     follower.PrintNew();
+    DrawProgress(runList, Escaped(name), once.GetType());
     SystemClock().SleepMs(kPollMs);
   }
+  ClearProgressLine();
   {
     // The run list empties when its runner stops, so its task is taken over before.
     std::lock_guard<std::mutex> guard(owner.Lock());
@@ -159,8 +178,14 @@ int RunTask(const std::string& folder, const CommandLine& line) {
   }
   runList.StopRunner();
   follower.PrintNew();
+  // Taken before the notifications: a failed sending is a Warning that changes no outcome.
+  const bool succeeded = follower.Succeeded();
   if (logFileName.empty()) Error("the task has no log file; its outcome is unknown");
   SayFiles(historyBefore, core.Tasks().At(index).BackupHistory);
+  // The run's e-mail and webhook, bounded by the senders' time-outs; a sending that failed
+  // left a Warning in the log.
+  core.WaitForNotifications();
+  follower.PrintNew();
   core.SaveAtExit();
   if (g_stopRequested) {
     // A worker that did not answer in time was abandoned and may still hold the core and
@@ -168,7 +193,7 @@ int RunTask(const std::string& folder, const CommandLine& line) {
     std::fflush(nullptr);
     std::_Exit(kExitFailed);
   }
-  return follower.Succeeded() ? kExitOk : kExitFailed;
+  return succeeded ? kExitOk : kExitFailed;
 }
 
 }  // namespace brevanto::run

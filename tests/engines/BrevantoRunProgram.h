@@ -26,9 +26,12 @@ inline int ExitStatus(int waitStatus) {
 }
 
 // Runs brevanto-run with the given (shell-quoted) arguments; stdout and stderr together.
-inline RunResult RunBrevanto(const std::string& arguments) {
+// `launcher` goes before the program ("env -u NAME").
+inline RunResult RunBrevanto(const std::string& arguments, const std::string& launcher = {}) {
   RunResult result;
-  FILE* pipe = ::popen((BrevantoRunPath() + " " + arguments + " 2>&1").c_str(), "r");
+  const std::string command =
+      (launcher.empty() ? "" : launcher + " ") + BrevantoRunPath() + " " + arguments + " 2>&1";
+  FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) return result;
   char buffer[4096];
   for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {

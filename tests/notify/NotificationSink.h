@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,9 +15,36 @@
 #include <string>
 #include <vector>
 
+#include "notify/NotificationSettings.h"
 #include "tests/support/TempDir.h"
 
 namespace brevanto::test {
+
+// A port on 127.0.0.1 that nobody listens on: bound, then closed again.
+inline int ClosedPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+// Settings that send every failure's e-mail (SMTP without TLS or login) and webhook to
+// local test servers.
+inline CNotificationSettings LocalServerSettings(int smtpPort, const std::string& webhookUrl) {
+  CNotificationSettings settings;
+  settings.SmtpServer = "127.0.0.1";
+  settings.SmtpPort = smtpPort;
+  settings.Security = SmtpSecurity::None;
+  settings.Sender = "brevanto@example.org";
+  settings.Defaults.EmailTo = "dba@example.org";
+  settings.Defaults.WebhookUrl = webhookUrl;
+  return settings;
+}
 
 class NotificationSink {
  public:

@@ -3,9 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <netinet/in.h>
 #include <unistd.h>
 
 #include <condition_variable>
@@ -27,19 +25,7 @@ namespace {
 using test::FakeClock;
 using test::NotificationSink;
 using test::TempDir;
-
-// A port on 127.0.0.1 that nobody listens on: bound, then closed again.
-int ClosedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
+using test::ClosedPort;
 
 class NotificationsTest : public ::testing::Test {
  protected:
@@ -55,14 +41,7 @@ class NotificationsTest : public ::testing::Test {
   ~NotificationsTest() override { m_core.Shutdown(); }
 
   void UseServers(int smtpPort, const std::string& webhookUrl) {
-    CNotificationSettings settings;
-    settings.SmtpServer = "127.0.0.1";
-    settings.SmtpPort = smtpPort;
-    settings.Security = SmtpSecurity::None;
-    settings.Sender = "brevanto@example.org";
-    settings.Defaults.EmailTo = "dba@example.org";
-    settings.Defaults.WebhookUrl = webhookUrl;
-    ASSERT_TRUE(m_core.ApplyNotificationSettings(settings));
+    ASSERT_TRUE(m_core.ApplyNotificationSettings(test::LocalServerSettings(smtpPort, webhookUrl)));
   }
 
   // Runs one task whose routine logs `errors` Error entries and then ends with `outcome`;

@@ -5,6 +5,7 @@
 
 #include "schedule/LastRunResult.h"
 #include "schedule/ProgressTracker.h"
+#include "schedule/RunStatusText.h"
 #include "tests/schedule/RunnerFixture.h"
 
 namespace brevanto {
@@ -47,6 +48,73 @@ TEST(ProgressTrackerTest, ARunWithoutPlanShowsNothingUntilItCompletes) {
   EXPECT_EQ(tracker.Snapshot().Permille, 0);
   tracker.Complete();
   EXPECT_EQ(tracker.Snapshot().Permille, 1000);
+}
+
+// Columns as a terminal counts them: UTF-8 continuation bytes take none.
+std::size_t Columns(const std::string& text) {
+  std::size_t columns = 0;
+  for (const char c : text) columns += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return columns;
+}
+
+TaskProgress Running(int permille, std::int64_t units, std::int64_t bytes, std::string item) {
+  return {true, std::move(item), 0, 0, units, bytes, permille};
+}
+
+TEST(ProgressBarLineTest, NamesTheTaskItsFiguresAndTheTimeLeft) {
+  TaskProgress progress = Running(250, 12345, 1572864, "db.orders");
+  EXPECT_EQ(ProgressBarLine("Nightly", TaskType::BackupToFiles, progress, 60, 200),
+            "Nightly  [#####...............]  25 %, 3 min left  12345 rows  1.5 MB  db.orders");
+
+  // Copies write nothing to files; restores count the bytes they read, scripts statements.
+  progress.BytesWritten = 0;
+  progress.Item.clear();
+  EXPECT_EQ(ProgressBarLine("Copy", TaskType::BackupToServer, progress, 3, 200),
+            "Copy  [#####...............]  25 %  12345 rows");
+  progress.RowsDone = 3 * 1024 * 1024 / 2;
+  EXPECT_EQ(ProgressBarLine("R", TaskType::RestoreFromFiles, progress, 3, 200),
+            "R  [#####...............]  25 %  1.5 MB read");
+  progress.RowsDone = 7;
+  EXPECT_EQ(ProgressBarLine("S", TaskType::ExecuteScript, progress, 3, 200),
+            "S  [#####...............]  25 %  7 statements");
+  progress.Permille = 1000;
+  EXPECT_EQ(ProgressBarLine("S", TaskType::ExecuteScript, progress, 3, 200),
+            "S  [####################]  100 %  7 statements");
+
+  EXPECT_EQ(ByteCountText(0), "0 B");
+  EXPECT_EQ(ByteCountText(2047), "1 KB");
+  EXPECT_EQ(ByteCountText(5LL << 40), "5.0 TB");
+}
+
+TEST(ProgressBarLineTest, NarrowTerminalsKeepThePercentageAndWholeCharacters) {
+  const TaskProgress progress = Running(420, 99, 4096, "shop.customers");
+  const std::string name = "Sauvegarde \xc3\xa9t\xc3\xa9 quotidienne";
+  const std::string full = ProgressBarLine(name, TaskType::BackupToFiles, progress, 3, 500);
+  EXPECT_EQ(full, name + "  [########............]  42 %  99 rows  4 KB  shop.customers");
+
+  // The item goes first, then the bar narrows, then it goes, then the name shrinks.
+  EXPECT_EQ(ProgressBarLine(name, TaskType::BackupToFiles, progress, 3, Columns(full) - 1),
+            name + "  [########............]  42 %  99 rows  4 KB");
+  EXPECT_EQ(ProgressBarLine(name, TaskType::BackupToFiles, progress, 3, 61),
+            name + "  [####......]  42 %  99 rows  4 KB");
+  EXPECT_EQ(ProgressBarLine(name, TaskType::BackupToFiles, progress, 3, 50),
+            name + "  42 %  99 rows  4 KB");
+  EXPECT_EQ(ProgressBarLine(name, TaskType::BackupToFiles, progress, 3, 34),
+            "Sauvegarde \xc3\xa9~  42 %  99 rows  4 KB");
+
+  for (std::size_t width = 0; width <= Columns(full); ++width) {
+    SCOPED_TRACE("width " + std::to_string(width));
+    const std::string line = ProgressBarLine(name, TaskType::BackupToFiles, progress, 3, width);
+    EXPECT_LE(Columns(line), width);
+    if (width >= 4) {
+      EXPECT_NE(line.find("42"), std::string::npos);
+    }
+    // Never half a character: "é" is two bytes, both kept or both cut.
+    for (std::size_t at = line.find('\xc3'); at != std::string::npos; at = line.find('\xc3', at + 1)) {
+      ASSERT_LT(at + 1, line.size());
+      EXPECT_EQ(line[at + 1], '\xa9');
+    }
+  }
 }
 
 CTaskLogEntry Entry(LogLevel level, const std::string& text) {

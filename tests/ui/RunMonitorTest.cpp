@@ -44,10 +44,6 @@ TEST(RunStatusTextTest, ProgressAndOutcomeWords) {
   EXPECT_EQ(SecondsBetween(MakeTime(2026, 1, 31, 23, 59, 0), MakeTime(2026, 2, 1, 0, 1, 30)), 150);
   EXPECT_EQ(SecondsBetween(MakeTime(2026, 2, 1), MakeTime(2026, 1, 1)), 0);
   EXPECT_EQ(SecondsBetween(TaskDateTime{}, MakeTime(2026, 1, 1)), 0);
-
-  progress.Item = "db.orders";
-  EXPECT_EQ(ProgressBarLine(progress, 3, 200), "[##..................]  10 %  db.orders");
-  EXPECT_EQ(ProgressBarLine(progress, 3, 10), "[##.......");
 }
 
 class RunMonitorTest : public testing::Test {
