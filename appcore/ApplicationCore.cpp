@@ -14,6 +14,7 @@
 #include "notify/DesktopNotification.h"
 #include "notify/NotificationText.h"
 #include "notify/Notifier.h"
+#include "notify/TaskNotificationsSection.h"
 #include "schedule/LastRunResult.h"
 #include "tasks/TaskFile.h"
 #include "tasks/TaskOptionsStore.h"
@@ -176,8 +177,15 @@ void CApplicationCore::RunEnded(const RunReport& report) {
     std::lock_guard<std::mutex> lock(m_publishedLock);
     settings = m_publishedNotifications;
   }
-  const NotificationChoice choice =
-      ChooseNotifications(settings, TaskNotifications{}, report.Failed());
+  // The task's own settings come from the list's copy: the run's copy may be a stand-in.
+  TaskNotifications own;
+  for (const CTaskItem& task : m_tasks->Snapshot()) {
+    if (task.TaskKey == report.TaskKey) {
+      own = FindTaskNotifications(task);
+      break;
+    }
+  }
+  const NotificationChoice choice = ChooseNotifications(settings, own, report.Failed());
   m_notifier->Submit(report, choice, settings);
   if (listener) listener(report, choice.Desktop);
 }

@@ -16,6 +16,7 @@
 #include "appcore/ApplicationCore.h"
 #include "core/Clock.h"
 #include "logs/TaskLog.h"
+#include "notify/TaskNotificationsSection.h"
 #include "tests/engines/BrevantoRunProgram.h"
 #include "tests/notify/NotificationSink.h"
 #include "tests/support/TempDir.h"
@@ -95,7 +96,7 @@ class BrevantoRunNotificationsTest : public ::testing::Test {
 
   // A folder holding one script task whose server refuses the connection: its run fails
   // at once, without any database server.
-  void MakeFolder(int smtpPort, const std::string& webhookUrl) {
+  void MakeFolder(int smtpPort, const std::string& webhookUrl, const TaskNotifications& own = {}) {
     CApplicationCore core(m_folder.path(), SystemClock());
     core.Start();
     CTaskItem task;
@@ -105,6 +106,7 @@ class BrevantoRunNotificationsTest : public ::testing::Test {
     task.SourceServer.Host = "127.0.0.1";
     task.SourceServer.Port = static_cast<std::uint32_t>(ClosedPort());
     task.ScriptStatements = {"SELECT 1;"};
+    SetTaskNotifications(task, own);
     core.Tasks().AddTask(task);
     ASSERT_TRUE(core.SaveTasks());
     ASSERT_TRUE(core.ApplyNotificationSettings(test::LocalServerSettings(smtpPort, webhookUrl)));
@@ -133,7 +135,10 @@ class BrevantoRunNotificationsTest : public ::testing::Test {
 TEST_F(BrevantoRunNotificationsTest, AFailedRunSendsOneMailAndOnePostBeforeTheProgramEnds) {
   NotificationSink sink;
   ASSERT_TRUE(sink.Started());
-  MakeFolder(sink.SmtpPort(), sink.HttpUrl());
+  // The task's own recipients stand in for the program's.
+  TaskNotifications own;
+  own.EmailTo = "oncall@example.org";
+  MakeFolder(sink.SmtpPort(), sink.HttpUrl(), own);
 
   const test::RunResult result = Run();
   EXPECT_EQ(result.status, 1) << result.output;
@@ -143,7 +148,7 @@ TEST_F(BrevantoRunNotificationsTest, AFailedRunSendsOneMailAndOnePostBeforeThePr
   const auto mails = sink.Mails();
   ASSERT_EQ(mails.size(), 1u) << result.output;
   EXPECT_NE(mails[0].find("Subject: Brevanto: Nightly - Failed"), std::string::npos) << mails[0];
-  EXPECT_EQ(sink.Envelopes()[0], "from=brevanto@example.org\nto=dba@example.org\n");
+  EXPECT_EQ(sink.Envelopes()[0], "from=brevanto@example.org\nto=oncall@example.org\n");
 
   const auto posts = sink.Posts();
   ASSERT_EQ(posts.size(), 1u);

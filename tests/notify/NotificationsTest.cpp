@@ -15,6 +15,7 @@
 #include "logs/TaskLog.h"
 #include "notify/NotificationSettings.h"
 #include "notify/NotificationText.h"
+#include "notify/TaskNotificationsSection.h"
 #include "tests/notify/NotificationSink.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/TempDir.h"
@@ -46,7 +47,7 @@ class NotificationsTest : public ::testing::Test {
 
   // Runs one task whose routine logs `errors` Error entries and then ends with `outcome`;
   // returns once the run ended and its notifications were sent or failed.
-  RunReport RunTask(int errors, RunOutcome outcome) {
+  RunReport RunTask(int errors, RunOutcome outcome, const TaskNotifications& own = {}) {
     TaskRoutineTable routines;
     routines[TaskType::ExecuteScript] = [errors, outcome](TaskRunContext& context) {
       for (int i = 1; i <= errors; ++i) {
@@ -61,6 +62,7 @@ class NotificationsTest : public ::testing::Test {
     task.TaskType = static_cast<std::uint8_t>(TaskType::ExecuteScript);
     task.LogFileName = "nightly.log";
     task.RunImmediately = 0;
+    SetTaskNotifications(task, own);
     const int index = m_core.Tasks().AddTask(task);
     m_core.Tasks().Update(index, [](CTaskItem& live) { live.RunImmediately = 1; });
     m_core.Tasks().LaunchTask(index);
@@ -147,6 +149,21 @@ TEST_F(NotificationsTest, FinishedRunWithErrorEntriesCountsAsFailed) {
   EXPECT_EQ(sink.Mails().size(), 1u);
   EXPECT_EQ(sink.Posts().size(), 1u);
   EXPECT_EQ(m_core.Tasks().LastResultAt(0).Kind, RunResultKind::Failed);
+}
+
+TEST_F(NotificationsTest, ATasksOwnSettingsOverrideTheDefaults) {
+  NotificationSink sink;
+  ASSERT_TRUE(sink.Started());
+  UseServers(sink.SmtpPort(), sink.HttpUrl());
+  TaskNotifications own;
+  own.Desktop = false;
+  own.WebhookOnFailure = false;
+  own.EmailTo = "oncall@example.org";
+
+  RunTask(1, RunOutcome::Failed, own);
+  EXPECT_EQ(sink.Envelopes(), std::vector<std::string>{"from=brevanto@example.org\nto=oncall@example.org\n"});
+  EXPECT_TRUE(sink.Posts().empty());
+  EXPECT_FALSE(m_desktop[0]);
 }
 
 TEST_F(NotificationsTest, UnreachableServersGiveOneWarningEachAndNothingElse) {
