@@ -197,7 +197,9 @@ void CApplicationCore::SendDesktopNotificationsOverBus() {
   });
 }
 
-void CApplicationCore::WaitForNotifications() { m_notifier->WaitUntilIdle(); }
+void CApplicationCore::WaitForNotifications() {
+  m_notifier->WaitUntilIdle();
+}
 
 CSystemOptions CApplicationCore::OptionsSnapshot() const {
   std::lock_guard<std::mutex> lock(m_publishedLock);

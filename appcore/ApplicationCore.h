@@ -163,7 +163,7 @@ class CApplicationCore final : public TaskRunnerOwner {
   std::unique_ptr<CTaskLog> m_taskLog;
   CNotificationSettings m_notificationSettings;
   CNotificationSettings m_publishedNotifications;  // guarded by m_publishedLock
-  std::mutex m_runListenerLock;  // guards m_runListener
+  std::mutex m_runListenerLock;                    // guards m_runListener
   RunListener m_runListener;
   std::unique_ptr<CNotifier> m_notifier;  // uses m_taskLog; outlives the workers
   TaskRoutineTable m_routines;

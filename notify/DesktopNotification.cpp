@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <string>
 
-#include <nlohmann/json.hpp>
 #include <systemd/sd-bus.h>
+#include <nlohmann/json.hpp>
 
 namespace brevanto {
 

@@ -71,8 +71,8 @@ std::string MailDate(const TaskDateTime& t) {
   char text[64];
   std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld",
                 kDays[local.tm_wday], local.tm_mday, kMonths[local.tm_mon], local.tm_year + 1900,
-                local.tm_hour, local.tm_min, local.tm_sec, offset < 0 ? '-' : '+',
-                absOffset / 60, absOffset % 60);
+                local.tm_hour, local.tm_min, local.tm_sec, offset < 0 ? '-' : '+', absOffset / 60,
+                absOffset % 60);
   return text;
 }
 
@@ -136,7 +136,9 @@ std::string MakeWebhookBody(const RunReport& report) {
   nlohmann::json body = {
       {"task", report.TaskName},
       {"type", TaskTypeText(report.TaskType)},
-      {"outcome", report.Failed() ? "Failed" : report.Canceled() ? "Canceled" : "OK"},
+      {"outcome", report.Failed()     ? "Failed"
+                  : report.Canceled() ? "Canceled"
+                                      : "OK"},
       {"start", FormatReportTime(report.Start)},
       {"end", FormatReportTime(report.End)},
       {"errorCount", report.ErrorCount},

@@ -113,15 +113,9 @@ std::string ProgressBarLine(const std::string& taskName, TaskType type,
                             std::size_t width) {
   std::string counts;
   switch (type) {
-    case TaskType::RestoreFromFiles:
-      counts = ByteCountText(progress.RowsDone) + " read";
-      break;
-    case TaskType::ExecuteScript:
-      counts = std::to_string(progress.RowsDone) + " statements";
-      break;
-    default:
-      counts = std::to_string(progress.RowsDone) + " rows";
-      break;
+    case TaskType::RestoreFromFiles: counts = ByteCountText(progress.RowsDone) + " read"; break;
+    case TaskType::ExecuteScript: counts = std::to_string(progress.RowsDone) + " statements"; break;
+    default: counts = std::to_string(progress.RowsDone) + " rows"; break;
   }
   if (progress.BytesWritten > 0) counts += "  " + ByteCountText(progress.BytesWritten);
   const std::string figures = ProgressText(progress, elapsedSeconds) + "  " + counts;

@@ -50,7 +50,9 @@ RunMonitor::RunMonitor(CApplicationCore& core, TrayIcon& tray, QObject* parent)
   });
 }
 
-RunMonitor::~RunMonitor() { m_core.SetRunListener({}); }
+RunMonitor::~RunMonitor() {
+  m_core.SetRunListener({});
+}
 
 void RunMonitor::RunEnded(const RunReport& report, bool desktopNotification) {
   if (report.Failed()) m_unseenFailures.insert(ToQt(report.TaskKey));

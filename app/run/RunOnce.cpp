@@ -93,11 +93,9 @@ void DrawProgress(const CTaskList& runList, const std::string& taskName, TaskTyp
   if (!ProgressLineShown() || runList.Count() == 0) return;
   const TaskProgress progress = runList.ProgressAt(0);
   if (!progress.Active) return;
-  const std::int64_t elapsed =
-      SecondsBetween(runList.At(0).LastRunTime, runList.GetClock().Now());
+  const std::int64_t elapsed = SecondsBetween(runList.At(0).LastRunTime, runList.GetClock().Now());
   // One column spare: writing the last one makes some terminals wrap at once.
-  ShowProgressLine(
-      ProgressBarLine(taskName, type, progress, elapsed, TerminalColumns() - 1));
+  ShowProgressLine(ProgressBarLine(taskName, type, progress, elapsed, TerminalColumns() - 1));
 }
 
 // The files of the backup copy the run added, and those of the expired copies it deleted.

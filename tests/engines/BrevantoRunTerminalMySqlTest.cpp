@@ -34,7 +34,8 @@ std::string RunOnTerminal(const std::vector<std::string>& arguments, unsigned sh
   const pid_t pid = ::forkpty(&terminal, nullptr, &raw, &size);
   if (pid == 0) {
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    for (const std::string& argument : arguments)
+      argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     ::execv(program.c_str(), argv.data());
     ::_exit(127);
@@ -52,7 +53,8 @@ std::string RunOnTerminal(const std::vector<std::string>& arguments, unsigned sh
 }
 
 TEST(BrevantoRunTerminalTest, OneProgressLineGivesWayToEveryLogLine) {
-  if (!std::filesystem::exists(test::BrevantoRunPath())) GTEST_SKIP() << "brevanto-run is not built";
+  if (!std::filesystem::exists(test::BrevantoRunPath()))
+    GTEST_SKIP() << "brevanto-run is not built";
   BREVANTO_REQUIRE_SERVER(test::ServerA());
   test::TempDir dir;
   const test::TestServerInfo server = test::ServerA();
@@ -66,7 +68,8 @@ TEST(BrevantoRunTerminalTest, OneProgressLineGivesWayToEveryLogLine) {
           R"json("}, "ScriptStatements": ["SELECT SLEEP(0.6)", "SELECT no_such_column",
                                          "SELECT SLEEP(0.6)"]}])json"));
   const std::string folder = dir.file("data");
-  ASSERT_EQ(test::RunBrevanto("--folder " + folder + " --import " + dir.file("slow.json")).status, 0);
+  ASSERT_EQ(test::RunBrevanto("--folder " + folder + " --import " + dir.file("slow.json")).status,
+            0);
 
   const unsigned short columns = 40;
   const std::string output = RunOnTerminal({"--folder", folder, "--run", "Slow"}, columns);
@@ -88,7 +91,8 @@ TEST(BrevantoRunTerminalTest, OneProgressLineGivesWayToEveryLogLine) {
       EXPECT_LT(next - at - eraseSize, columns) << written;
     }
     const std::size_t erased = written.rfind(kEraseLine);
-    const std::string kept = erased == std::string::npos ? written : written.substr(erased + eraseSize);
+    const std::string kept =
+        erased == std::string::npos ? written : written.substr(erased + eraseSize);
     EXPECT_EQ(kept.find("Slow  ["), std::string::npos) << kept;
     if (kept.find("  Error    Failed to execute the SQL statement! NO. 2") == 19) failed = true;
     if (kept.size() > 20 && kept.compare(kept.size() - 8, 8, "Finished") == 0) finished = true;

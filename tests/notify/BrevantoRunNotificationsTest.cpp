@@ -65,7 +65,8 @@ class FakeNotificationService {
     const char* icon = nullptr;
     const char* title = nullptr;
     const char* body = nullptr;
-    const int read = sd_bus_message_read(call, "susss", &application, &replaces, &icon, &title, &body);
+    const int read =
+        sd_bus_message_read(call, "susss", &application, &replaces, &icon, &title, &body);
     if (read < 0) return read;
     auto* service = static_cast<FakeNotificationService*>(self);
     {
@@ -124,7 +125,8 @@ class BrevantoRunNotificationsTest : public ::testing::Test {
     log.ReadAll("nightly.log", entries);
     std::vector<std::string> warnings;
     for (const CTaskLogEntry& entry : entries) {
-      if (entry.level == static_cast<std::uint8_t>(LogLevel::Warning)) warnings.push_back(entry.text);
+      if (entry.level == static_cast<std::uint8_t>(LogLevel::Warning))
+        warnings.push_back(entry.text);
     }
     return warnings;
   }
@@ -176,7 +178,8 @@ TEST_F(BrevantoRunNotificationsTest, UnreachableServersAreWarningsThatChangeNoOu
   EXPECT_EQ(warnings[0].rfind("Failed to send the e-mail notification through 127.0.0.1:", 0), 0u);
   EXPECT_EQ(warnings[1].rfind("Failed to call the webhook http://127.0.0.1:", 0), 0u);
   // The program shows them as it shows the run's own entries.
-  EXPECT_NE(result.output.find("Warning  Failed to send the e-mail notification"), std::string::npos)
+  EXPECT_NE(result.output.find("Warning  Failed to send the e-mail notification"),
+            std::string::npos)
       << result.output;
 }
 

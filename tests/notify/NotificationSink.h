@@ -58,8 +58,8 @@ class NotificationSink {
       ::dup2(out[1], 1);
       ::close(in[1]);
       ::close(out[0]);
-      ::execl("/usr/bin/python3", "python3", BREVANTO_NOTIFICATION_SINK,
-              m_folder.path().c_str(), static_cast<char*>(nullptr));
+      ::execl("/usr/bin/python3", "python3", BREVANTO_NOTIFICATION_SINK, m_folder.path().c_str(),
+              static_cast<char*>(nullptr));
       ::_exit(127);
     }
     ::close(in[0]);

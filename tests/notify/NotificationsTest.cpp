@@ -23,10 +23,10 @@
 namespace brevanto {
 namespace {
 
+using test::ClosedPort;
 using test::FakeClock;
 using test::NotificationSink;
 using test::TempDir;
-using test::ClosedPort;
 
 class NotificationsTest : public ::testing::Test {
  protected:
@@ -81,7 +81,8 @@ class NotificationsTest : public ::testing::Test {
   std::vector<std::string> Warnings() {
     std::vector<std::string> warnings;
     for (const CTaskLogEntry& entry : LogEntries()) {
-      if (entry.level == static_cast<std::uint8_t>(LogLevel::Warning)) warnings.push_back(entry.text);
+      if (entry.level == static_cast<std::uint8_t>(LogLevel::Warning))
+        warnings.push_back(entry.text);
     }
     return warnings;
   }
@@ -120,7 +121,8 @@ TEST_F(NotificationsTest, FailedRunSendsOneMailAndOnePost) {
   EXPECT_EQ(body["outcome"], "Failed");
   EXPECT_EQ(body["start"], "2026-03-07 09:05:00");
   EXPECT_TRUE(body["end"].is_string());
-  EXPECT_EQ(body["errors"], nlohmann::json({"Failed to execute statement 1", "Failed to execute statement 2"}));
+  EXPECT_EQ(body["errors"],
+            nlohmann::json({"Failed to execute statement 1", "Failed to execute statement 2"}));
   EXPECT_EQ(body["files"], nlohmann::json({"/backups/out.sql"}));
 
   // Sending went well: the log holds the run and nothing about notifications.
@@ -161,7 +163,8 @@ TEST_F(NotificationsTest, ATasksOwnSettingsOverrideTheDefaults) {
   own.EmailTo = "oncall@example.org";
 
   RunTask(1, RunOutcome::Failed, own);
-  EXPECT_EQ(sink.Envelopes(), std::vector<std::string>{"from=brevanto@example.org\nto=oncall@example.org\n"});
+  EXPECT_EQ(sink.Envelopes(),
+            std::vector<std::string>{"from=brevanto@example.org\nto=oncall@example.org\n"});
   EXPECT_TRUE(sink.Posts().empty());
   EXPECT_FALSE(m_desktop[0]);
 }
@@ -177,7 +180,8 @@ TEST_F(NotificationsTest, UnreachableServersGiveOneWarningEachAndNothingElse) {
   ASSERT_EQ(warnings.size(), 2u);
   EXPECT_EQ(warnings[0].rfind("Failed to send the e-mail notification through 127.0.0.1:", 0), 0u)
       << warnings[0];
-  EXPECT_EQ(warnings[1].rfind("Failed to call the webhook http://127.0.0.1:", 0), 0u) << warnings[1];
+  EXPECT_EQ(warnings[1].rfind("Failed to call the webhook http://127.0.0.1:", 0), 0u)
+      << warnings[1];
   // The run itself is told as it was: its entries, then the two warnings.
   ASSERT_EQ(texts.size(), 4u);
   EXPECT_EQ(texts[0], "Running...");
@@ -213,7 +217,7 @@ TEST(NotificationSettingsTest, SavedFileIsPrivateKeepsThePasswordScrambledAndRea
   ASSERT_TRUE(SaveNotificationSettings(folder.path(), settings));
 
   const std::string path = folder.file(kNotificationSettingsFileName);
-  struct stat info{};
+  struct stat info {};
   ASSERT_EQ(::stat(path.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
   EXPECT_EQ(test::ReadWholeFile(path).find("s3cr"), std::string::npos);
@@ -231,7 +235,8 @@ TEST(NotificationSettingsTest, DamagedOrOddFilesKeepTheDefaults) {
   } cases[] = {
       {"not JSON", "{\"Smtp\": ", false},
       {"an array", "[1, 2]", false},
-      {"wrong types", R"({"Smtp": {"Port": "25", "Server": 7}, "Defaults": {"Desktop": "yes"}})", true},
+      {"wrong types", R"({"Smtp": {"Port": "25", "Server": 7}, "Defaults": {"Desktop": "yes"}})",
+       true},
       {"port out of range", R"({"Smtp": {"Port": 70000}})", true},
       {"password not hex", R"({"Smtp": {"Password": "zz"}})", true},
   };
@@ -278,8 +283,9 @@ TEST(NotificationTextTest, MailHeadersCannotBeForgedAndLongErrorListsAreCut) {
   for (std::size_t i = 0; i < kMaxReportedErrors; ++i) report.Errors.push_back("error");
   const std::string message = MakeMailMessage(report, "a@example.org", {"b@example.org"});
   EXPECT_EQ(message.find("\r\nBcc:"), std::string::npos);
-  EXPECT_NE(message.find("Subject: Brevanto: Nightly  Bcc: victim@example.org - Failed (60 errors)"),
-            std::string::npos);
+  EXPECT_NE(
+      message.find("Subject: Brevanto: Nightly  Bcc: victim@example.org - Failed (60 errors)"),
+      std::string::npos);
   EXPECT_NE(message.find("... and 10 more in the task's log\r\n"), std::string::npos);
 
   report.TaskName = "Sauvegarde \xC3\xA9t\xC3\xA9";

@@ -110,7 +110,8 @@ TEST(ProgressBarLineTest, NarrowTerminalsKeepThePercentageAndWholeCharacters) {
       EXPECT_NE(line.find("42"), std::string::npos);
     }
     // Never half a character: "é" is two bytes, both kept or both cut.
-    for (std::size_t at = line.find('\xc3'); at != std::string::npos; at = line.find('\xc3', at + 1)) {
+    for (std::size_t at = line.find('\xc3'); at != std::string::npos;
+         at = line.find('\xc3', at + 1)) {
       ASSERT_LT(at + 1, line.size());
       EXPECT_EQ(line[at + 1], '\xa9');
     }
@@ -141,7 +142,10 @@ TEST(LastRunResultTest, ReadsTheLastRunOnly) {
       {"canceled", {start, canceled}, {RunResultKind::Canceled, 0, 1}, -1},
       {"failed earlier, fine now", {start, error, start, finished}, {RunResultKind::Ok, 0, 0}, -1},
       {"cut short by a crash", {start, Entry(LogLevel::General, "work")}, {}, -1},
-      {"unknown level counts as Error", {start, Entry(LogLevel(7), "x")}, {RunResultKind::Failed, 1, 0}, 1},
+      {"unknown level counts as Error",
+       {start, Entry(LogLevel(7), "x")},
+       {RunResultKind::Failed, 1, 0},
+       1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -122,7 +122,8 @@ TEST_F(RunMonitorTest, TrayWarnsOfAFailureUntilItsLogIsOpened) {
 TEST_F(RunMonitorTest, TrayTooltipNamesTheRunningTasks) {
   TrayIcon tray;
   RunMonitor monitor(m_fixture.Core(), tray);
-  m_fixture.Core().Tasks().Update(m_row, [](CTaskItem& task) { task.SetStatus(TaskStatus::Running); });
+  m_fixture.Core().Tasks().Update(m_row,
+                                  [](CTaskItem& task) { task.SetStatus(TaskStatus::Running); });
   const std::shared_ptr<TaskSlot> slot = m_fixture.Core().Tasks().SlotAt(m_row);
   {
     std::lock_guard lock(slot->Lock);
@@ -175,8 +176,8 @@ TEST_F(RunMonitorTest, DesktopNotificationOpensTheLogOfItsTask) {
   EXPECT_EQ(service.actions, (QStringList{"default", "Open log"}));
 
   // The user clicks "Open log" on the notification the service showed.
-  QDBusMessage clicked = QDBusMessage::createSignal("/org/freedesktop/Notifications",
-                                                    "org.freedesktop.Notifications", "ActionInvoked");
+  QDBusMessage clicked = QDBusMessage::createSignal(
+      "/org/freedesktop/Notifications", "org.freedesktop.Notifications", "ActionInvoked");
   clicked << shown.at(0).at(0).toUInt() << QString("default");
   ASSERT_TRUE(bus.send(clicked));
   ASSERT_TRUE(test::WaitUntil([&] { return open.count() == 1; }));
