@@ -263,8 +263,13 @@ class WorkerRun final : public TaskRunContext {
     PublishProgress();
   }
   void ProgressAdvance(std::int64_t units, std::int64_t bytesWritten) override {
+    const int before = m_progress.Snapshot().Permille;
     m_progress.Advance(units, bytesWritten);
-    if (++m_unpublished >= kProgressCallsPerPublish) PublishProgress();
+    // Rows come fast and are copied in batches; slow units (a script's statements) would
+    // leave the list at 0 % for the whole run, so a new percentage is copied at once.
+    if (++m_unpublished >= kProgressCallsPerPublish || m_progress.Snapshot().Permille != before) {
+      PublishProgress();
+    }
   }
   void RecordFileWritten(const std::string& path) override {
     m_report.FilesWritten.push_back(path);

@@ -158,12 +158,13 @@ class RunProgressTest : public test::RunnerFixture {
  protected:
   int AddReporting() {
     m_owner.SetRoutine(TaskType::ExportToFiles, [this](TaskRunContext& run) {
-      run.ProgressPlan(128);
-      run.ProgressItem("db.t", 128);
-      for (int i = 0; i < 64; ++i) run.ProgressAdvance(1, 100);
+      // Few units, each slow (a script's statements): every step must show at once.
+      run.ProgressPlan(4);
+      run.ProgressItem("db.t", 4);
+      for (int i = 0; i < 2; ++i) run.ProgressAdvance(1, 3200);
       m_halfway.Open();
       m_goOn.Wait();
-      for (int i = 0; i < 64; ++i) run.ProgressAdvance(1, 100);
+      for (int i = 0; i < 2; ++i) run.ProgressAdvance(1, 3200);
       if (m_fail) run.Log(LogLevel::Error, "broken");
       return RunOutcome::Finished;
     });
