@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSpinBox>
 #include <QTabWidget>
 
 #include "notify/TaskNotificationsSection.h"
@@ -105,6 +106,81 @@ TEST_F(TaskOptionsDialogsTest, AdvancedOptionsShowWhatTheTypeUses) {
   CAdvancedOptionsDialog copy(nullptr, task);
   EXPECT_FALSE(Find<QCheckBox>(&copy, "includeRoutinesCheck")->isHidden());
   EXPECT_TRUE(Find<QComboBox>(&copy, "compressionCombo")->isHidden());
+}
+
+TEST_F(TaskOptionsDialogsTest, SpeedOptionsShowPerTypeAndRoundTrip) {
+  CTaskItem task = test::MakeTask("Orders");
+  struct Expected {
+    int Type;
+    bool Statement, Transaction, Threads;
+  };
+  for (const Expected& e : {Expected{1, true, false, true}, Expected{2, true, true, true},
+                            Expected{8, true, true, true}, Expected{4, false, false, false},
+                            Expected{6, false, true, true}}) {
+    task.TaskType = e.Type;
+    CAdvancedOptionsDialog dialog(nullptr, task);
+    EXPECT_EQ(Find<QSpinBox>(&dialog, "statementSizeSpin")->isVisibleTo(&dialog), e.Statement)
+        << e.Type;
+    EXPECT_EQ(Find<QCheckBox>(&dialog, "transactionPerTableCheck")->isVisibleTo(&dialog),
+              e.Transaction)
+        << e.Type;
+    EXPECT_EQ(Find<QSpinBox>(&dialog, "threadsSpin")->isVisibleTo(&dialog), e.Threads) << e.Type;
+  }
+
+  // A task without the section shows the classic behaviour: own statement shape, one table.
+  task.TaskType = 2;
+  {
+    CAdvancedOptionsDialog dialog(nullptr, task);
+    EXPECT_FALSE(Find<QCheckBox>(&dialog, "fillStatementsCheck")->isChecked());
+    EXPECT_FALSE(Find<QSpinBox>(&dialog, "statementSizeSpin")->isEnabled());
+    EXPECT_EQ(Find<QSpinBox>(&dialog, "threadsSpin")->value(), 1);
+    Find<QCheckBox>(&dialog, "fillStatementsCheck")->setChecked(true);
+    Find<QSpinBox>(&dialog, "statementSizeSpin")->setValue(64);
+    Find<QCheckBox>(&dialog, "transactionPerTableCheck")->setChecked(true);
+    Find<QSpinBox>(&dialog, "threadsSpin")->setValue(4);
+    dialog.accept();
+  }
+  ASSERT_TRUE(FindAdvancedOptions(task).has_value());
+  EXPECT_EQ(FindAdvancedOptions(task)->StatementBytes, 64u * 1024);
+  EXPECT_TRUE(FindAdvancedOptions(task)->TransactionPerTable);
+  EXPECT_EQ(FindAdvancedOptions(task)->Threads, 4);
+
+  // An odd size left untouched keeps its bytes; unchecking stores the task's own shape.
+  CAdvancedOptions odd = *FindAdvancedOptions(task);
+  odd.StatementBytes = 5000;
+  SetAdvancedOptions(task, odd);
+  {
+    CAdvancedOptionsDialog dialog(nullptr, task);
+    EXPECT_EQ(Find<QSpinBox>(&dialog, "statementSizeSpin")->value(), 5);
+    dialog.accept();
+  }
+  EXPECT_EQ(FindAdvancedOptions(task)->StatementBytes, 5000u);
+  {
+    CAdvancedOptionsDialog dialog(nullptr, task);
+    Find<QCheckBox>(&dialog, "fillStatementsCheck")->setChecked(false);
+    dialog.accept();
+  }
+  EXPECT_EQ(FindAdvancedOptions(task)->StatementBytes, 0u);
+  EXPECT_EQ(FindAdvancedOptions(task)->Threads, 4);  // untouched fields stay
+}
+
+TEST_F(TaskOptionsDialogsTest, RestorePropertiesListItsSpeedOptions) {
+  test::FakeClock clock;
+  test::CoreFixture fixture(clock);
+  CTaskItem task = test::MakeTask("Reload");
+  task.TaskType = 6;
+  CAdvancedOptions options;
+  options.Threads = 3;
+  SetAdvancedOptions(task, options);
+  CSheetContext context;
+  context.Core = &fixture.Core();
+  context.Mode = SheetMode::View;
+  context.Task = task;
+  CTaskPropertySheet sheet(context);
+  const QString shown = Find<QLabel>(&sheet, "advancedOptionsView")->text();
+  EXPECT_TRUE(shown.contains(QStringLiteral("Files at a time: 3"))) << shown.toStdString();
+  EXPECT_TRUE(shown.contains(QStringLiteral("One transaction per table: yes")));
+  EXPECT_FALSE(shown.contains(QStringLiteral("Statement size")));
 }
 
 TEST_F(TaskOptionsDialogsTest, PropertiesListTheTasksOwnNotifications) {

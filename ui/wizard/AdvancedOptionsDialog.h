@@ -1,6 +1,7 @@
 #pragma once
 // "Advanced Options...": a task's options beyond the classic ones (triggers, routines and
-// events, one consistent snapshot, compression). Edits the task's "Advanced" section,
+// events, one consistent snapshot, statement size, transactions, tables or files at a time,
+// compression). Edits the task's "Advanced" section,
 // keeping the keys it does not show; a task that had none gets one only on OK.
 
 #include <QDialog>
@@ -30,15 +31,24 @@ class CAdvancedOptionsDialog : public QDialog {
   QCheckBox* m_triggers;
   QCheckBox* m_events;
   QCheckBox* m_snapshot;
+  QCheckBox* m_fillStatements;
+  QSpinBox* m_statementKB;
+  QCheckBox* m_transactionPerTable;
+  QSpinBox* m_threads;
   QComboBox* m_compression;
   QSpinBox* m_level;
 };
 
 // Which of the dialog's groups a task type uses: the objects and snapshot of dumps and
-// copies, and the compression of files written (SQL dumps and exports).
+// copies, the compression of files written (SQL dumps and exports), the statement size of
+// what dumps and copies write, the per-table transactions of what copies and restores load,
+// and how many tables (files, for restores) are worked on at a time.
 struct AdvancedScope {
   bool Objects;
   bool Compression;
+  bool StatementSize = false;
+  bool TransactionPerTable = false;
+  bool Threads = false;
 };
 AdvancedScope AdvancedScopeOf(int taskType);
 

@@ -234,6 +234,7 @@ QWidget* RestoreFilesView(const CTaskItem& task, int dateStyle, int timeStyle) {
                          task.RestoreOptions.ContinueOnSqlError != 0));
   layout->addWidget(Flag(page, "Continue even if an FILE error occurs during restoring",
                          task.RestoreOptions.ContinueOnFileError != 0));
+  layout->addWidget(AdvancedOptionsView(page, task));
   return page;
 }
 

@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -17,6 +18,7 @@
 #include "tasks/DisplayDateTime.h"
 #include "ui/Dialogs.h"
 #include "ui/Text.h"
+#include "ui/wizard/AdvancedOptionsDialog.h"
 
 namespace brevanto::wizard {
 
@@ -84,7 +86,17 @@ CRestoreFilesPage::CRestoreFilesPage(CSheetContext& context)
   }
   layout->addLayout(top, 1);
   layout->addWidget(m_continueSql);
-  layout->addWidget(m_continueFile);
+  auto* options = new QPushButton(tr("Advanced Options..."), this);
+  options->setObjectName(QStringLiteral("advancedOptionsButton"));
+  connect(options, &QPushButton::clicked, this, [this] {
+    CAdvancedOptionsDialog dialog(this, Task());
+    dialog.exec();
+  });
+  auto* bottom = new QHBoxLayout;
+  bottom->addWidget(m_continueFile);
+  bottom->addStretch();
+  bottom->addWidget(options);
+  layout->addLayout(bottom);
   connect(made[0], &QPushButton::clicked, this, [this] {
     const QStringList paths =
         ui::Dialogs::OpenFileNames(this, tr("SQL Files (*.sql *.sql.gz *.sql.zst);;All Files (*)"));
@@ -114,8 +126,9 @@ void CRestoreFilesPage::FillList() {
 void CRestoreFilesPage::FitColumns() {
   // Names and paths are read whole or not at all: each column is as wide as its longest
   // text, never narrower than a sensible start; the list scrolls sideways when needed.
-  const int dateWidth = m_list->fontMetrics().horizontalAdvance(
-                            QStringLiteral("Wed, Sep 30, 2006 00:00:00 P.M")) + 16;
+  const int dateWidth =
+      m_list->fontMetrics().horizontalAdvance(QStringLiteral("Wed, Sep 30, 2006 00:00:00 P.M")) +
+      16;
   const int minimum[] = {160, 260, 80, dateWidth};
   for (int column = 0; column < m_list->columnCount(); ++column) {
     m_list->resizeColumnToContents(column);
