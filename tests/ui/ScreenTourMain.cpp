@@ -49,6 +49,7 @@
 #include "ui/dialogs/ServerDlg.h"
 #include "ui/dialogs/ServerManagerDlg.h"
 #include "ui/dialogs/TipOfTheDayDlg.h"
+#include "ui/wizard/AdvancedOptionsDialog.h"
 #include "ui/wizard/BackupFilesSettingsDialog.h"
 #include "ui/wizard/DumpSettingsDialog.h"
 #include "ui/wizard/ScheduleSettingsDialog.h"
@@ -403,6 +404,11 @@ void TourTaskDialogs(ui::CMainFrame& frame, test::CoreFixture& fixture) {
                         .arg(tab),
                     sheet, [tab](QWidget* w) { w->findChild<QTabWidget*>()->setCurrentIndex(tab); });
       }
+    }
+    if (type != 5) {
+      CTaskItem task = FullTask(type, core.Folder());
+      wizard::CAdvancedOptionsDialog dialog(&frame, task);
+      ShootDialog(QStringLiteral("advanced-options-type%1").arg(type), dialog);
     }
   }
 }
