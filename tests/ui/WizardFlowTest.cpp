@@ -14,6 +14,7 @@
 #include <QRadioButton>
 #include <QTreeWidget>
 
+#include "tasks/AdvancedOptions.h"
 #include "tests/support/FakeClock.h"
 #include "tests/ui/UiFixture.h"
 #include "ui/Dialogs.h"
@@ -224,6 +225,8 @@ TEST_F(WizardFlowTest, CreatesABackupToFilesTaskEndToEnd) {
   EXPECT_EQ(task.BackupSettings.SameFilePath, fixture.Folder() + "Data/shop.php");
   EXPECT_EQ(task.Schedule.Kind, 0);
   EXPECT_EQ(server->catalogueLoads, 2);
+  // A new task gets routines, triggers, events and one snapshot unless the user says no.
+  EXPECT_EQ(FindAdvancedOptions(task), CAdvancedOptions{});
 }
 
 TEST_F(WizardFlowTest, NoDatabaseButNewOnesAsksAndYesGoesOn) {
@@ -413,6 +416,9 @@ TEST_F(WizardFlowTest, ExportListAndSourcePoolPartitionTheTables) {
 TEST_F(WizardFlowTest, UnknownTypeBecomesTypeOne) {
   Open(12);
   EXPECT_EQ(context.Task.TaskType, 1);
+  Open(5);  // scripts have no advanced options
+  EXPECT_FALSE(FindAdvancedOptions(context.Task).has_value());
+  Open(12);
   Next();
   EXPECT_EQ(wizard->windowTitle(),
             QStringLiteral("Task Wizard - Backup MySQL databases to SQL/PHP files - Step 1 of 6"));

@@ -9,6 +9,7 @@
 #include "ui/wizard/TaskDetailsPage.h"
 #include "ui/wizard/TaskNamePage.h"
 #include "appcore/WizardText.h"
+#include "tasks/AdvancedOptions.h"
 
 namespace brevanto::wizard {
 
@@ -43,6 +44,11 @@ CTaskWizardSheet::CTaskWizardSheet(CSheetContext& context, int taskType, QWidget
   if (TaskTypeDescription(taskType) == nullptr) taskType = 1;
   context.Task = CTaskItem();
   context.Task.TaskType = static_cast<std::uint8_t>(taskType);
+  // New tasks start with the complete, consistent and fast choices; tasks made before
+  // these options existed keep running as they always did (no section).
+  if (static_cast<TaskType>(taskType) != TaskType::ExecuteScript) {
+    SetAdvancedOptions(context.Task, CAdvancedOptions{});
+  }
   context.Mode = SheetMode::New;
   context.EditIndex = -1;
 
