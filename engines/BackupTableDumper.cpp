@@ -27,6 +27,7 @@ DumpOptions MakeDumpOptions(const BackupSettings& settings, unsigned long server
   options.Quote = settings.QuoteNames != 0 && AllowsBacktickQuoting(serverVersion);
   options.HasShowCreateTable = HasShowCreateTable(serverVersion);
   options.HasCharacterSets = HasCharacterSets(serverVersion);
+  options.Inserts = ChooseInsertShape(settings.MultipleRowInsert != 0, 0, 0);
   return options;
 }
 
@@ -290,7 +291,7 @@ RunOutcome CBackupTableDumper::DumpRows(CSqlDumpWriter& writer, const std::strin
   }
   CInsertStatements inserts(
       MakeInsertPrefix(m_settings, m_options.Quote, table, columns, engine, !named.empty()),
-      m_settings.MultipleRowInsert != 0);
+      m_options.Inserts);
   MYSQL* handle = m_connection.Handle();
   long long rows = 0;
   RowsResult outcome = RowsResult::Written;
@@ -302,7 +303,7 @@ RunOutcome CBackupTableDumper::DumpRows(CSqlDumpWriter& writer, const std::strin
     });
     m_context.ProgressAdvance(1, 0);
     if (ready) {
-      const bool single = inserts.ReadyRows() == 1 && m_settings.MultipleRowInsert == 0;
+      const bool single = inserts.ReadyRows() == 1 && !m_options.Inserts.MultiRow;
       const Status written = writer.AppendStatementInPlace(inserts.Ready());
       if (written.ok()) m_context.ProgressAdvance(0, static_cast<std::int64_t>(inserts.Ready().size()));
       inserts.Sent();

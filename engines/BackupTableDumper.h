@@ -9,6 +9,7 @@
 
 #include <mysql.h>
 
+#include "engines/InsertStatements.h"
 #include "schedule/TaskRoutine.h"
 #include "tasks/TaskItem.h"
 
@@ -27,6 +28,8 @@ struct DumpOptions {
   // What the session reads in before any database's character set is applied (the
   // server's, or the library default without "Set connection character set").
   std::string SessionCharset;
+  // How rows become INSERT statements (the task's own shape unless the run fills them).
+  InsertShape Inserts;
 };
 
 DumpOptions MakeDumpOptions(const BackupSettings& settings, unsigned long serverVersion);

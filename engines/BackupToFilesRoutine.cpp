@@ -1,5 +1,7 @@
 #include "engines/BackupToFilesRoutine.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -11,8 +13,10 @@
 
 #include "engines/BackupTableDumper.h"
 #include "engines/CompressedOutput.h"
+#include "engines/ErrorCountingContext.h"
 #include "engines/MySqlConnection.h"
 #include "engines/OutputFile.h"
+#include "engines/ParallelItems.h"
 #include "engines/ProgressPlan.h"
 #include "engines/SchemaObjects.h"
 #include "engines/Snapshot.h"
@@ -40,49 +44,27 @@ bool LooksLikeDateTimeFolder(const std::string& name) {
   return true;
 }
 
-// The run's context, counting the Error entries: a file during which one was logged is
-// not complete, and a run that logged one records no copy.
-class CErrorCountingContext final : public TaskRunContext {
- public:
-  explicit CErrorCountingContext(TaskRunContext& inner) : m_inner(inner) {}
-
-  const CTaskItem& Task() const override { return m_inner.Task(); }
-  TaskDateTime RunStartTime() const override { return m_inner.RunStartTime(); }
-  bool StopRequested() override { return m_inner.StopRequested(); }
-  void Log(LogLevel level, const std::string& text) override {
-    if (level == LogLevel::Error) ++m_errors;
-    m_lastLevel = level;
-    m_inner.Log(level, text);
-  }
-  void SetCancelHook(std::function<void()> hook) override {
-    m_inner.SetCancelHook(std::move(hook));
-  }
-  void RecordBackupCopy(const BackupCopy& copy) override { m_inner.RecordBackupCopy(copy); }
-  Clock& GetClock() override { return m_inner.GetClock(); }
-  void ProgressPlan(std::int64_t totalUnits) override { m_inner.ProgressPlan(totalUnits); }
-  void ProgressItem(const std::string& name, std::int64_t estimatedUnits) override {
-    m_inner.ProgressItem(name, estimatedUnits);
-  }
-  void ProgressAdvance(std::int64_t units, std::int64_t bytesWritten) override {
-    m_inner.ProgressAdvance(units, bytesWritten);
-  }
-  void RecordFileWritten(const std::string& path) override { m_inner.RecordFileWritten(path); }
-
-  int Errors() const { return m_errors; }
-  LogLevel LastLevel() const { return m_lastLevel; }
-
- private:
-  TaskRunContext& m_inner;
-  int m_errors = 0;
-  LogLevel m_lastLevel = LogLevel::General;
-};
-
 // `text` followed by the system's reason of a failed file operation.
 std::string WithFileError(const std::string& text, const Status& status) {
   const std::string& message = status.message();
   const auto dash = message.find(" - ");
   return text + " (" + (dash == std::string::npos ? message : message.substr(0, dash)) + ")";
 }
+
+// What one reading connection works with: its session, the file it writes, and its own
+// count of Error entries (a file is complete when none was logged while it was open).
+// Entries go on to the run's context. Used by one thread at a time.
+struct DumpLane {
+  explicit DumpLane(TaskRunContext& run) : context(run) {}
+  CErrorCountingContext context;
+  CMySQLConnection connection;
+  COutputFile file;
+  std::unique_ptr<CSqlDumpWriter> writer;
+  int errorsAtOpen = 0;
+  bool hasDatabase = false;
+  std::string database;         // the session's current database
+  std::string databaseCharset;  // its character set as applied, when the task sets it
+};
 
 // One run's state, from the connection to the recorded copy.
 class CBackupToFilesRun {
@@ -111,28 +93,38 @@ class CBackupToFilesRun {
   }
 
   bool Canceled() { return m_context.StopRequested(); }
-  void Error(const std::string& text) {
-    if (!m_context.StopRequested()) m_context.Log(LogLevel::Error, text);  // see the dumper
+  void Error(DumpLane& lane, const std::string& text) {
+    if (!m_context.StopRequested()) lane.context.Log(LogLevel::Error, text);  // see the dumper
   }
+  void Error(const std::string& text) { Error(m_main, text); }
   // True once the session is gone: nothing more can be read, so the run ends at once
   // instead of logging one failure per remaining table.
-  bool SessionLost() const {
-    return m_connection.IsOpen() && IsLostConnection(mysql_errno(m_connection.Handle()));
+  static bool SessionLost(const DumpLane& lane) {
+    return lane.connection.IsOpen() && IsLostConnection(mysql_errno(lane.connection.Handle()));
   }
 
   // Removes the temporary files that killed runs of this task left in its folders.
   void RemoveLeftovers();
   // Creates the next file under its temporary name and writes its prologue. Logs and
   // returns false on failure.
-  bool OpenNewFile(const std::string& database, const std::string& table);
+  bool OpenNewFile(DumpLane& lane, const std::string& database, const std::string& table);
   // A file without errors gets its epilogue and PHP trailer and then its final name (and
   // is listed in the copy); one with errors keeps a name that says it is incomplete.
-  void FinishFile();
-  RunOutcome BackupDatabase(const DatabaseItem& database);
+  // Returns the final name of a complete file, else "".
+  std::string FinishFile(DumpLane& lane);
+  // Makes `database` the lane's current one (and applies its character set).
+  bool UseDatabase(DumpLane& lane, const std::string& database);
+  RunOutcome BackupDatabase(DumpLane& lane, const DatabaseItem& database,
+                            std::vector<std::string>& files);
   // The database's triggers, routines and events the task takes (a Warning names the
   // kinds it leaves out, or an object it cannot read).
-  std::vector<SchemaObject> ReadObjects(const std::string& database);
-  void WriteObjects(const std::vector<SchemaObject>& objects);
+  std::vector<SchemaObject> ReadObjects(DumpLane& lane, const std::string& database);
+  void WriteObjects(DumpLane& lane, const std::vector<SchemaObject>& objects);
+  // More reading connections for a parallel run, set up as the first; as many as could
+  // be opened (a Warning says when fewer).
+  void OpenMoreLanes(int wanted);
+  // Files per table or per database, several at a time.
+  RunOutcome BackupInParallel(const std::vector<DatabaseItem>& resolved);
   RunOutcome Backup();
   CTableRowEstimates m_estimates;
 
@@ -146,13 +138,12 @@ class CBackupToFilesRun {
   const std::string m_eol;
   std::string m_dateTimeSubPath;
   bool m_madeDateTimeFolder = false;  // the folder did not exist before this run
-  int m_errorsAtOpen = 0;             // Error entries before the current file was created
 
-  CMySQLConnection m_connection;
+  DumpLane m_main{m_context};
+  CMySQLConnection& m_connection = m_main.connection;
+  std::vector<std::unique_ptr<DumpLane>> m_moreLanes;  // a parallel run's other readers
   DumpOptions m_options;
   std::string m_serverCharset;
-  COutputFile m_file;
-  std::unique_ptr<CSqlDumpWriter> m_writer;
   std::vector<std::string> m_createdFiles;  // complete files, under their final names
 };
 
@@ -174,7 +165,8 @@ void CBackupToFilesRun::RemoveLeftovers() {
   ::closedir(dir);
 }
 
-bool CBackupToFilesRun::OpenNewFile(const std::string& database, const std::string& table) {
+bool CBackupToFilesRun::OpenNewFile(DumpLane& lane, const std::string& database,
+                                    const std::string& table) {
   // PHP scripts stay plain: PHP runs them as they are.
   const Compression compression =
       m_settings.FileType == 2 ? Compression::None : m_advanced.Compression;
@@ -182,126 +174,245 @@ bool CBackupToFilesRun::OpenNewFile(const std::string& database, const std::stri
       MakeBackupFilePath(m_settings, m_dateTimeSubPath, m_task.TaskName, m_task.SourceServer,
                          database, table, m_runTime),
       compression);
-  m_writer.reset();
-  m_errorsAtOpen = m_context.Errors();
+  lane.writer.reset();
+  lane.errorsAtOpen = lane.context.Errors();
   // Owner-only: a dump holds all the data, a PHP script the password too.
-  if (const Status created = m_file.Create(path, m_tag, true); !created.ok()) {
-    Error(WithFileError("Failed to create the backup file! - " + path, created));
+  if (const Status created = lane.file.Create(path, m_tag, true); !created.ok()) {
+    Error(lane, WithFileError("Failed to create the backup file! - " + path, created));
     return false;
   }
-  m_file.SetCompression(compression, m_advanced.CompressionLevel);
-  m_writer = std::make_unique<CSqlDumpWriter>(m_file, m_settings.FileType, m_eol);
+  lane.file.SetCompression(compression, m_advanced.CompressionLevel);
+  lane.writer = std::make_unique<CSqlDumpWriter>(lane.file, m_settings.FileType, m_eol);
   if (const Status header =
-          m_writer->WriteFileHeader(m_task.SourceServer, m_connection.ServerVersionText(), m_runTime);
+          lane.writer->WriteFileHeader(m_task.SourceServer, lane.connection.ServerVersionText(), m_runTime);
       !header.ok()) {
-    Error(WithFileError("Failed to write the title to the backup file! - " + path, header));
-    FinishFile();
+    Error(lane, WithFileError("Failed to write the title to the backup file! - " + path, header));
+    (void)FinishFile(lane);
     return false;
   }
-  if (m_writer->IsPhp()) {
-    if (const Status connect = m_writer->WritePhpConnect(m_task.SourceServer); !connect.ok()) {
-      Error(WithFileError("Failed to write the connect statement to the PHP file! - " + path,
+  if (lane.writer->IsPhp()) {
+    if (const Status connect = lane.writer->WritePhpConnect(m_task.SourceServer); !connect.ok()) {
+      Error(lane, WithFileError("Failed to write the connect statement to the PHP file! - " + path,
                           connect));
-      FinishFile();
+      (void)FinishFile(lane);
       return false;
     }
   }
-  m_writer->WritePrologue(m_settings, m_serverCharset, m_connection.ServerVersion());
-  m_writer->DeclareCharset(m_options.SessionCharset);
+  lane.writer->WritePrologue(m_settings, m_serverCharset, lane.connection.ServerVersion());
+  lane.writer->DeclareCharset(m_options.SessionCharset);
   return true;
 }
 
-void CBackupToFilesRun::FinishFile() {
-  if (!m_writer) return;
-  if (m_context.Errors() == m_errorsAtOpen) {
-    m_writer->WriteEpilogue(m_settings, m_serverCharset);
-    if (m_writer->IsPhp() && !m_writer->WritePhpTrailer().ok()) {
-      Error("Failed to write PHP mysql_close to the bakcup file! - " + m_file.Path());
+std::string CBackupToFilesRun::FinishFile(DumpLane& lane) {
+  if (!lane.writer) return {};
+  if (lane.context.Errors() == lane.errorsAtOpen) {
+    lane.writer->WriteEpilogue(m_settings, m_serverCharset);
+    if (lane.writer->IsPhp() && !lane.writer->WritePhpTrailer().ok()) {
+      Error(lane, "Failed to write PHP mysql_close to the bakcup file! - " + lane.file.Path());
     }
   }
-  m_writer.reset();
-  if (m_context.Errors() == m_errorsAtOpen) {
+  lane.writer.reset();
+  if (lane.context.Errors() == lane.errorsAtOpen) {
     // Same-file mode replaces its previous copy, but only with a complete file; new
     // files never replace a file of another run or task.
-    const Status committed = m_file.Commit(m_settings.FileMode == 1
+    const Status committed = lane.file.Commit(m_settings.FileMode == 1
                                                ? COutputFile::Existing::Replace
                                                : COutputFile::Existing::AddSuffix);
-    if (committed.ok()) {
-      m_createdFiles.push_back(m_file.Path());
-      return;
-    }
-    Error(WithFileError("Failed to save the backup file! - " + m_file.Path(), committed));
+    if (committed.ok()) return lane.file.Path();
+    Error(lane, WithFileError("Failed to save the backup file! - " + lane.file.Path(), committed));
   }
-  (void)m_file.KeepIncomplete();
+  (void)lane.file.KeepIncomplete();
+  return {};
 }
 
-std::vector<SchemaObject> CBackupToFilesRun::ReadObjects(const std::string& database) {
+std::vector<SchemaObject> CBackupToFilesRun::ReadObjects(DumpLane& lane,
+                                                         const std::string& database) {
   const SchemaObjectKinds kinds = KindsOf(m_advanced);
-  if (auto warning = LeftOutObjectsWarning(m_connection, database, kinds, "back up")) {
-    m_context.Log(LogLevel::Warning, *warning);
+  if (auto warning = LeftOutObjectsWarning(lane.connection, database, kinds, "back up")) {
+    lane.context.Log(LogLevel::Warning, *warning);
   }
   if (!kinds.Any()) return {};
   std::vector<std::string> problems;
-  std::vector<SchemaObject> objects = ReadSchemaObjects(m_connection, database, kinds, problems);
-  for (const std::string& problem : problems) m_context.Log(LogLevel::Warning, problem);
+  std::vector<SchemaObject> objects = ReadSchemaObjects(lane.connection, database, kinds, problems);
+  for (const std::string& problem : problems) lane.context.Log(LogLevel::Warning, problem);
   return objects;
 }
 
-void CBackupToFilesRun::WriteObjects(const std::vector<SchemaObject>& objects) {
-  if (!m_writer || objects.empty()) return;
-  if (const Status written = WriteSchemaObjects(*m_writer, objects); !written.ok()) {
-    Error(WithFileError(
-        "Failed to write the triggers, routines and events to the backup file! - " +
-            m_file.Path(),
-        written));
+void CBackupToFilesRun::WriteObjects(DumpLane& lane, const std::vector<SchemaObject>& objects) {
+  if (!lane.writer || objects.empty()) return;
+  if (const Status written = WriteSchemaObjects(*lane.writer, objects); !written.ok()) {
+    Error(lane, WithFileError(
+                    "Failed to write the triggers, routines and events to the backup file! - " +
+                        lane.file.Path(),
+                    written));
   }
 }
 
-RunOutcome CBackupToFilesRun::BackupDatabase(const DatabaseItem& database) {
-  const std::string& name = database.DatabaseName;
-  m_context.Log(LogLevel::General, "Backing up the database " + name + "...");
-  if (!SelectDatabase(m_connection, name)) {
-    Error(WithServerError("Failed to use database " + name, m_connection.LastError()));
-    return SessionLost() ? RunOutcome::Failed : RunOutcome::Finished;
+bool CBackupToFilesRun::UseDatabase(DumpLane& lane, const std::string& database) {
+  if (lane.hasDatabase && lane.database == database) return true;
+  lane.hasDatabase = false;
+  if (!SelectDatabase(lane.connection, database)) {
+    Error(lane, WithServerError("Failed to use database " + database, lane.connection.LastError()));
+    return false;
   }
-  const std::string databaseCharset =
+  lane.databaseCharset =
       m_settings.SetConnectionCharset != 0
-          ? ApplyDefaultCharset(m_connection, true, m_connection.ServerVersion())
+          ? ApplyDefaultCharset(lane.connection, true, lane.connection.ServerVersion())
           : std::string();
+  lane.hasDatabase = true;
+  lane.database = database;
+  return true;
+}
+
+RunOutcome CBackupToFilesRun::BackupDatabase(DumpLane& lane, const DatabaseItem& database,
+                                             std::vector<std::string>& files) {
+  const std::string& name = database.DatabaseName;
+  lane.context.Log(LogLevel::General, "Backing up the database " + name + "...");
+  // The charset query runs again for every database, as it always did.
+  lane.hasDatabase = false;
+  if (!UseDatabase(lane, name)) return SessionLost(lane) ? RunOutcome::Failed : RunOutcome::Finished;
   const bool perDatabase = FileGrouping() == Grouping::PerDatabase;
   const bool perTable = FileGrouping() == Grouping::PerTable;
-  if (perDatabase && !OpenNewFile(name, "")) return RunOutcome::Finished;
+  if (perDatabase && !OpenNewFile(lane, name, "")) return RunOutcome::Finished;
 
-  const std::vector<SchemaObject> objects = ReadObjects(name);
+  const std::vector<SchemaObject> objects = ReadObjects(lane, name);
   std::vector<std::string> dumped;
   std::size_t toDump = 0;
   for (const TableItem& table : database.Tables) toDump += table.Selected != 0 ? 1 : 0;
 
-  CBackupTableDumper dumper(m_context, m_connection, m_options, name, databaseCharset);
+  const auto keep = [&files](std::string path) {
+    if (!path.empty()) files.push_back(std::move(path));
+  };
+  CBackupTableDumper dumper(lane.context, lane.connection, m_options, name, lane.databaseCharset);
   for (const TableItem& table : database.Tables) {
     if (table.Selected == 0) continue;
     if (Canceled()) return RunOutcome::Canceled;
-    m_context.Log(LogLevel::General,
-                  std::string(table.Kind == 2 ? "Backing up the view " : "Backing up the table ") +
-                      name + "." + table.TableName + "...");
-    StartTableProgress(m_context, m_estimates, name, table.TableName);
+    lane.context.Log(LogLevel::General,
+                     std::string(table.Kind == 2 ? "Backing up the view " : "Backing up the table ") +
+                         name + "." + table.TableName + "...");
+    StartTableProgress(lane.context, m_estimates, name, table.TableName);
     --toDump;
-    if (perTable && !OpenNewFile(name, table.TableName)) continue;
-    if (dumper.DumpTable(*m_writer, table) == RunOutcome::Canceled) return RunOutcome::Canceled;
-    if (SessionLost()) return RunOutcome::Failed;
+    if (perTable && !OpenNewFile(lane, name, table.TableName)) continue;
+    if (dumper.DumpTable(*lane.writer, table) == RunOutcome::Canceled) return RunOutcome::Canceled;
+    if (SessionLost(lane)) return RunOutcome::Failed;
     dumped.push_back(table.TableName);
     if (perTable) {
-      dumper.WriteDeferredViews(*m_writer);
+      dumper.WriteDeferredViews(*lane.writer);
       // A table's triggers follow its rows in its own file; the last file also takes the
       // routines and events.
-      WriteObjects(ObjectsFor(objects, {table.TableName}, toDump == 0));
-      FinishFile();
+      WriteObjects(lane, ObjectsFor(objects, {table.TableName}, toDump == 0));
+      keep(FinishFile(lane));
     }
   }
   if (Canceled()) return RunOutcome::Canceled;
-  if (m_writer) dumper.WriteDeferredViews(*m_writer);
-  if (!perTable) WriteObjects(ObjectsFor(objects, dumped, true));
-  if (perDatabase) FinishFile();
+  if (lane.writer) dumper.WriteDeferredViews(*lane.writer);
+  if (!perTable) WriteObjects(lane, ObjectsFor(objects, dumped, true));
+  if (perDatabase) keep(FinishFile(lane));
+  return RunOutcome::Finished;
+}
+
+void CBackupToFilesRun::OpenMoreLanes(int wanted) {
+  for (int i = 1; i < wanted; ++i) {
+    auto lane = std::make_unique<DumpLane>(m_context);
+    MySqlError error;
+    if (!ConnectServer(m_task.SourceServer, lane->connection, error, ConnectPurpose::StreamRows)) {
+      m_context.Log(LogLevel::Warning,
+                    WithServerError("Could not open another connection; " +
+                                        std::to_string(i) + " at a time",
+                                    error));
+      return;
+    }
+    if (m_settings.SetConnectionCharset != 0) {
+      (void)ApplyDefaultCharset(lane->connection, false, lane->connection.ServerVersion());
+    }
+    (void)UseUtcTimeZone(lane->connection);
+    m_moreLanes.push_back(std::move(lane));
+  }
+}
+
+RunOutcome CBackupToFilesRun::BackupInParallel(const std::vector<DatabaseItem>& resolved) {
+  // One item per file: a database, or a table with its place in its database.
+  struct Item {
+    const DatabaseItem* Database;
+    const TableItem* Table;  // null: the whole database
+    bool First;              // the database's first file
+    bool Last;               // its last file: routines and events go there
+  };
+  const bool perTable = FileGrouping() == Grouping::PerTable;
+  std::vector<Item> items;
+  std::vector<std::vector<SchemaObject>> objects;  // of each database, read up front
+  std::vector<std::size_t> objectsOf;              // index into `objects` per item
+  for (const DatabaseItem& database : resolved) {
+    if (database.Selected == 0) continue;
+    if (!perTable) {
+      items.push_back({&database, nullptr, true, true});
+      continue;
+    }
+    const std::size_t first = items.size();
+    for (const TableItem& table : database.Tables) {
+      if (table.Selected != 0) items.push_back({&database, &table, items.size() == first, false});
+    }
+    if (items.size() == first) continue;
+    items.back().Last = true;
+    if (!UseDatabase(m_main, database.DatabaseName)) {
+      if (SessionLost(m_main)) return RunOutcome::Failed;
+      items.resize(first);  // logged; its tables cannot be read either
+      continue;
+    }
+    objects.push_back(ReadObjects(m_main, database.DatabaseName));
+    objectsOf.resize(items.size(), objects.size() - 1);
+  }
+  if (Canceled()) return RunOutcome::Canceled;
+
+  std::vector<DumpLane*> lanes{&m_main};
+  for (const auto& lane : m_moreLanes) lanes.push_back(lane.get());
+  std::vector<std::vector<std::string>> files(items.size());
+  std::atomic<bool> failed{false};
+  std::atomic<bool> canceled{false};
+  const int laneCount = static_cast<int>(std::min(lanes.size(), std::max<std::size_t>(items.size(), 1)));
+  RunInParallel(laneCount, items.size(), [&](int laneIndex, std::size_t index) {
+    DumpLane& lane = *lanes[laneIndex];
+    const Item& item = items[index];
+    const std::string& name = item.Database->DatabaseName;
+    if (Canceled()) {
+      canceled = true;
+      return false;
+    }
+    RunOutcome outcome = RunOutcome::Finished;
+    if (item.Table == nullptr) {
+      outcome = BackupDatabase(lane, *item.Database, files[index]);
+    } else {
+      if (item.First) lane.context.Log(LogLevel::General, "Backing up the database " + name + "...");
+      if (!UseDatabase(lane, name)) {
+        if (SessionLost(lane)) failed = true;
+        return !failed;
+      }
+      const TableItem& table = *item.Table;
+      lane.context.Log(LogLevel::General, std::string(table.Kind == 2 ? "Backing up the view "
+                                                                       : "Backing up the table ") +
+                                              name + "." + table.TableName + "...");
+      StartTableProgress(lane.context, m_estimates, name, table.TableName);
+      if (!OpenNewFile(lane, name, table.TableName)) return true;
+      CBackupTableDumper dumper(lane.context, lane.connection, m_options, name,
+                                lane.databaseCharset);
+      outcome = dumper.DumpTable(*lane.writer, table);
+      if (outcome != RunOutcome::Canceled && SessionLost(lane)) outcome = RunOutcome::Failed;
+      if (outcome == RunOutcome::Finished) {
+        dumper.WriteDeferredViews(*lane.writer);
+        WriteObjects(lane, ObjectsFor(objects[objectsOf[index]], {table.TableName}, item.Last));
+        if (std::string path = FinishFile(lane); !path.empty()) files[index].push_back(path);
+      }
+    }
+    if (outcome == RunOutcome::Canceled) canceled = true;
+    if (outcome == RunOutcome::Failed) failed = true;
+    return outcome == RunOutcome::Finished;
+  });
+  // A stopped run leaves its open files unfinished; a lane that failed mid-file keeps
+  // it as incomplete.
+  if (canceled || Canceled()) return RunOutcome::Canceled;
+  for (DumpLane* lane : lanes) (void)FinishFile(*lane);
+  if (failed) return RunOutcome::Failed;
+  for (const auto& list : files) m_createdFiles.insert(m_createdFiles.end(), list.begin(), list.end());
   return RunOutcome::Finished;
 }
 
@@ -343,8 +454,14 @@ RunOutcome CBackupToFilesRun::Backup() {
                             ConnectPurpose::StreamRows)) {
     return RunOutcome::Failed;
   }
-  std::shared_ptr<ConnectionCanceler> canceler = m_connection.CancelHandle();
-  m_context.SetCancelHook([canceler] { canceler->Cancel(); });
+  const bool parallel = m_advanced.Threads > 1 && FileGrouping() != Grouping::OneFile;
+  if (parallel) OpenMoreLanes(m_advanced.Threads);
+  // A stop must reach every reading connection.
+  std::vector<std::shared_ptr<ConnectionCanceler>> cancelers{m_connection.CancelHandle()};
+  for (const auto& lane : m_moreLanes) cancelers.push_back(lane->connection.CancelHandle());
+  m_context.SetCancelHook([cancelers] {
+    for (const auto& canceler : cancelers) canceler->Cancel();
+  });
   struct HookGuard {
     TaskRunContext& context;
     ~HookGuard() { context.SetCancelHook({}); }
@@ -353,6 +470,12 @@ RunOutcome CBackupToFilesRun::Backup() {
   const unsigned long version = m_connection.ServerVersion();
   m_options = MakeDumpOptions(m_settings, version);
   if (m_advanced.ConsistentSnapshot) DropSnapshotBreakingSettings(m_options.Settings);
+  if (m_advanced.StatementBytes > 0) {
+    // Whoever restores the file reads it with a client whose packet is at least the
+    // server's default; the reading server's own limit is a fair bound.
+    m_options.Inserts = ChooseInsertShape(true, m_advanced.StatementBytes,
+                                          MaxAllowedPacket(m_connection));
+  }
   if (m_settings.SetConnectionCharset != 0) {
     m_serverCharset = ApplyDefaultCharset(m_connection, false, version);
   }
@@ -361,7 +484,7 @@ RunOutcome CBackupToFilesRun::Backup() {
   m_context.Log(LogLevel::General, "Backing up the selected databases and tables...");
   if (Canceled()) return RunOutcome::Canceled;
 
-  if (FileGrouping() == Grouping::OneFile && !OpenNewFile("", "")) {
+  if (FileGrouping() == Grouping::OneFile && !OpenNewFile(m_main, "", "")) {
     m_connection.Close();
     return RunOutcome::Failed;
   }
@@ -370,20 +493,33 @@ RunOutcome CBackupToFilesRun::Backup() {
   const std::vector<DatabaseItem> resolved =
       ResolveSelection(m_connection, m_settings, m_task.BackupDatabases, m_options.Quote);
   m_estimates = PlanTableProgress(m_context, m_connection, resolved);
-  if (m_advanced.ConsistentSnapshot) BeginConsistentSnapshot(m_context, {&m_connection}, resolved);
+  if (m_advanced.ConsistentSnapshot) {
+    std::vector<CMySQLConnection*> readers{&m_connection};
+    for (const auto& lane : m_moreLanes) readers.push_back(&lane->connection);
+    BeginConsistentSnapshot(m_context, readers, resolved);
+  }
+  if (parallel) {
+    const RunOutcome outcome = BackupInParallel(resolved);
+    if (outcome != RunOutcome::Finished) return outcome;
+  }
   for (const DatabaseItem& database : resolved) {
+    if (parallel) break;
     if (database.Selected == 0) continue;
     if (Canceled()) return RunOutcome::Canceled;
-    const RunOutcome outcome = BackupDatabase(database);
+    const RunOutcome outcome = BackupDatabase(m_main, database, m_createdFiles);
     if (outcome == RunOutcome::Canceled) return RunOutcome::Canceled;
     if (outcome == RunOutcome::Failed) {
-      FinishFile();
+      (void)FinishFile(m_main);
       return RunOutcome::Failed;
     }
   }
   if (Canceled()) return RunOutcome::Canceled;
+  m_context.SetCancelHook({});  // before closing what it cancels
   m_connection.Close();
-  if (FileGrouping() == Grouping::OneFile) FinishFile();
+  m_moreLanes.clear();
+  if (FileGrouping() == Grouping::OneFile) {
+    if (std::string path = FinishFile(m_main); !path.empty()) m_createdFiles.push_back(path);
+  }
   if (m_context.Errors() > 0) return RunOutcome::Failed;
 
   BackupCopy copy;

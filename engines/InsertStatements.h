@@ -3,6 +3,7 @@
 // writes or a copy sends. Owned by the code that reads the rows, on its thread.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace brevanto {
@@ -13,12 +14,26 @@ namespace brevanto {
 constexpr int kRowsPerMultiRowInsert = 10;
 constexpr std::size_t kMaxMultiRowInsertBytes = 1024 * 1024;
 
+// How a run groups rows into statements.
+struct InsertShape {
+  bool MultiRow = false;
+  std::size_t MaxBytes = kMaxMultiRowInsertBytes;
+  int MaxRows = kRowsPerMultiRowInsert;  // 0: as many as MaxBytes takes
+};
+
+// The task's own shape (`taskMultiRow`, ten rows at most), or with `statementBytes`
+// above 0 statements filled with rows up to that size. `maxPacket` (0: unknown) is the
+// packet limit of the server that will run them; no statement of several rows passes it.
+InsertShape ChooseInsertShape(bool taskMultiRow, std::uint32_t statementBytes,
+                              std::size_t maxPacket);
+
 class CInsertStatements {
  public:
   // `prefix` is the statement's start ("INSERT INTO `t` VALUES "). With `multiRow` off
   // every row is a statement of its own; `maxBytes` caps multi-row statements only.
   CInsertStatements(std::string prefix, bool multiRow,
                     std::size_t maxBytes = kMaxMultiRowInsertBytes);
+  CInsertStatements(std::string prefix, const InsertShape& shape);
 
   // Appends one row: `render(text)` appends the row's "(...)" to `text`. True when a
   // statement is complete; Ready() holds it until Sent(). A row that would make a
@@ -48,6 +63,7 @@ class CInsertStatements {
   const std::size_t m_prefixSize;
   const bool m_multiRow;
   const std::size_t m_maxBytes;
+  const int m_maxRows;
   std::string m_statement;
   std::string m_carried;  // the row that starts the next statement
   bool m_hasCarried = false;

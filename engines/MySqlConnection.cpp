@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <optional>
 
@@ -388,6 +389,14 @@ std::string SessionCharset(CMySQLConnection& connection) {
 
 bool UseUtcTimeZone(CMySQLConnection& connection) {
   return connection.Execute("SET TIME_ZONE='+00:00'");
+}
+
+std::size_t MaxAllowedPacket(CMySQLConnection& connection) {
+  if (!connection.Execute("SELECT @@max_allowed_packet")) return 0;
+  MySqlResult result(mysql_store_result(connection.Handle()));
+  MYSQL_ROW row = result ? mysql_fetch_row(result.get()) : nullptr;
+  if (row == nullptr || row[0] == nullptr) return 0;
+  return static_cast<std::size_t>(std::strtoull(row[0], nullptr, 10));
 }
 
 std::string ServerIdentity(CMySQLConnection& connection) {

@@ -162,6 +162,9 @@ bool UseUtcTimeZone(CMySQLConnection& connection);
 // sessions reach the same server whatever host text led to it. Empty when it won't say.
 std::string ServerIdentity(CMySQLConnection& connection);
 
+// The session's @@max_allowed_packet; 0 when the server will not say.
+std::size_t MaxAllowedPacket(CMySQLConnection& connection);
+
 // mysql_select_db; a name that is not ASCII is sent in utf8mb4, as names are listed.
 [[nodiscard]] bool SelectDatabase(CMySQLConnection& connection, const std::string& database);
 

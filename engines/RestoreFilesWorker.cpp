@@ -4,11 +4,13 @@
 #include <memory>
 #include <vector>
 
+#include "engines/LoadTransaction.h"
 #include "engines/MySqlConnection.h"
 #include "engines/ProgressPlan.h"
 #include "engines/ScriptWorker.h"
 #include "engines/SqlInput.h"
 #include "engines/StatementSplitter.h"
+#include "tasks/AdvancedOptions.h"
 
 namespace brevanto {
 namespace {
@@ -46,7 +48,9 @@ struct DeferredView {
 class CRestoreRun {
  public:
   explicit CRestoreRun(TaskRunContext& context)
-      : m_context(context), m_options(context.Task().RestoreOptions) {}
+      : m_context(context),
+        m_options(context.Task().RestoreOptions),
+        m_advanced(AdvancedOptionsOf(context.Task())) {}
   ~CRestoreRun() { m_context.SetCancelHook({}); }
   CRestoreRun(const CRestoreRun&) = delete;
   CRestoreRun& operator=(const CRestoreRun&) = delete;
@@ -56,6 +60,8 @@ class CRestoreRun {
  private:
   Next RestoreFile(const std::string& path);
   Next Execute(const std::string& statement);
+  // Execute, with the rows of one table in one transaction when the task asks for it.
+  Next ExecuteInLoad(const std::string& statement, CLoadTransaction& transaction);
   Next StatementFailed(const std::string& statement, const MySqlError& error);
   Next FileError(const std::string& path, const std::string& reason);
   Next RetryDeferredViews();
@@ -65,7 +71,10 @@ class CRestoreRun {
 
   TaskRunContext& m_context;
   const RestoreOptions& m_options;
+  const CAdvancedOptions m_advanced;
   CMySQLConnection m_connection;
+  std::string m_loadTable;     // the table the open transaction loads
+  bool m_fileLocks = false;    // the file's own LOCK TABLES is in force
   std::vector<DeferredView> m_deferred;
 };
 
@@ -83,6 +92,7 @@ RunOutcome CRestoreRun::Run() {
     return RunOutcome::Failed;
   }
   UseScriptCharacterSet(m_connection);
+  const bool fastLoad = m_advanced.TransactionPerTable && BeginFastLoad(m_connection);
   m_context.Log(LogLevel::General, "Restoring MySQL databases by SQL files: " +
                                        std::to_string(files.size()) + " files");
   PlanFileProgress(m_context, files);
@@ -98,6 +108,7 @@ RunOutcome CRestoreRun::Run() {
   const Next next = RetryDeferredViews();
   if (next == Next::Cancel) return RunOutcome::Canceled;
   if (next == Next::Stop) return RunOutcome::Failed;
+  if (fastLoad) (void)EndFastLoad(m_connection);
   m_connection.Close();
   return RunOutcome::Finished;
 }
@@ -105,12 +116,9 @@ RunOutcome CRestoreRun::Run() {
 std::size_t CRestoreRun::MaxStatementBytes() {
   // A statement over the server's packet limit would make the server drop the session;
   // the splitter skips it with an error instead. One byte of the packet is the command.
-  if (!m_connection.Execute("SELECT @@max_allowed_packet")) return kLargestPacket;
-  MySqlResult result(mysql_store_result(m_connection.Handle()));
-  MYSQL_ROW row = result ? mysql_fetch_row(result.get()) : nullptr;
-  const unsigned long long packet = row != nullptr && row[0] != nullptr ? std::stoull(row[0]) : 0;
+  const std::size_t packet = MaxAllowedPacket(m_connection);
   if (packet < 2 || packet > kLargestPacket) return kLargestPacket;
-  return static_cast<std::size_t>(packet) - 1;
+  return packet - 1;
 }
 
 Next CRestoreRun::FileError(const std::string& path, const std::string& reason) {
@@ -125,6 +133,13 @@ Next CRestoreRun::RestoreFile(const std::string& path) {
   if (!opened.ok()) return FileError(path, opened.message());
   CStatementSplitter splitter(*input, MaxStatementBytes());
   SqlStatement statement;
+  CLoadTransaction transaction(m_connection, LoadCommitBytes(m_advanced.StatementBytes));
+  // What the file loaded stays loaded, whichever way it ends.
+  struct CommitAtEnd {
+    CLoadTransaction& transaction;
+    ~CommitAtEnd() { (void)transaction.Commit(); }
+  } commitAtEnd{transaction};
+  m_fileLocks = false;
   for (;;) {
     splitter.SetBackslashEscapes(!NoBackslashEscapes(m_connection));
     Next next = Next::Continue;
@@ -141,7 +156,10 @@ Next CRestoreRun::RestoreFile(const std::string& path) {
                                            " by the server's max_allowed_packet)");
         next = m_options.ContinueOnSqlError ? Next::Continue : Next::Stop;
         break;
-      case SplitResult::Statement: next = Execute(statement.Text); break;
+      case SplitResult::Statement:
+        next = m_advanced.TransactionPerTable ? ExecuteInLoad(statement.Text, transaction)
+                                              : Execute(statement.Text);
+        break;
     }
     if (next != Next::Continue) return next;
     if (m_context.StopRequested()) return Next::Cancel;
@@ -155,6 +173,27 @@ Next CRestoreRun::Execute(const std::string& statement) {
     return Next::Continue;
   }
   return StatementFailed(statement, error);
+}
+
+Next CRestoreRun::ExecuteInLoad(const std::string& statement, CLoadTransaction& transaction) {
+  std::string table = InsertTarget(statement);
+  if (table.empty()) {
+    // START TRANSACTION would end a table lock of the file's own: none while it holds.
+    const TableLockChange lock = TableLockChangeOf(statement);
+    if (lock != TableLockChange::None) m_fileLocks = lock == TableLockChange::Lock;
+  }
+  if (transaction.IsOpen() && table != m_loadTable && !transaction.Commit()) {
+    return StatementFailed("COMMIT", m_connection.LastError());
+  }
+  if (!table.empty() && !m_fileLocks && !transaction.IsOpen()) {
+    if (!transaction.Begin()) return StatementFailed("START TRANSACTION", m_connection.LastError());
+    m_loadTable = table;
+  }
+  const Next next = Execute(statement);
+  if (next == Next::Continue && !transaction.Sent(statement.size())) {
+    return StatementFailed("COMMIT", m_connection.LastError());
+  }
+  return next;
 }
 
 Next CRestoreRun::StatementFailed(const std::string& statement, const MySqlError& error) {

@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "engines/BackupTableDumper.h"
+#include "engines/ErrorCountingContext.h"
 #include "engines/InsertStatements.h"
+#include "engines/LoadTransaction.h"
 #include "engines/MySqlConnection.h"
 #include "engines/ProgressPlan.h"
 #include "engines/SchemaObjects.h"
@@ -35,15 +37,6 @@ std::string LikeLiteral(MYSQL* handle, const std::string& name) {
   return out;
 }
 
-// The destination's @@MAX_ALLOWED_PACKET; 0 when it does not say.
-std::size_t MaxAllowedPacket(CMySQLConnection& connection) {
-  if (!connection.Execute("SELECT @@MAX_ALLOWED_PACKET")) return 0;
-  MySqlResult result(mysql_store_result(connection.Handle()));
-  MYSQL_ROW row = result ? mysql_fetch_row(result.get()) : nullptr;
-  if (row == nullptr || row[0] == nullptr) return 0;
-  return static_cast<std::size_t>(std::strtoull(row[0], nullptr, 10));
-}
-
 // One run of a copy task. Owns both connections; lives on the worker thread.
 class CServerCopyRun {
  public:
@@ -57,9 +50,11 @@ class CServerCopyRun {
   CServerCopyRun(const CServerCopyRun&) = delete;
   CServerCopyRun& operator=(const CServerCopyRun&) = delete;
 
+  // The copy, and for one that logged errors a last entry saying it is incomplete.
   RunOutcome Run();
 
  private:
+  RunOutcome Copy();
   bool Canceled() { return m_context.StopRequested(); }
   void Info(const std::string& text) { m_context.Log(LogLevel::General, text); }
   // Logs `text` with the failing server's reason. Once a session is lost nothing more
@@ -88,7 +83,7 @@ class CServerCopyRun {
   // The triggers, routines and events of the current database, after its tables and views.
   void CopySchemaObjects(const std::string& database);
 
-  TaskRunContext& m_context;
+  CErrorCountingContext m_context;
   const CTaskItem& m_task;
   const BackupSettings& m_settings;
   const CopyWording& m_wording;
@@ -104,6 +99,7 @@ class CServerCopyRun {
   bool m_sameServer = false;
   std::size_t m_destinationMaxPacket = 0;  // 0 when the server would not say
   bool m_sessionLost = false;  // a connection died: the run ends with its one Error
+  bool m_fastLoad = false;     // the destination loads with its checks off
 
   std::string m_serverCharset;
   std::string m_databaseCharset;
@@ -123,6 +119,18 @@ class CServerCopyRun {
 };
 
 RunOutcome CServerCopyRun::Run() {
+  const RunOutcome outcome = Copy();
+  if (outcome != RunOutcome::Finished || m_context.Errors() == 0) return outcome;
+  // A copy with failed statements is not a good copy: the log must not end "Finished".
+  if (m_context.LastLevel() != LogLevel::Error || m_context.Errors() > 1) {
+    m_context.Log(LogLevel::Error, "The copy is incomplete (" +
+                                       std::to_string(m_context.Errors()) +
+                                       (m_context.Errors() == 1 ? " error)." : " errors)."));
+  }
+  return RunOutcome::Failed;
+}
+
+RunOutcome CServerCopyRun::Copy() {
   if (m_task.BackupDatabases.empty()) {
     Error(m_wording.NothingToCopy);
     return RunOutcome::Failed;
@@ -163,6 +171,9 @@ RunOutcome CServerCopyRun::Run() {
   Info(m_wording.CopyingSelection);
 
   SendToDestination(DestinationPrologue(m_settings, m_serverCharset, m_sourceVersion));
+  // The rows come from a source that checked them: the load skips the checks (and may
+  // create a child table before its parent).
+  m_fastLoad = m_advanced.TransactionPerTable && BeginFastLoad(m_destination);
   if (m_settings.AddSetNames) m_destinationCharset = m_serverCharset;
   FollowSourceCharset();
   if (m_settings.FlushLogsBeforeStart) (void)m_source.Execute("FLUSH LOGS");
@@ -182,6 +193,7 @@ RunOutcome CServerCopyRun::Run() {
     if (m_sessionLost) return RunOutcome::Failed;
   }
 
+  if (m_fastLoad) (void)EndFastLoad(m_destination);
   SendToDestination(DestinationEpilogue(m_settings, m_serverCharset));
   m_source.Close();
   m_destination.Close();
@@ -446,12 +458,22 @@ Next CServerCopyRun::CopyRows(const TableItem& item, std::uint8_t kind, MYSQL_RE
     Error("Failed to LOCK TABLES " + table + "!");
     return Next::Skip;
   }
+  // One transaction for the table's rows; START TRANSACTION would end the table lock
+  // and the task's own autocommit setting already makes one.
+  CLoadTransaction transaction(m_destination, LoadCommitBytes(m_advanced.StatementBytes));
+  const bool transactionPerTable = m_advanced.TransactionPerTable && !m_settings.AddLockTables &&
+                                   !m_settings.AddSetAutocommit;
   // A table that ends early gives its destination lock back, or every later table of the
-  // run would fail as "not locked with LOCK TABLES".
+  // run would fail as "not locked with LOCK TABLES"; the rows it sent are kept.
   const auto endLockedTable = [&] {
+    (void)transaction.Commit();
     if (m_settings.AddLockTables) (void)m_destination.Execute("UNLOCK TABLES");
     return Next::Skip;
   };
+  if (transactionPerTable && !transaction.Begin()) {
+    Error("Failed to start the transaction of the table " + table + "!");
+    return Next::Skip;
+  }
   if (m_settings.AddSetAutocommit && !m_destination.Execute("SET AUTOCOMMIT=0")) {
     Error("Failed to SET AUTOCOMMIT of the table " + table + "!");
     return endLockedTable();
@@ -464,12 +486,12 @@ Next CServerCopyRun::CopyRows(const TableItem& item, std::uint8_t kind, MYSQL_RE
   const unsigned int columnCount = mysql_num_fields(rows.get());
   std::vector<std::string> names;
   for (unsigned int i = 0; i < columnCount; ++i) names.emplace_back(columns[i].name);
-  const bool multiRow = m_settings.MultipleRowInsert != 0;
   // A multi-row statement must fit the destination's packet too, where that is smaller.
-  std::size_t maxBytes = kMaxMultiRowInsertBytes;
-  if (m_destinationMaxPacket != 0) maxBytes = std::min(maxBytes, m_destinationMaxPacket);
+  const InsertShape shape = ChooseInsertShape(m_settings.MultipleRowInsert != 0,
+                                              m_advanced.StatementBytes, m_destinationMaxPacket);
+  const bool multiRow = shape.MultiRow;
   CInsertStatements inserts(MakeInsertPrefix(m_settings, m_quote, table, names, "", !named.empty()),
-                            multiRow, maxBytes);
+                            shape);
   // False once a row could not be sent or read: the table is then not reported OK.
   bool complete = true;
   bool failedBatch = false;
@@ -514,8 +536,14 @@ Next CServerCopyRun::CopyRows(const TableItem& item, std::uint8_t kind, MYSQL_RE
       failedBatch = true;
       break;
     }
-    m_context.ProgressAdvance(0, static_cast<std::int64_t>(inserts.Ready().size()));
+    const std::size_t sentBytes = inserts.Ready().size();
+    m_context.ProgressAdvance(0, static_cast<std::int64_t>(sentBytes));
     inserts.Sent();
+    if (!transaction.Sent(sentBytes)) {
+      Error("Failed to commit the records of the table " + table + "!");
+      complete = false;
+      break;
+    }
   }
   if (complete && mysql_errno(source) != 0) {
     // The source went away mid-table: what was read is sent, but the table is not whole.
@@ -526,6 +554,10 @@ Next CServerCopyRun::CopyRows(const TableItem& item, std::uint8_t kind, MYSQL_RE
 
   if (multiRow && !tooLarge && (failedBatch || inserts.Finish()) && !send()) {
     if (!tooLarge) Error("Failed to insert multi-row records to the table " + table + "!");
+    return endLockedTable();
+  }
+  if (!transaction.Commit()) {
+    Error("Failed to commit the records of the table " + table + "!");
     return endLockedTable();
   }
   if (m_settings.LockTablesBeforeStart) (void)m_source.Execute("UNLOCK TABLES");

@@ -17,7 +17,7 @@
 #include "engines/OutputFile.h"
 #include "tests/engines/FakeRunContext.h"
 #include "tests/engines/KillingRunContext.h"
-#include "tests/support/TempDir.h"
+#include "tests/engines/SourceDatabaseTest.h"
 #include "tests/support/TestServer.h"
 
 namespace brevanto {
@@ -44,25 +44,21 @@ bool EndsWith(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-class BackupTrustMySqlTest : public ::testing::Test {
+class BackupTrustMySqlTest : public test::SourceDatabaseTest {
  protected:
   void SetUp() override {
-    BREVANTO_REQUIRE_SERVER(ServerA());
-    BREVANTO_REQUIRE_SERVER(ServerB());
-    m_db = "e9_trust_" + std::to_string(getpid());
     m_user = "e9_user_" + std::to_string(getpid());
-    TearDown();
-    test::RunClient(ServerA(), "CREATE DATABASE `" + m_db + "`;");
-    test::RunClient(ServerA(),
-                    "CREATE TABLE small (id INT PRIMARY KEY, t VARCHAR(20)) ENGINE=InnoDB;"
-                    "INSERT INTO small SELECT seq, CONCAT('row ', seq) FROM seq_1_to_50;"
-                    "CREATE TABLE big (id INT PRIMARY KEY, t VARCHAR(40)) ENGINE=InnoDB;"
-                    "INSERT INTO big SELECT seq, CONCAT('row ', seq) FROM seq_1_to_20000;"
-                    "CREATE TABLE secret (id INT PRIMARY KEY) ENGINE=InnoDB;"
-                    "INSERT INTO secret VALUES (1);",
-                    m_db);
+    CreateSourceDatabase("e9_trust_",
+                         "CREATE TABLE small (id INT PRIMARY KEY, t VARCHAR(20)) ENGINE=InnoDB;"
+                         "INSERT INTO small SELECT seq, CONCAT('row ', seq) FROM seq_1_to_50;"
+                         "CREATE TABLE big (id INT PRIMARY KEY, t VARCHAR(40)) ENGINE=InnoDB;"
+                         "INSERT INTO big SELECT seq, CONCAT('row ', seq) FROM seq_1_to_20000;"
+                         "CREATE TABLE secret (id INT PRIMARY KEY) ENGINE=InnoDB;"
+                         "INSERT INTO secret VALUES (1);");
+    if (HasFatalFailure() || IsSkipped()) return;
     // A user who may read every table but one.
-    test::RunClient(ServerA(), "CREATE USER '" + m_user + "'@'%' IDENTIFIED BY 'pw';"
+    test::RunClient(ServerA(), "DROP USER IF EXISTS '" + m_user + "'@'%';"
+                               "CREATE USER '" + m_user + "'@'%' IDENTIFIED BY 'pw';"
                                "GRANT SELECT ON `" + m_db + "`.small TO '" +
                                    m_user + "'@'%';"
                                "GRANT SELECT ON `" + m_db + "`.big TO '" + m_user + "'@'%';");
@@ -70,9 +66,8 @@ class BackupTrustMySqlTest : public ::testing::Test {
 
   void TearDown() override {
     if (m_db.empty() || !test::IsReachable(ServerA())) return;
-    test::RunClient(ServerA(), "DROP DATABASE IF EXISTS `" + m_db + "`; DROP USER IF EXISTS '" +
-                                   m_user + "'@'%';");
-    test::RunClient(ServerB(), "DROP DATABASE IF EXISTS `" + m_db + "`;");
+    SourceDatabaseTest::TearDown();
+    test::RunClient(ServerA(), "DROP USER IF EXISTS '" + m_user + "'@'%';");
   }
 
   CTaskItem MakeTask(const std::vector<std::string>& tables) {
@@ -105,8 +100,6 @@ class BackupTrustMySqlTest : public ::testing::Test {
     return context.copies.at(0).CopyFiles.at(0);
   }
 
-  test::TempDir m_dir;
-  std::string m_db;
   std::string m_user;
 };
 
@@ -181,8 +174,7 @@ TEST_F(BackupTrustMySqlTest, RunsInTheSameSecondNeverShareAFile) {
     struct stat st {};
     ASSERT_EQ(0, ::stat(path.c_str(), &st));
     EXPECT_EQ(0600u, st.st_mode & 0777);  // the whole data set is in it
-    test::RunClient(ServerB(), "DROP DATABASE IF EXISTS `" + m_db + "`;");
-    ASSERT_EQ(0, test::RunClientFile(ServerB(), path));
+    RestoreWithClient({path});
     EXPECT_EQ(test::Checksum(ServerA(), m_db, "small"), test::Checksum(ServerB(), m_db, "small"));
   }
 }

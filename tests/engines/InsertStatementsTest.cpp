@@ -1,5 +1,7 @@
 #include "engines/InsertStatements.h"
 
+#include "engines/LoadTransaction.h"
+
 #include <string>
 #include <vector>
 
@@ -9,9 +11,9 @@ namespace brevanto {
 namespace {
 
 // Feeds rows of the given sizes and returns the statements as they come out.
-std::vector<std::string> Statements(const std::vector<std::size_t>& rowSizes, bool multiRow,
-                                    std::size_t maxBytes) {
-  CInsertStatements inserts("I ", multiRow, maxBytes);
+std::vector<std::string> Statements(const std::vector<std::size_t>& rowSizes,
+                                    const InsertShape& shape) {
+  CInsertStatements inserts("I ", shape);
   std::vector<std::string> out;
   char name = 'a';
   for (const std::size_t size : rowSizes) {
@@ -23,6 +25,11 @@ std::vector<std::string> Statements(const std::vector<std::size_t>& rowSizes, bo
   }
   if (inserts.Finish()) out.push_back(inserts.Ready() + "#" + std::to_string(inserts.ReadyRows()));
   return out;
+}
+
+std::vector<std::string> Statements(const std::vector<std::size_t>& rowSizes, bool multiRow,
+                                    std::size_t maxBytes) {
+  return Statements(rowSizes, InsertShape{multiRow, maxBytes, kRowsPerMultiRowInsert});
 }
 
 TEST(InsertStatementsTest, MultiRowStatementsEndAtTenRowsOrBeforePassingTheCap) {
@@ -38,6 +45,41 @@ TEST(InsertStatementsTest, MultiRowStatementsEndAtTenRowsOrBeforePassingTheCap) 
                                       "I (ccc)#1"}));
   EXPECT_EQ(Statements({5, 5}, false, 1), (std::vector<std::string>{"I (aaa)#1", "I (bbb)#1"}));
   EXPECT_TRUE(Statements({}, true, 20).empty());
+}
+
+TEST(InsertStatementsTest, FilledStatementsTakeRowsUpToTheSizeWhateverTheirNumber) {
+  const InsertShape filled = ChooseInsertShape(false, 18, 0);
+  EXPECT_TRUE(filled.MultiRow);
+  // Twelve rows of 3 bytes: no ten-row limit, each statement ends before passing 18.
+  const std::vector<std::string> out = Statements(std::vector<std::size_t>(12, 3), filled);
+  ASSERT_EQ(out.size(), 3u);
+  EXPECT_EQ(out[0], "I (a),(b),(c),(d)#4");
+  for (const std::string& statement : out) EXPECT_LE(statement.find('#'), 18u) << statement;
+}
+
+TEST(InsertStatementsTest, TheServersPacketBoundsEveryShape) {
+  // The task's own shape keeps its ten rows and its size, below a small packet.
+  const InsertShape own = ChooseInsertShape(true, 0, 0);
+  EXPECT_EQ(own.MaxRows, kRowsPerMultiRowInsert);
+  EXPECT_EQ(own.MaxBytes, kMaxMultiRowInsertBytes);
+  EXPECT_LT(ChooseInsertShape(true, 0, 64 * 1024).MaxBytes, 64u * 1024);
+  // A statement size above the packet leaves room for what the packet adds.
+  EXPECT_LT(ChooseInsertShape(false, 1u << 24, 1u << 20).MaxBytes, std::size_t{1} << 20);
+  EXPECT_EQ(ChooseInsertShape(false, 4096, 1u << 20).MaxBytes, 4096u);
+  EXPECT_FALSE(ChooseInsertShape(false, 0, 1u << 20).MultiRow);
+}
+
+TEST(InsertStatementsTest, InsertTargetNamesTheTableOfRowStatementsOnly) {
+  EXPECT_EQ(InsertTarget("INSERT INTO `t` VALUES (1)"), "`t`");
+  EXPECT_EQ(InsertTarget("\n insert  ignore into `a``b`(x) VALUES (1)"), "`a``b`");
+  EXPECT_EQ(InsertTarget("REPLACE DELAYED INTO db.t VALUES (1)"), "db.t");
+  EXPECT_EQ(InsertTarget("INSERT INTO `d`.`t` SELECT 1"), "`d`.`t`");
+  EXPECT_EQ(InsertTarget("INSERTED INTO t VALUES (1)"), "");
+  EXPECT_EQ(InsertTarget("CREATE TABLE t (id INT)"), "");
+  EXPECT_EQ(InsertTarget("INSERT INTO `unclosed VALUES (1)"), "");
+  EXPECT_EQ(TableLockChangeOf("LOCK TABLES `t` WRITE"), TableLockChange::Lock);
+  EXPECT_EQ(TableLockChangeOf("unlock tables"), TableLockChange::Unlock);
+  EXPECT_EQ(TableLockChangeOf("LOCKED TABLES"), TableLockChange::None);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,7 @@
 #include "engines/ServerCopyWorker.h"
 #include "tasks/AdvancedOptions.h"
 #include "tests/engines/FakeRunContext.h"
-#include "tests/support/TempDir.h"
+#include "tests/engines/SourceDatabaseTest.h"
 #include "tests/support/TestServer.h"
 
 namespace brevanto {
@@ -42,16 +43,11 @@ std::string Fields(const std::string& output, int columns) {
   return kept;
 }
 
-class SchemaObjectsMySqlTest : public ::testing::Test {
+class SchemaObjectsMySqlTest : public test::SourceDatabaseTest {
  protected:
   void SetUp() override {
-    BREVANTO_REQUIRE_SERVER(ServerA());
-    BREVANTO_REQUIRE_SERVER(ServerB());
-    m_db = "e14_objects_" + std::to_string(getpid());
-    Drop();
-    test::RunClient(ServerA(), "CREATE DATABASE `" + m_db + "`;");
-    test::RunClient(
-        ServerA(),
+    CreateSourceDatabase(
+        "e14_objects_",
         "CREATE TABLE parent (id INT PRIMARY KEY, total INT NOT NULL DEFAULT 0) ENGINE=InnoDB;"
         "CREATE TABLE child (id INT PRIMARY KEY, parent_id INT NOT NULL, amount INT,"
         " FOREIGN KEY (parent_id) REFERENCES parent (id)) ENGINE=InnoDB;"
@@ -78,38 +74,14 @@ class SchemaObjectsMySqlTest : public ::testing::Test {
         "DELIMITER ;\n"
         "SET SESSION sql_mode = 'ANSI_QUOTES';"
         "CREATE EVENT \"nightly tidy\" ON SCHEDULE EVERY 1 DAY STARTS '2030-01-01 03:00:00'"
-        " DISABLE DO DELETE FROM audit WHERE note = 'second';",
-        m_db);
-  }
-
-  void TearDown() override {
-    if (!m_db.empty() && test::IsReachable(ServerA())) Drop();
-  }
-
-  void Drop() {
-    for (const auto* server : {&ServerA(), &ServerB()}) {
-      test::RunClient(*server, "DROP DATABASE IF EXISTS `" + m_db + "`;");
-    }
+        " DISABLE DO DELETE FROM audit WHERE note = 'second';");
   }
 
   CTaskItem MakeTask(std::uint8_t grouping, const CAdvancedOptions* advanced) {
-    CTaskItem task;
-    task.TaskName = "Objects";
-    task.SourceServer = test::AsServerInfo(ServerA());
-    task.BackupSettings.FileMode = 2;
-    task.BackupSettings.FileGrouping = grouping;
-    task.BackupSettings.BackupFolder = m_dir.path();
-    task.BackupSettings.FileNameFormat = grouping == 3 ? "%DATABASE%_%TABLE%" : "%DATABASE%";
-    DatabaseItem database;
-    database.Selected = 1;
-    database.DatabaseName = m_db;
-    for (const char* table : {"parent", "child", "audit"}) database.Tables.push_back({1, 1, m_db, table});
-    for (const char* view : {"big_children", "big_children_of_one"}) {
-      database.Tables.push_back({1, 2, m_db, view});
-    }
-    task.BackupDatabases = {database};
-    if (advanced != nullptr) SetAdvancedOptions(task, *advanced);
-    return task;
+    return MakeDumpTask("Objects", grouping,
+                        {{"parent", 1}, {"child", 1}, {"audit", 1}, {"big_children", 2},
+                         {"big_children_of_one", 2}},
+                        advanced);
   }
 
   // What must come back: SHOW CREATE of every object, its rows and its checksums.
@@ -129,9 +101,6 @@ class SchemaObjectsMySqlTest : public ::testing::Test {
     }
     return text;
   }
-
-  std::string m_db;
-  test::TempDir m_dir;
 };
 
 TEST_F(SchemaObjectsMySqlTest, EveryGroupingRestoresEveryObjectIdentically) {
@@ -147,21 +116,10 @@ TEST_F(SchemaObjectsMySqlTest, EveryGroupingRestoresEveryObjectIdentically) {
     EXPECT_TRUE(context.Texts(LogLevel::Error).empty()) << context.AllText();
     EXPECT_TRUE(context.Texts(LogLevel::Warning).empty()) << context.AllText();
     ASSERT_EQ(1u, context.copies.size());
-    test::RunClient(ServerB(), "DROP DATABASE IF EXISTS `" + m_db + "`;");
     if (ours) {
-      CTaskItem restore;
-      restore.TaskType = static_cast<std::uint8_t>(TaskType::RestoreFromFiles);
-      restore.DestinationServer = test::AsServerInfo(ServerB());
-      for (const std::string& file : context.copies[0].CopyFiles) {
-        restore.RestoreFiles.push_back({0, file, file, 0, {}});
-      }
-      FakeRunContext restoring(restore);
-      ASSERT_EQ(RunOutcome::Finished, RestoreFilesWorker(restoring)) << restoring.AllText();
-      EXPECT_TRUE(restoring.Texts(LogLevel::Error).empty()) << restoring.AllText();
+      RestoreWithOurs(context.copies[0].CopyFiles);
     } else {
-      for (const std::string& file : context.copies[0].CopyFiles) {
-        ASSERT_EQ(0, test::RunClientFile(ServerB(), file)) << file;
-      }
+      RestoreWithClient(context.copies[0].CopyFiles);
     }
     EXPECT_EQ(original, Describe(ServerB()));
     // The triggers work on the copy, and were created after the rows rather than
@@ -173,6 +131,63 @@ TEST_F(SchemaObjectsMySqlTest, EveryGroupingRestoresEveryObjectIdentically) {
                                          "(SELECT COUNT(*) FROM audit)",
                                          m_db));
   }
+}
+
+TEST_F(SchemaObjectsMySqlTest, FastOptionsDumpCopyAndRestoreEveryObjectIdentically) {
+  // Enough rows for many filled statements per table; the triggers fill audit too.
+  test::RunClient(ServerA(),
+                  "INSERT INTO parent SELECT seq, 0 FROM seq_3_to_3000;"
+                  "INSERT INTO child SELECT seq, seq, seq % 97 FROM seq_3_to_3000;",
+                  m_db);
+  const std::string original = Describe(ServerA());
+  CAdvancedOptions fast;
+  fast.StatementBytes = kMinStatementBytes;
+  fast.Threads = 2;
+  fast.Compression = Compression::Zstd;
+  for (std::uint8_t grouping : {2, 3}) {
+    SCOPED_TRACE("grouping " + std::to_string(grouping));
+    FakeRunContext context(MakeTask(grouping, &fast));
+    ASSERT_EQ(RunOutcome::Finished, RunBackupToFiles(context, m_dir.path())) << context.AllText();
+    EXPECT_TRUE(context.Texts(LogLevel::Error).empty()) << context.AllText();
+    ASSERT_EQ(1u, context.copies.size());
+    const std::vector<std::string>& files = context.copies[0].CopyFiles;
+    ASSERT_EQ(files.size(), grouping == 3 ? 5u : 1u);
+    RestoreWithOurs(files, &fast);
+    EXPECT_EQ(original, Describe(ServerB()));
+    // The files also go through the stock tools, and no statement passes the size.
+    std::vector<std::string> plain;
+    for (const std::string& file : files) {
+      const std::string out = file + ".sql";
+      ASSERT_EQ(0, std::system(("zstdcat -q '" + file + "' > '" + out + "'").c_str()));
+      plain.push_back(out);
+    }
+    RestoreWithClient(plain);
+    EXPECT_EQ(original, Describe(ServerB()));
+    std::size_t inserts = 0;
+    for (const std::string& file : plain) {
+      const std::string text = test::ReadWholeFile(file);
+      // Row statements start a line (trigger bodies hold INSERTs too).
+      for (std::size_t at = text.find("\nINSERT INTO"); at != std::string::npos;
+           at = text.find("\nINSERT INTO", at + 1)) {
+        const std::size_t end = text.find(");\r\n", at);
+        ASSERT_NE(end, std::string::npos);
+        EXPECT_LE(end - at, std::size_t{kMinStatementBytes});  // from the I to the )
+        ++inserts;
+      }
+    }
+    EXPECT_GT(inserts, 10u);
+    EXPECT_LT(inserts, 100u);  // filled: far fewer than one per ten rows
+  }
+
+  // A copy with the same options: checks off, a transaction per table.
+  CTaskItem copy = MakeTask(1, &fast);
+  copy.TaskType = static_cast<std::uint8_t>(TaskType::BackupToServer);
+  copy.DestinationServer = test::AsServerInfo(ServerB());
+  test::RunClient(ServerB(), "DROP DATABASE IF EXISTS `" + m_db + "`;");
+  FakeRunContext copying(copy);
+  ASSERT_EQ(RunOutcome::Finished, ServerCopyWorker(copying)) << copying.AllText();
+  EXPECT_TRUE(copying.Texts(LogLevel::Error).empty()) << copying.AllText();
+  EXPECT_EQ(original, Describe(ServerB()));
 }
 
 TEST_F(SchemaObjectsMySqlTest, PhpScriptSendsEachObjectAsOneStatement) {

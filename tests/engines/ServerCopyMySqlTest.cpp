@@ -230,12 +230,15 @@ TEST_F(ServerCopyTest, ATableThatFailsMidRowsDoesNotLockTheNextOneOut) {
   task.BackupSettings.IncludeStructure = 0;
   task.BackupSettings.MultipleRowInsert = 1;
   RecordingRunContext context(task);
-  ASSERT_EQ(ServerCopyWorker(context), RunOutcome::Finished) << context.Dump();
+  // The run goes on to the next table but does not end as a good copy.
+  ASSERT_EQ(ServerCopyWorker(context), RunOutcome::Failed) << context.Dump();
   // Each entry names the server's reason after the documented text.
   const std::vector<std::string> errors = context.Errors();
-  ASSERT_EQ(2u, errors.size()) << context.Dump();
+  ASSERT_EQ(3u, errors.size()) << context.Dump();
   EXPECT_EQ(0u, errors[0].find("Failed to insert multi-rows records to the table items! (error "));
   EXPECT_EQ(0u, errors[1].find("Failed to insert multi-row records to the table items! (error "));
+  EXPECT_EQ(errors[2], "The copy is incomplete (2 errors).");
+  EXPECT_EQ(errors[2], context.Lines().back().text);
   EXPECT_EQ(context.Texts(LogLevel::General).back(),
             "Backup the records from the table OK - 2 records");
   EXPECT_EQ(test::Checksum(test::ServerB(), "e2_failing", "select"),

@@ -1,0 +1,56 @@
+#pragma once
+// CLoadTransaction: loads a table's rows in one transaction on the destination, committed
+// again every so many bytes so the server's undo log stays bounded. With the session's
+// unique and foreign-key checks off (BeginFastLoad) this is the quick way to load rows a
+// consistent source already checked. Borrows the connection; used by one thread.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace brevanto {
+
+class CMySQLConnection;
+
+// Statements of `statementBytes` (0: the task's own size) per commit: StatementBytes × N.
+std::size_t LoadCommitBytes(std::uint32_t statementBytes);
+
+// Turns the session's unique and foreign-key checks off, keeping their values for
+// EndFastLoad. False when the server refused.
+bool BeginFastLoad(CMySQLConnection& connection);
+// Gives the session its checks back.
+bool EndFastLoad(CMySQLConnection& connection);
+
+// The table an INSERT or REPLACE statement writes to, as written (quotes included);
+// empty for any other statement.
+std::string InsertTarget(const std::string& statement);
+
+// LOCK TABLES (Lock) or UNLOCK TABLES (Unlock) statements; None for any other.
+enum class TableLockChange { None, Lock, Unlock };
+TableLockChange TableLockChangeOf(const std::string& statement);
+
+class CLoadTransaction {
+ public:
+  CLoadTransaction(CMySQLConnection& connection, std::size_t commitBytes)
+      : m_connection(connection), m_commitBytes(commitBytes) {}
+  ~CLoadTransaction() = default;
+  CLoadTransaction(const CLoadTransaction&) = delete;
+  CLoadTransaction& operator=(const CLoadTransaction&) = delete;
+
+  bool IsOpen() const { return m_open; }
+  // START TRANSACTION unless one is open.
+  bool Begin();
+  // After a statement of `bytes` went through: past the commit size the transaction is
+  // committed and a new one started.
+  bool Sent(std::size_t bytes);
+  // COMMIT when a transaction is open.
+  bool Commit();
+
+ private:
+  CMySQLConnection& m_connection;
+  const std::size_t m_commitBytes;
+  std::size_t m_bytes = 0;
+  bool m_open = false;
+};
+
+}  // namespace brevanto
