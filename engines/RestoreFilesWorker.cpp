@@ -1,11 +1,16 @@
 #include "engines/RestoreFilesWorker.h"
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
+#include <optional>
+#include <string_view>
 #include <vector>
 
+#include "engines/ErrorCountingContext.h"
 #include "engines/LoadTransaction.h"
 #include "engines/MySqlConnection.h"
+#include "engines/ParallelItems.h"
 #include "engines/ProgressPlan.h"
 #include "engines/ScriptWorker.h"
 #include "engines/SqlInput.h"
@@ -44,7 +49,33 @@ struct DeferredView {
   MySqlError Error;
 };
 
-// One run of a restore task. Owns its connection; lives on the worker thread.
+// One session of a restore and what it keeps between statements. A parallel restore has
+// one per thread.
+struct RestoreLane {
+  CMySQLConnection connection;
+  std::string loadTable;   // the table the open transaction loads
+  bool fileLocks = false;  // the file's own LOCK TABLES is in force
+  std::vector<DeferredView> deferred;
+};
+
+// Whether the file starts as the dumps this program writes do: such a file creates and
+// selects its own database, so a set of them may be restored in any order.
+bool IsOwnDumpFile(const std::string& path) {
+  static constexpr std::string_view kHeader = "-- Brevanto ";
+  std::unique_ptr<CSqlInput> input;
+  if (!OpenSqlInput(path, input).ok()) return false;
+  char buffer[64];
+  std::size_t have = 0;
+  while (have < kHeader.size()) {
+    std::size_t got = 0;
+    if (!input->Read(buffer + have, sizeof buffer - have, got).ok() || got == 0) return false;
+    have += got;
+  }
+  return std::string_view(buffer, kHeader.size()) == kHeader;
+}
+
+// One run of a restore task. Owns its connections; lives on the worker thread (and the
+// lanes of a parallel restore on theirs).
 class CRestoreRun {
  public:
   explicit CRestoreRun(TaskRunContext& context)
@@ -58,24 +89,29 @@ class CRestoreRun {
   RunOutcome Run();
 
  private:
-  Next RestoreFile(const std::string& path);
-  Next Execute(const std::string& statement);
+  Next RestoreFile(RestoreLane& lane, const std::string& path);
+  // One file: its progress, its log entry and its statements.
+  Next RestoreItem(RestoreLane& lane, const RestoreFileItem& file);
+  // The files on several sessions at once, when the task asks for it and every file is
+  // one of ours. Returns how the files went, or nothing when they are to go one by one.
+  std::optional<Next> RestoreInParallel(const std::vector<RestoreFileItem>& files);
+  Next Execute(RestoreLane& lane, const std::string& statement);
   // Execute, with the rows of one table in one transaction when the task asks for it.
-  Next ExecuteInLoad(const std::string& statement, CLoadTransaction& transaction);
+  Next ExecuteInLoad(RestoreLane& lane, const std::string& statement,
+                     CLoadTransaction& transaction);
   Next StatementFailed(const std::string& statement, const MySqlError& error);
   Next FileError(const std::string& path, const std::string& reason);
-  Next RetryDeferredViews();
-  bool Defer(const std::string& statement, const MySqlError& error);
-  bool RestoreSessionOf(const DeferredView& view);
-  std::size_t MaxStatementBytes();
+  Next RetryDeferredViews(RestoreLane& lane);
+  bool Defer(RestoreLane& lane, const std::string& statement, const MySqlError& error);
+  bool RestoreSessionOf(RestoreLane& lane, const DeferredView& view);
+  std::size_t MaxStatementBytes(RestoreLane& lane);
 
-  TaskRunContext& m_context;
+  CErrorCountingContext m_context;  // serialises the lanes' entries
   const RestoreOptions& m_options;
   const CAdvancedOptions m_advanced;
-  CMySQLConnection m_connection;
-  std::string m_loadTable;     // the table the open transaction loads
-  bool m_fileLocks = false;    // the file's own LOCK TABLES is in force
-  std::vector<DeferredView> m_deferred;
+  RestoreLane m_main;
+  CMySQLConnection& m_connection = m_main.connection;
+  bool m_fastLoad = false;
 };
 
 RunOutcome CRestoreRun::Run() {
@@ -92,31 +128,91 @@ RunOutcome CRestoreRun::Run() {
     return RunOutcome::Failed;
   }
   UseScriptCharacterSet(m_connection);
-  const bool fastLoad = m_advanced.TransactionPerTable && BeginFastLoad(m_connection);
+  m_fastLoad = m_advanced.TransactionPerTable && BeginFastLoad(m_connection);
   m_context.Log(LogLevel::General, "Restoring MySQL databases by SQL files: " +
                                        std::to_string(files.size()) + " files");
   PlanFileProgress(m_context, files);
-  for (const RestoreFileItem& file : files) {
-    if (file.IconIndex != 0) continue;
-    m_context.ProgressItem(file.FullPath, FileSizeOf(file));
-    m_context.Log(LogLevel::General, "Restoring...  " + file.FullPath);
-    const Next next = RestoreFile(file.FullPath);
-    if (next == Next::Cancel) return RunOutcome::Canceled;
-    if (next == Next::Stop) return RunOutcome::Failed;
-    if (m_context.StopRequested()) return RunOutcome::Canceled;
+  if (const std::optional<Next> parallel = RestoreInParallel(files)) {
+    if (*parallel == Next::Cancel) return RunOutcome::Canceled;
+    if (*parallel == Next::Stop) return RunOutcome::Failed;
+  } else {
+    for (const RestoreFileItem& file : files) {
+      if (file.IconIndex != 0) continue;
+      const Next next = RestoreItem(m_main, file);
+      if (next == Next::Cancel) return RunOutcome::Canceled;
+      if (next == Next::Stop) return RunOutcome::Failed;
+      if (m_context.StopRequested()) return RunOutcome::Canceled;
+    }
   }
-  const Next next = RetryDeferredViews();
+  const Next next = RetryDeferredViews(m_main);
   if (next == Next::Cancel) return RunOutcome::Canceled;
   if (next == Next::Stop) return RunOutcome::Failed;
-  if (fastLoad) (void)EndFastLoad(m_connection);
+  if (m_fastLoad) (void)EndFastLoad(m_connection);
   m_connection.Close();
   return RunOutcome::Finished;
 }
 
-std::size_t CRestoreRun::MaxStatementBytes() {
+Next CRestoreRun::RestoreItem(RestoreLane& lane, const RestoreFileItem& file) {
+  m_context.ProgressItem(file.FullPath, FileSizeOf(file));
+  m_context.Log(LogLevel::General, "Restoring...  " + file.FullPath);
+  return RestoreFile(lane, file.FullPath);
+}
+
+std::optional<Next> CRestoreRun::RestoreInParallel(const std::vector<RestoreFileItem>& files) {
+  std::vector<const RestoreFileItem*> items;
+  for (const RestoreFileItem& file : files) {
+    if (file.IconIndex == 0) items.push_back(&file);
+  }
+  if (m_advanced.Threads < 2 || items.size() < 2) return std::nullopt;
+  for (const RestoreFileItem* file : items) {
+    if (!IsOwnDumpFile(file->FullPath)) return std::nullopt;
+  }
+  const int wanted = static_cast<int>(std::min<std::size_t>(m_advanced.Threads, items.size()));
+  std::vector<std::unique_ptr<RestoreLane>> more;
+  for (int i = 1; i < wanted; ++i) {
+    auto lane = std::make_unique<RestoreLane>();
+    MySqlError error;
+    if (!ConnectServer(m_context.Task().DestinationServer, lane->connection, error,
+                       ConnectPurpose::Statements)) {
+      m_context.Log(LogLevel::Warning,
+                    WithServerError("Could not open another connection; " + std::to_string(i) +
+                                        " at a time",
+                                    error));
+      break;
+    }
+    UseScriptCharacterSet(lane->connection);
+    if (m_fastLoad) (void)BeginFastLoad(lane->connection);
+    more.push_back(std::move(lane));
+  }
+  std::vector<RestoreLane*> lanes{&m_main};
+  for (const auto& lane : more) lanes.push_back(lane.get());
+  // A stop must reach every session.
+  std::vector<std::shared_ptr<ConnectionCanceler>> cancelers;
+  for (RestoreLane* lane : lanes) cancelers.push_back(lane->connection.CancelHandle());
+  m_context.SetCancelHook([cancelers] {
+    for (const auto& canceler : cancelers) canceler->Cancel();
+  });
+  std::atomic<Next> end{Next::Continue};
+  RunInParallel(static_cast<int>(lanes.size()), items.size(), [&](int lane, std::size_t index) {
+    Next next = RestoreItem(*lanes[lane], *items[index]);
+    if (next == Next::Continue && m_context.StopRequested()) next = Next::Cancel;
+    if (next == Next::Continue) return true;
+    Next expected = Next::Continue;
+    end.compare_exchange_strong(expected, next);
+    return false;
+  });
+  m_context.SetCancelHook([canceler = m_connection.CancelHandle()] { canceler->Cancel(); });
+  // Views that waited for tables of other files are created once all files are in.
+  for (const auto& lane : more) {
+    for (DeferredView& view : lane->deferred) m_main.deferred.push_back(std::move(view));
+  }
+  return end.load();
+}
+
+std::size_t CRestoreRun::MaxStatementBytes(RestoreLane& lane) {
   // A statement over the server's packet limit would make the server drop the session;
   // the splitter skips it with an error instead. One byte of the packet is the command.
-  const std::size_t packet = MaxAllowedPacket(m_connection);
+  const std::size_t packet = MaxAllowedPacket(lane.connection);
   if (packet < 2 || packet > kLargestPacket) return kLargestPacket;
   return packet - 1;
 }
@@ -127,21 +223,21 @@ Next CRestoreRun::FileError(const std::string& path, const std::string& reason) 
   return m_options.ContinueOnFileError ? Next::Continue : Next::Stop;
 }
 
-Next CRestoreRun::RestoreFile(const std::string& path) {
+Next CRestoreRun::RestoreFile(RestoreLane& lane, const std::string& path) {
   std::unique_ptr<CSqlInput> input;
   const Status opened = OpenSqlInput(path, input);
   if (!opened.ok()) return FileError(path, opened.message());
-  CStatementSplitter splitter(*input, MaxStatementBytes());
+  CStatementSplitter splitter(*input, MaxStatementBytes(lane));
   SqlStatement statement;
-  CLoadTransaction transaction(m_connection, LoadCommitBytes(m_advanced.StatementBytes));
+  CLoadTransaction transaction(lane.connection, LoadCommitBytes(m_advanced.StatementBytes));
   // What the file loaded stays loaded, whichever way it ends.
   struct CommitAtEnd {
     CLoadTransaction& transaction;
     ~CommitAtEnd() { (void)transaction.Commit(); }
   } commitAtEnd{transaction};
-  m_fileLocks = false;
+  lane.fileLocks = false;
   for (;;) {
-    splitter.SetBackslashEscapes(!NoBackslashEscapes(m_connection));
+    splitter.SetBackslashEscapes(!NoBackslashEscapes(lane.connection));
     Next next = Next::Continue;
     const SplitResult result = splitter.Next(statement);
     if (result != SplitResult::End) {
@@ -157,8 +253,8 @@ Next CRestoreRun::RestoreFile(const std::string& path) {
         next = m_options.ContinueOnSqlError ? Next::Continue : Next::Stop;
         break;
       case SplitResult::Statement:
-        next = m_advanced.TransactionPerTable ? ExecuteInLoad(statement.Text, transaction)
-                                              : Execute(statement.Text);
+        next = m_advanced.TransactionPerTable ? ExecuteInLoad(lane, statement.Text, transaction)
+                                              : Execute(lane, statement.Text);
         break;
     }
     if (next != Next::Continue) return next;
@@ -166,32 +262,33 @@ Next CRestoreRun::RestoreFile(const std::string& path) {
   }
 }
 
-Next CRestoreRun::Execute(const std::string& statement) {
+Next CRestoreRun::Execute(RestoreLane& lane, const std::string& statement) {
   MySqlError error;
-  if (ExecuteScriptStatement(m_connection, statement, error)) return Next::Continue;
-  if (error.Number == kNoSuchTable && IsCreateViewStatement(statement) && Defer(statement, error)) {
+  if (ExecuteScriptStatement(lane.connection, statement, error)) return Next::Continue;
+  if (error.Number == kNoSuchTable && IsCreateViewStatement(statement) && Defer(lane, statement, error)) {
     return Next::Continue;
   }
   return StatementFailed(statement, error);
 }
 
-Next CRestoreRun::ExecuteInLoad(const std::string& statement, CLoadTransaction& transaction) {
+Next CRestoreRun::ExecuteInLoad(RestoreLane& lane, const std::string& statement,
+                                CLoadTransaction& transaction) {
   std::string table = InsertTarget(statement);
   if (table.empty()) {
     // START TRANSACTION would end a table lock of the file's own: none while it holds.
     const TableLockChange lock = TableLockChangeOf(statement);
-    if (lock != TableLockChange::None) m_fileLocks = lock == TableLockChange::Lock;
+    if (lock != TableLockChange::None) lane.fileLocks = lock == TableLockChange::Lock;
   }
-  if (transaction.IsOpen() && table != m_loadTable && !transaction.Commit()) {
-    return StatementFailed("COMMIT", m_connection.LastError());
+  if (transaction.IsOpen() && table != lane.loadTable && !transaction.Commit()) {
+    return StatementFailed("COMMIT", lane.connection.LastError());
   }
-  if (!table.empty() && !m_fileLocks && !transaction.IsOpen()) {
-    if (!transaction.Begin()) return StatementFailed("START TRANSACTION", m_connection.LastError());
-    m_loadTable = table;
+  if (!table.empty() && !lane.fileLocks && !transaction.IsOpen()) {
+    if (!transaction.Begin()) return StatementFailed("START TRANSACTION", lane.connection.LastError());
+    lane.loadTable = table;
   }
-  const Next next = Execute(statement);
+  const Next next = Execute(lane, statement);
   if (next == Next::Continue && !transaction.Sent(statement.size())) {
-    return StatementFailed("COMMIT", m_connection.LastError());
+    return StatementFailed("COMMIT", lane.connection.LastError());
   }
   return next;
 }
@@ -205,12 +302,13 @@ Next CRestoreRun::StatementFailed(const std::string& statement, const MySqlError
   return m_options.ContinueOnSqlError ? Next::Continue : Next::Stop;
 }
 
-bool CRestoreRun::Defer(const std::string& statement, const MySqlError& error) {
-  if (!m_connection.Execute("SELECT DATABASE(), @@sql_mode, @@character_set_client, "
+bool CRestoreRun::Defer(RestoreLane& lane, const std::string& statement,
+                        const MySqlError& error) {
+  if (!lane.connection.Execute("SELECT DATABASE(), @@sql_mode, @@character_set_client, "
                             "@@collation_connection")) {
     return false;
   }
-  MySqlResult result(mysql_store_result(m_connection.Handle()));
+  MySqlResult result(mysql_store_result(lane.connection.Handle()));
   MYSQL_ROW row = result ? mysql_fetch_row(result.get()) : nullptr;
   if (row == nullptr) return false;
   DeferredView view;
@@ -221,44 +319,44 @@ bool CRestoreRun::Defer(const std::string& statement, const MySqlError& error) {
   view.CharacterSetClient = row[2] != nullptr ? row[2] : "";
   view.CollationConnection = row[3] != nullptr ? row[3] : "";
   view.Error = error;
-  m_deferred.push_back(std::move(view));
+  lane.deferred.push_back(std::move(view));
   return true;
 }
 
-bool CRestoreRun::RestoreSessionOf(const DeferredView& view) {
-  if (view.HasDatabase && !m_connection.Execute("USE " + QuoteName(view.Database, true))) {
+bool CRestoreRun::RestoreSessionOf(RestoreLane& lane, const DeferredView& view) {
+  if (view.HasDatabase && !lane.connection.Execute("USE " + QuoteName(view.Database, true))) {
     return false;
   }
   if (!IsPlainSetting(view.SqlMode) || !IsPlainSetting(view.CharacterSetClient) ||
       !IsPlainSetting(view.CollationConnection)) {
     return true;
   }
-  return m_connection.Execute("SET SESSION sql_mode = '" + view.SqlMode +
+  return lane.connection.Execute("SET SESSION sql_mode = '" + view.SqlMode +
                               "', character_set_client = '" + view.CharacterSetClient +
                               "', collation_connection = '" + view.CollationConnection + "'");
 }
 
-Next CRestoreRun::RetryDeferredViews() {
+Next CRestoreRun::RetryDeferredViews(RestoreLane& lane) {
   // Views may read views that were deferred too: retry until a round creates none.
   bool created = true;
-  while (!m_deferred.empty() && created) {
+  while (!lane.deferred.empty() && created) {
     created = false;
     std::vector<DeferredView> waiting;
-    for (DeferredView& view : m_deferred) {
+    for (DeferredView& view : lane.deferred) {
       MySqlError error;
-      if (RestoreSessionOf(view) && ExecuteScriptStatement(m_connection, view.Statement, error)) {
+      if (RestoreSessionOf(lane, view) && ExecuteScriptStatement(lane.connection, view.Statement, error)) {
         created = true;
       } else {
-        if (error.Number == 0) error = m_connection.LastError();
+        if (error.Number == 0) error = lane.connection.LastError();
         if (IsLostConnection(error.Number)) return StatementFailed(view.Statement, error);
         view.Error = error;
         waiting.push_back(std::move(view));
       }
       if (m_context.StopRequested()) return Next::Cancel;
     }
-    m_deferred.swap(waiting);
+    lane.deferred.swap(waiting);
   }
-  for (const DeferredView& view : m_deferred) {
+  for (const DeferredView& view : lane.deferred) {
     if (StatementFailed(view.Statement, view.Error) == Next::Stop) return Next::Stop;
   }
   return Next::Continue;
