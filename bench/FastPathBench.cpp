@@ -1,0 +1,281 @@
+// The fast options against the stock tools on the same servers in the same run, 1,000,000
+// rows in four tables of one database:
+//   dump:    ours (one file per table, advanced defaults) with 1 and 2 threads, plain and
+//            zstd, against mariadb-dump --single-transaction and mydumper -t 1 / -t 2;
+//   copy:    ours (BackupToServer, advanced defaults) against mariadb-dump | mariadb;
+//   restore: ours of our own 2-thread dump against myloader -t 1 / -t 2 of mydumper's.
+// Every side runs in a child process, so its wall time and peak memory are its own.
+//
+//   FastPathBench [--rounds R] [--rows N]
+//
+// Needs the plain test servers A (source) and B (destination) of
+// tests/mariadb/testservers.sh, whose ports follow BREVANTO_TEST_PORT_BASE. The source
+// database e14_bench is created once and kept. Default: 1 round.
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "bench/BenchSupport.h"
+#include "engines/BackupToFilesRoutine.h"
+#include "engines/MySqlConnection.h"
+#include "engines/RestoreFilesWorker.h"
+#include "engines/ServerCopyWorker.h"
+#include "tasks/AdvancedOptions.h"
+
+namespace {
+
+using namespace brevanto;
+
+const char* kDatabase = "e14_bench";
+constexpr int kTables = 4;
+
+unsigned PortBase() {
+  const char* value = std::getenv("BREVANTO_TEST_PORT_BASE");
+  return value != nullptr ? static_cast<unsigned>(std::atoi(value)) : 33900;
+}
+const unsigned kPortA = PortBase() + 1;
+const unsigned kPortB = PortBase() + 2;
+
+CServerInfo Server(unsigned port) {
+  CServerInfo server;
+  server.Host = "127.0.0.1";
+  server.Port = port;
+  server.UserName = "root";
+  server.Password = "brevanto";
+  return server;
+}
+
+std::string Client(unsigned port) {
+  return "mariadb --no-defaults -h127.0.0.1 -P" + std::to_string(port) + " -uroot -pbrevanto";
+}
+
+bool Shell(const std::string& command) {
+  if (std::system(command.c_str()) == 0) return true;
+  std::fprintf(stderr, "failed: %s\n", command.c_str());
+  return false;
+}
+
+std::string TableName(int i) { return "t" + std::to_string(i + 1); }
+
+// Four tables of typical columns, about 90 bytes of text per row; made once.
+bool PrepareSource(long rows) {
+  std::string sql = std::string("CREATE DATABASE IF NOT EXISTS ") + kDatabase + "; USE " +
+                    kDatabase + ";";
+  const long perTable = rows / kTables;
+  for (int i = 0; i < kTables; ++i) {
+    const std::string t = TableName(i);
+    sql += " CREATE TABLE IF NOT EXISTS " + t +
+           " (id INT PRIMARY KEY, name VARCHAR(40), amount DECIMAL(12,2), created DATETIME,"
+           " note TEXT) ENGINE=InnoDB;"
+           " INSERT IGNORE INTO " + t + " SELECT seq, CONCAT('customer ', seq), seq / 100,"
+           " '2006-03-07 09:05:00' + INTERVAL seq SECOND,"
+           " IF(seq % 7 = 0, NULL, CONCAT('note ''', seq, ''' line\\nsecond line'))"
+           " FROM seq_1_to_" + std::to_string(perTable) + "; DELETE FROM " + t +
+           " WHERE id > " + std::to_string(perTable) + ";";
+  }
+  return Shell(Client(kPortA) + " -e \"" + sql + "\"");
+}
+
+void DropOnB() { (void)Shell(Client(kPortB) + " -e 'DROP DATABASE IF EXISTS " + kDatabase + "'"); }
+
+std::uintmax_t FolderBytes(const std::string& folder) {
+  std::uintmax_t bytes = 0;
+  if (!std::filesystem::exists(folder)) return 0;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+    if (entry.is_regular_file()) bytes += entry.file_size();
+  }
+  return bytes;
+}
+
+DatabaseItem Selection() {
+  DatabaseItem database{1, kDatabase, {}};
+  for (int i = 0; i < kTables; ++i) database.Tables.push_back({1, 1, kDatabase, TableName(i)});
+  return database;
+}
+
+Measure OurDump(const std::string& folder, const CAdvancedOptions& advanced) {
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  CTaskItem task;
+  task.TaskName = "bench";
+  task.SourceServer = Server(kPortA);
+  task.BackupSettings.FileMode = 2;
+  task.BackupSettings.FileGrouping = 3;
+  task.BackupSettings.BackupFolder = folder;
+  task.BackupSettings.FileNameFormat = "%DATABASE%_%TABLE%";
+  task.BackupDatabases = {Selection()};
+  SetAdvancedOptions(task, advanced);
+  Measure m = InChild([&] {
+    BenchRunContext context(task);
+    return RunBackupToFiles(context, "") == RunOutcome::Finished ? 0 : 1;
+  });
+  m.bytes = FolderBytes(folder);
+  return m;
+}
+
+Measure OurCopy() {
+  DropOnB();
+  CTaskItem task;
+  task.TaskName = "bench";
+  task.TaskType = static_cast<std::uint8_t>(TaskType::BackupToServer);
+  task.SourceServer = Server(kPortA);
+  task.DestinationServer = Server(kPortB);
+  task.BackupDatabases = {Selection()};
+  SetAdvancedOptions(task, CAdvancedOptions{});
+  return InChild([&] {
+    BenchRunContext context(task);
+    return ServerCopyWorker(context) == RunOutcome::Finished ? 0 : 1;
+  });
+}
+
+Measure OurRestore(const std::string& folder) {
+  DropOnB();
+  CTaskItem task;
+  task.TaskName = "bench";
+  task.TaskType = static_cast<std::uint8_t>(TaskType::RestoreFromFiles);
+  task.DestinationServer = Server(kPortB);
+  std::vector<std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    files.push_back(entry.path().string());
+  }
+  std::sort(files.begin(), files.end());
+  for (const std::string& file : files) task.RestoreFiles.push_back({0, file, file, 0, {}});
+  SetAdvancedOptions(task, CAdvancedOptions{});
+  return InChild([&] {
+    BenchRunContext context(task);
+    return RestoreFilesWorker(context) == RunOutcome::Finished ? 0 : 1;
+  });
+}
+
+// A stock tool: `command` through the shell, with `folder` made empty first.
+Measure Tool(const std::string& folder, const std::string& command) {
+  if (!folder.empty()) {
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+  }
+  Measure m = InChild([&] {
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    return 127;
+  });
+  if (!folder.empty()) m.bytes = FolderBytes(folder);
+  return m;
+}
+
+std::string Login(unsigned port) {
+  return " -h 127.0.0.1 -P " + std::to_string(port) + " -u root -p brevanto";
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  int rounds = 1;
+  long rows = 1000000;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string arg = argv[i], value = argv[i + 1];
+    if (arg == "--rounds") rounds = std::stoi(value);
+    if (arg == "--rows") rows = std::stol(value);
+  }
+  InitMySqlLibrary();
+  if (!PrepareSource(rows)) return 1;
+  const std::string base = std::filesystem::temp_directory_path().string() +
+                           "/brevanto-fast-bench-" + std::to_string(getpid()) + "/";
+  const std::string ours = base + "ours/";    // our 2-thread dump, restored below
+  const std::string theirs = base + "mydumper";  // mydumper's 2-thread dump, for myloader
+  const std::string scratch = base + "scratch/";
+
+  CAdvancedOptions one;
+  one.Threads = 1;
+  CAdvancedOptions two;  // the defaults: 2 threads, 1 MB statements, snapshot, objects
+  CAdvancedOptions oneZstd = one;
+  oneZstd.Compression = Compression::Zstd;
+  CAdvancedOptions twoZstd = two;
+  twoZstd.Compression = Compression::Zstd;
+  const std::string dumpTool = "mariadb-dump --no-defaults --protocol=TCP --host=127.0.0.1 "
+                               "--port=" + std::to_string(kPortA) +
+                               " --user=root --password=brevanto --single-transaction";
+  auto mydumper = [&](const char* threads, const std::string& folder) {
+    // mydumper 0.10 matches -T against bare table names of -B: the whole database it is.
+    return "mydumper" + Login(kPortA) + " -B " + kDatabase + " -t " + threads +
+           " --trx-consistency-only -o " + folder;
+  };
+  auto myloader = [&](const char* threads) {
+    return "myloader" + Login(kPortB) + " -B " + kDatabase + " -t " + threads +
+           " --overwrite-tables -d " + theirs;
+  };
+
+  struct Side {
+    const char* group;
+    const char* name;
+    std::function<Measure()> run;
+  };
+  const std::vector<Side> sides = {
+      {"dump", "brevanto, 1 thread", [&] { return OurDump(scratch, one); }},
+      {"dump", "brevanto, 2 threads", [&] { return OurDump(ours, two); }},
+      {"dump", "brevanto zstd, 1 thread", [&] { return OurDump(scratch, oneZstd); }},
+      {"dump", "brevanto zstd, 2 threads", [&] { return OurDump(scratch, twoZstd); }},
+      {"dump", "mariadb-dump", [&] {
+         return Tool(scratch, dumpTool + " " + kDatabase + " > " + scratch + "dump.sql");
+       }},
+      {"dump", "mydumper -t 1", [&] { return Tool(scratch, mydumper("1", scratch)); }},
+      {"dump", "mydumper -t 2", [&] { return Tool(theirs, mydumper("2", theirs)); }},
+      {"copy", "brevanto copy", [&] { return OurCopy(); }},
+      {"copy", "mariadb-dump | mariadb", [&] {
+         DropOnB();
+         return Tool("", dumpTool + " --databases " + kDatabase + " | " + Client(kPortB));
+       }},
+      {"restore", "brevanto restore", [&] { return OurRestore(ours); }},
+      {"restore", "myloader -t 1", [&] {
+         DropOnB();
+         return Tool("", myloader("1"));
+       }},
+      {"restore", "myloader -t 2", [&] {
+         DropOnB();
+         return Tool("", myloader("2"));
+       }},
+  };
+  std::map<std::string, std::vector<double>> seconds;
+  std::map<std::string, Measure> last;
+  for (int round = 0; round < rounds; ++round) {
+    for (const Side& side : sides) {
+      const Measure m = side.run();
+      if (!m.ok) {
+        std::fprintf(stderr, "%s failed\n", side.name);
+        return 1;
+      }
+      std::printf("round %d %-8s %-26s %7.2f s (user %.2f s, system %.2f s)  peak %7ld KB  %ju bytes\n",
+                  round + 1, side.group, side.name, m.seconds, m.userSeconds, m.systemSeconds,
+                  m.peakKB, m.bytes);
+      std::fflush(stdout);
+      seconds[side.name].push_back(m.seconds);
+      last[side.name] = m;
+    }
+  }
+  std::printf("\nmedians:\n");
+  for (const Side& side : sides) {
+    std::printf("%-8s %-26s %7.2f s  peak %7ld KB  %ju bytes\n", side.group, side.name,
+                Median(seconds[side.name]), last[side.name].peakKB, last[side.name].bytes);
+  }
+  auto ratio = [&](const char* a, const char* b) {
+    std::printf("%-26s / %-26s %5.2f\n", a, b, Median(seconds[a]) / Median(seconds[b]));
+  };
+  std::printf("\nratios of medians:\n");
+  ratio("brevanto, 1 thread", "mariadb-dump");
+  ratio("brevanto, 1 thread", "mydumper -t 1");
+  ratio("brevanto, 2 threads", "mydumper -t 2");
+  ratio("brevanto zstd, 1 thread", "brevanto, 1 thread");
+  ratio("brevanto zstd, 2 threads", "brevanto, 2 threads");
+  ratio("brevanto copy", "mariadb-dump | mariadb");
+  ratio("brevanto restore", "myloader -t 1");
+  ratio("brevanto restore", "myloader -t 2");
+  DropOnB();
+  std::filesystem::remove_all(base);
+  return 0;
+}
