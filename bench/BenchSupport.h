@@ -9,15 +9,32 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "core/Clock.h"
+#include "core/ServerInfo.h"
 #include "schedule/TaskRoutine.h"
 
 namespace brevanto {
+
+// The throw-away test servers: A is PortBase() + 1, B is PortBase() + 2.
+inline unsigned BenchPortBase() {
+  const char* value = std::getenv("BREVANTO_TEST_PORT_BASE");
+  return value != nullptr ? static_cast<unsigned>(std::atoi(value)) : 33900;
+}
+
+inline CServerInfo BenchServer(unsigned port) {
+  CServerInfo server;
+  server.Host = "127.0.0.1";
+  server.Port = port;
+  server.UserName = "root";
+  server.Password = "brevanto";
+  return server;
+}
 
 // Prints errors and never stops; a benchmark run must end "Finished".
 class BenchRunContext : public TaskRunContext {

@@ -27,12 +27,8 @@ namespace brevanto {
 namespace {
 
 // The test servers' ports move with BREVANTO_TEST_PORT_BASE, as testservers.sh moves them.
-unsigned PortBase() {
-  const char* value = std::getenv("BREVANTO_TEST_PORT_BASE");
-  return value != nullptr ? static_cast<unsigned>(std::atoi(value)) : 33900;
-}
-const unsigned kPortA = PortBase() + 1;
-const unsigned kPortB = PortBase() + 2;
+const unsigned kPortA = BenchPortBase() + 1;
+const unsigned kPortB = BenchPortBase() + 2;
 
 std::string Tool(const char* tool, unsigned port) {
   return std::string(tool) + " --no-defaults -h127.0.0.1 -P" + std::to_string(port) +
@@ -41,16 +37,7 @@ std::string Tool(const char* tool, unsigned port) {
 const std::string kClientA = Tool("mariadb", kPortA);
 const std::string kClientB = Tool("mariadb", kPortB);
 const std::string kDumpA = Tool("mariadb-dump", kPortA);
-const std::string kWorkDir = "/tmp/brevanto-e2-bench-" + std::to_string(PortBase()) + "/";
-
-CServerInfo Server(unsigned port) {
-  CServerInfo server;
-  server.Host = "127.0.0.1";
-  server.Port = port;
-  server.UserName = "root";
-  server.Password = "brevanto";
-  return server;
-}
+const std::string kWorkDir = "/tmp/brevanto-e2-bench-" + std::to_string(BenchPortBase()) + "/";
 
 long Rows() {
   const char* value = std::getenv("BREVANTO_BENCH_ROWS");
@@ -132,8 +119,8 @@ void BM_Copy(benchmark::State& state) {
   if (!EnsureSourceTable()) return state.SkipWithError("set-up failed");
   CTaskItem task;
   task.TaskType = static_cast<std::uint8_t>(TaskType::BackupToServer);
-  task.SourceServer = Server(kPortA);
-  task.DestinationServer = Server(kPortB);
+  task.SourceServer = BenchServer(kPortA);
+  task.DestinationServer = BenchServer(kPortB);
   task.BackupDatabases.push_back({1, "e2_bench", {{1, 1, "e2_bench", "t"}}});
   ComparePair(
       state, DropOnB,
@@ -149,7 +136,7 @@ bool EnsureDump() {
   static const bool ready = [] {
     CTaskItem task;
     task.TaskType = static_cast<std::uint8_t>(TaskType::BackupToFiles);
-    task.SourceServer = Server(kPortA);
+    task.SourceServer = BenchServer(kPortA);
     task.BackupDatabases.push_back({1, "e2_bench", {{1, 1, "e2_bench", "t"}}});
     task.BackupSettings.FileMode = 1;
     task.BackupSettings.SameFilePath = kWorkDir + "dump.sql";
@@ -163,7 +150,7 @@ bool EnsureDump() {
 void ComparePairRestore(benchmark::State& state, const std::string& file) {
   CTaskItem task;
   task.TaskType = static_cast<std::uint8_t>(TaskType::RestoreFromFiles);
-  task.DestinationServer = Server(kPortB);
+  task.DestinationServer = BenchServer(kPortB);
   task.RestoreFiles.push_back({0, file, kWorkDir + file, 0, {}});
   ComparePair(
       state, DropOnB, [&] { return Shell(kClientB + " < " + kWorkDir + file); },
@@ -192,7 +179,7 @@ void BM_ExportCsv(benchmark::State& state) {
   if (!EnsureSourceTable()) return state.SkipWithError("set-up failed");
   CTaskItem task;
   task.TaskType = static_cast<std::uint8_t>(TaskType::ExportToFiles);
-  task.SourceServer = Server(kPortA);
+  task.SourceServer = BenchServer(kPortA);
   task.ExportTables.push_back({0, 1, "e2_bench", "t"});
   task.ExportSettings = {1, kWorkDir, ",", "\"", "\\", "\r\n", 1};
   ComparePair(

@@ -37,21 +37,8 @@ using namespace brevanto;
 const char* kDatabase = "e14_bench";
 constexpr int kTables = 4;
 
-unsigned PortBase() {
-  const char* value = std::getenv("BREVANTO_TEST_PORT_BASE");
-  return value != nullptr ? static_cast<unsigned>(std::atoi(value)) : 33900;
-}
-const unsigned kPortA = PortBase() + 1;
-const unsigned kPortB = PortBase() + 2;
-
-CServerInfo Server(unsigned port) {
-  CServerInfo server;
-  server.Host = "127.0.0.1";
-  server.Port = port;
-  server.UserName = "root";
-  server.Password = "brevanto";
-  return server;
-}
+const unsigned kPortA = BenchPortBase() + 1;
+const unsigned kPortB = BenchPortBase() + 2;
 
 std::string Client(unsigned port) {
   return "mariadb --no-defaults -h127.0.0.1 -P" + std::to_string(port) + " -uroot -pbrevanto";
@@ -106,7 +93,7 @@ Measure OurDump(const std::string& folder, const CAdvancedOptions& advanced) {
   std::filesystem::create_directories(folder);
   CTaskItem task;
   task.TaskName = "bench";
-  task.SourceServer = Server(kPortA);
+  task.SourceServer = BenchServer(kPortA);
   task.BackupSettings.FileMode = 2;
   task.BackupSettings.FileGrouping = 3;
   task.BackupSettings.BackupFolder = folder;
@@ -126,8 +113,8 @@ Measure OurCopy() {
   CTaskItem task;
   task.TaskName = "bench";
   task.TaskType = static_cast<std::uint8_t>(TaskType::BackupToServer);
-  task.SourceServer = Server(kPortA);
-  task.DestinationServer = Server(kPortB);
+  task.SourceServer = BenchServer(kPortA);
+  task.DestinationServer = BenchServer(kPortB);
   task.BackupDatabases = {Selection()};
   SetAdvancedOptions(task, CAdvancedOptions{});
   return InChild([&] {
@@ -141,7 +128,7 @@ Measure OurRestore(const std::string& folder) {
   CTaskItem task;
   task.TaskName = "bench";
   task.TaskType = static_cast<std::uint8_t>(TaskType::RestoreFromFiles);
-  task.DestinationServer = Server(kPortB);
+  task.DestinationServer = BenchServer(kPortB);
   std::vector<std::string> files;
   for (const auto& entry : std::filesystem::directory_iterator(folder)) {
     files.push_back(entry.path().string());
