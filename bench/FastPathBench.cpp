@@ -6,7 +6,7 @@
 //   restore: ours of our own 2-thread dump against myloader -t 1 / -t 2 of mydumper's.
 // Every side runs in a child process, so its wall time and peak memory are its own.
 //
-//   FastPathBench [--rounds R] [--rows N]
+//   FastPathBench [--rounds R] [--rows N] [--only dump|copy|restore]
 //
 // Needs the plain test servers A (source) and B (destination) of
 // tests/mariadb/testservers.sh, whose ports follow BREVANTO_TEST_PORT_BASE. The source
@@ -165,10 +165,12 @@ std::string Login(unsigned port) {
 int main(int argc, char* argv[]) {
   int rounds = 1;
   long rows = 1000000;
+  std::string only;  // one group: "dump", "copy" or "restore"
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string arg = argv[i], value = argv[i + 1];
     if (arg == "--rounds") rounds = std::stoi(value);
     if (arg == "--rows") rows = std::stol(value);
+    if (arg == "--only") only = value;
   }
   InitMySqlLibrary();
   if (!PrepareSource(rows)) return 1;
@@ -230,8 +232,15 @@ int main(int argc, char* argv[]) {
   };
   std::map<std::string, std::vector<double>> seconds;
   std::map<std::string, Measure> last;
+  // The restores read the two-thread dumps, so those run with them.
+  auto wanted = [&](const Side& side) {
+    if (only.empty() || only == side.group) return true;
+    const std::string name = side.name;
+    return only == "restore" && (name == "brevanto, 2 threads" || name == "mydumper -t 2");
+  };
   for (int round = 0; round < rounds; ++round) {
     for (const Side& side : sides) {
+      if (!wanted(side)) continue;
       const Measure m = side.run();
       if (!m.ok) {
         std::fprintf(stderr, "%s failed\n", side.name);
@@ -247,10 +256,12 @@ int main(int argc, char* argv[]) {
   }
   std::printf("\nmedians:\n");
   for (const Side& side : sides) {
+    if (!wanted(side)) continue;
     std::printf("%-8s %-26s %7.2f s  peak %7ld KB  %ju bytes\n", side.group, side.name,
                 Median(seconds[side.name]), last[side.name].peakKB, last[side.name].bytes);
   }
   auto ratio = [&](const char* a, const char* b) {
+    if (seconds[a].empty() || seconds[b].empty()) return;
     std::printf("%-26s / %-26s %5.2f\n", a, b, Median(seconds[a]) / Median(seconds[b]));
   };
   std::printf("\nratios of medians:\n");
