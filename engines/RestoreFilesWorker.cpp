@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engines/ErrorCountingContext.h"
@@ -14,6 +15,7 @@
 #include "engines/ProgressPlan.h"
 #include "engines/ScriptWorker.h"
 #include "engines/SqlInput.h"
+#include "engines/StatementReadAhead.h"
 #include "engines/StatementSplitter.h"
 #include "tasks/AdvancedOptions.h"
 
@@ -81,7 +83,8 @@ class CRestoreRun {
   explicit CRestoreRun(TaskRunContext& context)
       : m_context(context),
         m_options(context.Task().RestoreOptions),
-        m_advanced(AdvancedOptionsOf(context.Task())) {}
+        m_advanced(AdvancedOptionsOf(context.Task())),
+        m_readAhead(FindAdvancedOptions(context.Task()).has_value()) {}
   ~CRestoreRun() { m_context.SetCancelHook({}); }
   CRestoreRun(const CRestoreRun&) = delete;
   CRestoreRun& operator=(const CRestoreRun&) = delete;
@@ -90,6 +93,9 @@ class CRestoreRun {
 
  private:
   Next RestoreFile(RestoreLane& lane, const std::string& path);
+  // The statements of one file, as CStatementSplitter or CStatementReadAhead give them.
+  template <typename Statements>
+  Next RestoreStatements(RestoreLane& lane, const std::string& path, Statements& statements);
   // One file: its progress, its log entry and its statements.
   Next RestoreItem(RestoreLane& lane, const RestoreFileItem& file);
   // The files on several sessions at once, when the task asks for it and every file is
@@ -112,6 +118,8 @@ class CRestoreRun {
   RestoreLane m_main;
   CMySQLConnection& m_connection = m_main.connection;
   bool m_fastLoad = false;
+  // Tasks with the advanced options read each file ahead on a thread of its own.
+  const bool m_readAhead;
 };
 
 RunOutcome CRestoreRun::Run() {
@@ -167,6 +175,12 @@ std::optional<Next> CRestoreRun::RestoreInParallel(const std::vector<RestoreFile
   for (const RestoreFileItem* file : items) {
     if (!IsOwnDumpFile(file->FullPath)) return std::nullopt;
   }
+  // Largest first, so no lane is left with a big file while the others have finished.
+  std::vector<std::pair<std::int64_t, const RestoreFileItem*>> bySize;
+  for (const RestoreFileItem* file : items) bySize.emplace_back(FileSizeOf(*file), file);
+  std::stable_sort(bySize.begin(), bySize.end(),
+                   [](const auto& a, const auto& b) { return a.first > b.first; });
+  for (std::size_t i = 0; i < items.size(); ++i) items[i] = bySize[i].second;
   const int wanted = static_cast<int>(std::min<std::size_t>(m_advanced.Threads, items.size()));
   std::vector<std::unique_ptr<RestoreLane>> more;
   for (int i = 1; i < wanted; ++i) {
@@ -227,7 +241,28 @@ Next CRestoreRun::RestoreFile(RestoreLane& lane, const std::string& path) {
   std::unique_ptr<CSqlInput> input;
   const Status opened = OpenSqlInput(path, input);
   if (!opened.ok()) return FileError(path, opened.message());
-  CStatementSplitter splitter(*input, MaxStatementBytes(lane));
+  if (m_readAhead) {
+    CStatementReadAhead reader(std::move(input), MaxStatementBytes(lane),
+                               !NoBackslashEscapes(lane.connection));
+    return RestoreStatements(lane, path, reader);
+  }
+  // One by one: the splitter reads how backslashes read before every statement.
+  struct InTurn {
+    CStatementSplitter splitter;
+    CMySQLConnection& connection;
+    SplitResult Next(SqlStatement& statement) {
+      splitter.SetBackslashEscapes(!NoBackslashEscapes(connection));
+      return splitter.Next(statement);
+    }
+    const std::string& ErrorText() const { return splitter.ErrorText(); }
+    void Ran(bool) {}
+  } inTurn{CStatementSplitter(*input, MaxStatementBytes(lane)), lane.connection};
+  return RestoreStatements(lane, path, inTurn);
+}
+
+template <typename Statements>
+Next CRestoreRun::RestoreStatements(RestoreLane& lane, const std::string& path,
+                                    Statements& statements) {
   SqlStatement statement;
   CLoadTransaction transaction(lane.connection, LoadCommitBytes(m_advanced.StatementBytes));
   // What the file loaded stays loaded, whichever way it ends.
@@ -237,24 +272,24 @@ Next CRestoreRun::RestoreFile(RestoreLane& lane, const std::string& path) {
   } commitAtEnd{transaction};
   lane.fileLocks = false;
   for (;;) {
-    splitter.SetBackslashEscapes(!NoBackslashEscapes(lane.connection));
     Next next = Next::Continue;
-    const SplitResult result = splitter.Next(statement);
+    const SplitResult result = statements.Next(statement);
     if (result != SplitResult::End) {
       m_context.ProgressAdvance(static_cast<std::int64_t>(statement.Text.size()) + 1, 0);
     }
     switch (result) {
       case SplitResult::End: return Next::Continue;
-      case SplitResult::Error: return FileError(path, splitter.ErrorText());
+      case SplitResult::Error: return FileError(path, statements.ErrorText());
       case SplitResult::TooLong:
         m_context.Log(LogLevel::Error, "Failed to execute the SQL statement: " + statement.Text +
-                                           " ... (" + path + ": " + splitter.ErrorText() +
+                                           " ... (" + path + ": " + statements.ErrorText() +
                                            " by the server's max_allowed_packet)");
         next = m_options.ContinueOnSqlError ? Next::Continue : Next::Stop;
         break;
       case SplitResult::Statement:
         next = m_advanced.TransactionPerTable ? ExecuteInLoad(lane, statement.Text, transaction)
                                               : Execute(lane, statement.Text);
+        statements.Ran(!NoBackslashEscapes(lane.connection));
         break;
     }
     if (next != Next::Continue) return next;
