@@ -1,14 +1,18 @@
 #include "engines/StatementSplitter.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "engines/SqlInput.h"
+#include "engines/StatementReadAhead.h"
 
 namespace brevanto {
 namespace {
@@ -223,6 +227,88 @@ TEST(StatementSplitterTest, HundredMegabyteLineComesOutWhole) {
   EXPECT_EQ(statement.Text.compare(statement.Text.size() - 3, 3, "x')"), 0);
   ASSERT_EQ(splitter.Next(statement), SplitResult::Statement);
   EXPECT_EQ(statement.Text, "SELECT 2");
+}
+
+// What a read-ahead gives for `text`, told after each statement that backslashes escape.
+Split ReadAheadAll(std::unique_ptr<CSqlInput> input,
+                   std::size_t limit = CStatementSplitter::kNoLimit) {
+  CStatementReadAhead reader(std::move(input), limit, true);
+  Split split;
+  SqlStatement statement;
+  for (;;) {
+    switch (reader.Next(statement)) {
+      case SplitResult::Statement:
+        split.statements.push_back(statement.Text);
+        reader.Ran(true);
+        break;
+      case SplitResult::TooLong: split.statements.push_back("TOO LONG: " + reader.ErrorText()); break;
+      case SplitResult::End: return split;
+      case SplitResult::Error: split.error = reader.ErrorText(); return split;
+    }
+  }
+}
+
+TEST(StatementSplitterTest, ReadAheadGivesWhatTheSplitterGives) {
+  std::vector<std::string> texts;
+  for (const Case& c : GoodCases()) texts.push_back(c.text);
+  texts.push_back("SELECT 1;\nSELECT 'abc;\n");
+  texts.push_back("SELECT 1;\n\x89PNG\r\n\x1a\n");
+  std::string many;
+  for (int i = 0; i < 3000; ++i) {
+    many += i % 100 == 0 ? "SET @a = " + std::to_string(i) + ";\n"
+                         : "INSERT INTO t VALUES (" + std::to_string(i) + ", 'a;b');\n";
+  }
+  texts.push_back(many);
+  texts.push_back("SELECT 1;\nINSERT INTO t VALUES ('" + std::string(5000, 'x') + "');\nSELECT 2;");
+  for (const std::string& text : texts) {
+    SCOPED_TRACE(text.substr(0, 60));
+    for (std::size_t step : {std::size_t{1}, text.size() + 1}) {
+      SCOPED_TRACE(step);
+      TrickleInput input(text, step);
+      const Split expected = SplitAll(input, 4096);
+      const Split split = ReadAheadAll(std::make_unique<TrickleInput>(text, step), 4096);
+      EXPECT_EQ(split.statements, expected.statements);
+      EXPECT_EQ(split.error, expected.error);
+    }
+  }
+}
+
+TEST(StatementSplitterTest, ReadAheadSplitsOnOnlyOnceTheSessionChangeRan) {
+  CStatementReadAhead reader(
+      std::make_unique<CTextSqlInput>("INSERT INTO t VALUES ('a\\\\');\n"
+                                      "SET sql_mode = 'NO_BACKSLASH_ESCAPES';\n"
+                                      "INSERT INTO t VALUES ('b\\');\nINSERT INTO t VALUES ('c;');\n"),
+      CStatementSplitter::kNoLimit, true);
+  SqlStatement statement;
+  ASSERT_EQ(reader.Next(statement), SplitResult::Statement);
+  EXPECT_EQ(statement.Text, "INSERT INTO t VALUES ('a\\\\')");
+  reader.Ran(true);
+  ASSERT_EQ(reader.Next(statement), SplitResult::Statement);
+  EXPECT_EQ(statement.Text, "SET sql_mode = 'NO_BACKSLASH_ESCAPES'");
+  // Room for a reader that does not wait to run ahead with the old rule.
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  reader.Ran(false);
+  ASSERT_EQ(reader.Next(statement), SplitResult::Statement);
+  EXPECT_EQ(statement.Text, "INSERT INTO t VALUES ('b\\')");
+  reader.Ran(false);
+  ASSERT_EQ(reader.Next(statement), SplitResult::Statement);
+  EXPECT_EQ(statement.Text, "INSERT INTO t VALUES ('c;')");
+  reader.Ran(false);
+  EXPECT_EQ(reader.Next(statement), SplitResult::End);
+  EXPECT_EQ(reader.Next(statement), SplitResult::End);
+}
+
+TEST(StatementSplitterTest, ReadAheadLeftEarlyEndsItsReader) {
+  // The reader waits on a full queue, or on a statement that never ran.
+  for (const char* statement : {"INSERT INTO t VALUES (1);\n", "SET @a = 1;\n"}) {
+    SCOPED_TRACE(statement);
+    std::string text;
+    for (int i = 0; i < 10000; ++i) text += statement;
+    CStatementReadAhead reader(std::make_unique<CTextSqlInput>(text),
+                               CStatementSplitter::kNoLimit, true);
+    SqlStatement first;
+    ASSERT_EQ(reader.Next(first), SplitResult::Statement);
+  }
 }
 
 TEST(StatementSplitterTest, ScriptsSplitWithTheStoredSemicolon) {
