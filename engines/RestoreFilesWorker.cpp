@@ -329,6 +329,9 @@ Next CRestoreRun::ExecuteInLoad(RestoreLane& lane, const std::string& statement,
 }
 
 Next CRestoreRun::StatementFailed(const std::string& statement, const MySqlError& error) {
+  // After a stop request the sessions may have been cancelled under us: what failed is
+  // the cancel, not the statement, and the run ends as stopped.
+  if (m_context.StopRequested()) return Next::Cancel;
   m_context.Log(
       LogLevel::Error,
       WithServerError("Failed to execute the SQL statement: " + LoggedStatement(statement), error));
