@@ -1,5 +1,6 @@
 #include "engines/ValueRenderer.h"
 
+#include <array>
 #include <cstring>
 #include <string_view>
 
@@ -51,29 +52,47 @@ void AppendTrimmed(std::string& out, std::string_view value) {
   out.append(value.data() + begin, end - begin);
 }
 
+// The escape letter of each byte that needs a backslash, 0 for the others.
+constexpr std::array<char, 256> kEscapeLetters = [] {
+  std::array<char, 256> letters{};
+  letters['\0'] = '0';
+  letters['\n'] = 'n';
+  letters['\r'] = 'r';
+  letters['\\'] = '\\';
+  letters['\''] = '\'';
+  letters['"'] = '"';
+  letters['\032'] = 'Z';
+  return letters;
+}();
+
+// Whether escaping byte by byte gives what the client library's escaping gives on this
+// connection: true where no byte of a multi-byte character is below 0x80 (UTF-8 and the
+// single-byte character sets) and backslashes escape. Character sets such as sjis or gbk
+// can hide a backslash byte inside a character and keep the library's slower escaping.
+bool EscapesByteByByte(const MYSQL* connection) {
+  if ((connection->server_status & SERVER_STATUS_NO_BACKSLASH_ESCAPES) != 0) return false;
+  const MARIADB_CHARSET_INFO* charset = connection->charset;
+  if (charset == nullptr || charset->csname == nullptr) return false;
+  return charset->char_maxlen == 1 || std::strncmp(charset->csname, "utf8", 4) == 0;
+}
+
 }  // namespace
 
 unsigned long EscapeWithoutCharset(char* to, const char* from, unsigned long length) {
   char* out = to;
-  for (unsigned long i = 0; i < length; ++i) {
-    char escaped = 0;
-    switch (from[i]) {
-      case '\0': escaped = '0'; break;
-      case '\n': escaped = 'n'; break;
-      case '\r': escaped = 'r'; break;
-      case '\\': escaped = '\\'; break;
-      case '\'': escaped = '\''; break;
-      case '"': escaped = '"'; break;
-      case '\032': escaped = 'Z'; break;
-      default: break;
-    }
-    if (escaped != 0) {
-      *out++ = '\\';
-      *out++ = escaped;
-    } else {
-      *out++ = from[i];
-    }
+  const char* run = from;  // start of the bytes not yet copied
+  const char* const end = from + length;
+  for (const char* p = from; p < end; ++p) {
+    const char letter = kEscapeLetters[static_cast<unsigned char>(*p)];
+    if (letter == 0) continue;
+    std::memcpy(out, run, static_cast<std::size_t>(p - run));
+    out += p - run;
+    *out++ = '\\';
+    *out++ = letter;
+    run = p + 1;
   }
+  std::memcpy(out, run, static_cast<std::size_t>(end - run));
+  out += end - run;
   return static_cast<unsigned long>(out - to);
 }
 
@@ -88,7 +107,7 @@ void AppendEscaped(std::string& out, const char* value, unsigned long length, MY
   out.resize(start + 1 + 2 * static_cast<std::size_t>(length) + 1);
   out[start] = '\'';
   char* to = out.data() + start + 1;
-  const unsigned long written = connection != nullptr
+  const unsigned long written = connection != nullptr && !EscapesByteByByte(connection)
                                     ? mysql_real_escape_string(connection, to, value, length)
                                     : EscapeWithoutCharset(to, value, length);
   out.resize(start + 1 + written);
@@ -135,8 +154,8 @@ void AppendRenderedRow(std::string& out, MYSQL_ROW row, const unsigned long* len
     const std::size_t valueStart = out.size();
     switch (RenderingFor(fields[i].type)) {
       case Rendering::Bare:
-        // Numbers as the server sent them; the client library NUL-terminates them.
-        AppendTrimmed(out, std::string_view(value, std::strlen(value)));
+        // Numbers as the server sent them.
+        AppendTrimmed(out, std::string_view(value, length));
         break;
       case Rendering::Quoted:
         out += '\'';

@@ -19,6 +19,7 @@
 #include "engines/MySqlConnection.h"
 #include "engines/RestoreFilesWorker.h"
 #include "engines/ServerCopyWorker.h"
+#include "engines/ValueRenderer.h"
 #include "tests/engines/FakeRunContext.h"
 #include "tests/engines/RecordingRunContext.h"
 #include "tests/support/TempDir.h"
@@ -247,6 +248,35 @@ TEST_F(ExactDataTest, EveryCharacterSetSurvivesCopiesAndStockClientRestores) {
         DumpAndRestore(dump);
         ExpectSameTable(db, "t");
       }
+    }
+  }
+}
+
+// Values are escaped byte by byte where that is safe; wherever it is not (character sets
+// with backslash trail bytes, NO_BACKSLASH_ESCAPES) the library's escaping must be used.
+TEST_F(ExactDataTest, RowEscapingMatchesTheClientLibraryOnEveryConnection) {
+  std::string bytes;
+  for (int b = 0; b < 256; ++b) bytes += static_cast<char>(b);
+  for (int lead = 0x81; lead <= 0xFE; lead += 5) {
+    for (const char trail : {'\\', '\'', '"', '\0'}) bytes += {static_cast<char>(lead), trail};
+  }
+  CMySQLConnection connection;
+  MySqlError error;
+  ASSERT_TRUE(ConnectServer(test::AsServerInfo(ServerA()), connection, error)) << error.Text;
+  MYSQL* handle = connection.Handle();
+  for (const char* mode : {"", "NO_BACKSLASH_ESCAPES"}) {
+    ASSERT_TRUE(connection.Execute(std::string("SET sql_mode='") + mode + "'"));
+    for (const char* charset : {"utf8mb4", "utf8mb3", "latin1", "sjis", "gbk", "big5"}) {
+      ASSERT_EQ(0, mysql_set_character_set(handle, charset)) << charset;
+      std::string expected(2 * bytes.size() + 1, '\0');
+      expected.resize(mysql_real_escape_string(handle, expected.data(), bytes.data(),
+                                               static_cast<unsigned long>(bytes.size())));
+      MYSQL_FIELD field{};
+      field.type = MYSQL_TYPE_BLOB;
+      char* row[] = {bytes.data()};
+      const unsigned long lengths[] = {static_cast<unsigned long>(bytes.size())};
+      EXPECT_EQ("('" + expected + "')", RenderRow(row, lengths, &field, 1, handle))
+          << charset << " " << mode;
     }
   }
 }
