@@ -76,9 +76,13 @@ class CGzipCompressor final : public CStreamCompressor {
   bool m_started = false;
 };
 
+// Level 1 rather than the library's 3: on dump text it compresses about as well at twice
+// the speed, so a compressed dump keeps up with a plain one.
+constexpr int kDefaultZstdLevel = 1;
+
 class CZstdCompressor final : public CStreamCompressor {
  public:
-  explicit CZstdCompressor(int level) : m_level(level == 0 ? ZSTD_CLEVEL_DEFAULT : level) {}
+  explicit CZstdCompressor(int level) : m_level(level == 0 ? kDefaultZstdLevel : level) {}
   ~CZstdCompressor() override { ZSTD_freeCCtx(m_context); }
 
   Status Compress(std::string_view input, std::string& output, bool flush) override {
