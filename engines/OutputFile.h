@@ -79,6 +79,8 @@ class COutputFile {
   std::string m_path;
   std::string m_temporaryPath;
   std::uint64_t m_size = 0;
+  std::uint64_t m_writebackFrom = 0;  // start of the bytes whose disk write is not yet asked for
+  static constexpr std::uint64_t kWritebackBytes = std::uint64_t{8} << 20;
 };
 
 // A short stable name for the temporary files of one task (a hash of its log file name,
