@@ -1,0 +1,113 @@
+#include "engines/BackupToFilesRun.h"
+
+#include <algorithm>
+#include <atomic>
+#include <utility>
+
+#include "engines/ParallelItems.h"
+
+namespace brevanto {
+
+void CBackupToFilesRun::OpenMoreLanes(int wanted) {
+  for (int i = 1; i < wanted; ++i) {
+    auto lane = std::make_unique<DumpLane>(m_context);
+    MySqlError error;
+    if (!ConnectServer(m_task.SourceServer, lane->connection, error, ConnectPurpose::StreamRows)) {
+      m_context.Log(LogLevel::Warning,
+                    WithServerError("Could not open another connection; " +
+                                        std::to_string(i) + " at a time",
+                                    error));
+      return;
+    }
+    if (m_settings.SetConnectionCharset != 0) {
+      (void)ApplyDefaultCharset(lane->connection, false, lane->connection.ServerVersion());
+    }
+    (void)UseUtcTimeZone(lane->connection);
+    m_moreLanes.push_back(std::move(lane));
+  }
+}
+
+RunOutcome CBackupToFilesRun::BackupInParallel(const std::vector<DatabaseItem>& resolved) {
+  // One item per file: a database, or a table with its place in its database.
+  struct Item {
+    const DatabaseItem* Database;
+    const TableItem* Table;  // null: the whole database
+    bool First;              // the database's first file
+    bool Last;               // its last file: routines and events go there
+  };
+  const bool perTable = FileGrouping() == Grouping::PerTable;
+  std::vector<Item> items;
+  std::vector<std::vector<SchemaObject>> objects;  // of each database, read up front
+  std::vector<std::size_t> objectsOf;              // index into `objects` per item
+  for (const DatabaseItem& database : resolved) {
+    if (database.Selected == 0) continue;
+    if (!perTable) {
+      items.push_back({&database, nullptr, true, true});
+      continue;
+    }
+    const std::size_t first = items.size();
+    for (const TableItem& table : database.Tables) {
+      if (table.Selected != 0) items.push_back({&database, &table, items.size() == first, false});
+    }
+    if (items.size() == first) continue;
+    items.back().Last = true;
+    if (!UseDatabase(m_main, database.DatabaseName)) {
+      if (SessionLost(m_main)) return RunOutcome::Failed;
+      items.resize(first);  // logged; its tables cannot be read either
+      continue;
+    }
+    objects.push_back(ReadObjects(m_main, database.DatabaseName));
+    objectsOf.resize(items.size(), objects.size() - 1);
+  }
+  if (Canceled()) return RunOutcome::Canceled;
+
+  std::vector<DumpLane*> lanes{&m_main};
+  for (const auto& lane : m_moreLanes) lanes.push_back(lane.get());
+  std::vector<std::vector<std::string>> files(items.size());
+  std::atomic<bool> failed{false};
+  std::atomic<bool> canceled{false};
+  const int laneCount = static_cast<int>(std::min(lanes.size(), std::max<std::size_t>(items.size(), 1)));
+  RunInParallel(laneCount, items.size(), [&](int laneIndex, std::size_t index) {
+    DumpLane& lane = *lanes[laneIndex];
+    const Item& item = items[index];
+    const std::string& name = item.Database->DatabaseName;
+    if (Canceled()) {
+      canceled = true;
+      return false;
+    }
+    RunOutcome outcome = RunOutcome::Finished;
+    if (item.Table == nullptr) {
+      outcome = BackupDatabase(lane, *item.Database, files[index]);
+    } else {
+      if (item.First) lane.context.Log(LogLevel::General, "Backing up the database " + name + "...");
+      if (!UseDatabase(lane, name)) {
+        if (SessionLost(lane)) failed = true;
+        return !failed;
+      }
+      const TableItem& table = *item.Table;
+      AnnounceTable(lane, name, table);
+      if (!OpenNewFile(lane, name, table.TableName)) return true;
+      CBackupTableDumper dumper(lane.context, lane.connection, m_options, name,
+                                lane.databaseCharset);
+      outcome = dumper.DumpTable(*lane.writer, table);
+      if (outcome != RunOutcome::Canceled && SessionLost(lane)) outcome = RunOutcome::Failed;
+      if (outcome == RunOutcome::Finished) {
+        std::string path =
+            FinishTableFile(lane, dumper, objects[objectsOf[index]], table.TableName, item.Last);
+        if (!path.empty()) files[index].push_back(std::move(path));
+      }
+    }
+    if (outcome == RunOutcome::Canceled) canceled = true;
+    if (outcome == RunOutcome::Failed) failed = true;
+    return outcome == RunOutcome::Finished;
+  });
+  // A stopped run leaves its open files unfinished; a lane that failed mid-file keeps
+  // it as incomplete.
+  if (canceled || Canceled()) return RunOutcome::Canceled;
+  for (DumpLane* lane : lanes) (void)FinishFile(*lane);
+  if (failed) return RunOutcome::Failed;
+  for (const auto& list : files) m_createdFiles.insert(m_createdFiles.end(), list.begin(), list.end());
+  return RunOutcome::Finished;
+}
+
+}  // namespace brevanto

@@ -1,0 +1,124 @@
+#pragma once
+// One BackupToFiles run, shared by the files that make it up: BackupToFilesRoutine.cpp
+// (the run and its recorded copy), BackupToFilesFiles.cpp (files, databases and tables)
+// and BackupToFilesParallel.cpp (several files at a time). Not used outside engines/.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engines/BackupTableDumper.h"
+#include "engines/ErrorCountingContext.h"
+#include "engines/MySqlConnection.h"
+#include "engines/OutputFile.h"
+#include "engines/ProgressPlan.h"
+#include "engines/SchemaObjects.h"
+#include "engines/SqlDumpWriter.h"
+#include "schedule/TaskRoutine.h"
+
+namespace brevanto {
+
+// What one reading connection works with: its session, the file it writes, and its own
+// count of Error entries (a file is complete when none was logged while it was open).
+// Entries go on to the run's context. Used by one thread at a time.
+struct DumpLane {
+  explicit DumpLane(TaskRunContext& run) : context(run) {}
+  CErrorCountingContext context;
+  CMySQLConnection connection;
+  COutputFile file;
+  std::unique_ptr<CSqlDumpWriter> writer;
+  int errorsAtOpen = 0;
+  bool hasDatabase = false;
+  std::string database;         // the session's current database
+  std::string databaseCharset;  // its character set as applied, when the task sets it
+};
+
+// One run's state, from the connection to the recorded copy.
+class CBackupToFilesRun {
+ public:
+  CBackupToFilesRun(TaskRunContext& context, std::string applicationFolder)
+      : m_context(context),
+        m_task(context.Task()),
+        m_tag(TemporaryFileTag(m_task.LogFileName.empty() ? m_task.TaskName
+                                                          : m_task.LogFileName)),
+        m_settings(m_task.BackupSettings),
+        m_runTime(context.RunStartTime()),
+        m_advanced(AdvancedOptionsOf(m_task)),
+        m_applicationFolder(std::move(applicationFolder)),
+        m_eol(m_settings.UnixLineEnds == 1 ? "\n" : "\r\n") {}
+
+  RunOutcome Run();
+
+ private:
+  enum class Grouping { OneFile, PerDatabase, PerTable };
+
+  Grouping FileGrouping() const {
+    if (m_settings.FileMode == 1) return Grouping::OneFile;
+    if (m_settings.FileGrouping == 2) return Grouping::PerDatabase;
+    if (m_settings.FileGrouping == 3) return Grouping::PerTable;
+    return Grouping::OneFile;
+  }
+
+  bool Canceled() { return m_context.StopRequested(); }
+  void Error(DumpLane& lane, const std::string& text) {
+    if (!m_context.StopRequested()) lane.context.Log(LogLevel::Error, text);  // see the dumper
+  }
+  void Error(const std::string& text) { Error(m_main, text); }
+  // True once the session is gone: nothing more can be read, so the run ends at once
+  // instead of logging one failure per remaining table.
+  static bool SessionLost(const DumpLane& lane) {
+    return lane.connection.IsOpen() && IsLostConnection(mysql_errno(lane.connection.Handle()));
+  }
+
+  // Removes the temporary files that killed runs of this task left in its folders.
+  void RemoveLeftovers();
+  // Creates the next file under its temporary name and writes its prologue. Logs and
+  // returns false on failure.
+  bool OpenNewFile(DumpLane& lane, const std::string& database, const std::string& table);
+  // A file without errors gets its epilogue and PHP trailer and then its final name (and
+  // is listed in the copy); one with errors keeps a name that says it is incomplete.
+  // Returns the final name of a complete file, else "".
+  std::string FinishFile(DumpLane& lane);
+  // Makes `database` the lane's current one (and applies its character set).
+  bool UseDatabase(DumpLane& lane, const std::string& database);
+  RunOutcome BackupDatabase(DumpLane& lane, const DatabaseItem& database,
+                            std::vector<std::string>& files);
+  // The database's triggers, routines and events the task takes (a Warning names the
+  // kinds it leaves out, or an object it cannot read).
+  std::vector<SchemaObject> ReadObjects(DumpLane& lane, const std::string& database);
+  void WriteObjects(DumpLane& lane, const std::vector<SchemaObject>& objects);
+  // More reading connections for a parallel run, set up as the first; as many as could
+  // be opened (a Warning says when fewer).
+  void OpenMoreLanes(int wanted);
+  // Logs that the table or view is being backed up and starts its progress.
+  void AnnounceTable(DumpLane& lane, const std::string& database, const TableItem& table);
+  // Ends the file of one table: its deferred views, its triggers (and, for the last table
+  // of a database, the routines and events), then FinishFile.
+  std::string FinishTableFile(DumpLane& lane, CBackupTableDumper& dumper,
+                              const std::vector<SchemaObject>& objects, const std::string& table,
+                              bool last);
+  // Files per table or per database, several at a time.
+  RunOutcome BackupInParallel(const std::vector<DatabaseItem>& resolved);
+  RunOutcome Backup();
+  CTableRowEstimates m_estimates;
+
+  CErrorCountingContext m_context;
+  const CTaskItem m_task;
+  const std::string m_tag;
+  const BackupSettings& m_settings;
+  const TaskDateTime m_runTime;
+  const CAdvancedOptions m_advanced;
+  const std::string m_applicationFolder;
+  const std::string m_eol;
+  std::string m_dateTimeSubPath;
+  bool m_madeDateTimeFolder = false;  // the folder did not exist before this run
+
+  DumpLane m_main{m_context};
+  CMySQLConnection& m_connection = m_main.connection;
+  std::vector<std::unique_ptr<DumpLane>> m_moreLanes;  // a parallel run's other readers
+  DumpOptions m_options;
+  std::string m_serverCharset;
+  std::vector<std::string> m_createdFiles;  // complete files, under their final names
+};
+
+}  // namespace brevanto
