@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <filesystem>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -170,6 +172,44 @@ TEST_F(AdvancedDumpMySqlTest, ConsistentDumpUnderWritesLeavesNoOrphans) {
   EXPECT_EQ("0\n", Orphans(ServerA()));
   EXPECT_EQ(std::to_string(3000 + committed) + "\n",
             test::RunClient(ServerA(), "SELECT COUNT(*) FROM parent", m_db));
+}
+
+TEST_F(AdvancedDumpMySqlTest, StopCancelsEveryLaneOfAParallelDump) {
+  // Another session holds both tables, so each lane waits in the server for its table.
+  MYSQL* holder = mysql_init(nullptr);
+  ASSERT_EQ(holder, mysql_real_connect(holder, ServerA().host.c_str(), ServerA().user.c_str(),
+                                       ServerA().password.c_str(), m_db.c_str(), ServerA().port,
+                                       nullptr, 0));
+  ASSERT_EQ(0, mysql_query(holder, "LOCK TABLES parent WRITE, child WRITE"));
+  CAdvancedOptions advanced;
+  advanced.Threads = 2;
+  advanced.ConsistentSnapshot = false;  // its global read lock would wait on one connection only
+  const CTaskItem task = MakeTask(3, advanced);
+  FakeRunContext context(task);
+  const int threadsBefore = test::ThreadCount();
+  const std::string waiting = "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE DB = '" +
+                              m_db + "' AND STATE LIKE 'Waiting for table%';";
+  std::thread stopper([&] {
+    for (int i = 0; i < 400 && test::RunClient(ServerA(), waiting) != "2\n"; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    // What the runner does: ask, then cancel the sessions of a run that does not notice.
+    context.RequestStop();
+    context.CallCancelHook();
+  });
+  const RunOutcome outcome = RunBackupToFiles(context, m_dir.path());
+  stopper.join();
+  mysql_close(holder);
+
+  EXPECT_EQ(RunOutcome::Canceled, outcome) << context.AllText();
+  EXPECT_TRUE(context.Texts(LogLevel::Error).empty()) << context.AllText();
+  EXPECT_TRUE(context.copies.empty());
+  EXPECT_EQ(test::ThreadCount(), threadsBefore);
+  EXPECT_EQ("0\n", test::RunClient(ServerA(), waiting));
+  // Nothing looks like a complete backup.
+  for (const auto& entry : std::filesystem::directory_iterator(m_dir.path())) {
+    EXPECT_FALSE(entry.path().string().ends_with(".sql")) << entry.path();
+  }
 }
 
 }  // namespace
