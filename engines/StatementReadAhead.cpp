@@ -86,7 +86,9 @@ SplitResult CStatementReadAhead::Next(SqlStatement& statement) {
   if (m_queue.empty()) return SplitResult::End;
   Item& item = m_queue.front();
   m_queuedBytes -= item.Statement.Text.size();
-  if (statement.Text.capacity() > 0) m_spare.push_back(std::move(statement.Text));
+  // A buffer grown by one huge statement is let go rather than kept for small ones.
+  const std::size_t capacity = statement.Text.capacity();
+  if (capacity > 0 && capacity <= kQueueBytes) m_spare.push_back(std::move(statement.Text));
   statement = std::move(item.Statement);
   m_error = std::move(item.Error);
   m_lastHolds = item.Holds;
