@@ -4,7 +4,8 @@
 //            zstd, against mariadb-dump --single-transaction and mydumper -t 1 / -t 2;
 //   copy:    ours (BackupToServer, advanced defaults) against mariadb-dump | mariadb;
 //   restore: ours of our own 2-thread dump against myloader -t 1 / -t 2 of mydumper's.
-// Every side runs in a child process, so its wall time and peak memory are its own.
+// Every side runs in a child process, so its wall time and peak memory are its own; the
+// restores also show the CPU seconds the destination server spent on them.
 //
 //   FastPathBench [--rounds R] [--rows N] [--only dump|copy|restore]
 //
@@ -17,6 +18,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -156,6 +158,41 @@ Measure Tool(const std::string& folder, const std::string& command) {
   return m;
 }
 
+// CPU seconds the server on `port` (on this machine) has used so far; -1 when unknown.
+// A restore's wall time on a shared machine swings with the load; the server's own
+// work does not, and it is where a restore's time goes.
+double ServerCpuSeconds(unsigned port) {
+  const std::string command = Client(port) + " -N -e 'SELECT @@pid_file' 2>/dev/null";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return -1;
+  char path[4096] = {};
+  const bool read = std::fgets(path, sizeof path, pipe) != nullptr;
+  pclose(pipe);
+  if (!read) return -1;
+  std::string pidFile = path;
+  while (!pidFile.empty() && (pidFile.back() == '\n' || pidFile.back() == '\r')) pidFile.pop_back();
+  long pid = 0;
+  if (FILE* file = std::fopen(pidFile.c_str(), "r")) {
+    if (std::fscanf(file, "%ld", &pid) != 1) pid = 0;
+    std::fclose(file);
+  }
+  if (pid <= 0) return -1;
+  FILE* stat = std::fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
+  if (stat == nullptr) return -1;
+  char text[1024] = {};
+  const std::size_t size = std::fread(text, 1, sizeof text - 1, stat);
+  std::fclose(stat);
+  // Fields after the command's closing parenthesis: state is 3rd, utime 14th, stime 15th.
+  const char* rest = std::strrchr(text, ')');
+  if (rest == nullptr || size == 0) return -1;
+  unsigned long long user = 0, system = 0;
+  if (std::sscanf(rest + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &user,
+                  &system) != 2) {
+    return -1;
+  }
+  return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
 std::string Login(unsigned port) {
   return " -h 127.0.0.1 -P " + std::to_string(port) + " -u root -p brevanto";
 }
@@ -241,14 +278,22 @@ int main(int argc, char* argv[]) {
   for (int round = 0; round < rounds; ++round) {
     for (const Side& side : sides) {
       if (!wanted(side)) continue;
+      const bool restore = std::string(side.group) == "restore";
+      const double serverBefore = restore ? ServerCpuSeconds(kPortB) : -1;
       const Measure m = side.run();
       if (!m.ok) {
         std::fprintf(stderr, "%s failed\n", side.name);
         return 1;
       }
-      std::printf("round %d %-8s %-26s %7.2f s (user %.2f s, system %.2f s)  peak %7ld KB  %ju bytes\n",
-                  round + 1, side.group, side.name, m.seconds, m.userSeconds, m.systemSeconds,
-                  m.peakKB, m.bytes);
+      const double serverAfter = restore ? ServerCpuSeconds(kPortB) : -1;
+      std::printf(
+          "round %d %-8s %-26s %7.2f s (user %.2f s, system %.2f s)  peak %7ld KB  %ju bytes",
+          round + 1, side.group, side.name, m.seconds, m.userSeconds, m.systemSeconds, m.peakKB,
+          m.bytes);
+      if (serverBefore >= 0 && serverAfter >= 0) {
+        std::printf("  server CPU %.2f s", serverAfter - serverBefore);
+      }
+      std::printf("\n");
       std::fflush(stdout);
       seconds[side.name].push_back(m.seconds);
       last[side.name] = m;
