@@ -30,7 +30,8 @@ InsertShape ChooseInsertShape(bool taskMultiRow, std::uint32_t statementBytes,
 }
 
 CInsertStatements::CInsertStatements(std::string prefix, bool multiRow, std::size_t maxBytes)
-    : CInsertStatements(std::move(prefix), InsertShape{multiRow, maxBytes, kRowsPerMultiRowInsert}) {}
+    : CInsertStatements(std::move(prefix),
+                        InsertShape{multiRow, maxBytes, kRowsPerMultiRowInsert}) {}
 
 CInsertStatements::CInsertStatements(std::string prefix, const InsertShape& shape)
     : m_prefixSize(prefix.size()),
@@ -72,6 +73,19 @@ bool CInsertStatements::Finish() {
 
 void CInsertStatements::Sent() {
   m_statement.resize(m_prefixSize);
+  StartNext();
+}
+
+std::string CInsertStatements::TakeReady(std::string spare) {
+  std::string ready = std::move(m_statement);
+  m_statement = std::move(spare);
+  m_statement.assign(ready, 0, m_prefixSize);
+  if (m_maxRows == 0) m_statement.reserve(m_maxBytes + m_maxBytes / 8);
+  StartNext();
+  return ready;
+}
+
+void CInsertStatements::StartNext() {
   m_readyRows = 0;
   if (m_hasCarried) {
     m_statement += m_carried;

@@ -56,9 +56,13 @@ class CInsertStatements {
   int ReadyRows() const { return m_readyRows; }
   // The statement was sent or written: start the next one.
   void Sent();
+  // Hands the complete statement over (to be sent elsewhere) and starts the next one in
+  // `spare`, whose buffer is reused.
+  std::string TakeReady(std::string spare = {});
 
  private:
   bool RowAdded(std::size_t rowStart);
+  void StartNext();
 
   const std::size_t m_prefixSize;
   const bool m_multiRow;
