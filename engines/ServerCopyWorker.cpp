@@ -43,6 +43,8 @@ std::string LikeLiteral(MYSQL* handle, const std::string& name) {
   return out;
 }
 
+using LogEntries = std::vector<std::pair<LogLevel, std::string>>;
+
 // The views of a database, created after its tables.
 struct PendingView {
   std::size_t Order;  // the view's place in the selection
@@ -62,10 +64,9 @@ struct CopyLane {
   std::string destinationCharset;
   bool fastLoad = false;     // the destination loads with its checks off
   bool hasDatabase = false;  // both sessions use the current database
-  // While tables go several at a time, a table's entries are held and logged together,
-  // so that its records line follows its own table.
-  bool holdLog = false;
-  std::vector<std::pair<LogLevel, std::string>> heldLog;
+  // While tables go several at a time, a table's entries are held here and logged
+  // together, so that its records line follows its own table.
+  LogEntries* heldLog = nullptr;
   std::vector<PendingView> pendingViews;
 };
 
@@ -91,8 +92,8 @@ class CServerCopyRun {
   RunOutcome Copy();
   bool Canceled() { return m_context.StopRequested(); }
   void Log(CopyLane& lane, LogLevel level, const std::string& text) {
-    if (lane.holdLog) {
-      lane.heldLog.emplace_back(level, text);
+    if (lane.heldLog != nullptr) {
+      lane.heldLog->emplace_back(level, text);
     } else {
       m_context.Log(level, text);
     }
@@ -104,7 +105,7 @@ class CServerCopyRun {
   void Error(CopyLane& lane, const std::string& text) {
     if (m_sessionLost) return;
     // A stop cancels every lane's statements at once: their failures are the stop's.
-    if (lane.holdLog && m_context.StopRequested()) return;
+    if (lane.heldLog != nullptr && m_context.StopRequested()) return;
     const MySqlError destination = lane.destination.LastError();
     const MySqlError source = lane.source.LastError();
     Log(lane, LogLevel::Error,
@@ -114,8 +115,8 @@ class CServerCopyRun {
     }
   }
   void Error(const std::string& text) { Error(Main(), text); }
-  // Logs the entries a lane held for its table as one block.
-  void ReleaseLog(CopyLane& lane);
+  // Logs a table's held entries as one block.
+  void ReleaseLog(LogEntries& entries);
   CopyLane& Main() { return *m_lanes.front(); }
   void SendToDestination(CopyLane& lane, const std::vector<std::string>& statements);
   void FollowSourceCharset(CopyLane& lane);
@@ -133,12 +134,18 @@ class CServerCopyRun {
   // The database's tables over every lane; Stop for a stop request.
   Next CopyTablesInParallel(const DatabaseItem& database, const std::string& destinationName);
   Next CopyTable(CopyLane& lane, const TableItem& item, std::size_t order);
+  // A table up to its rows: its entry, structure or view placeholder. `kind` is what
+  // the rows step needs; `lockSource` also flushes and locks it on the source as the
+  // task asks.
+  Next PrepareTable(CopyLane& lane, const TableItem& item, std::size_t order, bool lockSource,
+                    std::uint8_t& kind);
+  Next FlushAndLockSource(CopyLane& lane, const std::string& quoted);
   void AlignTableCharset(CopyLane& lane, const std::string& database, const std::string& table);
   Next ReadEngine(CopyLane& lane, const std::string& table, std::string& engine);
   Next CopyStructure(CopyLane& lane, const TableItem& item, std::size_t order, std::uint8_t kind,
                      const std::string& engine, MYSQL_RES* fields);
   Next CopyViewPlaceholder(CopyLane& lane, const TableItem& item, std::size_t order);
-  Next CopyRows(CopyLane& lane, const TableItem& item, std::uint8_t kind, MYSQL_RES* fields);
+  Next CopyRows(CopyLane& lane, const TableItem& item, std::uint8_t kind);
   void CreatePendingViews();
   // The triggers, routines and events of the current database, after its tables and views.
   void CopySchemaObjects(const std::string& database);
@@ -319,11 +326,10 @@ void CServerCopyRun::OpenMoreLanes(int wanted) {
   }
 }
 
-void CServerCopyRun::ReleaseLog(CopyLane& lane) {
-  lane.holdLog = false;
+void CServerCopyRun::ReleaseLog(LogEntries& entries) {
   std::lock_guard lock(m_logBlocks);
-  for (const auto& [level, text] : lane.heldLog) m_context.Log(level, text);
-  lane.heldLog.clear();
+  for (const auto& [level, text] : entries) m_context.Log(level, text);
+  entries.clear();
 }
 
 void CServerCopyRun::SendToDestination(CopyLane& lane, const std::vector<std::string>& statements) {
@@ -405,22 +411,50 @@ Next CServerCopyRun::CopyDatabase(const DatabaseItem& database) {
 Next CServerCopyRun::CopyTablesInParallel(const DatabaseItem& database,
                                           const std::string& destinationName) {
   const std::string& name = database.DatabaseName;
-  std::vector<const TableItem*> tables;
+  struct Table {
+    const TableItem* Item;
+    std::uint8_t Kind = 0;
+    Next Prepared = Next::Continue;
+    LogEntries Log;
+  };
+  std::vector<Table> tables;
   for (const TableItem& table : database.Tables) {
-    if (table.Selected != 0) tables.push_back(&table);
+    if (table.Selected != 0) tables.push_back({&table, 0, Next::Continue, {}});
   }
-  Main().hasDatabase = true;
+  const auto releaseAll = [&] {
+    for (Table& table : tables) ReleaseLog(table.Log);
+  };
+  // Every structure first, on the main lane in the selection's order: a table created
+  // while another session holds its parent under LOCK TABLES makes that session's
+  // INSERTs into the parent fail.
+  CopyLane& main = Main();
+  for (std::size_t i = 0; i < tables.size(); ++i) {
+    main.heldLog = &tables[i].Log;
+    tables[i].Prepared = PrepareTable(main, *tables[i].Item, i, false, tables[i].Kind);
+    main.heldLog = nullptr;
+    if (tables[i].Prepared == Next::Stop || m_sessionLost) {
+      releaseAll();
+      return tables[i].Prepared == Next::Stop ? Next::Stop : Next::Skip;
+    }
+  }
+
+  main.hasDatabase = true;
   for (std::size_t i = 1; i < m_lanes.size(); ++i) m_lanes[i]->hasDatabase = false;
   std::atomic<bool> stopped{false};
   const int lanes =
       static_cast<int>(std::min(m_lanes.size(), std::max<std::size_t>(tables.size(), 1)));
   RunInParallel(lanes, tables.size(), [&](int laneIndex, std::size_t index) {
     CopyLane& lane = *m_lanes[laneIndex];
+    Table& table = tables[index];
+    if (table.Prepared != Next::Continue || table.Kind == 2) {
+      ReleaseLog(table.Log);
+      return true;
+    }
     if (Canceled()) {
       stopped = true;
       return false;
     }
-    lane.holdLog = true;
+    lane.heldLog = &table.Log;
     Next next = Next::Continue;
     if (!lane.hasDatabase) {
       // The main lane made and chose the database; the others only choose it.
@@ -435,23 +469,18 @@ Next CServerCopyRun::CopyTablesInParallel(const DatabaseItem& database,
       }
     }
     if (next == Next::Continue) {
-      StartTableProgress(m_context, m_estimates, name, tables[index]->TableName);
-      next = CopyTable(lane, *tables[index], index);
+      StartTableProgress(m_context, m_estimates, name, table.Item->TableName);
+      AlignTableCharset(lane, name, table.Item->TableName);
+      next = FlushAndLockSource(lane, QuoteName(table.Item->TableName, m_quote));
     }
-    ReleaseLog(lane);
+    if (next == Next::Continue && Canceled()) next = Next::Stop;
+    if (next == Next::Continue) next = CopyRows(lane, *table.Item, table.Kind);
+    lane.heldLog = nullptr;
+    ReleaseLog(table.Log);
     if (next == Next::Stop) stopped = true;
     return next != Next::Stop && !m_sessionLost;
   });
-  // The views are created in the selection's order, as one lane would have met them.
-  std::vector<PendingView>& views = Main().pendingViews;
-  for (std::size_t i = 1; i < m_lanes.size(); ++i) {
-    std::vector<PendingView>& more = m_lanes[i]->pendingViews;
-    views.insert(views.end(), std::make_move_iterator(more.begin()),
-                 std::make_move_iterator(more.end()));
-    more.clear();
-  }
-  std::sort(views.begin(), views.end(),
-            [](const PendingView& a, const PendingView& b) { return a.Order < b.Order; });
+  releaseAll();  // what a stop left unlogged
   return stopped || Canceled() ? Next::Stop : Next::Continue;
 }
 
@@ -478,25 +507,26 @@ void CServerCopyRun::CopySchemaObjects(const std::string& database) {
 }
 
 Next CServerCopyRun::CopyTable(CopyLane& lane, const TableItem& item, std::size_t order) {
+  std::uint8_t kind = 0;
+  const Next next = PrepareTable(lane, item, order, true, kind);
+  if (next != Next::Continue) return next;
+  if (Canceled()) return Next::Stop;
+  return CopyRows(lane, item, kind);
+}
+
+Next CServerCopyRun::PrepareTable(CopyLane& lane, const TableItem& item, std::size_t order,
+                                  bool lockSource, std::uint8_t& kind) {
   const std::string& table = item.TableName;
-  const std::string quoted = QuoteName(table, m_quote);
   Info(lane, (item.Kind == 2 ? m_wording.CopyingView : m_wording.CopyingTable) + item.DatabaseName +
                  "." + table + "...");
   if (Canceled()) return Next::Stop;
   // First: every statement below names the table in the session's character set.
   AlignTableCharset(lane, item.DatabaseName, table);
-  // FLUSH and LOCK TABLES would end the snapshot's transaction.
-  if (m_settings.FlushTablesBeforeStart && !m_advanced.ConsistentSnapshot) {
-    (void)lane.source.Execute("FLUSH TABLE " + quoted);
-    if (Canceled()) return Next::Stop;
+  if (lockSource) {
+    const Next next = FlushAndLockSource(lane, QuoteName(table, m_quote));
+    if (next != Next::Continue) return next;
   }
-  if (m_settings.LockTablesBeforeStart && !m_advanced.ConsistentSnapshot) {
-    // Replaces the previous table's lock; released after the rows or by the next LOCK.
-    (void)lane.source.Execute("LOCK TABLES " + quoted + " READ LOCAL");
-    if (Canceled()) return Next::Stop;
-  }
-  const std::uint8_t kind =
-      m_settings.IncludeStructure ? ClassifyTable(lane.source, table, m_quote) : item.Kind;
+  kind = m_settings.IncludeStructure ? ClassifyTable(lane.source, table, m_quote) : item.Kind;
   if (Canceled()) return Next::Stop;
 
   std::string engine;
@@ -517,8 +547,21 @@ Next CServerCopyRun::CopyTable(CopyLane& lane, const TableItem& item, std::size_
   } else {
     Info(lane, "Structure option is unchecked.");
   }
-  if (Canceled()) return Next::Stop;
-  return CopyRows(lane, item, kind, fields.get());
+  return Next::Continue;
+}
+
+Next CServerCopyRun::FlushAndLockSource(CopyLane& lane, const std::string& quoted) {
+  // FLUSH and LOCK TABLES would end the snapshot's transaction.
+  if (m_settings.FlushTablesBeforeStart && !m_advanced.ConsistentSnapshot) {
+    (void)lane.source.Execute("FLUSH TABLE " + quoted);
+    if (Canceled()) return Next::Stop;
+  }
+  if (m_settings.LockTablesBeforeStart && !m_advanced.ConsistentSnapshot) {
+    // Replaces the previous table's lock; released after the rows or by the next LOCK.
+    (void)lane.source.Execute("LOCK TABLES " + quoted + " READ LOCAL");
+    if (Canceled()) return Next::Stop;
+  }
+  return Next::Continue;
 }
 
 void CServerCopyRun::AlignTableCharset(CopyLane& lane, const std::string& database,
@@ -621,8 +664,7 @@ Next CServerCopyRun::CopyViewPlaceholder(CopyLane& lane, const TableItem& item, 
   return Next::Continue;
 }
 
-Next CServerCopyRun::CopyRows(CopyLane& lane, const TableItem& item, std::uint8_t kind,
-                              MYSQL_RES* fields) {
+Next CServerCopyRun::CopyRows(CopyLane& lane, const TableItem& item, std::uint8_t kind) {
   const std::string& table = item.TableName;
   const std::string quoted = QuoteName(table, m_quote);
   if (m_settings.AddDeleteAllRecords && kind != 2 &&
