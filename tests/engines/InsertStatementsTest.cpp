@@ -10,17 +10,25 @@
 namespace brevanto {
 namespace {
 
-// Feeds rows of the given sizes and returns the statements as they come out.
+// Feeds rows of the given sizes and returns the statements as they come out; with
+// `handOver` each is taken away (as a copy sends them) instead of sent in place.
 std::vector<std::string> Statements(const std::vector<std::size_t>& rowSizes,
-                                    const InsertShape& shape) {
+                                    const InsertShape& shape, bool handOver = false) {
   CInsertStatements inserts("I ", shape);
   std::vector<std::string> out;
+  std::string spare = "left over from an earlier statement";
   char name = 'a';
   for (const std::size_t size : rowSizes) {
     const std::string row = "(" + std::string(size - 2, name++) + ")";
     if (inserts.AddRow([&](std::string& text) { text += row; })) {
-      out.push_back(inserts.Ready() + "#" + std::to_string(inserts.ReadyRows()));
-      inserts.Sent();
+      const std::string rows = "#" + std::to_string(inserts.ReadyRows());
+      if (handOver) {
+        spare = inserts.TakeReady(std::move(spare));
+        out.push_back(spare + rows);
+      } else {
+        out.push_back(inserts.Ready() + rows);
+        inserts.Sent();
+      }
     }
   }
   if (inserts.Finish()) out.push_back(inserts.Ready() + "#" + std::to_string(inserts.ReadyRows()));
@@ -33,18 +41,30 @@ std::vector<std::string> Statements(const std::vector<std::size_t>& rowSizes, bo
 }
 
 TEST(InsertStatementsTest, MultiRowStatementsEndAtTenRowsOrBeforePassingTheCap) {
-  EXPECT_EQ(Statements(std::vector<std::size_t>(12, 3), true, 1000),
-            (std::vector<std::string>{"I (a),(b),(c),(d),(e),(f),(g),(h),(i),(j)#10",
-                                      "I (k),(l)#2"}));
+  EXPECT_EQ(
+      Statements(std::vector<std::size_t>(12, 3), true, 1000),
+      (std::vector<std::string>{"I (a),(b),(c),(d),(e),(f),(g),(h),(i),(j)#10", "I (k),(l)#2"}));
   // "I (aaa),(bbb)" is 13 bytes; the third row would make 19, past 18: it starts the next.
   EXPECT_EQ(Statements({5, 5, 5, 5}, true, 18),
             (std::vector<std::string>{"I (aaa),(bbb)#2", "I (ccc),(ddd)#2"}));
   // A row larger than the cap still goes out, alone.
-  EXPECT_EQ(Statements({5, 30, 5}, true, 20),
-            (std::vector<std::string>{"I (aaa)#1", "I (" + std::string(28, 'b') + ")#1",
-                                      "I (ccc)#1"}));
+  EXPECT_EQ(
+      Statements({5, 30, 5}, true, 20),
+      (std::vector<std::string>{"I (aaa)#1", "I (" + std::string(28, 'b') + ")#1", "I (ccc)#1"}));
   EXPECT_EQ(Statements({5, 5}, false, 1), (std::vector<std::string>{"I (aaa)#1", "I (bbb)#1"}));
   EXPECT_TRUE(Statements({}, true, 20).empty());
+}
+
+TEST(InsertStatementsTest, HandedOverStatementsAreTheSentOnes) {
+  // The row that ends a statement early starts the next one, and a reused buffer brings
+  // nothing of its own.
+  for (const InsertShape& shape : {InsertShape{true, 18, kRowsPerMultiRowInsert},
+                                   InsertShape{true, 20, 0}, InsertShape{false, 20, 0}}) {
+    for (const std::vector<std::size_t>& rows :
+         {std::vector<std::size_t>{5, 5, 5, 5, 5}, std::vector<std::size_t>{5, 30, 5, 4}}) {
+      EXPECT_EQ(Statements(rows, shape, true), Statements(rows, shape));
+    }
+  }
 }
 
 TEST(InsertStatementsTest, FilledStatementsTakeRowsUpToTheSizeWhateverTheirNumber) {

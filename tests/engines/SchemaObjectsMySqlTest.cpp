@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -79,7 +80,10 @@ class SchemaObjectsMySqlTest : public test::SourceDatabaseTest {
 
   CTaskItem MakeTask(std::uint8_t grouping, const CAdvancedOptions* advanced) {
     return MakeDumpTask("Objects", grouping,
-                        {{"parent", 1}, {"child", 1}, {"audit", 1}, {"big_children", 2},
+                        {{"parent", 1},
+                         {"child", 1},
+                         {"audit", 1},
+                         {"big_children", 2},
                          {"big_children_of_one", 2}},
                         advanced);
   }
@@ -88,7 +92,8 @@ class SchemaObjectsMySqlTest : public test::SourceDatabaseTest {
   std::string Describe(const test::TestServerInfo& server) {
     std::string text;
     for (const char* trigger : {"child_ai", "child_ai_second"}) {
-      text += Fields(test::RunClient(server, std::string("SHOW CREATE TRIGGER ") + trigger, m_db), 3);
+      text +=
+          Fields(test::RunClient(server, std::string("SHOW CREATE TRIGGER ") + trigger, m_db), 3);
     }
     text += Fields(test::RunClient(server, "SHOW CREATE PROCEDURE add_child", m_db), 3);
     text += Fields(test::RunClient(server, "SHOW CREATE FUNCTION doubled", m_db), 3);
@@ -179,15 +184,32 @@ TEST_F(SchemaObjectsMySqlTest, FastOptionsDumpCopyAndRestoreEveryObjectIdentical
     EXPECT_LT(inserts, 100u);  // filled: far fewer than one per ten rows
   }
 
-  // A copy with the same options: checks off, a transaction per table.
-  CTaskItem copy = MakeTask(1, &fast);
-  copy.TaskType = static_cast<std::uint8_t>(TaskType::BackupToServer);
-  copy.DestinationServer = test::AsServerInfo(ServerB());
-  test::RunClient(ServerB(), "DROP DATABASE IF EXISTS `" + m_db + "`;");
-  FakeRunContext copying(copy);
-  ASSERT_EQ(RunOutcome::Finished, ServerCopyWorker(copying)) << copying.AllText();
-  EXPECT_TRUE(copying.Texts(LogLevel::Error).empty()) << copying.AllText();
-  EXPECT_EQ(original, Describe(ServerB()));
+  // Copies with the same options, server and database ones: checks off, a transaction
+  // per table, two tables at a time with a child before its parent's rows are in.
+  for (TaskType type : {TaskType::BackupToServer, TaskType::BackupToDatabase}) {
+    SCOPED_TRACE("copy type " + std::to_string(static_cast<int>(type)));
+    CTaskItem copy = MakeTask(1, &fast);
+    copy.TaskType = static_cast<std::uint8_t>(type);
+    copy.DestinationServer = test::AsServerInfo(ServerB());
+    copy.BackupSettings.DestinationDatabase = m_db;
+    test::RunClient(ServerB(), "DROP DATABASE IF EXISTS `" + m_db + "`;");
+    FakeRunContext copying(copy);
+    ASSERT_EQ(RunOutcome::Finished, ServerCopyWorker(copying)) << copying.AllText();
+    EXPECT_TRUE(copying.Texts(LogLevel::Error).empty()) << copying.AllText();
+    EXPECT_EQ(original, Describe(ServerB()));
+    // Each table's records line follows its own table, whichever lane copied it.
+    const std::vector<std::string> general = copying.Texts(LogLevel::General);
+    for (const char* table : {"parent", "child", "audit"}) {
+      const auto at = std::find(general.begin(), general.end(),
+                                "Backing up the table " + m_db + "." + table + "...");
+      ASSERT_NE(at, general.end()) << table;
+      ASSERT_NE(at + 1, general.end()) << table;
+      const std::string rows =
+          test::RunClient(ServerA(), std::string("SELECT COUNT(*) FROM ") + table, m_db);
+      EXPECT_EQ(*(at + 1), "Backup the records from the table OK - " +
+                               rows.substr(0, rows.size() - 1) + " records");
+    }
+  }
 }
 
 TEST_F(SchemaObjectsMySqlTest, PhpScriptSendsEachObjectAsOneStatement) {
@@ -203,7 +225,8 @@ TEST_F(SchemaObjectsMySqlTest, PhpScriptSendsEachObjectAsOneStatement) {
   // Each DROP ... IF EXISTS is one PHP query string of its own.
   for (const char* kind : {"TRIGGER IF EXISTS `child_ai`", "PROCEDURE IF EXISTS `add_child`",
                            "FUNCTION IF EXISTS `doubled`", "EVENT IF EXISTS `nightly tidy`"}) {
-    EXPECT_NE(script.find("mysql_query('DROP " + std::string(kind) + ";'"), std::string::npos) << kind;
+    EXPECT_NE(script.find("mysql_query('DROP " + std::string(kind) + ";'"), std::string::npos)
+        << kind;
   }
 }
 
@@ -249,9 +272,10 @@ TEST_F(SchemaObjectsMySqlTest, TaskWithoutTheOptionsWarnsOncePerDatabaseAndLeave
   routinesOnly.IncludeRoutines = true;
   FakeRunContext partial(MakeTask(2, &routinesOnly));
   ASSERT_EQ(RunOutcome::Finished, RunBackupToFiles(partial, m_dir.path())) << partial.AllText();
-  EXPECT_EQ(partial.Texts(LogLevel::Warning),
-            std::vector<std::string>{"The database " + m_db +
-                                     " has triggers and events, which this task does not back up."});
+  EXPECT_EQ(
+      partial.Texts(LogLevel::Warning),
+      std::vector<std::string>{"The database " + m_db +
+                               " has triggers and events, which this task does not back up."});
 }
 
 }  // namespace

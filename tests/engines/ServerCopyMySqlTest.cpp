@@ -1,11 +1,18 @@
 #include "engines/ServerCopyWorker.h"
 
+#include <atomic>
+#include <chrono>
+#include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "engines/MySqlConnection.h"
+#include "tasks/AdvancedOptions.h"
 #include "tests/engines/CopySourceDatabase.h"
+#include "tests/engines/FakeRunContext.h"
 #include "tests/engines/KillingRunContext.h"
 #include "tests/engines/RecordingRunContext.h"
 #include "tests/support/TestServer.h"
@@ -15,6 +22,12 @@ namespace {
 
 using test::KillingRunContext;
 using test::RecordingRunContext;
+
+// The threads of this process now.
+std::ptrdiff_t ThreadCount() {
+  return std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+                       std::filesystem::directory_iterator());
+}
 
 class ServerCopyTest : public ::testing::Test {
  protected:
@@ -301,6 +314,121 @@ TEST_F(ServerCopyTest, LostSourceMidTableIsNotReportedAsCopied) {
   ASSERT_EQ(1u, errors.size()) << context.Dump();
   EXPECT_EQ(0u, errors[0].find("Failed to get all records of table big ! (error ")) << errors[0];
   EXPECT_EQ(context.Texts(LogLevel::General).back(), "Backing up the table e2_big.big...");
+}
+
+TEST_F(ServerCopyTest, FailedTablesOfATwoLaneCopyAreLoggedWhileTheOthersAreCopied) {
+  // The destination login may not create items, nor write rows into select.
+  const std::string db = "e2_lanes_fail";
+  DropOnB(db);
+  std::string grants = "CREATE DATABASE " + db +
+                       "; CREATE USER IF NOT EXISTS e2_lanes@'%' IDENTIFIED BY 'lanes';"
+                       " GRANT CREATE, DROP, ALTER ON " +
+                       db + ".`select` TO e2_lanes@'%';";
+  for (const char* table : {"alltypes", "empty_t"}) {
+    grants += " GRANT ALL ON " + db + ".`" + table + "` TO e2_lanes@'%';";
+  }
+  test::RunClient(test::ServerB(), grants);
+  std::vector<TableItem> tables = test::SourceTables();
+  tables.pop_back();  // the view, which reads items
+  CTaskItem task = CopyTask(TaskType::BackupToDatabase, test::kSourceDatabase, tables);
+  task.DestinationServer.UserName = "e2_lanes";
+  task.DestinationServer.Password = "lanes";
+  task.BackupSettings.DestinationDatabase = db;
+  task.BackupSettings.AddCreateDatabase = 0;
+  task.BackupSettings.AddDropTable = 0;
+  task.BackupSettings.AddLockTables = 0;         // a right of the whole database
+  SetAdvancedOptions(task, CAdvancedOptions{});  // two tables at a time
+  RecordingRunContext context(task);
+  ASSERT_EQ(ServerCopyWorker(context), RunOutcome::Failed) << context.Dump();
+
+  const std::vector<std::string> errors = context.Errors();
+  ASSERT_EQ(3u, errors.size()) << context.Dump();
+  EXPECT_EQ(errors[2], "The copy is incomplete (2 errors).");
+  EXPECT_EQ(errors[2], context.Lines().back().text);
+  // Each table's entries stay together: its error or its records line follows it.
+  const auto& lines = context.Lines();
+  int failed = 0;
+  for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
+    if (lines[i].text.rfind("Backing up the table ", 0) != 0) continue;
+    SCOPED_TRACE(lines[i].text);
+    const std::string& next = lines[i + 1].text;
+    if (lines[i].text == "Backing up the table e2_src.items...") {
+      ++failed;
+      EXPECT_EQ(0u, next.find("Failed to CREATE TABLE items on the destination server! (error "))
+          << next;
+    } else if (lines[i].text == "Backing up the table e2_src.select...") {
+      ++failed;
+      EXPECT_EQ(0u, next.find("Failed to insert multi-row records to the table select! (error "))
+          << next;
+    } else {
+      EXPECT_EQ(0u, next.rfind("Backup the records from the table OK - ", 0)) << next;
+    }
+  }
+  EXPECT_EQ(failed, 2);
+  for (const char* table : {"alltypes", "empty_t"}) {
+    EXPECT_EQ(test::Checksum(test::ServerB(), db, table),
+              test::Checksum(test::ServerA(), test::kSourceDatabase, table))
+        << table;
+  }
+  test::RunClient(test::ServerB(), "DROP USER e2_lanes@'%';");
+  DropOnB(db);
+}
+
+TEST_F(ServerCopyTest, AStopDuringATwoLaneCopyCancelsEveryConnectionAndLeavesNoThread) {
+  const std::string db = "e2_lanes_stop";
+  test::RunClient(test::ServerA(), "DROP DATABASE IF EXISTS " + db + "; CREATE DATABASE " + db +
+                                       "; USE " + db +
+                                       "; CREATE TABLE a (id INT PRIMARY KEY);"
+                                       " CREATE TABLE b (id INT PRIMARY KEY);"
+                                       " INSERT INTO a VALUES (1); INSERT INTO b VALUES (2);");
+  // Another session holds both destination tables: each lane waits there for its rows
+  // until the stop cancels it.
+  DropOnB(db);
+  test::RunClient(test::ServerB(), "CREATE DATABASE " + db + "; CREATE TABLE " + db +
+                                       ".a (id INT); CREATE TABLE " + db + ".b (id INT);");
+  CMySQLConnection holder;
+  MySqlError error;
+  ASSERT_TRUE(ConnectServer(test::AsServerInfo(test::ServerB()), holder, error)) << error.Text;
+  ASSERT_TRUE(holder.Execute("LOCK TABLES " + db + ".a WRITE, " + db + ".b WRITE"));
+
+  CTaskItem task = CopyTask(TaskType::BackupToServer, db, {{1, 1, db, "a"}, {1, 1, db, "b"}});
+  task.BackupSettings.IncludeStructure = 0;
+  task.BackupSettings.AddCreateDatabase = 0;  // it would wait for the held tables too
+  SetAdvancedOptions(task, CAdvancedOptions{});
+  test::FakeRunContext context(task);
+  const std::ptrdiff_t threadsBefore = ThreadCount();
+  std::atomic<bool> done{false};
+  RunOutcome outcome = RunOutcome::Finished;
+  std::thread run([&] {
+    outcome = ServerCopyWorker(context);
+    done = true;
+  });
+  const std::string waiting = "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE DB='" +
+                              db + "' AND STATE LIKE 'Waiting for table metadata lock';";
+  for (int i = 0; i < 200 && test::RunClient(test::ServerB(), waiting) != "2\n"; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_EQ("2\n", test::RunClient(test::ServerB(), waiting)) << "both lanes wait";
+  context.RequestStop();
+  context.CallCancelHook();  // what the runner does when the stop is not noticed in time
+  for (int i = 0; i < 300 && !done; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  const bool ended = done;
+  (void)holder.Execute("UNLOCK TABLES");  // a lane the stop missed can end now
+  run.join();
+
+  EXPECT_TRUE(ended) << "a lane still waited in the destination";
+  EXPECT_EQ(outcome, RunOutcome::Canceled);
+  EXPECT_TRUE(context.Texts(LogLevel::Error).empty()) << context.AllText();
+  EXPECT_EQ(ThreadCount(), threadsBefore);
+  // Neither server keeps a session of the run.
+  const std::string sessions =
+      "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE DB='" + db + "';";
+  EXPECT_EQ("0\n", test::RunClient(test::ServerA(), sessions));
+  EXPECT_EQ("0\n", test::RunClient(test::ServerB(), sessions));
+  test::RunClient(test::ServerA(), "DROP DATABASE " + db + ";");
+  DropOnB(db);
 }
 
 }  // namespace
