@@ -428,6 +428,10 @@ Next CServerCopyRun::CopyTablesInParallel(const DatabaseItem& database,
   // while another session holds its parent under LOCK TABLES makes that session's
   // INSERTs into the parent fail.
   CopyLane& main = Main();
+  // A source lock the last table kept would refuse every other table's statements.
+  if (m_settings.LockTablesBeforeStart && !m_advanced.ConsistentSnapshot) {
+    (void)main.source.Execute("UNLOCK TABLES");
+  }
   for (std::size_t i = 0; i < tables.size(); ++i) {
     main.heldLog = &tables[i].Log;
     tables[i].Prepared = PrepareTable(main, *tables[i].Item, i, false, tables[i].Kind);
@@ -447,6 +451,7 @@ Next CServerCopyRun::CopyTablesInParallel(const DatabaseItem& database,
     CopyLane& lane = *m_lanes[laneIndex];
     Table& table = tables[index];
     if (table.Prepared != Next::Continue || table.Kind == 2) {
+      StartTableProgress(m_context, m_estimates, name, table.Item->TableName);
       ReleaseLog(table.Log);
       return true;
     }

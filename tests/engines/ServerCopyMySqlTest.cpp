@@ -316,6 +316,41 @@ TEST_F(ServerCopyTest, LostSourceMidTableIsNotReportedAsCopied) {
   EXPECT_EQ(context.Texts(LogLevel::General).back(), "Backing up the table e2_big.big...");
 }
 
+TEST_F(ServerCopyTest, TwoLaneCopiesKeepEveryValueWithOrWithoutTheSnapshot) {
+  // Two databases in different character sets: every lane's sessions must follow each
+  // table's, as the main one's do.
+  struct Case {
+    const char* name;
+    bool snapshot;
+    std::uint8_t lockSource;
+  };
+  for (const Case& c : {Case{"snapshot", true, 0}, Case{"source locks, flushes", false, 1}}) {
+    SCOPED_TRACE(c.name);
+    DropOnB(test::kSourceDatabase);
+    DropOnB(test::kLatinDatabase);
+    CTaskItem task =
+        CopyTask(TaskType::BackupToServer, test::kSourceDatabase, test::SourceTables());
+    task.BackupDatabases.push_back(
+        {1, test::kLatinDatabase, {{1, 2, test::kLatinDatabase, "marked"},
+                                   {1, 1, test::kLatinDatabase, "mixed"}}});
+    task.BackupSettings.LockTablesBeforeStart = c.lockSource;
+    task.BackupSettings.FlushTablesBeforeStart = c.lockSource;
+    CAdvancedOptions advanced;
+    advanced.ConsistentSnapshot = c.snapshot;
+    advanced.StatementBytes = kMinStatementBytes;
+    SetAdvancedOptions(task, advanced);
+    RecordingRunContext context(task);
+    ASSERT_EQ(ServerCopyWorker(context), RunOutcome::Finished) << context.Dump();
+    EXPECT_TRUE(context.Errors().empty()) << context.Dump();
+    test::ExpectSameSourceTables(test::kSourceDatabase);
+    EXPECT_EQ(test::RunClient(test::ServerB(), "SELECT HEX(l), HEX(u) FROM mixed;",
+                              test::kLatinDatabase),
+              "E9\tC3A920F09F9880\n");
+    EXPECT_EQ(test::RunClient(test::ServerB(), "SELECT id FROM marked;", test::kLatinDatabase),
+              "1\n");
+  }
+}
+
 TEST_F(ServerCopyTest, FailedTablesOfATwoLaneCopyAreLoggedWhileTheOthersAreCopied) {
   // The destination login may not create items, nor write rows into select.
   const std::string db = "e2_lanes_fail";
