@@ -4,6 +4,7 @@
 
 #include <QHeaderView>
 #include <QListView>
+#include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTreeView>
 
@@ -74,6 +75,15 @@ class SmallIconDelegate : public QStyledItemDelegate {
 };
 
 }  // namespace
+
+int CBrevantoTasksView::DetailsWidthHint() const {
+  int width = 2 * m_details->frameWidth() +
+              m_details->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, m_details);
+  for (int column = 0; column < TaskListModel::kColumnCount; ++column) {
+    width += m_details->columnWidth(column);
+  }
+  return width;
+}
 
 int CBrevantoTasksView::ColumnWidth(int column, const QFontMetrics& metrics) {
   int widest = 0;

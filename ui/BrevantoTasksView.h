@@ -35,6 +35,9 @@ class CBrevantoTasksView : public QStackedWidget {
   // The details column's width in a font: the list's own width, or more when a text the
   // column can show needs it.
   static int ColumnWidth(int column, const QFontMetrics& metrics);
+  // The width the details list needs to show every column whole, with its frame and a
+  // vertical scroll bar.
+  int DetailsWidthHint() const;
   // The small icons' cell width for these names: room for the longest, within limits, and
   // a gap before the next cell.
   static int SmallIconCellWidth(const QFontMetrics& metrics, const QStringList& names);

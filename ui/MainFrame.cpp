@@ -1,5 +1,7 @@
 #include "ui/MainFrame.h"
 
+#include <algorithm>
+
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
@@ -55,11 +57,19 @@ CMainFrame::CMainFrame(CApplicationCore& core, FrameDialogs dialogs, QWidget* pa
   setWindowTitle(QString::fromLatin1(kWindowTitle));
   setWindowIcon(MakeIcon(IconRole::Program));
   setMinimumSize(kWindowSize);
-  resize(kWindowSize);
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    move(screen->availableGeometry().center() - rect().center());
-  }
   setCentralWidget(m_view);
+  // Wide enough for every column of the list where the screen allows; never below the
+  // documented size.
+  QSize start = kWindowSize;
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect available = screen->availableGeometry();
+    start.setWidth(std::clamp(m_view->DetailsWidthHint(), kWindowSize.width(),
+                              std::max(kWindowSize.width(), available.width() * 9 / 10)));
+    resize(start);
+    move(available.center() - rect().center());
+  } else {
+    resize(start);
+  }
   m_view->Model()->SetDisplayStyles(core.Options().DateFormat, core.Options().TimeFormat);
 
   BuildMenus();

@@ -1,12 +1,16 @@
 // The main window's own flows: start-up states, show with a login, the notification
 // menu, the quit flow and its save order.
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QTest>
 #include <QTreeView>
 
@@ -105,6 +109,21 @@ TEST_F(MainFrameTest, TheContextMenusCopyFollowsAndRunsTheCopyCommand) {
   a.contextCopyTasks->trigger();
   ASSERT_EQ(fixture.Core().Tasks().Count(), 2);
   EXPECT_EQ(fixture.Core().Tasks().At(1).TaskName, "Sales_Copy");
+}
+
+TEST_F(MainFrameTest, StartsWideEnoughForEveryColumnWithinTheScreen) {
+  CMainFrame frame(fixture.Core(), FrameDialogs());
+  const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+  const auto* list = frame.findChild<QTreeView*>("taskDetails");
+  ASSERT_NE(list, nullptr);
+  int columns = 0;
+  for (int column = 0; column < list->model()->columnCount(); ++column) {
+    columns += list->columnWidth(column);
+  }
+  EXPECT_GE(frame.width(), std::min(columns, available.width() * 9 / 10));
+  EXPECT_LE(frame.width(), std::max(660, available.width()));
+  EXPECT_EQ(frame.height(), 460);
+  EXPECT_EQ(frame.minimumSize(), QSize(660, 460));
 }
 
 TEST_F(MainFrameTest, TrayMenuHoldsOnlyShowWhenALoginIsSet) {
