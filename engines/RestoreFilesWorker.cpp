@@ -57,6 +57,10 @@ struct RestoreLane {
   CMySQLConnection connection;
   std::string loadTable;   // the table the open transaction loads
   bool fileLocks = false;  // the file's own LOCK TABLES is in force
+  // Other sessions load beside this one. A file's own LOCK TABLES is then left out: a
+  // table another file creates meanwhile with a foreign key to the locked one makes
+  // the server refuse rows for it ("was not locked with LOCK TABLES").
+  bool shared = false;
   std::vector<DeferredView> deferred;
 };
 
@@ -200,6 +204,7 @@ std::optional<Next> CRestoreRun::RestoreInParallel(const std::vector<RestoreFile
   }
   std::vector<RestoreLane*> lanes{&m_main};
   for (const auto& lane : more) lanes.push_back(lane.get());
+  for (RestoreLane* lane : lanes) lane->shared = lanes.size() > 1;
   // A stop must reach every session.
   std::vector<std::shared_ptr<ConnectionCanceler>> cancelers;
   for (RestoreLane* lane : lanes) cancelers.push_back(lane->connection.CancelHandle());
@@ -216,6 +221,7 @@ std::optional<Next> CRestoreRun::RestoreInParallel(const std::vector<RestoreFile
     return false;
   });
   m_context.SetCancelHook([canceler = m_connection.CancelHandle()] { canceler->Cancel(); });
+  m_main.shared = false;
   // Views that waited for tables of other files are created once all files are in.
   for (const auto& lane : more) {
     for (DeferredView& view : lane->deferred) m_main.deferred.push_back(std::move(view));
@@ -287,8 +293,13 @@ Next CRestoreRun::RestoreStatements(RestoreLane& lane, const std::string& path,
         next = m_options.ContinueOnSqlError ? Next::Continue : Next::Stop;
         break;
       case SplitResult::Statement:
-        next = m_advanced.TransactionPerTable ? ExecuteInLoad(lane, statement.Text, transaction)
-                                              : Execute(lane, statement.Text);
+        if (lane.shared && TableLockChangeOf(statement.Text) != TableLockChange::None) {
+          next = Next::Continue;
+        } else if (m_advanced.TransactionPerTable) {
+          next = ExecuteInLoad(lane, statement.Text, transaction);
+        } else {
+          next = Execute(lane, statement.Text);
+        }
         statements.Ran(!NoBackslashEscapes(lane.connection));
         break;
     }

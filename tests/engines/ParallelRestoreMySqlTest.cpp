@@ -176,5 +176,27 @@ TEST_F(ParallelRestoreMySqlTest, TruncatedCompressedFileIsAnErrorWhileTheOtherFi
   }
 }
 
+TEST_F(ParallelRestoreMySqlTest, AFileLockingItsTableLoadsWhileAnotherFileAddsAForeignKeyToIt) {
+  CreateSourceDatabase("e2_plock_", "");
+  const std::string head = "CREATE DATABASE IF NOT EXISTS `" + m_db + "`;\nUSE `" + m_db + "`;\n";
+  // The parent's file holds its table locked while the child's file creates a table
+  // referencing it: the server then wants the child locked too for the parent's rows.
+  std::string rows;
+  for (int i = 1; i <= 200; ++i) rows += "INSERT INTO parent VALUES (" + std::to_string(i) + ");\n";
+  const std::string parent = WriteOwnFile(
+      "parent.sql", head + "CREATE TABLE parent (id INT PRIMARY KEY) ENGINE=InnoDB;\n"
+                           "LOCK TABLES parent WRITE;\nDO SLEEP(2);\n" + rows +
+                           "UNLOCK TABLES;\n");
+  const std::string child = WriteOwnFile(
+      "child.sql", head + "DO SLEEP(1);\nCREATE TABLE child (id INT PRIMARY KEY, parent_id INT,"
+                          " FOREIGN KEY (parent_id) REFERENCES parent (id)) ENGINE=InnoDB;\n"
+                          "INSERT INTO child VALUES (1, 1);\n");
+  FakeRunContext context(RestoreTask({parent, child}));
+  EXPECT_EQ(RunOutcome::Finished, RestoreFilesWorker(context)) << context.AllText();
+  EXPECT_TRUE(context.Texts(LogLevel::Error).empty()) << context.AllText();
+  EXPECT_EQ(OnB("SELECT COUNT(*) FROM parent;"), "200\n");
+  EXPECT_EQ(OnB("SELECT COUNT(*) FROM child;"), "1\n");
+}
+
 }  // namespace
 }  // namespace brevanto
