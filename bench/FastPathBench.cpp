@@ -2,7 +2,8 @@
 // rows in four tables of one database:
 //   dump:    ours (one file per table, advanced defaults) with 1 and 2 threads, plain and
 //            zstd, against mariadb-dump --single-transaction and mydumper -t 1 / -t 2;
-//   copy:    ours (BackupToServer, advanced defaults) against mariadb-dump | mariadb;
+//   copy:    ours (BackupToServer, advanced defaults, and with 1 thread) against
+//            mariadb-dump | mariadb, with both servers' CPU seconds;
 //   restore: ours of our own 2-thread dump against myloader -t 1 / -t 2 of mydumper's.
 // Every side runs in a child process, so its wall time and peak memory are its own; the
 // restores also show the CPU seconds the destination server spent on them.
@@ -110,7 +111,7 @@ Measure OurDump(const std::string& folder, const CAdvancedOptions& advanced) {
   return m;
 }
 
-Measure OurCopy() {
+Measure OurCopy(const CAdvancedOptions& advanced) {
   DropOnB();
   CTaskItem task;
   task.TaskName = "bench";
@@ -118,7 +119,7 @@ Measure OurCopy() {
   task.SourceServer = BenchServer(kPortA);
   task.DestinationServer = BenchServer(kPortB);
   task.BackupDatabases = {Selection()};
-  SetAdvancedOptions(task, CAdvancedOptions{});
+  SetAdvancedOptions(task, advanced);
   return InChild([&] {
     BenchRunContext context(task);
     return ServerCopyWorker(context) == RunOutcome::Finished ? 0 : 1;
@@ -252,7 +253,8 @@ int main(int argc, char* argv[]) {
        }},
       {"dump", "mydumper -t 1", [&] { return Tool(scratch, mydumper("1", scratch)); }},
       {"dump", "mydumper -t 2", [&] { return Tool(theirs, mydumper("2", theirs)); }},
-      {"copy", "brevanto copy", [&] { return OurCopy(); }},
+      {"copy", "brevanto copy", [&] { return OurCopy(two); }},
+      {"copy", "brevanto copy, 1 thread", [&] { return OurCopy(one); }},
       {"copy", "mariadb-dump | mariadb", [&] {
          DropOnB();
          return Tool("", dumpTool + " --databases " + kDatabase + " | " + Client(kPortB));
@@ -279,19 +281,26 @@ int main(int argc, char* argv[]) {
     for (const Side& side : sides) {
       if (!wanted(side)) continue;
       const bool restore = std::string(side.group) == "restore";
-      const double serverBefore = restore ? ServerCpuSeconds(kPortB) : -1;
+      // A copy's time goes to both servers.
+      const bool copy = std::string(side.group) == "copy";
+      const double serverBefore = restore || copy ? ServerCpuSeconds(kPortB) : -1;
+      const double sourceBefore = copy ? ServerCpuSeconds(kPortA) : -1;
       const Measure m = side.run();
       if (!m.ok) {
         std::fprintf(stderr, "%s failed\n", side.name);
         return 1;
       }
-      const double serverAfter = restore ? ServerCpuSeconds(kPortB) : -1;
+      const double serverAfter = restore || copy ? ServerCpuSeconds(kPortB) : -1;
+      const double sourceAfter = copy ? ServerCpuSeconds(kPortA) : -1;
       std::printf(
           "round %d %-8s %-26s %7.2f s (user %.2f s, system %.2f s)  peak %7ld KB  %ju bytes",
           round + 1, side.group, side.name, m.seconds, m.userSeconds, m.systemSeconds, m.peakKB,
           m.bytes);
       if (serverBefore >= 0 && serverAfter >= 0) {
         std::printf("  server CPU %.2f s", serverAfter - serverBefore);
+      }
+      if (sourceBefore >= 0 && sourceAfter >= 0) {
+        std::printf(" (source %.2f s)", sourceAfter - sourceBefore);
       }
       std::printf("\n");
       std::fflush(stdout);
@@ -316,6 +325,7 @@ int main(int argc, char* argv[]) {
   ratio("brevanto zstd, 1 thread", "brevanto, 1 thread");
   ratio("brevanto zstd, 2 threads", "brevanto, 2 threads");
   ratio("brevanto copy", "mariadb-dump | mariadb");
+  ratio("brevanto copy, 1 thread", "mariadb-dump | mariadb");
   ratio("brevanto restore", "myloader -t 1");
   ratio("brevanto restore", "myloader -t 2");
   DropOnB();
