@@ -11,6 +11,7 @@
 
 #include "engines/BackupToFilesRoutine.h"
 #include "engines/RestoreFilesWorker.h"
+#include "tasks/AdvancedOptions.h"
 #include "tests/engines/CopySourceDatabase.h"
 #include "tests/engines/FakeRunContext.h"
 #include "tests/engines/RecordingRunContext.h"
@@ -82,12 +83,15 @@ class RestoreDumpsTest : public ::testing::Test {
     return ok;
   }
 
-  // One restore run of `paths` on B that must end "Finished" without an error entry.
-  static void RestoreCleanly(const std::vector<std::string>& paths) {
+  // One restore run of `paths` on B that must end "Finished" without an error entry; with
+  // the advanced options when given (statements read ahead, a transaction per table).
+  static void RestoreCleanly(const std::vector<std::string>& paths,
+                             const CAdvancedOptions* advanced = nullptr) {
     CTaskItem task;
     task.TaskType = static_cast<std::uint8_t>(TaskType::RestoreFromFiles);
     task.DestinationServer = test::AsServerInfo(ServerB());
     for (const std::string& path : paths) task.RestoreFiles.push_back({0, path, path, 0, {}});
+    if (advanced != nullptr) SetAdvancedOptions(task, *advanced);
     test::RecordingRunContext context(task);
     EXPECT_EQ(RestoreFilesWorker(context), RunOutcome::Finished) << context.Dump();
     EXPECT_TRUE(context.Errors().empty()) << context.Dump();
@@ -136,13 +140,18 @@ TEST_F(RestoreDumpsTest, StockDumpsRestoreIdentically) {
   const std::string common = "--routines --triggers --events --databases e2_stock";
   const char* const shapes[] = {"", "--single-transaction --skip-extended-insert",
                                 "--skip-opt --add-drop-table --create-options --quick"};
+  const CAdvancedOptions advanced;
   for (const char* shape : shapes) {
     SCOPED_TRACE(shape);
     const std::string dump = m_dir.file("stock.sql");
     ASSERT_TRUE(StockDump(std::string(shape) + " " + common, dump));
-    test::RunClient(ServerB(), std::string("DROP DATABASE IF EXISTS ") + kDb);
-    RestoreCleanly({dump});
-    ExpectSameDatabase(true);
+    for (const CAdvancedOptions* options :
+         {static_cast<const CAdvancedOptions*>(nullptr), &advanced}) {
+      SCOPED_TRACE(options != nullptr ? "advanced" : "legacy");
+      test::RunClient(ServerB(), std::string("DROP DATABASE IF EXISTS ") + kDb);
+      RestoreCleanly({dump}, options);
+      ExpectSameDatabase(true);
+    }
   }
 }
 

@@ -7,6 +7,7 @@
 #include "engines/RestoreFilesWorker.h"
 #include "engines/ScriptWorker.h"
 #include "engines/StatementSplitter.h"
+#include "tasks/AdvancedOptions.h"
 #include "tests/engines/CopySourceDatabase.h"
 #include "tests/engines/KillingRunContext.h"
 #include "tests/engines/RecordingRunContext.h"
@@ -264,11 +265,18 @@ TEST_F(ScriptRestoreTest, BackslashIsPlainOnceTheFileSetsNoBackslashEscapes) {
             "INSERT INTO e2_nbe.t VALUES ('a\\\\');\n"
             "SET SESSION sql_mode = 'NO_BACKSLASH_ESCAPES';\n"
             "INSERT INTO e2_nbe.t VALUES ('b\\');\nINSERT INTO e2_nbe.t VALUES ('c;');\n");
-  RecordingRunContext context(RestoreTask({"nbe.sql"}));
-  ASSERT_EQ(RestoreFilesWorker(context), RunOutcome::Finished) << context.Dump();
-  EXPECT_TRUE(context.Errors().empty()) << context.Dump();
-  // The client's batch output doubles a backslash.
-  EXPECT_EQ(OnB("SELECT v FROM e2_nbe.t;"), "a\\\\\nb\\\\\nc;\n");
+  // The advanced options read statements ahead: the split after the SET must still wait
+  // for it.
+  for (const bool advanced : {false, true}) {
+    SCOPED_TRACE(advanced);
+    CTaskItem task = RestoreTask({"nbe.sql"});
+    if (advanced) SetAdvancedOptions(task, CAdvancedOptions{});
+    RecordingRunContext context(task);
+    ASSERT_EQ(RestoreFilesWorker(context), RunOutcome::Finished) << context.Dump();
+    EXPECT_TRUE(context.Errors().empty()) << context.Dump();
+    // The client's batch output doubles a backslash.
+    EXPECT_EQ(OnB("SELECT v FROM e2_nbe.t;"), "a\\\\\nb\\\\\nc;\n");
+  }
 }
 
 TEST_F(ScriptRestoreTest, BadFileNamesTheFileAndPlace) {
@@ -323,12 +331,15 @@ TEST_F(ScriptRestoreTest, ViewsWaitForTheTablesTheyRead) {
   WriteFile(
       "e2_views_t.sql",
       "USE e2_views;\nCREATE TABLE t (n INT);\nINSERT INTO t VALUES (1),(2),(3);\nUSE mysql;\n");
-  for (std::uint8_t continueOnSql : {0, 1}) {
-    SCOPED_TRACE(continueOnSql);
+  for (int run = 0; run < 4; ++run) {
+    const std::uint8_t continueOnSql = run % 2;
+    const bool advanced = run >= 2;  // statements read ahead
+    SCOPED_TRACE(run);
     OnB("DROP DATABASE IF EXISTS e2_views; CREATE DATABASE e2_views;");
     CTaskItem task = RestoreTask(
         {"e2_views_a_top.sql", "e2_views_b_middle.sql", "e2_views_c_broken.sql", "e2_views_t.sql"});
     task.RestoreOptions.ContinueOnSqlError = continueOnSql;
+    if (advanced) SetAdvancedOptions(task, CAdvancedOptions{});
     RecordingRunContext context(task);
     EXPECT_EQ(RestoreFilesWorker(context),
               continueOnSql ? RunOutcome::Finished : RunOutcome::Failed)
