@@ -258,6 +258,48 @@ TEST_F(ServerCopyTest, ATableThatFailsMidRowsDoesNotLockTheNextOneOut) {
             test::Checksum(test::ServerA(), test::kSourceDatabase, "select"));
 }
 
+TEST_F(ServerCopyTest, AStatementFailingOnTheSendingThreadIsLoggedAsOneThreadWouldLogIt) {
+  // Many filled statements, each refused by the destination's extra column: the first
+  // failure is met on the sending thread while the next rows are being read.
+  const std::string db = "e2_fail_sent";
+  test::RunClient(test::ServerA(), "DROP DATABASE IF EXISTS " + db + "; CREATE DATABASE " + db +
+                                       "; USE " + db +
+                                       "; CREATE TABLE t (id INT PRIMARY KEY, pad CHAR(50));"
+                                       " INSERT INTO t SELECT seq, REPEAT('p', 50)"
+                                       " FROM seq_1_to_2000; CREATE TABLE u (id INT);"
+                                       " INSERT INTO u VALUES (1), (2);");
+  for (const bool fast : {false, true}) {
+    SCOPED_TRACE(fast ? "advanced options" : "without them");
+    DropOnB(db);
+    test::RunClient(test::ServerB(), "CREATE DATABASE " + db + "; USE " + db +
+                                         "; CREATE TABLE t (id INT, pad CHAR(50), extra INT);"
+                                         " CREATE TABLE u (id INT);");
+    CTaskItem task = CopyTask(TaskType::BackupToServer, db, {{1, 1, db, "t"}, {1, 1, db, "u"}});
+    task.BackupSettings.IncludeStructure = 0;
+    task.BackupSettings.MultipleRowInsert = 1;
+    if (fast) {
+      CAdvancedOptions advanced;
+      advanced.Threads = 1;
+      advanced.StatementBytes = kMinStatementBytes;
+      SetAdvancedOptions(task, advanced);
+    }
+    RecordingRunContext context(task);
+    ASSERT_EQ(ServerCopyWorker(context), RunOutcome::Failed) << context.Dump();
+    const std::vector<std::string> errors = context.Errors();
+    ASSERT_EQ(3u, errors.size()) << context.Dump();
+    EXPECT_EQ(0u, errors[0].find("Failed to insert multi-rows records to the table t! (error 1136"))
+        << errors[0];
+    EXPECT_EQ(0u, errors[1].find("Failed to insert multi-row records to the table t! (error 1136"))
+        << errors[1];
+    EXPECT_EQ(errors[2], "The copy is incomplete (2 errors).");
+    EXPECT_EQ(context.Texts(LogLevel::General).back(),
+              "Backup the records from the table OK - 2 records");
+    EXPECT_EQ(test::RunClient(test::ServerB(), "SELECT COUNT(*) FROM t;", db), "0\n");
+  }
+  test::RunClient(test::ServerA(), "DROP DATABASE " + db + ";");
+  DropOnB(db);
+}
+
 TEST_F(ServerCopyTest, StopAtEveryCheckpointCancelsTheRun) {
   const CTaskItem task =
       CopyTask(TaskType::BackupToServer, test::kSourceDatabase,
@@ -331,8 +373,9 @@ TEST_F(ServerCopyTest, TwoLaneCopiesKeepEveryValueWithOrWithoutTheSnapshot) {
     CTaskItem task =
         CopyTask(TaskType::BackupToServer, test::kSourceDatabase, test::SourceTables());
     task.BackupDatabases.push_back(
-        {1, test::kLatinDatabase, {{1, 2, test::kLatinDatabase, "marked"},
-                                   {1, 1, test::kLatinDatabase, "mixed"}}});
+        {1,
+         test::kLatinDatabase,
+         {{1, 2, test::kLatinDatabase, "marked"}, {1, 1, test::kLatinDatabase, "mixed"}}});
     task.BackupSettings.LockTablesBeforeStart = c.lockSource;
     task.BackupSettings.FlushTablesBeforeStart = c.lockSource;
     CAdvancedOptions advanced;
@@ -343,9 +386,9 @@ TEST_F(ServerCopyTest, TwoLaneCopiesKeepEveryValueWithOrWithoutTheSnapshot) {
     ASSERT_EQ(ServerCopyWorker(context), RunOutcome::Finished) << context.Dump();
     EXPECT_TRUE(context.Errors().empty()) << context.Dump();
     test::ExpectSameSourceTables(test::kSourceDatabase);
-    EXPECT_EQ(test::RunClient(test::ServerB(), "SELECT HEX(l), HEX(u) FROM mixed;",
-                              test::kLatinDatabase),
-              "E9\tC3A920F09F9880\n");
+    EXPECT_EQ(
+        test::RunClient(test::ServerB(), "SELECT HEX(l), HEX(u) FROM mixed;", test::kLatinDatabase),
+        "E9\tC3A920F09F9880\n");
     EXPECT_EQ(test::RunClient(test::ServerB(), "SELECT id FROM marked;", test::kLatinDatabase),
               "1\n");
   }
