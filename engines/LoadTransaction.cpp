@@ -8,9 +8,10 @@
 namespace brevanto {
 namespace {
 
-// Statements per commit: large enough that commits cost nothing, small enough that a
-// table of many GB does not pile up its whole undo.
-constexpr std::size_t kStatementsPerCommit = 64;
+// Statements per commit. A long transaction made the server spend more CPU on every row
+// it loads (about twice as much over a whole 22 MB table as with a commit every
+// megabyte), while a commit per filled statement costs next to nothing.
+constexpr std::size_t kStatementsPerCommit = 1;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 

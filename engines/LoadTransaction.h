@@ -12,7 +12,7 @@ namespace brevanto {
 
 class CMySQLConnection;
 
-// Statements of `statementBytes` (0: the task's own size) per commit: StatementBytes × N.
+// The bytes of statements of `statementBytes` (0: the task's own size) between commits.
 std::size_t LoadCommitBytes(std::uint32_t statementBytes);
 
 // Turns the session's unique and foreign-key checks off, keeping their values for
