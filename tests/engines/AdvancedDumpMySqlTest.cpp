@@ -19,6 +19,7 @@
 #include "tasks/AdvancedOptions.h"
 #include "tests/engines/FakeRunContext.h"
 #include "tests/engines/SourceDatabaseTest.h"
+#include "tests/support/ProcessThreads.h"
 #include "tests/support/TestServer.h"
 
 namespace brevanto {
@@ -176,11 +177,10 @@ TEST_F(AdvancedDumpMySqlTest, ConsistentDumpUnderWritesLeavesNoOrphans) {
 
 TEST_F(AdvancedDumpMySqlTest, StopCancelsEveryLaneOfAParallelDump) {
   // Another session holds both tables, so each lane waits in the server for its table.
-  MYSQL* holder = mysql_init(nullptr);
-  ASSERT_EQ(holder, mysql_real_connect(holder, ServerA().host.c_str(), ServerA().user.c_str(),
-                                       ServerA().password.c_str(), m_db.c_str(), ServerA().port,
-                                       nullptr, 0));
-  ASSERT_EQ(0, mysql_query(holder, "LOCK TABLES parent WRITE, child WRITE"));
+  CMySQLConnection holder;
+  MySqlError error;
+  ASSERT_TRUE(ConnectServer(test::AsServerInfo(ServerA()), holder, error)) << error.Text;
+  ASSERT_TRUE(holder.Execute("LOCK TABLES " + m_db + ".parent WRITE, " + m_db + ".child WRITE"));
   CAdvancedOptions advanced;
   advanced.Threads = 2;
   advanced.ConsistentSnapshot = false;  // its global read lock would wait on one connection only
@@ -199,7 +199,7 @@ TEST_F(AdvancedDumpMySqlTest, StopCancelsEveryLaneOfAParallelDump) {
   });
   const RunOutcome outcome = RunBackupToFiles(context, m_dir.path());
   stopper.join();
-  mysql_close(holder);
+  holder.Close();
 
   EXPECT_EQ(RunOutcome::Canceled, outcome) << context.AllText();
   EXPECT_TRUE(context.Texts(LogLevel::Error).empty()) << context.AllText();

@@ -16,24 +16,16 @@
 #include "tasks/AdvancedOptions.h"
 #include "tests/engines/FakeRunContext.h"
 #include "tests/engines/SourceDatabaseTest.h"
+#include "tests/support/ProcessThreads.h"
 #include "tests/support/TestServer.h"
 
 namespace brevanto {
 namespace {
 
 using test::FakeRunContext;
+using test::ThreadCount;
 using test::ServerA;
 using test::ServerB;
-
-// Threads of this process now.
-int ThreadCount() {
-  int count = 0;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
-    (void)entry;
-    ++count;
-  }
-  return count;
-}
 
 class ParallelRestoreMySqlTest : public test::SourceDatabaseTest {
  protected:

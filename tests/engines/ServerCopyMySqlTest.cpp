@@ -15,6 +15,7 @@
 #include "tests/engines/FakeRunContext.h"
 #include "tests/engines/KillingRunContext.h"
 #include "tests/engines/RecordingRunContext.h"
+#include "tests/support/ProcessThreads.h"
 #include "tests/support/TestServer.h"
 
 namespace brevanto {
@@ -22,12 +23,7 @@ namespace {
 
 using test::KillingRunContext;
 using test::RecordingRunContext;
-
-// The threads of this process now.
-std::ptrdiff_t ThreadCount() {
-  return std::distance(std::filesystem::directory_iterator("/proc/self/task"),
-                       std::filesystem::directory_iterator());
-}
+using test::ThreadCount;
 
 class ServerCopyTest : public ::testing::Test {
  protected:
@@ -46,6 +42,12 @@ class ServerCopyTest : public ::testing::Test {
     task.DestinationServer = test::AsServerInfo(test::ServerB());
     task.BackupDatabases.push_back({1, database, tables});
     return task;
+  }
+
+  // A new database `db` on A, made by `sql` run in it.
+  static void FreshOnA(const std::string& db, const std::string& sql) {
+    test::RunClient(test::ServerA(), "DROP DATABASE IF EXISTS " + db + "; CREATE DATABASE " + db +
+                                         "; USE " + db + "; " + sql);
   }
 
   static void DropOnB(const std::string& database) {
@@ -88,16 +90,15 @@ TEST_F(ServerCopyTest, CopiesServerToServerWithEachInsertStyle) {
 TEST_F(ServerCopyTest, AnInvisibleColumnKeepsItsValuesAndShiftsNoOthers) {
   const std::string db = "e2_invisible";
   // The generated column is the server's own: naming it in an INSERT would fail every row.
-  test::RunClient(test::ServerA(),
-                  "DROP DATABASE IF EXISTS " + db + "; CREATE DATABASE " + db + "; USE " + db +
-                      "; CREATE TABLE t (id INT PRIMARY KEY, hidden INT INVISIBLE DEFAULT 7,"
-                      " name VARCHAR(10), doubled INT AS (id * 2) VIRTUAL INVISIBLE);"
-                      " INSERT INTO t (id, hidden, name) VALUES (1, 1, 'one'), (2, 2, 'two');"
-                      // So are the row-period columns of a system-versioned table.
-                      " CREATE TABLE v (id INT PRIMARY KEY, hidden INT INVISIBLE,"
-                      " rs TIMESTAMP(6) AS ROW START INVISIBLE, re TIMESTAMP(6) AS ROW END"
-                      " INVISIBLE, PERIOD FOR SYSTEM_TIME(rs, re)) WITH SYSTEM VERSIONING;"
-                      " INSERT INTO v (id, hidden) VALUES (1, 3);");
+  FreshOnA(db,
+           "CREATE TABLE t (id INT PRIMARY KEY, hidden INT INVISIBLE DEFAULT 7,"
+           " name VARCHAR(10), doubled INT AS (id * 2) VIRTUAL INVISIBLE);"
+           " INSERT INTO t (id, hidden, name) VALUES (1, 1, 'one'), (2, 2, 'two');"
+           // So are the row-period columns of a system-versioned table.
+           " CREATE TABLE v (id INT PRIMARY KEY, hidden INT INVISIBLE,"
+           " rs TIMESTAMP(6) AS ROW START INVISIBLE, re TIMESTAMP(6) AS ROW END"
+           " INVISIBLE, PERIOD FOR SYSTEM_TIME(rs, re)) WITH SYSTEM VERSIONING;"
+           " INSERT INTO v (id, hidden) VALUES (1, 3);");
   for (const int complete : {0, 1}) {
     for (const int multiRow : {0, 1}) {
       SCOPED_TRACE("complete " + std::to_string(complete) + " multi-row " +
@@ -262,12 +263,11 @@ TEST_F(ServerCopyTest, AStatementFailingOnTheSendingThreadIsLoggedAsOneThreadWou
   // Many filled statements, each refused by the destination's extra column: the first
   // failure is met on the sending thread while the next rows are being read.
   const std::string db = "e2_fail_sent";
-  test::RunClient(test::ServerA(), "DROP DATABASE IF EXISTS " + db + "; CREATE DATABASE " + db +
-                                       "; USE " + db +
-                                       "; CREATE TABLE t (id INT PRIMARY KEY, pad CHAR(50));"
-                                       " INSERT INTO t SELECT seq, REPEAT('p', 50)"
-                                       " FROM seq_1_to_2000; CREATE TABLE u (id INT);"
-                                       " INSERT INTO u VALUES (1), (2);");
+  FreshOnA(db,
+           "CREATE TABLE t (id INT PRIMARY KEY, pad CHAR(50));"
+           " INSERT INTO t SELECT seq, REPEAT('p', 50)"
+           " FROM seq_1_to_2000; CREATE TABLE u (id INT);"
+           " INSERT INTO u VALUES (1), (2);");
   for (const bool fast : {false, true}) {
     SCOPED_TRACE(fast ? "advanced options" : "without them");
     DropOnB(db);
@@ -454,11 +454,10 @@ TEST_F(ServerCopyTest, FailedTablesOfATwoLaneCopyAreLoggedWhileTheOthersAreCopie
 
 TEST_F(ServerCopyTest, AStopDuringATwoLaneCopyCancelsEveryConnectionAndLeavesNoThread) {
   const std::string db = "e2_lanes_stop";
-  test::RunClient(test::ServerA(), "DROP DATABASE IF EXISTS " + db + "; CREATE DATABASE " + db +
-                                       "; USE " + db +
-                                       "; CREATE TABLE a (id INT PRIMARY KEY);"
-                                       " CREATE TABLE b (id INT PRIMARY KEY);"
-                                       " INSERT INTO a VALUES (1); INSERT INTO b VALUES (2);");
+  FreshOnA(db,
+           "CREATE TABLE a (id INT PRIMARY KEY);"
+           " CREATE TABLE b (id INT PRIMARY KEY);"
+           " INSERT INTO a VALUES (1); INSERT INTO b VALUES (2);");
   // Another session holds both destination tables: each lane waits there for its rows
   // until the stop cancels it.
   DropOnB(db);
@@ -474,7 +473,7 @@ TEST_F(ServerCopyTest, AStopDuringATwoLaneCopyCancelsEveryConnectionAndLeavesNoT
   task.BackupSettings.AddCreateDatabase = 0;  // it would wait for the held tables too
   SetAdvancedOptions(task, CAdvancedOptions{});
   test::FakeRunContext context(task);
-  const std::ptrdiff_t threadsBefore = ThreadCount();
+  const int threadsBefore = ThreadCount();
   std::atomic<bool> done{false};
   RunOutcome outcome = RunOutcome::Finished;
   std::thread run([&] {

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,16 +20,6 @@
 #include "tests/support/TestServer.h"
 
 namespace brevanto::test {
-
-// Threads of this process now: a stopped run must leave none of its own behind.
-inline int ThreadCount() {
-  int count = 0;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
-    (void)entry;
-    ++count;
-  }
-  return count;
-}
 
 class SourceDatabaseTest : public ::testing::Test {
  protected:
