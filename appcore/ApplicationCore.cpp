@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -253,51 +254,88 @@ bool CApplicationCore::TaskFileChangedOnDisk() {
   return StampOf(TaskFilePath()) != m_knownTaskFile;
 }
 
-TaskReloadSummary CApplicationCore::ReloadTaskFile() {
-  TaskFileHold hold(*this);
-  TaskReloadSummary summary;
-  const std::string path = TaskFilePath();
-  const FileStamp onDisk = StampOf(path);
-  if (onDisk == m_knownTaskFile) return summary;
-  std::vector<CTaskItem> tasks;
-  if (onDisk.Exists) {
-    const TaskFileReadResult result = ReadTaskFile(path, tasks, &summary.Problem);
-    if (result == TaskFileReadResult::Failure && summary.Problem.empty()) {
-      summary.Problem = "the task file cannot be read";
-    }
-    // Saves stay held back until a readable file replaces this one.
-    if (!summary.Problem.empty()) return summary;
-  }
-  summary.Reloaded = true;
+namespace {
 
+// One live task's fate in a reload, found under the task-file hold and carried out after it.
+struct ReloadStep {
+  std::string TaskKey;                     // the live task
+  std::optional<CTaskItem> Replacement;    // empty: the file lost the task
+};
+
+int IndexOfKey(const CTaskList& list, const std::string& key) {
+  const int count = list.Count();
+  for (int i = 0; i < count; ++i) {
+    if (list.At(i).TaskKey == key) return i;
+  }
+  return -1;
+}
+
+}  // namespace
+
+TaskReloadSummary CApplicationCore::ReloadTaskFile() {
+  TaskReloadSummary summary;
+  std::vector<ReloadStep> steps;
+  std::vector<CTaskItem> added;
+  FileStamp onDisk;
+  {
+    TaskFileHold hold(*this);
+    const std::string path = TaskFilePath();
+    onDisk = StampOf(path);
+    if (onDisk == m_knownTaskFile) return summary;
+    if (onDisk.Exists) {
+      const TaskFileReadResult result = ReadTaskFile(path, added, &summary.Problem);
+      if (result == TaskFileReadResult::Failure && summary.Problem.empty()) {
+        summary.Problem = "the task file cannot be read";
+      }
+      // Saves stay held back until a readable file replaces this one.
+      if (!summary.Problem.empty()) return summary;
+    }
+    const TaskJsonOptions everything{.WithPasswords = true};
+    for (const CTaskItem& live : m_tasks->Snapshot()) {
+      const auto same = std::find_if(added.begin(), added.end(), [&](const CTaskItem& t) {
+        return t.TaskName == live.TaskName;
+      });
+      if (same == added.end()) {
+        steps.push_back({live.TaskKey, std::nullopt});
+      } else {
+        if (TaskToJson(*same, everything) != TaskToJson(live, everything)) {
+          steps.push_back({live.TaskKey, *same});
+        }
+        added.erase(same);
+      }
+    }
+  }
+  // Stopping waits for the task's worker, and a worker recording its copy saves the task
+  // file under the hold: so the stops, and all that follows them, come after it. Until the
+  // file is taken in, those saves find it changed on disk and leave it alone.
+  summary.Reloaded = true;
   const bool started = m_tasks->Started();
-  const TaskJsonOptions everything{.WithPasswords = true};
-  for (int i = m_tasks->Count() - 1; i >= 0; --i) {
-    const CTaskItem live = m_tasks->At(i);
-    const auto same = std::find_if(tasks.begin(), tasks.end(),
-                                   [&](const CTaskItem& t) { return t.TaskName == live.TaskName; });
-    if (same == tasks.end()) {
-      if (started) m_tasks->StopTask(i);
-      m_tasks->RemoveAt(i);
+  for (ReloadStep& step : steps) {
+    int index = IndexOfKey(*m_tasks, step.TaskKey);
+    if (index < 0) continue;
+    if (started) m_tasks->StopTask(index);
+    index = IndexOfKey(*m_tasks, step.TaskKey);
+    if (!step.Replacement) {
+      m_tasks->RemoveAt(index);
       ++summary.Removed;
       continue;
     }
-    if (TaskToJson(*same, everything) != TaskToJson(live, everything)) {
-      if (started) m_tasks->StopTask(i);
-      CTaskItem replacement = *same;
-      replacement.ResetStatusFromSchedule();
-      m_tasks->Replace(i, replacement);
-      if (started) m_tasks->LaunchTask(i);
-      ++summary.Changed;
-    }
-    tasks.erase(same);
+    CTaskItem replacement = *step.Replacement;
+    // The copies on disk are this program's record, newer than any other program's.
+    replacement.BackupHistory = m_tasks->At(index).BackupHistory;
+    replacement.ResetStatusFromSchedule();
+    m_tasks->Replace(index, replacement);
+    if (started) m_tasks->LaunchTask(index);
+    ++summary.Changed;
   }
-  for (CTaskItem& task : tasks) {
+  for (CTaskItem& task : added) {
     task.ResetStatusFromSchedule();
     const int index = m_tasks->AddTask(task);
     if (started) m_tasks->LaunchTask(index);
     ++summary.Added;
   }
+  TaskFileHold hold(*this);
+  // A file changed again meanwhile stays unsaved over and is taken in at the next look.
   m_knownTaskFile = onDisk;
   SaveTasks();
   return summary;

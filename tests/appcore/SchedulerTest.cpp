@@ -39,7 +39,16 @@ class SchedulerTest : public ::testing::Test {
     routines[TaskType::ExecuteScript] = [this](TaskRunContext& run) {
       run.Log(LogLevel::General, "work");
       ++m_runs;
-      return RunOutcome::Finished;
+      if (!m_recordWhenStopped.exchange(false)) return RunOutcome::Finished;
+      // A run that ends as it is stopped records its copy, as a dump does on its way out.
+      m_inGatedRun = true;
+      while (!run.StopRequested()) std::this_thread::yield();
+      m_stopSeen = true;
+      BackupCopy copy;
+      copy.BackupTime = {2026, 12, 7, 9, 1, 0};
+      copy.CopyFiles = {"/nowhere/copy.sql"};
+      run.RecordBackupCopy(copy);
+      return RunOutcome::Canceled;
     };
     SchedulerHooks hooks;
     hooks.StopRequested = [this] { return m_stop.load(); };
@@ -65,6 +74,36 @@ class SchedulerTest : public ::testing::Test {
     return done();
   }
 
+  // Moves time on whenever the loop and the worker both sleep, or the loop alone while the
+  // worker waits in its run for a stop, until `done`. Time stands while a stop is under
+  // way, so no stop deadline passes. False when nothing moves for 10 s.
+  template <typename Done>
+  bool AdvanceWhileAsleepUntil(Done done) {
+    auto idleSince = std::chrono::steady_clock::now();
+    while (!done()) {
+      const bool waitingForStop = m_inGatedRun && !m_stopSeen;
+      if (m_clock.SleepersAhead() >= (waitingForStop ? 1 : 2)) {
+        m_clock.Advance(100);
+        idleSince = std::chrono::steady_clock::now();
+      } else if (std::chrono::steady_clock::now() - idleSince > std::chrono::seconds(10)) {
+        return false;
+      }
+      std::this_thread::yield();
+    }
+    return true;
+  }
+
+  // As brevanto-run --import and --delete do it: under the task-file lock, a whole new file.
+  template <typename Change>
+  void ChangeTheFileAsAnotherProgram(Change change) {
+    CApplicationCore other(m_dir.path(), m_clock);
+    other.ShareTaskFile();
+    CApplicationCore::TaskFileHold hold(other);
+    other.Start();
+    change(other.Tasks());
+    ASSERT_TRUE(other.SaveTasks());
+  }
+
   void Stop() {
     m_stop = true;
     // The loop may be between two sleeps when the flag is set: keep waking it until it ends.
@@ -82,6 +121,9 @@ class SchedulerTest : public ::testing::Test {
   std::atomic<bool> m_stop{false};
   std::atomic<bool> m_ended{false};
   std::atomic<int> m_code{-1};
+  std::atomic<bool> m_recordWhenStopped{false};
+  std::atomic<bool> m_inGatedRun{false};
+  std::atomic<bool> m_stopSeen{false};
   std::thread m_loop;
 };
 
@@ -135,6 +177,36 @@ TEST_F(SchedulerTest, NeverSavesOverATaskFileItCannotRead) {
   ASSERT_TRUE(AdvanceUntil([this] { return m_runs >= 1; }, 2 * 60 * 1000));
   Stop();
   EXPECT_EQ(test::ReadWholeFile(m_dir.file(kTaskFileName)), "not a task file");
+}
+
+// Taking in a file that replaces or deletes a running task stops that task while its
+// worker saves the copy it just recorded: the stop must not wait under the task-file
+// hold that save needs, or the loop never looks again and never stops.
+TEST_F(SchedulerTest, TakesInAReplacedOrDeletedRunningTaskWhileItsRunRecordsACopy) {
+  for (const bool replace : {true, false}) {
+    SCOPED_TRACE(replace ? "replaced" : "deleted");
+    m_inGatedRun = false;
+    m_stopSeen = false;
+    m_recordWhenStopped = true;
+    ASSERT_TRUE(AdvanceWhileAsleepUntil([this] { return m_inGatedRun.load(); }));
+    ChangeTheFileAsAnotherProgram([replace](CTaskList& tasks) {
+      const int index = tasks.FindByName("every minute");
+      if (!replace) return tasks.RemoveAt(index);
+      CTaskItem edited = tasks.At(index);
+      edited.Schedule.IntervalMinutes = 2;
+      tasks.Replace(index, edited);
+    });
+    ASSERT_TRUE(AdvanceWhileAsleepUntil([this, replace] {
+      const int index = m_core.Tasks().FindByName("every minute");
+      return replace ? m_core.Tasks().At(index).Schedule.IntervalMinutes == 2 : index < 0;
+    }));
+    // The copy the stopped run recorded stays the replaced task's.
+    if (replace) {
+      EXPECT_EQ(m_core.Tasks().At(0).BackupHistory.size(), 1u);
+    }
+  }
+  Stop();
+  EXPECT_FALSE(FileExists(m_dir.file(kTaskFileName)));  // an empty list is saved as no file
 }
 
 }  // namespace
