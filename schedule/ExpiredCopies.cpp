@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <optional>
 #include <set>
 
@@ -130,18 +132,39 @@ ExpiredCopies FindExpiredCopies(const CTaskItem& task, const TaskDateTime& now) 
   return found;
 }
 
-void DeleteCopyFiles(const ExpiredCopies& expired) {
+std::vector<CopyFileFailure> DeleteCopyFiles(ExpiredCopies& expired) {
   std::set<std::pair<dev_t, ino_t>> kept;
   for (const std::string& file : expired.Kept) {
     if (auto identity = FileIdentity(file)) kept.insert(*identity);
   }
+  std::vector<CopyFileFailure> failures;
+  std::set<std::string> stayed;
   for (const std::string& file : expired.Files) {
     const auto identity = FileIdentity(file);
     if (identity && kept.contains(*identity)) continue;  // a remaining copy lists it
-    ::unlink(file.c_str());
+    if (::unlink(file.c_str()) != 0 && errno != ENOENT) {
+      failures.push_back({file, errno});
+      stayed.insert(file);
+    }
+  }
+  // A copy whose file stays must stay listed, or nothing would ever delete that file.
+  for (std::size_t k = expired.Indices.size(); k-- > 0;) {
+    const std::vector<std::string>& files = expired.Copies[k].CopyFiles;
+    if (std::none_of(files.begin(), files.end(),
+                     [&](const std::string& f) { return stayed.contains(f); })) {
+      continue;
+    }
+    expired.Indices.erase(expired.Indices.begin() + static_cast<std::ptrdiff_t>(k));
+    expired.Copies.erase(expired.Copies.begin() + static_cast<std::ptrdiff_t>(k));
   }
   // rmdir removes only empty folders: one that still holds other files stays.
   for (const std::string& folder : expired.Folders) ::rmdir(folder.c_str());
+  return failures;
+}
+
+std::string CopyFileFailureText(const CopyFileFailure& failure) {
+  return "Failed to delete the expired backup file! - " + failure.Path + " (" +
+         std::strerror(failure.Error) + ")";
 }
 
 std::size_t DropCopies(std::vector<BackupCopy>& history, const ExpiredCopies& expired) {
@@ -156,10 +179,12 @@ std::size_t DropCopies(std::vector<BackupCopy>& history, const ExpiredCopies& ex
   return dropped;
 }
 
-bool DeleteExpiredCopies(CTaskItem& task, const TaskDateTime& now) {
+bool DeleteExpiredCopies(CTaskItem& task, const TaskDateTime& now,
+                         std::vector<CopyFileFailure>* failures) {
   ExpiredCopies expired = FindExpiredCopies(task, now);
   if (expired.empty()) return false;
-  DeleteCopyFiles(expired);
+  std::vector<CopyFileFailure> failed = DeleteCopyFiles(expired);
+  if (failures != nullptr) *failures = std::move(failed);
   return DropCopies(task.BackupHistory, expired) > 0;
 }
 

@@ -29,10 +29,20 @@ struct ExpiredCopies {
 // own run time.
 ExpiredCopies FindExpiredCopies(const CTaskItem& task, const TaskDateTime& now);
 
+// A recorded file that could not be deleted, with the errno of the failure.
+struct CopyFileFailure {
+  std::string Path;
+  int Error = 0;
+};
+
 // Deletes the files, except any that is the same file (device and inode) as one in
-// Kept, then removes the folders that are empty; failures are ignored (a file already
-// gone is simply dropped). Touches the disk.
-void DeleteCopyFiles(const ExpiredCopies& expired);
+// Kept, then removes the folders that are empty. A file already gone counts as deleted.
+// The copies listing a file that stays are taken out of `expired`, so DropCopies keeps
+// them in the history with their files; the failures are returned. Touches the disk.
+std::vector<CopyFileFailure> DeleteCopyFiles(ExpiredCopies& expired);
+
+// The log entry of one failure (a Warning: the copy stays until a later run deletes it).
+std::string CopyFileFailureText(const CopyFileFailure& failure);
 
 // Drops the found copies from `history`, provided it still holds them where they were
 // found. Returns the number dropped.
@@ -40,7 +50,9 @@ std::size_t DropCopies(std::vector<BackupCopy>& history, const ExpiredCopies& ex
 
 // The three steps on a task the caller owns. True when a copy was dropped (the caller
 // then saves the task file and logs "Delete the expiration backup copies").
-bool DeleteExpiredCopies(CTaskItem& task, const TaskDateTime& now);
+// Files that could not be deleted go to `failures` when given.
+bool DeleteExpiredCopies(CTaskItem& task, const TaskDateTime& now,
+                         std::vector<CopyFileFailure>* failures = nullptr);
 
 // The log entry written after copies were dropped.
 inline constexpr const char* kExpiredCopiesDeleted = "Delete the expiration backup copies";

@@ -4,7 +4,9 @@
 
 #include <sys/prctl.h>
 
+#include <algorithm>
 #include <exception>
+#include <set>
 #include <stop_token>
 #include <system_error>
 #include <thread>
@@ -29,6 +31,12 @@ constexpr int kStopWaitMs = 3000;
 // hundred times a second at most on a fast dump, not once a row.
 constexpr int kProgressCallsPerPublish = 64;
 constexpr const char* kUserCanceled = "User canceled!";
+// Without a saved record of the new copy, deleting the copies it replaces could leave the
+// task file listing only files that are gone.
+constexpr const char* kCopyNotSaved =
+    "Failed to save the task file! The backup copy is not recorded, and no expired copy was "
+    "deleted.";
+constexpr const char* kTaskFileNotSaved = "Failed to save the task file!";
 // How late a worker's timer may fire. A 100 ms poll does not mind a few milliseconds, and
 // the kernel can then serve the timers of many waiting workers with one wake-up.
 constexpr unsigned long kTimerSlackNs = 5'000'000;
@@ -184,18 +192,19 @@ class Worker {
 
   bool StopRequested() const { return m_shared->Stop.stop_requested(); }
 
-  // Saves the task file unless the worker was abandoned.
-  void SaveTasks() {
+  // Saves the task file unless the worker was abandoned. False when the save failed.
+  bool SaveTasks() {
     std::lock_guard saving(m_shared->SaveLock);
     {
       std::lock_guard guard(m_shared->Lock);
-      if (m_shared->Abandoned) return;
+      if (m_shared->Abandoned) return true;
     }
-    m_owner.SaveTasks();
+    return m_owner.SaveTasks();
   }
 
-  // Appends a run's copy to the history, drops expired copies and saves the task file.
-  void RecordBackupCopy(const BackupCopy& copy);
+  // Appends a run's copy to the history, saves the task file, then drops expired copies
+  // and saves again. False when the first save failed: nothing was deleted.
+  bool RecordBackupCopy(const BackupCopy& copy);
 
   Clock& GetClock() { return m_clock; }
   WorkerShared& Shared() { return *m_shared; }
@@ -206,8 +215,10 @@ class Worker {
   RunOutcome Run(const CTaskItem& task, const TaskDateTime& runStart, RunReport& report);
   // The run's end as the list shows it, and the owner is told. False when abandoned.
   bool Report(RunReport& report);
-  // Deletes what FindExpiredCopies found, outside the task's lock. True when dropped.
-  bool DropExpired(const ExpiredCopies& expired);
+  // Deletes what FindExpiredCopies found, outside the task's lock, and saves the task
+  // file. Files that stay are warned about and their copies kept; while one stays, the
+  // waiting worker (`fromPoll`) leaves the deleting to the next run rather than retrying.
+  void DropExpired(ExpiredCopies expired, bool fromPoll);
   // End of thread after a stop or an abandoned run: Stop, and the slot counts as empty.
   void End();
 
@@ -217,6 +228,7 @@ class Worker {
   Clock& m_clock;
   std::string m_logFileName;  // never changes while the task exists
   bool m_isBackupToFiles = false;
+  std::set<std::string> m_undeletable;  // expired files a deletion failed on
 };
 
 // What a routine sees of its run. Lives on the worker thread's stack for one run.
@@ -250,8 +262,13 @@ class WorkerRun final : public TaskRunContext {
       const bool hasFolder = file.find('/') != std::string::npos || copy.CopyFolder.empty();
       m_report.FilesWritten.push_back(hasFolder ? file : copy.CopyFolder + file);
     }
-    m_worker.RecordBackupCopy(copy);
+    if (!m_worker.RecordBackupCopy(copy)) {
+      m_copyNotSaved = true;
+      Log(LogLevel::Error, kCopyNotSaved);
+    }
   }
+  // True when a copy of this run could not be saved in the task file: the run failed.
+  bool CopyNotSaved() const { return m_copyNotSaved; }
   Clock& GetClock() override { return m_worker.GetClock(); }
 
   void ProgressPlan(std::int64_t totalUnits) override {
@@ -296,6 +313,7 @@ class WorkerRun final : public TaskRunContext {
   RunReport& m_report;
   CProgressTracker m_progress;
   int m_unpublished = 0;  // progress calls since the last copy into the slot
+  bool m_copyNotSaved = false;
 };
 
 void Worker::Main() {
@@ -395,10 +413,7 @@ Worker::WaitResult Worker::WaitUntilDue() {
     }
     if (due) return WaitResult::Due;
     if (stop.stop_requested()) return WaitResult::Stopped;
-    if (!expired.empty() && DropExpired(expired)) {
-      SaveTasks();
-      Log(LogLevel::General, kExpiredCopiesDeleted);
-    }
+    if (!expired.empty()) DropExpired(std::move(expired), true);
     // Polls fall on a common 100 ms grid: the waiting workers wake together, so the
     // system takes one timer wake-up per poll for all of them instead of one each.
     const int untilNextPoll = kPollMs - static_cast<int>(m_clock.MonotonicMs() % kPollMs);
@@ -423,6 +438,7 @@ RunOutcome Worker::Run(const CTaskItem& task, const TaskDateTime& runStart, RunR
       run.Log(LogLevel::Error, "The task stopped on an internal error!");
     }
   }
+  if (run.CopyNotSaved() && outcome == RunOutcome::Finished) outcome = RunOutcome::Failed;
   run.EndProgress(outcome);
   return outcome;
 }
@@ -445,30 +461,50 @@ bool Worker::Report(RunReport& report) {
   return alive;
 }
 
-bool Worker::DropExpired(const ExpiredCopies& expired) {
-  DeleteCopyFiles(expired);
-  std::size_t dropped = 0;
-  if (!Touch([&](CTaskItem& task) { dropped = DropCopies(task.BackupHistory, expired); })) {
-    return false;
+void Worker::DropExpired(ExpiredCopies expired, bool fromPoll) {
+  if (fromPoll && std::any_of(expired.Files.begin(), expired.Files.end(),
+                              [&](const std::string& f) { return m_undeletable.contains(f); })) {
+    return;
   }
-  return dropped > 0;
+  // A run retries every file and says again which ones stay.
+  if (!fromPoll) m_undeletable.clear();
+  for (const CopyFileFailure& failure : DeleteCopyFiles(expired)) {
+    if (m_undeletable.insert(failure.Path).second) {
+      Log(LogLevel::Warning, CopyFileFailureText(failure));
+    }
+  }
+  std::size_t dropped = 0;
+  if (!Touch([&](CTaskItem& task) { dropped = DropCopies(task.BackupHistory, expired); })) return;
+  if (dropped == 0) return;
+  if (!SaveTasks()) {
+    Log(LogLevel::Warning, kTaskFileNotSaved);
+    return;
+  }
+  Log(LogLevel::General, kExpiredCopiesDeleted);
 }
 
-void Worker::RecordBackupCopy(const BackupCopy& copy) {
+bool Worker::RecordBackupCopy(const BackupCopy& copy) {
   ExpiredCopies expired;
   const TaskDateTime now = m_clock.Now();
   if (!Touch([&](CTaskItem& task) {
         task.BackupHistory.push_back(copy);
         expired = FindExpiredCopies(task, now);
       })) {
-    return;
+    return true;
   }
   // Saved before anything is deleted, so a crash never forgets the files the run wrote
   // while the copies they replace are already gone.
-  SaveTasks();
-  if (expired.empty() || !DropExpired(expired)) return;
-  SaveTasks();
-  Log(LogLevel::General, kExpiredCopiesDeleted);
+  if (!SaveTasks()) {
+    // Unrecorded on disk, the copy must not count in memory either: a waiting worker would
+    // otherwise delete the copies the task file still lists to make room for it.
+    Touch([&](CTaskItem& task) {
+      auto it = std::find(task.BackupHistory.rbegin(), task.BackupHistory.rend(), copy);
+      if (it != task.BackupHistory.rend()) task.BackupHistory.erase(std::next(it).base());
+    });
+    return false;
+  }
+  if (!expired.empty()) DropExpired(std::move(expired), false);
+  return true;
 }
 
 void Worker::End() {

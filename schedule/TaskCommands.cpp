@@ -47,6 +47,10 @@ void CTaskCommands::Log(int index, const char* text) {
   m_log.AppendEntry(m_list.At(index).LogFileName, LogLevel::General, text);
 }
 
+void CTaskCommands::Save() {
+  if (!m_owner.SaveTasks() && m_tellSaveFailure) m_tellSaveFailure(kTaskListNotSaved);
+}
+
 std::string CTaskCommands::UniqueLogFileName(const std::string& taskName,
                                              const TaskDateTime& created) const {
   // The stamp has no separators, so two moments (or two copies in one second) can give
@@ -78,7 +82,7 @@ int CTaskCommands::CreateTask(CTaskItem task) {
   m_log.AppendEntry(task.LogFileName, LogLevel::General, "");
   m_log.AppendEntry(task.LogFileName, LogLevel::General, "Create task");
   const int index = m_list.AddTask(task);
-  m_owner.SaveTasks();
+  Save();
   LaunchAfterCreate(index);
   return index;
 }
@@ -103,7 +107,7 @@ bool CTaskCommands::ApplyEdit(int index, const CTaskItem& edited) {
   CTaskItem task = edited;
   task.LogFileName = live.LogFileName;  // an edit never moves the log
   m_list.Replace(index, task);
-  m_owner.SaveTasks();
+  Save();
   Log(index, "Edit task");
   if (IsScheduled(task)) {
     m_list.Update(index, [](CTaskItem& t) { t.RunImmediately = 0; });
@@ -142,7 +146,7 @@ std::vector<int> CTaskCommands::CopyTasks(const std::vector<int>& rows) {
     Log(index, "Create task by Copy");
     added.push_back(index);
   }
-  m_owner.SaveTasks();
+  Save();
   return added;
 }
 
@@ -166,7 +170,7 @@ bool CTaskCommands::DeleteTasks(const std::vector<int>& rows) {
     m_log.DeleteLogIfWritable(task.LogFileName);
     m_list.RemoveAt(i);
   }
-  m_owner.SaveTasks();
+  Save();
   return true;
 }
 
@@ -177,7 +181,7 @@ bool CTaskCommands::DeleteAll() {
     m_log.DeleteLogIfWritable(m_list.At(0).LogFileName);
     m_list.RemoveAt(0);
   }
-  m_owner.SaveTasks();
+  Save();
   return true;
 }
 

@@ -36,6 +36,8 @@ inline constexpr const char* kDeleteTasks =
 inline constexpr const char* kDeleteAll = "Do you want to DELETE ALL tasks now?";
 }  // namespace question
 inline constexpr const char* kStopBeforeEdit = "Please STOP the task first, and then EDIT it!";
+inline constexpr const char* kTaskListNotSaved =
+    "Failed to save the task list! The change is not in the task file yet.";
 
 class CTaskCommands {
  public:
@@ -63,6 +65,11 @@ class CTaskCommands {
   // From now on Stop and Stop All return at once, leaving the workers to FinishStops
   // (schedule/StopRequests.h): for the UI thread, which must never wait for a worker.
   void StopWithoutWaiting() { m_stopWithoutWaiting = true; }
+  // Told at once when a change could not be saved to the task file (kTaskListNotSaved);
+  // the change stays in the list and the next save takes it along.
+  void TellSaveFailures(std::function<void(const std::string& text)> tell) {
+    m_tellSaveFailure = std::move(tell);
+  }
 
   void Start(const std::vector<int>& rows);
   void Stop(const std::vector<int>& rows);
@@ -82,12 +89,14 @@ class CTaskCommands {
   void LaunchAfterCreate(int index);
   std::string UniqueLogFileName(const std::string& taskName, const TaskDateTime& created) const;
   void Log(int index, const char* text);
+  void Save();
 
   CTaskList& m_list;
   CTaskLog& m_log;
   TaskRunnerOwner& m_owner;
   AskFunction m_ask;
   bool m_stopWithoutWaiting = false;
+  std::function<void(const std::string&)> m_tellSaveFailure;
 };
 
 }  // namespace brevanto

@@ -50,6 +50,8 @@ CTasksViewCommands::CTasksViewCommands(CApplicationCore& core, CBrevantoTasksVie
       m_window(window),
       m_commands(core.Tasks(), core.TaskLog(), core, AskThroughDialogs(window)) {
   m_commands.StopWithoutWaiting();  // the row says "Stopping..." until the worker ends
+  m_commands.TellSaveFailures(
+      [window](const std::string& text) { Dialogs::Stop(window, ToQt(text)); });
 }
 
 std::vector<int> CTasksViewCommands::Selected() const {

@@ -172,28 +172,59 @@ TEST_F(ExpiredCopiesTest, NeverDropsTheOnlyCopyWhateverTheClockSays) {
   EXPECT_TRUE(Exists(m_dir.file("only.sql")));
 }
 
-// Through the runner: a backup routine records copies; the count rule applies after each.
-class ExpiredCopiesRunnerTest : public test::RunnerFixture {};
+// A path unlink refuses even to root: the copy keeps it, and the others still go.
+TEST_F(ExpiredCopiesTest, AFileThatCannotBeDeletedKeepsItsCopyInTheHistory) {
+  CTaskItem task = Task(AutoDeleteMode::KeepCopies, 1,
+                        {Copy(MakeTime(2024, 2, 1), {"gone.sql"}), Copy(MakeTime(2024, 2, 2), {}),
+                         Copy(MakeTime(2024, 2, 3), {"new.sql"})});
+  ASSERT_EQ(::mkdir(m_dir.file("stuck.sql").c_str(), 0700), 0);
+  task.BackupHistory[1].CopyFiles = {m_dir.file("stuck.sql")};
+  std::vector<CopyFileFailure> failures;
+  ASSERT_TRUE(DeleteExpiredCopies(task, m_now, &failures));
+  EXPECT_FALSE(Exists(m_dir.file("gone.sql")));
+  ASSERT_EQ(failures.size(), 1u);
+  EXPECT_EQ(failures[0].Path, m_dir.file("stuck.sql"));
+  EXPECT_EQ(CopyFileFailureText(failures[0]),
+            "Failed to delete the expired backup file! - " + m_dir.file("stuck.sql") +
+                " (Is a directory)");
+  ASSERT_EQ(task.BackupHistory.size(), 2u);
+  EXPECT_EQ(task.BackupHistory[0].CopyFiles[0], m_dir.file("stuck.sql"));
+}
 
-TEST_F(ExpiredCopiesRunnerTest, RecordedCopiesBeyondTheLimitAreDeletedSavedAndLogged) {
-  int made = 0;
-  m_owner.SetRoutine(TaskType::BackupToFiles, [&](TaskRunContext& run) {
-    const std::string path = m_dir.file("copy" + std::to_string(++made) + ".sql");
-    EXPECT_TRUE(test::WriteWholeFile(path, "dump"));
-    run.RecordBackupCopy(BackupCopy{Stamp(run.RunStartTime()), 2, 1, 0, "", {path}});
-    return RunOutcome::Finished;
-  });
-  const int index = Add("backup", ScheduleKind::Manual, TaskType::BackupToFiles);
-  m_list.Update(index, [](CTaskItem& task) {
-    task.BackupSettings.AutoDeleteMode = static_cast<std::uint8_t>(AutoDeleteMode::KeepCopies);
-    task.BackupSettings.AutoDeleteValue = 3;
-  });
-  ASSERT_EQ(m_list.StartRunner(&m_owner), 0);
-  for (int run = 1; run <= 4; ++run) {
+// Through the runner: a backup routine records copies; the count rule applies after each.
+class ExpiredCopiesRunnerTest : public test::RunnerFixture {
+ protected:
+  // A manual backup task keeping `keep` copies whose every run writes and records
+  // copy1.sql, copy2.sql, ...; returns its index.
+  int AddCopyMakingTask(std::uint32_t keep) {
+    m_owner.SetRoutine(TaskType::BackupToFiles, [this](TaskRunContext& run) {
+      const std::string path = m_dir.file("copy" + std::to_string(++m_made) + ".sql");
+      EXPECT_TRUE(test::WriteWholeFile(path, "dump"));
+      run.RecordBackupCopy(BackupCopy{Stamp(run.RunStartTime()), 2, 1, 0, "", {path}});
+      return RunOutcome::Finished;
+    });
+    const int index = Add("backup", ScheduleKind::Manual, TaskType::BackupToFiles);
+    m_list.Update(index, [keep](CTaskItem& task) {
+      task.BackupSettings.AutoDeleteMode = static_cast<std::uint8_t>(AutoDeleteMode::KeepCopies);
+      task.BackupSettings.AutoDeleteValue = keep;
+    });
+    return index;
+  }
+
+  // Runs the task once now and waits for its worker to end.
+  void RunOnce(int index) {
     m_list.Update(index, [](CTaskItem& task) { task.RunImmediately = 1; });
     m_list.LaunchTask(index);
     ASSERT_TRUE(Eventually([&] { return !m_list.HasWorker(index); }));
   }
+
+  std::atomic<int> m_made{0};
+};
+
+TEST_F(ExpiredCopiesRunnerTest, RecordedCopiesBeyondTheLimitAreDeletedSavedAndLogged) {
+  const int index = AddCopyMakingTask(3);
+  ASSERT_EQ(m_list.StartRunner(&m_owner), 0);
+  for (int run = 1; run <= 4; ++run) RunOnce(index);
   EXPECT_FALSE(Exists(m_dir.file("copy1.sql")));
   EXPECT_TRUE(Exists(m_dir.file("copy2.sql")));
   EXPECT_EQ(m_list.At(index).BackupHistory.size(), 3u);
@@ -268,6 +299,63 @@ TEST_F(ExpiredCopiesRunnerTest, AWaitingBackupTaskDropsCopiesThatAgedOutButNever
   ASSERT_TRUE(m_clock.WaitForSleepers(1));
   EXPECT_TRUE(Exists(newest));
   EXPECT_EQ(m_list.At(index).BackupHistory.size(), 1u);
+}
+
+// A task file that cannot be saved must not cost the copies it still lists: the run fails
+// and the earlier copy stays, on disk and in the history.
+TEST_F(ExpiredCopiesRunnerTest, ARunWhoseCopyCannotBeSavedFailsAndDeletesNoCopy) {
+  const int index = AddCopyMakingTask(1);
+  ASSERT_EQ(m_list.StartRunner(&m_owner), 0);
+  RunOnce(index);
+  m_owner.FailSaves = true;
+  RunOnce(index);
+  EXPECT_TRUE(Exists(m_dir.file("copy1.sql")));
+  EXPECT_EQ(m_list.At(index).BackupHistory.size(), 1u);
+  EXPECT_EQ(m_list.LastResultAt(index).Kind, RunResultKind::Failed);
+  const std::vector<std::string> entries = Entries(index);
+  EXPECT_EQ(std::count(entries.begin(), entries.end(), kExpiredCopiesDeleted), 0);
+  EXPECT_EQ(std::count(entries.begin(), entries.end(), "Finished"), 1);  // the first run's
+  EXPECT_NE(std::find_if(entries.begin(), entries.end(),
+                         [](const std::string& e) {
+                           return e.starts_with("Failed to save the task file!");
+                         }),
+            entries.end());
+}
+
+// A copy whose file stays is kept and said once, not at every poll of the waiting worker;
+// the next run tries again and says it again.
+TEST_F(ExpiredCopiesRunnerTest, AnUndeletableExpiredFileIsWarnedAboutOncePerRun) {
+  const std::string stuck = m_dir.file("stuck.sql");
+  ASSERT_EQ(::mkdir(stuck.c_str(), 0700), 0);
+  m_owner.SetRoutine(TaskType::BackupToFiles, [&](TaskRunContext& run) {
+    run.RecordBackupCopy(BackupCopy{Stamp(run.RunStartTime()), 2, 1, 0, "", {m_dir.file("n.sql")}});
+    return RunOutcome::Finished;
+  });
+  const int index = Add("backup", ScheduleKind::EveryDay, TaskType::BackupToFiles);
+  m_list.Update(index, [&](CTaskItem& task) {
+    task.BackupSettings.AutoDeleteMode = static_cast<std::uint8_t>(AutoDeleteMode::OlderThanDays);
+    task.BackupSettings.AutoDeleteValue = 2;
+    task.BackupHistory.push_back(BackupCopy{Stamp(MakeTime(2024, 3, 1)), 2, 1, 0, "", {stuck}});
+    task.BackupHistory.push_back(BackupCopy{Stamp(MakeTime(2024, 3, 2)), 2, 1, 0, "", {"x.sql"}});
+  });
+  ASSERT_EQ(m_list.StartRunner(&m_owner), 0);
+  for (int poll = 0; poll < 5; ++poll) {
+    ASSERT_TRUE(m_clock.WaitForSleepers(1));
+    m_clock.Advance(100);
+  }
+  ASSERT_TRUE(m_clock.WaitForSleepers(1));
+  const std::string warning =
+      "Failed to delete the expired backup file! - " + stuck + " (Is a directory)";
+  EXPECT_EQ(Entries(index), std::vector<std::string>{warning});
+  EXPECT_EQ(m_list.At(index).BackupHistory.size(), 2u);
+
+  m_list.Update(index, [](CTaskItem& task) { task.RunImmediately = 1; });
+  m_clock.Advance(100);  // the waiting worker's next poll
+  ASSERT_TRUE(Eventually([&] { return Entries(index).back() == "Finished"; }));
+  EXPECT_EQ(m_list.At(index).BackupHistory.size(), 2u);
+  const std::vector<std::string> entries = Entries(index);
+  EXPECT_EQ(std::count(entries.begin(), entries.end(), warning), 2);
+  EXPECT_EQ(m_list.At(index).BackupHistory.front().CopyFiles[0], stuck);
 }
 
 }  // namespace

@@ -69,7 +69,7 @@ class FakeOwner final : public TaskRunnerOwner {
   bool SaveTasks() override {
     if (BeforeSave) BeforeSave();
     ++Saves;
-    return m_list != nullptr && m_list->SaveTaskFile(m_taskFile);
+    return !FailSaves && m_list != nullptr && m_list->SaveTaskFile(m_taskFile);
   }
   const TaskRoutine* RoutineFor(TaskType type) override {
     auto found = m_routines.find(type);
@@ -77,6 +77,8 @@ class FakeOwner final : public TaskRunnerOwner {
   }
 
   std::atomic<int> Saves{0};
+  // Every save fails, as on a full disk or an immutable task file, without touching the file.
+  std::atomic<bool> FailSaves{false};
   // Runs on the saving thread before each save: a test holds a save back with it.
   std::function<void()> BeforeSave;
 

@@ -163,5 +163,21 @@ TEST_F(TaskCommandsTest, StartAndStopAllTouchOnlyTheTasksTheyConcern) {
   EXPECT_EQ(Entries(1), (Texts{"Create task", "Stop task", "Start task"}));
 }
 
+// The window says at once when a change it made is not in the task file.
+TEST_F(TaskCommandsTest, ACreateEditOrDeleteThatCannotBeSavedSaysSo) {
+  Texts told;
+  m_commands.TellSaveFailures([&](const std::string& text) { told.push_back(text); });
+  m_answer = Answer::No;  // no run now
+  const int index = m_commands.CreateTask(NewTask("kept", ScheduleKind::Manual));
+  EXPECT_TRUE(told.empty());
+  m_owner.FailSaves = true;
+  m_commands.CreateTask(NewTask("unsaved", ScheduleKind::Manual));
+  EXPECT_TRUE(m_commands.ApplyEdit(index, m_list.At(index)));
+  m_answer = Answer::Yes;
+  EXPECT_TRUE(m_commands.DeleteTasks({index}));
+  EXPECT_EQ(told, Texts(3, kTaskListNotSaved));
+  EXPECT_EQ(Names(), Texts{"unsaved"});  // the list keeps every change for the next save
+}
+
 }  // namespace
 }  // namespace brevanto
