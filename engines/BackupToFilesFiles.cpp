@@ -59,8 +59,10 @@ bool CBackupToFilesRun::OpenNewFile(DumpLane& lane, const std::string& database,
 std::string CBackupToFilesRun::FinishFile(DumpLane& lane) {
   if (!lane.writer) return {};
   if (lane.context.Errors() == lane.errorsAtOpen) {
-    lane.writer->WriteEpilogue(m_settings, m_serverCharset);
-    if (lane.writer->IsPhp() && !lane.writer->WritePhpTrailer().ok()) {
+    if (const Status end = lane.writer->WriteEpilogue(m_settings, m_serverCharset); !end.ok()) {
+      Error(lane, WithFileError("Failed to write the end of the backup file! - " + lane.file.Path(),
+                                end));
+    } else if (lane.writer->IsPhp() && !lane.writer->WritePhpTrailer().ok()) {
       Error(lane, "Failed to write PHP mysql_close to the bakcup file! - " + lane.file.Path());
     }
   }

@@ -115,7 +115,11 @@ RunOutcome CBackupToFilesRun::Backup() {
     m_serverCharset = ApplyDefaultCharset(m_connection, false, version);
   }
   m_options.SessionCharset = m_serverCharset.empty() ? SessionCharset(m_connection) : m_serverCharset;
-  (void)UseUtcTimeZone(m_connection);
+  if (const Status utc = UseUtcTimeZone(m_connection); !utc.ok()) {
+    m_context.Log(LogLevel::Error, utc.message());
+    m_connection.Close();
+    return RunOutcome::Failed;
+  }
   m_context.Log(LogLevel::General, "Backing up the selected databases and tables...");
   if (Canceled()) return RunOutcome::Canceled;
 
@@ -125,8 +129,10 @@ RunOutcome CBackupToFilesRun::Backup() {
   }
   if (m_settings.FlushLogsBeforeStart != 0) (void)m_connection.Execute("FLUSH LOGS");
 
-  const std::vector<DatabaseItem> resolved =
-      ResolveSelection(m_connection, m_settings, m_task.BackupDatabases, m_options.Quote);
+  std::vector<std::string> problems;
+  const std::vector<DatabaseItem> resolved = ResolveSelection(
+      m_connection, m_settings, m_task.BackupDatabases, m_options.Quote, &problems);
+  for (const std::string& problem : problems) m_context.Log(LogLevel::Error, problem);
   m_estimates = PlanTableProgress(m_context, m_connection, resolved);
   if (m_advanced.ConsistentSnapshot) {
     std::vector<CMySQLConnection*> readers{&m_connection};

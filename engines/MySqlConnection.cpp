@@ -387,8 +387,11 @@ std::string SessionCharset(CMySQLConnection& connection) {
   return row != nullptr && row[0] != nullptr ? TrimBlanks(row[0]) : std::string();
 }
 
-bool UseUtcTimeZone(CMySQLConnection& connection) {
-  return connection.Execute("SET TIME_ZONE='+00:00'");
+Status UseUtcTimeZone(CMySQLConnection& connection) {
+  if (connection.Execute("SET TIME_ZONE='+00:00'")) return Status::Ok();
+  // Before 4.1.3 a server has no time zones: TIMESTAMP values are stored as given.
+  if (connection.IsOpen() && connection.ServerVersion() < 40103) return Status::Ok();
+  return Status::Error(WithServerError(kUtcTimeZoneFailed, connection.LastError()));
 }
 
 std::size_t MaxAllowedPacket(CMySQLConnection& connection) {
@@ -520,12 +523,14 @@ bool SelectDatabase(CMySQLConnection& connection, const std::string& database) {
   return mysql_select_db(connection.Handle(), database.c_str()) == 0;
 }
 
-std::vector<std::string> ListDatabases(CMySQLConnection& connection) {
+std::vector<std::string> ListDatabases(CMySQLConnection& connection, bool* failed) {
   std::vector<std::string> names;
+  if (failed != nullptr) *failed = true;
   if (!connection.IsOpen()) return names;
   CUtf8mb4Names utf8mb4(connection);
   MySqlResult result(mysql_list_dbs(connection.Handle(), nullptr));
   if (!result) return names;
+  if (failed != nullptr) *failed = false;
   while (MYSQL_ROW row = mysql_fetch_row(result.get())) {
     const unsigned long* lengths = mysql_fetch_lengths(result.get());
     names.emplace_back(row[0] != nullptr ? std::string(row[0], lengths[0]) : std::string());
@@ -536,13 +541,15 @@ std::vector<std::string> ListDatabases(CMySQLConnection& connection) {
 namespace {
 
 // The tables of the current database, each classified with `quote`, all with `selected`.
+// `failed` (when given) tells an empty database from a listing that failed.
 std::vector<TableItem> ServerTables(CMySQLConnection& connection, const std::string& database,
-                                    bool quote, std::uint8_t selected) {
+                                    bool quote, std::uint8_t selected, bool* failed = nullptr) {
   std::vector<TableItem> tables;
   std::vector<std::string> names;
   CUtf8mb4Names utf8mb4(connection);
   {
     MySqlResult result(mysql_list_tables(connection.Handle(), nullptr));
+    if (failed != nullptr) *failed = !result;
     if (!result) return tables;
     while (MYSQL_ROW row = mysql_fetch_row(result.get())) {
       const unsigned long* lengths = mysql_fetch_lengths(result.get());
@@ -572,20 +579,35 @@ void ListDatabaseTables(CMySQLConnection& connection, const std::string& databas
 
 std::vector<DatabaseItem> ResolveSelection(CMySQLConnection& connection,
                                            const BackupSettings& settings,
-                                           const std::vector<DatabaseItem>& saved, bool quote) {
+                                           const std::vector<DatabaseItem>& saved, bool quote,
+                                           std::vector<std::string>* problems) {
   const bool newDatabases = settings.IncludeNewDatabases != 0;
   const bool newTables = settings.IncludeNewTables != 0;
   std::vector<DatabaseItem> resolved = saved;
   if (!newDatabases && !newTables) return resolved;
+  const auto problem = [&](const std::string& text) {
+    if (problems != nullptr) problems->push_back(WithServerError(text, connection.LastError()));
+  };
 
   std::vector<DatabaseItem> server;
   CUtf8mb4Names utf8mb4(connection);
-  for (const std::string& name : ListDatabases(connection)) {
+  bool listingFailed = false;
+  const std::vector<std::string> names = ListDatabases(connection, &listingFailed);
+  if (listingFailed) {
+    problem("Failed to list the databases of the server! New databases and tables are not "
+            "included.");
+  }
+  for (const std::string& name : names) {
     DatabaseItem item;
     item.Selected = 2;
     item.DatabaseName = name;
+    bool tablesFailed = true;
     if (mysql_select_db(connection.Handle(), name.c_str()) == 0) {
-      item.Tables = ServerTables(connection, name, quote, 2);
+      item.Tables = ServerTables(connection, name, quote, 2, &tablesFailed);
+    }
+    const bool tablesWanted = FindDatabase(resolved, name) != nullptr ? newTables : newDatabases;
+    if (tablesFailed && tablesWanted) {
+      problem("Failed to list the tables of the database! New tables are not included. - " + name);
     }
     server.push_back(std::move(item));
   }

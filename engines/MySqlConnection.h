@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/Status.h"
 #include "engines/MySqlHandles.h"
 #include "tasks/TaskItem.h"
 
@@ -155,8 +156,11 @@ void SetConnectionCharacterSet(CMySQLConnection& connection, const std::string& 
 std::string SessionCharset(CMySQLConnection& connection);
 
 // SET TIME_ZONE='+00:00': TIMESTAMP values are then read and written as stored, so a
-// copy or a restore in another time zone does not shift them. False when refused.
-bool UseUtcTimeZone(CMySQLConnection& connection);
+// copy or a restore in another time zone does not shift them. An Error (kUtcTimeZoneFailed
+// with the server's reason) when refused by a server that has time zones (4.1.3 on).
+Status UseUtcTimeZone(CMySQLConnection& connection);
+inline constexpr const char* kUtcTimeZoneFailed =
+    "Failed to set the session time zone to UTC! TIMESTAMP values would be shifted.";
 
 // What the server says about itself (host name, port, data folder), to tell whether two
 // sessions reach the same server whatever host text led to it. Empty when it won't say.
@@ -184,8 +188,9 @@ std::uint8_t ClassifyTable(CMySQLConnection& connection, const std::string& tabl
 
 // Names are listed (and tables classified) with the session in utf8mb4, then its
 // character sets are put back as they were.
-// Every database of the server, in server order; empty when listing fails.
-std::vector<std::string> ListDatabases(CMySQLConnection& connection);
+// Every database of the server, in server order; empty when listing fails, and then
+// `failed` (when given) is set.
+std::vector<std::string> ListDatabases(CMySQLConnection& connection, bool* failed = nullptr);
 
 // REQUIRES: `database` is the connection's current database.
 // Appends the database's tables (Selected 0, classified) to `out`.
@@ -193,10 +198,12 @@ void ListDatabaseTables(CMySQLConnection& connection, const std::string& databas
                         unsigned long serverVersion, std::vector<TableItem>& out);
 
 // The run's selection: the saved one, plus the server's new databases and/or tables
-// when the settings ask for them (added items carry Selected 2).
+// when the settings ask for them (added items carry Selected 2). A listing that fails
+// adds its Error text to `problems`: an empty answer is not "nothing new".
 std::vector<DatabaseItem> ResolveSelection(CMySQLConnection& connection,
                                            const BackupSettings& settings,
-                                           const std::vector<DatabaseItem>& saved, bool quote);
+                                           const std::vector<DatabaseItem>& saved, bool quote,
+                                           std::vector<std::string>* problems = nullptr);
 
 // Backticks around `name` (a backtick inside doubled) when `quote`, else the bare name.
 std::string QuoteName(const std::string& name, bool quote);

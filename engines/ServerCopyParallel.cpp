@@ -39,8 +39,14 @@ void CServerCopyRun::OpenMoreLanes(int wanted) {
       return;
     }
     // The same sessions as the main lane's, set up in the same order.
-    (void)UseUtcTimeZone(lane->source);
-    (void)UseUtcTimeZone(lane->destination);
+    // A lane in another time zone would shift TIMESTAMP values: not used.
+    const Status sourceUtc = UseUtcTimeZone(lane->source);
+    const Status utc = sourceUtc.ok() ? UseUtcTimeZone(lane->destination) : sourceUtc;
+    if (!utc.ok()) {
+      m_context.Log(LogLevel::Warning, "Could not open another connection; " +
+                                           std::to_string(i) + " at a time - " + utc.message());
+      return;
+    }
     if (m_settings.SetConnectionCharset) {
       (void)ApplyDefaultCharset(lane->source, false, m_sourceVersion);
     }

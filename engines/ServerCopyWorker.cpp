@@ -52,8 +52,12 @@ RunOutcome CServerCopyRun::Copy() {
   const std::string sourceIdentity = ServerIdentity(m_source);
   m_sameServer = !sourceIdentity.empty() && sourceIdentity == ServerIdentity(m_destination);
   m_destinationMaxPacket = MaxAllowedPacket(m_destination);
-  (void)UseUtcTimeZone(m_source);
-  (void)UseUtcTimeZone(m_destination);
+  for (CMySQLConnection* session : {&m_source, &m_destination}) {
+    if (const Status utc = UseUtcTimeZone(*session); !utc.ok()) {
+      Error(utc.message());
+      return RunOutcome::Failed;
+    }
+  }
 
   if (m_settings.SetConnectionCharset) {
     m_serverCharset = ApplyDefaultCharset(m_source, false, m_sourceVersion);
@@ -65,8 +69,10 @@ RunOutcome CServerCopyRun::Copy() {
   if (m_settings.FlushLogsBeforeStart) (void)m_source.Execute("FLUSH LOGS");
   if (Canceled()) return RunOutcome::Canceled;
 
+  std::vector<std::string> problems;
   const std::vector<DatabaseItem> databases =
-      ResolveSelection(m_source, m_settings, m_task.BackupDatabases, m_quote);
+      ResolveSelection(m_source, m_settings, m_task.BackupDatabases, m_quote, &problems);
+  for (const std::string& problem : problems) Error(problem);
   m_estimates = PlanTableProgress(m_context, m_source, databases);
   if (const int wanted = LanesWanted(databases); wanted > 1) {
     OpenMoreLanes(wanted);

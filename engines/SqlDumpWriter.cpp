@@ -127,8 +127,8 @@ void CSqlDumpWriter::WritePrologue(const BackupSettings& settings, const std::st
   (void)AppendStatement("/*!40103 SET TIME_ZONE='+00:00' */");
 }
 
-void CSqlDumpWriter::WriteEpilogue(const BackupSettings& settings,
-                                   const std::string& serverCharset) {
+Status CSqlDumpWriter::WriteEpilogue(const BackupSettings& settings,
+                                     const std::string& serverCharset) {
   (void)AppendStatement("SET SQL_MODE=@OLD_SQL_MODE");
   if (settings.AddSetForeignKeyChecks != 0) {
     (void)AppendStatement("SET FOREIGN_KEY_CHECKS=@OLD_FOREIGN_KEY_CHECKS");
@@ -143,7 +143,8 @@ void CSqlDumpWriter::WriteEpilogue(const BackupSettings& settings,
     (void)AppendStatement("SET CHARACTER_SET_CONNECTION=@OLD_CHARACTER_SET_CONNECTION");
     (void)AppendStatement("SET COLLATION_CONNECTION=@OLD_COLLATION_CONNECTION");
   }
-  (void)AppendStatement("/*!40103 SET TIME_ZONE=@OLD_TIME_ZONE */");
+  // After a failed write every later one repeats that failure: the last tells for all.
+  return AppendStatement("/*!40103 SET TIME_ZONE=@OLD_TIME_ZONE */");
 }
 
 }  // namespace brevanto

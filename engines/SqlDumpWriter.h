@@ -43,11 +43,13 @@ class CSqlDumpWriter {
   // terminator appended in place, which saves a copy per row.
   Status AppendStatementInPlace(std::string& statement);
 
-  // The SET statements that open and close a file. Write results are not checked, as
-  // the next real statement would report the same failure.
+  // The SET statements that open a file. Write results are not checked, as the next
+  // real statement reports the same failure.
   void WritePrologue(const BackupSettings& settings, const std::string& serverCharset,
                      unsigned long serverVersion);
-  void WriteEpilogue(const BackupSettings& settings, const std::string& serverCharset);
+  // The SET statements that close a file; nothing follows them to report a failed write,
+  // so the first failure is returned.
+  Status WriteEpilogue(const BackupSettings& settings, const std::string& serverCharset);
   // The SET statements for one table's character set.
   void WriteCharsetStatements(const std::string& charset, unsigned long serverVersion);
   // Without the SET statements a file must still say what its bytes are in: one

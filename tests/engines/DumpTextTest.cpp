@@ -1,7 +1,6 @@
 // The texts of a dump file without a server: headers, the PHP wrapping, statement
 // prefixes, and the write-through output file on a failing disk.
 
-
 #include <string>
 
 #include <gtest/gtest.h>
@@ -11,6 +10,7 @@
 #include "engines/OutputFile.h"
 #include "engines/PhpDumpWriter.h"
 #include "engines/SqlDumpWriter.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempDir.h"
 
 namespace brevanto {
@@ -165,7 +165,7 @@ TEST(DumpTextTest, PrologueBeforeCharacterSetsAndWithoutOptions) {
   // A 4.0 server has no character sets: the server character set stays empty.
   writer.WritePrologue(settings, "", 40022);
   writer.WriteCharsetStatements("latin1", 40022);
-  writer.WriteEpilogue(settings, "");
+  ASSERT_TRUE(writer.WriteEpilogue(settings, "").ok());
   ASSERT_TRUE(file.Commit(COutputFile::Existing::Replace).ok());
   EXPECT_EQ(
       "SET @OLD_SQL_MODE=@@SQL_MODE;\nSET SQL_MODE='NO_AUTO_VALUE_ON_ZERO';\n"
@@ -174,6 +174,22 @@ TEST(DumpTextTest, PrologueBeforeCharacterSetsAndWithoutOptions) {
       "SET CHARACTER_SET_CONNECTION='latin1';\nSET SQL_MODE=@OLD_SQL_MODE;\n"
       "/*!40103 SET TIME_ZONE=@OLD_TIME_ZONE */;\n",
       test::ReadWholeFile(dir.file("p.sql")));
+}
+
+// The epilogue is the file's last write: its failure must reach the run, or a file that
+// ends without its closing statements would be committed as complete.
+TEST(DumpTextTest, AFailedEpilogueWriteIsReturned) {
+  test::TempDir dir;
+  COutputFile file;
+  ASSERT_TRUE(file.Create(dir.file("e.sql"), "test", false).ok());
+  CSqlDumpWriter writer(file, 1, "\n");
+  ASSERT_TRUE(writer.AppendStatement("SELECT 1").ok());
+  Status end;
+  {
+    const test::FileSizeLimit full(16);
+    end = writer.WriteEpilogue(BackupSettings(), "");
+  }
+  EXPECT_EQ(end.message(), "File too large - " + dir.file("e.sql"));
 }
 
 }  // namespace

@@ -5,16 +5,15 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <filesystem>
 #include <set>
 
 #include <gtest/gtest.h>
 
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempDir.h"
 
 namespace brevanto {
@@ -137,16 +136,12 @@ TEST_F(OutputFileTest, AFailedWriteLeavesTheFileAsBefore) {
   COutputFile file;
   ASSERT_TRUE(file.Create(path, "test", false).ok());
   ASSERT_TRUE(file.Write("SELECT 1;\n").ok());
-  // The file-size limit fails writes past it, as a full disk does.
-  std::signal(SIGXFSZ, SIG_IGN);
-  rlimit old{};
-  getrlimit(RLIMIT_FSIZE, &old);
-  rlimit limited = old;
-  limited.rlim_cur = 16;
-  setrlimit(RLIMIT_FSIZE, &limited);
-  const Status failed = file.Write("SELECT 'longer than the rest';\n");
-  const Status fits = file.Write("SELECT 2;\n");
-  setrlimit(RLIMIT_FSIZE, &old);
+  Status failed, fits;
+  {
+    const test::FileSizeLimit full(16);
+    failed = file.Write("SELECT 'longer than the rest';\n");
+    fits = file.Write("SELECT 2;\n");
+  }
   ASSERT_FALSE(failed.ok());
   EXPECT_EQ("File too large - " + path, failed.message());
   EXPECT_FALSE(fits.ok());  // 20 bytes do not fit in 16 either
