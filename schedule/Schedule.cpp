@@ -1,6 +1,7 @@
 #include "schedule/Schedule.h"
 
 #include <cstdint>
+#include <optional>
 
 #include "schedule/Calendar.h"
 
@@ -32,14 +33,17 @@ std::int64_t SpecialDay(const ScheduleSettings& s) {
   return DayNumber(s.SpecialYear, s.SpecialMonth, s.SpecialDay);
 }
 
-// Whole minutes from the start of the worker's first minute to `now`; negative when the
-// worker's start is unknown, damaged or after `now`.
-std::int64_t MinutesSinceWorkerStart(const CTaskItem& task, const TaskDateTime& now) {
-  if (task.WorkerStartTime.Year == 0) return -1;
-  auto start = WallSeconds(WithoutSeconds(task.WorkerStartTime));
-  auto current = WallSeconds(now);
-  if (!start || !current || *current < *start) return -1;
-  return (*current - *start) / 60;
+// The minute an interval counts from: the last run when there is one, so a daily task
+// runs even for a user who restarts the program every day; else the worker's start. A
+// last run after `now` (the clock was set back) counts as none.
+std::optional<std::int64_t> IntervalBase(const CTaskItem& task, const TaskDateTime& now) {
+  const std::optional<std::int64_t> current = WallSeconds(now);
+  if (task.LastRunTime.Year != 0) {
+    const std::optional<std::int64_t> last = WallSeconds(WithoutSeconds(task.LastRunTime));
+    if (last && current && *last <= *current) return last;
+  }
+  if (task.WorkerStartTime.Year == 0) return std::nullopt;
+  return WallSeconds(WithoutSeconds(task.WorkerStartTime));
 }
 
 bool IsScheduleDue(const CTaskItem& task, const TaskDateTime& now) {
@@ -58,25 +62,22 @@ bool IsScheduleDue(const CTaskItem& task, const TaskDateTime& now) {
       return days >= 0 && days % s.RepeatEveryDays == 0;
     }
     case ScheduleKind::TimeInterval: {
-      // The grid counts from the worker's start, not from the last run; an interval
-      // below 1 can only come from a damaged file and is never due.
+      // An interval below 1 can only come from a damaged file and is never due. A run
+      // missed while the program was not running is made up at once.
       if (s.IntervalMinutes < 1) return false;
-      std::int64_t minutes = MinutesSinceWorkerStart(task, now);
-      return minutes > 0 && minutes % s.IntervalMinutes == 0;
+      const std::optional<std::int64_t> base = IntervalBase(task, now);
+      const std::optional<std::int64_t> current = WallSeconds(now);
+      return base && current && *current - *base >= std::int64_t{s.IntervalMinutes} * 60;
     }
     default:
       return false;
   }
 }
 
-TaskDateTime NextIntervalRun(const CTaskItem& task) {
+TaskDateTime NextIntervalRun(const CTaskItem& task, const TaskDateTime& now) {
   const int interval = task.Schedule.IntervalMinutes;
   if (interval < 1) return kNone;
-  // The last run when it came after the worker's start (a run made on request shifts the
-  // shown time, not the grid IsDue follows), else the worker's start.
-  std::optional<std::int64_t> start = WallSeconds(WithoutSeconds(task.WorkerStartTime));
-  std::optional<std::int64_t> last = WallSeconds(WithoutSeconds(task.LastRunTime));
-  std::optional<std::int64_t> base = (last && (!start || *last > *start)) ? last : start;
+  const std::optional<std::int64_t> base = IntervalBase(task, now);
   if (!base) return task.NextRunTime;  // not started yet: the row keeps what it showed
   return FromWallSeconds(*base + std::int64_t{interval} * 60);
 }
@@ -153,7 +154,7 @@ bool IsDue(const CTaskItem& task, const TaskDateTime& now) {
 
 TaskDateTime ComputeNextRunTime(const CTaskItem& task, const TaskDateTime& now) {
   const ScheduleKind kind = task.GetScheduleKind();
-  if (kind == ScheduleKind::TimeInterval) return NextIntervalRun(task);
+  if (kind == ScheduleKind::TimeInterval) return NextIntervalRun(task, now);
   if (kind == ScheduleKind::Manual || !IsValidDateTime(now) || !HasRunTime(task.Schedule)) {
     return kNone;
   }

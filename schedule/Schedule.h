@@ -15,8 +15,9 @@ namespace brevanto {
 bool IsDue(const CTaskItem& task, const TaskDateTime& now);
 
 // The next moment the schedule names, at or after the minute of `now`; all zero when
-// there is none. TimeInterval counts from LastRunTime (or the worker's start) and keeps
-// the task's current NextRunTime while neither is set.
+// there is none. TimeInterval counts from LastRunTime (or, before any run, the worker's
+// start) and keeps the task's current NextRunTime while neither is set; a run it missed
+// shows its time in the past and is due at once.
 TaskDateTime ComputeNextRunTime(const CTaskItem& task, const TaskDateTime& now);
 
 // task.NextRunTime = ComputeNextRunTime(task, now).
