@@ -46,6 +46,7 @@ void CServerCopyRun::OpenMoreLanes(int wanted) {
     }
     lane->sourceCharset = m_serverCharset.empty() ? SessionCharset(lane->source) : m_serverCharset;
     PrepareDestination(*lane);
+    if (m_watchdog) m_watchdog->Watch(lane->destination);
     m_lanes.push_back(std::move(lane));
   }
 }

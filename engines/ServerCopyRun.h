@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "engines/MySqlConnection.h"
 #include "engines/ProgressPlan.h"
 #include "engines/ServerCopyText.h"
+#include "engines/StatementWatchdog.h"
 #include "schedule/TaskRoutine.h"
 #include "tasks/AdvancedOptions.h"
 
@@ -174,6 +176,8 @@ class CServerCopyRun {
   std::string m_serverCharset;
   CTableRowEstimates m_estimates;
   std::vector<std::string> m_incompleteTables;  // "database.table" on the destination
+  // Last: it stops before the connections it watches close.
+  std::optional<CStatementWatchdog> m_watchdog;
 };
 
 }  // namespace brevanto

@@ -60,6 +60,8 @@ RunOutcome CServerCopyRun::Copy() {
     m_serverCharset = ApplyDefaultCharset(m_source, false, m_sourceVersion);
   }
   Main().sourceCharset = m_serverCharset.empty() ? SessionCharset(m_source) : m_serverCharset;
+  m_watchdog.emplace(m_context);
+  m_watchdog->Watch(m_destination);
   Info(m_wording.CopyingSelection);
 
   PrepareDestination(Main());
