@@ -29,6 +29,12 @@ class CErrorCountingContext final : public TaskRunContext {
     m_lastLevel = level;
     m_inner.Log(level, text);
   }
+  void LogAt(LogLevel level, const std::string& text, const TaskDateTime& when) override {
+    std::lock_guard lock(m_lock);
+    if (level == LogLevel::Error) ++m_errors;
+    m_lastLevel = level;
+    m_inner.LogAt(level, text, when);
+  }
   void SetCancelHook(std::function<void()> hook) override {
     // Not under the lock: clearing waits for a hook call in progress.
     m_inner.SetCancelHook(std::move(hook));

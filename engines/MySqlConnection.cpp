@@ -67,6 +67,9 @@ DatabaseItem* FindDatabase(std::vector<DatabaseItem>& list, const std::string& n
   return nullptr;
 }
 
+// Resets and cancels the connection's socket, from any thread.
+void CancelSocket(MYSQL* handle);
+
 }  // namespace
 
 bool AllowsBacktickQuoting(unsigned long version) {
@@ -98,16 +101,55 @@ void ConnectionCanceler::Cancel() {
   // A cancelled socket alone leaves the statement running on the server (an INSERT ...
   // SELECT would still insert): end it there first.
   KillQuery();
+  CancelSocket(m_handle);
+}
+
+void ConnectionCanceler::CutOff() {
+  std::lock_guard<std::mutex> guard(m_lock);
+  if (m_handle != nullptr) CancelSocket(m_handle);
+}
+
+std::string ConnectionCanceler::Host() {
+  std::lock_guard<std::mutex> guard(m_lock);
+  return m_server.Host;
+}
+
+ConnectionCanceler::SessionCheck ConnectionCanceler::CheckSession(unsigned int timeoutSeconds) {
+  CServerInfo server;
+  unsigned long threadId = 0;
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    server = m_server;
+    threadId = m_threadId;
+  }
+  CMySQLConnection checker;
+  MySqlError ignored;
+  if (!ConnectServerWithTimeouts(server, checker, ignored, timeoutSeconds, timeoutSeconds)) {
+    return SessionCheck::NoAnswer;
+  }
+  MySqlResult result = Query(checker.Handle(),
+                             "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE ID = " +
+                                 std::to_string(threadId));
+  MYSQL_ROW row = result ? mysql_fetch_row(result.get()) : nullptr;
+  if (row == nullptr || row[0] == nullptr) return SessionCheck::NoAnswer;
+  return std::string(row[0]) == "0" ? SessionCheck::Gone : SessionCheck::Alive;
+}
+
+namespace {
+
+void CancelSocket(MYSQL* handle) {
   // Closing a cancelled socket must reset it: a plain close leaves a server thread that
   // is streaming a large result blocked on a full socket, holding its table locks until
   // its write time-out (a minute by default), so writers of that table would wait too.
-  const my_socket socket = mysql_get_socket(m_handle);
+  const my_socket socket = mysql_get_socket(handle);
   if (socket != MARIADB_INVALID_SOCKET) {
     const linger reset{1, 0};
     (void)::setsockopt(socket, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
   }
-  mariadb_cancel(m_handle);
+  mariadb_cancel(handle);
 }
+
+}  // namespace
 
 CMySQLConnection::~CMySQLConnection() {
   Close();
@@ -182,7 +224,12 @@ bool IsLostConnection(unsigned int errorNumber) {
 }
 
 bool CMySQLConnection::Execute(const std::string& statement) {
-  return m_handle && mysql_real_query(m_handle.get(), statement.data(), statement.size()) == 0;
+  if (!m_handle) return false;
+  // Odd while the statement runs, so a watchdog can tell one long statement from many.
+  ++m_canceler->m_statements;
+  const bool done = mysql_real_query(m_handle.get(), statement.data(), statement.size()) == 0;
+  ++m_canceler->m_statements;
+  return done;
 }
 
 namespace {
@@ -273,6 +320,19 @@ bool IsSocketPath(const std::string& host) {
 
 bool ConnectServer(const CServerInfo& server, CMySQLConnection& connection, MySqlError& error,
                    ConnectPurpose purpose) {
+  // The connect time-out also bounds the wait for the server's greeting, so a server that
+  // accepts and never answers fails here.
+  const unsigned int connectTimeout =
+      purpose == ConnectPurpose::Kill ? kKillTimeoutSeconds : kConnectTimeoutSeconds;
+  unsigned int ioTimeout = 0;
+  if (purpose == ConnectPurpose::Kill) ioTimeout = kKillTimeoutSeconds;
+  if (purpose == ConnectPurpose::StreamRows) ioTimeout = kStreamTimeoutSeconds;
+  return ConnectServerWithTimeouts(server, connection, error, connectTimeout, ioTimeout);
+}
+
+bool ConnectServerWithTimeouts(const CServerInfo& server, CMySQLConnection& connection,
+                               MySqlError& error, unsigned int connectTimeout,
+                               unsigned int ioTimeout) {
   InitMySqlLibrary();
   connection.Close();
   MySqlHandle handle(mysql_init(nullptr));
@@ -280,15 +340,9 @@ bool ConnectServer(const CServerInfo& server, CMySQLConnection& connection, MySq
     error = {2008, "MySQL client ran out of memory"};
     return false;
   }
-  // The connect time-out also bounds the wait for the server's greeting, so a server that
-  // accepts and never answers fails here. Read and write time-outs can only be set before
-  // connecting, hence the purpose.
-  const unsigned int connectTimeout =
-      purpose == ConnectPurpose::Kill ? kKillTimeoutSeconds : kConnectTimeoutSeconds;
+  // Read and write time-outs can only be set before connecting.
   mysql_options(handle.get(), MYSQL_OPT_CONNECT_TIMEOUT, &connectTimeout);
-  if (purpose != ConnectPurpose::Statements) {
-    const unsigned int ioTimeout =
-        purpose == ConnectPurpose::Kill ? kKillTimeoutSeconds : kStreamTimeoutSeconds;
+  if (ioTimeout != 0) {
     mysql_options(handle.get(), MYSQL_OPT_READ_TIMEOUT, &ioTimeout);
     mysql_options(handle.get(), MYSQL_OPT_WRITE_TIMEOUT, &ioTimeout);
   }

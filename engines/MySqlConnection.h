@@ -5,6 +5,7 @@
 // A CMySQLConnection is used by one thread only. The one exception is its canceler
 // (CancelHandle()), which any thread may call to release a worker blocked in the server.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -68,10 +69,27 @@ class ConnectionCanceler {
  public:
   void Cancel();
 
+  // For a watchdog on another thread: which statement the connection runs, a number that
+  // changes with every statement; 0 while none runs.
+  std::uint64_t RunningStatement() const {
+    const std::uint64_t count = m_statements.load();
+    return count % 2 == 1 ? count : 0;
+  }
+  enum class SessionCheck { Alive, Gone, NoAnswer };
+  // Asks the server on a new connection whether the connection's session is still there;
+  // NoAnswer when the connect or the question takes longer than `timeoutSeconds`.
+  SessionCheck CheckSession(unsigned int timeoutSeconds);
+  // Ends a wait on a server that no longer answers: the socket only, since the server
+  // cannot be asked to end the statement.
+  void CutOff();
+  // The host the connection reached, for messages.
+  std::string Host();
+
  private:
   friend class CMySQLConnection;
   void KillQuery();
 
+  std::atomic<std::uint64_t> m_statements{0};  // odd while a statement runs
   std::mutex m_lock;  // guards the members below
   MYSQL* m_handle = nullptr;
   CServerInfo m_server;          // how the connection reached its server
@@ -106,7 +124,8 @@ class CMySQLConnection {
   void Close();
 
  private:
-  friend bool ConnectServer(const CServerInfo&, CMySQLConnection&, MySqlError&, ConnectPurpose);
+  friend bool ConnectServerWithTimeouts(const CServerInfo&, CMySQLConnection&, MySqlError&,
+                                        unsigned int, unsigned int);
   void Adopt(MySqlHandle handle, const CServerInfo& server);
 
   MySqlHandle m_handle;
@@ -128,6 +147,11 @@ bool IsSocketPath(const std::string& host);
 [[nodiscard]] bool ConnectServer(const CServerInfo& server, CMySQLConnection& connection,
                                  MySqlError& error,
                                  ConnectPurpose purpose = ConnectPurpose::Statements);
+
+// As ConnectServer, with the connect and the read and write time-outs given (0: none).
+[[nodiscard]] bool ConnectServerWithTimeouts(const CServerInfo& server,
+                                             CMySQLConnection& connection, MySqlError& error,
+                                             unsigned int connectSeconds, unsigned int ioSeconds);
 
 // Which of the worker messages a connect logs.
 enum class ServerRole {

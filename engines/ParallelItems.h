@@ -5,29 +5,43 @@
 
 #include <atomic>
 #include <cstddef>
+#include <exception>
 #include <functional>
+#include <mutex>
 #include <thread>
 #include <vector>
 
 namespace brevanto {
 
 // REQUIRES: lanes >= 1. `work(lane, item)` runs on lane's thread, never on two threads
-// for the same lane at once. Returns false when some work asked to stop.
+// for the same lane at once. Returns false when some work asked to stop. What a lane's
+// work throws stops every lane after its current item and is thrown again here, on the
+// calling thread, once all lanes ended: an exception on a thread of its own would end
+// the process, while the run's own thread reports it as the run's error.
 inline bool RunInParallel(int lanes, std::size_t items,
                           const std::function<bool(int lane, std::size_t item)>& work) {
   std::atomic<std::size_t> next{0};
   std::atomic<bool> stopped{false};
+  std::mutex thrownLock;
+  std::exception_ptr thrown;  // the first exception of any lane
   auto lane = [&](int index) {
-    while (!stopped) {
-      const std::size_t item = next++;
-      if (item >= items) return;
-      if (!work(index, item)) stopped = true;
+    try {
+      while (!stopped) {
+        const std::size_t item = next++;
+        if (item >= items) return;
+        if (!work(index, item)) stopped = true;
+      }
+    } catch (...) {
+      std::lock_guard lock(thrownLock);
+      if (!thrown) thrown = std::current_exception();
+      stopped = true;
     }
   };
   std::vector<std::jthread> threads;
   for (int index = 1; index < lanes; ++index) threads.emplace_back(lane, index);
   lane(0);
   threads.clear();  // joins
+  if (thrown) std::rethrow_exception(thrown);
   return !stopped;
 }
 

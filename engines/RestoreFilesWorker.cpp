@@ -37,6 +37,8 @@ RunOutcome CRestoreRun::Run() {
                             ConnectPurpose::Statements)) {
     return RunOutcome::Failed;
   }
+  m_watchdog.emplace(m_context);
+  m_watchdog->Watch(m_connection);
   UseScriptCharacterSet(m_connection);
   m_fastLoad = m_advanced.TransactionPerTable && BeginFastLoad(m_connection);
   m_context.Log(LogLevel::General, "Restoring MySQL databases by SQL files: " +

@@ -60,6 +60,7 @@ std::optional<RestoreStep> CRestoreRun::RestoreInParallel(
                                                        error));
       break;
     }
+    if (m_watchdog) m_watchdog->Watch(lane->connection);
     UseScriptCharacterSet(lane->connection);
     if (m_fastLoad) (void)BeginFastLoad(lane->connection);
     more.push_back(std::move(lane));

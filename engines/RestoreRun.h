@@ -12,6 +12,7 @@
 #include "engines/ErrorCountingContext.h"
 #include "engines/LoadTransaction.h"
 #include "engines/MySqlConnection.h"
+#include "engines/StatementWatchdog.h"
 #include "schedule/TaskRoutine.h"
 #include "tasks/AdvancedOptions.h"
 
@@ -89,6 +90,8 @@ class CRestoreRun {
   bool m_fastLoad = false;
   // Tasks with the advanced options read each file ahead on a thread of its own.
   const bool m_readAhead;
+  // Last: it stops before the connections it watches close.
+  std::optional<CStatementWatchdog> m_watchdog;
 };
 
 }  // namespace brevanto

@@ -2,7 +2,9 @@
 
 #include <vector>
 
+#include "engines/ErrorCountingContext.h"
 #include "engines/MySqlConnection.h"
+#include "engines/StatementWatchdog.h"
 #include "schedule/ProgressTracker.h"
 
 namespace brevanto {
@@ -59,7 +61,9 @@ bool NoBackslashEscapes(CMySQLConnection& connection) {
   return (status & SERVER_STATUS_NO_BACKSLASH_ESCAPES) != 0;
 }
 
-RunOutcome ScriptWorker(TaskRunContext& context) {
+RunOutcome ScriptWorker(TaskRunContext& run) {
+  // Serialised: the watchdog logs from a thread of its own.
+  CErrorCountingContext context(run);
   const std::vector<std::string>& statements = context.Task().ScriptStatements;
   if (statements.empty()) {
     context.Log(LogLevel::Error, "There are not any SQL statements to execute!");
@@ -76,6 +80,8 @@ RunOutcome ScriptWorker(TaskRunContext& context) {
                             connection, ConnectPurpose::Statements)) {
     return RunOutcome::Failed;
   }
+  CStatementWatchdog watchdog(context);  // after the connection: it stops first
+  watchdog.Watch(connection);
   UseScriptCharacterSet(connection);
   context.Log(LogLevel::General,
               "Executing MySQL script: " + std::to_string(statements.size()) + " statements");

@@ -52,6 +52,7 @@ void CServerCopyRun::OpenMoreLanes(int wanted) {
     }
     lane->sourceCharset = m_serverCharset.empty() ? SessionCharset(lane->source) : m_serverCharset;
     PrepareDestination(*lane);
+    if (m_watchdog) m_watchdog->Watch(lane->destination);
     m_lanes.push_back(std::move(lane));
   }
 }
@@ -63,30 +64,38 @@ CopyStep CServerCopyRun::CopyTablesInParallel(const DatabaseItem& database,
     const TableItem* Item;
     std::uint8_t Kind = 0;
     CopyStep Prepared = CopyStep::Continue;
+    bool Touched = false;   // its structure pass began on the destination
+    bool Complete = false;  // its rows went in whole
     LogEntries Log;
   };
   std::vector<Table> tables;
   for (const TableItem& table : database.Tables) {
-    if (table.Selected != 0) tables.push_back({&table, 0, CopyStep::Continue, {}});
+    if (table.Selected != 0) tables.push_back({&table, 0, CopyStep::Continue, false, false, {}});
   }
-  const auto releaseAll = [&] {
-    for (Table& table : tables) ReleaseLog(table.Log);
+  // Tables the pass touched and did not finish, for the run's last entry if it fails.
+  const auto noteIncomplete = [&] {
+    for (const Table& table : tables) {
+      if (table.Touched && !table.Complete && table.Kind != 2 && table.Item->Kind != 2) {
+        m_incompleteTables.push_back(destinationName + "." + table.Item->TableName);
+      }
+    }
   };
   // Every structure first, on the main lane in the selection's order: a table created
   // while another session holds its parent under LOCK TABLES makes that session's
-  // INSERTs into the parent fail.
+  // INSERTs into the parent fail. Its entries are logged as they happen, so a run that
+  // dies later still shows which tables it dropped and created.
   CopyLane& main = Main();
   // A source lock the last table kept would refuse every other table's statements.
   if (m_settings.LockTablesBeforeStart && !m_advanced.ConsistentSnapshot) {
     (void)main.source.Execute("UNLOCK TABLES");
   }
   for (std::size_t i = 0; i < tables.size(); ++i) {
-    main.heldLog = &tables[i].Log;
-    tables[i].Prepared = PrepareTable(main, *tables[i].Item, i, false, tables[i].Kind);
-    main.heldLog = nullptr;
-    if (tables[i].Prepared == CopyStep::Stop || m_sessionLost) {
-      releaseAll();
-      return tables[i].Prepared == CopyStep::Stop ? CopyStep::Stop : CopyStep::Skip;
+    Table& table = tables[i];
+    table.Touched = true;
+    table.Prepared = PrepareTable(main, *table.Item, i, false, table.Kind);
+    if (table.Prepared == CopyStep::Stop || m_sessionLost) {
+      noteIncomplete();
+      return table.Prepared == CopyStep::Stop ? CopyStep::Stop : CopyStep::Skip;
     }
   }
 
@@ -95,12 +104,15 @@ CopyStep CServerCopyRun::CopyTablesInParallel(const DatabaseItem& database,
   std::atomic<bool> stopped{false};
   const int lanes =
       static_cast<int>(std::min(m_lanes.size(), std::max<std::size_t>(tables.size(), 1)));
-  RunInParallel(lanes, tables.size(), [&](int laneIndex, std::size_t index) {
+  const auto releaseAll = [&] {
+    for (Table& table : tables) ReleaseLog(table.Log);
+  };
+  const auto copyRows = [&](int laneIndex, std::size_t index) {
     CopyLane& lane = *m_lanes[laneIndex];
     Table& table = tables[index];
     if (table.Prepared != CopyStep::Continue || table.Kind == 2) {
       StartTableProgress(m_context, m_estimates, name, table.Item->TableName);
-      ReleaseLog(table.Log);
+      table.Complete = table.Prepared == CopyStep::Continue;
       return true;
     }
     if (Canceled()) {
@@ -108,6 +120,8 @@ CopyStep CServerCopyRun::CopyTablesInParallel(const DatabaseItem& database,
       return false;
     }
     lane.heldLog = &table.Log;
+    // The block of rows entries names its table: other tables' entries came between.
+    Info(lane, m_wording.CopyingRecords + name + "." + table.Item->TableName + "...");
     CopyStep next = CopyStep::Continue;
     if (!lane.hasDatabase) {
       // The main lane made and chose the database; the others only choose it.
@@ -127,13 +141,27 @@ CopyStep CServerCopyRun::CopyTablesInParallel(const DatabaseItem& database,
       next = FlushAndLockSource(lane, QuoteName(table.Item->TableName, m_quote));
     }
     if (next == CopyStep::Continue && Canceled()) next = CopyStep::Stop;
-    if (next == CopyStep::Continue) next = CopyRows(lane, *table.Item, table.Kind);
+    if (next == CopyStep::Continue) {
+      next = CopyRows(lane, *table.Item, table.Kind);
+      table.Complete = next == CopyStep::Continue && lane.rowsComplete;
+    }
     lane.heldLog = nullptr;
     ReleaseLog(table.Log);
     if (next == CopyStep::Stop) stopped = true;
     return next != CopyStep::Stop && !m_sessionLost;
-  });
+  };
+  try {
+    RunInParallel(lanes, tables.size(), copyRows);
+  } catch (...) {
+    // An internal error on a lane ends the run; what the tables logged, and which are
+    // left incomplete, still goes in before the run's error.
+    releaseAll();
+    noteIncomplete();
+    LogIncompleteTables();
+    throw;
+  }
   releaseAll();  // what a stop left unlogged
+  noteIncomplete();
   return stopped || Canceled() ? CopyStep::Stop : CopyStep::Continue;
 }
 }  // namespace brevanto

@@ -15,12 +15,16 @@ namespace brevanto {
 CopyStep CServerCopyRun::CopyRows(CopyLane& lane, const TableItem& item, std::uint8_t kind) {
   const std::string& table = item.TableName;
   const std::string quoted = QuoteName(table, m_quote);
+  lane.rowsComplete = false;
   if (m_settings.AddDeleteAllRecords && kind != 2 &&
       !lane.destination.Execute("DELETE FROM " + quoted)) {
     Error(lane, "Failed to DELETE " + table + "!");
     return CopyStep::Skip;
   }
-  if (!m_settings.IncludeRecords || kind == 2) return CopyStep::Continue;
+  if (!m_settings.IncludeRecords || kind == 2) {
+    lane.rowsComplete = true;
+    return CopyStep::Continue;
+  }
 
   MYSQL* source = lane.source.Handle();
   const std::vector<std::string> named = ColumnsNamedForInvisible(lane.source, table, m_quote);
@@ -216,6 +220,7 @@ CopyStep CServerCopyRun::CopyRows(CopyLane& lane, const TableItem& item, std::ui
     return CopyStep::Skip;
   }
   if (complete) Info(lane, m_wording.RecordsDone + std::to_string(copied) + " records");
+  lane.rowsComplete = complete;
   return CopyStep::Continue;
 }
 }  // namespace brevanto

@@ -9,14 +9,17 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "core/Clock.h"
 #include "engines/ErrorCountingContext.h"
 #include "engines/MySqlConnection.h"
 #include "engines/ProgressPlan.h"
 #include "engines/ServerCopyText.h"
+#include "engines/StatementWatchdog.h"
 #include "schedule/TaskRoutine.h"
 #include "tasks/AdvancedOptions.h"
 
@@ -26,7 +29,13 @@ namespace brevanto {
 // stop request, or end it as failed.
 enum class CopyStep { Continue, Skip, Stop, Refuse };
 
-using LogEntries = std::vector<std::pair<LogLevel, std::string>>;
+// An entry held back while tables go several at a time, with the time it happened.
+struct HeldEntry {
+  LogLevel Level;
+  std::string Text;
+  TaskDateTime When;
+};
+using LogEntries = std::vector<HeldEntry>;
 
 // The views of a database, created after its tables.
 struct PendingView {
@@ -47,9 +56,10 @@ struct CopyLane {
   std::string destinationCharset;
   bool fastLoad = false;     // the destination loads with its checks off
   bool hasDatabase = false;  // both sessions use the current database
-  // While tables go several at a time, a table's entries are held here and logged
+  // While tables go several at a time, a table's rows entries are held here and logged
   // together, so that its records line follows its own table.
   LogEntries* heldLog = nullptr;
+  bool rowsComplete = false;  // the last CopyRows copied every row and ended the table
   std::vector<PendingView> pendingViews;
 };
 
@@ -76,7 +86,7 @@ class CServerCopyRun {
   bool Canceled() { return m_context.StopRequested(); }
   void Log(CopyLane& lane, LogLevel level, const std::string& text) {
     if (lane.heldLog != nullptr) {
-      lane.heldLog->emplace_back(level, text);
+      lane.heldLog->push_back({level, text, m_context.GetClock().Now()});
     } else {
       m_context.Log(level, text);
     }
@@ -98,8 +108,11 @@ class CServerCopyRun {
     }
   }
   void Error(const std::string& text) { Error(Main(), text); }
-  // Logs a table's held entries as one block.
+  // Logs a table's held entries as one block, each stamped when it happened.
   void ReleaseLog(LogEntries& entries);
+  // For a copy that failed or stopped: one entry naming the destination tables that a
+  // parallel pass dropped, created or began to fill but did not finish.
+  void LogIncompleteTables();
   CopyLane& Main() { return *m_lanes.front(); }
   void SendToDestination(CopyLane& lane, const std::vector<std::string>& statements);
   void FollowSourceCharset(CopyLane& lane);
@@ -162,6 +175,9 @@ class CServerCopyRun {
 
   std::string m_serverCharset;
   CTableRowEstimates m_estimates;
+  std::vector<std::string> m_incompleteTables;  // "database.table" on the destination
+  // Last: it stops before the connections it watches close.
+  std::optional<CStatementWatchdog> m_watchdog;
 };
 
 }  // namespace brevanto

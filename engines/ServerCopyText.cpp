@@ -14,6 +14,7 @@ const CopyWording kBackupWording = {
     "Backing up the table ",
     "Backup the view ",
     "Backup the records from the table OK - ",
+    "Backing up the records of the table ",
 };
 
 const CopyWording kRestoreWording = {
@@ -24,6 +25,7 @@ const CopyWording kRestoreWording = {
     "Restoring the table ",
     "Restore the view ",
     "Restore the records from the table OK - ",
+    "Restoring the records of the table ",
 };
 
 void ReplaceAll(std::string& text, const std::string& token, const std::string& value) {

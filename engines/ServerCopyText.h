@@ -20,6 +20,7 @@ struct CopyWording {
   const char* CopyingTable;      // "Backing up the table "
   const char* ViewDone;          // "Backup the view "
   const char* RecordsDone;       // "Backup the records from the table OK - "
+  const char* CopyingRecords;    // "Backing up the records of the table "
 };
 
 // Restore wording for RestoreFromServer and RestoreFromDatabase, Backup otherwise.

@@ -12,6 +12,7 @@ namespace brevanto {
 
 RunOutcome CServerCopyRun::Run() {
   const RunOutcome outcome = Copy();
+  if (outcome != RunOutcome::Finished || m_context.Errors() != 0) LogIncompleteTables();
   if (outcome != RunOutcome::Finished || m_context.Errors() == 0) return outcome;
   // A copy with failed statements is not a good copy: the log must not end "Finished".
   if (m_context.LastLevel() != LogLevel::Error || m_context.Errors() > 1) {
@@ -63,6 +64,8 @@ RunOutcome CServerCopyRun::Copy() {
     m_serverCharset = ApplyDefaultCharset(m_source, false, m_sourceVersion);
   }
   Main().sourceCharset = m_serverCharset.empty() ? SessionCharset(m_source) : m_serverCharset;
+  m_watchdog.emplace(m_context);
+  m_watchdog->Watch(m_destination);
   Info(m_wording.CopyingSelection);
 
   PrepareDestination(Main());
@@ -123,8 +126,26 @@ void CServerCopyRun::PrepareDestination(CopyLane& lane) {
 
 void CServerCopyRun::ReleaseLog(LogEntries& entries) {
   std::lock_guard lock(m_logBlocks);
-  for (const auto& [level, text] : entries) m_context.Log(level, text);
+  for (const HeldEntry& entry : entries) m_context.LogAt(entry.Level, entry.Text, entry.When);
   entries.clear();
+}
+
+void CServerCopyRun::LogIncompleteTables() {
+  if (m_incompleteTables.empty()) return;
+  // One entry holds a few hundred bytes: a long list ends with how many it left out.
+  constexpr std::size_t kListBytes = 250;
+  std::string list;
+  std::size_t named = 0;
+  for (const std::string& table : m_incompleteTables) {
+    if (!list.empty() && list.size() + table.size() + 2 > kListBytes) break;
+    list += (list.empty() ? "" : ", ") + table;
+    ++named;
+  }
+  if (named < m_incompleteTables.size()) {
+    list += " and " + std::to_string(m_incompleteTables.size() - named) + " more";
+  }
+  m_context.Log(LogLevel::Warning, "Tables left incomplete on the destination: " + list);
+  m_incompleteTables.clear();
 }
 
 void CServerCopyRun::SendToDestination(CopyLane& lane, const std::vector<std::string>& statements) {

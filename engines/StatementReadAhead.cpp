@@ -47,6 +47,17 @@ void CStatementReadAhead::ReadAll() {
       reader.m_changed.notify_all();
     }
   } done{*this};
+  try {
+    ReadStatements();
+  } catch (...) {
+    // Thrown on here it would end the process: Next() throws it on the caller's thread
+    // once the statements read before it were taken.
+    std::lock_guard lock(m_lock);
+    m_thrown = std::current_exception();
+  }
+}
+
+void CStatementReadAhead::ReadStatements() {
   CStatementSplitter splitter(*m_input, m_maxStatementBytes);
   for (;;) {
     Item item;
@@ -82,6 +93,7 @@ void CStatementReadAhead::ReadAll() {
 SplitResult CStatementReadAhead::Next(SqlStatement& statement) {
   std::unique_lock lock(m_lock);
   m_changed.wait(lock, [&] { return m_done || !m_queue.empty(); });
+  if (m_queue.empty() && m_thrown) std::rethrow_exception(m_thrown);
   // Past the end, as the splitter does.
   if (m_queue.empty()) return SplitResult::End;
   Item& item = m_queue.front();

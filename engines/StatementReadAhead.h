@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -32,7 +33,8 @@ class CStatementReadAhead {
   CStatementReadAhead(const CStatementReadAhead&) = delete;
   CStatementReadAhead& operator=(const CStatementReadAhead&) = delete;
 
-  // As CStatementSplitter::Next; waits for the reader when nothing is queued.
+  // As CStatementSplitter::Next; waits for the reader when nothing is queued. Throws what
+  // the reader threw, after the statements it queued before.
   SplitResult Next(SqlStatement& statement);
   // After TooLong or Error: what and where.
   const std::string& ErrorText() const { return m_error; }
@@ -48,6 +50,7 @@ class CStatementReadAhead {
   };
 
   void ReadAll();
+  void ReadStatements();
   bool HasRoomFor(std::size_t bytes) const;
 
   std::unique_ptr<CSqlInput> m_input;
@@ -62,6 +65,7 @@ class CStatementReadAhead {
   bool m_held = false;  // the reader waits until the held statement ran
   bool m_stop = false;
   bool m_done = false;  // the reader has ended
+  std::exception_ptr m_thrown;  // what ended the reader, for the caller's thread
 
   // The caller's side only.
   std::string m_error;

@@ -26,10 +26,18 @@ void CStatementSender::Loop() {
     m_queue.pop_front();
     m_changed.notify_all();  // room for the reader's next statement
     lock.unlock();
-    const bool sent = m_send(statement);
+    bool sent = false;
+    std::exception_ptr thrown;
+    try {
+      sent = m_send(statement);
+    } catch (...) {
+      // Thrown on here it would end the process: the reading thread owns the failure.
+      thrown = std::current_exception();
+    }
     lock.lock();
     if (!sent) {
       m_failed = true;
+      m_thrown = thrown;
       m_failedStatement = std::move(statement);
       m_queue.clear();
       m_changed.notify_all();
@@ -43,7 +51,10 @@ void CStatementSender::Loop() {
 bool CStatementSender::Push(std::string statement) {
   std::unique_lock lock(m_lock);
   m_changed.wait(lock, [this] { return m_failed || m_queue.size() < m_depth; });
-  if (m_failed) return false;
+  if (m_failed) {
+    if (m_thrown) std::rethrow_exception(m_thrown);
+    return false;
+  }
   m_queue.push_back(std::move(statement));
   lock.unlock();
   m_changed.notify_all();
@@ -57,6 +68,7 @@ bool CStatementSender::Finish() {
   }
   m_changed.notify_all();
   if (m_thread.joinable()) m_thread.join();
+  if (m_thrown) std::rethrow_exception(m_thrown);
   return !m_failed;
 }
 

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -18,7 +19,8 @@ namespace brevanto {
 class CStatementSender {
  public:
   // `send` runs on the sender's thread, once per statement, in order. False keeps that
-  // statement as Failed() and drops whatever waits behind it.
+  // statement as Failed() and drops whatever waits behind it; so does an exception, which
+  // the next Push() or Finish() throws again on the reading thread.
   CStatementSender(std::function<bool(const std::string&)> send, std::size_t depth);
   // Drops the statements not yet started and waits for the one being sent.
   ~CStatementSender();
@@ -47,6 +49,7 @@ class CStatementSender {
   std::string m_spare;
   std::string m_failedStatement;
   bool m_failed = false;
+  std::exception_ptr m_thrown;  // what `send` threw, for the reading thread
   bool m_closing = false;
   std::thread m_thread;  // last: started once the members above exist
 };

@@ -155,14 +155,20 @@ bool CTaskLog::Exists(const std::string& logFileName) const {
 
 bool CTaskLog::AppendEntry(const std::string& logFileName, std::uint8_t level,
                            const std::string& text) {
+  return AppendEntryAt(logFileName, level, text, m_clock.Now());
+}
+
+bool CTaskLog::AppendEntryAt(const std::string& logFileName, std::uint8_t level,
+                             const std::string& text, const TaskDateTime& when) {
   std::string path = PathOf(logFileName);
   if (path.empty()) return false;
   std::lock_guard lock(m_lock);
   MakeFolder(m_folder);
-  return AppendLocked(path, level, text);
+  return AppendLocked(path, level, text, when);
 }
 
-bool CTaskLog::AppendLocked(const std::string& path, std::uint8_t level, const std::string& text) {
+bool CTaskLog::AppendLocked(const std::string& path, std::uint8_t level, const std::string& text,
+                            const TaskDateTime& now) {
   // A log still in the older format is converted first: writing the current magic over
   // it would turn its entries into garbage. When the conversion cannot be written (a full
   // disk), this entry is dropped and the older log kept whole.
@@ -183,7 +189,6 @@ bool CTaskLog::AppendLocked(const std::string& path, std::uint8_t level, const s
   const off_t offset =
       static_cast<off_t>(kMagicSize + (length - kMagicSize) / kLogEntrySize * kLogEntrySize);
 
-  const TaskDateTime now = m_clock.Now();
   CTaskLogEntry entry{level,      now.Year,   now.Month,     now.Day, now.Hour,
                       now.Minute, now.Second, now.DayOfWeek, text};
   char bytes[kLogEntrySize];

@@ -14,6 +14,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "core/DateTime.h"
+
 namespace brevanto {
 
 class Clock;
@@ -64,6 +66,10 @@ class CTaskLog {
   bool AppendEntry(const std::string& logFileName, Level level, const std::string& text) {
     return AppendEntry(logFileName, static_cast<std::uint8_t>(level), text);
   }
+  // As AppendEntry, stamped `when` (read from the clock earlier): for an entry that was
+  // held back while it happened, so its time is when it happened, not when written.
+  bool AppendEntryAt(const std::string& logFileName, std::uint8_t level, const std::string& text,
+                     const TaskDateTime& when);
 
   // Every entry of a file in either format, oldest first. `entries` is emptied first;
   // a missing or foreign file yields none.
@@ -90,7 +96,8 @@ class CTaskLog {
   bool DeleteLogIfWritable(const std::string& logFileName);
 
  private:
-  bool AppendLocked(const std::string& path, std::uint8_t level, const std::string& text);
+  bool AppendLocked(const std::string& path, std::uint8_t level, const std::string& text,
+                    const TaskDateTime& now);
   // False only when an older-format log could not be read or its entries rewritten.
   bool ConvertFileLocked(const std::string& path);
 

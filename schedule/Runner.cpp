@@ -189,6 +189,12 @@ class Worker {
     std::lock_guard guard(m_shared->Lock);
     if (!m_shared->Abandoned) m_owner.TaskLog().AppendEntry(m_logFileName, level, text);
   }
+  void LogAt(LogLevel level, const std::string& text, const TaskDateTime& when) {
+    std::lock_guard guard(m_shared->Lock);
+    if (!m_shared->Abandoned) {
+      m_owner.TaskLog().AppendEntryAt(m_logFileName, static_cast<std::uint8_t>(level), text, when);
+    }
+  }
 
   bool StopRequested() const { return m_shared->Stop.stop_requested(); }
 
@@ -242,13 +248,12 @@ class WorkerRun final : public TaskRunContext {
   TaskDateTime RunStartTime() const override { return m_runStart; }
   bool StopRequested() override { return m_worker.StopRequested(); }
   void Log(LogLevel level, const std::string& text) override {
-    if (level == LogLevel::Error) {
-      if (m_report.Errors.size() < kMaxReportedErrors) m_report.Errors.push_back(text);
-      ++m_report.ErrorCount;
-    } else if (level == LogLevel::Warning) {
-      ++m_report.WarningCount;
-    }
+    Count(level, text);
     m_worker.Log(level, text);
+  }
+  void LogAt(LogLevel level, const std::string& text, const TaskDateTime& when) override {
+    Count(level, text);
+    m_worker.LogAt(level, text, when);
   }
   // Waits while a stopper is calling the previous hook, so a routine that clears its hook
   // before closing its connections never has them closed under a running cancel.
@@ -302,6 +307,14 @@ class WorkerRun final : public TaskRunContext {
   }
 
  private:
+  void Count(LogLevel level, const std::string& text) {
+    if (level == LogLevel::Error) {
+      if (m_report.Errors.size() < kMaxReportedErrors) m_report.Errors.push_back(text);
+      ++m_report.ErrorCount;
+    } else if (level == LogLevel::Warning) {
+      ++m_report.WarningCount;
+    }
+  }
   void PublishProgress() {
     m_unpublished = 0;
     m_worker.TouchSlot([&](TaskSlot& slot) { slot.Progress = m_progress.Snapshot(); });

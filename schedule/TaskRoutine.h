@@ -34,6 +34,11 @@ class TaskRunContext {
   virtual bool StopRequested() = 0;
   // Appends an entry to the task's log.
   virtual void Log(LogLevel level, const std::string& text) = 0;
+  // As Log, for an entry held back while it happened: stamped `when` (read from
+  // GetClock() then). A context that keeps no times logs it as Log does.
+  virtual void LogAt(LogLevel level, const std::string& text, const TaskDateTime& when) {
+    Log(level, text);
+  }
   // Installs (or clears, with an empty function) what the runner calls from another
   // thread to release a worker stuck in the server when a stop request is not answered
   // in time (for example mariadb_cancel on the run's connections). Must be thread-safe.

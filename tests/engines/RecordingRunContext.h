@@ -16,6 +16,7 @@ namespace brevanto::test {
 struct LogLine {
   LogLevel level;
   std::string text;
+  TaskDateTime when{};  // as the task's log would stamp it
 };
 
 class RecordingRunContext : public TaskRunContext {
@@ -28,18 +29,25 @@ class RecordingRunContext : public TaskRunContext {
     ++m_checks;
     return m_stopAtCheck > 0 && m_checks >= m_stopAtCheck;
   }
-  void Log(LogLevel level, const std::string& text) override { m_log.push_back({level, text}); }
+  void Log(LogLevel level, const std::string& text) override {
+    m_log.push_back({level, text, GetClock().Now()});
+  }
+  void LogAt(LogLevel level, const std::string& text, const TaskDateTime& when) override {
+    m_log.push_back({level, text, when});
+  }
   void SetCancelHook(std::function<void()> hook) override {
     std::lock_guard<std::mutex> guard(m_hookLock);
     m_hook = std::move(hook);
   }
   void RecordBackupCopy(const BackupCopy&) override {}
-  Clock& GetClock() override { return SystemClock(); }
+  Clock& GetClock() override { return m_clock != nullptr ? *m_clock : SystemClock(); }
 
   // The stop test answers true from its `check`-th call on (1-based); 0 never.
   void StopAtCheck(int check) { m_stopAtCheck = check; }
   int Checks() const { return m_checks; }
   void SetRunStart(const TaskDateTime& start) { m_start = start; }
+  // The clock the run reads and the entries are stamped by. REQUIRES: outlives the run.
+  void SetClock(Clock& clock) { m_clock = &clock; }
   bool HasCancelHook() {
     std::lock_guard<std::mutex> guard(m_hookLock);
     return static_cast<bool>(m_hook);
@@ -69,6 +77,7 @@ class RecordingRunContext : public TaskRunContext {
   int m_stopAtCheck = 0;
   int m_checks = 0;
   std::vector<LogLine> m_log;
+  Clock* m_clock = nullptr;
   std::mutex m_hookLock;
   std::function<void()> m_hook;
 };

@@ -15,6 +15,7 @@
 #include "tests/engines/FakeRunContext.h"
 #include "tests/engines/KillingRunContext.h"
 #include "tests/engines/RecordingRunContext.h"
+#include "tests/support/FakeClock.h"
 #include "tests/support/ProcessThreads.h"
 #include "tests/support/TestServer.h"
 
@@ -422,23 +423,28 @@ TEST_F(ServerCopyTest, FailedTablesOfATwoLaneCopyAreLoggedWhileTheOthersAreCopie
   const std::vector<std::string> errors = context.Errors();
   ASSERT_EQ(3u, errors.size()) << context.Dump();
   EXPECT_EQ(errors[2], "The copy is incomplete (2 errors).");
-  EXPECT_EQ(errors[2], context.Lines().back().text);
-  // Each table's entries stay together: its error or its records line follows it.
   const auto& lines = context.Lines();
+  EXPECT_EQ(errors[2], lines.back().text);
+  // Before it, one entry names what the destination is left with half done.
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2].text,
+            "Tables left incomplete on the destination: " + db + ".items, " + db + ".select");
+  EXPECT_EQ(lines[lines.size() - 2].level, LogLevel::Warning);
+  // A structure's error follows its table, and each table's rows entries stay together:
+  // its error or its records line follows the line that names its records.
   int failed = 0;
   for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
-    if (lines[i].text.rfind("Backing up the table ", 0) != 0) continue;
     SCOPED_TRACE(lines[i].text);
     const std::string& next = lines[i + 1].text;
     if (lines[i].text == "Backing up the table e2_src.items...") {
       ++failed;
       EXPECT_EQ(0u, next.find("Failed to CREATE TABLE items on the destination server! (error "))
           << next;
-    } else if (lines[i].text == "Backing up the table e2_src.select...") {
+    } else if (lines[i].text == "Backing up the records of the table e2_src.select...") {
       ++failed;
       EXPECT_EQ(0u, next.find("Failed to insert multi-row records to the table select! (error "))
           << next;
-    } else {
+    } else if (lines[i].text.rfind("Backing up the records of the table ", 0) == 0) {
       EXPECT_EQ(0u, next.rfind("Backup the records from the table OK - ", 0)) << next;
     }
   }
@@ -449,6 +455,72 @@ TEST_F(ServerCopyTest, FailedTablesOfATwoLaneCopyAreLoggedWhileTheOthersAreCopie
         << table;
   }
   test::RunClient(test::ServerB(), "DROP USER e2_lanes@'%';");
+  DropOnB(db);
+}
+
+// Stamps entries by a simulated clock that moves a second a row, and notes what the log
+// held when the first row was copied.
+class RowTimedContext : public RecordingRunContext {
+ public:
+  explicit RowTimedContext(CTaskItem task) : RecordingRunContext(std::move(task)) {
+    SetClock(m_clock);
+  }
+  void ProgressAdvance(std::int64_t units, std::int64_t) override {
+    if (units <= 0) return;
+    if (!m_rowsBegan) {
+      m_rowsBegan = true;
+      logBeforeRows = Lines();
+    }
+    m_clock.Advance(units * 1000);
+  }
+
+  std::vector<test::LogLine> logBeforeRows;
+
+ private:
+  test::FakeClock m_clock;
+  bool m_rowsBegan = false;
+};
+
+TEST_F(ServerCopyTest, ATwoLaneCopyLogsItsStructuresAtOnceAndStampsRowsWhenTheyWentIn) {
+  const std::string db = "e2_lanes_times";
+  FreshOnA(db,
+           "CREATE TABLE a (id INT PRIMARY KEY); CREATE TABLE b (id INT PRIMARY KEY);"
+           " CREATE TABLE c (id INT PRIMARY KEY);"
+           " INSERT INTO a SELECT seq FROM seq_1_to_30; INSERT INTO b SELECT seq FROM seq_1_to_20;"
+           " INSERT INTO c SELECT seq FROM seq_1_to_10;");
+  DropOnB(db);
+  CTaskItem task = CopyTask(TaskType::BackupToServer, db,
+                            {{1, 1, db, "a"}, {1, 1, db, "b"}, {1, 1, db, "c"}});
+  SetAdvancedOptions(task, CAdvancedOptions{});  // two tables at a time
+  RowTimedContext context(task);
+  ASSERT_EQ(ServerCopyWorker(context), RunOutcome::Finished) << context.Dump();
+
+  // Every table was dropped and created on the destination before any row went in: a run
+  // killed from here on has already said so.
+  std::vector<std::string> announced;
+  for (const test::LogLine& line : context.logBeforeRows) {
+    if (line.text.rfind("Backing up the table ", 0) == 0) announced.push_back(line.text);
+  }
+  EXPECT_EQ(announced, (std::vector<std::string>{"Backing up the table " + db + ".a...",
+                                                 "Backing up the table " + db + ".b...",
+                                                 "Backing up the table " + db + ".c..."}))
+      << context.Dump();
+
+  // A table's rows took a simulated second each: its records line is stamped after the
+  // line that began them, by at least its own rows.
+  const auto seconds = [](const TaskDateTime& t) { return (t.Hour * 60 + t.Minute) * 60 + t.Second; };
+  const auto& lines = context.Lines();
+  int tables = 0;
+  for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
+    if (lines[i].text.rfind("Backing up the records of the table ", 0) != 0) continue;
+    SCOPED_TRACE(lines[i].text);
+    ASSERT_EQ(0u, lines[i + 1].text.rfind("Backup the records from the table OK - ", 0));
+    const int rows = std::stoi(lines[i + 1].text.substr(39));
+    EXPECT_GE(seconds(lines[i + 1].when) - seconds(lines[i].when), rows) << context.Dump();
+    ++tables;
+  }
+  EXPECT_EQ(tables, 3);
+  test::RunClient(test::ServerA(), "DROP DATABASE " + db + ";");
   DropOnB(db);
 }
 
@@ -498,6 +570,10 @@ TEST_F(ServerCopyTest, AStopDuringATwoLaneCopyCancelsEveryConnectionAndLeavesNoT
   EXPECT_TRUE(ended) << "a lane still waited in the destination";
   EXPECT_EQ(outcome, RunOutcome::Canceled);
   EXPECT_TRUE(context.Texts(LogLevel::Error).empty()) << context.AllText();
+  EXPECT_EQ(context.Texts(LogLevel::Warning),
+            std::vector<std::string>{"Tables left incomplete on the destination: " + db + ".a, " +
+                                     db + ".b"})
+      << context.AllText();
   EXPECT_EQ(ThreadCount(), threadsBefore);
   // Neither server keeps a session of the run.
   const std::string sessions =

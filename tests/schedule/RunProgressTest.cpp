@@ -1,6 +1,9 @@
 // A run's progress and outcome as the task list sees them: the tracker's percentage, the
 // runner's copies into the task's slot, and the last result read back from the log.
 
+#include <thread>
+#include <utility>
+
 #include <gtest/gtest.h>
 
 #include "schedule/LastRunResult.h"
@@ -39,6 +42,43 @@ TEST(ProgressTrackerTest, EstimatesThatAreWrongNeitherGoBackNorClaimTheEndEarly)
   EXPECT_EQ(tracker.Snapshot().RowsDone, 255);
   EXPECT_EQ(tracker.Snapshot().BytesWritten, 2510);
   EXPECT_EQ(tracker.Snapshot().Item, "db.small");
+}
+
+// Two lane keys, as two threads of a run that are alive at once have.
+std::pair<CProgressTracker::Lane, CProgressTracker::Lane> TwoLanes() {
+  std::thread first([] {}), second([] {});
+  const auto lanes = std::make_pair(first.get_id(), second.get_id());
+  first.join();
+  second.join();
+  return lanes;
+}
+
+TEST(ProgressTrackerTest, TablesGoingTwoAtATimeCountEachLaneAgainstThePlan) {
+  const auto [a, b] = TwoLanes();
+  CProgressTracker tracker;
+  tracker.Plan(400);  // four tables of 100 rows
+  tracker.StartItem("db.t1", 100, a);
+  tracker.StartItem("db.t2", 100, b);  // t1 is still under way on its own lane
+  tracker.Advance(10, 0, a);
+  tracker.Advance(10, 0, b);
+  EXPECT_EQ(tracker.Snapshot().Permille, 50);
+  EXPECT_EQ(tracker.Snapshot().Item, "db.t2");
+  EXPECT_EQ(tracker.Snapshot().ItemDone, 10);
+
+  // Lane a finishes t1 and takes t3; t2's rows keep counting as t2's.
+  tracker.Advance(90, 0, a);
+  tracker.StartItem("db.t3", 100, a);
+  tracker.Advance(40, 0, b);
+  EXPECT_EQ(tracker.Snapshot().Permille, 375);
+  EXPECT_EQ(tracker.Snapshot().Item, "db.t3");
+  EXPECT_EQ(tracker.Snapshot().ItemDone, 0);
+  tracker.StartItem("db.t4", 100, b);
+  tracker.Advance(100, 0, a);
+  tracker.Advance(99, 0, b);
+  EXPECT_EQ(tracker.Snapshot().Permille, 997);
+  EXPECT_EQ(tracker.Snapshot().RowsDone, 349);
+  tracker.Complete();
+  EXPECT_EQ(tracker.Snapshot().Permille, 1000);
 }
 
 TEST(ProgressTrackerTest, ARunWithoutPlanShowsNothingUntilItCompletes) {

@@ -1,0 +1,95 @@
+// A run whose server stops answering mid-statement (a middlebox that keeps the TCP session
+// and forwards nothing) ends with an Error instead of waiting forever, while a statement
+// that is merely long goes on. The watchdog's minute is shortened here.
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "engines/ScriptWorker.h"
+#include "engines/StatementWatchdog.h"
+#include "tests/engines/RecordingRunContext.h"
+#include "tests/engines/StallingProxy.h"
+#include "tests/support/TestServer.h"
+
+namespace brevanto {
+namespace {
+
+class StallWatchdogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    BREVANTO_REQUIRE_SERVER(test::ServerB());
+    m_saved = StatementWatchdogTiming();
+    StatementWatchdogTiming() = {200, 20, 2};
+  }
+  void TearDown() override { StatementWatchdogTiming() = m_saved; }
+
+  // Waits in real time, up to `seconds`, for `condition`.
+  template <typename Condition>
+  static bool Within(int seconds, Condition condition) {
+    for (int i = 0; i < seconds * 20; ++i) {
+      if (condition()) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return condition();
+  }
+
+  WatchdogTiming m_saved;
+};
+
+TEST_F(StallWatchdogTest, AScriptWhoseServerStopsAnsweringEndsWithAnError) {
+  struct Case {
+    const char* name;
+    bool killSession;  // the server ends the session; new connections still get through
+    const char* error;
+  };
+  for (const Case& c :
+       {Case{"silent", false, "The MySQL server (127.0.0.1) stopped answering: "},
+        Case{"session gone", true, "The MySQL server (127.0.0.1) no longer has the session "}}) {
+    SCOPED_TRACE(c.name);
+    test::StallingProxy proxy(test::ServerB().port);
+    ASSERT_NE(proxy.Port(), 0u);
+    CTaskItem task;
+    task.TaskName = "stall";
+    task.TaskType = static_cast<std::uint8_t>(TaskType::ExecuteScript);
+    task.SourceServer = test::AsServerInfo(test::ServerB());
+    task.SourceServer.Host = "127.0.0.1";
+    task.SourceServer.Port = proxy.Port();
+    const std::string marker = std::string("stall_") + (c.killSession ? "gone" : "silent");
+    task.ScriptStatements = {"SELECT 1;", "SELECT SLEEP(30), '" + marker + "';", "SELECT 2;"};
+    test::RecordingRunContext context(task);
+    std::atomic<bool> done{false};
+    RunOutcome outcome = RunOutcome::Finished;
+    std::thread run([&] {
+      outcome = ScriptWorker(context);
+      done = true;
+    });
+    const std::string session = "SELECT ID FROM information_schema.PROCESSLIST WHERE INFO LIKE "
+                                "'SELECT SLEEP(30), ''" + marker + "''';";
+    std::string id;
+    EXPECT_TRUE(Within(10, [&] { return !(id = test::RunClient(test::ServerB(), session)).empty(); }));
+    // Well past the shortened minute, the long statement was checked and left alone.
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    EXPECT_FALSE(done) << "a statement that still runs was cut";
+
+    proxy.Freeze(!c.killSession);
+    if (c.killSession && !id.empty()) test::RunClient(test::ServerB(), "KILL " + id);
+    const bool ended = Within(15, [&] { return done.load(); });
+    EXPECT_TRUE(ended) << "the run still waits for a server that does not answer";
+    proxy.CloseAll();  // a run that still waits ends now
+    run.join();
+    if (!c.killSession && !id.empty()) test::RunClient(test::ServerB(), "KILL " + id);
+
+    EXPECT_EQ(outcome, RunOutcome::Failed);
+    const std::vector<std::string> errors = context.Errors();
+    ASSERT_FALSE(errors.empty()) << context.Dump();
+    EXPECT_EQ(0u, errors[0].find(c.error)) << context.Dump();
+    EXPECT_EQ(context.Lines().back().level, LogLevel::Error) << context.Dump();
+  }
+}
+
+}  // namespace
+}  // namespace brevanto
