@@ -22,6 +22,7 @@ void CBackupToFilesRun::OpenMoreLanes(int wanted) {
     if (m_settings.SetConnectionCharset != 0) {
       (void)ApplyDefaultCharset(lane->connection, false, lane->connection.ServerVersion());
     }
+    (void)UseKnownSqlMode(lane->connection);
     (void)UseUtcTimeZone(lane->connection);
     m_moreLanes.push_back(std::move(lane));
   }

@@ -115,6 +115,7 @@ RunOutcome CBackupToFilesRun::Backup() {
     m_serverCharset = ApplyDefaultCharset(m_connection, false, version);
   }
   m_options.SessionCharset = m_serverCharset.empty() ? SessionCharset(m_connection) : m_serverCharset;
+  (void)UseKnownSqlMode(m_connection);
   (void)UseUtcTimeZone(m_connection);
   m_context.Log(LogLevel::General, "Backing up the selected databases and tables...");
   if (Canceled()) return RunOutcome::Canceled;

@@ -101,6 +101,7 @@ RunOutcome CExportRun::Export() {
   }
   const unsigned long version = m_connection.ServerVersion();
   m_quote = AllowsBacktickQuoting(version);
+  (void)UseKnownSqlMode(m_connection);
   (void)ApplyDefaultCharset(m_connection, false, version);
 
   Log(LogLevel::General,

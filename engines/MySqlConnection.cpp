@@ -391,6 +391,12 @@ bool UseUtcTimeZone(CMySQLConnection& connection) {
   return connection.Execute("SET TIME_ZONE='+00:00'");
 }
 
+bool UseKnownSqlMode(CMySQLConnection& connection) {
+  // Servers before 4.1 have no session SQL mode to inherit.
+  if (!HasCharacterSets(connection.ServerVersion())) return true;
+  return connection.Execute("SET SESSION sql_mode=''");
+}
+
 std::size_t MaxAllowedPacket(CMySQLConnection& connection) {
   if (!connection.Execute("SELECT @@max_allowed_packet")) return 0;
   MySqlResult result(mysql_store_result(connection.Handle()));

@@ -158,6 +158,13 @@ std::string SessionCharset(CMySQLConnection& connection);
 // copy or a restore in another time zone does not shift them. False when refused.
 bool UseUtcTimeZone(CMySQLConnection& connection);
 
+// Gives the session an empty SQL mode, as the stock dump tool does, whatever the server's
+// global one: under NO_BACKSLASH_ESCAPES values would be escaped by doubling quotes, and
+// under ANSI_QUOTES SHOW CREATE would quote names with double quotes, while the files
+// and the destinations read backslash escapes and backticks. For every session that
+// reads for a dump, copy or export and every one that writes a copy. False when refused.
+bool UseKnownSqlMode(CMySQLConnection& connection);
+
 // What the server says about itself (host name, port, data folder), to tell whether two
 // sessions reach the same server whatever host text led to it. Empty when it won't say.
 std::string ServerIdentity(CMySQLConnection& connection);

@@ -39,8 +39,10 @@ void CServerCopyRun::OpenMoreLanes(int wanted) {
       return;
     }
     // The same sessions as the main lane's, set up in the same order.
-    (void)UseUtcTimeZone(lane->source);
-    (void)UseUtcTimeZone(lane->destination);
+    for (CMySQLConnection* session : {&lane->source, &lane->destination}) {
+      (void)UseKnownSqlMode(*session);
+      (void)UseUtcTimeZone(*session);
+    }
     if (m_settings.SetConnectionCharset) {
       (void)ApplyDefaultCharset(lane->source, false, m_sourceVersion);
     }

@@ -52,8 +52,10 @@ RunOutcome CServerCopyRun::Copy() {
   const std::string sourceIdentity = ServerIdentity(m_source);
   m_sameServer = !sourceIdentity.empty() && sourceIdentity == ServerIdentity(m_destination);
   m_destinationMaxPacket = MaxAllowedPacket(m_destination);
-  (void)UseUtcTimeZone(m_source);
-  (void)UseUtcTimeZone(m_destination);
+  for (CMySQLConnection* session : {&m_source, &m_destination}) {
+    (void)UseKnownSqlMode(*session);
+    (void)UseUtcTimeZone(*session);
+  }
 
   if (m_settings.SetConnectionCharset) {
     m_serverCharset = ApplyDefaultCharset(m_source, false, m_sourceVersion);
