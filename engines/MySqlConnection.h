@@ -151,6 +151,17 @@ std::string ApplyDefaultCharset(CMySQLConnection& connection, bool database,
 void SetConnectionCharacterSet(CMySQLConnection& connection, const std::string& charset,
                                unsigned long serverVersion);
 
+// A database's default character set and collation; either is empty when unknown.
+struct DatabaseDefaults {
+  std::string Charset;
+  std::string Collation;
+};
+
+// What SHOW CREATE DATABASE says of `database` (servers from 4.1 on). Its collation must
+// go with every CREATE DATABASE a dump or copy makes: without it the database, and the
+// triggers, routines and events created in it, get the server's default collation.
+DatabaseDefaults ReadDatabaseDefaults(CMySQLConnection& connection, const std::string& database);
+
 // The session's @@CHARACTER_SET_RESULTS: what its rows arrive in. Empty when unknown.
 std::string SessionCharset(CMySQLConnection& connection);
 

@@ -170,9 +170,12 @@ CopyStep CServerCopyRun::CopyDatabase(const DatabaseItem& database) {
     Error("Failed to use database " + name + " on the source server!");
     return CopyStep::Skip;
   }
-  if (m_settings.AddCreateDatabase &&
-      !m_destination.Execute(CreateDatabaseStatement(
-          destinationName, m_quote, Main().databaseCharset, m_destinationCharsetClause))) {
+  DatabaseDefaults defaults;
+  if (m_settings.AddCreateDatabase) defaults = ReadDatabaseDefaults(m_source, name);
+  if (defaults.Charset.empty()) defaults = {Main().databaseCharset, {}};
+  if (m_settings.AddCreateDatabase && !m_destination.Execute(CreateDatabaseStatement(
+                                          destinationName, m_quote, defaults.Charset,
+                                          m_destinationCharsetClause, defaults.Collation))) {
     Error("Failed to create database " + destinationName + " on the destination server!");
     return CopyStep::Skip;
   }
