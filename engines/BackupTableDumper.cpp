@@ -118,10 +118,14 @@ RunOutcome CBackupTableDumper::DumpTableSteps(CSqlDumpWriter& writer, const Tabl
   } else {
     writer.DeclareCharset(m_readCharset.empty() ? m_options.SessionCharset : m_readCharset);
   }
+  if (m_settings.AddCreateDatabase != 0 && !m_defaults) {
+    m_defaults = ReadDatabaseDefaults(m_connection, m_database);
+    if (m_defaults->Charset.empty()) m_defaults = DatabaseDefaults{m_databaseCharset, {}};
+  }
   if (m_settings.AddCreateDatabase != 0 &&
       !writer
            .WriteCreateDatabase(m_database, m_options.Quote, m_options.HasCharacterSets,
-                                m_databaseCharset)
+                                m_defaults->Charset, m_defaults->Collation)
            .ok()) {
     Error("Failed to write the CREATE and USE database to the backup file! - " +
           writer.File().Path());

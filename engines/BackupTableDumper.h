@@ -4,18 +4,19 @@
 // whose definitions wait until the database's tables are written. Used by the
 // BackupToFiles run on its worker thread; borrows the run's connection.
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <mysql.h>
 
 #include "engines/InsertStatements.h"
+#include "engines/MySqlConnection.h"
 #include "schedule/TaskRoutine.h"
 #include "tasks/TaskItem.h"
 
 namespace brevanto {
 
-class CMySQLConnection;
 class CSqlDumpWriter;
 
 // What a run derives once from the task's settings and the server version.
@@ -84,6 +85,7 @@ class CBackupTableDumper {
   const std::string m_database;
   const std::string m_databaseCharset;
   std::string m_readCharset;  // the connection's character set for the current table
+  std::optional<DatabaseDefaults> m_defaults;  // of the database, read at its first CREATE
   std::vector<DeferredView> m_views;
 };
 

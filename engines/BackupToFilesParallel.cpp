@@ -22,10 +22,13 @@ void CBackupToFilesRun::OpenMoreLanes(int wanted) {
     if (m_settings.SetConnectionCharset != 0) {
       (void)ApplyDefaultCharset(lane->connection, false, lane->connection.ServerVersion());
     }
-    // A lane reading in another time zone would shift TIMESTAMP values: not used.
-    if (const Status utc = UseUtcTimeZone(lane->connection); !utc.ok()) {
+    // A lane reading in another time zone or SQL mode would shift TIMESTAMP values or
+    // escape differently: not used.
+    Status session = UseKnownSqlMode(lane->connection);
+    if (session.ok()) session = UseUtcTimeZone(lane->connection);
+    if (!session.ok()) {
       m_context.Log(LogLevel::Warning, "Could not open another connection; " +
-                                           std::to_string(i) + " at a time - " + utc.message());
+                                           std::to_string(i) + " at a time - " + session.message());
       return;
     }
     m_moreLanes.push_back(std::move(lane));

@@ -115,8 +115,10 @@ RunOutcome CBackupToFilesRun::Backup() {
     m_serverCharset = ApplyDefaultCharset(m_connection, false, version);
   }
   m_options.SessionCharset = m_serverCharset.empty() ? SessionCharset(m_connection) : m_serverCharset;
-  if (const Status utc = UseUtcTimeZone(m_connection); !utc.ok()) {
-    m_context.Log(LogLevel::Error, utc.message());
+  Status session = UseKnownSqlMode(m_connection);
+  if (session.ok()) session = UseUtcTimeZone(m_connection);
+  if (!session.ok()) {
+    m_context.Log(LogLevel::Error, session.message());
     m_connection.Close();
     return RunOutcome::Failed;
   }

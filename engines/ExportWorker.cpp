@@ -101,6 +101,10 @@ RunOutcome CExportRun::Export() {
   }
   const unsigned long version = m_connection.ServerVersion();
   m_quote = AllowsBacktickQuoting(version);
+  if (const Status mode = UseKnownSqlMode(m_connection); !mode.ok()) {
+    Log(LogLevel::Error, mode.message());
+    return RunOutcome::Failed;
+  }
   (void)ApplyDefaultCharset(m_connection, false, version);
 
   Log(LogLevel::General,

@@ -1,6 +1,7 @@
 #include "engines/MySqlConnection.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -448,6 +449,13 @@ Status UseUtcTimeZone(CMySQLConnection& connection) {
   return Status::Error(WithServerError(kUtcTimeZoneFailed, connection.LastError()));
 }
 
+Status UseKnownSqlMode(CMySQLConnection& connection) {
+  // Servers before 4.1 have no session SQL mode to inherit.
+  if (connection.IsOpen() && !HasCharacterSets(connection.ServerVersion())) return Status::Ok();
+  if (connection.Execute("SET SESSION sql_mode=''")) return Status::Ok();
+  return Status::Error(WithServerError(kSqlModeFailed, connection.LastError()));
+}
+
 std::size_t MaxAllowedPacket(CMySQLConnection& connection) {
   if (!connection.Execute("SELECT @@max_allowed_packet")) return 0;
   MySqlResult result(mysql_store_result(connection.Handle()));
@@ -575,6 +583,45 @@ bool SelectDatabase(CMySQLConnection& connection, const std::string& database) {
   std::optional<CUtf8mb4Names> names;
   if (!IsAscii(database)) names.emplace(connection);
   return mysql_select_db(connection.Handle(), database.c_str()) == 0;
+}
+
+namespace {
+
+// The name after `keyword` in `text` (letters, digits and "_"), or "".
+std::string WordAfter(const std::string& text, const std::string& keyword) {
+  const auto at = text.find(keyword);
+  if (at == std::string::npos) return {};
+  std::size_t end = at + keyword.size();
+  while (end < text.size() &&
+         (std::isalnum(static_cast<unsigned char>(text[end])) != 0 || text[end] == '_')) {
+    ++end;
+  }
+  return text.substr(at + keyword.size(), end - at - keyword.size());
+}
+
+}  // namespace
+
+DatabaseDefaults ReadDatabaseDefaults(CMySQLConnection& connection, const std::string& database) {
+  if (!connection.IsOpen() || !HasCharacterSets(connection.ServerVersion())) return {};
+  std::optional<CUtf8mb4Names> names;
+  if (!IsAscii(database)) names.emplace(connection);
+  MySqlResult result =
+      Query(connection.Handle(), "SHOW CREATE DATABASE " + QuoteName(database, true));
+  MYSQL_ROW row =
+      result && mysql_num_fields(result.get()) >= 2 ? mysql_fetch_row(result.get()) : nullptr;
+  if (row == nullptr || row[1] == nullptr) return {};
+  // "CREATE DATABASE `db` /*!40100 DEFAULT CHARACTER SET utf8mb4 COLLATE utf8mb4_unicode_ci */";
+  // only what follows the name is read, as the name may hold these words too.
+  const std::string text = row[1];
+  std::size_t at = text.find('`');
+  while (at != std::string::npos && at + 1 < text.size()) {
+    at = text.find('`', at + 1);
+    if (at == std::string::npos || at + 1 >= text.size() || text[at + 1] != '`') break;
+    ++at;  // a doubled backtick inside the name
+  }
+  if (at == std::string::npos) return {};
+  const std::string options = text.substr(at);
+  return {WordAfter(options, "CHARACTER SET "), WordAfter(options, "COLLATE ")};
 }
 
 std::vector<std::string> ListDatabases(CMySQLConnection& connection, bool* failed) {

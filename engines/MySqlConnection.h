@@ -176,6 +176,17 @@ std::string ApplyDefaultCharset(CMySQLConnection& connection, bool database,
 void SetConnectionCharacterSet(CMySQLConnection& connection, const std::string& charset,
                                unsigned long serverVersion);
 
+// A database's default character set and collation; either is empty when unknown.
+struct DatabaseDefaults {
+  std::string Charset;
+  std::string Collation;
+};
+
+// What SHOW CREATE DATABASE says of `database` (servers from 4.1 on). Its collation must
+// go with every CREATE DATABASE a dump or copy makes: without it the database, and the
+// triggers, routines and events created in it, get the server's default collation.
+DatabaseDefaults ReadDatabaseDefaults(CMySQLConnection& connection, const std::string& database);
+
 // The session's @@CHARACTER_SET_RESULTS: what its rows arrive in. Empty when unknown.
 std::string SessionCharset(CMySQLConnection& connection);
 
@@ -185,6 +196,16 @@ std::string SessionCharset(CMySQLConnection& connection);
 Status UseUtcTimeZone(CMySQLConnection& connection);
 inline constexpr const char* kUtcTimeZoneFailed =
     "Failed to set the session time zone to UTC! TIMESTAMP values would be shifted.";
+
+// Gives the session an empty SQL mode, as the stock dump tool does, whatever the server's
+// global one: under NO_BACKSLASH_ESCAPES values would be escaped by doubling quotes, and
+// under ANSI_QUOTES SHOW CREATE would quote names with double quotes, while the files
+// and the destinations read backslash escapes and backticks. For every session that
+// reads for a dump, copy or export and every one that writes a copy. An Error
+// (kSqlModeFailed with the server's reason) when refused.
+Status UseKnownSqlMode(CMySQLConnection& connection);
+inline constexpr const char* kSqlModeFailed =
+    "Failed to set the session SQL mode! Values and names could be read in another quoting.";
 
 // What the server says about itself (host name, port, data folder), to tell whether two
 // sessions reach the same server whatever host text led to it. Empty when it won't say.

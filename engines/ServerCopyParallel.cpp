@@ -39,12 +39,15 @@ void CServerCopyRun::OpenMoreLanes(int wanted) {
       return;
     }
     // The same sessions as the main lane's, set up in the same order.
-    // A lane in another time zone would shift TIMESTAMP values: not used.
-    const Status sourceUtc = UseUtcTimeZone(lane->source);
-    const Status utc = sourceUtc.ok() ? UseUtcTimeZone(lane->destination) : sourceUtc;
-    if (!utc.ok()) {
+    // A lane in another time zone or SQL mode would shift TIMESTAMP values or read
+    // differently escaped text: not used.
+    Status session = UseKnownSqlMode(lane->source);
+    if (session.ok()) session = UseUtcTimeZone(lane->source);
+    if (session.ok()) session = UseKnownSqlMode(lane->destination);
+    if (session.ok()) session = UseUtcTimeZone(lane->destination);
+    if (!session.ok()) {
       m_context.Log(LogLevel::Warning, "Could not open another connection; " +
-                                           std::to_string(i) + " at a time - " + utc.message());
+                                           std::to_string(i) + " at a time - " + session.message());
       return;
     }
     if (m_settings.SetConnectionCharset) {

@@ -117,9 +117,11 @@ std::vector<std::string> DestinationEpilogue(const BackupSettings& settings,
 }
 
 std::string CreateDatabaseStatement(const std::string& name, bool quote, const std::string& charset,
-                                    bool charsetClause) {
+                                    bool charsetClause, const std::string& collation) {
   std::string statement = "CREATE DATABASE IF NOT EXISTS " + QuoteName(name, quote);
-  if (charsetClause && !charset.empty()) statement += " DEFAULT CHARACTER SET " + charset;
+  if (!charsetClause || charset.empty()) return statement;
+  statement += " DEFAULT CHARACTER SET " + charset;
+  if (!collation.empty()) statement += " COLLATE " + collation;
   return statement;
 }
 

@@ -44,9 +44,10 @@ std::vector<std::string> DestinationPrologue(const BackupSettings& settings,
 std::vector<std::string> DestinationEpilogue(const BackupSettings& settings,
                                              const std::string& serverCharset);
 
-// "CREATE DATABASE IF NOT EXISTS ..." with the character-set clause when allowed.
+// "CREATE DATABASE IF NOT EXISTS ..." with the character-set clause when allowed, and
+// the collation when known.
 std::string CreateDatabaseStatement(const std::string& name, bool quote, const std::string& charset,
-                                    bool charsetClause);
+                                    bool charsetClause, const std::string& collation = {});
 
 // Expands %TASKNAME%, %HOST%, %DATABASE%, %DATE% and %TIME% in `pattern`. `runStart`
 // is the run's start, so every database of one run gets the same date and time.

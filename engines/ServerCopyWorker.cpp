@@ -54,8 +54,10 @@ RunOutcome CServerCopyRun::Copy() {
   m_sameServer = !sourceIdentity.empty() && sourceIdentity == ServerIdentity(m_destination);
   m_destinationMaxPacket = MaxAllowedPacket(m_destination);
   for (CMySQLConnection* session : {&m_source, &m_destination}) {
-    if (const Status utc = UseUtcTimeZone(*session); !utc.ok()) {
-      Error(utc.message());
+    Status setup = UseKnownSqlMode(*session);
+    if (setup.ok()) setup = UseUtcTimeZone(*session);
+    if (!setup.ok()) {
+      Error(setup.message());
       return RunOutcome::Failed;
     }
   }
@@ -195,9 +197,12 @@ CopyStep CServerCopyRun::CopyDatabase(const DatabaseItem& database) {
     Error("Failed to use database " + name + " on the source server!");
     return CopyStep::Skip;
   }
-  if (m_settings.AddCreateDatabase &&
-      !m_destination.Execute(CreateDatabaseStatement(
-          destinationName, m_quote, Main().databaseCharset, m_destinationCharsetClause))) {
+  DatabaseDefaults defaults;
+  if (m_settings.AddCreateDatabase) defaults = ReadDatabaseDefaults(m_source, name);
+  if (defaults.Charset.empty()) defaults = {Main().databaseCharset, {}};
+  if (m_settings.AddCreateDatabase && !m_destination.Execute(CreateDatabaseStatement(
+                                          destinationName, m_quote, defaults.Charset,
+                                          m_destinationCharsetClause, defaults.Collation))) {
     Error("Failed to create database " + destinationName + " on the destination server!");
     return CopyStep::Skip;
   }

@@ -6,6 +6,7 @@
 #include "engines/MySqlConnection.h"
 #include "engines/OutputFile.h"
 #include "engines/PhpDumpWriter.h"
+#include "engines/ServerCopyText.h"
 #include "tasks/TaskItem.h"
 
 namespace brevanto {
@@ -55,9 +56,10 @@ Status CSqlDumpWriter::WritePhpTrailer() {
 }
 
 Status CSqlDumpWriter::WriteCreateDatabase(const std::string& database, bool quote,
-                                           bool charsetClause, const std::string& charset) {
-  std::string statement = "CREATE DATABASE IF NOT EXISTS " + QuoteName(database, quote);
-  if (charsetClause && !charset.empty()) statement += " DEFAULT CHARACTER SET " + charset;
+                                           bool charsetClause, const std::string& charset,
+                                           const std::string& collation) {
+  const std::string statement =
+      CreateDatabaseStatement(database, quote, charset, charsetClause, collation);
   if (m_php) return Write(FormatPhpCreateDatabase(statement, database, m_eol));
   return Write(statement + ";" + m_eol + "USE " + QuoteName(database, quote) + ";" + m_eol +
                       m_eol);

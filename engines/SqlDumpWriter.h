@@ -34,9 +34,9 @@ class CSqlDumpWriter {
   Status WritePhpConnect(const CServerInfo& source);
   Status WritePhpTrailer();
   // CREATE DATABASE IF NOT EXISTS (with DEFAULT CHARACTER SET when `charsetClause` and
-  // `charset` is not empty) and USE.
+  // `charset` is not empty, and then COLLATE when `collation` is not) and USE.
   Status WriteCreateDatabase(const std::string& database, bool quote, bool charsetClause,
-                             const std::string& charset);
+                             const std::string& charset, const std::string& collation = {});
   // The statement with ";" (unless it ends in one) and the line end, or its PHP line.
   Status AppendStatement(std::string_view statement);
   // The same for a statement the caller rebuilds anyway: an SQL statement gets its

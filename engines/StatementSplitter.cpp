@@ -32,12 +32,17 @@ bool IsBinary(char c) {
 const std::array<bool, 256> kSpecial = [] {
   std::array<bool, 256> table{};
   for (int c = 0; c < 0x20; ++c) table[c] = !IsBlank(static_cast<char>(c));
-  for (unsigned char c : {'\'', '"', '`', '#', '-', '/'}) table[c] = true;
+  for (unsigned char c : {'\'', '"', '`', '#', '-', '/', '\r'}) table[c] = true;
   return table;
 }();
 
 bool IsSpecial(char c) {
   return kSpecial[static_cast<unsigned char>(c)];
+}
+
+// Bytes a quoted string or a block comment ends its runs at.
+bool EndsRun(char c, char stop, bool escapes) {
+  return c == stop || c == '\r' || (escapes && c == '\\');
 }
 
 bool EqualsIgnoringCase(const char* text, const char* lowerWord, std::size_t size) {
@@ -196,6 +201,12 @@ CStatementSplitter::Step CStatementSplitter::ScanNormal() {
     return m_started ? Step::Emit : Step::Continue;
   }
   switch (c) {
+    case '\r':
+      if (AtCrLf()) {
+        ++m_pos;
+        return Step::Continue;
+      }
+      break;
     case '\'':
     case '"':
     case '`':
@@ -259,10 +270,15 @@ CStatementSplitter::Step CStatementSplitter::ScanNormal() {
 void CStatementSplitter::ScanQuoted() {
   const bool escapes = m_backslashEscapes && m_quote != '`';
   std::size_t end = m_pos;
-  while (end < m_end && m_buffer[end] != m_quote && !(escapes && m_buffer[end] == '\\')) ++end;
+  while (end < m_end && !EndsRun(m_buffer[end], m_quote, escapes)) ++end;
   Append(&m_buffer[m_pos], end - m_pos);
   m_pos = end;
   if (m_pos == m_end) return;
+  if (m_buffer[m_pos] == '\r') {
+    if (!AtCrLf()) Append("\r", 1);
+    ++m_pos;
+    return;
+  }
   if (m_buffer[m_pos] == m_quote) {
     // A doubled quote reads as two adjacent strings, which splits the same way.
     Append(&m_quote, 1);
@@ -276,8 +292,17 @@ void CStatementSplitter::ScanQuoted() {
     ++m_pos;
     return;
   }
+  if (m_buffer[m_pos + 1] == '\r' && Fill(3) && m_buffer[m_pos + 2] == '\n') {
+    Append("\\\n", 2);  // the line end it escapes, without its CR
+    m_pos += 3;
+    return;
+  }
   Append(&m_buffer[m_pos], 2);
   m_pos += 2;
+}
+
+bool CStatementSplitter::AtCrLf() {
+  return m_buffer[m_pos] == '\r' && Fill(2) && m_buffer[m_pos + 1] == '\n';
 }
 
 void CStatementSplitter::ScanLineComment() {
@@ -290,21 +315,29 @@ void CStatementSplitter::ScanLineComment() {
   ++m_pos;
   m_state = State::Normal;
   if (!m_commentKept) return;
-  Append(&lineEnd, 1);
-  if (lineEnd == '\r') {
+  if (lineEnd == '\r' && Fill(1) && m_buffer[m_pos] == '\n') {
+    ++m_pos;  // a CR LF line end reads as LF, as elsewhere
+  } else if (lineEnd == '\r') {
     // The server ends a comment at a line feed only: a lone CR gets one.
-    Append("\n", 1);
-    if (Fill(1) && m_buffer[m_pos] == '\n') ++m_pos;
+    Append("\r\n", 2);
+    m_keepLength = m_text.size();
+    return;
   }
+  Append("\n", 1);
   m_keepLength = m_text.size();
 }
 
 CStatementSplitter::Step CStatementSplitter::ScanBlockComment() {
   std::size_t end = m_pos;
-  while (end < m_end && m_buffer[end] != '*') ++end;
+  while (end < m_end && !EndsRun(m_buffer[end], '*', false)) ++end;
   if (m_commentKept) Append(&m_buffer[m_pos], end - m_pos);
   m_pos = end;
   if (m_pos == m_end) return Step::Continue;
+  if (m_buffer[m_pos] == '\r') {
+    if (!AtCrLf() && m_commentKept) Append("\r", 1);
+    ++m_pos;
+    return Step::Continue;
+  }
   if (!Fill(2)) {
     if (m_commentKept) Append("*", 1);
     ++m_pos;

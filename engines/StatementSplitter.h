@@ -3,7 +3,9 @@
 // the stock command-line client does: quoted strings ('...', "...", `...`) with
 // backslash escapes and doubled quotes, comments (-- , #, /* */) outside quotes,
 // version-conditional comments (/*!NNNNN ... */, /*M!NNNNNN ... */) kept for the server
-// to decide, the DELIMITER command, and line breaks kept inside statements.
+// to decide, the DELIMITER command, and line breaks kept inside statements. As the
+// client reads its input in lines, the CR of a CR LF line end is dropped everywhere
+// (routine bodies and strings too); a lone CR is kept.
 //
 // Comments and blanks before a statement are dropped; comments inside one are kept, so
 // stored routines keep their bodies as written. Input is read in blocks and only the
@@ -74,6 +76,8 @@ class CStatementSplitter {
   Step ScanDelimiterCommand();
   Step EndDelimiterCommand();
   Step AtEnd();
+  // The byte at m_pos is the CR of a CR LF line end, which the stock client drops.
+  bool AtCrLf();
   Step Fail(std::uint64_t offset, const std::string& what);
   SplitResult Emit(SqlStatement& statement);
 

@@ -235,7 +235,8 @@ TEST_F(BackupToFilesMySqlTest, ReadsTablesInUtf8mb4WhenAColumnNeedsIt) {
   // Each table's SET statements name the character set it was read in; the database
   // keeps its own default.
   const std::string createDatabase =
-      "CREATE DATABASE IF NOT EXISTS `" + m_latinDb + "` DEFAULT CHARACTER SET latin1;";
+      "CREATE DATABASE IF NOT EXISTS `" + m_latinDb +
+      "` DEFAULT CHARACTER SET latin1 COLLATE latin1_swedish_ci;";
   std::vector<std::string> namesBeforeCreate;
   for (std::size_t i = 1; i < lines.size(); ++i) {
     if (lines[i] == createDatabase) namesBeforeCreate.push_back(lines[i - 1]);
@@ -311,7 +312,8 @@ TEST_F(BackupToFilesMySqlTest, WritesTheDefaultFileByteForByte) {
     }
     charset("latin1");
     const std::string createDatabase =
-        "CREATE DATABASE IF NOT EXISTS `" + m_latinDb + "` DEFAULT CHARACTER SET latin1";
+        "CREATE DATABASE IF NOT EXISTS `" + m_latinDb +
+        "` DEFAULT CHARACTER SET latin1 COLLATE latin1_swedish_ci";
     const std::size_t createAt = statements.size();
     for (const char* s :
          {"DROP TABLE IF EXISTS `item`;",

@@ -16,10 +16,12 @@
 #include <gtest/gtest.h>
 
 #include "engines/BackupToFilesRoutine.h"
+#include "engines/ExportWorker.h"
 #include "engines/MySqlConnection.h"
 #include "engines/RestoreFilesWorker.h"
 #include "engines/ServerCopyWorker.h"
 #include "engines/ValueRenderer.h"
+#include "tasks/AdvancedOptions.h"
 #include "tests/engines/FakeRunContext.h"
 #include "tests/engines/RecordingRunContext.h"
 #include "tests/support/TempDir.h"
@@ -303,6 +305,81 @@ TEST_F(ExactDataTest, TimestampsStayTheSameInstantAcrossTimeZones) {
   // The restoring session gets its own zone back at the end.
   EXPECT_NE(std::string::npos, dump.find("/*!40103 SET TIME_ZONE=@OLD_TIME_ZONE */;"));
 
+}
+
+// A server whose global SQL mode changes how text is quoted: the sessions that read and
+// write must not inherit it, or backslashes become escapes, blobs lose bytes and names
+// come in double quotes the stock client cannot read.
+TEST_F(ExactDataTest, AGlobalModeThatChangesQuotingReachesNoDumpCopyOrExport) {
+  const std::string db = Database("sqlmode");
+  std::string everyByte;
+  for (int b = 0; b < 256; ++b) {
+    char hex[3];
+    std::snprintf(hex, sizeof hex, "%02X", b);
+    everyByte += hex;
+  }
+  test::RunClient(ServerA(),
+                  "CREATE TABLE t (id INT PRIMARY KEY, path VARCHAR(40), b LONGBLOB);"
+                  "INSERT INTO t VALUES (1, 'C:\\\\temp\\\\new', NULL),"
+                  " (2, 'it''s \"quoted\" \\\\', 0x5C27), (3, NULL, REPEAT(UNHEX('" +
+                      everyByte +
+                      "'), 2048));"
+                      "CREATE TABLE u (id INT PRIMARY KEY, note TEXT);"
+                      "INSERT INTO u VALUES (1, 'tab\\\\there');"
+                      "CREATE VIEW v AS SELECT id, path FROM t WHERE path LIKE '%\\\\\\\\%';",
+                  db);
+  const std::string viewRows = "SELECT id, HEX(path) FROM v ORDER BY id;";
+  const std::string expectedView = test::RunClient(ServerA(), viewRows, db);
+  ASSERT_EQ(2u, std::count(expectedView.begin(), expectedView.end(), '\n'));
+  const auto expectSameOnB = [&] {
+    for (const char* table : {"t", "u"}) ExpectSameTable(db, table);
+    EXPECT_EQ(expectedView, test::RunClient(ServerB(), viewRows, db));
+  };
+  CTaskItem exportTask;
+  exportTask.TaskType = static_cast<std::uint8_t>(TaskType::ExportToFiles);
+  exportTask.SourceServer = test::AsServerInfo(ServerA());
+  exportTask.ExportTables = {{1, 1, db, "t"}, {1, 1, db, "u"}};
+  ExportSettings& csv = exportTask.ExportSettings;
+  csv.Format = 1;
+  csv.Folder = m_dir.file("export/");
+  csv.FieldsTerminatedBy = ",";
+  csv.FieldsEnclosedBy = "\"";
+  csv.FieldsEscapedBy = "\\";
+  csv.LinesTerminatedBy = "\r\n";
+  const auto exported = [&] {
+    test::FakeRunContext context(exportTask);
+    EXPECT_EQ(RunOutcome::Finished, ExportWorker(context, m_dir.path())) << context.AllText();
+    return test::ReadWholeFile(m_dir.file("export/" + db + "_t.csv")) +
+           test::ReadWholeFile(m_dir.file("export/" + db + "_u.csv"));
+  };
+  const std::string plainExport = exported();
+  ASSERT_NE(std::string::npos, plainExport.find("C:\\\\temp\\\\new")) << plainExport;
+
+  for (const char* mode : {"'NO_BACKSLASH_ESCAPES'", "'NO_BACKSLASH_ESCAPES,ANSI_QUOTES'"}) {
+    SCOPED_TRACE(mode);
+    {
+      const GlobalSetting sourceMode(ServerA(), "sql_mode", mode);
+      (void)DumpAndRestore(DumpTask(db, {"t", "u", "v"}));
+      EXPECT_EQ(plainExport, exported());
+    }
+    expectSameOnB();
+
+    test::RunClient(ServerB(), "DROP DATABASE `" + db + "`;");
+    {
+      const GlobalSetting sourceMode(ServerA(), "sql_mode", mode);
+      const GlobalSetting destinationMode(ServerB(), "sql_mode", mode);
+      CTaskItem copy = CopyTask(db, {"t", "u"});
+      copy.BackupDatabases[0].Tables.push_back({1, 2, db, "v"});
+      CAdvancedOptions twoLanes;
+      twoLanes.Threads = 2;
+      SetAdvancedOptions(copy, twoLanes);
+      test::FakeRunContext context(copy);
+      EXPECT_EQ(RunOutcome::Finished, ServerCopyWorker(context)) << context.AllText();
+      EXPECT_TRUE(context.Texts(LogLevel::Error).empty()) << context.AllText();
+    }
+    expectSameOnB();
+    test::RunClient(ServerB(), "DROP DATABASE `" + db + "`;");
+  }
 }
 
 TEST_F(ExactDataTest, LargeRowsFitTheDefaultPacketAndAnOversizedRowIsOneClearError) {

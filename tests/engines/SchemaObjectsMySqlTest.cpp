@@ -88,6 +88,14 @@ class SchemaObjectsMySqlTest : public test::SourceDatabaseTest {
                         advanced);
   }
 
+  // The same selection as a copy from A to B.
+  CTaskItem MakeCopyTask(const CAdvancedOptions* advanced) {
+    CTaskItem task = MakeTask(1, advanced);
+    task.TaskType = static_cast<std::uint8_t>(TaskType::BackupToServer);
+    task.DestinationServer = test::AsServerInfo(ServerB());
+    return task;
+  }
+
   // What must come back: SHOW CREATE of every object, its rows and its checksums.
   std::string Describe(const test::TestServerInfo& server) {
     std::string text;
@@ -232,9 +240,7 @@ TEST_F(SchemaObjectsMySqlTest, PhpScriptSendsEachObjectAsOneStatement) {
 
 TEST_F(SchemaObjectsMySqlTest, ServerCopyCreatesEveryObjectOnTheDestination) {
   const CAdvancedOptions advanced;
-  CTaskItem task = MakeTask(1, &advanced);
-  task.TaskType = static_cast<std::uint8_t>(TaskType::BackupToServer);
-  task.DestinationServer = test::AsServerInfo(ServerB());
+  CTaskItem task = MakeCopyTask(&advanced);
   test::RunClient(ServerB(), "DROP DATABASE IF EXISTS `" + m_db + "`;");
   FakeRunContext context(task);
   ASSERT_EQ(RunOutcome::Finished, ServerCopyWorker(context)) << context.AllText();
@@ -243,9 +249,7 @@ TEST_F(SchemaObjectsMySqlTest, ServerCopyCreatesEveryObjectOnTheDestination) {
 
   // Without the options the objects stay behind, and the log says so.
   test::RunClient(ServerB(), "DROP DATABASE IF EXISTS `" + m_db + "`;");
-  CTaskItem legacy = MakeTask(1, nullptr);
-  legacy.TaskType = task.TaskType;
-  legacy.DestinationServer = task.DestinationServer;
+  CTaskItem legacy = MakeCopyTask(nullptr);
   FakeRunContext legacyContext(legacy);
   ASSERT_EQ(RunOutcome::Finished, ServerCopyWorker(legacyContext)) << legacyContext.AllText();
   EXPECT_EQ(legacyContext.Texts(LogLevel::Warning),
@@ -253,6 +257,33 @@ TEST_F(SchemaObjectsMySqlTest, ServerCopyCreatesEveryObjectOnTheDestination) {
                                      " has triggers, stored procedures, stored functions and "
                                      "events, which this task does not copy."});
   EXPECT_EQ("", test::RunClient(ServerB(), "SHOW TRIGGERS", m_db));
+}
+
+// A database whose collation is not its character set's default keeps it through dumps
+// (whether or not the task sets the connection's character set) and copies, and so do
+// the routines created in it.
+TEST_F(SchemaObjectsMySqlTest, TheDatabaseCollationComesBackWithItsRoutines) {
+  test::RunClient(ServerA(), "ALTER DATABASE `" + m_db + "` COLLATE utf8mb4_unicode_ci;");
+  test::RunClient(ServerA(), "CREATE PROCEDURE collated() SELECT 1;", m_db);
+  const std::string collations =
+      "SELECT DEFAULT_COLLATION_NAME FROM information_schema.SCHEMATA WHERE SCHEMA_NAME='" + m_db +
+      "'; SELECT DATABASE_COLLATION FROM information_schema.ROUTINES WHERE ROUTINE_SCHEMA='" +
+      m_db + "' AND ROUTINE_NAME='collated';";
+  ASSERT_EQ("utf8mb4_unicode_ci\nutf8mb4_unicode_ci\n", test::RunClient(ServerA(), collations));
+  const CAdvancedOptions advanced;
+  for (const std::uint8_t setCharset : {1, 0}) {
+    SCOPED_TRACE(setCharset ? "dump" : "dump without the connection's character set");
+    CTaskItem task = MakeTask(1, &advanced);
+    task.BackupSettings.SetConnectionCharset = setCharset;
+    FakeRunContext context(task);
+    ASSERT_EQ(RunOutcome::Finished, RunBackupToFiles(context, m_dir.path())) << context.AllText();
+    RestoreWithClient(context.copies.at(0).CopyFiles);
+    EXPECT_EQ("utf8mb4_unicode_ci\nutf8mb4_unicode_ci\n", test::RunClient(ServerB(), collations));
+  }
+  test::RunClient(ServerB(), "DROP DATABASE IF EXISTS `" + m_db + "`;");
+  FakeRunContext context(MakeCopyTask(&advanced));
+  ASSERT_EQ(RunOutcome::Finished, ServerCopyWorker(context)) << context.AllText();
+  EXPECT_EQ("utf8mb4_unicode_ci\nutf8mb4_unicode_ci\n", test::RunClient(ServerB(), collations));
 }
 
 TEST_F(SchemaObjectsMySqlTest, TaskWithoutTheOptionsWarnsOncePerDatabaseAndLeavesThemOut) {

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -120,6 +121,41 @@ TEST_F(ScriptRestoreTest, RestoresOurOwnDumpWithEitherLineEnding) {
     EXPECT_TRUE(context.Errors().empty()) << context.Dump();
     test::ExpectSameSourceTables(test::kSourceDatabase);
   }
+}
+
+// A file written with CR LF line ends: the stock client reads it in lines and drops each
+// CR, so a restore must keep none inside the bodies the server stores either.
+TEST_F(ScriptRestoreTest, CrLfFilesRestoreBodiesAsTheStockClientDoes) {
+  std::string script =
+      "DROP DATABASE IF EXISTS e2_crlf;\nCREATE DATABASE e2_crlf;\nUSE e2_crlf;\n"
+      "CREATE TABLE t (id INT, note VARCHAR(20));\n"
+      "DELIMITER ;;\n"
+      "CREATE TRIGGER t_bi BEFORE INSERT ON t FOR EACH ROW\nBEGIN\n"
+      "  SET NEW.note = 'line\none';\nEND;;\n"
+      "CREATE PROCEDURE p()\nBEGIN\n  SELECT 'two\nlines';\n  SELECT 2;\nEND;;\n"
+      "CREATE FUNCTION f() RETURNS INT DETERMINISTIC\nBEGIN\n  RETURN 1;\nEND;;\n"
+      "CREATE EVENT e ON SCHEDULE EVERY 1 DAY DISABLE DO\nBEGIN\n  DELETE FROM t;\nEND;;\n"
+      "DELIMITER ;\n";
+  std::string crlf;
+  for (char c : script) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  WriteFile("crlf.sql", crlf);
+  const std::string bodies =
+      "SELECT HEX(ROUTINE_DEFINITION) FROM information_schema.ROUTINES WHERE "
+      "ROUTINE_SCHEMA='e2_crlf' ORDER BY ROUTINE_NAME;"
+      "SELECT HEX(ACTION_STATEMENT) FROM information_schema.TRIGGERS WHERE "
+      "TRIGGER_SCHEMA='e2_crlf';"
+      "SELECT HEX(EVENT_DEFINITION) FROM information_schema.EVENTS WHERE EVENT_SCHEMA='e2_crlf';";
+  ASSERT_EQ(0, test::RunClientFile(test::ServerB(), m_dir.file("crlf.sql")));
+  const std::string stock = OnB(bodies);
+  ASSERT_EQ(4, std::count(stock.begin(), stock.end(), '\n')) << stock;
+  EXPECT_EQ(std::string::npos, stock.find("0D0A")) << stock;
+
+  OnB("DROP DATABASE e2_crlf;");
+  RecordingRunContext context(RestoreTask({"crlf.sql"}));
+  ASSERT_EQ(RestoreFilesWorker(context), RunOutcome::Finished) << context.Dump();
+  EXPECT_TRUE(context.Errors().empty()) << context.Dump();
+  EXPECT_EQ(stock, OnB(bodies));
+  OnB("DROP DATABASE e2_crlf;");
 }
 
 TEST_F(ScriptRestoreTest, ContinueOptionsDecideWhetherARestoreGoesOn) {

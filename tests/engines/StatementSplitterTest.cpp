@@ -110,6 +110,11 @@ const std::vector<Case>& GoodCases() {
       {"a word that starts with delimiter is not the command", "delimiters_t;", {"delimiters_t"}},
       {"last statement without delimiter", "SELECT 1\n\n", {"SELECT 1"}},
       {"CR LF and CR line ends", "SELECT 1;\r\nSELECT\r2;\r", {"SELECT 1", "SELECT\r2"}},
+      {"the CR of CR LF is dropped in bodies, strings and kept comments, a lone CR kept",
+       "DELIMITER ;;\r\nCREATE PROCEDURE p()\r\nBEGIN\r\n  SELECT 'a\r\nb', \"c\\\r\nd\", 'e\rf';"
+       " -- note\r\n  /* x\r\ny */ SELECT `g\r\nh`;\r\nEND;;\r\nDELIMITER ;\r\n",
+       {"CREATE PROCEDURE p()\nBEGIN\n  SELECT 'a\nb', \"c\\\nd\", 'e\rf'; -- note\n"
+        "  /* x\ny */ SELECT `g\nh`;\nEND"}},
       {"byte-order mark", "\xEF\xBB\xBFSELECT 1;", {"SELECT 1"}},
       {"empty statements vanish", ";;  ;\n-- only\n", {}},
       {"NUL bytes and 4-byte characters inside a string are data",
