@@ -119,14 +119,20 @@ RunOutcome CBackupToFilesRun::Backup() {
   m_context.Log(LogLevel::General, "Backing up the selected databases and tables...");
   if (Canceled()) return RunOutcome::Canceled;
 
+  // Resolved before any file is opened: a selection of nothing writes no file.
+  const std::vector<DatabaseItem> resolved =
+      ResolveSelection(m_connection, m_settings, m_task.BackupDatabases, m_options.Quote);
+  if (!SelectionHasTables(resolved)) {
+    m_context.Log(LogLevel::Error, kNoTableSelected);
+    m_connection.Close();
+    return RunOutcome::Failed;
+  }
   if (FileGrouping() == Grouping::OneFile && !OpenNewFile(m_main, "", "")) {
     m_connection.Close();
     return RunOutcome::Failed;
   }
   if (m_settings.FlushLogsBeforeStart != 0) (void)m_connection.Execute("FLUSH LOGS");
 
-  const std::vector<DatabaseItem> resolved =
-      ResolveSelection(m_connection, m_settings, m_task.BackupDatabases, m_options.Quote);
   m_estimates = PlanTableProgress(m_context, m_connection, resolved);
   if (m_advanced.ConsistentSnapshot) {
     std::vector<CMySQLConnection*> readers{&m_connection};

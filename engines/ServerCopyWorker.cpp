@@ -61,12 +61,17 @@ RunOutcome CServerCopyRun::Copy() {
   Main().sourceCharset = m_serverCharset.empty() ? SessionCharset(m_source) : m_serverCharset;
   Info(m_wording.CopyingSelection);
 
+  // Resolved before the destination is touched: a selection of nothing changes nothing.
+  const std::vector<DatabaseItem> databases =
+      ResolveSelection(m_source, m_settings, m_task.BackupDatabases, m_quote);
+  if (!SelectionHasTables(databases)) {
+    m_context.Log(LogLevel::Error, kNoTableSelected);
+    return RunOutcome::Failed;
+  }
   PrepareDestination(Main());
   if (m_settings.FlushLogsBeforeStart) (void)m_source.Execute("FLUSH LOGS");
   if (Canceled()) return RunOutcome::Canceled;
 
-  const std::vector<DatabaseItem> databases =
-      ResolveSelection(m_source, m_settings, m_task.BackupDatabases, m_quote);
   m_estimates = PlanTableProgress(m_context, m_source, databases);
   if (const int wanted = LanesWanted(databases); wanted > 1) {
     OpenMoreLanes(wanted);
