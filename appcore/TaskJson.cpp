@@ -2,10 +2,15 @@
 
 #include <limits>
 #include <set>
+#include <unordered_map>
+#include <unordered_set>
 #include <type_traits>
 
+#include "appcore/JsonErrorPath.h"
 #include "appcore/TaskRules.h"
 #include "appcore/WizardText.h"
+#include "tasks/AdvancedOptions.h"
+#include "notify/TaskNotificationsSection.h"
 #include "tasks/BackupFileName.h"
 #include "tasks/TaskOptionsStore.h"
 
@@ -335,6 +340,7 @@ void ApplyNewTaskDefaults(const Json& in, CTaskItem& task, const NewTaskDefaults
                            : empty;
   BackupSettings& b = task.BackupSettings;
   if (!backup.contains("BackupFolder")) b.BackupFolder = folder;
+  if (!backup.contains("FileNameFormat")) b.FileNameFormat = DefaultFileNameFormat(b.FileGrouping);
   if (!backup.contains("SameFilePath")) {
     b.SameFilePath = folder.substr(0, folder.size() - 1) + BackupFileExtension(b.FileType);
   }
@@ -348,6 +354,47 @@ void ApplyNewTaskDefaults(const Json& in, CTaskItem& task, const NewTaskDefaults
                             exportSettings.contains("FieldsEscapedBy") ||
                             exportSettings.contains("LinesTerminatedBy");
   if (!anySeparator) ApplyExportFormatDefaults(e);
+  // A new task starts with the advanced defaults; "Advanced": null keeps a task without
+  // them, as tasks made before them are.
+  if (!in.contains(kAdvancedSection)) SetAdvancedOptions(task, CAdvancedOptions());
+}
+
+// A database given without "Tables" means the whole database, new tables included, as
+// the wizard stores a database chosen whole; a database copy given without any database
+// copies the whole source database. Their tables are found at each run.
+void ApplyWholeDatabases(const Json& in, CTaskItem& task, const std::string& path,
+                         std::vector<TaskJsonProblem>& problems) {
+  if (!UsesBackupSettings(task.TaskType)) return;
+  const bool databaseCopy = task.TaskType == 3 || task.TaskType == 8;
+  const auto list = in.find("BackupDatabases");
+  if (list == in.end() && databaseCopy && !task.SourceServer.Database.empty()) {
+    task.BackupDatabases = {DatabaseItem{1, task.SourceServer.Database, {}}};
+  }
+  bool whole = list == in.end() && databaseCopy;
+  std::size_t firstListed = 0;
+  bool listed = false;
+  if (list != in.end()) {
+    for (std::size_t i = 0; i < list->size(); ++i) {
+      const bool given = (*list)[i].contains("Tables");
+      if (given && !listed) firstListed = i;
+      listed = listed || given;
+      whole = whole || !given;
+    }
+  }
+  if (!whole) return;
+  if (listed) {
+    // New tables are included for the whole task: the listed databases would grow too.
+    problems.push_back({path + ".BackupDatabases[" + std::to_string(firstListed) + "].Tables",
+                        "must be left out here too when another database leaves it out"});
+    return;
+  }
+  const auto backup = in.find("BackupSettings");
+  if (backup == in.end() || !backup->contains("IncludeNewTables")) {
+    task.BackupSettings.IncludeNewTables = 1;
+  } else if (task.BackupSettings.IncludeNewTables == 0) {
+    problems.push_back({path + ".BackupSettings.IncludeNewTables",
+                        "must be 1 (or left out) when a database is given without \"Tables\""});
+  }
 }
 
 }  // namespace
@@ -376,8 +423,14 @@ TaskJsonImport TasksFromJsonText(const std::string& text,
   Json root;
   try {
     root = Json::parse(text);
-  } catch (const Json::parse_error& error) {
-    result.Problems.push_back({"", std::string("not valid JSON: ") + error.what()});
+  } catch (const Json::exception& error) {
+    // A number too large for any type is valid JSON text but ends the parse: name its key.
+    const JsonTextError found = FindJsonTextError(text);
+    if (found.Key.empty()) {
+      result.Problems.push_back({"", std::string("not valid JSON: ") + error.what()});
+    } else {
+      result.Problems.push_back({found.Key, found.Message});
+    }
     return result;
   }
   if (!root.is_array()) {
@@ -385,7 +438,11 @@ TaskJsonImport TasksFromJsonText(const std::string& text,
     return result;
   }
 
-  std::vector<std::string> namesInText;
+  // Names compare folded: "Dup" and "dup" would share a log file on some file systems.
+  // Sets keep the check linear in the number of tasks.
+  std::unordered_map<std::string, std::string> listNames;  // folded -> as in the list
+  for (const std::string& name : existingNames) listNames.emplace(wizard::FoldedTaskName(name), name);
+  std::unordered_set<std::string> namesInText;
   std::set<std::string> sectionKeys;
   for (const TaskJsonSection& section : TaskJsonSections()) sectionKeys.insert(section.Key);
   for (std::size_t i = 0; i < root.size(); ++i) {
@@ -397,26 +454,38 @@ TaskJsonImport TasksFromJsonText(const std::string& text,
     }
     const std::size_t before = result.Problems.size();
     CTaskItem task;
-    Reader reader(in, path, result.Problems);
-    VisitTask(reader, task, task.TaskType, true);
-    reader.RefuseUnknownKeys(sectionKeys);
-    for (const TaskJsonSection& section : TaskJsonSections()) {
-      if (!in.contains(section.Key)) continue;
-      TaskJsonProblems problems(result.Problems, path + "." + section.Key);
-      section.Read(in[section.Key], task, problems);
+    try {
+      Reader reader(in, path, result.Problems);
+      VisitTask(reader, task, task.TaskType, true);
+      reader.RefuseUnknownKeys(sectionKeys);
+      for (const TaskJsonSection& section : TaskJsonSections()) {
+        const auto it = in.find(section.Key);
+        if (it == in.end()) continue;
+        TaskJsonProblems problems(result.Problems, path + "." + section.Key);
+        section.Read(*it, task, problems);
+      }
+    } catch (const Json::exception& error) {
+      // Every value is checked for its kind before it is taken; this is the last guard.
+      result.Problems.push_back({path, std::string("cannot be read: ") + error.what()});
     }
     if (result.Problems.size() != before) continue;  // the rules need well-formed values
 
+    task.TaskName = wizard::TrimmedTaskName(task.TaskName);
     ApplyNewTaskDefaults(in, task, defaults);
-    // The name must be new to the list (unless it replaces a task) and to the text.
-    std::vector<std::string> others = namesInText;
-    if (!replace) others.insert(others.end(), existingNames.begin(), existingNames.end());
-    for (const wizard::RuleProblem& problem : wizard::CheckTask(task, others)) {
+    ApplyWholeDatabases(in, task, path, result.Problems);
+    const auto nameTaken = [&](const std::string& folded) {
+      if (namesInText.contains(folded)) return true;
+      const auto listed = listNames.find(folded);
+      // A replace takes the name of the task it replaces, spelt exactly the same.
+      return listed != listNames.end() && !(replace && listed->second == task.TaskName);
+    };
+    for (const wizard::RuleProblem& problem : wizard::CheckTask(task, nameTaken, defaults.Now)) {
       result.Problems.push_back({path + "." + problem.Key, problem.Message});
     }
-    namesInText.push_back(task.TaskName);
+    namesInText.insert(wizard::FoldedTaskName(task.TaskName));
     const auto hasPassword = [&in](const char* server) {
-      return in.contains(server) && in[server].is_object() && in[server].contains("Password");
+      const auto it = in.find(server);
+      return it != in.end() && it->is_object() && it->contains("Password");
     };
     result.HasPasswords.emplace_back(hasPassword("SourceServer"), hasPassword("DestinationServer"));
     std::vector<std::string> given;
@@ -440,6 +509,14 @@ void KeepSectionsNotGiven(const CTaskItem& replaced, const std::vector<std::stri
   merged.OptionSections = replaced.OptionSections;
   for (const std::string& key : given) SetTaskSection(merged, key, GetTaskSection(task, key));
   task.OptionSections = std::move(merged.OptionSections);
+}
+
+void KeepWebhookUrlNotGiven(const CTaskItem& replaced, CTaskItem& task) {
+  TaskNotifications own = FindTaskNotifications(task);
+  const TaskNotifications old = FindTaskNotifications(replaced);
+  if (own.WebhookUrl || !old.WebhookUrl) return;
+  own.WebhookUrl = old.WebhookUrl;
+  SetTaskNotifications(task, own);
 }
 
 }  // namespace brevanto

@@ -65,6 +65,7 @@ std::string TasksToJsonText(const std::vector<CTaskItem>& tasks,
 // pages propose them for a new task (folders below the options' backup folder).
 struct NewTaskDefaults {
   std::string BackupFolder;  // the options' default backup folder
+  TaskDateTime Now;          // the moment schedules are judged at (a date in the past)
 };
 
 struct TaskJsonImport {
@@ -80,6 +81,11 @@ struct TaskJsonImport {
 // ones the text gave (`given`), so that a text written without them loses nothing.
 void KeepSectionsNotGiven(const CTaskItem& replaced, const std::vector<std::string>& given,
                           CTaskItem& task);
+
+// For a replace from an export without passwords: a "Notifications" section given without
+// "WebhookUrl" keeps the replaced task's own URL, as a server without "Password" keeps its
+// password.
+void KeepWebhookUrlNotGiven(const CTaskItem& replaced, CTaskItem& task);
 
 // Reads `text`. `existingNames` are the names already in the list; with `replace`, a task
 // may take the name of an existing one (it replaces it) but not of another in `text`.

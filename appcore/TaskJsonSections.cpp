@@ -7,6 +7,7 @@
 #include "notify/NotificationTargetCheck.h"
 #include "notify/TaskNotificationsSection.h"
 #include "tasks/AdvancedOptions.h"
+#include "tasks/TaskOptionsStore.h"
 
 namespace brevanto {
 namespace {
@@ -91,13 +92,15 @@ To Convert(const From& value) {
   return To::parse(value.dump());
 }
 
+// A task without the section runs as tasks did before the options existed; null says so,
+// where leaving the key out would give the new task's defaults.
 void WriteAdvanced(const CTaskItem& task, bool, Json& out) {
-  if (const auto options = FindAdvancedOptions(task)) {
-    out[kAdvancedSection] = Convert<Json>(AdvancedOptionsToJson(*options));
-  }
+  const auto options = FindAdvancedOptions(task);
+  out[kAdvancedSection] = options ? Convert<Json>(AdvancedOptionsToJson(*options)) : Json();
 }
 
 void ReadAdvanced(const Json& in, CTaskItem& task, TaskJsonProblems& problems) {
+  if (in.is_null()) return SetTaskSection(task, kAdvancedSection, nullptr);
   if (!in.is_object()) return problems.Add("", "must be an object in braces");
   CAdvancedOptions o;  // a key left out takes the new task's default
   StrictObject object(in, problems);
@@ -132,8 +135,11 @@ void ReadAdvanced(const Json& in, CTaskItem& task, TaskJsonProblems& problems) {
   SetAdvancedOptions(task, o);
 }
 
-void WriteNotifications(const CTaskItem& task, bool, Json& out) {
-  const TaskNotifications own = FindTaskNotifications(task);
+void WriteNotifications(const CTaskItem& task, bool withPasswords, Json& out) {
+  TaskNotifications own = FindTaskNotifications(task);
+  // A webhook URL often carries its credentials (a user and password, a token in its path
+  // or query): it stays out with the passwords.
+  if (!withPasswords && own.WebhookUrl && !own.WebhookUrl->empty()) own.WebhookUrl.reset();
   if (!own.Empty()) out[kNotificationsSection] = Convert<Json>(TaskNotificationsToJson(own));
 }
 

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "appcore/WizardText.h"
+#include "tasks/BackupFileName.h"
 
 namespace brevanto::wizard {
 
@@ -62,30 +63,49 @@ bool AnySelected(const auto& items) {
 
 }  // namespace
 
-std::string ValidateBackupFile(const BackupSettings& b) {
+namespace {
+
+bool IsFullPath(const std::string& path) {
+  return !path.empty() && path.front() == '/';
+}
+
+bool FolderUsable(const std::string& folder, PathTest test) {
+  return test == PathTest::Create ? CanCreateFolder(folder) : CouldCreateFolder(folder);
+}
+
+}  // namespace
+
+std::string ValidateBackupFile(const BackupSettings& b, PathTest test) {
   if (b.FileMode == 1) {
     if (b.SameFilePath.empty()) return "Please input a file!";
-    if (!CanCreateFile(b.SameFilePath)) return "Invalid file!";
-    return "";
+    if (!IsFullPath(b.SameFilePath)) return kFullPathNeeded;
+    const bool usable =
+        test == PathTest::Create ? CanCreateFile(b.SameFilePath) : CouldCreateFile(b.SameFilePath);
+    return usable ? "" : "Invalid file!";
   }
   if (b.BackupFolder.empty()) return "Please input a folder!";
-  if (!CanCreateFolder(b.BackupFolder)) return "Invalid folder!";
+  if (!IsFullPath(b.BackupFolder)) return kFullPathNeeded;
+  if (!FolderUsable(b.BackupFolder, test)) return "Invalid folder!";
   return "";
 }
 
-std::string ValidateExportFile(const ExportSettings& e) {
+std::string ValidateExportFile(const ExportSettings& e, PathTest test) {
   if (e.Format < 1 || e.Format > 4) return "Please choose the file type!";
   if (e.Folder.empty()) return "Please choose the directory!";
-  if (!CanCreateFolder(e.Folder)) return "Invalid directory!";
+  if (!IsFullPath(e.Folder)) return kFullPathNeeded;
+  if (!FolderUsable(e.Folder, test)) return "Invalid directory!";
   return "";
 }
 
 std::vector<RuleProblem> CheckTask(const CTaskItem& task,
-                                   const std::vector<std::string>& otherNames) {
+                                   const std::function<bool(const std::string&)>& nameTaken,
+                                   const TaskDateTime& now) {
   std::vector<RuleProblem> problems;
   const int type = task.TaskType;
-  if (std::string name = ValidateTaskName(task.TaskName, otherNames, -1); !name.empty()) {
+  if (std::string name = TaskNameProblem(task.TaskName); !name.empty()) {
     problems.push_back({"TaskName", name});
+  } else if (nameTaken(FoldedTaskName(task.TaskName))) {
+    problems.push_back({"TaskName", kTaskNameTaken});
   }
   if (TaskTypeDescription(type) == nullptr) {
     problems.push_back({"TaskType", "The task type must be a number from 1 to 8!"});
@@ -125,18 +145,29 @@ std::vector<RuleProblem> CheckTask(const CTaskItem& task,
     if (IsDatabaseCopy(type)) CheckDestinationDatabase(task, problems);
   }
   if (type == 1) {
-    if (std::string file = ValidateBackupFile(b); !file.empty()) {
+    if (std::string file = ValidateBackupFile(b, PathTest::Look); !file.empty()) {
       problems.push_back(
           {b.FileMode == 1 ? "BackupSettings.SameFilePath" : "BackupSettings.BackupFolder", file});
     }
+    // A format with a folder in it would write outside the backup folder, an empty one a
+    // hidden ".sql"; the settings dialog refuses both.
+    if (b.FileMode != 1) {
+      if (std::string format = ValidateFileNameFormat(b.FileNameFormat, b.FileGrouping);
+          !format.empty()) {
+        problems.push_back({"BackupSettings.FileNameFormat", format});
+      }
+    }
   }
   if (type == 4) {
-    if (std::string file = ValidateExportFile(task.ExportSettings); !file.empty()) {
+    if (std::string file = ValidateExportFile(task.ExportSettings, PathTest::Look);
+        !file.empty()) {
       problems.push_back({"ExportSettings", file});
     }
   }
-  if (std::string schedule = ValidateSchedulePage(task.Schedule); !schedule.empty()) {
-    problems.push_back({"Schedule", schedule});
+  if (const ScheduleProblem schedule = CheckSchedule(task.Schedule, now);
+      !schedule.Message.empty()) {
+    problems.push_back(
+        {schedule.Key.empty() ? "Schedule" : "Schedule." + schedule.Key, schedule.Message});
   }
   return problems;
 }

@@ -3,6 +3,7 @@
 // window: the import of tasks from text refuses what the wizard would refuse, with the
 // wizard's own words. Each problem names the task record's key path it is about.
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,14 +38,24 @@ bool UsesSourceServer(int type);
 bool UsesDestinationServer(int type);
 bool UsesBackupSettings(int type);  // BackupSettings and BackupDatabases
 
-// The backup file page: "" or its warning. Creates the folder, as the page does.
-std::string ValidateBackupFile(const BackupSettings& settings);
-// The export file page: "" or its warning. Creates the folder, as the page does.
-std::string ValidateExportFile(const ExportSettings& settings);
+// How the file pages test a path: by creating it, as the pages do, or by looking only, as
+// an import does (it creates nothing before the whole text is accepted).
+enum class PathTest { Create, Look };
 
-// Every check of the wizard's pages for `task`'s type. `otherNames` are the names the
-// task's name must not repeat. An empty result means the wizard would accept the task.
+// Paths are full: a relative one would resolve against whatever folder a run starts in.
+inline constexpr const char* kFullPathNeeded = "Please input a full path (starting with /)!";
+
+// The backup file page: "" or its warning.
+std::string ValidateBackupFile(const BackupSettings& settings, PathTest test = PathTest::Create);
+// The export file page: "" or its warning.
+std::string ValidateExportFile(const ExportSettings& settings, PathTest test = PathTest::Create);
+
+// Every check of the wizard's pages for `task`'s type, without creating anything.
+// `nameTaken` answers whether a name (as FoldedTaskName gives it) is used by another task;
+// `now` is the moment a schedule is judged at. An empty result means the wizard would
+// accept the task.
 std::vector<RuleProblem> CheckTask(const CTaskItem& task,
-                                   const std::vector<std::string>& otherNames);
+                                   const std::function<bool(const std::string&)>& nameTaken,
+                                   const TaskDateTime& now);
 
 }  // namespace brevanto::wizard

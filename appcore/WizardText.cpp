@@ -61,12 +61,39 @@ std::string WizardCaption(int taskType, int step) {
          std::to_string(WizardStepCount(taskType));
 }
 
+std::string TrimmedTaskName(const std::string& name) {
+  const auto first = name.find_first_not_of(" ");
+  if (first == std::string::npos) return {};
+  return name.substr(first, name.find_last_not_of(" ") - first + 1);
+}
+
+std::string FoldedTaskName(const std::string& name) {
+  std::string folded = TrimmedTaskName(name);
+  for (char& c : folded) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return folded;
+}
+
+std::string TaskNameProblem(const std::string& name) {
+  const std::string trimmed = TrimmedTaskName(name);
+  if (trimmed.empty()) return "Please input task name!";
+  for (const char c : trimmed) {
+    // Line breaks, tabs and NUL would break the log, the list and the command line.
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+      return "The task name must not hold control characters (line breaks, tabs)!";
+    }
+  }
+  return "";
+}
+
 std::string ValidateTaskName(const std::string& name, const std::vector<std::string>& names,
                              int editIndex) {
-  if (name.empty()) return "Please input task name!";
+  if (std::string problem = TaskNameProblem(name); !problem.empty()) return problem;
+  const std::string folded = FoldedTaskName(name);
   for (std::size_t i = 0; i < names.size(); ++i) {
-    if (static_cast<int>(i) != editIndex && names[i] == name) {
-      return "The task name is already existed!\nPlease choose a different task name.";
+    if (static_cast<int>(i) != editIndex && FoldedTaskName(names[i]) == folded) {
+      return kTaskNameTaken;
     }
   }
   return "";
@@ -122,6 +149,46 @@ std::string ValidateSchedulePage(const ScheduleSettings& s) {
       return "";
     default: return "Please choose task schedule options!";
   }
+}
+
+namespace {
+
+int DaysInMonth(int year, int month) {
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
+bool UsesTimeOfDay(int kind) {
+  return kind >= 1 && kind <= 4;
+}
+
+}  // namespace
+
+ScheduleProblem CheckSchedule(const ScheduleSettings& s, const TaskDateTime& now) {
+  if (std::string page = ValidateSchedulePage(s); !page.empty()) return {"", page};
+  if (!UsesTimeOfDay(s.Kind)) return {};
+  if (s.Hour > 23) return {"Hour", "The hour must be a number from 0 to 23!"};
+  if (s.Minute > 59) return {"Minute", "The minute must be a number from 0 to 59!"};
+  if (s.Kind != 4) return {};
+  if (s.SpecialMonth > 12) return {"SpecialMonth", "The month must be a number from 1 to 12!"};
+  if (s.SpecialDay > DaysInMonth(s.SpecialYear, s.SpecialMonth)) {
+    return {"SpecialDay", "The special date does not exist!"};
+  }
+  if (s.RepeatEveryDays < 0) {
+    return {"RepeatEveryDays", "The repeat interval must not be negative!"};
+  }
+  const auto moment = [](int year, int month, int day, int hour, int minute) {
+    return ((((static_cast<std::int64_t>(year) * 13 + month) * 32 + day) * 24 + hour) * 60) +
+           minute;
+  };
+  if (s.RepeatEveryDays == 0 &&
+      moment(s.SpecialYear, s.SpecialMonth, s.SpecialDay, s.Hour, s.Minute) <
+          moment(now.Year, now.Month, now.Day, now.Hour, now.Minute)) {
+    // It would never run, and nothing would say so.
+    return {"SpecialYear", "The special date is in the past and does not repeat!"};
+  }
+  return {};
 }
 
 const char* WeekDayName(int index) {
@@ -231,6 +298,37 @@ bool CanCreateFile(const std::string& path) {
   ::close(fd);
   ::unlink(path.c_str());
   return true;
+}
+
+namespace {
+
+bool NearestParentWritable(std::filesystem::path path) {
+  std::error_code error;
+  while (path.has_relative_path() && !std::filesystem::exists(path, error)) {
+    path = path.parent_path();
+  }
+  return std::filesystem::is_directory(path, error) && ::access(path.c_str(), W_OK | X_OK) == 0;
+}
+
+}  // namespace
+
+bool CouldCreateFolder(const std::string& folder) {
+  if (folder.empty()) return false;
+  std::error_code error;
+  const std::filesystem::path path(folder);
+  if (std::filesystem::exists(path, error)) return std::filesystem::is_directory(path, error);
+  return NearestParentWritable(path);
+}
+
+bool CouldCreateFile(const std::string& path) {
+  if (path.empty() || path.back() == '/') return false;
+  std::error_code error;
+  if (std::filesystem::exists(path, error)) {
+    return std::filesystem::is_regular_file(path, error) && ::access(path.c_str(), W_OK) == 0;
+  }
+  // As the page's test: the file's own folder must be there already.
+  const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+  return std::filesystem::is_directory(parent, error) && ::access(parent.c_str(), W_OK | X_OK) == 0;
 }
 
 std::string DefaultTaskFolder(const std::string& backupFolder, const std::string& taskName) {

@@ -20,9 +20,19 @@ std::string WizardCaption(int taskType, int step);
 inline constexpr const char* kWelcomeCaption = "Welcome to the Task Wizard";
 
 // Task name page. `names` are the list's task names in order; `editIndex` is the task
-// being edited (skipped), or -1 for a new task. The name is compared exactly.
+// being edited (skipped), or -1 for a new task. Names are compared trimmed and without
+// regard to case: each task's log file is named after it, and "Dup" and "dup" would share
+// one on a case-insensitive file system.
 std::string ValidateTaskName(const std::string& name, const std::vector<std::string>& names,
                              int editIndex);
+// The name without blanks at either end, as it is stored.
+std::string TrimmedTaskName(const std::string& name);
+// The form two names are compared in (trimmed, ASCII letters in lower case).
+std::string FoldedTaskName(const std::string& name);
+// The name page's checks of the name alone: "" or the warning.
+std::string TaskNameProblem(const std::string& name);
+inline constexpr const char* kTaskNameTaken =
+    "The task name is already existed!\nPlease choose a different task name.";
 
 // Server fields, checked in the page's order.
 enum class ServerField { None, Host, Port };
@@ -44,6 +54,14 @@ std::string ConnectSuccessText(const std::string& version);
 
 // Leaving the schedule page with `schedule`; the message asks for the kind's settings.
 std::string ValidateSchedulePage(const ScheduleSettings& schedule);
+// The same checks and the values a clock could never show (hour 25, 30 February) or never
+// reach again (a special date in the past that does not repeat), each with the key of the
+// schedule it is about ("" for the schedule as a whole).
+struct ScheduleProblem {
+  std::string Key;  // "Hour", "SpecialDay", ...
+  std::string Message;
+};
+ScheduleProblem CheckSchedule(const ScheduleSettings& schedule, const TaskDateTime& now);
 
 // Day and time words the schedule dialogs and the properties sheet share.
 const char* WeekDayName(int index);    // 0 Sunday .. 6 Saturday
@@ -73,6 +91,10 @@ namespace brevanto::wizard {
 // place; a file that did not exist is created and removed again.
 bool CanCreateFolder(const std::string& folder);
 bool CanCreateFile(const std::string& path);
+// The same answers without creating anything: the path exists as the right kind, or its
+// nearest existing parent is a folder this user may write in.
+bool CouldCreateFolder(const std::string& folder);
+bool CouldCreateFile(const std::string& path);
 // The default output folder of a task: the options' backup folder + the cleaned task name
 // + "/".
 std::string DefaultTaskFolder(const std::string& backupFolder, const std::string& taskName);

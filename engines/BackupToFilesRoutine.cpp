@@ -125,16 +125,23 @@ RunOutcome CBackupToFilesRun::Backup() {
   m_context.Log(LogLevel::General, "Backing up the selected databases and tables...");
   if (Canceled()) return RunOutcome::Canceled;
 
+  // Resolved before any file is opened: a selection of nothing writes no file.
+  std::vector<std::string> problems;
+  const std::vector<DatabaseItem> resolved =
+      ResolveSelection(m_connection, m_settings, m_task.BackupDatabases, m_options.Quote,
+                       &problems);
+  for (const std::string& problem : problems) m_context.Log(LogLevel::Error, problem);
+  if (!SelectionHasTables(resolved)) {
+    m_context.Log(LogLevel::Error, kNoTableSelected);
+    m_connection.Close();
+    return RunOutcome::Failed;
+  }
   if (FileGrouping() == Grouping::OneFile && !OpenNewFile(m_main, "", "")) {
     m_connection.Close();
     return RunOutcome::Failed;
   }
   if (m_settings.FlushLogsBeforeStart != 0) (void)m_connection.Execute("FLUSH LOGS");
 
-  std::vector<std::string> problems;
-  const std::vector<DatabaseItem> resolved = ResolveSelection(
-      m_connection, m_settings, m_task.BackupDatabases, m_options.Quote, &problems);
-  for (const std::string& problem : problems) m_context.Log(LogLevel::Error, problem);
   m_estimates = PlanTableProgress(m_context, m_connection, resolved);
   if (m_advanced.ConsistentSnapshot) {
     std::vector<CMySQLConnection*> readers{&m_connection};

@@ -1,5 +1,7 @@
 #include "engines/ExportWorker.h"
 
+#include "core/FolderTree.h"
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -91,7 +93,9 @@ RunOutcome CExportRun::Export() {
   }
   std::string folder = m_settings.Folder;
   if (folder.back() == '/') folder.pop_back();
-  (void)::mkdir(folder.c_str(), 0777);  // one level; a failure shows when a file is created
+  // With its parents (an imported task's folder may not exist yet); a failure shows when
+  // a file is created.
+  (void)MakeFolderWithParents(folder);
 
   m_context.SetCancelHook([canceler = m_connection.CancelHandle()] { canceler->Cancel(); });
   (void)RemoveLeftoverTemporaryFiles(folder, m_tag);

@@ -727,6 +727,16 @@ std::vector<DatabaseItem> ResolveSelection(CMySQLConnection& connection,
   return resolved;
 }
 
+bool SelectionHasTables(const std::vector<DatabaseItem>& resolved) {
+  for (const DatabaseItem& database : resolved) {
+    if (database.Selected == 0) continue;
+    for (const TableItem& table : database.Tables) {
+      if (table.Selected != 0) return true;
+    }
+  }
+  return false;
+}
+
 std::string QuoteName(const std::string& name, bool quote) {
   if (!quote) return name;
   std::string quoted = "`";

@@ -249,6 +249,11 @@ std::vector<DatabaseItem> ResolveSelection(CMySQLConnection& connection,
                                            const BackupSettings& settings,
                                            const std::vector<DatabaseItem>& saved, bool quote,
                                            std::vector<std::string>* problems = nullptr);
+// Whether a resolved selection holds any table or view to work on. A run with none
+// would end "Finished" having done nothing, and nobody would notice.
+bool SelectionHasTables(const std::vector<DatabaseItem>& resolved);
+inline constexpr const char* kNoTableSelected =
+    "The selected databases hold no selected table or view: there is nothing to do!";
 
 // Backticks around `name` (a backtick inside doubled) when `quote`, else the bare name.
 std::string QuoteName(const std::string& name, bool quote);

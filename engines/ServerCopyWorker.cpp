@@ -70,14 +70,19 @@ RunOutcome CServerCopyRun::Copy() {
   m_watchdog->Watch(m_destination);
   Info(m_wording.CopyingSelection);
 
-  PrepareDestination(Main());
-  if (m_settings.FlushLogsBeforeStart) (void)m_source.Execute("FLUSH LOGS");
-  if (Canceled()) return RunOutcome::Canceled;
-
+  // Resolved before the destination is touched: a selection of nothing changes nothing.
   std::vector<std::string> problems;
   const std::vector<DatabaseItem> databases =
       ResolveSelection(m_source, m_settings, m_task.BackupDatabases, m_quote, &problems);
   for (const std::string& problem : problems) Error(problem);
+  if (!SelectionHasTables(databases)) {
+    m_context.Log(LogLevel::Error, kNoTableSelected);
+    return RunOutcome::Failed;
+  }
+  PrepareDestination(Main());
+  if (m_settings.FlushLogsBeforeStart) (void)m_source.Execute("FLUSH LOGS");
+  if (Canceled()) return RunOutcome::Canceled;
+
   m_estimates = PlanTableProgress(m_context, m_source, databases);
   if (const int wanted = LanesWanted(databases); wanted > 1) {
     OpenMoreLanes(wanted);

@@ -64,4 +64,22 @@ std::string WebhookUrlProblem(const std::string& url) {
   return {};
 }
 
+std::string UrlForLog(const std::string& url) {
+  const std::size_t scheme = url.find("://");
+  const std::size_t hostStart = scheme == std::string::npos ? 0 : scheme + 3;
+  const std::size_t hostEnd = std::min(url.find_first_of("/?#", hostStart), url.size());
+  std::string shown = url.substr(0, hostStart);
+  const std::string authority = url.substr(hostStart, hostEnd - hostStart);
+  const std::size_t at = authority.rfind('@');
+  shown += at == std::string::npos ? authority : "***" + authority.substr(at);
+  const std::size_t query = std::min(url.find_first_of("?#", hostEnd), url.size());
+  shown += url.substr(hostEnd, query - hostEnd);
+  if (query < url.size()) {
+    const std::size_t fragment = url.find('#', query);
+    if (url[query] == '?') shown += "?***";
+    if (fragment != std::string::npos) shown += "#***";
+  }
+  return shown;
+}
+
 }  // namespace brevanto

@@ -13,4 +13,8 @@ std::string EmailListProblem(const std::string& list);
 // Empty when `url` is empty or an http:// or https:// URL with a host; otherwise why not.
 std::string WebhookUrlProblem(const std::string& url);
 
+// The URL as logs and messages show it: a user name and password before the host, the
+// query and the fragment often carry credentials or tokens, so each becomes "***".
+std::string UrlForLog(const std::string& url);
+
 }  // namespace brevanto

@@ -7,6 +7,8 @@
 
 #include <curl/curl.h>
 
+#include "notify/NotificationTargetCheck.h"
+
 namespace brevanto {
 
 namespace {
@@ -102,7 +104,7 @@ Status SendMail(const CNotificationSettings& settings, const std::string& from,
 }
 
 Status PostWebhook(const std::string& url, const std::string& json, const TransportLimits& limits) {
-  const std::string context = "Failed to call the webhook " + url;
+  const std::string context = "Failed to call the webhook " + UrlForLog(url);
   CurlHandle curl = NewHandle();
   if (!curl) return Status::Error(context + ": the network library could not start");
   char detail[CURL_ERROR_SIZE] = {};
@@ -124,6 +126,11 @@ Status PostWebhook(const std::string& url, const std::string& json, const Transp
   curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &answer);
   if (answer >= 400) {
     return Status::Error(context + ": the server answered HTTP " + std::to_string(answer));
+  }
+  // Redirects are not followed (the body would go where the answer says): not delivered.
+  if (answer >= 300) {
+    return Status::Error(context + ": the server answered HTTP " + std::to_string(answer) +
+                         " (a redirect, not followed)");
   }
   return Status::Ok();
 }

@@ -1,5 +1,7 @@
 #include "schedule/TaskCommands.h"
 
+#include <unordered_set>
+
 #include "core/Clock.h"
 #include "logs/TaskLog.h"
 #include "schedule/StopRequests.h"
@@ -53,16 +55,23 @@ void CTaskCommands::Save() {
 
 std::string CTaskCommands::UniqueLogFileName(const std::string& taskName,
                                              const TaskDateTime& created) const {
-  // The stamp has no separators, so two moments (or two copies in one second) can give
-  // one name; a second task must never write into, or delete, another task's log.
-  const std::string name = MakeLogFileName(taskName, created);
   const std::vector<CTaskItem> tasks = m_list.Snapshot();
-  auto taken = [&](const std::string& candidate) {
-    if (m_log.Exists(candidate)) return true;
+  return UniqueLogFileName(taskName, created, [&](const std::string& candidate) {
     for (const CTaskItem& task : tasks) {
       if (task.LogFileName == candidate) return true;
     }
     return false;
+  });
+}
+
+std::string CTaskCommands::UniqueLogFileName(
+    const std::string& taskName, const TaskDateTime& created,
+    const std::function<bool(const std::string&)>& listed) const {
+  // The stamp has no separators, so two moments (or two copies in one second) can give
+  // one name; a second task must never write into, or delete, another task's log.
+  const std::string name = MakeLogFileName(taskName, created);
+  auto taken = [&](const std::string& candidate) {
+    return m_log.Exists(candidate) || listed(candidate);
   };
   if (!taken(name)) return name;
   const std::string stem = name.substr(0, name.size() - 4);  // without ".log"
@@ -72,12 +81,16 @@ std::string CTaskCommands::UniqueLogFileName(const std::string& taskName,
   }
 }
 
-int CTaskCommands::CreateTask(CTaskItem task) {
+void CTaskCommands::PrepareNewTask(CTaskItem& task, const TaskDateTime& created) const {
   task.SetStatus(TaskStatus::Stop);
+  task.CreatedTime = created;
+}
+
+int CTaskCommands::CreateTask(CTaskItem task) {
+  PrepareNewTask(task, m_list.GetClock().Now());
   // A new task starts with the advanced defaults; tasks made before them keep their
   // old behaviour because they have no such section.
   if (!FindAdvancedOptions(task)) SetAdvancedOptions(task, CAdvancedOptions());
-  task.CreatedTime = m_list.GetClock().Now();
   task.LogFileName = UniqueLogFileName(task.TaskName, task.CreatedTime);
   m_log.AppendEntry(task.LogFileName, LogLevel::General, "");
   m_log.AppendEntry(task.LogFileName, LogLevel::General, "Create task");
@@ -85,6 +98,30 @@ int CTaskCommands::CreateTask(CTaskItem task) {
   Save();
   LaunchAfterCreate(index);
   return index;
+}
+
+std::vector<int> CTaskCommands::CreateTasks(std::vector<CTaskItem> tasks) {
+  // One look at the list and sets after it keep this linear in the number of tasks.
+  std::unordered_set<std::string> logNames;
+  for (const CTaskItem& task : m_list.Snapshot()) logNames.insert(task.LogFileName);
+  const auto listed = [&logNames](const std::string& name) { return logNames.contains(name); };
+  const TaskDateTime created = m_list.GetClock().Now();
+  std::vector<int> added;
+  added.reserve(tasks.size());
+  for (CTaskItem& task : tasks) {
+    PrepareNewTask(task, created);
+    task.LogFileName = UniqueLogFileName(task.TaskName, created, listed);
+    logNames.insert(task.LogFileName);
+    added.push_back(m_list.AddTask(task));
+  }
+  if (!m_owner.SaveTasks()) return {};
+  for (const int index : added) {
+    const std::string logFileName = m_list.At(index).LogFileName;
+    m_log.AppendEntry(logFileName, LogLevel::General, "");
+    m_log.AppendEntry(logFileName, LogLevel::General, "Create task");
+  }
+  for (const int index : added) LaunchAfterCreate(index);
+  return added;
 }
 
 void CTaskCommands::LaunchAfterCreate(int index) {

@@ -52,6 +52,12 @@ class CTaskCommands {
   // after-create rule (a scheduled task is launched; a manual one is offered a run now).
   // Returns the new index.
   int CreateTask(CTaskItem task);
+  // Finish on many new tasks at once, as an import makes them: each as CreateTask makes
+  // one, but a task keeps its "Advanced" section or its lack of one, the task file is
+  // saved once, and the logs are made only after that save, so that an import cut short
+  // leaves no log without its task. Returns the new indices; empty, with no log made, when
+  // the task file could not be saved (the tasks stay in the list).
+  std::vector<int> CreateTasks(std::vector<CTaskItem> tasks);
   // The edit sheet's OK on a stopped task: replaces it (keeping its key and log file
   // name), saves, logs "Edit task", then launches it when scheduled. False, changing
   // nothing, when the task is not Stop.
@@ -88,6 +94,11 @@ class CTaskCommands {
   void StopOne(int index);
   void LaunchAfterCreate(int index);
   std::string UniqueLogFileName(const std::string& taskName, const TaskDateTime& created) const;
+  // `listed` tells the log file names the list's tasks already have.
+  std::string UniqueLogFileName(const std::string& taskName, const TaskDateTime& created,
+                                const std::function<bool(const std::string&)>& listed) const;
+  // New task defaults every way of creating a task shares.
+  void PrepareNewTask(CTaskItem& task, const TaskDateTime& created) const;
   void Log(int index, const char* text);
   void Save();
 

@@ -1,5 +1,7 @@
 #include "tasks/BackupFileName.h"
 
+#include "core/FolderTree.h"
+
 #include <cstdio>
 #include <string_view>
 
@@ -142,7 +144,8 @@ std::string MakeDateTimeFolder(const BackupSettings& settings, const TaskDateTim
   // Runs refuse an empty folder before they get here; never create folders at "/".
   if (settings.BackupFolder.empty()) return {};
   std::string folder = WithoutTrailingSlash(settings.BackupFolder);
-  MakeFolder(folder);  // an existing folder is fine
+  // With its parents: an imported task's folder may not exist yet.
+  MakeFolderWithParents(folder);  // an existing folder is fine
   if (settings.CreateDateTimeSubfolder != 1) return {};
   std::string name = DateTimeFolderName(runStart);
   MakeFolder(folder + "/" + name);

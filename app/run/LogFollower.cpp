@@ -44,21 +44,12 @@ void LogFollower::PrintNew() {
   for (; m_printed < index + entries.size(); ++m_printed) {
     const CTaskLogEntry& e = entries[m_printed - index];
     m_print(e);
-    m_run.push_back(e);
   }
   if (index == 0) {
     Seen(entries, m_printed);
   } else {
     m_last = entries.back();
   }
-}
-
-bool LogFollower::Succeeded() const {
-  if (m_run.empty() || m_run.back().text != "Finished") return false;
-  for (const CTaskLogEntry& e : m_run) {
-    if (e.level >= 2) return false;
-  }
-  return true;
 }
 
 // Reads only the end of the log, from the last entry seen on, so that a long log is not

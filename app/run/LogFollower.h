@@ -20,9 +20,6 @@ class LogFollower {
   // Prints the entries that appeared since the last call.
   void PrintNew();
 
-  // The entries printed so far: "Finished" last and no Error entry.
-  bool Succeeded() const;
-
  private:
   bool ReadSinceLastSeen(std::vector<CTaskLogEntry>& entries) const;
   bool Continues(const std::vector<CTaskLogEntry>& entries) const;
@@ -34,7 +31,6 @@ class LogFollower {
   std::size_t m_printed = 0;
   CTaskLogEntry m_first;  // the log's first entry and the last one seen, once any was
   CTaskLogEntry m_last;
-  std::vector<CTaskLogEntry> m_run;
 };
 
 // "2026-12-07 09:30:00  Warning  text", the text escaped.

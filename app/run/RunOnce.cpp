@@ -63,7 +63,13 @@ class RunOnceOwner final : public TaskRunnerOwner {
   }
   // The run copy keeps the task's key, so the core finds the task's own notification
   // settings and sends what the windowed program would.
-  void RunEnded(const RunReport& report) override { m_core.RunEnded(report); }
+  void RunEnded(const RunReport& report) override {
+    // Taken from the run itself, before the notifications are sent: their Warnings come
+    // after "Finished" and change no outcome.
+    m_succeeded = report.Outcome == RunOutcome::Finished && !report.Failed();
+    m_core.RunEnded(report);
+  }
+  bool Succeeded() const { return m_succeeded; }
 
   void WriteBack() {
     if (m_runList == nullptr || m_runList->Count() == 0) return;
@@ -79,6 +85,7 @@ class RunOnceOwner final : public TaskRunnerOwner {
   const std::map<TaskType, TaskRoutine> m_routines;
   const int m_coreIndex;
   CTaskList* m_runList = nullptr;
+  std::atomic<bool> m_succeeded{false};  // the run ended with "Finished" and no Error
   std::mutex m_lock;  // guards m_runList; serialises write-back and saves across threads
 };
 
@@ -176,8 +183,7 @@ int RunTask(const std::string& folder, const CommandLine& line) {
   }
   runList.StopRunner();
   follower.PrintNew();
-  // Taken before the notifications: a failed sending is a Warning that changes no outcome.
-  const bool succeeded = follower.Succeeded();
+  const bool succeeded = owner.Succeeded() && !logFileName.empty();
   if (logFileName.empty()) Error("the task has no log file; its outcome is unknown");
   SayFiles(historyBefore, core.Tasks().At(index).BackupHistory);
   // The run's e-mail and webhook, bounded by the senders' time-outs; a sending that failed

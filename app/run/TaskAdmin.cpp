@@ -6,6 +6,7 @@
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "app/run/Commands.h"
@@ -15,6 +16,7 @@
 #include "appcore/TaskJson.h"
 #include "core/Clock.h"
 #include "core/InstanceLock.h"
+#include "core/Options.h"
 #include "schedule/TaskCommands.h"
 #include "tasks/TaskFile.h"
 
@@ -157,12 +159,19 @@ int ImportTasks(const std::string& folder, const CommandLine& line) {
   const FolderAccess access = TakeFolder(folder, kHolderRun, line.waitSeconds, true, SystemClock());
   if (!access.granted) return kExitFolderInUse;
   ChangingCore changing(folder);
-  if (!changing.Start(folder)) return kExitFailed;
-  CApplicationCore& core = changing.Core();
-
+  // The text is checked against the list as its file holds it before the core starts
+  // (which makes folders and logs): a refused text leaves the folder as it was.
+  std::vector<CTaskItem> listed;
+  if (!ReadTasks(folder, listed)) return kExitFailed;
+  CSystemOptions options;
+  (void)LoadOptions(folder, options);  // none yet: the defaults, as the core takes them
+  ApplyDefaultBackupFolder(folder, options);
+  std::vector<std::string> listedNames;
+  listedNames.reserve(listed.size());
+  for (const CTaskItem& task : listed) listedNames.push_back(task.TaskName);
   const TaskJsonImport imported =
-      TasksFromJsonText(text, Names(core.Tasks()), line.replace,
-                        {.BackupFolder = core.Options().DefaultBackupFolder});
+      TasksFromJsonText(text, listedNames, line.replace,
+                        {.BackupFolder = options.DefaultBackupFolder, .Now = SystemClock().Now()});
   if (!imported.Problems.empty()) {
     for (const TaskJsonProblem& problem : imported.Problems) {
       Error(line.file + ": " + (problem.Key.empty() ? "" : problem.Key + ": ") +
@@ -171,13 +180,21 @@ int ImportTasks(const std::string& folder, const CommandLine& line) {
     Error("nothing was imported");
     return kExitFailed;
   }
+  if (!changing.Start(folder)) return kExitFailed;
+  CApplicationCore& core = changing.Core();
+  const std::vector<std::string> names = Names(core.Tasks());
 
   // The wizard's Finish for each task; nothing is started from here.
   CTaskCommands commands(core.Tasks(), core.TaskLog(), core,
                          [](const std::string&, QuestionButtons) { return Answer::No; });
+  // Looked up once: a lookup per task would make a large import quadratic.
+  std::unordered_map<std::string, int> indexByName;
+  for (std::size_t i = 0; i < names.size(); ++i) indexByName.emplace(names[i], static_cast<int>(i));
+  std::vector<CTaskItem> created;
   for (std::size_t i = 0; i < imported.Tasks.size(); ++i) {
     CTaskItem task = imported.Tasks[i];
-    const int existing = core.Tasks().FindByName(task.TaskName);
+    const auto found = indexByName.find(task.TaskName);
+    const int existing = found == indexByName.end() ? -1 : found->second;
     if (existing >= 0) {
       // An export leaves passwords out; replacing from it keeps the ones the task had.
       const CTaskItem old = core.Tasks().At(existing);
@@ -186,16 +203,22 @@ int ImportTasks(const std::string& folder, const CommandLine& line) {
         task.DestinationServer.Password = old.DestinationServer.Password;
       }
       KeepSectionsNotGiven(old, imported.GivenSections[i], task);
+      KeepWebhookUrlNotGiven(old, task);
       if (!commands.ApplyEdit(existing, task)) {
         Error("cannot replace \"" + Escaped(task.TaskName) + "\"");
         return kExitFailed;
       }
       Say("replaced: " + Escaped(task.TaskName));
     } else {
-      commands.CreateTask(task);
-      Say("imported: " + Escaped(task.TaskName));
+      created.push_back(std::move(task));
     }
   }
+  // All new tasks in one save; their logs only after it.
+  if (!created.empty() && commands.CreateTasks(created).empty()) {
+    Error("the task file " + core.TaskFilePath() + " could not be written");
+    return kExitFailed;
+  }
+  for (const CTaskItem& task : created) Say("imported: " + Escaped(task.TaskName));
   if (!core.SaveTasks() || core.TaskFileChangedOnDisk()) {
     Error("the task file " + core.TaskFilePath() + " could not be written");
     return kExitFailed;

@@ -56,19 +56,29 @@ class BrevantoRunAdminTest : public ::testing::Test {
 };
 
 TEST_F(BrevantoRunAdminTest, ImportedTasksRunAndExportBackUnchanged) {
-  const std::string file = Write("tasks.json", "[" + ScriptTask("probe\\u001b[2J") + "]");
+  // A name with a control character is refused; it would be printed raw elsewhere.
+  const test::RunResult refused = test::RunBrevanto(
+      Folder() + "--import " + Write("escape.json", "[" + ScriptTask("probe\\u001b[2J") + "]"));
+  EXPECT_EQ(1, refused.status) << refused.output;
+  EXPECT_NE(std::string::npos, refused.output.find("[0].TaskName: The task name must not hold "
+                                                   "control characters"))
+      << refused.output;
+  // Control characters in names asked for are never printed raw either.
+  const test::RunResult unknown = test::RunBrevanto(Folder() + "--run \"$(printf 'probe\\033[2J')\"");
+  EXPECT_EQ(2, unknown.status);
+  EXPECT_NE(std::string::npos, unknown.output.find("probe\\x1b[2J")) << unknown.output;
+
+  const std::string file = Write("tasks.json", "[" + ScriptTask(" probe ") + "]");
   const test::RunResult imported = test::RunBrevanto(Folder() + "--import " + file);
   ASSERT_EQ(0, imported.status) << imported.output;
-  // Control characters in names are never printed raw.
-  EXPECT_NE(std::string::npos, imported.output.find("imported: probe\\x1b[2J")) << imported.output;
+  EXPECT_NE(std::string::npos, imported.output.find("imported: probe\n")) << imported.output;
   ASSERT_EQ(Tasks().size(), 1u);
   EXPECT_FALSE(Tasks()[0].LogFileName.empty());
 
-  const test::RunResult ran = test::RunBrevanto(Folder() + "--run \"$(printf 'probe\\033[2J')\"");
+  const test::RunResult ran = test::RunBrevanto(Folder() + "--run probe");
   EXPECT_EQ(0, ran.status) << ran.output;
   EXPECT_NE(std::string::npos, ran.output.find("Finished")) << ran.output;
-  EXPECT_EQ(
-      0, test::RunBrevanto(Folder() + "--quiet --run \"$(printf 'probe\\033[2J')\"").output.size());
+  EXPECT_EQ(0, test::RunBrevanto(Folder() + "--quiet --run probe").output.size());
 
   // Export, import again with --replace: the list is as before.
   const test::RunResult exported =
@@ -81,7 +91,7 @@ TEST_F(BrevantoRunAdminTest, ImportedTasksRunAndExportBackUnchanged) {
   EXPECT_EQ(exported.output,
             test::RunBrevanto(Folder() + "--export --with-passwords 2>/dev/null").output);
 
-  EXPECT_EQ(0, test::RunBrevanto(Folder() + "--delete \"$(printf 'probe\\033[2J')\"").status);
+  EXPECT_EQ(0, test::RunBrevanto(Folder() + "--delete probe").status);
   EXPECT_TRUE(Tasks().empty());
 }
 
@@ -101,6 +111,13 @@ TEST_F(BrevantoRunAdminTest, ARefusedImportSaysWhyAndChangesNothing) {
   EXPECT_NE(std::string::npos, refused.output.find("nothing was imported"));
   EXPECT_EQ(Tasks(), before);
   EXPECT_EQ(1, test::RunBrevanto(Folder() + "--import " + m_dir.file("missing.json")).status);
+
+  // Into a new folder: neither logs nor the backup folders of the tasks are made.
+  const test::RunResult fresh =
+      test::RunBrevanto("--folder " + m_dir.file("fresh") + " --import " + bad);
+  EXPECT_EQ(1, fresh.status) << fresh.output;
+  EXPECT_FALSE(std::filesystem::exists(m_dir.file("fresh/Logs")));
+  EXPECT_FALSE(std::filesystem::exists(m_dir.file("fresh/Data")));
 }
 
 TEST_F(BrevantoRunAdminTest, OptionSectionsComeInGoOutAndSurviveAReplaceThatLeavesThemOut) {

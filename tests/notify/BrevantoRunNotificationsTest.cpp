@@ -183,6 +183,37 @@ TEST_F(BrevantoRunNotificationsTest, UnreachableServersAreWarningsThatChangeNoOu
       << result.output;
 }
 
+// The URL's user, password and query are credentials: no log shows them. A redirect is not
+// followed, so the call was not delivered.
+TEST_F(BrevantoRunNotificationsTest, WebhookWarningsHideCredentialsAndCountRedirectsAsUndelivered) {
+  NotificationSink sink;
+  ASSERT_TRUE(sink.Started());
+  const std::string host = sink.HttpUrl("").substr(std::string("http://").size());
+  const auto url = [&](const char* path) {
+    return "http://hook:s3cret@" + host + path + "/a?token=t0k3n#f";
+  };
+  MakeFolder(sink.SmtpPort(), url("/moved"));
+  for (const char* path : {"/moved", "/fail"}) {
+    if (std::string(path) == "/fail") {
+      CApplicationCore core(m_folder.path(), SystemClock());
+      core.Start();
+      ASSERT_TRUE(core.ApplyNotificationSettings(test::LocalServerSettings(sink.SmtpPort(), url(path))));
+    }
+    const test::RunResult result = Run();
+    EXPECT_EQ(result.status, 1) << result.output;
+    const std::vector<std::string> warnings = Warnings();
+    ASSERT_FALSE(warnings.empty()) << result.output;
+    const std::string shown = "http://***@" + host + path + "/a?***#***";
+    EXPECT_EQ(warnings.back().rfind("Failed to call the webhook " + shown + ": the server answered HTTP ", 0), 0u)
+        << warnings.back();
+    for (const char* secret : {"s3cret", "t0k3n", "hook:"}) {
+      EXPECT_EQ(result.output.find(secret), std::string::npos) << result.output;
+    }
+  }
+  EXPECT_EQ(Warnings().size(), 2u);
+  EXPECT_EQ(sink.PostPaths(), (std::vector<std::string>{"/moved/a?token=t0k3n", "/fail/a?token=t0k3n"}));
+}
+
 TEST_F(BrevantoRunNotificationsTest, DesktopNotificationOnlyOnASessionBus) {
   // Only on a bus of its own: the test takes the notification service's name.
   if (std::getenv("BREVANTO_PRIVATE_SESSION_BUS") == nullptr) {

@@ -16,22 +16,10 @@
 #include <vector>
 
 #include "notify/NotificationSettings.h"
+#include "tests/support/ClosedPort.h"
 #include "tests/support/TempDir.h"
 
 namespace brevanto::test {
-
-// A port on 127.0.0.1 that nobody listens on: bound, then closed again.
-inline int ClosedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
 
 // Settings that send every failure's e-mail (SMTP without TLS or login) and webhook to
 // local test servers.

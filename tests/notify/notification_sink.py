@@ -5,7 +5,8 @@ Usage: notification_sink.py OUTDIR
 Both listen on ports the system picks; the first line on stdout is
 "smtp=PORT http=PORT". Every message goes to OUTDIR/mail-N.eml (envelope in
 OUTDIR/mail-N.env), every POST to OUTDIR/post-N.json (path in OUTDIR/post-N.path).
-A POST to a path starting with /fail is answered with HTTP 500. The servers end when
+A POST to a path starting with /fail is answered with HTTP 500, one to /moved with a
+redirect (302). The servers end when
 stdin closes, or after two minutes at the latest.
 """
 import asyncio
@@ -49,7 +50,13 @@ class PostRecorder(http.server.BaseHTTPRequestHandler):
         name = next_name("post")
         write_atomically(name + ".path", self.path.encode())
         write_atomically(name + ".json", body)
-        self.send_response(500 if self.path.startswith("/fail") else 200)
+        if self.path.startswith("/fail"):
+            self.send_response(500)
+        elif self.path.startswith("/moved"):
+            self.send_response(302)
+            self.send_header("Location", "http://127.0.0.1:1/elsewhere")
+        else:
+            self.send_response(200)
         self.send_header("Content-Length", "0")
         self.end_headers()
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "tasks/BackupFileName.h"
 #include "tests/schedule/RunnerFixture.h"
 
@@ -75,6 +77,38 @@ TEST_F(TaskCommandsTest, EveryTaskGetsALogOfItsOwn) {
   EXPECT_NE(a.LogFileName, b.LogFileName);
   EXPECT_EQ(Entries(first[0]), Texts{"Create task by Copy"});
   EXPECT_EQ(Entries(second[0]), Texts{"Create task by Copy"});
+}
+
+// An import makes thousands of tasks: one save for all, and no log before the save, so
+// that an import cut short leaves no log without its task.
+TEST_F(TaskCommandsTest, CreatingManyTasksSavesOnceAndMakesTheLogsAfter) {
+  const auto logs = [this] {
+    std::error_code error;
+    return std::distance(std::filesystem::directory_iterator(m_dir.path() + "Logs/", error),
+                         std::filesystem::directory_iterator());
+  };
+  long logsAtSave = -1;
+  m_owner.BeforeSave = [&] { logsAtSave = logs(); };
+  m_answer = Answer::No;
+  const std::vector<int> added = m_commands.CreateTasks(
+      {NewTask("Same", ScheduleKind::Manual), NewTask("Same", ScheduleKind::EveryDay)});
+  ASSERT_EQ(added.size(), 2u);
+  EXPECT_EQ(m_owner.Saves, 1);
+  EXPECT_EQ(logsAtSave, 0);
+  EXPECT_EQ(logs(), 2);
+  EXPECT_EQ(m_list.At(added[0]).LogFileName, "Same_202435800.log");
+  EXPECT_EQ(m_list.At(added[1]).LogFileName, "Same_202435800_2.log");
+  for (const int index : added) EXPECT_EQ(Entries(index), Texts{"Create task"});
+  EXPECT_EQ(m_questions, Texts{"Do you want to RUN the task (Same) immediatelly?"});
+  EXPECT_TRUE(m_list.HasWorker(added[1]));
+  // The tasks keep their lack of advanced options, as the text had it.
+  EXPECT_EQ(m_list.At(added[0]).OptionSections, "");
+
+  // A save that fails makes no log at all.
+  m_owner.SetList(nullptr);
+  EXPECT_TRUE(m_commands.CreateTasks({NewTask("Unsaved", ScheduleKind::Manual)}).empty());
+  EXPECT_EQ(logs(), 2);
+  m_owner.SetList(&m_list);
 }
 
 TEST_F(TaskCommandsTest, CopiesAreStoppedAndDoNotInheritBackupCopies) {

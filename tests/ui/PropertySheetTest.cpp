@@ -119,6 +119,38 @@ TEST_F(PropertySheetTest, OkShowsTheTabThatRefuses) {
   EXPECT_NE(sheet->result(), QDialog::Accepted);
 }
 
+// The sheet and the import share one set of rules: what one refuses, the other does.
+TEST_F(PropertySheetTest, EditSheetRefusesWhatNoRunCouldUseAsTheImportDoes) {
+  fixture.Add(BackupTask("Nightly"));
+  struct Case {
+    void (*change)(CTaskItem&);
+    int tab;
+    const char* shown;
+  } cases[] = {
+      {[](CTaskItem& t) { t.Schedule = {.Kind = 1, .Hour = 25}; }, 4,
+       "The hour must be a number from 0 to 23!"},
+      {[](CTaskItem& t) {
+         t.Schedule = {.Kind = 4, .SpecialYear = 2031, .SpecialMonth = 2, .SpecialDay = 30};
+       },
+       4, "The special date does not exist!"},
+      {[](CTaskItem& t) { t.BackupSettings.BackupFolder = "backups/"; }, 3,
+       "Please input a full path (starting with /)!"},
+      {[](CTaskItem& t) { t.TaskName = "NIGHTLY"; }, 0,
+       "The task name is already existed!\nPlease choose a different task name."},
+      {[](CTaskItem& t) { t.TaskName = "two\tparts"; }, 0,
+       "The task name must not hold control characters (line breaks, tabs)!"},
+  };
+  for (const Case& c : cases) {
+    CTaskItem task = BackupTask("Weekly");
+    c.change(task);
+    Open(task, SheetMode::Edit, 1);
+    sheet->accept();
+    EXPECT_EQ(Shown(), QString::fromUtf8(c.shown));
+    EXPECT_EQ(sheet->Tabs()->currentIndex(), c.tab) << c.shown;
+    EXPECT_NE(sheet->result(), QDialog::Accepted);
+  }
+}
+
 TEST_F(PropertySheetTest, EditSheetAcceptsNoDatabaseWhenNewOnesAreBackedUp) {
   CTaskItem task = BackupTask("Growing");
   task.BackupDatabases[0].Selected = 0;

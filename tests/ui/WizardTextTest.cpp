@@ -7,7 +7,7 @@
 namespace brevanto::wizard {
 namespace {
 
-TEST(WizardTextTest, NameCheckIsExactAndSkipsTheEditedTask) {
+TEST(WizardTextTest, NameCheckIgnoresCaseAndBlanksAndSkipsTheEditedTask) {
   const std::vector<std::string> names = {"Nightly", "Task 5", "Export"};
   const std::string taken =
       "The task name is already existed!\nPlease choose a different task name.";
@@ -18,8 +18,8 @@ TEST(WizardTextTest, NameCheckIsExactAndSkipsTheEditedTask) {
   } cases[] = {
       {"", -1, "Please input task name!"},
       {"Task 5", -1, taken},
-      {"task 5", -1, ""},     // case matters
-      {"Task 5 ", -1, ""},    // stored as typed, not trimmed
+      {"task 5", -1, taken},  // the logs of the two would collide where case is ignored
+      {" Task 5 ", -1, taken},  // stored trimmed
       {"Task 5", 1, ""},      // the edited task keeps its own name
       {"Nightly", 1, taken},  // but not another's
       {"Weekly", -1, ""},

@@ -10,6 +10,7 @@
 
 #include "appcore/ApplicationCore.h"
 #include "appcore/WizardText.h"
+#include "core/Clock.h"
 #include "ui/Dialogs.h"
 #include "ui/Text.h"
 #include "ui/wizard/ScheduleSettingsDialog.h"
@@ -85,9 +86,10 @@ void CAutoRunOptionsPage::OpenSettings(int row) {
 }
 
 bool CAutoRunOptionsPage::Leave() {
-  const std::string problem = ValidateSchedulePage(m_schedule);
-  if (!problem.empty()) {
-    ui::Dialogs::Warning(this, ui::ToQt(problem));
+  const TaskDateTime now = Context().Core ? Context().Core->GetClock().Now() : SystemClock().Now();
+  const ScheduleProblem problem = CheckSchedule(m_schedule, now);
+  if (!problem.Message.empty()) {
+    ui::Dialogs::Warning(this, ui::ToQt(problem.Message));
     return false;
   }
   Task().Schedule = m_schedule;

@@ -50,7 +50,7 @@ bool CTaskTypePage::Leave() {
     m_name->setFocus();
     return false;
   }
-  Task().TaskName = name;
+  Task().TaskName = TrimmedTaskName(name);
   Task().Comment = FromQt(m_comment->toPlainText());
   return true;
 }
