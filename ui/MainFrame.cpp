@@ -405,7 +405,8 @@ bool CMainFrame::RegisterHotKey() {
 
 void CMainFrame::ApplyOptions(const CSystemOptions& options) {
   m_core.ApplyOptions(options);
-  ApplyAutostart(m_core.Options().AutoRun != 0, FromQt(QCoreApplication::applicationFilePath()));
+  ApplyAutostart(m_core.Options().AutoRun != 0, FromQt(QCoreApplication::applicationFilePath()),
+                 m_core.Folder());
   m_hotKey->Unregister();
   RegisterHotKey();
   m_view->Model()->SetDisplayStyles(m_core.Options().DateFormat, m_core.Options().TimeFormat);
