@@ -75,7 +75,7 @@ TEST_F(MainFrameTest, MenusReadAsTheProgramWordsThem) {
       {"Too&ls", {"&MySQL Servers...", "-", "&Options...\tCtrl+O"}},
       {"&View", {"Lar&ge Icons", "&Small Icons", "&List", "&Details"}},
       {"&Help",
-       {"&User Manual      \tF1", "-", "Ti&p of the Day", "-", "&Web Site", "Support &Page",
+       {"&User Manual      \tF1", "-", "Ti&p of the Day", "-", "&Web Site", "Support Pa&ge",
         "Support &E-mail", "-", "&About..."}},
   };
   const QList<QAction*> bar = frame.menuBar()->actions();
