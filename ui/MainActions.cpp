@@ -74,7 +74,7 @@ MainActions::MainActions(QWidget* o) {
            QObject::tr("Displays the properties of the selected task"), QObject::tr("Properties")),
       IconRole::Properties);
   exit = Make(o, "actionExit", QObject::tr("E&xit"), QObject::tr("Quit the application"),
-              QObject::tr("Exit"));
+              QObject::tr("Exit"), QKeySequence(Qt::CTRL | Qt::Key_Q));
   exit->setMenuRole(QAction::QuitRole);
 
   start = WithIcon(Make(o, "actionStart", QObject::tr("&Start"),

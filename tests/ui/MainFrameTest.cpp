@@ -68,7 +68,7 @@ TEST_F(MainFrameTest, MenusReadAsTheProgramWordsThem) {
       {"&Tasks",
        {"&New Task...\tCtrl+N", "&Edit Task...", "&Delete Task(s)\tDel", "Delete All",
         "&Copy Task(s)", "Rena&me Task\tF2", "-", "View &Log...", "-", "Save &As...\tCtrl+S",
-        "Load &From...\tCtrl+L", "-", "&Properties", "-", "E&xit"}},
+        "Load &From...\tCtrl+L", "-", "&Properties", "-", "E&xit\tCtrl+Q"}},
       {"&Run",
        {"&Start", "S&top", "&Run Immediately\tF5", "-", "Start All", "Stop All", "-",
         "Select All\tCtrl+A"}},
