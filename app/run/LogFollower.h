@@ -37,6 +37,9 @@ class LogFollower {
   std::vector<CTaskLogEntry> m_run;
 };
 
+// "General", "Warning" or "Error" (anything above Warning).
+const char* LevelName(std::uint8_t level);
+
 // "2026-12-07 09:30:00  Warning  text", the text escaped.
 std::string FormatEntry(const CTaskLogEntry& entry);
 
