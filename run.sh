@@ -1,14 +1,12 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, makes sure a MariaDB answers on localhost:3306 (starting
-# a sandbox with demo data when none does) and starts the program.
+# Installs what is missing, builds, makes sure a MariaDB with demo data answers with the
+# login root/brevanto (scripts/demo-server.sh), starts the program and prints that login last.
 set -euo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 cd "$repo"
 source scripts/common.sh
 
 readonly sandbox_dir="$repo/sandbox"
-readonly sandbox_server=demo:3306
-readonly sandbox_password=brevanto
 
 install_missing_packages
 configure_build build
@@ -26,18 +24,13 @@ else
 fi
 
 started=()
-sandbox=(tests/mariadb/testservers.sh status "$sandbox_dir" "$sandbox_server")
-if ! "${sandbox[@]}" >/dev/null 2>&1 && (exec 3<>/dev/tcp/127.0.0.1/3306) 2>/dev/null; then
-  say "a server already answers on localhost:3306; using it (no sandbox started)"
-else
-  tests/mariadb/testservers.sh start "$sandbox_dir" "$sandbox_server"
-  client=(mariadb --no-defaults --protocol=TCP -h127.0.0.1 -P3306 -uroot -p"$sandbox_password")
-  if [[ -z "$("${client[@]}" -N -e "SHOW DATABASES LIKE 'shop'")" ]]; then
-    "${client[@]}" <scripts/demo-shop.sql
-    say "loaded the demo database 'shop'"
-  fi
-  started+=("a sandbox MariaDB on 127.0.0.1:3306 with the demo database 'shop' (user root, password $sandbox_password, data in sandbox/demo/; stop it with: tests/mariadb/testservers.sh stop sandbox $sandbox_server)")
-fi
+# The demo server: the one on localhost:3306 when root/brevanto logs in there, else a
+# sandbox of our own (on 3306, or beside a server there that refuses that login).
+demo_out="$(mktemp)"
+scripts/demo-server.sh "$sandbox_dir" | tee "$demo_out"
+demo_login="$(tail -n 1 "$demo_out")"
+rm -f "$demo_out"
+started+=("the demo MariaDB with the database 'shop' ($demo_login)")
 
 # Where the program keeps tasks, logs and default backups (never inside build/ unless a
 # copy there was made portable on purpose).
@@ -55,6 +48,7 @@ report() {
   local line
   for line in "${started[@]}"; do say "  - $line"; done
   [[ ${#started[@]} -gt 0 ]] || say "  - nothing"
+  say "log in to the demo server with $demo_login"
 }
 
 if [[ -x build/app/brevanto ]]; then

@@ -1,6 +1,8 @@
 // The windowed program: one copy per user, living in the notification area while any
 // task is scheduled, with the main window on demand.
 
+#include <cstdio>
+
 #include <QAction>
 #include <QApplication>
 
@@ -18,10 +20,15 @@
 #include "ui/Product.h"
 #include "ui/SingleInstance.h"
 #include "ui/SplashScreen.h"
+#include "ui/StartOptions.h"
 #include "ui/TerminationSignals.h"
 #include "ui/Text.h"
 #include "ui/dialogs/SettingsDialogs.h"
 #include "ui/wizard/TaskSheets.h"
+
+#ifndef BREVANTO_VERSION
+#define BREVANTO_VERSION "unknown"
+#endif
 
 namespace {
 
@@ -43,19 +50,26 @@ FrameDialogs MakeFrameDialogs(CApplicationCore& core) {
 }
 
 // The application folder: "--folder DIR" on the command line, else the usual choice.
-std::string ChosenFolder(const QStringList& arguments) {
-  const qsizetype at = arguments.indexOf(QStringLiteral("--folder"));
-  if (at > 0 && at + 1 < arguments.size()) {
-    const std::string folder = WithTrailingSlash(FromQt(arguments[at + 1]));
-    MakeFolder(folder);
-    return folder;
-  }
-  return ApplicationFolder();
+std::string ChosenFolder(const std::string& given) {
+  if (given.empty()) return ApplicationFolder();
+  const std::string folder = WithTrailingSlash(given);
+  MakeFolder(folder);
+  return folder;
 }
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // Answered before Qt starts, which aborts without a display.
+  const StartOptions start = ParseStartOptions(argc, argv);
+  switch (start.action) {
+    case StartOptions::Action::Help: std::fputs(StartUsageText(), stdout); return 0;
+    case StartOptions::Action::Version: std::printf("brevanto %s\n", BREVANTO_VERSION); return 0;
+    case StartOptions::Action::UsageError:
+      std::fprintf(stderr, "brevanto: %s (try brevanto --help)\n", start.problem.c_str());
+      return 2;
+    case StartOptions::Action::Start: break;
+  }
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Brevanto"));
   // No display name: on X11 Qt appends it to every window title, so each message box
@@ -67,7 +81,7 @@ int main(int argc, char* argv[]) {
   // The program lives on in the notification area with no window open.
   QApplication::setQuitOnLastWindowClosed(false);
 
-  const std::string folder = ChosenFolder(app.arguments());
+  const std::string folder = ChosenFolder(start.folder);
   SingleInstance instance(QString::fromLatin1(kInstanceName), ToQt(folder));
   if (!instance.Claim()) return 0;
 

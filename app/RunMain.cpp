@@ -21,7 +21,7 @@ int main(int argc, char* argv[]) {
   CommandLine line;
   if (const std::string problem = ParseCommandLine(argc, argv, line); !problem.empty()) {
     Error(problem);
-    std::fputs(UsageText(), stderr);
+    std::fprintf(stderr, "%s\n", kTryHelp);
     return kExitUsage;
   }
   SetQuiet(line.quiet);
@@ -39,7 +39,8 @@ int main(int argc, char* argv[]) {
   }
   switch (line.command) {
     case Command::Where: std::printf("%s\n", folder.c_str()); return kExitOk;
-    case Command::List: return ListTasks(folder);
+    case Command::List: return ListTasks(folder, line);
+    case Command::Log: return PrintTaskLog(folder, line);
     case Command::Run: return RunTask(folder, line);
     case Command::Import: return ImportTasks(folder, line);
     case Command::Export: return ExportTasks(folder, line);

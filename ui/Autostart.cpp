@@ -19,9 +19,9 @@ std::string ConfigFolder() {
 
 // The Exec key takes a quoted argument in which " ` $ and \ are escaped with a backslash,
 // and the file format itself escapes every backslash again; "%" must be doubled.
-std::string QuoteExecArgument(const std::string& path) {
+std::string QuoteExecArgument(const std::string& argument) {
   std::string quoted = "\"";
-  for (char c : path) {
+  for (char c : argument) {
     if (c == '"' || c == '`' || c == '$') {
       quoted += "\\\\";
       quoted += c;
@@ -44,20 +44,21 @@ std::string AutostartEntryPath(const std::string& configFolder) {
   return (configFolder.empty() ? ConfigFolder() : configFolder) + "/autostart/Brevanto.desktop";
 }
 
-std::string AutostartEntryText(const std::string& executablePath) {
+std::string AutostartEntryText(const std::string& executablePath,
+                               const std::string& applicationFolder) {
   return "[Desktop Entry]\n"
          "Type=Application\n"
          "Name=Brevanto\n"
          "Comment=Runs scheduled MySQL backup, copy and export tasks\n"
          "Exec=" +
-         QuoteExecArgument(executablePath) +
+         QuoteExecArgument(executablePath) + " --folder " + QuoteExecArgument(applicationFolder) +
          "\n"
          "Terminal=false\n"
          "X-GNOME-Autostart-enabled=true\n";
 }
 
 bool ApplyAutostart(bool enabled, const std::string& executablePath,
-                    const std::string& configFolder) {
+                    const std::string& applicationFolder, const std::string& configFolder) {
   const std::filesystem::path entry = AutostartEntryPath(configFolder);
   std::error_code ignored;
   if (!enabled) {
@@ -65,7 +66,7 @@ bool ApplyAutostart(bool enabled, const std::string& executablePath,
     return !std::filesystem::exists(entry, ignored);
   }
   std::filesystem::create_directories(entry.parent_path(), ignored);
-  return WriteFileAtomically(entry.string(), AutostartEntryText(executablePath)).ok();
+  return WriteFileAtomically(entry.string(), AutostartEntryText(executablePath, applicationFolder)).ok();
 }
 
 }  // namespace brevanto::ui

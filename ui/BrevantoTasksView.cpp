@@ -4,6 +4,7 @@
 
 #include <QHeaderView>
 #include <QListView>
+#include <QShortcut>
 #include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTreeView>
@@ -138,6 +139,14 @@ CBrevantoTasksView::CBrevantoTasksView(const CTaskList& tasks, QWidget* parent)
     });
     connect(view, &QAbstractItemView::doubleClicked, this,
             [this](const QModelIndex& index) { emit rowActivated(index.row()); });
+    // Enter opens the current row as a double click does (activated would also fire on a
+    // single click where the style says so).
+    for (const int key : {Qt::Key_Return, Qt::Key_Enter}) {
+      auto* enter = new QShortcut(QKeySequence(key), view, nullptr, nullptr, Qt::WidgetShortcut);
+      connect(enter, &QShortcut::activated, this, [this, view] {
+        if (view->currentIndex().isValid()) emit rowActivated(view->currentIndex().row());
+      });
+    }
   }
   connect(Selection(), &QItemSelectionModel::selectionChanged, this,
           &CBrevantoTasksView::selectionChanged);

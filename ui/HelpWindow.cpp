@@ -8,6 +8,7 @@
 #include <QKeySequence>
 #include <QPointer>
 #include <QScreen>
+#include <QShortcut>
 #include <QTextBrowser>
 #include <QToolBar>
 #include <QUrl>
@@ -74,6 +75,11 @@ HelpWindow::HelpWindow() : m_browser(new QTextBrowser(this)) {
   m_browser->setOpenExternalLinks(true);
   setCentralWidget(m_browser);
   resize(760, 560);
+  // A reading window goes away as other viewers do.
+  for (const QKeySequence& keys :
+       {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+    connect(new QShortcut(keys, this), &QShortcut::activated, this, &QWidget::close);
+  }
 
   QToolBar* bar = addToolBar(tr("Navigation"));
   bar->setObjectName("helpToolBar");

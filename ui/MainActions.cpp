@@ -74,7 +74,7 @@ MainActions::MainActions(QWidget* o) {
            QObject::tr("Displays the properties of the selected task"), QObject::tr("Properties")),
       IconRole::Properties);
   exit = Make(o, "actionExit", QObject::tr("E&xit"), QObject::tr("Quit the application"),
-              QObject::tr("Exit"));
+              QObject::tr("Exit"), QKeySequence(Qt::CTRL | Qt::Key_Q));
   exit->setMenuRole(QAction::QuitRole);
 
   start = WithIcon(Make(o, "actionStart", QObject::tr("&Start"),
@@ -132,7 +132,7 @@ MainActions::MainActions(QWidget* o) {
                      QObject::tr("Displays a Tip of the Day"), QObject::tr("Tip of the Day"));
   webSite = Make(o, "actionWebSite", QObject::tr("&Web Site"),
                  QObject::tr("Opens the product web site"), QObject::tr("Web Site"));
-  supportPage = Make(o, "actionSupportPage", QObject::tr("Support &Page"),
+  supportPage = Make(o, "actionSupportPage", QObject::tr("Support Pa&ge"),
                      QObject::tr("Opens the product support page."), QObject::tr("Support Page"));
   supportEmail = Make(o, "actionSupportEmail", QObject::tr("Support &E-mail"),
                       QObject::tr("Sends an email to developer"), QObject::tr("E-Mail"));

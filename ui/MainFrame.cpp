@@ -233,6 +233,17 @@ void CMainFrame::UpdateClock() {
   const CSystemOptions& options = m_core.Options();
   m_clock->setText(ToQt(FormatDisplayDateTime(m_core.GetClock().Now(), options.DateFormat,
                                               options.TimeFormat, true)));
+  HoldShutdown();
+}
+
+void CMainFrame::HoldShutdown() {
+  const bool wanted =
+      !m_shutDown && m_core.Options().BlockShutdownWhileRunning != 0 && m_core.HasRunningTask();
+  if (wanted && !m_inhibitorProblem.empty()) return;
+  const Status held = m_inhibitor.Hold(wanted);
+  // Said once on the terminal and the journal; the session manager's answer still stands.
+  if (!held.ok()) qWarning("%s", held.message().c_str());
+  m_inhibitorProblem = held.ok() ? std::string() : held.message();
 }
 
 void CMainFrame::SetViewMode(ListViewMode mode) {
@@ -352,6 +363,7 @@ void CMainFrame::ShutDown() {
   m_shutDown = true;
   m_quitting = true;
   m_clockTimer.stop();
+  HoldShutdown();
   m_view->PauseRefresh();
   m_hotKey->Unregister();
   // Stopping the workers may take up to 3000 ms: the window goes first, so it never
@@ -405,7 +417,8 @@ bool CMainFrame::RegisterHotKey() {
 
 void CMainFrame::ApplyOptions(const CSystemOptions& options) {
   m_core.ApplyOptions(options);
-  ApplyAutostart(m_core.Options().AutoRun != 0, FromQt(QCoreApplication::applicationFilePath()));
+  ApplyAutostart(m_core.Options().AutoRun != 0, FromQt(QCoreApplication::applicationFilePath()),
+                 m_core.Folder());
   m_hotKey->Unregister();
   RegisterHotKey();
   m_view->Model()->SetDisplayStyles(m_core.Options().DateFormat, m_core.Options().TimeFormat);

@@ -5,10 +5,13 @@
 // It keeps the window-side state only; the live data belongs to the application core.
 // GUI thread only.
 
+#include <string>
+
 #include <QMainWindow>
 #include <QTimer>
 
 #include "ui/FrameDialogs.h"
+#include "ui/ShutdownInhibitor.h"
 
 class QLabel;
 class QMenu;
@@ -59,6 +62,8 @@ class CMainFrame : public QMainWindow {
   bool MayEndSession();
   // The session ends without asking (a termination signal): save, stop and quit.
   void EndNow();
+  // Whether logind's shutdown lock is held (see HoldShutdown).
+  bool HoldsShutdownLock() const { return m_inhibitor.Held(); }
 
   // Registers the hot key of the options; false when it could not be registered.
   bool RegisterHotKey();
@@ -94,6 +99,8 @@ class CMainFrame : public QMainWindow {
   // remove the icon.
   void ShutDown();
   void OpenOptions();
+  // Takes logind's shutdown lock while a task runs and the options ask for it.
+  void HoldShutdown();
 
   CApplicationCore& m_core;
   FrameDialogs m_dialogs;
@@ -109,6 +116,9 @@ class CMainFrame : public QMainWindow {
   QToolButton* m_viewButton = nullptr;
   QLabel* m_clock = nullptr;
   QTimer m_clockTimer;
+  ShutdownInhibitor m_inhibitor;
+  // Why the lock was refused: not asked again (each ask waits on logind) until no task runs.
+  std::string m_inhibitorProblem;
   bool m_shown = false;
   bool m_quitting = false;
   bool m_shutDown = false;

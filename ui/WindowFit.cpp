@@ -1,5 +1,7 @@
 #include "ui/WindowFit.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QDialog>
 #include <QEvent>
@@ -8,6 +10,7 @@
 #include <QLayout>
 #include <QMessageBox>
 #include <QScreen>
+#include <QScrollArea>
 #include <QSpacerItem>
 
 namespace brevanto::ui {
@@ -45,6 +48,7 @@ class TitleWatch : public QObject {
     }
     if (type == QEvent::Show && qobject_cast<QDialog*>(widget)) FitToContents(widget);
     FitWidthToTitle(widget);
+    if (type == QEvent::Show) BoundToScreen(widget);
     return false;
   }
 };
@@ -86,6 +90,35 @@ void FitToContents(QWidget* window) {
   const QSize wanted = window->sizeHint().boundedTo(room).boundedTo(window->maximumSize());
   const QSize grown = window->size().expandedTo(wanted);
   if (grown != window->size()) window->resize(grown);
+}
+
+void BoundToScreen(QWidget* window) {
+  const QScreen* screen = window->screen();
+  if (screen == nullptr) return;
+  const QRect area = screen->availableGeometry();
+  const QSize room = area.size() - QSize(kFrameWidth, kFrameHeight);
+  if (window->minimumWidth() > room.width()) window->setMinimumWidth(room.width());
+  if (window->minimumHeight() > room.height()) window->setMinimumHeight(room.height());
+  const QSize bounded = window->size().boundedTo(room);
+  if (bounded != window->size()) window->resize(bounded);
+  // The frame's top left corner, so that frame and window fit between the area's edges.
+  const QSize outer = window->size() + QSize(kFrameWidth, kFrameHeight);
+  const QPoint at = window->frameGeometry().topLeft();
+  const QPoint inside(std::clamp(at.x(), area.left(), std::max(area.left(), area.right() + 1 - outer.width())),
+                      std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() + 1 - outer.height())));
+  if (inside != at) window->move(inside);
+}
+
+QScrollArea* InScrollArea(QWidget* page) {
+  auto* area = new QScrollArea;
+  area->setObjectName(page->objectName() + QStringLiteral("Scroll"));
+  area->setFrameShape(QFrame::NoFrame);
+  area->setWidgetResizable(true);
+  area->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  // Tab goes to the page's fields, not to the area around them.
+  area->setFocusPolicy(Qt::NoFocus);
+  area->setWidget(page);
+  return area;
 }
 
 // A message box fixes its own size when it is shown, so it is widened through its layout.

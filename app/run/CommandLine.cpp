@@ -1,6 +1,7 @@
 #include "app/run/CommandLine.h"
 
 #include <cstdlib>
+#include <optional>
 
 namespace brevanto::run {
 
@@ -8,8 +9,11 @@ const char* UsageText() {
   return "usage: brevanto-run [--folder DIR] [--quiet] [--wait[=SECONDS]] COMMAND\n"
          "\n"
          "commands:\n"
-         "  --list                 list the tasks: name, type, schedule, last run\n"
+         "  --list                 list the tasks: name, type, schedule, next run, last run\n"
+         "                         and its result\n"
          "  --run NAME             run one task now and wait for it (alias --task)\n"
+         "  --log NAME             print a task's log, one entry a line\n"
+         "      --since TIME       only entries from TIME on (YYYY-MM-DD[ HH:MM[:SS]])\n"
          "  --daemon               run every task's schedule until stopped (SIGTERM)\n"
          "  --import FILE.json     add the tasks of a JSON file (- reads standard input)\n"
          "      --replace          replace tasks of the same name instead of refusing them\n"
@@ -21,14 +25,16 @@ const char* UsageText() {
          "\n"
          "options:\n"
          "  --folder DIR           use DIR as the application folder\n"
+         "  --json                 --list and --log print JSON (one object a line for --log)\n"
          "  --quiet                print only errors\n"
          "  --wait[=SECONDS]       wait while another program uses the folder\n"
+         "Options go in any order; --opt VALUE and --opt=VALUE are the same.\n"
          "\n"
          "exit status: 0 success, 1 failure, 2 usage error or unknown task,\n"
          "             3 the folder is in use by another Brevanto program\n";
 }
 
-std::string ParseCommandLine(int argc, char* argv[], CommandLine& out) {
+std::string ParseCommandLine(int argc, const char* const argv[], CommandLine& out) {
   bool haveCommand = false;
   auto setCommand = [&](Command command) -> std::string {
     if (haveCommand && out.command != command) return "give only one command";
@@ -36,30 +42,47 @@ std::string ParseCommandLine(int argc, char* argv[], CommandLine& out) {
     out.command = command;
     return "";
   };
+  std::vector<std::string> operands;  // names after --export, wherever they stand
   for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const bool hasValue = i + 1 < argc;
+    std::string arg = argv[i];
+    // "--name=value" is "--name value"; --wait= has its own meaning.
+    std::optional<std::string> attached;
+    if (const std::size_t eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos &&
+                                              arg.rfind("--wait=", 0) != 0) {
+      attached = arg.substr(eq + 1);
+      arg.resize(eq);
+    }
+    // The option's value: attached, or the next argument.
+    auto value = [&](const char* what, std::string& into) -> std::string {
+      if (attached) {
+        if (attached->empty()) return arg + " needs " + what;
+        into = *attached;
+        attached.reset();
+        return "";
+      }
+      if (i + 1 >= argc) return arg + " needs " + what;
+      into = argv[++i];
+      return "";
+    };
     std::string problem;
+    std::string name;
     if (arg == "--folder") {
-      if (!hasValue) return "--folder needs a folder";
-      out.folder = argv[++i];
-    } else if (arg == "--task" || arg == "--run") {
-      if (!hasValue) return arg + " needs a task name";
-      problem = setCommand(Command::Run);
-      out.names.push_back(argv[++i]);
-    } else if (arg == "--delete") {
-      if (!hasValue) return "--delete needs a task name";
-      problem = setCommand(Command::Delete);
-      out.names.push_back(argv[++i]);
+      problem = value("a folder", out.folder);
+    } else if (arg == "--task" || arg == "--run" || arg == "--delete" || arg == "--log") {
+      problem = value("a task name", name);
+      if (problem.empty()) {
+        problem = setCommand(arg == "--delete" ? Command::Delete
+                             : arg == "--log"  ? Command::Log
+                                               : Command::Run);
+        out.names.push_back(name);
+      }
     } else if (arg == "--import") {
-      if (!hasValue) return "--import needs a file";
-      problem = setCommand(Command::Import);
-      out.file = argv[++i];
+      problem = value("a file", out.file);
+      if (problem.empty()) problem = setCommand(Command::Import);
+    } else if (arg == "--since") {
+      problem = value("a time", out.since);
     } else if (arg == "--export") {
       problem = setCommand(Command::Export);
-      while (i + 1 < argc && std::string(argv[i + 1]).rfind("--", 0) != 0) {
-        out.names.push_back(argv[++i]);
-      }
     } else if (arg == "--list") {
       problem = setCommand(Command::List);
     } else if (arg == "--daemon") {
@@ -72,6 +95,8 @@ std::string ParseCommandLine(int argc, char* argv[], CommandLine& out) {
       problem = setCommand(Command::Version);
     } else if (arg == "--quiet" || arg == "-q") {
       out.quiet = true;
+    } else if (arg == "--json") {
+      out.json = true;
     } else if (arg == "--replace") {
       out.replace = true;
     } else if (arg == "--with-passwords") {
@@ -79,22 +104,34 @@ std::string ParseCommandLine(int argc, char* argv[], CommandLine& out) {
     } else if (arg == "--wait") {
       out.waitSeconds = -1;
     } else if (arg.rfind("--wait=", 0) == 0) {
-      const std::string value = arg.substr(7);
+      const std::string seconds = arg.substr(7);
       char* end = nullptr;
-      const long seconds = std::strtol(value.c_str(), &end, 10);
-      if (value.empty() || *end != '\0' || seconds < 0 || seconds > 86400 * 365) {
+      const long parsed = std::strtol(seconds.c_str(), &end, 10);
+      if (seconds.empty() || *end != '\0' || parsed < 0 || parsed > 86400 * 365) {
         return "--wait= needs a number of seconds";
       }
-      out.waitSeconds = static_cast<int>(seconds);
+      out.waitSeconds = static_cast<int>(parsed);
+    } else if (arg == "--") {
+      for (++i; i < argc; ++i) operands.push_back(argv[i]);
+    } else if (arg.rfind("-", 0) != 0) {
+      operands.push_back(arg);
     } else {
-      return "unexpected argument: " + arg;
+      return "unknown option " + arg;
     }
     if (!problem.empty()) return problem;
+    if (attached) return arg + " takes no value";
   }
   if (!haveCommand) return "give a command, e.g. --list or --run NAME";
+  if (!operands.empty()) {
+    if (out.command != Command::Export) return "unexpected argument: " + operands.front();
+    out.names.insert(out.names.end(), operands.begin(), operands.end());
+  }
   if (out.replace && out.command != Command::Import) return "--replace goes with --import";
   if (out.withPasswords && out.command != Command::Export)
     return "--with-passwords goes with --export";
+  if (!out.since.empty() && out.command != Command::Log) return "--since goes with --log";
+  if (out.json && out.command != Command::List && out.command != Command::Log)
+    return "--json goes with --list or --log";
   return "";
 }
 

@@ -12,23 +12,28 @@ inline constexpr int kExitFailed = 1;  // a run failed, an import was refused, a
 inline constexpr int kExitUsage = 2;   // bad arguments or an unknown task name
 inline constexpr int kExitFolderInUse = 3;  // another program holds the application folder
 
-enum class Command { List, Run, Import, Export, Delete, Daemon, Help, Version, Where };
+enum class Command { List, Run, Import, Export, Delete, Daemon, Help, Version, Where, Log };
 
 struct CommandLine {
   Command command = Command::Help;
   std::string folder;              // "" for the usual application folder
-  std::vector<std::string> names;  // --run/--delete NAME, --export [NAME...]
+  std::vector<std::string> names;  // --run/--delete/--log NAME, --export [NAME...]
   std::string file;                // --import FILE ("-" reads standard input)
+  std::string since;               // --log ... --since TIME, as given
+  bool json = false;                // --list/--log --json
   bool quiet = false;
   bool replace = false;
   bool withPasswords = false;
   int waitSeconds = 0;  // --wait: -1 waits as long as it takes
 };
 
-// Parses argv[1..]. Returns "" or what is wrong with the arguments.
-std::string ParseCommandLine(int argc, char* argv[], CommandLine& out);
+// Parses argv[1..]: options in any order, each taking its value as the next argument or
+// after "=" (--folder=DIR). Returns "" or what is wrong with the arguments, in one line.
+std::string ParseCommandLine(int argc, const char* const argv[], CommandLine& out);
 
 // The --help text.
 const char* UsageText();
+// The line that follows a usage error.
+inline constexpr const char* kTryHelp = "Try 'brevanto-run --help' for more information.";
 
 }  // namespace brevanto::run

@@ -8,13 +8,9 @@
 
 namespace brevanto::run {
 
-namespace {
-
 const char* LevelName(std::uint8_t level) {
   return level == 0 ? "General" : level == 1 ? "Warning" : "Error";
 }
-
-}  // namespace
 
 std::string FormatEntry(const CTaskLogEntry& e) {
   char head[64];

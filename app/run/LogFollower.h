@@ -33,6 +33,9 @@ class LogFollower {
   CTaskLogEntry m_last;
 };
 
+// "General", "Warning" or "Error" (anything above Warning).
+const char* LevelName(std::uint8_t level);
+
 // "2026-12-07 09:30:00  Warning  text", the text escaped.
 std::string FormatEntry(const CTaskLogEntry& entry);
 

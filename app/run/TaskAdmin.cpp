@@ -12,6 +12,7 @@
 #include "app/run/Commands.h"
 #include "app/run/FolderAccess.h"
 #include "app/run/Output.h"
+#include "app/run/TaskListing.h"
 #include "appcore/ApplicationCore.h"
 #include "appcore/TaskJson.h"
 #include "core/Clock.h"
@@ -23,41 +24,6 @@
 namespace brevanto::run {
 
 namespace {
-
-const char* TypeName(std::uint8_t type) {
-  static const char* const kNames[] = {
-      "Backup to files", "Backup to server",   "Backup to database",  "Export to files",
-      "Execute script",  "Restore from files", "Restore from server", "Restore from database"};
-  return type >= 1 && type <= 8 ? kNames[type - 1] : "Unknown";
-}
-
-const char* ScheduleName(std::uint8_t kind) {
-  static const char* const kNames[] = {"Manual",      "Every day",    "Every week",
-                                       "Every month", "Special date", "Time interval"};
-  return kind <= 5 ? kNames[kind] : "Unknown";
-}
-
-std::string FormatMoment(const TaskDateTime& t) {
-  if (t.IsNever()) return "never";
-  char text[32];
-  std::snprintf(text, sizeof text, "%d-%02d-%02d %02d:%02d:%02d", t.Year, t.Month, t.Day, t.Hour,
-                t.Minute, t.Second);
-  return text;
-}
-
-// The folder's tasks without changing anything. False, with the reason printed, when a
-// task file exists but cannot be read whole: a damaged list must never look empty.
-bool ReadTasks(const std::string& folder, std::vector<CTaskItem>& tasks) {
-  const std::string path = folder + kTaskFileName;
-  if (!StampOf(path).Exists) return true;  // no tasks yet
-  std::string problem;
-  const TaskFileReadResult result = ReadTaskFile(path, tasks, &problem);
-  if (result == TaskFileReadResult::Failure || !problem.empty()) {
-    Error("the task file " + path + " cannot be read" + (problem.empty() ? "" : ": " + problem));
-    return false;
-  }
-  return true;
-}
 
 // A core over the folder for a command that changes the task list; the caller holds
 // `hold` for the whole change. Null, with the reason printed, when the task file is
@@ -114,16 +80,6 @@ std::string OneLine(std::string text) {
 }
 
 }  // namespace
-
-int ListTasks(const std::string& folder) {
-  std::vector<CTaskItem> tasks;
-  if (!ReadTasks(folder, tasks)) return kExitFailed;
-  for (const CTaskItem& task : tasks) {
-    Say(Escaped(task.TaskName) + "\t" + TypeName(task.TaskType) + "\t" +
-        ScheduleName(task.Schedule.Kind) + "\tlast run: " + FormatMoment(task.LastRunTime));
-  }
-  return kExitOk;
-}
 
 int ExportTasks(const std::string& folder, const CommandLine& line) {
   std::vector<CTaskItem> tasks;

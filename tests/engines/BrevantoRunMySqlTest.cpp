@@ -79,9 +79,9 @@ TEST_F(BrevantoRunTest, RunsATaskAndKeepsItsHistoryBetweenRuns) {
   const test::RunResult list = test::RunBrevanto(Folder() + " --list");
   EXPECT_EQ(0, list.status);
   EXPECT_EQ(
-      "Nightly\tBackup to files\tManual\tlast run: never\n"
-      "Broken\tBackup to files\tManual\tlast run: never\n"
-      "Other\tBackup to files\tTime interval\tlast run: never\n",
+      "Nightly\tBackup to files\tManual\tnext run: never\tlast run: never\n"
+      "Broken\tBackup to files\tManual\tnext run: never\tlast run: never\n"
+      "Other\tBackup to files\tTime interval\tnext run: never\tlast run: never\n",
       list.output);
 
   const test::RunResult first = test::RunBrevanto(Folder() + " --task Nightly");

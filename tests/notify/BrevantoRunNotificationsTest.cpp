@@ -19,6 +19,7 @@
 #include "notify/TaskNotificationsSection.h"
 #include "tests/engines/BrevantoRunProgram.h"
 #include "tests/notify/NotificationSink.h"
+#include "tests/support/FakeBusService.h"
 #include "tests/support/TempDir.h"
 
 namespace brevanto {
@@ -31,28 +32,7 @@ using test::NotificationSink;
 // title and body of every Notify call.
 class FakeNotificationService {
  public:
-  FakeNotificationService() {
-    if (sd_bus_open_user(&m_bus) < 0) return;
-    if (sd_bus_add_object_vtable(m_bus, nullptr, "/org/freedesktop/Notifications",
-                                 "org.freedesktop.Notifications", kVtable, this) < 0 ||
-        sd_bus_request_name(m_bus, "org.freedesktop.Notifications", 0) < 0) {
-      return;
-    }
-    m_running = true;
-    m_thread = std::thread([this] {
-      while (m_running) {
-        if (sd_bus_process(m_bus, nullptr) > 0) continue;
-        sd_bus_wait(m_bus, 100'000);
-      }
-    });
-  }
-  ~FakeNotificationService() {
-    m_running = false;
-    if (m_thread.joinable()) m_thread.join();
-    sd_bus_flush_close_unref(m_bus);
-  }
-
-  bool Started() const { return m_running; }
+  bool Started() const { return m_service.Started(); }
   std::vector<std::string> Received() {
     std::lock_guard lock(m_lock);
     return m_received;
@@ -80,11 +60,11 @@ class FakeNotificationService {
       SD_BUS_METHOD("Notify", "susssasa{sv}i", "u", OnNotify, SD_BUS_VTABLE_UNPRIVILEGED),
       SD_BUS_VTABLE_END};
 
-  sd_bus* m_bus = nullptr;
-  std::atomic<bool> m_running{false};
-  std::thread m_thread;
   std::mutex m_lock;  // guards m_received
   std::vector<std::string> m_received;
+  // Last: it serves the calls that reach the members above, so it goes first.
+  test::FakeBusService m_service{"org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+                                 "org.freedesktop.Notifications", kVtable, this};
 };
 
 class BrevantoRunNotificationsTest : public ::testing::Test {

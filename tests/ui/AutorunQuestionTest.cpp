@@ -48,7 +48,10 @@ TEST(AutorunQuestionTest, EachAnswerStoresWhatItShould) {
     EXPECT_EQ(shown[0].Caption, "Brevanto Standard Edition");
     EXPECT_EQ(shown[0].Text,
               "Do you want to auto run the program when the current user log in?\n\n"
-              "If No, you can set the option at the menu Tools->Options later.");
+              "It will start with the tasks of " +
+                  QString::fromStdString(fixture.Folder()) +
+                  "\n\n"
+                  "If No, you can set the option at the menu Tools->Options later.");
     EXPECT_EQ(fixture.Core().Options().AutoRun, c.autoRun);
     EXPECT_EQ(fixture.Core().Options().DontAskAutoRun, c.dontAsk);
     CSystemOptions stored;
@@ -58,6 +61,11 @@ TEST(AutorunQuestionTest, EachAnswerStoresWhatItShould) {
       EXPECT_EQ(stored.DontAskAutoRun, c.dontAsk);
     }
     EXPECT_EQ(FileExists(AutostartEntryPath(config.path())), c.autoRun == 1);
+    if (c.autoRun == 1) {
+      EXPECT_NE(test::ReadWholeFile(AutostartEntryPath(config.path()))
+                    .find(" --folder \"" + fixture.Folder() + "\"\n"),
+                std::string::npos);
+    }
   }
 }
 

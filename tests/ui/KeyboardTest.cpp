@@ -18,22 +18,9 @@
 #include <QWizard>
 
 #include "tests/support/FakeClock.h"
+#include "tests/ui/EveryDialog.h"
 #include "tests/ui/UiFixture.h"
-#include "ui/AboutDialog.h"
 #include "ui/Dialogs.h"
-#include "ui/LogViewer.h"
-#include "ui/RenameTaskDialog.h"
-#include "ui/dialogs/LoginDlg.h"
-#include "ui/dialogs/OptionsSheet.h"
-#include "ui/dialogs/ServerDlg.h"
-#include "ui/dialogs/ServerManagerDlg.h"
-#include "ui/dialogs/TipOfTheDayDlg.h"
-#include "ui/wizard/BackupFilesSettingsDialog.h"
-#include "ui/wizard/ScheduleSettingsDialog.h"
-#include "ui/wizard/SheetContext.h"
-#include "ui/wizard/TaskPropertySheet.h"
-#include "ui/wizard/TaskTypeChooser.h"
-#include "ui/wizard/TaskWizardSheet.h"
 
 namespace brevanto::ui {
 namespace {
@@ -136,92 +123,14 @@ void ExpectKeyboardUse(QDialog& dialog, const QString& name) {
   EXPECT_FALSE(dialog.isVisible()) << "Escape does not close it";
 }
 
-class KeyboardTest : public testing::Test {
- protected:
-  void SetUp() override { Dialogs::Script(); }
-  void TearDown() override { Dialogs::EndScript(); }
-
-  test::FakeClock clock;
-  test::CoreFixture fixture{clock};
-};
+using KeyboardTest = test::DialogTest;
 
 TEST_F(KeyboardTest, SettingsDialogs) {
-  CApplicationCore& core = fixture.Core();
-  CServerInfo server;
-  server.ConnectionName = "Primary";
-  core.Servers().Append(server);
-  {
-    CLoginDlg login("admin", "secret");
-    ExpectKeyboardUse(login, "login");
-  }
-  {
-    COptionsSheet options(core.Options(), core.Folder());
-    ExpectKeyboardUse(options, "options");
-  }
-  {
-    CServerManagerDlg servers(core.Servers());
-    ExpectKeyboardUse(servers, "server manager");
-  }
-  {
-    CServerDlg editor(ServerDlgMode::Edit, server, core.Servers().Entries(), 0);
-    ExpectKeyboardUse(editor, "server editor");
-  }
-  {
-    CTipOfTheDayDlg tips(0, true);
-    ExpectKeyboardUse(tips, "tips");
-  }
-  {
-    RenameTaskDialog rename(QStringLiteral("Sales"), [](const QString&) { return false; });
-    ExpectKeyboardUse(rename, "rename");
-  }
-  {
-    AboutDialog about;
-    ExpectKeyboardUse(about, "about");
-  }
-  {
-    fixture.Add(test::MakeTask("Sales"));
-    const CTaskItem task = core.Tasks().At(0);
-    CTaskLogViewer viewer(core.TaskLog(), task.TaskName, task.LogFileName, 1, 1);
-    ExpectKeyboardUse(viewer, "log viewer");
-  }
+  test::ForEachSettingsDialog(fixture, ExpectKeyboardUse);
 }
 
 TEST_F(KeyboardTest, TaskDialogsOfEveryType) {
-  {
-    wizard::CTaskTypeChooser chooser(nullptr);
-    ExpectKeyboardUse(chooser, "type chooser");
-  }
-  for (int kind = 1; kind <= 5; ++kind) {
-    ScheduleSettings schedule;
-    wizard::CScheduleSettingsDialog dialog(nullptr, kind, schedule, 1);
-    ExpectKeyboardUse(dialog, QStringLiteral("schedule settings %1").arg(kind));
-  }
-  {
-    BackupSettings backup;
-    wizard::CBackupFilesSettingsDialog dialog(nullptr, backup);
-    ExpectKeyboardUse(dialog, "backup files settings");
-  }
-  for (int type = 1; type <= 8; ++type) {
-    for (const auto mode : {wizard::SheetMode::Edit, wizard::SheetMode::View}) {
-      wizard::CSheetContext context;
-      context.Core = &fixture.Core();
-      context.Mode = mode;
-      context.Task = test::MakeTask("Task");
-      context.Task.TaskType = static_cast<std::uint8_t>(type);
-      wizard::CTaskPropertySheet sheet(context);
-      ExpectKeyboardUse(sheet, QStringLiteral("%1 sheet, type %2")
-                                   .arg(mode == wizard::SheetMode::Edit ? "edit" : "properties")
-                                   .arg(type));
-    }
-    wizard::CSheetContext context;
-    context.Core = &fixture.Core();
-    for (int id = 0;; ++id) {
-      wizard::CTaskWizardSheet wizard(context, type);
-      if (!wizard.pageIds().contains(id)) break;
-      wizard.setStartId(id);
-      ExpectKeyboardUse(wizard, QStringLiteral("wizard type %1 step %2").arg(type).arg(id));
-    }
-  }
+  test::ForEachTaskDialog(fixture, ExpectKeyboardUse);
 }
 
 }  // namespace

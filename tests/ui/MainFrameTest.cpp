@@ -68,14 +68,14 @@ TEST_F(MainFrameTest, MenusReadAsTheProgramWordsThem) {
       {"&Tasks",
        {"&New Task...\tCtrl+N", "&Edit Task...", "&Delete Task(s)\tDel", "Delete All",
         "&Copy Task(s)", "Rena&me Task\tF2", "-", "View &Log...", "-", "Save &As...\tCtrl+S",
-        "Load &From...\tCtrl+L", "-", "&Properties", "-", "E&xit"}},
+        "Load &From...\tCtrl+L", "-", "&Properties", "-", "E&xit\tCtrl+Q"}},
       {"&Run",
        {"&Start", "S&top", "&Run Immediately\tF5", "-", "Start All", "Stop All", "-",
         "Select All\tCtrl+A"}},
       {"Too&ls", {"&MySQL Servers...", "-", "&Options...\tCtrl+O"}},
       {"&View", {"Lar&ge Icons", "&Small Icons", "&List", "&Details"}},
       {"&Help",
-       {"&User Manual      \tF1", "-", "Ti&p of the Day", "-", "&Web Site", "Support &Page",
+       {"&User Manual      \tF1", "-", "Ti&p of the Day", "-", "&Web Site", "Support Pa&ge",
         "Support &E-mail", "-", "&About..."}},
   };
   const QList<QAction*> bar = frame.menuBar()->actions();

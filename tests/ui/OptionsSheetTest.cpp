@@ -228,6 +228,9 @@ TEST_F(OptionsSheetTest, FrameOkSavesTheOptionsAndWritesTheAutorunEntry) {
   EXPECT_EQ(stored.AutoRun, 1);
   EXPECT_EQ(stored.DefaultBackupFolder, fixture.Folder() + "Data/");
   EXPECT_TRUE(FileExists(AutostartEntryPath(config.path())));
+  EXPECT_NE(test::ReadWholeFile(AutostartEntryPath(config.path()))
+                .find(" --folder \"" + fixture.Folder() + "\"\n"),
+            std::string::npos);
 }
 
 }  // namespace

@@ -103,13 +103,16 @@ TEST(TerminationSignalsTest, ATerminationSignalArrivesAsARequestOnTheEventLoop) 
 TEST(AutostartTest, WritesAndDeletesTheEntry) {
   test::TempDir config;
   const std::string entry = AutostartEntryPath(config.path());
-  ASSERT_TRUE(ApplyAutostart(true, "/opt/My Apps/brevanto", config.path()));
+  ASSERT_TRUE(ApplyAutostart(true, "/opt/My Apps/brevanto", "/srv/tasks/", config.path()));
   const std::string text = test::ReadWholeFile(entry);
   EXPECT_NE(text.find("[Desktop Entry]\n"), std::string::npos);
-  EXPECT_NE(text.find("\nExec=\"/opt/My Apps/brevanto\"\n"), std::string::npos);
-  ASSERT_TRUE(ApplyAutostart(false, "", config.path()));
+  // At login the program must open the folder it was set up on, not its usual one.
+  EXPECT_NE(text.find("\nExec=\"/opt/My Apps/brevanto\" --folder \"/srv/tasks/\"\n"),
+            std::string::npos)
+      << text;
+  ASSERT_TRUE(ApplyAutostart(false, "", "", config.path()));
   EXPECT_FALSE(FileExists(entry));
-  EXPECT_TRUE(ApplyAutostart(false, "", config.path())) << "deleting a missing entry is fine";
+  EXPECT_TRUE(ApplyAutostart(false, "", "", config.path())) << "deleting a missing entry is fine";
 }
 
 TEST(AutostartTest, EscapesTheExecutablePath) {
@@ -125,8 +128,13 @@ TEST(AutostartTest, EscapesTheExecutablePath) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
-    EXPECT_NE(AutostartEntryText(c.path).find(c.exec), std::string::npos)
-        << AutostartEntryText(c.path);
+    // The same rules hold for the executable and the folder.
+    const std::string text = AutostartEntryText(c.path, c.path);
+    const std::string exec = std::string(c.exec);
+    const std::string quoted = exec.substr(5, exec.size() - 6);
+    EXPECT_NE(text.find(exec.substr(0, exec.size() - 1) + " --folder " + quoted + "\n"),
+              std::string::npos)
+        << text;
   }
 }
 

@@ -15,6 +15,7 @@
 #include "tests/support/FakeClock.h"
 #include "tests/ui/UiFixture.h"
 #include "ui/Dialogs.h"
+#include "ui/dialogs/NotificationsPage.h"
 #include "ui/wizard/AdvancedOptionsDialog.h"
 #include "ui/wizard/TaskNotificationsDialog.h"
 #include "ui/wizard/TaskPropertySheet.h"
@@ -69,10 +70,9 @@ TEST_F(TaskOptionsDialogsTest, NotificationsRefuseBadTargetsAndCanGoBackToTheDef
     EXPECT_TRUE(FindTaskNotifications(task).Empty());  // nothing stored while refused
 
     Find<QLineEdit>(&dialog, "webhookUrl")->clear();
-    Find<QCheckBox>(&dialog, "webhookOnFailure")->setChecked(true);
-    dialog.accept();
-    EXPECT_EQ(Shown(), QStringLiteral("The webhook is chosen but no URL is given."));
-    Find<QCheckBox>(&dialog, "webhookOnFailure")->setChecked(false);
+    // Without a URL the webhook's choices rest, off and disabled: nothing to refuse.
+    EXPECT_FALSE(Find<QCheckBox>(&dialog, "webhookOnFailure")->isEnabled());
+    EXPECT_FALSE(Find<QCheckBox>(&dialog, "webhookOnFailure")->isChecked());
     dialog.accept();
     EXPECT_EQ(Shown(), QString());
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
@@ -87,6 +87,44 @@ TEST_F(TaskOptionsDialogsTest, NotificationsRefuseBadTargetsAndCanGoBackToTheDef
   Find<QCheckBox>(&again, "useDefaultsCheck")->setChecked(true);
   again.accept();
   EXPECT_TRUE(FindTaskNotifications(task).Empty());
+}
+
+// The program's defaults choose e-mail and webhook on failure but name no address: a task
+// that leaves the defaults starts from a state it accepts, and the choices come back as
+// soon as an address is typed. Options shows the same rule with fields wide enough to read.
+TEST_F(TaskOptionsDialogsTest, NotificationsWithoutAddressesStartFromAStateTheyAccept) {
+  const TaskNotifications defaults = CNotificationSettings().Defaults;
+  CTaskItem task = test::MakeTask("Nightly");
+  {
+    CTaskNotificationsDialog dialog(nullptr, task, defaults);
+    Find<QCheckBox>(&dialog, "useDefaultsCheck")->setChecked(false);
+    for (const char* name : {"emailOnFailure", "emailOnSuccess", "webhookOnFailure"}) {
+      SCOPED_TRACE(name);
+      EXPECT_FALSE(Find<QCheckBox>(&dialog, name)->isChecked());
+      EXPECT_FALSE(Find<QCheckBox>(&dialog, name)->isEnabled());
+    }
+    dialog.accept();
+    EXPECT_EQ(Shown(), QString());
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  }
+  // What rested is kept as chosen: an address given later (or imported) is mailed on failure.
+  EXPECT_EQ(FindTaskNotifications(task).EmailOnFailure, true);
+  EXPECT_EQ(FindTaskNotifications(task).EmailOnSuccess, false);
+
+  CTaskNotificationsDialog again(nullptr, task, defaults);
+  Find<QLineEdit>(&again, "emailTo")->setText(QStringLiteral("dba@example.org"));
+  EXPECT_TRUE(Find<QCheckBox>(&again, "emailOnFailure")->isEnabled());
+  EXPECT_TRUE(Find<QCheckBox>(&again, "emailOnFailure")->isChecked());
+  EXPECT_FALSE(Find<QCheckBox>(&again, "webhookOnFailure")->isEnabled());
+
+  ui::CNotificationsPage page(CNotificationSettings{});
+  for (const char* name : {"emailTo", "webhookUrl"}) {
+    auto* field = Find<QLineEdit>(&page, name);
+    EXPECT_GE(field->minimumWidth(), field->fontMetrics().averageCharWidth() * 40)
+        << name;
+  }
+  Find<QLineEdit>(&page, "emailTo")->setText(QStringLiteral("ops"));
+  EXPECT_EQ(page.Problem(), "\"ops\" is not an e-mail address (name@host)");
 }
 
 TEST_F(TaskOptionsDialogsTest, AdvancedOptionsShowWhatTheTypeUses) {

@@ -1,10 +1,13 @@
 #include "ui/dialogs/NotificationChoicesBox.h"
 
+#include <tuple>
+
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 
+#include "notify/NotificationTargetCheck.h"
 #include "ui/Text.h"
 #include "ui/dialogs/Named.h"
 
@@ -24,6 +27,10 @@ CNotificationChoicesBox::CNotificationChoicesBox(const QString& title,
       m_webhookOnSuccess(Named(new QCheckBox(tr("When it succeeds"), this), "webhookOnSuccess")) {
   m_emailTo->setPlaceholderText(tr("name@example.org; other@example.org"));
   m_webhookUrl->setPlaceholderText(tr("https://chat.example.org/hooks/..."));
+  // Room for a few addresses or a whole hook URL, wherever the box is shown.
+  for (QLineEdit* field : {m_emailTo, m_webhookUrl}) {
+    field->setMinimumWidth(field->fontMetrics().averageCharWidth() * 40);
+  }
 
   auto* grid = new QGridLayout(this);
   grid->addWidget(new QLabel(tr("Desktop notification"), this), 0, 0);
@@ -41,12 +48,40 @@ CNotificationChoicesBox::CNotificationChoicesBox(const QString& title,
 
   m_desktop->setChecked(choices.Desktop.value_or(false));
   m_desktopOnSuccess->setChecked(choices.DesktopOnSuccess.value_or(false));
+  m_email = {m_emailTo, m_emailOnFailure, m_emailOnSuccess, choices.EmailOnFailure.value_or(false),
+             choices.EmailOnSuccess.value_or(false)};
+  m_webhook = {m_webhookUrl, m_webhookOnFailure, m_webhookOnSuccess,
+               choices.WebhookOnFailure.value_or(false), choices.WebhookOnSuccess.value_or(false)};
   m_emailTo->setText(ToQt(choices.EmailTo.value_or("")));
-  m_emailOnFailure->setChecked(choices.EmailOnFailure.value_or(false));
-  m_emailOnSuccess->setChecked(choices.EmailOnSuccess.value_or(false));
   m_webhookUrl->setText(ToQt(choices.WebhookUrl.value_or("")));
-  m_webhookOnFailure->setChecked(choices.WebhookOnFailure.value_or(false));
-  m_webhookOnSuccess->setChecked(choices.WebhookOnSuccess.value_or(false));
+  for (Channel* channel : {&m_email, &m_webhook}) {
+    channel->onFailure->setChecked(channel->heldOnFailure);
+    channel->onSuccess->setChecked(channel->heldOnSuccess);
+    FollowAddress(*channel);
+    connect(channel->address, &QLineEdit::textChanged, this,
+            [this, channel] { FollowAddress(*channel); });
+  }
+}
+
+void CNotificationChoicesBox::FollowAddress(Channel& channel) {
+  const bool hasAddress = !channel.address->text().trimmed().isEmpty();
+  if (!channel.dormant && !hasAddress) {
+    std::tie(channel.heldOnFailure, channel.heldOnSuccess) =
+        std::pair(channel.onFailure->isChecked(), channel.onSuccess->isChecked());
+    channel.onFailure->setChecked(false);
+    channel.onSuccess->setChecked(false);
+  } else if (channel.dormant && hasAddress) {
+    channel.onFailure->setChecked(channel.heldOnFailure);
+    channel.onSuccess->setChecked(channel.heldOnSuccess);
+  }
+  channel.dormant = !hasAddress;
+  channel.onFailure->setEnabled(hasAddress);
+  channel.onSuccess->setEnabled(hasAddress);
+}
+
+std::pair<bool, bool> CNotificationChoicesBox::Flags(const Channel& channel) {
+  if (channel.dormant) return {channel.heldOnFailure, channel.heldOnSuccess};
+  return {channel.onFailure->isChecked(), channel.onSuccess->isChecked()};
 }
 
 TaskNotifications CNotificationChoicesBox::Choices() const {
@@ -54,12 +89,18 @@ TaskNotifications CNotificationChoicesBox::Choices() const {
   choices.Desktop = m_desktop->isChecked();
   choices.DesktopOnSuccess = m_desktopOnSuccess->isChecked();
   choices.EmailTo = FromQt(m_emailTo->text().trimmed());
-  choices.EmailOnFailure = m_emailOnFailure->isChecked();
-  choices.EmailOnSuccess = m_emailOnSuccess->isChecked();
+  std::tie(choices.EmailOnFailure, choices.EmailOnSuccess) = Flags(m_email);
   choices.WebhookUrl = FromQt(m_webhookUrl->text().trimmed());
-  choices.WebhookOnFailure = m_webhookOnFailure->isChecked();
-  choices.WebhookOnSuccess = m_webhookOnSuccess->isChecked();
+  std::tie(choices.WebhookOnFailure, choices.WebhookOnSuccess) = Flags(m_webhook);
   return choices;
+}
+
+std::string CNotificationChoicesBox::Problem() const {
+  const TaskNotifications choices = Choices();
+  std::string problem = EmailListProblem(choices.EmailTo.value_or(""));
+  if (!problem.empty()) return problem;
+  const std::string url = WebhookUrlProblem(choices.WebhookUrl.value_or(""));
+  return url.empty() ? std::string() : "The webhook URL " + url + ".";
 }
 
 }  // namespace brevanto::ui

@@ -61,4 +61,8 @@ CNotificationSettings CNotificationsPage::Settings() const {
   return settings;
 }
 
+std::string CNotificationsPage::Problem() const {
+  return m_defaults->Problem();
+}
+
 }  // namespace brevanto::ui

@@ -2,6 +2,8 @@
 // CNotificationsPage: the Options sheet's "Notifications" page: the SMTP server the
 // e-mails go through and the defaults of every task. Edits a copy. GUI thread only.
 
+#include <string>
+
 #include <QWidget>
 
 #include "notify/NotificationSettings.h"
@@ -22,6 +24,8 @@ class CNotificationsPage : public QWidget {
 
   // The settings as edited.
   CNotificationSettings Settings() const;
+  // Empty, or why the default addresses cannot be used.
+  std::string Problem() const;
 
  private:
   CNotificationSettings m_settings;

@@ -3,7 +3,9 @@
 #include <QTabWidget>
 
 #include "appcore/ApplicationCore.h"
+#include "ui/Dialogs.h"
 #include "ui/FrameDialogs.h"
+#include "ui/Text.h"
 #include "ui/dialogs/LoginDlg.h"
 #include "ui/dialogs/NotificationsPage.h"
 #include "ui/dialogs/OptionsSheet.h"
@@ -18,7 +20,14 @@ void PlugInSettingsDialogs(FrameDialogs& dialogs, CApplicationCore& core) {
     // Notification settings live in a file of their own, so the page is saved here.
     auto* notifications = new CNotificationsPage(core.NotificationSettings(), &sheet);
     sheet.Tabs()->addTab(notifications, QObject::tr("Notifications"));
-    if (sheet.exec() != QDialog::Accepted) return false;
+    // Addresses are refused here as in a task's own notifications dialog.
+    for (;;) {
+      if (sheet.exec() != QDialog::Accepted) return false;
+      const std::string problem = notifications->Problem();
+      if (problem.empty()) break;
+      sheet.Tabs()->setCurrentWidget(notifications);
+      Dialogs::Warning(parent, ToQt(problem));
+    }
     options = sheet.Options();
     core.ApplyNotificationSettings(notifications->Settings());
     return true;

@@ -40,7 +40,7 @@ CBackupFilePage::CBackupFilePage(CSheetContext& context)
           new QCheckBox(tr("Use the '\\n' instead of '\\r\\n' in the backup files"), this)),
       m_sameFile(new QRadioButton(tr("Backup to a same file each time"), this)),
       m_file(new QLineEdit(this)),
-      m_browse(new QPushButton(tr("&Browse..."), this)),
+      m_browse(new QPushButton(tr("B&rowse..."), this)),
       m_newFiles(new QRadioButton(tr("Backup to the new file(s) each time"), this)),
       m_folder(new QLineEdit(this)),
       m_chooseFolder(new QPushButton(tr("&Folder..."), this)),

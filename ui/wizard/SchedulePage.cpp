@@ -46,7 +46,7 @@ CAutoRunOptionsPage::CAutoRunOptionsPage(CSheetContext& context)
   }
   layout->addWidget(group);
   // Every task type calls for help the same way; its own settings sit beside its schedule.
-  auto* notifications = new QPushButton(tr("&Notifications..."), this);
+  auto* notifications = new QPushButton(tr("N&otifications..."), this);
   notifications->setObjectName(QStringLiteral("taskNotificationsButton"));
   connect(notifications, &QPushButton::clicked, this, [this] {
     const TaskNotifications defaults = Context().Core

@@ -2,11 +2,9 @@
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "notify/NotificationTargetCheck.h"
 #include "notify/TaskNotificationsSection.h"
 #include "tasks/TaskItem.h"
 #include "ui/Dialogs.h"
@@ -32,10 +30,6 @@ CTaskNotificationsDialog::CTaskNotificationsDialog(QWidget* parent, CTaskItem& t
   m_choices = Named(new ui::CNotificationChoicesBox(tr("Notify about this task's runs"),
                                                     WithDefaults(own, defaults), this),
                     "taskNotificationChoices");
-  // Room for a few addresses or a whole hook URL.
-  for (QLineEdit* field : m_choices->findChildren<QLineEdit*>()) {
-    field->setMinimumWidth(field->fontMetrics().averageCharWidth() * 50);
-  }
   m_useDefaults->setChecked(own.Empty());
   m_choices->setEnabled(!own.Empty());
   connect(m_useDefaults, &QCheckBox::toggled, m_choices, &QWidget::setDisabled);
@@ -57,25 +51,11 @@ void CTaskNotificationsDialog::accept() {
     QDialog::accept();
     return;
   }
-  const TaskNotifications choices = m_choices->Choices();
-  std::string problem = EmailListProblem(choices.EmailTo.value_or(""));
-  if (problem.empty() && choices.EmailTo.value_or("").empty() &&
-      (choices.EmailOnFailure.value_or(false) || choices.EmailOnSuccess.value_or(false))) {
-    problem = "E-mail is chosen but no address is given.";
-  }
-  if (problem.empty()) {
-    const std::string url = WebhookUrlProblem(choices.WebhookUrl.value_or(""));
-    if (!url.empty()) problem = "The webhook URL " + url + ".";
-  }
-  if (problem.empty() && choices.WebhookUrl.value_or("").empty() &&
-      (choices.WebhookOnFailure.value_or(false) || choices.WebhookOnSuccess.value_or(false))) {
-    problem = "The webhook is chosen but no URL is given.";
-  }
-  if (!problem.empty()) {
+  if (const std::string problem = m_choices->Problem(); !problem.empty()) {
     ui::Dialogs::Warning(this, ToQt(problem));
     return;
   }
-  SetTaskNotifications(m_task, choices);
+  SetTaskNotifications(m_task, m_choices->Choices());
   QDialog::accept();
 }
 

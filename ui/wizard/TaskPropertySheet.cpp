@@ -4,11 +4,13 @@
 
 #include <QDialogButtonBox>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
 #include "ui/HelpWindow.h"
 #include "ui/Text.h"
+#include "ui/WindowFit.h"
 #include "ui/wizard/PageSequence.h"
 #include "ui/wizard/PropertyViewPages.h"
 #include "ui/wizard/TaskNamePage.h"
@@ -53,14 +55,14 @@ CTaskPropertySheet::CTaskPropertySheet(CSheetContext& context, QWidget* parent)
   }
   if (view) {
     m_pages.push_back(new CTaskTypePage(context));
-    m_tabs->addTab(m_pages.front(), m_pages.front()->TabTitle());
+    m_tabs->addTab(ui::InScrollArea(m_pages.front()), m_pages.front()->TabTitle());
     for (const ViewTab& tab : MakeViewTabs(context.Task, context.Core)) {
-      m_tabs->addTab(tab.Page, tab.Title);
+      m_tabs->addTab(ui::InScrollArea(tab.Page), tab.Title);
       m_pages.push_back(nullptr);
     }
   } else {
     for (CTaskPage* page : MakeTaskPages(context, this)) {
-      m_tabs->addTab(page, page->TabTitle());
+      m_tabs->addTab(ui::InScrollArea(page), page->TabTitle());
       m_pages.push_back(page);
     }
   }

@@ -1,10 +1,12 @@
 #include "ui/wizard/TaskWizardSheet.h"
 
+#include <QScrollArea>
 #include <QVBoxLayout>
 #include <QWizardPage>
 
 #include "ui/HelpWindow.h"
 #include "ui/Text.h"
+#include "ui/WindowFit.h"
 #include "ui/wizard/PageSequence.h"
 #include "ui/wizard/TaskDetailsPage.h"
 #include "ui/wizard/TaskNamePage.h"
@@ -21,7 +23,7 @@ class CWizardStep : public QWizardPage {
   CWizardStep(CTaskPage* page, bool last) : m_page(page) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(page);
+    layout->addWidget(ui::InScrollArea(page));
     setFinalPage(last);
   }
   void initializePage() override { m_page->Load(); }

@@ -1,0 +1,103 @@
+#include "tests/ui/EveryDialog.h"
+
+#include "appcore/ApplicationCore.h"
+#include "tests/ui/UiFixture.h"
+#include "ui/AboutDialog.h"
+#include "ui/LogViewer.h"
+#include "ui/RenameTaskDialog.h"
+#include "ui/dialogs/LoginDlg.h"
+#include "ui/dialogs/OptionsSheet.h"
+#include "ui/dialogs/ServerDlg.h"
+#include "ui/dialogs/ServerManagerDlg.h"
+#include "ui/dialogs/TipOfTheDayDlg.h"
+#include "ui/wizard/BackupFilesSettingsDialog.h"
+#include "ui/wizard/ScheduleSettingsDialog.h"
+#include "ui/wizard/SheetContext.h"
+#include "ui/wizard/TaskPropertySheet.h"
+#include "ui/wizard/TaskTypeChooser.h"
+#include "ui/wizard/TaskWizardSheet.h"
+
+namespace brevanto::test {
+
+using namespace brevanto::ui;
+
+void ForEachSettingsDialog(CoreFixture& fixture, const DialogVisit& visit) {
+  CApplicationCore& core = fixture.Core();
+  CServerInfo server;
+  server.ConnectionName = "Primary";
+  core.Servers().Append(server);
+  {
+    CLoginDlg login("admin", "secret");
+    visit(login, "login");
+  }
+  {
+    COptionsSheet options(core.Options(), core.Folder());
+    visit(options, "options");
+  }
+  {
+    CServerManagerDlg servers(core.Servers());
+    visit(servers, "server manager");
+  }
+  {
+    CServerDlg editor(ServerDlgMode::Edit, server, core.Servers().Entries(), 0);
+    visit(editor, "server editor");
+  }
+  {
+    CTipOfTheDayDlg tips(0, true);
+    visit(tips, "tips");
+  }
+  {
+    RenameTaskDialog rename(QStringLiteral("Sales"), [](const QString&) { return false; });
+    visit(rename, "rename");
+  }
+  {
+    AboutDialog about;
+    visit(about, "about");
+  }
+  {
+    const CTaskItem task = core.Tasks().At(fixture.Add(MakeTask("Sales")));
+    CTaskLogViewer viewer(core.TaskLog(), task.TaskName, task.LogFileName, 1, 1);
+    visit(viewer, "log viewer");
+  }
+}
+
+void ForEachTaskDialog(CoreFixture& fixture, const DialogVisit& visit) {
+  CApplicationCore& core = fixture.Core();
+  {
+    wizard::CTaskTypeChooser chooser(nullptr);
+    visit(chooser, "type chooser");
+  }
+  for (int kind = 1; kind <= 5; ++kind) {
+    ScheduleSettings schedule;
+    wizard::CScheduleSettingsDialog dialog(nullptr, kind, schedule, 1);
+    visit(dialog, QStringLiteral("schedule settings %1").arg(kind));
+  }
+  {
+    BackupSettings backup;
+    wizard::CBackupFilesSettingsDialog dialog(nullptr, backup);
+    visit(dialog, "backup files settings");
+  }
+  for (int type = 1; type <= 8; ++type) {
+    for (const auto mode : {wizard::SheetMode::Edit, wizard::SheetMode::View}) {
+      wizard::CSheetContext context;
+      context.Core = &core;
+      context.Mode = mode;
+      context.Task = MakeTask("Task");
+      context.Task.TaskType = static_cast<std::uint8_t>(type);
+      wizard::CTaskPropertySheet sheet(context);
+      visit(sheet, QStringLiteral("%1 sheet, type %2")
+                       .arg(mode == wizard::SheetMode::Edit ? "edit" : "properties")
+                       .arg(type));
+    }
+    wizard::CSheetContext context;
+    context.Core = &core;
+    for (int id = 0;; ++id) {
+      wizard::CTaskWizardSheet wizard(context, type);
+      if (!wizard.pageIds().contains(id)) break;
+      wizard.setStartId(id);
+      visit(wizard, QStringLiteral("wizard type %1 step %2").arg(type).arg(id));
+    }
+  }
+}
+
+}  // namespace brevanto::test
