@@ -125,7 +125,7 @@ int ImportTasks(const std::string& folder, const CommandLine& line) {
   std::vector<std::string> listedNames;
   listedNames.reserve(listed.size());
   for (const CTaskItem& task : listed) listedNames.push_back(task.TaskName);
-  const TaskJsonImport imported =
+  TaskJsonImport imported =
       TasksFromJsonText(text, listedNames, line.replace,
                         {.BackupFolder = options.DefaultBackupFolder, .Now = SystemClock().Now()});
   if (!imported.Problems.empty()) {
@@ -147,8 +147,10 @@ int ImportTasks(const std::string& folder, const CommandLine& line) {
   std::unordered_map<std::string, int> indexByName;
   for (std::size_t i = 0; i < names.size(); ++i) indexByName.emplace(names[i], static_cast<int>(i));
   std::vector<CTaskItem> created;
+  std::vector<std::string> createdNames;
   for (std::size_t i = 0; i < imported.Tasks.size(); ++i) {
-    CTaskItem task = imported.Tasks[i];
+    // Moved, not copied: a large import holds every task several times over otherwise.
+    CTaskItem task = std::move(imported.Tasks[i]);
     const auto found = indexByName.find(task.TaskName);
     const int existing = found == indexByName.end() ? -1 : found->second;
     if (existing >= 0) {
@@ -166,15 +168,16 @@ int ImportTasks(const std::string& folder, const CommandLine& line) {
       }
       Say("replaced: " + Escaped(task.TaskName));
     } else {
+      createdNames.push_back(task.TaskName);
       created.push_back(std::move(task));
     }
   }
   // All new tasks in one save; their logs only after it.
-  if (!created.empty() && commands.CreateTasks(created).empty()) {
+  if (!created.empty() && commands.CreateTasks(std::move(created)).empty()) {
     Error("the task file " + core.TaskFilePath() + " could not be written");
     return kExitFailed;
   }
-  for (const CTaskItem& task : created) Say("imported: " + Escaped(task.TaskName));
+  for (const std::string& name : createdNames) Say("imported: " + Escaped(name));
   if (!core.SaveTasks() || core.TaskFileChangedOnDisk()) {
     Error("the task file " + core.TaskFilePath() + " could not be written");
     return kExitFailed;

@@ -41,5 +41,18 @@ TEST(NotificationTargetCheckTest, TakesAddressListsAndWebUrlsOnly) {
   }
 }
 
+// Only the parts that carry credentials are hidden; the rest says which hook it was.
+TEST(NotificationTargetCheckTest, LoggedUrlsHideUserPasswordQueryAndFragment) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"https://chat.example.org/hooks/1", "https://chat.example.org/hooks/1"},
+      {"https://u:p@chat.example.org/h?token=x", "https://***@chat.example.org/h?***"},
+      {"https://a@b:c@host:8443", "https://***@host:8443"},  // the last @ ends the user part
+      {"http://host/path@x?q#frag", "http://host/path@x?***#***"},
+      {"http://[::1]:8080/h#only", "http://[::1]:8080/h#***"},
+      {"http://host?", "http://host?***"},
+  };
+  for (const auto& [url, shown] : cases) EXPECT_EQ(UrlForLog(url), shown) << url;
+}
+
 }  // namespace
 }  // namespace brevanto
