@@ -15,6 +15,7 @@
 #include "appcore/TaskJson.h"
 #include "core/Clock.h"
 #include "core/InstanceLock.h"
+#include "schedule/LastRunResult.h"
 #include "schedule/TaskCommands.h"
 #include "tasks/TaskFile.h"
 
@@ -186,11 +187,16 @@ int ImportTasks(const std::string& folder, const CommandLine& line) {
         task.DestinationServer.Password = old.DestinationServer.Password;
       }
       KeepSectionsNotGiven(old, imported.GivenSections[i], task);
+      // The copies it made stay the task's: without them in its history nothing would
+      // ever delete them as they expire.
+      task.BackupHistory = old.BackupHistory;
+      // The scheduler stops a running task to take the replacement in.
+      const bool cancels = access.shared && ReadLastRunUnderWay(core.TaskLog(), old.LogFileName);
       if (!commands.ApplyEdit(existing, task)) {
         Error("cannot replace \"" + Escaped(task.TaskName) + "\"");
         return kExitFailed;
       }
-      Say("replaced: " + Escaped(task.TaskName));
+      Say("replaced: " + Escaped(task.TaskName) + (cancels ? " (cancelled the running task)" : ""));
     } else {
       commands.CreateTask(task);
       Say("imported: " + Escaped(task.TaskName));
