@@ -202,6 +202,10 @@ void CApplicationCore::WaitForNotifications() {
   m_notifier->WaitUntilIdle();
 }
 
+std::size_t CApplicationCore::WaitForNotifications(int limitMs) {
+  return m_notifier->WaitUntilIdle(m_clock, limitMs);
+}
+
 CSystemOptions CApplicationCore::OptionsSnapshot() const {
   std::lock_guard<std::mutex> lock(m_publishedLock);
   return m_published;

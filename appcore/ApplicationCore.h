@@ -103,6 +103,9 @@ class CApplicationCore final : public TaskRunnerOwner {
   // Waits until the e-mails and webhooks of the runs ended so far have been sent or
   // have failed (the headless runner, before it exits).
   void WaitForNotifications();
+  // The same for at most `limitMs`; returns the runs whose sending had not ended (a
+  // stopping service must not outwait its manager's stop time-out).
+  std::size_t WaitForNotifications(int limitMs);
 
   // The live state (owning thread only).
   CSystemOptions& Options() { return m_options; }
