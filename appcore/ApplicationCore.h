@@ -62,8 +62,9 @@ class CApplicationCore final : public TaskRunnerOwner {
   // (0 ok, -5001 already started, -5004 no owner).
   int StartRunner(TaskRoutineTable routines);
 
-  // Exit: saves the options, then the task file, then stops every task.
-  void SaveAtExit();
+  // Exit: saves the options, then the task file, then stops every task. False when a
+  // save failed.
+  bool SaveAtExit();
   // Stops every task and empties the list (StopRunner). Returns the runner's code.
   int Shutdown();
 
