@@ -104,11 +104,12 @@ int CApplicationCore::StartRunner(TaskRoutineTable routines) {
   return m_tasks->StartRunner(this);
 }
 
-void CApplicationCore::SaveAtExit() {
-  SaveOptions();
+bool CApplicationCore::SaveAtExit() {
+  const bool options = SaveOptions();
   // Saved before the workers stop, so the file holds each task's state at exit.
-  SaveTasks();
+  const bool tasks = SaveTasks();
   Shutdown();
+  return options && tasks;
 }
 
 int CApplicationCore::Shutdown() {
@@ -200,6 +201,10 @@ void CApplicationCore::SendDesktopNotificationsOverBus() {
 
 void CApplicationCore::WaitForNotifications() {
   m_notifier->WaitUntilIdle();
+}
+
+std::size_t CApplicationCore::WaitForNotifications(int limitMs) {
+  return m_notifier->WaitUntilIdle(m_clock, limitMs);
 }
 
 CSystemOptions CApplicationCore::OptionsSnapshot() const {

@@ -62,8 +62,9 @@ class CApplicationCore final : public TaskRunnerOwner {
   // (0 ok, -5001 already started, -5004 no owner).
   int StartRunner(TaskRoutineTable routines);
 
-  // Exit: saves the options, then the task file, then stops every task.
-  void SaveAtExit();
+  // Exit: saves the options, then the task file, then stops every task. False when a
+  // save failed.
+  bool SaveAtExit();
   // Stops every task and empties the list (StopRunner). Returns the runner's code.
   int Shutdown();
 
@@ -103,6 +104,9 @@ class CApplicationCore final : public TaskRunnerOwner {
   // Waits until the e-mails and webhooks of the runs ended so far have been sent or
   // have failed (the headless runner, before it exits).
   void WaitForNotifications();
+  // The same for at most `limitMs`; returns the runs whose sending had not ended (a
+  // stopping service must not outwait its manager's stop time-out).
+  std::size_t WaitForNotifications(int limitMs);
 
   // The live state (owning thread only).
   CSystemOptions& Options() { return m_options; }

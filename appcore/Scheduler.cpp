@@ -20,7 +20,7 @@ int RunScheduler(CApplicationCore& core, TaskRoutineTable routines, const Schedu
     if (hooks.Say) hooks.Say(text);
   };
   // The file now holds this core's view, so later changes on disk are another program's.
-  core.SaveTasks();
+  if (!core.SaveTasks()) say("the task file " + core.TaskFilePath() + " could not be saved");
   if (const int code = core.StartRunner(std::move(routines)); code != 0) return code;
   say("scheduling " + std::to_string(core.Tasks().Count()) + " task(s) of " + core.Folder());
   std::string lastProblem;
@@ -43,7 +43,7 @@ int RunScheduler(CApplicationCore& core, TaskRoutineTable routines, const Schedu
   say("stopping");
   // A change made since the last look is taken in, so the save at exit does not wait on it.
   if (core.TaskFileChangedOnDisk()) core.ReloadTaskFile();
-  core.SaveAtExit();
+  if (!core.SaveAtExit()) say("the task list or the options could not be saved at exit");
   return 0;
 }
 

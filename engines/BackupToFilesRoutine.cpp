@@ -1,12 +1,15 @@
 #include "engines/BackupToFilesRoutine.h"
 
 #include <cerrno>
+#include <cstring>
+#include <set>
 
 #include <dirent.h>
 #include <sys/stat.h>
 
 #include "engines/BackupToFilesRun.h"
 #include "engines/MySqlConnection.h"
+#include "engines/RunLeftovers.h"
 #include "engines/Snapshot.h"
 #include "tasks/BackupFileName.h"
 
@@ -183,7 +186,34 @@ RunOutcome CBackupToFilesRun::Backup() {
   }
   copy.CopyFiles = m_createdFiles;
   m_context.RecordBackupCopy(copy);
+  RemoveRunLeftovers(resolved);
   return RunOutcome::Finished;
+}
+
+void CBackupToFilesRun::RemoveRunLeftovers(const std::vector<DatabaseItem>& resolved) {
+  const RunLeftoverSearch search{&m_task, m_advanced.Compression, resolved, m_runTime,
+                                 m_createdFiles};
+  int removed = 0;
+  std::set<std::string> folders;
+  for (const std::string& path : FindRunLeftovers(search)) {
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+      m_context.Log(LogLevel::Warning, "Failed to delete a file an earlier run left! - " + path +
+                                           " (" + std::strerror(errno) + ")");
+      continue;
+    }
+    ++removed;
+    folders.insert(FolderOf(path));
+  }
+  // An earlier run's DATE_TIME folder goes once empty; the backup folder itself stays.
+  for (const std::string& folder : folders) {
+    if (folder + "/" != m_settings.BackupFolder && folder != m_settings.BackupFolder) {
+      ::rmdir(folder.c_str());
+    }
+  }
+  if (removed > 0) {
+    m_context.Log(LogLevel::General, "Deleted " + std::to_string(removed) +
+                                         " file(s) that earlier runs left unrecorded");
+  }
 }
 
 RunOutcome RunBackupToFiles(TaskRunContext& context, const std::string& applicationFolder) {

@@ -100,6 +100,9 @@ class CBackupToFilesRun {
   // Files per table or per database, several at a time.
   RunOutcome BackupInParallel(const std::vector<DatabaseItem>& resolved);
   RunOutcome Backup();
+  // After a recorded copy: deletes what earlier runs of the task left unrecorded
+  // (engines/RunLeftovers.h), with a Warning for each file that stays.
+  void RemoveRunLeftovers(const std::vector<DatabaseItem>& resolved);
   CTableRowEstimates m_estimates;
 
   CErrorCountingContext m_context;

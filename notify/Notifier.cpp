@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "core/Clock.h"
 #include "notify/NotificationText.h"
 
 namespace brevanto {
@@ -23,10 +24,18 @@ void CNotifier::Submit(const RunReport& report, const NotificationChoice& choice
   if (choice.EmailTo.empty() && choice.WebhookUrl.empty() && !(choice.Desktop && m_desktop)) {
     return;
   }
+  bool full = false;
   {
     std::lock_guard lock(m_lock);
-    m_queue.push_back(Job{report, choice, settings});
-    if (!m_thread.joinable()) m_thread = std::thread([this] { Main(); });
+    full = m_queue.size() >= kMaxQueued;
+    if (!full) {
+      m_queue.push_back(Job{report, choice, settings});
+      if (!m_thread.joinable()) m_thread = std::thread([this] { Main(); });
+    }
+  }
+  if (full) {
+    m_warn(report.LogFileName, kNotificationsDropped);
+    return;
   }
   m_changed.notify_all();
 }
@@ -34,6 +43,20 @@ void CNotifier::Submit(const RunReport& report, const NotificationChoice& choice
 void CNotifier::WaitUntilIdle() {
   std::unique_lock lock(m_lock);
   m_changed.wait(lock, [&] { return m_queue.empty() && !m_busy; });
+}
+
+std::size_t CNotifier::WaitUntilIdle(Clock& clock, int limitMs) {
+  constexpr int kPollMs = 50;
+  const std::int64_t deadline = clock.MonotonicMs() + limitMs;
+  for (;;) {
+    std::size_t left = 0;
+    {
+      std::lock_guard lock(m_lock);
+      left = m_queue.size() + (m_busy ? 1 : 0);
+    }
+    if (left == 0 || clock.MonotonicMs() >= deadline) return left;
+    clock.SleepMs(kPollMs);
+  }
 }
 
 void CNotifier::Main() {

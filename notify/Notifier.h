@@ -4,8 +4,9 @@
 // the task's log and changes nothing else.
 //
 // Threads: Submit and WaitUntilIdle may be called from any thread. The warning sink is
-// called on the notifier's thread. The destructor sends what is still queued (each
-// sending is bounded by its time-outs), then ends the thread.
+// called on the notifier's thread, and on the submitting one for a run the full queue
+// turns away. The destructor sends what is still queued (each sending is bounded by its
+// time-outs), then ends the thread.
 
 #include <condition_variable>
 #include <deque>
@@ -19,6 +20,8 @@
 #include "schedule/RunReport.h"
 
 namespace brevanto {
+
+class Clock;
 
 class CNotifier {
  public:
@@ -37,11 +40,19 @@ class CNotifier {
   void SetDesktopSender(DesktopSender sender) { m_desktop = std::move(sender); }
 
   // Queues the e-mail and the webhook `choice` names, and its desktop part when a desktop
-  // sender is set (the window shows its own, with an action).
+  // sender is set (the window shows its own, with an action). With kMaxQueued runs already
+  // waiting (a server that hangs to its time-out every time) the run's are not sent, and
+  // its log gets kNotificationsDropped as a Warning.
   void Submit(const RunReport& report, const NotificationChoice& choice,
               const CNotificationSettings& settings);
+  static constexpr std::size_t kMaxQueued = 32;
+  static constexpr const char* kNotificationsDropped =
+      "The notifications of this run were not sent: too many were waiting to be sent.";
   // Returns once everything submitted before the call was sent or has failed.
   void WaitUntilIdle();
+  // The same, but gives up after `limitMs` of `clock`; returns the runs whose sending
+  // had not ended by then (0 when idle).
+  std::size_t WaitUntilIdle(Clock& clock, int limitMs);
 
  private:
   struct Job {

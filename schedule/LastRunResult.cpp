@@ -60,17 +60,31 @@ TaskRunResult LastRunResultOf(const std::vector<CTaskLogEntry>& entries) {
   return result;
 }
 
-TaskRunResult ReadLastRunResult(const CTaskLog& log, const std::string& logFileName) {
+namespace {
+
+// The log's newest entries, as far back as its last run start when it has one.
+std::vector<CTaskLogEntry> ReadLastRunEntries(const CTaskLog& log, const std::string& logFileName) {
   std::vector<CTaskLogEntry> entries;
   // Most runs are short: look at the newest entries first, the whole file only when a
   // long run does not start within them.
   for (std::size_t count : {std::size_t{256}, std::size_t{8192}}) {
     log.ReadLast(logFileName, entries, count);
-    if (FindLastRunStart(entries) < entries.size()) return LastRunResultOf(entries);
-    if (entries.size() < count) return {};
+    if (FindLastRunStart(entries) < entries.size() || entries.size() < count) return entries;
   }
   log.ReadAll(logFileName, entries);
-  return LastRunResultOf(entries);
+  return entries;
+}
+
+}  // namespace
+
+TaskRunResult ReadLastRunResult(const CTaskLog& log, const std::string& logFileName) {
+  return LastRunResultOf(ReadLastRunEntries(log, logFileName));
+}
+
+bool ReadLastRunUnderWay(const CTaskLog& log, const std::string& logFileName) {
+  const std::vector<CTaskLogEntry> entries = ReadLastRunEntries(log, logFileName);
+  return FindLastRunStart(entries) < entries.size() &&
+         LastRunResultOf(entries).Kind == RunResultKind::None;
 }
 
 }  // namespace brevanto

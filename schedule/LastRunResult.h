@@ -28,4 +28,8 @@ TaskRunResult LastRunResultOf(const std::vector<CTaskLogEntry>& entries);
 // The same from the task's log file; reads only as far back as the last run starts.
 TaskRunResult ReadLastRunResult(const CTaskLog& log, const std::string& logFileName);
 
+// True when the log's last run started and has not ended yet (nor logged an Error): the
+// task is running, as far as another program can tell.
+bool ReadLastRunUnderWay(const CTaskLog& log, const std::string& logFileName);
+
 }  // namespace brevanto

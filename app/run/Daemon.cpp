@@ -24,6 +24,7 @@ namespace brevanto::run {
 namespace {
 
 std::atomic<bool> g_stop{false};
+constexpr int kNotificationWaitMs = 5000;
 
 void OnStopSignal(int) {
   g_stop = true;
@@ -35,6 +36,9 @@ class AllLogs {
   explicit AllLogs(CApplicationCore& core) : m_core(core) {}
 
   void PrintNew() {
+    // What the logs gained is printed before the followers follow the list: a task that
+    // left it (its run stopped at shutdown, or deleted) still has its last entries told.
+    for (auto& [logFile, follower] : m_followers) follower->PrintNew();
     std::map<std::string, std::string> names;  // log file -> task name
     for (const CTaskItem& task : m_core.Tasks().Snapshot()) {
       if (!task.LogFileName.empty()) names[task.LogFileName] = task.TaskName;
@@ -94,8 +98,12 @@ int RunDaemon(const std::string& folder, const CommandLine& line) {
     return kExitFailed;
   }
   logs.PrintNew();
-  // The last runs' e-mails and webhooks, bounded by the senders' time-outs.
-  core.WaitForNotifications();
+  // The last runs' e-mails and webhooks, for a few seconds: systemd's stop time-out is
+  // not to be outwaited by a server that hangs.
+  if (const std::size_t unsent = core.WaitForNotifications(kNotificationWaitMs); unsent > 0) {
+    Error("stopped without sending the notifications of " + std::to_string(unsent) +
+          " run(s)");
+  }
   std::fflush(nullptr);
   // Workers abandoned at the stop deadline may still hold the core: leave without
   // destroying anything under them.

@@ -190,14 +190,15 @@ int RunTask(const std::string& folder, const CommandLine& line) {
   // left a Warning in the log.
   core.WaitForNotifications();
   follower.PrintNew();
-  core.SaveAtExit();
+  const bool saved = core.SaveAtExit();
+  if (!saved) Error("the task list or the options could not be saved");
   if (g_stopRequested) {
     // A worker that did not answer in time was abandoned and may still hold the core and
     // the owner: leave without destroying anything under it.
     std::fflush(nullptr);
     std::_Exit(kExitFailed);
   }
-  return succeeded ? kExitOk : kExitFailed;
+  return succeeded && saved ? kExitOk : kExitFailed;
 }
 
 }  // namespace brevanto::run

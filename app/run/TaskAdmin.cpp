@@ -18,6 +18,7 @@
 #include "core/Clock.h"
 #include "core/InstanceLock.h"
 #include "core/Options.h"
+#include "schedule/LastRunResult.h"
 #include "schedule/TaskCommands.h"
 #include "tasks/TaskFile.h"
 
@@ -162,11 +163,16 @@ int ImportTasks(const std::string& folder, const CommandLine& line) {
       }
       KeepSectionsNotGiven(old, imported.GivenSections[i], task);
       KeepWebhookUrlNotGiven(old, task);
+      // The copies it made stay the task's: without them in its history nothing would
+      // ever delete them as they expire.
+      task.BackupHistory = old.BackupHistory;
+      // The scheduler stops a running task to take the replacement in.
+      const bool cancels = access.shared && ReadLastRunUnderWay(core.TaskLog(), old.LogFileName);
       if (!commands.ApplyEdit(existing, task)) {
         Error("cannot replace \"" + Escaped(task.TaskName) + "\"");
         return kExitFailed;
       }
-      Say("replaced: " + Escaped(task.TaskName));
+      Say("replaced: " + Escaped(task.TaskName) + (cancels ? " (cancelled the running task)" : ""));
     } else {
       createdNames.push_back(task.TaskName);
       created.push_back(std::move(task));

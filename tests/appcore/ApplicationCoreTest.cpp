@@ -11,6 +11,7 @@
 #include "core/BinaryIO.h"
 #include "core/Clock.h"
 #include "tasks/TaskFile.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempDir.h"
 
 namespace brevanto {
@@ -115,6 +116,20 @@ TEST_F(ApplicationCoreTest, SavesOptionsAndTasksAtExitAndEmptiesTheList) {
   EXPECT_EQ(next.Options().TipIndex, 4);
   ASSERT_EQ(next.Tasks().Count(), 1);
   EXPECT_EQ(next.Tasks().At(0).TaskName, "nightly");
+}
+
+// A full disk at exit must not pass for a saved list.
+TEST_F(ApplicationCoreTest, ASaveAtExitThatFailsSaysSo) {
+  CApplicationCore core(folder(), m_clock);
+  core.Start();
+  core.Tasks().AddTask(Task("nightly", ScheduleKind::Manual));
+  bool saved = true;
+  {
+    const test::FileSizeLimit full(16);
+    saved = core.SaveAtExit();
+  }
+  EXPECT_FALSE(saved);
+  EXPECT_FALSE(FileExists(file("tasks_se.tsk")));
 }
 
 TEST_F(ApplicationCoreTest, AnUnreadableTaskFileIsMovedAsideInsteadOfDeleted) {

@@ -3,11 +3,13 @@
 // can meet gives its log entry without losing what was written.
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -270,6 +272,38 @@ TEST_F(BackupToFilesMySqlTest, TablesWhoseFileNamesMeetGetFilesOfTheirOwn) {
     EXPECT_EQ(test::Checksum(ServerA(), m_latinDb, table),
               test::Checksum(ServerB(), m_latinDb, table));
   }
+}
+
+// Files an interrupted and a failed run of the task left go with the next good run;
+// another task's files and the recorded copy stay.
+TEST_F(BackupToFilesMySqlTest, AGoodRunDeletesWhatEarlierRunsLeftUnrecorded) {
+  CTaskItem task = MakeTask(2, 3);
+  task.BackupSettings.FileNameFormat = "%TASKNAME%_%DATABASE%_%TABLE%_%DATE%_%TIME%";
+  task.BackupDatabases = {Selection(m_latinDb, {"mixed", "plain"})};
+  ASSERT_EQ(0, ::mkdir((m_dir.path() + "out").c_str(), 0700));
+  const std::string out = m_dir.path() + "out/";
+  const std::string early = "_2006-03-04_09-00-00.sql";
+  for (const std::string& name :
+       {"Nightly_" + m_latinDb + "_mixed" + early, "Nightly_" + m_latinDb + "_plain" + early +
+                                                        ".incomplete",
+        "Nightly_" + m_latinDb + "_plain_2006-03-04_10-00-00.sql",
+        "Weekly_" + m_latinDb + "_mixed" + early}) {
+    ASSERT_TRUE(test::WriteWholeFile(out + name, "-- left"));
+  }
+  task.BackupHistory.push_back(
+      {{2006, 3, 4, 10, 0, 0}, 2, 1, 0, "", {out + "Nightly_" + m_latinDb + "_plain_2006-03-04_10-00-00.sql"}});
+  FakeRunContext context(task);
+  ASSERT_EQ(RunOutcome::Finished, Run(context)) << context.AllText();
+  std::set<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(out)) {
+    left.insert(entry.path().filename().string());
+  }
+  EXPECT_EQ(left, (std::set<std::string>{"Nightly_" + m_latinDb + "_mixed_2006-03-05_09-07-02.sql",
+                                         "Nightly_" + m_latinDb + "_plain_2006-03-05_09-07-02.sql",
+                                         "Nightly_" + m_latinDb + "_plain_2006-03-04_10-00-00.sql",
+                                         "Weekly_" + m_latinDb + "_mixed" + early}));
+  EXPECT_EQ(context.Texts(LogLevel::General).back(),
+            "Deleted 2 file(s) that earlier runs left unrecorded");
 }
 
 // The all-in-one example: default settings, one database with one table of two rows.

@@ -14,7 +14,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "core/Clock.h"
 #include "core/InstanceLock.h"
+#include "logs/TaskLog.h"
 #include "tasks/TaskFile.h"
 #include "tasks/TaskOptionsStore.h"
 #include "tests/engines/BrevantoRunProgram.h"
@@ -222,6 +224,53 @@ TEST_F(BrevantoRunAdminTest, TheSchedulerOwnsTheFolderTakesInImportsAndSavesAtSi
   EXPECT_EQ(saved[1].TaskName, "every minute");
   EXPECT_EQ(saved[1].Schedule.IntervalMinutes, 1);
   EXPECT_TRUE(InstanceLock::TryAcquire(m_dir.file("data")));
+}
+
+// A run stopped by SIGTERM ends in the journal too, not only in its log; and an interval
+// task whose time came while no scheduler ran starts at once.
+TEST_F(BrevantoRunAdminTest, TheSchedulerPrintsTheEndOfARunItStopsAtSigterm) {
+  std::string slow = ScriptTask("slow", R"(, "Schedule": {"Kind": 5, "IntervalMinutes": 1440})");
+  slow.replace(slow.find("SELECT 1"), 8, "SELECT SLEEP(60)");
+  ASSERT_EQ(0, test::RunBrevanto(Folder() + "--import " + Write("slow.json", "[" + slow + "]"))
+                   .status);
+  std::vector<CTaskItem> tasks = Tasks();
+  ASSERT_EQ(tasks.size(), 1u);
+  tasks[0].LastRunTime = {2026, 1, 1, 9, 0, 0, 5};
+  ASSERT_TRUE(WriteTaskFile(m_dir.file("data/tasks_se.tsk"), tasks));
+  Daemon daemon(m_dir.file("data"));
+  ASSERT_TRUE(daemon.AwaitOutput("Running...")) << daemon.Output();
+  EXPECT_EQ(0, daemon.Stop()) << daemon.Output();
+  EXPECT_NE(std::string::npos, daemon.Output().find("[slow]")) << daemon.Output();
+  EXPECT_NE(std::string::npos, daemon.Output().find("User canceled!")) << daemon.Output();
+}
+
+// Replacing a task keeps the copies it made (nothing else would delete them as they
+// expire), and replacing one the scheduler is running says that its run is cancelled.
+TEST_F(BrevantoRunAdminTest, AReplaceKeepsTheBackupHistoryAndSaysWhenItCancelsARun) {
+  ASSERT_EQ(0, test::RunBrevanto(Folder() + "--import " +
+                                 Write("one.json", "[" + ScriptTask("one") + "]"))
+                   .status);
+  std::vector<CTaskItem> tasks = Tasks();
+  ASSERT_EQ(tasks.size(), 1u);
+  tasks[0].BackupHistory.push_back({{2026, 12, 6, 9, 0, 0}, 2, 1, 0, "", {m_dir.file("one.sql")}});
+  ASSERT_TRUE(WriteTaskFile(m_dir.file("data/tasks_se.tsk"), tasks));
+  const std::string edited =
+      Write("edited.json", "[" + ScriptTask("one", R"(, "Comment": "edited")") + "]");
+  const test::RunResult idle = test::RunBrevanto(Folder() + "--import " + edited + " --replace");
+  EXPECT_NE(std::string::npos, idle.output.find("replaced: one\n")) << idle.output;
+  ASSERT_EQ(Tasks().size(), 1u);
+  EXPECT_EQ(Tasks()[0].Comment, "edited");
+  EXPECT_EQ(Tasks()[0].BackupHistory, tasks[0].BackupHistory);
+
+  // The scheduler holds the folder and the task's log shows a run under way.
+  CTaskLog(m_dir.file("data/Logs/"), SystemClock())
+      .AppendEntry(tasks[0].LogFileName, LogLevel::General, "Running...");
+  const auto scheduler = InstanceLock::TryAcquire(m_dir.file("data"), kHolderDaemon);
+  ASSERT_TRUE(scheduler);
+  const test::RunResult running = test::RunBrevanto(Folder() + "--import " + edited + " --replace");
+  EXPECT_EQ(0, running.status) << running.output;
+  EXPECT_NE(std::string::npos, running.output.find("replaced: one (cancelled the running task)"))
+      << running.output;
 }
 
 }  // namespace

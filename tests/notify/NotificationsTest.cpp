@@ -15,6 +15,7 @@
 #include "logs/TaskLog.h"
 #include "notify/NotificationSettings.h"
 #include "notify/NotificationText.h"
+#include "notify/Notifier.h"
 #include "notify/TaskNotificationsSection.h"
 #include "tests/notify/NotificationSink.h"
 #include "tests/support/FakeClock.h"
@@ -202,6 +203,44 @@ TEST_F(NotificationsTest, WebhookAnsweringWithAnErrorIsAWarning) {
   const std::vector<std::string> warnings = Warnings();
   ASSERT_EQ(warnings.size(), 1u);
   EXPECT_NE(warnings[0].find("answered HTTP 500"), std::string::npos);
+}
+
+// A sender that hangs to its time-out every time must neither grow the queue without end
+// nor hold a stopping service past its manager's stop time-out.
+TEST(NotifierTest, TheQueueIsBoundedAndTheWaitForItToo) {
+  std::mutex lock;
+  std::condition_variable changed;
+  bool release = false;
+  std::vector<std::string> warnings;
+  CNotifier notifier([&](const std::string& logFileName, const std::string& text) {
+    std::lock_guard guard(lock);
+    warnings.push_back(logFileName + ": " + text);
+  });
+  notifier.SetDesktopSender([&](const RunReport&) {
+    std::unique_lock guard(lock);
+    changed.wait(guard, [&] { return release; });
+  });
+  NotificationChoice desktop;
+  desktop.Desktop = true;
+  RunReport report;
+  report.LogFileName = "hung.log";
+  // One in the sender, kMaxQueued waiting, and two more turned away.
+  for (std::size_t i = 0; i < CNotifier::kMaxQueued + 3; ++i) {
+    notifier.Submit(report, desktop, CNotificationSettings());
+  }
+  FakeClock clock;
+  clock.SetAutoAdvance(true);
+  const std::int64_t before = clock.MonotonicMs();
+  EXPECT_GE(notifier.WaitUntilIdle(clock, 5000), CNotifier::kMaxQueued);
+  EXPECT_LE(clock.MonotonicMs() - before, 5100);
+  {
+    std::lock_guard guard(lock);
+    EXPECT_GE(warnings.size(), 2u);
+    EXPECT_EQ(warnings.front(), std::string("hung.log: ") + CNotifier::kNotificationsDropped);
+    release = true;
+  }
+  changed.notify_all();
+  notifier.WaitUntilIdle();
 }
 
 TEST(NotificationSettingsTest, SavedFileIsPrivateKeepsThePasswordScrambledAndReadsBack) {
