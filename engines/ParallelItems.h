@@ -8,6 +8,7 @@
 #include <exception>
 #include <functional>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -38,7 +39,13 @@ inline bool RunInParallel(int lanes, std::size_t items,
     }
   };
   std::vector<std::jthread> threads;
-  for (int index = 1; index < lanes; ++index) threads.emplace_back(lane, index);
+  for (int index = 1; index < lanes; ++index) {
+    try {
+      threads.emplace_back(lane, index);
+    } catch (const std::system_error&) {
+      break;  // no more threads to be had: the lanes started take every item
+    }
+  }
   lane(0);
   threads.clear();  // joins
   if (thrown) std::rethrow_exception(thrown);

@@ -205,11 +205,13 @@ TEST_F(SchemaObjectsMySqlTest, FastOptionsDumpCopyAndRestoreEveryObjectIdentical
     ASSERT_EQ(RunOutcome::Finished, ServerCopyWorker(copying)) << copying.AllText();
     EXPECT_TRUE(copying.Texts(LogLevel::Error).empty()) << copying.AllText();
     EXPECT_EQ(original, Describe(ServerB()));
-    // Each table's records line follows its own table, whichever lane copied it.
+    // Each table's records line follows the line naming its records, whichever lane
+    // copied it.
     const std::vector<std::string> general = copying.Texts(LogLevel::General);
     for (const char* table : {"parent", "child", "audit"}) {
       const auto at = std::find(general.begin(), general.end(),
-                                "Backing up the table " + m_db + "." + table + "...");
+                                "Backing up the records of the table " + m_db + "." + table +
+                                    "...");
       ASSERT_NE(at, general.end()) << table;
       ASSERT_NE(at + 1, general.end()) << table;
       const std::string rows =

@@ -1,6 +1,8 @@
 // A run's progress and outcome as the task list sees them: the tracker's percentage, the
 // runner's copies into the task's slot, and the last result read back from the log.
 
+#include <atomic>
+#include <mutex>
 #include <thread>
 #include <utility>
 
@@ -236,6 +238,43 @@ TEST_F(RunProgressTest, TheListSeesTheRunGoAndItsOutcomeStay) {
 
   // The same outcome read back from the log, as after a restart.
   EXPECT_EQ(ReadLastRunResult(m_log, "export.log"), m_list.LastResultAt(index));
+}
+
+TEST_F(RunProgressTest, LanesOfARunEachCountTheirOwnTable) {
+  // Two lanes, each on a thread of its own with its calls serialised as an engine does,
+  // each halfway through a table of four planned.
+  m_owner.SetRoutine(TaskType::ExportToFiles, [this](TaskRunContext& run) {
+    run.ProgressPlan(400);
+    std::mutex serial;
+    Gate bothStarted;
+    std::atomic<int> started{0};
+    auto lane = [&](const std::string& table) {
+      {
+        std::lock_guard lock(serial);
+        run.ProgressItem(table, 100);
+      }
+      if (++started == 2) bothStarted.Open();
+      bothStarted.Wait();
+      for (int i = 0; i < 50; ++i) {
+        std::lock_guard lock(serial);
+        run.ProgressAdvance(1, 0);
+      }
+    };
+    std::thread first(lane, "db.t1"), second(lane, "db.t2");
+    first.join();
+    second.join();
+    m_halfway.Open();
+    m_goOn.Wait();
+    return RunOutcome::Finished;
+  });
+  const int index = Add("export", ScheduleKind::Manual, TaskType::ExportToFiles);
+  ASSERT_EQ(m_list.StartRunner(&m_owner), 0);
+  m_commands.RunImmediately({index});
+  m_halfway.Wait();
+  EXPECT_EQ(m_list.ProgressAt(index).Permille, 250);  // 100 rows of 400
+  m_goOn.Open();
+  ASSERT_TRUE(Eventually([&] { return !m_list.HasWorker(index); }));
+  EXPECT_EQ(m_list.ProgressAt(index).Permille, 1000);
 }
 
 }  // namespace
