@@ -10,6 +10,7 @@
 
 #include <mysql.h>
 
+#include "core/Status.h"
 #include "engines/InsertStatements.h"
 #include "engines/MySqlConnection.h"
 #include "schedule/TaskRoutine.h"
@@ -69,6 +70,9 @@ class CBackupTableDumper {
   void Error(const std::string& text);
   // Error with the connection's last server error appended.
   void ServerError(const std::string& text);
+  // Whether `status` of a write is ok; if not, logs "Failed to write `what` to the backup
+  // file! - path" with the system's reason.
+  bool Written(CSqlDumpWriter& writer, const std::string& what, const Status& status);
   RunOutcome DumpTableSteps(CSqlDumpWriter& writer, const TableItem& table);
   bool DumpViewStructure(CSqlDumpWriter& writer, const std::string& view);
   bool DumpTableStructure(CSqlDumpWriter& writer, const std::string& table,

@@ -7,17 +7,6 @@
 
 namespace brevanto {
 
-namespace {
-
-// `text` followed by the system's reason of a failed file operation.
-std::string WithFileError(const std::string& text, const Status& status) {
-  const std::string& message = status.message();
-  const auto dash = message.find(" - ");
-  return text + " (" + (dash == std::string::npos ? message : message.substr(0, dash)) + ")";
-}
-
-}  // namespace
-
 bool CBackupToFilesRun::OpenNewFile(DumpLane& lane, const std::string& database,
                                     const std::string& table) {
   // PHP scripts stay plain: PHP runs them as they are.
@@ -60,8 +49,12 @@ std::string CBackupToFilesRun::FinishFile(DumpLane& lane) {
   if (!lane.writer) return {};
   if (lane.context.Errors() == lane.errorsAtOpen) {
     lane.writer->WriteEpilogue(m_settings, m_serverCharset);
-    if (lane.writer->IsPhp() && !lane.writer->WritePhpTrailer().ok()) {
-      Error(lane, "Failed to write PHP mysql_close to the bakcup file! - " + lane.file.Path());
+    if (lane.writer->IsPhp()) {
+      if (const Status trailer = lane.writer->WritePhpTrailer(); !trailer.ok()) {
+        Error(lane, WithFileError(
+                        "Failed to write PHP mysql_close to the bakcup file! - " + lane.file.Path(),
+                        trailer));
+      }
     }
   }
   lane.writer.reset();

@@ -1,11 +1,14 @@
 #include "engines/ExportWorker.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include <filesystem>
+
+#include <sys/resource.h>
 
 #include <gtest/gtest.h>
 
@@ -255,6 +258,23 @@ TEST_F(ExportTest, KeepsCharactersOutsideTheDatabaseCharacterSet) {
   RecordingRunContext context(ExportTask(4, {{0, 1, test::kLatinDatabase, "mixed"}}));
   ASSERT_EQ(ExportWorker(context, m_dir.path()), RunOutcome::Finished) << context.Dump();
   EXPECT_EQ(Output("e2_latin_mixed.txt"), "1\t\xC3\xA9\t\xC3\xA9 \xF0\x9F\x98\x80\r\n");
+}
+
+// A disk that fills up mid-file: the entry says why, as a failed create does.
+TEST_F(ExportTest, AWriteErrorNamesTheSystemsReason) {
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  getrlimit(RLIMIT_FSIZE, &old);
+  RecordingRunContext context(ExportTask(1, {{0, 1, "e2_export", "t"}}));
+  rlimit limited = old;
+  limited.rlim_cur = 20;
+  setrlimit(RLIMIT_FSIZE, &limited);
+  const RunOutcome outcome = ExportWorker(context, m_dir.path());
+  setrlimit(RLIMIT_FSIZE, &old);
+  EXPECT_EQ(RunOutcome::Failed, outcome);
+  const std::vector<std::string> errors = context.Errors();
+  ASSERT_FALSE(errors.empty()) << context.Dump();
+  EXPECT_EQ("Failed to write records to the file! (File too large)", errors[0]);
 }
 
 TEST_F(ExportTest, EndsEarlyWithoutTablesOrFolder) {
