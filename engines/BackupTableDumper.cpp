@@ -233,13 +233,37 @@ bool CBackupTableDumper::DumpViewStructure(CSqlDumpWriter& writer, const std::st
     ServerError("Failed to drop temporary table for the view " + view);
     return false;
   }
+  if (!ReadViewDefinition(view)) return false;
+  m_context.Log(LogLevel::General, "Backup the view " + m_database + "." + view + " - OK");
+  return true;
+}
+
+bool CBackupTableDumper::ReadViewDefinition(const std::string& view) {
+  std::string definition;
   if (!ReadCreateTable(m_connection, view, definition) || definition.empty()) {
     ServerError("Failed to show view " + view);
     return false;
   }
   m_views.push_back({view, std::move(definition), m_readCharset});
-  m_context.Log(LogLevel::General, "Backup the view " + m_database + "." + view + " - OK");
   return true;
+}
+
+void CBackupTableDumper::ReadViewAhead(const TableItem& item) {
+  if (m_settings.IncludeStructure == 0 ||
+      ClassifyTable(m_connection, item.TableName, m_options.Quote) != 2) {
+    return;
+  }
+  m_readCharset = TableReadCharset(m_connection, m_database, item.TableName, m_databaseCharset);
+  const bool otherCharset = m_readCharset != m_databaseCharset;
+  if (otherCharset) SetConnectionCharacterSet(m_connection, m_readCharset, m_options.ServerVersion);
+  (void)ReadViewDefinition(item.TableName);
+  if (otherCharset) {
+    SetConnectionCharacterSet(m_connection, m_databaseCharset, m_options.ServerVersion);
+  }
+}
+
+void CBackupTableDumper::AddDeferredViews(const std::vector<DeferredView>& views) {
+  m_views.insert(m_views.end(), views.begin(), views.end());
 }
 
 bool CBackupTableDumper::DumpTableStructure(CSqlDumpWriter& writer, const std::string& table,

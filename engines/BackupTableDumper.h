@@ -60,12 +60,21 @@ class CBackupTableDumper {
   // Writes and forgets the views collected so far.
   void WriteDeferredViews(CSqlDumpWriter& writer);
 
- private:
   struct DeferredView {
     std::string Name;
     std::string Definition;
     std::string Charset;  // the character set its definition was read in
   };
+  // Hands the views collected so far over, forgetting them here.
+  std::vector<DeferredView> TakeDeferredViews() { return std::move(m_views); }
+  void AddDeferredViews(const std::vector<DeferredView>& views);
+  // When `item` is a view: reads its definition as DumpTable would and keeps it for
+  // WriteDeferredViews, writing nothing. Logs a failure.
+  void ReadViewAhead(const TableItem& item);
+
+ private:
+  // SHOW CREATE of `view` in m_readCharset, kept for WriteDeferredViews.
+  bool ReadViewDefinition(const std::string& view);
 
   void Error(const std::string& text);
   // Error with the connection's last server error appended.
