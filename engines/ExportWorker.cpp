@@ -190,7 +190,7 @@ CExportRun::Next CExportRun::ExportItem(int index) {
   // The columns of the rows themselves: the field listing leaves invisible ones out.
   std::vector<ExportColumn> columns =
       ExportColumnsOf(mysql_fetch_fields(rows.get()), mysql_num_fields(rows.get()));
-  CExportFormatter formatter(std::move(columns), m_settings, handle);
+  CExportFormatter formatter(std::move(columns), m_settings, handle, m_advanced.NullMarker);
   if (const Status header = WriteExportHeader(file, formatter); !header.ok()) {
     Log(LogLevel::Error, WithFileError("Failed to write the fields title to the file!", header));
     return Next::Skip;
