@@ -109,6 +109,7 @@ void ReadAdvanced(const Json& in, CTaskItem& task, TaskJsonProblems& problems) {
   object.Bool("IncludeEvents", o.IncludeEvents);
   object.Bool("ConsistentSnapshot", o.ConsistentSnapshot);
   object.Bool("TransactionPerTable", o.TransactionPerTable);
+  object.Bool("NullMarker", o.NullMarker);
   const std::string statementRange =
       "must be 0 (the task's own statements) or a whole number from " +
       std::to_string(kMinStatementBytes) + " to " + std::to_string(kMaxStatementBytes);

@@ -75,6 +75,15 @@ void CBackupTableDumper::ServerError(const std::string& text) {
   Error(WithServerError(text, m_connection.LastError()));
 }
 
+bool CBackupTableDumper::Written(CSqlDumpWriter& writer, const std::string& what,
+                                 const Status& status) {
+  if (!status.ok()) {
+    Error(WithFileError(
+        "Failed to write " + what + " to the backup file! - " + writer.File().Path(), status));
+  }
+  return status.ok();
+}
+
 void CBackupTableDumper::Error(const std::string& text) {
   // After a stop request the connection may have been cancelled under us; what fails
   // then is the cancel, not the server, and the run ends with "User canceled!".
@@ -123,12 +132,9 @@ RunOutcome CBackupTableDumper::DumpTableSteps(CSqlDumpWriter& writer, const Tabl
     if (m_defaults->Charset.empty()) m_defaults = DatabaseDefaults{m_databaseCharset, {}};
   }
   if (m_settings.AddCreateDatabase != 0 &&
-      !writer
-           .WriteCreateDatabase(m_database, m_options.Quote, m_options.HasCharacterSets,
-                                m_defaults->Charset, m_defaults->Collation)
-           .ok()) {
-    Error("Failed to write the CREATE and USE database to the backup file! - " +
-          writer.File().Path());
+      !Written(writer, "the CREATE and USE database",
+               writer.WriteCreateDatabase(m_database, m_options.Quote, m_options.HasCharacterSets,
+                                          m_defaults->Charset, m_defaults->Collation))) {
     return RunOutcome::Finished;
   }
   if (m_settings.FlushTablesBeforeStart != 0) (void)m_connection.Execute("FLUSH TABLE " + quoted);
@@ -164,8 +170,7 @@ RunOutcome CBackupTableDumper::DumpTableSteps(CSqlDumpWriter& writer, const Tabl
   if (isView) return RunOutcome::Finished;
 
   if (m_settings.AddDeleteAllRecords != 0 &&
-      !writer.AppendStatement("DELETE FROM " + quoted).ok()) {
-    Error("Failed to write the DELETE to the backup file! - " + writer.File().Path());
+      !Written(writer, "the DELETE", writer.AppendStatement("DELETE FROM " + quoted))) {
     return RunOutcome::Finished;
   }
   if (m_settings.IncludeRecords == 0) return RunOutcome::Finished;
@@ -219,9 +224,8 @@ bool CBackupTableDumper::DumpViewStructure(CSqlDumpWriter& writer, const std::st
     ServerError("Failed to show temporary table for the view " + view);
     return false;
   }
-  if (!writer.AppendStatement("CREATE " + definition.substr(kCreateTemporaryLength)).ok()) {
-    Error("Failed to write create temporary table for the view " + view +
-          " to the backup file! - " + writer.File().Path());
+  if (!Written(writer, "create temporary table for the view " + view,
+               writer.AppendStatement("CREATE " + definition.substr(kCreateTemporaryLength)))) {
     return false;
   }
   guard.dropped = true;
@@ -229,13 +233,37 @@ bool CBackupTableDumper::DumpViewStructure(CSqlDumpWriter& writer, const std::st
     ServerError("Failed to drop temporary table for the view " + view);
     return false;
   }
+  if (!ReadViewDefinition(view)) return false;
+  m_context.Log(LogLevel::General, "Backup the view " + m_database + "." + view + " - OK");
+  return true;
+}
+
+bool CBackupTableDumper::ReadViewDefinition(const std::string& view) {
+  std::string definition;
   if (!ReadCreateTable(m_connection, view, definition) || definition.empty()) {
     ServerError("Failed to show view " + view);
     return false;
   }
   m_views.push_back({view, std::move(definition), m_readCharset});
-  m_context.Log(LogLevel::General, "Backup the view " + m_database + "." + view + " - OK");
   return true;
+}
+
+void CBackupTableDumper::ReadViewAhead(const TableItem& item) {
+  if (m_settings.IncludeStructure == 0 ||
+      ClassifyTable(m_connection, item.TableName, m_options.Quote) != 2) {
+    return;
+  }
+  m_readCharset = TableReadCharset(m_connection, m_database, item.TableName, m_databaseCharset);
+  const bool otherCharset = m_readCharset != m_databaseCharset;
+  if (otherCharset) SetConnectionCharacterSet(m_connection, m_readCharset, m_options.ServerVersion);
+  (void)ReadViewDefinition(item.TableName);
+  if (otherCharset) {
+    SetConnectionCharacterSet(m_connection, m_databaseCharset, m_options.ServerVersion);
+  }
+}
+
+void CBackupTableDumper::AddDeferredViews(const std::vector<DeferredView>& views) {
+  m_views.insert(m_views.end(), views.begin(), views.end());
 }
 
 bool CBackupTableDumper::DumpTableStructure(CSqlDumpWriter& writer, const std::string& table,
@@ -248,17 +276,12 @@ bool CBackupTableDumper::DumpTableStructure(CSqlDumpWriter& writer, const std::s
     ServerError("Failed to get create table! - " + table);
     return false;
   }
-  if (!writer.AppendStatement(definition).ok()) {
-    Error("Failed to write the CREATE TABLE to the backup file! - " + writer.File().Path());
-    return false;
-  }
-  return true;
+  return Written(writer, "the CREATE TABLE", writer.AppendStatement(definition));
 }
 
 RunOutcome CBackupTableDumper::DumpRows(CSqlDumpWriter& writer, const std::string& table,
                                         const std::string& engine) {
   const std::string quoted = QuoteName(table, m_options.Quote);
-  const std::string& path = writer.File().Path();
   const std::vector<std::string> named =
       ColumnsNamedForInvisible(m_connection, table, m_options.Quote);
   if (!m_connection.Execute(SelectRowsQuery(table, named, m_options.Quote))) {
@@ -271,17 +294,16 @@ RunOutcome CBackupTableDumper::DumpRows(CSqlDumpWriter& writer, const std::strin
     return RunOutcome::Finished;
   }
   if (m_settings.AddDisableKeys != 0 &&
-      !writer.AppendStatement("ALTER TABLE " + quoted + " DISABLE KEYS").ok()) {
-    Error("Failed to write DISABLE KEYS to the backup file! - " + path);
+      !Written(writer, "DISABLE KEYS",
+               writer.AppendStatement("ALTER TABLE " + quoted + " DISABLE KEYS"))) {
     return RunOutcome::Finished;
   }
   if (m_settings.AddLockTables != 0 &&
-      !writer.AppendStatement("LOCK TABLES " + quoted + " WRITE").ok()) {
-    Error("Failed to write LOCK TABLES to the backup file! - " + path);
+      !Written(writer, "LOCK TABLES", writer.AppendStatement("LOCK TABLES " + quoted + " WRITE"))) {
     return RunOutcome::Finished;
   }
-  if (m_settings.AddSetAutocommit != 0 && !writer.AppendStatement("SET AUTOCOMMIT=0;").ok()) {
-    Error("Failed to write SET AUTOCOMMIT to the backup file! - " + path);
+  if (m_settings.AddSetAutocommit != 0 &&
+      !Written(writer, "SET AUTOCOMMIT", writer.AppendStatement("SET AUTOCOMMIT=0;"))) {
     return RunOutcome::Finished;
   }
 
@@ -311,9 +333,7 @@ RunOutcome CBackupTableDumper::DumpRows(CSqlDumpWriter& writer, const std::strin
       const Status written = writer.AppendStatementInPlace(inserts.Ready());
       if (written.ok()) m_context.ProgressAdvance(0, static_cast<std::int64_t>(inserts.Ready().size()));
       inserts.Sent();
-      if (!written.ok()) {
-        Error(single ? "Failed to write a record to the backup file! - " + path
-                     : "Failed to write multi-rows records to the backup file! - " + path);
+      if (!Written(writer, single ? "a record" : "multi-rows records", written)) {
         outcome = RowsResult::Failed;
         break;
       }
@@ -339,8 +359,8 @@ RunOutcome CBackupTableDumper::DumpRows(CSqlDumpWriter& writer, const std::strin
     return RunOutcome::Canceled;
   }
   if (outcome != RowsResult::Failed || mysql_errno(handle) != 0) {
-    if (inserts.Finish() && !writer.AppendStatementInPlace(inserts.Ready()).ok()) {
-      Error("Failed to write multi-row records to the backup file! - " + path);
+    if (inserts.Finish() &&
+        !Written(writer, "multi-row records", writer.AppendStatementInPlace(inserts.Ready()))) {
       outcome = RowsResult::SkipRest;
     }
   }
@@ -348,17 +368,17 @@ RunOutcome CBackupTableDumper::DumpRows(CSqlDumpWriter& writer, const std::strin
   // complete one.
   if (outcome != RowsResult::Written) return RunOutcome::Finished;
 
-  if (m_settings.AddLockTables != 0 && !writer.AppendStatement("UNLOCK TABLES").ok()) {
-    Error("Failed to write UNLOCK TABLES to the backup file! - " + path);
+  if (m_settings.AddLockTables != 0 &&
+      !Written(writer, "UNLOCK TABLES", writer.AppendStatement("UNLOCK TABLES"))) {
     return RunOutcome::Finished;
   }
   if (m_settings.AddDisableKeys != 0 &&
-      !writer.AppendStatement("ALTER TABLE " + quoted + " ENABLE KEYS").ok()) {
-    Error("Failed to write ENABLE KEYS to the backup file! - " + path);
+      !Written(writer, "ENABLE KEYS",
+               writer.AppendStatement("ALTER TABLE " + quoted + " ENABLE KEYS"))) {
     return RunOutcome::Finished;
   }
-  if (m_settings.AddSetAutocommit != 0 && !writer.AppendStatement("COMMIT").ok()) {
-    Error("Failed to write COMMIT to the backup file! - " + path);
+  if (m_settings.AddSetAutocommit != 0 &&
+      !Written(writer, "COMMIT", writer.AppendStatement("COMMIT"))) {
     return RunOutcome::Finished;
   }
   m_context.Log(LogLevel::General,
@@ -378,9 +398,7 @@ void CBackupTableDumper::WriteDeferredViews(CSqlDumpWriter& writer) {
     } else if (m_settings.AddSetNames == 0 || view.Charset.empty()) {
       writer.DeclareCharset(view.Charset.empty() ? m_options.SessionCharset : view.Charset);
     }
-    if (!writer.AppendStatement(view.Definition).ok()) {
-      Error("Failed to write CREATE VIEW to the backup file! - " + writer.File().Path());
-    }
+    (void)Written(writer, "CREATE VIEW", writer.AppendStatement(view.Definition));
   }
   m_views.clear();
 }

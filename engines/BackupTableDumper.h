@@ -10,6 +10,7 @@
 
 #include <mysql.h>
 
+#include "core/Status.h"
 #include "engines/InsertStatements.h"
 #include "engines/MySqlConnection.h"
 #include "schedule/TaskRoutine.h"
@@ -59,16 +60,28 @@ class CBackupTableDumper {
   // Writes and forgets the views collected so far.
   void WriteDeferredViews(CSqlDumpWriter& writer);
 
- private:
   struct DeferredView {
     std::string Name;
     std::string Definition;
     std::string Charset;  // the character set its definition was read in
   };
+  // Hands the views collected so far over, forgetting them here.
+  std::vector<DeferredView> TakeDeferredViews() { return std::move(m_views); }
+  void AddDeferredViews(const std::vector<DeferredView>& views);
+  // When `item` is a view: reads its definition as DumpTable would and keeps it for
+  // WriteDeferredViews, writing nothing. Logs a failure.
+  void ReadViewAhead(const TableItem& item);
+
+ private:
+  // SHOW CREATE of `view` in m_readCharset, kept for WriteDeferredViews.
+  bool ReadViewDefinition(const std::string& view);
 
   void Error(const std::string& text);
   // Error with the connection's last server error appended.
   void ServerError(const std::string& text);
+  // Whether `status` of a write is ok; if not, logs "Failed to write `what` to the backup
+  // file! - path" with the system's reason.
+  bool Written(CSqlDumpWriter& writer, const std::string& what, const Status& status);
   RunOutcome DumpTableSteps(CSqlDumpWriter& writer, const TableItem& table);
   bool DumpViewStructure(CSqlDumpWriter& writer, const std::string& view);
   bool DumpTableStructure(CSqlDumpWriter& writer, const std::string& table,

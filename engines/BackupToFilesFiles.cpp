@@ -1,5 +1,6 @@
 #include "engines/BackupToFilesRun.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "engines/CompressedOutput.h"
@@ -7,26 +8,45 @@
 
 namespace brevanto {
 
-namespace {
-
-// `text` followed by the system's reason of a failed file operation.
-std::string WithFileError(const std::string& text, const Status& status) {
-  const std::string& message = status.message();
-  const auto dash = message.find(" - ");
-  return text + " (" + (dash == std::string::npos ? message : message.substr(0, dash)) + ")";
-}
-
-}  // namespace
-
-bool CBackupToFilesRun::OpenNewFile(DumpLane& lane, const std::string& database,
-                                    const std::string& table) {
+std::string CBackupToFilesRun::PlannedPath(const std::string& database,
+                                           const std::string& table) const {
   // PHP scripts stay plain: PHP runs them as they are.
   const Compression compression =
       m_settings.FileType == 2 ? Compression::None : m_advanced.Compression;
-  const std::string path = WithCompressedFileSuffix(
+  return WithCompressedFileSuffix(
       MakeBackupFilePath(m_settings, m_dateTimeSubPath, m_task.TaskName, m_task.SourceServer,
                          database, table, m_runTime),
       compression);
+}
+
+std::vector<const TableItem*> CBackupToFilesRun::TablesInWritingOrder(
+    const DatabaseItem& database) const {
+  std::vector<const TableItem*> order;
+  for (const TableItem& table : database.Tables) {
+    if (table.Selected != 0) order.push_back(&table);
+  }
+  if (FileGrouping() != Grouping::PerTable || order.size() < 2) return order;
+  // Byte order, as "LC_ALL=C ls" lists them; of two equal names the later one gets the
+  // number ("_2"), which sorts after the other.
+  std::size_t last = 0;
+  std::string lastPath;
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    std::string path = PlannedPath(database.DatabaseName, order[i]->TableName);
+    if (i == 0 || path >= lastPath) {
+      last = i;
+      lastPath = std::move(path);
+    }
+  }
+  std::rotate(order.begin() + static_cast<std::ptrdiff_t>(last),
+              order.begin() + static_cast<std::ptrdiff_t>(last) + 1, order.end());
+  return order;
+}
+
+bool CBackupToFilesRun::OpenNewFile(DumpLane& lane, const std::string& database,
+                                    const std::string& table) {
+  const Compression compression =
+      m_settings.FileType == 2 ? Compression::None : m_advanced.Compression;
+  const std::string path = PlannedPath(database, table);
   lane.writer.reset();
   lane.errorsAtOpen = lane.context.Errors();
   // Owner-only: a dump holds all the data, a PHP script the password too.
@@ -62,8 +82,12 @@ std::string CBackupToFilesRun::FinishFile(DumpLane& lane) {
     if (const Status end = lane.writer->WriteEpilogue(m_settings, m_serverCharset); !end.ok()) {
       Error(lane, WithFileError("Failed to write the end of the backup file! - " + lane.file.Path(),
                                 end));
-    } else if (lane.writer->IsPhp() && !lane.writer->WritePhpTrailer().ok()) {
-      Error(lane, "Failed to write PHP mysql_close to the bakcup file! - " + lane.file.Path());
+    } else if (lane.writer->IsPhp()) {
+      if (const Status trailer = lane.writer->WritePhpTrailer(); !trailer.ok()) {
+        Error(lane, WithFileError(
+                        "Failed to write PHP mysql_close to the bakcup file! - " + lane.file.Path(),
+                        trailer));
+      }
     }
   }
   lane.writer.reset();
@@ -132,23 +156,21 @@ RunOutcome CBackupToFilesRun::BackupDatabase(DumpLane& lane, const DatabaseItem&
 
   const std::vector<SchemaObject> objects = ReadObjects(lane, name);
   std::vector<std::string> dumped;
-  std::size_t toDump = 0;
-  for (const TableItem& table : database.Tables) toDump += table.Selected != 0 ? 1 : 0;
+  const std::vector<const TableItem*> order = TablesInWritingOrder(database);
 
   const auto keep = [&files](std::string path) {
     if (!path.empty()) files.push_back(std::move(path));
   };
   CBackupTableDumper dumper(lane.context, lane.connection, m_options, name, lane.databaseCharset);
-  for (const TableItem& table : database.Tables) {
-    if (table.Selected == 0) continue;
+  for (const TableItem* table : order) {
     if (Canceled()) return RunOutcome::Canceled;
-    AnnounceTable(lane, name, table);
-    --toDump;
-    if (perTable && !OpenNewFile(lane, name, table.TableName)) continue;
-    if (dumper.DumpTable(*lane.writer, table) == RunOutcome::Canceled) return RunOutcome::Canceled;
+    AnnounceTable(lane, name, *table);
+    if (perTable && !OpenNewFile(lane, name, table->TableName)) continue;
+    if (dumper.DumpTable(*lane.writer, *table) == RunOutcome::Canceled) return RunOutcome::Canceled;
     if (SessionLost(lane)) return RunOutcome::Failed;
-    dumped.push_back(table.TableName);
-    if (perTable) keep(FinishTableFile(lane, dumper, objects, table.TableName, toDump == 0));
+    dumped.push_back(table->TableName);
+    if (perTable)
+      keep(FinishTableFile(lane, dumper, objects, table->TableName, table == order.back()));
   }
   if (Canceled()) return RunOutcome::Canceled;
   if (lane.writer) dumper.WriteDeferredViews(*lane.writer);
@@ -168,7 +190,9 @@ void CBackupToFilesRun::AnnounceTable(DumpLane& lane, const std::string& databas
 std::string CBackupToFilesRun::FinishTableFile(DumpLane& lane, CBackupTableDumper& dumper,
                                                const std::vector<SchemaObject>& objects,
                                                const std::string& table, bool last) {
-  dumper.WriteDeferredViews(*lane.writer);
+  // A view waits for the last file: files that sort after its own may hold the tables
+  // it reads.
+  if (last) dumper.WriteDeferredViews(*lane.writer);
   // A table's triggers follow its rows in its own file; the last file also takes the
   // routines and events.
   WriteObjects(lane, ObjectsFor(objects, {table}, last));

@@ -45,8 +45,11 @@ RunOutcome CBackupToFilesRun::BackupInParallel(const std::vector<DatabaseItem>& 
   };
   const bool perTable = FileGrouping() == Grouping::PerTable;
   std::vector<Item> items;
-  std::vector<std::vector<SchemaObject>> objects;  // of each database, read up front
-  std::vector<std::size_t> objectsOf;              // index into `objects` per item
+  // Of each database, read up front: its triggers, routines and events, and its views,
+  // which its last file takes whenever the files of the tables they read are written.
+  std::vector<std::vector<SchemaObject>> objects;
+  std::vector<std::vector<CBackupTableDumper::DeferredView>> views;
+  std::vector<std::size_t> objectsOf;  // index into `objects` and `views` per item
   for (const DatabaseItem& database : resolved) {
     if (database.Selected == 0) continue;
     if (!perTable) {
@@ -54,8 +57,8 @@ RunOutcome CBackupToFilesRun::BackupInParallel(const std::vector<DatabaseItem>& 
       continue;
     }
     const std::size_t first = items.size();
-    for (const TableItem& table : database.Tables) {
-      if (table.Selected != 0) items.push_back({&database, &table, items.size() == first, false});
+    for (const TableItem* table : TablesInWritingOrder(database)) {
+      items.push_back({&database, table, items.size() == first, false});
     }
     if (items.size() == first) continue;
     items.back().Last = true;
@@ -65,6 +68,10 @@ RunOutcome CBackupToFilesRun::BackupInParallel(const std::vector<DatabaseItem>& 
       continue;
     }
     objects.push_back(ReadObjects(m_main, database.DatabaseName));
+    CBackupTableDumper reader(m_main.context, m_main.connection, m_options, database.DatabaseName,
+                              m_main.databaseCharset);
+    for (std::size_t i = first; i < items.size(); ++i) reader.ReadViewAhead(*items[i].Table);
+    views.push_back(reader.TakeDeferredViews());
     objectsOf.resize(items.size(), objects.size() - 1);
   }
   if (Canceled()) return RunOutcome::Canceled;
@@ -99,6 +106,8 @@ RunOutcome CBackupToFilesRun::BackupInParallel(const std::vector<DatabaseItem>& 
                                 lane.databaseCharset);
       outcome = dumper.DumpTable(*lane.writer, table);
       if (outcome != RunOutcome::Canceled && SessionLost(lane)) outcome = RunOutcome::Failed;
+      (void)dumper.TakeDeferredViews();  // read up front for the last file
+      if (item.Last) dumper.AddDeferredViews(views[objectsOf[index]]);
       if (outcome == RunOutcome::Finished) {
         std::string path =
             FinishTableFile(lane, dumper, objects[objectsOf[index]], table.TableName, item.Last);

@@ -70,6 +70,15 @@ class CBackupToFilesRun {
     return lane.connection.IsOpen() && IsLostConnection(mysql_errno(lane.connection.Handle()));
   }
 
+  // The path of the file of `table` (of the database when empty), before a name that is
+  // taken gets its number.
+  std::string PlannedPath(const std::string& database, const std::string& table) const;
+  // The selected tables of `database` in the order their files are written: the
+  // selection's, except that with one file per table the file whose name sorts last
+  // comes last. That file takes the database's views (after placeholders in their own
+  // files) and its routines and events, so a set replayed in name order creates each
+  // view after the tables it reads.
+  std::vector<const TableItem*> TablesInWritingOrder(const DatabaseItem& database) const;
   // Removes the temporary files that killed runs of this task left in its folders.
   void RemoveLeftovers();
   // Creates the next file under its temporary name and writes its prologue. Logs and
@@ -92,8 +101,8 @@ class CBackupToFilesRun {
   void OpenMoreLanes(int wanted);
   // Logs that the table or view is being backed up and starts its progress.
   void AnnounceTable(DumpLane& lane, const std::string& database, const TableItem& table);
-  // Ends the file of one table: its deferred views, its triggers (and, for the last table
-  // of a database, the routines and events), then FinishFile.
+  // Ends the file of one table: its triggers (and, for the database's last file, the
+  // views and the routines and events), then FinishFile.
   std::string FinishTableFile(DumpLane& lane, CBackupTableDumper& dumper,
                               const std::vector<SchemaObject>& objects, const std::string& table,
                               bool last);

@@ -7,23 +7,23 @@
 namespace brevanto {
 namespace {
 
-bool Append(COutputFile& file, const std::string& text) {
-  if (!file.IsOpen()) return false;
-  return text.empty() || file.Write(text).ok();
+Status Append(COutputFile& file, const std::string& text) {
+  // A file that is not open fails even with nothing to write.
+  return text.empty() && file.IsOpen() ? Status::Ok() : file.Write(text);
 }
 
 }  // namespace
 
-bool WriteExportHeader(COutputFile& file, const CExportFormatter& formatter) {
+Status WriteExportHeader(COutputFile& file, const CExportFormatter& formatter) {
   return Append(file, formatter.Header());
 }
 
-bool WriteExportRow(COutputFile& file, CExportFormatter& formatter, const MYSQL_ROW values,
-                    const unsigned long* lengths) {
+Status WriteExportRow(COutputFile& file, CExportFormatter& formatter, const MYSQL_ROW values,
+                      const unsigned long* lengths) {
   return Append(file, formatter.Row(values, lengths));
 }
 
-bool WriteExportTrailer(COutputFile& file, std::uint8_t format) {
+Status WriteExportTrailer(COutputFile& file, std::uint8_t format) {
   return Append(file, CExportFormatter::Trailer(format));
 }
 

@@ -13,10 +13,10 @@ namespace brevanto {
 
 class CExportFormatter;
 
-// Each appends one text to the open file; false when it cannot be written.
-bool WriteExportHeader(COutputFile& file, const CExportFormatter& formatter);
-bool WriteExportRow(COutputFile& file, CExportFormatter& formatter, const MYSQL_ROW values,
-                    const unsigned long* lengths);
-bool WriteExportTrailer(COutputFile& file, std::uint8_t format);
+// Each appends one text to the open file; the file's error when it cannot be written.
+Status WriteExportHeader(COutputFile& file, const CExportFormatter& formatter);
+Status WriteExportRow(COutputFile& file, CExportFormatter& formatter, const MYSQL_ROW values,
+                      const unsigned long* lengths);
+Status WriteExportTrailer(COutputFile& file, std::uint8_t format);
 
 }  // namespace brevanto

@@ -1,6 +1,7 @@
 #include "engines/ExportFormat.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string_view>
 #include <utility>
 
@@ -12,6 +13,7 @@ namespace {
 constexpr std::uint8_t kCsv = 1;
 constexpr std::uint8_t kXml = 2;
 constexpr std::uint8_t kHtml = 3;
+constexpr std::uint8_t kText = 4;
 
 bool IsStringLike(int type) {
   return type == MYSQL_TYPE_VARCHAR || (type >= MYSQL_TYPE_ENUM && type <= MYSQL_TYPE_STRING);
@@ -275,8 +277,46 @@ const char* XmlFieldType(int type) {
 }
 
 CExportFormatter::CExportFormatter(std::vector<ExportColumn> columns,
-                                   const ExportSettings& settings, MYSQL* session)
-    : m_columns(std::move(columns)), m_settings(settings), m_session(session) {}
+                                   const ExportSettings& settings, MYSQL* session, bool nullMarker)
+    : m_columns(std::move(columns)),
+      m_settings(settings),
+      m_session(session),
+      m_nullMarker(nullMarker && (settings.Format == kCsv || settings.Format == kText)) {
+  if (m_settings.Format != kText) return;
+  // A TAB is never part of a multibyte character; other separator bytes may be in sets
+  // such as sjis, where a backslash in front would break the character.
+  m_separators = "\t";
+  if (session != nullptr && session->charset != nullptr && session->charset->csname != nullptr) {
+    m_byteSafe = session->charset->char_maxlen == 1 ||
+                 std::strncmp(session->charset->csname, "utf8", 4) == 0;
+  }
+  if (!m_byteSafe) return;
+  for (const std::string* separator :
+       {&m_settings.FieldsTerminatedBy, &m_settings.LinesTerminatedBy}) {
+    // The escaping writes these as a backslash and a letter already.
+    static constexpr std::string_view kEscaped("\0\n\r\\'\"\032\t", 9);
+    if (separator->empty() || kEscaped.find(separator->front()) != std::string_view::npos) continue;
+    if (m_separators.find(separator->front()) == std::string::npos)
+      m_separators += separator->front();
+  }
+}
+
+void CExportFormatter::EscapeSeparators() {
+  if (m_escape.find_first_of(m_separators) == std::string::npos) return;
+  m_separated.clear();
+  for (std::size_t i = 0; i < m_escape.size(); ++i) {
+    const char c = m_escape[i];
+    if (c == '\\' && m_byteSafe && i + 1 < m_escape.size()) {
+      m_separated.append(m_escape, i++, 2);  // an escape the escaping wrote
+    } else if (m_separators.find(c) != std::string::npos) {
+      m_separated += '\\';
+      m_separated += c == '\t' ? 't' : c;
+    } else {
+      m_separated += c;
+    }
+  }
+  m_escape.swap(m_separated);
+}
 
 std::string CExportFormatter::Header() const {
   std::string text;
@@ -331,22 +371,28 @@ std::string CExportFormatter::Trailer(std::uint8_t format) {
 void CExportFormatter::PrepareValue(std::size_t column, const char* value, unsigned long length) {
   m_value.clear();
   if (value == nullptr) return;
-  const int type = m_columns[column].Type;
-  if (IsBinaryValue(type)) {
+  const ExportColumn& described = m_columns[column];
+  if (IsBinaryValue(described.Type)) {
     m_value.assign(value, length);
     return;
   }
-  if (IsStringLike(type)) {
+  if (IsStringLike(described.Type)) {
     if (length == 0) return;
     m_escape.resize(static_cast<std::size_t>(length) * 2 + 1);
     m_escape.resize(m_session != nullptr
                         ? mysql_real_escape_string(m_session, m_escape.data(), value, length)
                         : EscapeWithoutCharset(m_escape.data(), value, length));
+    if (!m_separators.empty()) EscapeSeparators();
+    // Blanks at the ends of a byte string are data (VARBINARY 0x0920), not padding.
+    if (described.Binary) {
+      m_value = m_escape;
+      return;
+    }
     AppendTrimmed(m_value, m_escape.data(), m_escape.size());
   } else {
     AppendTrimmed(m_value, value, length);
   }
-  if (m_value == "NULL") m_value.clear();
+  if (m_value == "NULL" && !m_nullMarker) m_value.clear();
 }
 
 const std::string& CExportFormatter::Row(const MYSQL_ROW values, const unsigned long* lengths) {
@@ -363,10 +409,14 @@ void CExportFormatter::AppendSeparatedRow(const MYSQL_ROW values, const unsigned
   const std::string& enclosure = m_settings.FieldsEnclosedBy;
   const std::string& terminator = m_settings.FieldsTerminatedBy;
   for (std::size_t i = 0; i < m_columns.size(); ++i) {
-    PrepareValue(i, values[i], lengths[i]);
-    m_row += enclosure;
-    m_row += m_value;
-    m_row += enclosure;
+    if (values[i] == nullptr && m_nullMarker) {
+      m_row += "\\N";
+    } else {
+      PrepareValue(i, values[i], lengths[i]);
+      m_row += enclosure;
+      m_row += m_value;
+      m_row += enclosure;
+    }
     m_row += terminator;
   }
   // An empty terminator leaves nothing of its own to take off the line's end.

@@ -38,9 +38,11 @@ class CExportFormatter {
  public:
   // `session` escapes character data in its character set; null uses the escaping that
   // holds for every ASCII-compatible character set where no multibyte character carries
-  // an ASCII byte (pure tests). `session` must outlive the formatter.
+  // an ASCII byte (pure tests). `session` must outlive the formatter. With `nullMarker`
+  // CSV and TEXT write NULL as \N (never enclosed) and the text "NULL" as it is, instead
+  // of both as an empty value.
   CExportFormatter(std::vector<ExportColumn> columns, const ExportSettings& settings,
-                   MYSQL* session);
+                   MYSQL* session, bool nullMarker = false);
 
   // The file's header: XML and HTML always have one; CSV and TEXT only with the column
   // names on top (otherwise empty).
@@ -55,8 +57,12 @@ class CExportFormatter {
   static std::string Trailer(std::uint8_t format);
 
  private:
-  // The value as written: escaped when string-like, trimmed, and "NULL" made empty.
+  // The value as written: escaped when string-like, trimmed, and "NULL" made empty; byte
+  // strings are never trimmed or emptied, as their blanks are data.
   void PrepareValue(std::size_t column, const char* value, unsigned long length);
+  // TEXT has no enclosure: a TAB, and a separator's first byte that the escaping left as
+  // it is, get a backslash as the client's batch output gives them, or columns shift.
+  void EscapeSeparators();
   void AppendSeparatedRow(const MYSQL_ROW values, const unsigned long* lengths);
   void AppendXmlRow(const MYSQL_ROW values, const unsigned long* lengths);
   void AppendHtmlRow(const MYSQL_ROW values, const unsigned long* lengths);
@@ -64,8 +70,12 @@ class CExportFormatter {
   std::vector<ExportColumn> m_columns;
   ExportSettings m_settings;
   MYSQL* m_session;
+  bool m_nullMarker;
   std::string m_value;   // the prepared value of the current column
   std::string m_escape;  // scratch for escaping
+  std::string m_separated;   // scratch for EscapeSeparators
+  std::string m_separators;  // the bytes EscapeSeparators escapes
+  bool m_byteSafe = true;    // no byte of a character is a separator byte in the session's set
   std::string m_row;     // the text of the current row
   std::vector<std::string> m_xmlNames;  // XmlName of each column, made at the first row
 };

@@ -197,9 +197,9 @@ CExportRun::Next CExportRun::ExportItem(int index) {
   // The columns of the rows themselves: the field listing leaves invisible ones out.
   std::vector<ExportColumn> columns =
       ExportColumnsOf(mysql_fetch_fields(rows.get()), mysql_num_fields(rows.get()));
-  CExportFormatter formatter(std::move(columns), m_settings, handle);
-  if (!WriteExportHeader(file, formatter)) {
-    Log(LogLevel::Error, "Failed to write the fields title to the file!");
+  CExportFormatter formatter(std::move(columns), m_settings, handle, m_advanced.NullMarker);
+  if (const Status header = WriteExportHeader(file, formatter); !header.ok()) {
+    Log(LogLevel::Error, WithFileError("Failed to write the fields title to the file!", header));
     return Next::Skip;
   }
   if (Canceled()) {
@@ -214,15 +214,15 @@ CExportRun::Next CExportRun::ExportItem(int index) {
   rows.reset();
   fields.reset();
 
-  if ((m_settings.Format == kXml || m_settings.Format == kHtml) &&
-      !WriteExportTrailer(file, m_settings.Format)) {
-    Log(LogLevel::Error, "Failed to write the end string to the file!");
+  if (m_settings.Format == kXml || m_settings.Format == kHtml) {
+    if (const Status trailer = WriteExportTrailer(file, m_settings.Format); !trailer.ok()) {
+      Log(LogLevel::Error, WithFileError("Failed to write the end string to the file!", trailer));
+    }
   }
   if (m_errors != errorsBefore) return Next::Skip;  // the file stays incomplete
   if (const Status committed = file.Commit(COutputFile::Existing::Replace); !committed.ok()) {
-    Log(LogLevel::Error, "Failed to save the export file - " + path + "! (" +
-                             committed.message().substr(0, committed.message().find(" - ")) +
-                             ")");
+    Log(LogLevel::Error,
+        WithFileError("Failed to save the export file - " + path + "!", committed));
     return Next::Skip;
   }
   m_context.RecordFileWritten(path);
@@ -235,13 +235,13 @@ CExportRun::Next CExportRun::ExportItem(int index) {
 CExportRun::Next CExportRun::WriteRows(MYSQL_RES* rows, CExportFormatter& formatter,
                                        COutputFile& file, long long& written) {
   while (MYSQL_ROW row = mysql_fetch_row(rows)) {
-    if (!WriteExportRow(file, formatter, row, mysql_fetch_lengths(rows))) {
+    if (const Status status = WriteExportRow(file, formatter, row, mysql_fetch_lengths(rows));
+        !status.ok()) {
       // One entry, not one per remaining row: the file is incomplete either way.
-      Log(LogLevel::Error, "Failed to write records to the file!");
+      Log(LogLevel::Error, WithFileError("Failed to write records to the file!", status));
       return Next::Skip;
-    } else {
-      ++written;
     }
+    ++written;
     m_context.ProgressAdvance(1, 0);
     if (Canceled()) return Next::Stop;
   }

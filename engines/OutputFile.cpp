@@ -94,6 +94,12 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
+std::string WithFileError(const std::string& text, const Status& status) {
+  const std::string& message = status.message();
+  const auto dash = message.find(" - ");
+  return text + " (" + (dash == std::string::npos ? message : message.substr(0, dash)) + ")";
+}
+
 std::string TemporaryFileTag(const std::string& taskIdentity) {
   std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
   for (unsigned char c : taskIdentity) {

@@ -83,6 +83,10 @@ class COutputFile {
   static constexpr std::uint64_t kWritebackBytes = std::uint64_t{8} << 20;
 };
 
+// `text` followed by the system's reason of a failed operation of a COutputFile (its
+// message without the path), e.g. "Failed to write ...! - /b/x.sql (No space left on device)".
+std::string WithFileError(const std::string& text, const Status& status);
+
 // A short stable name for the temporary files of one task (a hash of its log file name,
 // which stays the same for the task's whole life).
 std::string TemporaryFileTag(const std::string& taskIdentity);

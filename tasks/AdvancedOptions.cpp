@@ -89,6 +89,7 @@ CAdvancedOptions AdvancedOptionsFromJson(const json& object, std::string* proble
   TakeBool(object, "IncludeEvents", options.IncludeEvents, problem);
   TakeBool(object, "ConsistentSnapshot", options.ConsistentSnapshot, problem);
   TakeBool(object, "TransactionPerTable", options.TransactionPerTable, problem);
+  TakeBool(object, "NullMarker", options.NullMarker, problem);
   // 0 is allowed: it keeps the task's own statement shape.
   TakeNumber<std::uint32_t>(object, "StatementBytes", 0, kMaxStatementBytes,
                             options.StatementBytes, problem);
@@ -124,6 +125,7 @@ json AdvancedOptionsToJson(const CAdvancedOptions& options) {
       {"Threads", options.Threads},
       {"Compression", CompressionName(options.Compression)},
       {"CompressionLevel", options.CompressionLevel},
+      {"NullMarker", options.NullMarker},
   };
 }
 

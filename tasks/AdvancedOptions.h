@@ -34,6 +34,9 @@ struct CAdvancedOptions {
   int Threads = 2;  // tables or files worked on at a time
   ::brevanto::Compression Compression = ::brevanto::Compression::None;
   int CompressionLevel = 0;  // 0: the library's default
+  // CSV and TEXT exports write NULL as \N, so it differs from an empty string and from
+  // the text "NULL" (both of which it is written as otherwise).
+  bool NullMarker = false;
 
   // What a task without the section does.
   static CAdvancedOptions Legacy();

@@ -280,6 +280,7 @@ TEST_F(TaskJsonTest, AdvancedOptionsAndNotificationsTravelWithTheirTask) {
   options.CompressionLevel = 12;
   options.Threads = 4;
   options.IncludeEvents = false;
+  options.NullMarker = true;
   SetAdvancedOptions(tasks[0], options);
   TaskNotifications own;
   own.EmailTo = "dba@example.org; ops@example.org";

@@ -478,6 +478,56 @@ TEST_F(ExactDataTest, NamesInAnyCharacterSetAreListedAndBackedUp) {
   for (const std::string& t : tables) ExpectSameTable(db, t);
 }
 
+// The stock client replays a per-table set one file after another in name order: a view
+// whose file sorts before the tables it reads (or the view it reads) must still come back,
+// whatever order the task selects them in and however many files are written at a time.
+TEST_F(ExactDataTest, APerTableSetReplaysInNameOrderThroughTheStockClient) {
+  const std::string db = Database("nameorder");
+  test::RunClient(ServerA(),
+                  "CREATE TABLE mid (id INT); INSERT INTO mid VALUES (1),(2),(3);"
+                  "CREATE TABLE zeta (id INT); INSERT INTO zeta VALUES (2),(3);"
+                  "CREATE VIEW alpha AS SELECT mid.id FROM mid JOIN zeta USING (id);"
+                  "CREATE VIEW beta AS SELECT id FROM alpha WHERE id > 2;",
+                  db);
+  const std::vector<std::pair<std::string, std::uint8_t>> selected = {
+      {"alpha", 2}, {"beta", 2}, {"mid", 1}, {"zeta", 1}};
+  for (const bool reversed : {false, true}) {
+    for (const int threads : {1, 2}) {
+      SCOPED_TRACE(std::string(reversed ? "reversed" : "in name order") + ", threads " +
+                   std::to_string(threads));
+      CTaskItem dump = DumpTask(db, {});
+      dump.BackupSettings.IncludeNewTables = 0;
+      for (std::size_t i = 0; i < selected.size(); ++i) {
+        const auto& [name, kind] = selected[reversed ? selected.size() - 1 - i : i];
+        dump.BackupDatabases[0].Tables.push_back({1, kind, db, name});
+      }
+      dump.BackupSettings.FileMode = 2;
+      dump.BackupSettings.FileGrouping = 3;
+      dump.BackupSettings.FileNameFormat = "%DATABASE%_%TABLE%";
+      dump.BackupSettings.BackupFolder =
+          m_dir.file("set" + std::to_string(reversed) + std::to_string(threads) + "/");
+      CAdvancedOptions advanced;
+      advanced.Threads = threads;
+      SetAdvancedOptions(dump, advanced);
+      test::FakeRunContext context(dump);
+      ASSERT_EQ(RunOutcome::Finished, RunBackupToFiles(context, m_dir.path())) << context.AllText();
+      std::vector<std::string> files = context.copies.at(0).CopyFiles;
+      ASSERT_EQ(4u, files.size());
+      std::sort(files.begin(), files.end());
+      test::RunClient(ServerB(), "DROP DATABASE IF EXISTS `" + db + "`;");
+      for (const std::string& file : files)
+        ASSERT_EQ(0, test::RunClientFile(ServerB(), file)) << file;
+      EXPECT_EQ("VIEW\nVIEW\nBASE TABLE\nBASE TABLE\n",
+                test::RunClient(ServerB(),
+                                "SELECT TABLE_TYPE FROM information_schema.TABLES WHERE "
+                                "TABLE_SCHEMA='" +
+                                    db + "' ORDER BY TABLE_NAME;"));
+      EXPECT_EQ("3\n", test::RunClient(ServerB(), "SELECT GROUP_CONCAT(id) FROM beta;", db));
+      ExpectSameTable(db, "mid");
+    }
+  }
+}
+
 TEST_F(ExactDataTest, APerTableSetRestoredInNameOrderKeepsItsViews) {
   const std::string db = Database("pertable");
   // Both views sort before the tables they read; one reads the other view.

@@ -37,14 +37,14 @@ ExportSettings Markup(std::uint8_t format) {
 
 // One row through a formatter, the way the worker hands over a fetched row.
 std::string FormatRow(const std::vector<ExportColumn>& columns, const ExportSettings& settings,
-                      const std::vector<Value>& values) {
+                      const std::vector<Value>& values, bool nullMarker = false) {
   std::vector<char*> pointers;
   std::vector<unsigned long> lengths;
   for (const Value& v : values) {
     pointers.push_back(v ? const_cast<char*>(v->data()) : nullptr);
     lengths.push_back(v ? v->size() : 0);
   }
-  CExportFormatter formatter(columns, settings, nullptr);
+  CExportFormatter formatter(columns, settings, nullptr, nullMarker);
   return formatter.Row(pointers.data(), lengths.data());
 }
 
@@ -106,6 +106,47 @@ TEST(ExportFormatTest, BinaryBitValuesAreNotTrimmed) {
   const std::vector<ExportColumn> columns = {{"flags", MYSQL_TYPE_BIT}};
   EXPECT_EQ(FormatRow(columns, Csv(), {std::string(" ", 1)}), "\" \"\r\n");
   EXPECT_EQ(FormatRow(columns, Csv(), {std::string("\0\t", 2)}), std::string("\"\0\t\"\r\n", 6));
+}
+
+// Byte strings (BINARY, VARBINARY, BLOB) keep every byte: their blanks and a value that
+// reads "NULL" are data.
+TEST(ExportFormatTest, ByteStringsKeepTheirBlanks) {
+  const std::vector<ExportColumn> columns = {{"b", MYSQL_TYPE_VAR_STRING, true},
+                                             {"t", MYSQL_TYPE_VAR_STRING, false}};
+  EXPECT_EQ(FormatRow(columns, Csv(), {std::string("\t "), std::string("\t ")}),
+            "\"\t \",\"\"\r\n");
+  EXPECT_EQ(FormatRow(columns, Csv(), {std::string(" NULL"), std::string("NULL")}),
+            "\" NULL\",\"\"\r\n");
+  EXPECT_EQ(FormatRow(columns, Markup(3), {std::string(" x "), std::string(" x ")}),
+            "<tr>\r\n<td class='normal' valign='top'>&nbsp;x&nbsp;</td>\r\n"
+            "<td class='normal' valign='top'>x</td>\r\n</tr>\r\n");
+}
+
+// TEXT has no enclosure: what would end a column or a line inside a value is escaped as
+// the client's batch output escapes it, so no column shifts.
+TEST(ExportFormatTest, TextEscapesItsSeparators) {
+  const std::vector<ExportColumn> columns = {{"b", MYSQL_TYPE_BLOB, true},
+                                             {"t", MYSQL_TYPE_VAR_STRING, false}};
+  EXPECT_EQ(FormatRow(columns, Text(), {std::string("\t "), std::string("a\tb\r\nc")}),
+            "\\t \ta\\tb\\r\\nc\r\n");
+  ExportSettings pipes = Text();
+  pipes.FieldsTerminatedBy = "|";
+  pipes.LinesTerminatedBy = ";";
+  EXPECT_EQ(FormatRow(columns, pipes, {std::string("x|y;z"), std::string("\\|")}),
+            "x\\|y\\;z|\\\\\\|;");
+  // CSV encloses its values: a TAB there is data as it is.
+  EXPECT_EQ(FormatRow(columns, Csv(), {std::string("a\tb"), std::string("a\tb")}),
+            "\"a\tb\",\"a\tb\"\r\n");
+}
+
+TEST(ExportFormatTest, TheNullMarkerTellsNullFromEmptyAndFromTheTextNull) {
+  const std::vector<Value> values = {std::nullopt, "", "NULL"};
+  EXPECT_EQ(FormatRow(kIdNameNote, Csv(), values, true), "\\N,\"\",\"NULL\"\r\n");
+  EXPECT_EQ(FormatRow(kIdNameNote, Text(), values, true), "\\N\t\tNULL\r\n");
+  // Off by default, and never in XML or HTML.
+  EXPECT_EQ(FormatRow(kIdNameNote, Csv(), values), "\"\",\"\",\"\"\r\n");
+  EXPECT_EQ(FormatRow(kIdNameNote, Markup(2), values, true),
+            "<ROW id=\"\" name=\"\" note=\"\"/>\r\n");
 }
 
 // The decoding the documentation gives: every _xHHHH_ / _xHHHHHHHH_ back to its character.

@@ -1,11 +1,14 @@
 #include "engines/ExportWorker.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include <filesystem>
+
+#include <sys/resource.h>
 
 #include <gtest/gtest.h>
 
@@ -255,6 +258,68 @@ TEST_F(ExportTest, KeepsCharactersOutsideTheDatabaseCharacterSet) {
   RecordingRunContext context(ExportTask(4, {{0, 1, test::kLatinDatabase, "mixed"}}));
   ASSERT_EQ(ExportWorker(context, m_dir.path()), RunOutcome::Finished) << context.Dump();
   EXPECT_EQ(Output("e2_latin_mixed.txt"), "1\t\xC3\xA9\t\xC3\xA9 \xF0\x9F\x98\x80\r\n");
+}
+
+// CSV and TEXT files with the NULL marker load back exactly through the server's own
+// reader: byte strings keep their blanks, a TAB inside TEXT shifts no column, and NULL,
+// the empty string and the text "NULL" stay three different values.
+TEST_F(ExportTest, CsvAndTextWithTheNullMarkerLoadBackExactly) {
+  const std::string table =
+      "(id INT PRIMARY KEY, vb VARBINARY(10), t TEXT, n VARCHAR(10) NULL, b BLOB)";
+  test::RunClient(test::ServerA(),
+                  "DROP DATABASE IF EXISTS e2_exact; CREATE DATABASE e2_exact; USE e2_exact;"
+                  "CREATE TABLE t " +
+                      table +
+                      ";"
+                      "INSERT INTO t VALUES (1, 0x0920, 'a\\tb\\nc\\rd', NULL, 0x20),"
+                      " (2, 0x20, 'x\\\\y', 'NULL', 0x0900),"
+                      " (3, '', '', '', ''), (4, 0x00FF09, 'q''\"z', 'z', NULL);");
+  // The server reads files only from its own folder.
+  const std::string folder = test::ServerA().basedir + "/files/e2_exact/";
+  std::filesystem::remove_all(folder);
+  struct Case {
+    std::uint8_t format;
+    const char* file;
+    const char* fields;
+  };
+  for (const Case& c :
+       {Case{1, "e2_exact_t.csv", "',' ENCLOSED BY '\"'"}, Case{4, "e2_exact_t.txt", "'\\t'"}}) {
+    SCOPED_TRACE(c.file);
+    CTaskItem task = ExportTask(c.format, {{0, 1, "e2_exact", "t"}});
+    task.ExportSettings.Folder = folder;
+    CAdvancedOptions advanced;
+    advanced.NullMarker = true;
+    SetAdvancedOptions(task, advanced);
+    RecordingRunContext context(task);
+    ASSERT_EQ(ExportWorker(context, m_dir.path()), RunOutcome::Finished) << context.Dump();
+    test::RunClient(test::ServerA(),
+                    "DROP TABLE IF EXISTS back; CREATE TABLE back " + table +
+                        "; LOAD DATA INFILE '" + folder + c.file +
+                        "' INTO TABLE back CHARACTER SET binary FIELDS TERMINATED BY " + c.fields +
+                        " ESCAPED BY '\\\\' LINES TERMINATED BY '\\r\\n';",
+                    "e2_exact");
+    EXPECT_EQ(test::Checksum(test::ServerA(), "e2_exact", "t"),
+              test::Checksum(test::ServerA(), "e2_exact", "back"));
+  }
+  std::filesystem::remove_all(folder);
+  test::RunClient(test::ServerA(), "DROP DATABASE e2_exact;");
+}
+
+// A disk that fills up mid-file: the entry says why, as a failed create does.
+TEST_F(ExportTest, AWriteErrorNamesTheSystemsReason) {
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  getrlimit(RLIMIT_FSIZE, &old);
+  RecordingRunContext context(ExportTask(1, {{0, 1, "e2_export", "t"}}));
+  rlimit limited = old;
+  limited.rlim_cur = 20;
+  setrlimit(RLIMIT_FSIZE, &limited);
+  const RunOutcome outcome = ExportWorker(context, m_dir.path());
+  setrlimit(RLIMIT_FSIZE, &old);
+  EXPECT_EQ(RunOutcome::Failed, outcome);
+  const std::vector<std::string> errors = context.Errors();
+  ASSERT_FALSE(errors.empty()) << context.Dump();
+  EXPECT_EQ("Failed to write records to the file! (File too large)", errors[0]);
 }
 
 TEST_F(ExportTest, EndsEarlyWithoutTablesOrFolder) {

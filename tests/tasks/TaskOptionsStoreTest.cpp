@@ -176,19 +176,25 @@ TEST(AdvancedOptionsTest, ValuesOutsideTheirRangeOrTypeFallBackSafely) {
          o.StatementBytes = 65536;
          o.Compression = Compression::Gzip;
          o.CompressionLevel = 9;
+         o.NullMarker = true;
        })),
        with([](auto& o) {
          o.IncludeEvents = false;
          o.StatementBytes = 65536;
          o.Compression = Compression::Gzip;
          o.CompressionLevel = 9;
+         o.NullMarker = true;
        }),
        false},
       {"threads clamped", json{{"Threads", 0}}, with([](auto& o) { o.Threads = 1; }), true},
-      {"threads too many", json{{"Threads", 1000}}, with([](auto& o) { o.Threads = kMaxThreads; }), true},
-      {"negative bytes", json{{"StatementBytes", -1}}, with([](auto& o) { o.StatementBytes = 0; }), true},
-      {"tiny bytes", json{{"StatementBytes", 10}}, with([](auto& o) { o.StatementBytes = kMinStatementBytes; }), true},
-      {"huge bytes", json{{"StatementBytes", 1ull << 40}}, with([](auto& o) { o.StatementBytes = kMaxStatementBytes; }), true},
+      {"threads too many", json{{"Threads", 1000}}, with([](auto& o) { o.Threads = kMaxThreads; }),
+       true},
+      {"negative bytes", json{{"StatementBytes", -1}}, with([](auto& o) { o.StatementBytes = 0; }),
+       true},
+      {"tiny bytes", json{{"StatementBytes", 10}},
+       with([](auto& o) { o.StatementBytes = kMinStatementBytes; }), true},
+      {"huge bytes", json{{"StatementBytes", 1ull << 40}},
+       with([](auto& o) { o.StatementBytes = kMaxStatementBytes; }), true},
       {"bool as text", json{{"IncludeRoutines", "yes"}}, defaults, true},
       {"unknown compression", json{{"Compression", "lzma"}}, defaults, true},
       {"gzip level past 9", json{{"Compression", "gzip"}, {"CompressionLevel", 19}},
@@ -197,8 +203,7 @@ TEST(AdvancedOptionsTest, ValuesOutsideTheirRangeOrTypeFallBackSafely) {
          o.CompressionLevel = 9;
        }),
        true},
-      {"zstd level 19", json{{"Compression", "zstd"}, {"CompressionLevel", 19}},
-       with([](auto& o) {
+      {"zstd level 19", json{{"Compression", "zstd"}, {"CompressionLevel", 19}}, with([](auto& o) {
          o.Compression = Compression::Zstd;
          o.CompressionLevel = 19;
        }),

@@ -136,14 +136,20 @@ TEST_F(TaskOptionsDialogsTest, AdvancedOptionsShowWhatTheTypeUses) {
   auto* compression = Find<QComboBox>(&dialog, "compressionCombo");
   EXPECT_FALSE(compression->isHidden());
   compression->setCurrentIndex(compression->findData(static_cast<int>(Compression::Gzip)));
+  auto* nullMarker = Find<QCheckBox>(&dialog, "nullMarkerCheck");
+  EXPECT_FALSE(nullMarker->isHidden());
+  EXPECT_FALSE(nullMarker->isChecked());
+  nullMarker->setChecked(true);
   dialog.accept();
   ASSERT_TRUE(FindAdvancedOptions(task).has_value());
   EXPECT_EQ(FindAdvancedOptions(task)->Compression, Compression::Gzip);
+  EXPECT_TRUE(FindAdvancedOptions(task)->NullMarker);
 
   task.TaskType = 2;  // a copy writes no file
   CAdvancedOptionsDialog copy(nullptr, task);
   EXPECT_FALSE(Find<QCheckBox>(&copy, "includeRoutinesCheck")->isHidden());
   EXPECT_TRUE(Find<QComboBox>(&copy, "compressionCombo")->isHidden());
+  EXPECT_TRUE(Find<QCheckBox>(&copy, "nullMarkerCheck")->isHidden());
 }
 
 TEST_F(TaskOptionsDialogsTest, SpeedOptionsShowPerTypeAndRoundTrip) {

@@ -41,7 +41,8 @@ CAdvancedOptionsDialog::CAdvancedOptionsDialog(QWidget* parent, CTaskItem& task)
       m_transactionPerTable(new QCheckBox(tr("One transaction per table"), this)),
       m_threads(new QSpinBox(this)),
       m_compression(new QComboBox(this)),
-      m_level(new QSpinBox(this)) {
+      m_level(new QSpinBox(this)),
+      m_nullMarker(new QCheckBox(tr("Write NULL as \\N in CSV and TEXT files"), this)) {
   setObjectName(QStringLiteral("advancedOptionsDialog"));
   setWindowTitle(tr("Advanced Options"));
   m_routines->setObjectName(QStringLiteral("includeRoutinesCheck"));
@@ -54,6 +55,9 @@ CAdvancedOptionsDialog::CAdvancedOptionsDialog(QWidget* parent, CTaskItem& task)
   m_threads->setObjectName(QStringLiteral("threadsSpin"));
   m_compression->setObjectName(QStringLiteral("compressionCombo"));
   m_level->setObjectName(QStringLiteral("compressionLevelSpin"));
+  m_nullMarker->setObjectName(QStringLiteral("nullMarkerCheck"));
+  m_nullMarker->setToolTip(
+      tr("Unchecked: NULL, an empty string and the text NULL are all written as an empty value."));
 
   m_compression->addItem(tr("None"), static_cast<int>(Compression::None));
   m_compression->addItem(tr("gzip (.gz)"), static_cast<int>(Compression::Gzip));
@@ -92,6 +96,7 @@ CAdvancedOptionsDialog::CAdvancedOptionsDialog(QWidget* parent, CTaskItem& task)
       m_threads);
   form->addRow(tr("Compression:"), m_compression);
   form->addRow(tr("Compression level:"), m_level);
+  form->addRow(tr("NULL values:"), m_nullMarker);
   layout->addLayout(form);
   // Only what the task's type uses is shown; the rest keeps its stored value.
   const AdvancedScope scope = AdvancedScopeOf(task.TaskType);
@@ -104,6 +109,7 @@ CAdvancedOptionsDialog::CAdvancedOptionsDialog(QWidget* parent, CTaskItem& task)
   form->setRowVisible(m_threads, scope.Threads);
   form->setRowVisible(m_compression, scope.Compression);
   form->setRowVisible(m_level, scope.Compression);
+  form->setRowVisible(m_nullMarker, scope.NullMarker);
 
   const CAdvancedOptions options = AdvancedOptionsOf(task);
   m_routines->setChecked(options.IncludeRoutines);
@@ -119,6 +125,7 @@ CAdvancedOptionsDialog::CAdvancedOptionsDialog(QWidget* parent, CTaskItem& task)
   m_threads->setValue(std::clamp(options.Threads, 1, kMaxThreads));
   m_compression->setCurrentIndex(m_compression->findData(static_cast<int>(options.Compression)));
   m_level->setValue(options.CompressionLevel);
+  m_nullMarker->setChecked(options.NullMarker);
 
   auto* buttons = new QDialogButtonBox(this);
   connect(buttons->addButton(tr("O&K"), QDialogButtonBox::AcceptRole), &QPushButton::clicked, this,
@@ -147,6 +154,7 @@ void CAdvancedOptionsDialog::accept() {
   options.Compression = static_cast<Compression>(m_compression->currentData().toInt());
   const int highest = options.Compression == Compression::Zstd ? 19 : 9;
   options.CompressionLevel = std::min(m_level->value(), highest);
+  options.NullMarker = m_nullMarker->isChecked();
   SetAdvancedOptions(m_task, options);
   QDialog::accept();
 }
@@ -158,7 +166,7 @@ AdvancedScope AdvancedScopeOf(int taskType) {
     case 3:
     case 7:
     case 8: return {true, false, true, true, true};
-    case 4: return {false, true};
+    case 4: return {false, true, false, false, false, true};
     case kRestoreFromFiles: return {false, false, false, true, true};
     default: return {false, false};
   }
@@ -212,6 +220,7 @@ QString AdvancedOptionsSummary(const CTaskItem& task) {
     }
     lines << QObject::tr("Compression: %1").arg(compression);
   }
+  if (scope.NullMarker && o.NullMarker) lines << QObject::tr("NULL in CSV and TEXT: \\N");
   return lines.join(QLatin1Char('\n'));
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // "Advanced Options...": a task's options beyond the classic ones (triggers, routines and
 // events, one consistent snapshot, statement size, transactions, tables or files at a time,
-// compression). Edits the task's "Advanced" section,
+// compression, the NULL marker of exports). Edits the task's "Advanced" section,
 // keeping the keys it does not show; a task that had none gets one only on OK.
 
 #include <QDialog>
@@ -37,18 +37,21 @@ class CAdvancedOptionsDialog : public QDialog {
   QSpinBox* m_threads;
   QComboBox* m_compression;
   QSpinBox* m_level;
+  QCheckBox* m_nullMarker;
 };
 
 // Which of the dialog's groups a task type uses: the objects and snapshot of dumps and
 // copies, the compression of files written (SQL dumps and exports), the statement size of
 // what dumps and copies write, the per-table transactions of what copies and restores load,
-// and how many tables (files, for restores) are worked on at a time.
+// how many tables (files, for restores) are worked on at a time, and the NULL marker of
+// exports.
 struct AdvancedScope {
   bool Objects;
   bool Compression;
   bool StatementSize = false;
   bool TransactionPerTable = false;
   bool Threads = false;
+  bool NullMarker = false;
 };
 AdvancedScope AdvancedScopeOf(int taskType);
 
