@@ -319,6 +319,13 @@ bool IsSocketPath(const std::string& host) {
   return !host.empty() && host.front() == '/';
 }
 
+std::string UserOptionFile() {
+  const char* home = std::getenv("HOME");
+  if (home == nullptr || home[0] == '\0') return std::string();
+  const std::string path = std::string(home) + "/.my.cnf";
+  return ::access(path.c_str(), R_OK) == 0 ? path : std::string();
+}
+
 bool ConnectServer(const CServerInfo& server, CMySQLConnection& connection, MySqlError& error,
                    ConnectPurpose purpose) {
   // The connect time-out also bounds the wait for the server's greeting, so a server that
@@ -375,9 +382,20 @@ bool ConnectServerWithTimeouts(const CServerInfo& server, CMySQLConnection& conn
     const unsigned int tcp = MYSQL_PROTOCOL_TCP;
     mysql_options(handle.get(), MYSQL_OPT_PROTOCOL, &tcp);
   }
+  // Without a saved password the login comes from the user's option file as the stock
+  // client takes it: password, and user and socket where the entry names none, from the
+  // [client] and [client-mariadb] groups. The library reads the file at connect time and
+  // uses a value only where the call below passes none.
+  const std::string optionFile = server.Password.empty() ? UserOptionFile() : std::string();
+  if (!optionFile.empty()) {
+    mysql_options(handle.get(), MYSQL_READ_DEFAULT_FILE, optionFile.c_str());
+    mysql_options(handle.get(), MYSQL_READ_DEFAULT_GROUP, "client-mariadb");
+  }
+  const bool fromFile = !optionFile.empty();
   MYSQL* connected = mysql_real_connect(
-      handle.get(), socketPath ? "localhost" : server.Host.c_str(), server.UserName.c_str(),
-      server.Password.c_str(), nullptr, socketPath ? 0 : server.Port,
+      handle.get(), socketPath ? "localhost" : server.Host.c_str(),
+      fromFile && server.UserName.empty() ? nullptr : server.UserName.c_str(),
+      fromFile ? nullptr : server.Password.c_str(), nullptr, socketPath ? 0 : server.Port,
       socketPath ? server.Host.c_str() : nullptr, flags);
   if (connected != handle.get()) {
     error = {mysql_errno(handle.get()), mysql_error(handle.get())};

@@ -138,7 +138,12 @@ class CMySQLConnection {
 // over TCP at the saved port, "localhost" too.
 bool IsSocketPath(const std::string& host);
 
-// Connects with the saved settings (compression and SSL flags; no database). On failure
+// "$HOME/.my.cnf" when it exists and can be read, else "".
+std::string UserOptionFile();
+
+// Connects with the saved settings (compression and SSL flags; no database). A server
+// without a password takes the login from UserOptionFile() as the stock client does
+// (see ConnectServer's body). On failure
 // `connection` stays closed and `error` holds the handle's errno and text. With UseSSL a
 // connection that did not negotiate TLS counts as failed. Every connection gives up on a
 // server that does not complete the connect within kConnectTimeoutSeconds and uses TCP

@@ -13,13 +13,15 @@
 #   scripts/screenshots.sh [BUILD-DIR] [OUTPUT-DIR]
 #
 # Needs xvfb, openbox, trayer, xdotool, imagemagick and x11-utils. BREVANTO_SHOT_DISPLAY
-# picks the display number (default :43).
+# picks the display number (default :43), BREVANTO_SHOT_SCREEN the screen (default
+# 1366x768, a common laptop: at 150 % its free area is the smallest the program meets).
 set -euo pipefail
 
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$repo/build}"
 out="${2:-/tmp/brevanto-screenshots}"
 display="${BREVANTO_SHOT_DISPLAY:-:43}"
+screen="${BREVANTO_SHOT_SCREEN:-1366x768}"
 tour="$build/tests/ui/brevanto_screen_tour"
 program="$build/app/brevanto"
 
@@ -47,7 +49,7 @@ cleanup() {
 trap cleanup EXIT
 
 start_desktop() {
-  Xvfb "$display" -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 &
+  Xvfb "$display" -screen 0 "${screen}x24" -nolisten tcp >/dev/null 2>&1 &
   pids+=($!)
   export DISPLAY="$display"
   for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done

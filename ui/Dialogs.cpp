@@ -129,13 +129,19 @@ QString Dialogs::OpenFileName(QWidget* parent, const QString& filter) {
   return dialog.selectedFiles().constFirst();
 }
 
-QString Dialogs::SaveFileName(QWidget* parent, const QString& filter, const QString& suffix) {
-  if (State().active) return ScriptedFileName(parent, BoxKind::SaveFile, filter);
+QString Dialogs::SaveFileName(QWidget* parent, const QString& filter, const QString& suffix,
+                              const QString& suggested) {
+  if (State().active) {
+    const QString path = ScriptedFileName(parent, BoxKind::SaveFile, filter);
+    State().shown.last().Start = suggested;
+    return path;
+  }
   // The dialog appends the suffix and asks before replacing (QFileDialog's default).
   QFileDialog dialog(parent, QString(), QString(), filter);
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
   dialog.setDefaultSuffix(suffix);
+  if (!suggested.isEmpty()) dialog.selectFile(suggested);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
   return dialog.selectedFiles().constFirst();
 }

@@ -22,6 +22,7 @@ struct ShownBox {
   // Whether the widget the box was opened for was on screen: a message about a page must
   // not show over another one.
   bool ParentShown = false;
+  QString Start = QString();  // the file a save picker suggests, or ""
 };
 
 class Dialogs {
@@ -43,7 +44,8 @@ class Dialogs {
   static QString OpenFileName(QWidget* parent, const QString& filter);
   // Appends `suffix` when the name has none; asks before replacing an existing file.
   // Empty when cancelled.
-  static QString SaveFileName(QWidget* parent, const QString& filter, const QString& suffix);
+  static QString SaveFileName(QWidget* parent, const QString& filter, const QString& suffix,
+                              const QString& suggested = QString());
   // An existing folder, starting at `startFolder`; empty when cancelled. Scripted, it
   // records `title` as the text and takes the next queued file name.
   static QString FolderName(QWidget* parent, const QString& title, const QString& startFolder);

@@ -2,6 +2,7 @@
 
 #include <QAbstractTableModel>
 #include <QApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QMenuBar>
@@ -91,6 +92,7 @@ CTaskLogViewer::CTaskLogViewer(CTaskLog& log, const std::string& taskName,
     : QDialog(parent),
       m_log(log),
       m_logFileName(logFileName),
+      m_taskName(ToQt(taskName)),
       m_dateStyle(dateStyle),
       m_timeStyle(timeStyle),
       m_model(new LogEntryModel(m_entries, dateStyle, timeStyle, this)),
@@ -211,10 +213,19 @@ void CTaskLogViewer::EmptyLogs() {
   m_model->Reset();
 }
 
+QString CTaskLogViewer::SuggestedFile(const char* suffix) const {
+  // The task's name, made a file name: a "/" would name a folder.
+  QString name = m_taskName;
+  name.replace(QLatin1Char('/'), QLatin1Char('_'));
+  if (name.isEmpty() || name.startsWith(QLatin1Char('.'))) name.prepend(QStringLiteral("log"));
+  return QDir::home().filePath(name + QLatin1Char('.') + QLatin1String(suffix));
+}
+
 void CTaskLogViewer::ExportLines(bool csv) {
   if (NothingShown()) return;
-  const QString path = csv ? Dialogs::SaveFileName(this, tr("Task Log Files(*.csv)"), "csv")
-                           : Dialogs::SaveFileName(this, tr("Task Log Files(*.txt)"), "txt");
+  const QString path =
+      csv ? Dialogs::SaveFileName(this, tr("Task Log Files(*.csv)"), "csv", SuggestedFile("csv"))
+          : Dialogs::SaveFileName(this, tr("Task Log Files(*.txt)"), "txt", SuggestedFile("txt"));
   if (path.isEmpty()) return;
   Status written;
   {
@@ -236,7 +247,8 @@ void CTaskLogViewer::ExportToTxt() {
 
 void CTaskLogViewer::ExportToLog() {
   if (NothingShown()) return;
-  const QString path = Dialogs::SaveFileName(this, tr("Task Log Files(*.log)"), "log");
+  const QString path =
+      Dialogs::SaveFileName(this, tr("Task Log Files(*.log)"), "log", SuggestedFile("log"));
   if (path.isEmpty()) return;
   const Status copied = ExportLogFile(m_log.PathOf(m_logFileName), FromQt(path));
   if (!copied.ok()) Dialogs::Stop(this, ToQt(copied.message()));

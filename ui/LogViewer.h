@@ -37,10 +37,13 @@ class CTaskLogViewer : public QDialog {
  private:
   void Show(bool all);
   void ExportLines(bool csv);
+  // "~/<task name>.<suffix>", what the save picker suggests.
+  QString SuggestedFile(const char* suffix) const;
   bool NothingShown();
 
   CTaskLog& m_log;
   const std::string m_logFileName;
+  const QString m_taskName;
   const int m_dateStyle;
   const int m_timeStyle;
   std::vector<CTaskLogEntry> m_entries;

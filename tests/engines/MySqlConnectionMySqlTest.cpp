@@ -4,13 +4,17 @@
 
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "core/AtomicFile.h"
 #include "engines/MySqlConnection.h"
 #include "engines/TableDefinition.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/TestServer.h"
 
 namespace brevanto {
@@ -52,6 +56,51 @@ class MySqlConnectionTest : public ::testing::Test {
   std::string m_db, m_newDb;
   CMySQLConnection m_connection;
 };
+
+// A server saved without a password logs in as the stock client would: with what the
+// user's ~/.my.cnf says in [client], overridden by [client-mariadb].
+TEST(MySqlConnectionFlagsTest, AServerWithoutAPasswordTakesTheLoginFromTheOptionFile) {
+  BREVANTO_REQUIRE_SERVER(ServerA());
+  const CServerInfo saved = test::AsServerInfo(ServerA());
+  ASSERT_FALSE(saved.Password.empty());
+  test::TempDir home;
+  const char* oldHome = std::getenv("HOME");
+  const std::string keptHome = oldHome != nullptr ? oldHome : "";
+  ::setenv("HOME", home.path().c_str(), 1);
+  const struct {
+    const char* name;
+    std::string file;  // "" for none
+    std::string user;  // the entry's
+    bool connects;
+  } cases[] = {
+      {"no option file", "", "root", false},
+      {"[client]", "[client]\npassword=" + saved.Password + "\n", "root", true},
+      {"[client-mariadb] over [client]",
+       "[client]\npassword=wrong\n[client-mariadb]\npassword=\"" + saved.Password + "\"\n", "root",
+       true},
+      {"user from the file", "[client]\nuser=root\npassword=" + saved.Password + "\n", "", true},
+      {"other groups are not read", "[mysqldump]\npassword=" + saved.Password + "\n", "root", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::remove((home.path() + ".my.cnf").c_str());
+    if (!c.file.empty()) {
+      ASSERT_TRUE(WriteFileAtomically(home.path() + ".my.cnf", c.file).ok());
+    }
+    CServerInfo server = saved;
+    server.Password.clear();
+    server.UserName = c.user;
+    CMySQLConnection connection;
+    MySqlError error;
+    EXPECT_EQ(c.connects, ConnectServer(server, connection, error)) << error.Text;
+  }
+  // A saved password wins over the file.
+  ASSERT_TRUE(WriteFileAtomically(home.path() + ".my.cnf", "[client]\npassword=wrong\n").ok());
+  CMySQLConnection connection;
+  MySqlError error;
+  EXPECT_TRUE(ConnectServer(saved, connection, error)) << error.Text;
+  ::setenv("HOME", keptHome.c_str(), 1);
+}
 
 TEST(MySqlConnectionFlagsTest, SslIsEncryptedOrRefused) {
   BREVANTO_REQUIRE_SERVER(test::ServerTls());

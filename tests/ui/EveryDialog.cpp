@@ -1,11 +1,14 @@
 #include "tests/ui/EveryDialog.h"
 
+#include <QTabWidget>
+
 #include "appcore/ApplicationCore.h"
 #include "tests/ui/UiFixture.h"
 #include "ui/AboutDialog.h"
 #include "ui/LogViewer.h"
 #include "ui/RenameTaskDialog.h"
 #include "ui/dialogs/LoginDlg.h"
+#include "ui/dialogs/NotificationsPage.h"
 #include "ui/dialogs/OptionsSheet.h"
 #include "ui/dialogs/ServerDlg.h"
 #include "ui/dialogs/ServerManagerDlg.h"
@@ -32,6 +35,9 @@ void ForEachSettingsDialog(CoreFixture& fixture, const DialogVisit& visit) {
   }
   {
     COptionsSheet options(core.Options(), core.Folder());
+    // As the program shows it: with the notifications page it adds.
+    options.Tabs()->addTab(new CNotificationsPage(core.NotificationSettings(), &options),
+                           QStringLiteral("Notifications"));
     visit(options, "options");
   }
   {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+
 #include <QMenu>
 #include <QMenuBar>
 #include <QTableView>
@@ -108,6 +110,20 @@ TEST_F(LogViewerTest, ExportsWriteTheShownEntriesAndReplaceTheTarget) {
   EXPECT_EQ(ReadWholeFile(copy), ReadWholeFile(log.PathOf(kLog)));
   EXPECT_EQ(Shown(), QStringList({"Task Log Files(*.csv)", "Task Log Files(*.txt)",
                                   "Task Log Files(*.log)"}));
+}
+
+// The save picker starts on a file named after the task in the user's home folder.
+TEST_F(LogViewerTest, ExportsSuggestAFileNamedAfterTheTask) {
+  Append(1);
+  auto viewer = std::make_unique<CTaskLogViewer>(log, "Nightly/2", kLog, 1, 1);
+  viewer->ExportToCsv();
+  viewer->ExportToTxt();
+  viewer->ExportToLog();
+  QStringList suggested;
+  for (const ShownBox& box : Dialogs::TakeShown()) suggested << box.Start;
+  const QString home = QDir::homePath();
+  EXPECT_EQ(suggested, QStringList({home + "/Nightly_2.csv", home + "/Nightly_2.txt",
+                                    home + "/Nightly_2.log"}));
 }
 
 TEST_F(LogViewerTest, AFailedExportIsReportedAndKeepsNothingHalfWritten) {

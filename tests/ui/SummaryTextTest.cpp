@@ -40,7 +40,7 @@ TEST(SummaryTextTest, BackupToFilesCountsChosenTablesOfChosenDatabases) {
   EXPECT_EQ(BuildTaskSummary(task),
             "Task name:\r\n    Nightly\r\n\r\n"
             "Task type:\r\n    Backup MySQL databases to SQL/PHP files\r\n\r\n"
-            "Source MySQL server:\r\n    db1.example\r\n\r\n"
+            "Source MySQL server:\r\n    db1.example:3306\r\n\r\n"
             "Backup information:\r\n    2 database(s), 3 table(s)\r\n\r\n"
             "To folder:\r\n    /srv/backup/Nightly/\r\n\r\n"
             "Task schedule:\r\n    Every Day\r\n");
@@ -61,7 +61,7 @@ TEST(SummaryTextTest, ExecuteScriptHasOneBlankLineBeforeTheSchedule) {
   EXPECT_EQ(BuildTaskSummary(task),
             "Task name:\r\n    Cleanup\r\n\r\n"
             "Task type:\r\n    Execute MySQL script\r\n\r\n"
-            "MySQL server:\r\n    localhost\r\n\r\n"
+            "MySQL server:\r\n    localhost:3306\r\n\r\n"
             "SQL script:\r\n    3 statement(s)\r\n\r\n"
             "Task schedule:\r\n    Manual\r\n");
 }
@@ -71,6 +71,7 @@ TEST(SummaryTextTest, OtherTypesNameTheirServersAndOutput) {
   task.TaskName = "T";
   task.SourceServer.Host = "src";
   task.DestinationServer.Host = "dst";
+  task.DestinationServer.Port = 3307;
   task.Schedule.Kind = 5;
   task.TaskType = 4;
   task.ExportSettings.Format = 3;
@@ -83,12 +84,22 @@ TEST(SummaryTextTest, OtherTypesNameTheirServersAndOutput) {
   task.TaskType = 6;
   task.RestoreFiles.resize(4);
   EXPECT_NE(BuildTaskSummary(task).find("Backup Files:\r\n    4 file(s)\r\n\r\n"
-                                        "MySQL server:\r\n    dst\r\n\r\nTask schedule:"),
+                                        "MySQL server:\r\n    dst:3307\r\n\r\nTask schedule:"),
             std::string::npos);
   task.TaskType = 7;
-  EXPECT_NE(BuildTaskSummary(task).find("Source MySQL server:\r\n    src\r\n\r\n"
+  EXPECT_NE(BuildTaskSummary(task).find("Source MySQL server:\r\n    src:3306\r\n\r\n"
                                         "Restore information:\r\n    0 database(s), 0 table(s)\r\n"
-                                        "\r\nDestination MySQL server:\r\n    dst\r\n\r\n"),
+                                        "\r\nDestination MySQL server:\r\n    dst:3307\r\n\r\n"),
+            std::string::npos);
+}
+
+// The summary names the server as one reaches it: a port tells two servers of one host
+// apart, a socket path needs none.
+TEST(SummaryTextTest, ServersShowTheirPortOrSocket) {
+  CTaskItem task;
+  task.TaskType = 5;
+  task.SourceServer.Host = "/run/mysqld/mysqld.sock";
+  EXPECT_NE(BuildTaskSummary(task).find("MySQL server:\r\n    /run/mysqld/mysqld.sock\r\n"),
             std::string::npos);
 }
 

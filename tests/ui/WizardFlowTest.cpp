@@ -201,7 +201,7 @@ TEST_F(WizardFlowTest, CreatesABackupToFilesTaskEndToEnd) {
   // Step 6: the summary, then Finish.
   EXPECT_TRUE(wizard->windowTitle().endsWith(QStringLiteral("Step 6 of 6")));
   const QString summary = Find<QPlainTextEdit>("summaryEdit")->toPlainText();
-  EXPECT_TRUE(summary.contains(QStringLiteral("Source MySQL server:\n    db.example\n")));
+  EXPECT_TRUE(summary.contains(QStringLiteral("Source MySQL server:\n    db.example:3307\n")));
   EXPECT_TRUE(summary.contains(QStringLiteral("    1 database(s), 2 table(s)\n")));
   wizard->button(QWizard::FinishButton)->click();
   EXPECT_EQ(wizard->result(), QDialog::Accepted);
@@ -297,7 +297,7 @@ TEST_F(WizardFlowTest, RestoreFromFilesWalksFiveStepsAndAsksBeforeRunningDrops) 
   EXPECT_TRUE(Find<QPlainTextEdit>("summaryEdit")
                   ->toPlainText()
                   .contains(QStringLiteral(
-                      "Backup Files:\n    3 file(s)\n\nMySQL server:\n    localhost\n")));
+                      "Backup Files:\n    3 file(s)\n\nMySQL server:\n    localhost:3306\n")));
 }
 
 TEST_F(WizardFlowTest, DestinationServerMustDifferFromTheSource) {

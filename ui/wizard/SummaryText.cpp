@@ -31,6 +31,12 @@ std::string Heading(const char* title, const std::string& value) {
   return std::string(title) + ":\r\n" + kIndent + value;
 }
 
+// "host:port"; a socket path stands alone, as the connection ignores the port then.
+std::string ServerText(const CServerInfo& server) {
+  if (!server.Host.empty() && server.Host.front() == '/') return server.Host;
+  return server.Host + ":" + std::to_string(server.Port);
+}
+
 }  // namespace
 
 ChosenCounts CountChosen(const std::vector<DatabaseItem>& databases) {
@@ -50,7 +56,7 @@ std::string BuildTaskSummary(const CTaskItem& task) {
   const char* description = TaskTypeDescription(type);
   std::string text = Heading("Task name", task.TaskName) + "\r\n\r\n" +
                      Heading("Task type", description ? description : "") + "\r\n\r\n";
-  const std::string source = Heading("Source MySQL server", task.SourceServer.Host) + "\r\n\r\n";
+  const std::string source = Heading("Source MySQL server", ServerText(task.SourceServer)) + "\r\n\r\n";
   switch (type) {
     case 1: {
       const BackupSettings& b = task.BackupSettings;
@@ -65,7 +71,7 @@ std::string BuildTaskSummary(const CTaskItem& task) {
     case 8:
       text += source + (type <= 3 ? "Backup information:\r\n" : "Restore information:\r\n") +
               CountsLine(task) + "\r\n" +
-              Heading("Destination MySQL server", task.DestinationServer.Host);
+              Heading("Destination MySQL server", ServerText(task.DestinationServer));
       break;
     case 4:
       text +=
@@ -75,13 +81,13 @@ std::string BuildTaskSummary(const CTaskItem& task) {
           "\r\n" + kIndent + task.ExportSettings.Folder;
       break;
     case 5:
-      text += Heading("MySQL server", task.SourceServer.Host) + "\r\n\r\nSQL script:\r\n" +
+      text += Heading("MySQL server", ServerText(task.SourceServer)) + "\r\n\r\nSQL script:\r\n" +
               kIndent + std::to_string(task.ScriptStatements.size()) + " statement(s)\r\n";
       break;
     case 6:
       text += std::string("Backup Files:\r\n") + kIndent +
               std::to_string(task.RestoreFiles.size()) + " file(s)\r\n\r\n" +
-              Heading("MySQL server", task.DestinationServer.Host);
+              Heading("MySQL server", ServerText(task.DestinationServer));
       break;
     default: break;
   }
