@@ -36,6 +36,11 @@ class Writer {
   void Password(const char* key, const std::string& value) {
     if (m_withPasswords) m_out[key] = value;
   }
+  // Keys added later are left out while empty, so older exports read the same.
+  void Optional(const char* key, const std::string& value) {
+    if (!value.empty()) m_out[key] = value;
+  }
+  void Fingerprint(const char* key, const std::string& value) { Optional(key, value); }
   template <class T, class Visit>
   void Object(const char* key, const T& value, Visit visit) {
     Json child = Json::object();
@@ -106,6 +111,17 @@ class Reader {
     }
   }
   void Password(const char* key, std::string& value) { (*this)(key, value); }
+  void Optional(const char* key, std::string& value) { (*this)(key, value); }
+  void Fingerprint(const char* key, std::string& value) {
+    std::string typed;
+    (*this)(key, typed);
+    if (typed.empty()) return;
+    value = CanonicalFingerprint(typed);
+    if (value.empty()) {
+      Problem(key, "must be a SHA-256 fingerprint: 64 hexadecimal digits, in pairs separated "
+                   "by colons or not at all");
+    }
+  }
 
   template <class T, class Visit>
   void Object(const char* key, T& value, Visit visit) {
@@ -198,6 +214,8 @@ void VisitServer(V& v, S& s) {
   v("SavePassword", s.SavePassword);
   v("UseCompression", s.UseCompression);
   v("UseSSL", s.UseSSL);
+  v.Optional("SslCaFile", s.SslCaFile);
+  v.Fingerprint("SslFingerprint", s.SslFingerprint);
 }
 
 template <class V, class E>

@@ -131,6 +131,18 @@ std::string ConnectSuccessText(const std::string& version) {
   return "Connect to the MySQL server successfully!\n\nMySQL version: " + version;
 }
 
+std::string TrustCertificateQuestion(const std::string& errorText, const std::string& fingerprint) {
+  // The engine's own advice on pinning follows the reason; here the question replaces it.
+  const std::string reason = errorText.substr(0, errorText.find(". The server's certificate has"));
+  return "The server's SSL certificate was not accepted:\n" + reason +
+         "\n\nIts SHA-256 fingerprint is\n" + fingerprint +
+         "\n\nTrust this certificate for this server from now on (trust on first use)? Answer "
+         "Yes only if this is your server's own certificate: compare the fingerprint with the "
+         "one the server's administrator sees (openssl x509 -noout -fingerprint -sha256 -in "
+         "<the server's certificate file>). From then on this certificate, and no other, is "
+         "taken for the server, whatever name it is made out to.";
+}
+
 std::string ValidateSchedulePage(const ScheduleSettings& s) {
   switch (s.Kind) {
     case 0: return "";

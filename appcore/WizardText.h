@@ -51,6 +51,13 @@ std::string ConnectFailureText(unsigned int number, const std::string& text);
 std::string UseDatabaseFailureText(unsigned int number, const std::string& text);
 // "Connect to the MySQL server successfully!\n\nMySQL version: " + version.
 std::string ConnectSuccessText(const std::string& version);
+// The question after a test whose TLS certificate was refused (`errorText`): shows its
+// SHA-256 `fingerprint` and asks whether to trust that certificate from now on.
+std::string TrustCertificateQuestion(const std::string& errorText, const std::string& fingerprint);
+// A pinned fingerprint that is not one, for the server editor and the wizard.
+inline constexpr const char* kBadFingerprintText =
+    "The SSL fingerprint must be the certificate's SHA-256: 64 hexadecimal digits, in pairs "
+    "separated by colons or not at all!";
 
 // Leaving the schedule page with `schedule`; the message asks for the kind's settings.
 std::string ValidateSchedulePage(const ScheduleSettings& schedule);

@@ -1,6 +1,9 @@
 #include "core/ServerList.h"
 
+#include <cstdio>
 #include <utility>
+
+#include <nlohmann/json.hpp>
 
 #include "core/AtomicFile.h"
 #include "core/BinaryIO.h"
@@ -14,6 +17,63 @@ constexpr std::uint32_t kLegacyServerMagic = 0xBFDFAEBAu;
 
 std::string ServerFilePath(const std::string& folder) {
   return folder + kServerFileName;
+}
+
+using nlohmann::json;
+
+constexpr const char* kServersKey = "Servers";
+constexpr std::size_t kMaxTlsFileBytes = std::size_t{16} << 20;
+
+json ParseTlsFile(const std::string& path) {
+  std::string bytes;
+  if (!ReadFileBytes(path, bytes, kMaxTlsFileBytes)) return json(json::value_t::discarded);
+  json parsed = json::parse(bytes, nullptr, /*allow_exceptions=*/false);
+  if (!parsed.is_object()) return json(json::value_t::discarded);
+  return parsed;
+}
+
+std::string TextMember(const json& object, const char* key) {
+  const auto item = object.find(key);
+  return item != object.end() && item->is_string() ? item->get<std::string>() : std::string();
+}
+
+// The TLS settings of each server, by ConnectionName (unique in the list). A missing or
+// damaged file leaves every server with the system's CAs and no pin.
+void ReadServerTlsFile(const std::string& folder, std::vector<CServerInfo>& servers) {
+  const std::string path = folder + kServerTlsFileName;
+  if (!FileExists(path)) return;
+  const json file = ParseTlsFile(path);
+  const auto entries = file.is_discarded() ? file.end() : file.find(kServersKey);
+  if (file.is_discarded() || entries == file.end() || !entries->is_object()) return;
+  for (CServerInfo& server : servers) {
+    const auto entry = entries->find(server.ConnectionName);
+    if (entry == entries->end() || !entry->is_object()) continue;
+    server.SslCaFile = TextMember(*entry, "SslCaFile");
+    server.SslFingerprint = TextMember(*entry, "SslFingerprint");
+  }
+}
+
+// Written before the server file itself, so the list never names a server whose
+// settings were not saved. No server with such settings: no file.
+bool WriteServerTlsFile(const std::string& folder, const std::vector<CServerInfo>& servers) {
+  const std::string path = folder + kServerTlsFileName;
+  json entries = json::object();
+  for (const CServerInfo& server : servers) {
+    json entry = json::object();
+    if (!server.SslCaFile.empty()) entry["SslCaFile"] = server.SslCaFile;
+    if (!server.SslFingerprint.empty()) entry["SslFingerprint"] = server.SslFingerprint;
+    if (!entry.empty()) entries[server.ConnectionName] = std::move(entry);
+  }
+  if (FileExists(path) && ParseTlsFile(path).is_discarded()) {
+    // What the user had there is kept aside, not overwritten unseen.
+    if (std::rename(path.c_str(), (path + ".damaged").c_str()) != 0) return false;
+  }
+  if (entries.empty()) return RemoveFileIfExists(path);
+  json file = json::object();
+  file["Format"] = 1;
+  file[kServersKey] = std::move(entries);
+  const std::string text = file.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+  return WriteFileAtomically(path, text).ok();
 }
 
 }  // namespace
@@ -76,10 +136,13 @@ bool LoadServers(const std::string& folder, std::vector<CServerInfo>& servers) {
   servers.clear();
   std::string bytes;
   if (!ReadFileBytes(ServerFilePath(folder), bytes, 64u << 20)) return false;
-  return ParseServers(bytes, servers);
+  if (!ParseServers(bytes, servers)) return false;
+  ReadServerTlsFile(folder, servers);
+  return true;
 }
 
 bool SaveServers(const std::string& folder, const std::vector<CServerInfo>& servers) {
+  if (!WriteServerTlsFile(folder, servers)) return false;
   return WriteFileAtomically(ServerFilePath(folder), SerializeServers(servers)).ok();
 }
 

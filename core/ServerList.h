@@ -17,12 +17,17 @@
 namespace brevanto {
 
 inline constexpr const char* kServerFileName = "myserver.dll";
+// Beside it: what the binary layout has no field for (SslCaFile, SslFingerprint), as JSON
+// by ConnectionName. Layout: docs/formats/task-file.md ("Server file").
+inline constexpr const char* kServerTlsFileName = "myserver.json";
 
 // Reads folder + "myserver.dll" (current or earlier layout) into `servers`, which is
 // emptied first. Returns true when a file of a known version was read. A truncated last
-// entry is dropped; an entry without a ConnectionName is named after its Host.
+// entry is dropped; an entry without a ConnectionName is named after its Host. The TLS
+// settings come from "myserver.json" when there is one.
 bool LoadServers(const std::string& folder, std::vector<CServerInfo>& servers);
-// Writes the whole list in the current layout (mode 0600, atomic replace).
+// Writes the whole list in the current layout (mode 0600, atomic replace), its TLS
+// settings first.
 bool SaveServers(const std::string& folder, const std::vector<CServerInfo>& servers);
 // After loading at start: rewrites a file whose first four bytes are readable and are
 // not the current magic. A missing or empty file is left alone. True when it rewrote.

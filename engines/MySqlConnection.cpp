@@ -8,13 +8,12 @@
 #include <mutex>
 #include <optional>
 
-#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "engines/ServerTls.h"
 #include "schedule/TaskRoutine.h"
 
 namespace brevanto {
@@ -247,72 +246,6 @@ void EnableKeepalive(MYSQL* handle) {
   (void)::setsockopt(socket, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
 }
 
-constexpr int kProbeTimeoutMs = static_cast<int>(kConnectTimeoutSeconds) * 1000;
-constexpr unsigned int kClientSslCapability = 0x0800;
-
-bool WaitFor(int socket, short events) {
-  pollfd entry{socket, events, 0};
-  return ::poll(&entry, 1, kProbeTimeoutMs) == 1 && (entry.revents & events) != 0;
-}
-
-bool ReadExactly(int socket, unsigned char* out, std::size_t size) {
-  std::size_t done = 0;
-  while (done < size) {
-    if (!WaitFor(socket, POLLIN)) return false;
-    const ssize_t got = ::recv(socket, out + done, size - done, 0);
-    if (got <= 0) return false;
-    done += static_cast<std::size_t>(got);
-  }
-  return true;
-}
-
-enum class TlsOffer { Offered, NotOffered, Unknown };
-
-// Reads the greeting of the server at host:port on a connection of our own and hangs up
-// without answering it. The client library checks for TLS only after it has sent the
-// login, so a server (or a relay) without TLS would receive the login in clear.
-TlsOffer ProbeTlsOffer(const std::string& host, unsigned int port) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  const std::string service = std::to_string(port == 0 ? 3306 : port);
-  if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &found) != 0) return TlsOffer::Unknown;
-  TlsOffer offer = TlsOffer::Unknown;
-  for (addrinfo* address = found; address != nullptr && offer == TlsOffer::Unknown;
-       address = address->ai_next) {
-    const int socket = ::socket(address->ai_family, address->ai_socktype | SOCK_CLOEXEC |
-                                                        SOCK_NONBLOCK, address->ai_protocol);
-    if (socket < 0) continue;
-    int error = 0;
-    socklen_t length = sizeof error;
-    const bool connected =
-        (::connect(socket, address->ai_addr, address->ai_addrlen) == 0 || errno == EINPROGRESS) &&
-        WaitFor(socket, POLLOUT) &&
-        ::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
-    unsigned char header[4];
-    if (connected && ReadExactly(socket, header, sizeof header)) {
-      const std::size_t size = header[0] | (header[1] << 8) | (header[2] << 16);
-      std::vector<unsigned char> body(std::min<std::size_t>(size, 1024));
-      // Protocol 10: version text, NUL, thread id (4), scramble (8), filler (1), then
-      // the low capability bytes. An error packet (0xFF) is left to the library to report.
-      if (!body.empty() && ReadExactly(socket, body.data(), body.size()) && body[0] == 10) {
-        std::size_t at = 1;
-        while (at < body.size() && body[at] != 0) ++at;
-        at += 1 + 4 + 8 + 1;
-        if (at + 2 <= body.size()) {
-          const unsigned int capabilities = body[at] | (body[at + 1] << 8);
-          offer = (capabilities & kClientSslCapability) != 0 ? TlsOffer::Offered
-                                                             : TlsOffer::NotOffered;
-        }
-      }
-    }
-    ::close(socket);
-  }
-  ::freeaddrinfo(found);
-  return offer;
-}
-
 }  // namespace
 
 bool IsSocketPath(const std::string& host) {
@@ -359,21 +292,8 @@ bool ConnectServerWithTimeouts(const CServerInfo& server, CMySQLConnection& conn
     mysql_options(handle.get(), MYSQL_OPT_COMPRESS, nullptr);
     flags |= CLIENT_COMPRESS;
   }
-  if (server.UseSSL == 1) {
-    // The SSL flag alone is not enough: without mysql_ssl_set the library neither
-    // offers TLS properly nor insists on it. Enforcing makes it refuse a plain session,
-    // but only after sending the login: the probe below keeps that from happening.
-    flags |= CLIENT_SSL;
-    mysql_ssl_set(handle.get(), nullptr, nullptr, nullptr, nullptr, nullptr);
-    const my_bool enforce = 1;
-    mysql_options(handle.get(), MYSQL_OPT_SSL_ENFORCE, &enforce);
-  }
-  if (server.UseSSL == 1 && !IsSocketPath(server.Host) &&
-      ProbeTlsOffer(server.Host, server.Port) == TlsOffer::NotOffered) {
-    error = {kSslConnectionError,
-             "SSL connection error: the server does not support encrypted connections"};
-    return false;
-  }
+  if (server.UseSSL == 1) flags |= CLIENT_SSL;
+  if (!PrepareServerTls(handle.get(), server, error)) return false;
   // A port means TCP, "localhost" included: the library would otherwise take the default
   // Unix socket for "localhost" and reach whichever server owns it. A host that is a
   // path names the socket itself.
@@ -399,6 +319,7 @@ bool ConnectServerWithTimeouts(const CServerInfo& server, CMySQLConnection& conn
       socketPath ? server.Host.c_str() : nullptr, flags);
   if (connected != handle.get()) {
     error = {mysql_errno(handle.get()), mysql_error(handle.get())};
+    ExplainRefusedCertificate(server, error);
     return false;
   }
   if (server.UseSSL == 1 && mysql_get_ssl_cipher(handle.get()) == nullptr) {

@@ -5,7 +5,7 @@
 brevanto_packages=(
   cmake make g++ pkg-config
   qt6-base-dev qt6-base-dev-tools libxcb1-dev libgl-dev
-  libmariadb-dev mariadb-server mariadb-client
+  libmariadb-dev libssl-dev mariadb-server mariadb-client
   libgtest-dev libgmock-dev libbenchmark-dev
   openssl xvfb xauth
   zlib1g-dev libzstd-dev libcurl4-openssl-dev nlohmann-json3-dev

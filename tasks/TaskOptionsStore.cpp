@@ -51,6 +51,49 @@ bool SetAside(const std::string& path) {
   return false;
 }
 
+// The TLS settings of the task's servers are fields of CServerInfo in memory (the
+// connection needs them) and the section "ServerTls" in the file; in memory the fields
+// alone hold them, so they cannot disagree with a copy in OptionSections.
+constexpr const char* kServerTlsSection = "ServerTls";
+
+json ServerTlsOf(const CServerInfo& server) {
+  json out = json::object();
+  if (!server.SslCaFile.empty()) out["SslCaFile"] = server.SslCaFile;
+  if (!server.SslFingerprint.empty()) out["SslFingerprint"] = server.SslFingerprint;
+  return out;
+}
+
+void AddServerTlsSection(const CTaskItem& task, json& sections) {
+  json tls = json::object();
+  json source = ServerTlsOf(task.SourceServer);
+  json destination = ServerTlsOf(task.DestinationServer);
+  if (!source.empty()) tls["SourceServer"] = std::move(source);
+  if (!destination.empty()) tls["DestinationServer"] = std::move(destination);
+  if (!tls.empty()) sections[kServerTlsSection] = std::move(tls);
+}
+
+void ReadServerTls(const json& tls, const char* key, CServerInfo& server) {
+  const auto entry = tls.find(key);
+  if (entry == tls.end() || !entry->is_object()) return;
+  const auto text = [&entry](const char* name) {
+    const auto item = entry->find(name);
+    return item != entry->end() && item->is_string() ? item->get<std::string>() : std::string();
+  };
+  server.SslCaFile = text("SslCaFile");
+  server.SslFingerprint = text("SslFingerprint");
+}
+
+// Moves the "ServerTls" section out of `sections` into the task's servers.
+void TakeServerTlsSection(json& sections, CTaskItem& task) {
+  const auto tls = sections.find(kServerTlsSection);
+  if (tls == sections.end()) return;
+  if (tls->is_object()) {
+    ReadServerTls(*tls, "SourceServer", task.SourceServer);
+    ReadServerTls(*tls, "DestinationServer", task.DestinationServer);
+  }
+  sections.erase(tls);
+}
+
 }  // namespace
 
 std::string TaskOptionsPathFor(const std::string& taskFilePath) {
@@ -65,7 +108,13 @@ std::string TaskOptionsPathFor(const std::string& taskFilePath) {
 void ReadTaskOptionsFile(const std::string& optionsPath, std::vector<CTaskItem>& tasks,
                          std::string* problem) {
   SetProblem(problem, "");
-  for (CTaskItem& task : tasks) task.OptionSections.clear();
+  for (CTaskItem& task : tasks) {
+    task.OptionSections.clear();
+    for (CServerInfo* server : {&task.SourceServer, &task.DestinationServer}) {
+      server->SslCaFile.clear();
+      server->SslFingerprint.clear();
+    }
+  }
   if (!FileExists(optionsPath)) return;
   std::string bytes;
   if (!ReadFileBytes(optionsPath, bytes, kMaxOptionsFileBytes)) {
@@ -86,7 +135,9 @@ void ReadTaskOptionsFile(const std::string& optionsPath, std::vector<CTaskItem>&
   for (CTaskItem& task : tasks) {
     const auto entry = entries->find(task.TaskKey);
     if (entry != entries->end() && entry->is_object() && !entry->empty()) {
-      task.OptionSections = Dump(*entry);
+      json sections = *entry;
+      TakeServerTlsSection(sections, task);
+      if (!sections.empty()) task.OptionSections = Dump(sections);
     }
   }
 }
@@ -110,6 +161,7 @@ bool WriteTaskOptionsFile(const std::string& optionsPath, const std::vector<CTas
   for (const CTaskItem& task : tasks) {
     if (task.TaskKey.empty()) continue;
     json sections = SectionsOf(task);
+    AddServerTlsSection(task, sections);
     if (!sections.empty()) entries[task.TaskKey] = std::move(sections);
   }
   file.erase(kTasksKey);

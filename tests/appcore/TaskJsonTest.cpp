@@ -350,6 +350,28 @@ TEST_F(TaskJsonTest, RefusesBadOptionValuesNamingTheirKey) {
   }
 }
 
+TEST_F(TaskJsonTest, ServerTlsKeysTravelAndAFingerprintIsChecked) {
+  std::string typed;  // as another tool prints it: lower case, no colons
+  for (int i = 0; i < 32; ++i) typed += "0f";
+  const TaskJsonImport imported = Import(R"([{"TaskName": "t", "TaskType": 5,
+      "SourceServer": {"UseSSL": true, "SslCaFile": "/etc/ssl/ca.pem", "SslFingerprint": ")" +
+                                         typed + R"("}, "ScriptStatements": ["SELECT 1"]}])");
+  ASSERT_TRUE(imported.Problems.empty()) << imported.Problems.front().Message;
+  const CServerInfo& server = imported.Tasks[0].SourceServer;
+  EXPECT_EQ(server.SslCaFile, "/etc/ssl/ca.pem");
+  EXPECT_EQ(server.SslFingerprint.size(), 95u);
+  EXPECT_EQ(server.SslFingerprint.substr(0, 6), "0F:0F:");
+  const std::string text = TasksToJsonText(imported.Tasks);
+  EXPECT_NE(text.find(server.SslFingerprint), std::string::npos);
+  // Servers without them export as before.
+  EXPECT_EQ(TasksToJsonText(EveryType(m_dir)).find("\"Ssl"), std::string::npos);
+
+  const TaskJsonImport refused = Import(R"([{"TaskName": "t", "TaskType": 5,
+      "SourceServer": {"SslFingerprint": "AB:CD"}, "ScriptStatements": ["SELECT 1"]}])");
+  ASSERT_FALSE(refused.Problems.empty());
+  EXPECT_EQ(refused.Problems.front().Key, "[0].SourceServer.SslFingerprint");
+}
+
 TEST_F(TaskJsonTest, AReplaceKeepsTheSectionsTheTextLeavesOut) {
   CTaskItem replaced;
   CAdvancedOptions options;

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,7 @@ using test::TempDir;
 using test::WriteWholeFile;
 
 CServerInfo Entry(const std::string& name, const std::string& host = "db.example") {
-  return {name, host, 3307, "app", "pw", "shop", "note", 1, 1, 0, 4};
+  return {name, host, 3307, "app", "pw", "shop", "note", 1, 1, 0, 4, {}, {}};
 }
 
 // The earlier layout, made from its documented fields.
@@ -96,7 +97,7 @@ TEST_F(ServerListTest, AnOlderFileLoadsNamedAfterItsHostsAndIsRewritten) {
   ASSERT_TRUE(WriteWholeFile(file(), LegacyServerFile({"alpha", "10.1.1.1"})));
   ASSERT_TRUE(m_list.Load());
   ASSERT_EQ(m_list.Count(), 2);
-  CServerInfo expected{"alpha", "alpha", 3310, "olduser", "oldpw", "", "old comment", 1, 0, 1, 0};
+  CServerInfo expected{"alpha", "alpha", 3310, "olduser", "oldpw", "", "old comment", 1, 0, 1, 0, {}, {}};
   EXPECT_EQ(m_list.At(0), expected);
   EXPECT_EQ(m_list.At(1).ConnectionName, "10.1.1.1");
 
@@ -124,6 +125,64 @@ TEST_F(ServerListTest, ATruncatedLastEntryIsDropped) {
   std::vector<CServerInfo> servers;
   ASSERT_TRUE(ParseServers(lying, servers));
   EXPECT_EQ(servers.size(), 1u);
+}
+
+TEST_F(ServerListTest, TlsSettingsLiveBesideTheUnchangedServerFile) {
+  const std::string tlsFile = m_dir.file("myserver.json");
+  CServerInfo pinned = Entry("pinned");
+  pinned.UseSSL = 1;
+  pinned.SslFingerprint = "AB:" + std::string(92, '0');
+  pinned.SslCaFile = "/etc/ssl/ca.pem";
+  ASSERT_TRUE(m_list.Append(Entry("plain")));
+  EXPECT_FALSE(std::filesystem::exists(tlsFile));  // nothing to keep, no file
+  ASSERT_TRUE(m_list.Append(pinned));
+
+  CServerInfo bare = pinned;
+  bare.SslFingerprint.clear();
+  bare.SslCaFile.clear();
+  EXPECT_EQ(ReadWholeFile(file()), SerializeServers({Entry("plain"), bare}));
+  struct stat st {};
+  ASSERT_EQ(::stat(tlsFile.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(loadFile(), m_list.Entries());
+
+  // Renamed, the settings follow the server; cleared, the file goes.
+  pinned.ConnectionName = "renamed";
+  ASSERT_TRUE(m_list.ReplaceAt(1, pinned));
+  EXPECT_EQ(loadFile()[1], pinned);
+  ASSERT_TRUE(m_list.ReplaceAt(1, bare));
+  EXPECT_FALSE(std::filesystem::exists(tlsFile));
+  EXPECT_EQ(loadFile()[1], bare);
+}
+
+TEST_F(ServerListTest, ADamagedTlsFileLoadsAsNoSettingsAndIsKeptAside) {
+  CServerInfo pinned = Entry("pinned");
+  pinned.SslFingerprint = "AB:" + std::string(92, '0');
+  ASSERT_TRUE(m_list.Append(pinned));
+  const std::string tlsFile = m_dir.file("myserver.json");
+  ASSERT_TRUE(WriteWholeFile(tlsFile, "{ not json"));
+  ASSERT_TRUE(m_list.Load());
+  EXPECT_EQ(m_list.At(0), Entry("pinned"));
+  ASSERT_TRUE(m_list.ReplaceAt(0, pinned));
+  EXPECT_EQ(ReadWholeFile(tlsFile + ".damaged"), "{ not json");
+  EXPECT_EQ(loadFile()[0], pinned);
+}
+
+TEST(ServerInfoTest, FingerprintsAreTakenWithOrWithoutColonsInAnyCase) {
+  std::string colons;
+  for (int i = 0; i < 32; ++i) colons += (i == 0 ? "" : ":") + std::string("a") + "0123456789abcdef"[i % 16];
+  std::string upper = colons;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  std::string bare = upper;
+  std::erase(bare, ':');
+  EXPECT_EQ(CanonicalFingerprint(colons), upper);
+  EXPECT_EQ(CanonicalFingerprint(" " + bare + "\n"), upper);
+  for (const std::string& wrong :
+       {std::string(), bare.substr(2), bare + "00", upper.substr(0, 59) /* a SHA-1 */,
+        "G" + bare.substr(1), bare.substr(0, 2) + ":" + bare.substr(2),
+        upper.substr(0, 2) + "::" + upper.substr(4)}) {
+    EXPECT_EQ(CanonicalFingerprint(wrong), "") << wrong;
+  }
 }
 
 TEST(ServerEntryValidationTest, ReportsTheFirstProblemInTheDialogsOrder) {

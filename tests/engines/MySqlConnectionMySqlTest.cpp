@@ -122,6 +122,8 @@ TEST(MySqlConnectionFlagsTest, SslIsEncryptedOrRefused) {
     SCOPED_TRACE(c.name);
     CServerInfo server = test::AsServerInfo(c.server);
     server.UseSSL = c.ssl;
+    // The test CA is in no system store: its certificate is verified against it.
+    if (&c.server == &test::ServerTls()) server.SslCaFile = test::TlsCaFile();
     server.UseCompression = c.compression;
     CMySQLConnection connection;
     MySqlError error;

@@ -169,6 +169,14 @@ bool ServersRequired() {
   return !EnvOr("BREVANTO_TEST_SERVERS", "").empty();
 }
 
+std::string TlsCaFile() {
+  return ServerTls().basedir + "/certs/ca.pem";
+}
+
+std::string TlsCertificateFile() {
+  return ServerTls().basedir + "/certs/server-cert.pem";
+}
+
 bool IsReachable(const TestServerInfo& server) {
   // The library's implicit initialisation inside mysql_init is not thread-safe.
   static std::once_flag initialised;

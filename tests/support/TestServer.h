@@ -31,6 +31,11 @@ const TestServerInfo& ServerA();
 const TestServerInfo& ServerB();
 const TestServerInfo& ServerTls();
 
+// The CA file that signed ServerTls()'s certificate (made for 127.0.0.1 and localhost),
+// and that certificate, in its server folder.
+std::string TlsCaFile();
+std::string TlsCertificateFile();
+
 // True when a libmariadb connection to the server succeeds within a few seconds.
 bool IsReachable(const TestServerInfo& server);
 

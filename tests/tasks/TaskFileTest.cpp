@@ -387,7 +387,7 @@ void ExpectCommonLegacyFields(const CTaskItem& t) {
   EXPECT_EQ(t.CreatedTime, (TaskDateTime{1, 2, 3, 4, 5, 6, 7}));
   EXPECT_EQ(t.NextRunTime, (TaskDateTime{22, 23, 24, 25, 26, 27, 28}));
   EXPECT_EQ(t.LogFileName, "Old task_2005.log");
-  CServerInfo src{"", "src.example", 3310, "olduser", "oldpw", "olddb", "old comment", 1, 0, 1, 0};
+  CServerInfo src{"", "src.example", 3310, "olduser", "oldpw", "olddb", "old comment", 1, 0, 1, 0, {}, {}};
   EXPECT_EQ(t.SourceServer, src);
   EXPECT_EQ(t.DestinationServer.Host, "dst.example");
   EXPECT_EQ(t.ExportSettings, (ExportSettings{2, "/old/export/", "", "", "", "", 0}));

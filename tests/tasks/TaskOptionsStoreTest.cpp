@@ -73,6 +73,36 @@ TEST_F(TaskOptionsStoreTest, SectionsTravelWithTheirTaskAndLeaveTheTaskFileAlone
   EXPECT_EQ(GetTaskSection(loaded[1], "Notifications"), (json{{"OnFailure", true}}));
 }
 
+TEST_F(TaskOptionsStoreTest, ServerTlsSettingsTravelBesideTheUnchangedTaskFile) {
+  CTaskItem copy = Task("333", "copy");
+  copy.SourceServer.UseSSL = 1;
+  copy.SourceServer.SslCaFile = "/etc/ssl/our-ca.pem";
+  copy.DestinationServer.UseSSL = 1;
+  copy.DestinationServer.SslFingerprint = std::string(95, 'A');
+  CTaskItem bare = copy;
+  for (CServerInfo* server : {&bare.SourceServer, &bare.DestinationServer}) {
+    server->SslCaFile.clear();
+    server->SslFingerprint.clear();
+  }
+  ASSERT_TRUE(WriteTaskFile(taskPath(), {copy}));
+  EXPECT_EQ(ReadWholeFile(taskPath()), SerializeTaskFile({bare}));
+  EXPECT_EQ(optionsFile()["Tasks"]["333"]["ServerTls"],
+            json::parse(R"({"SourceServer": {"SslCaFile": "/etc/ssl/our-ca.pem"},
+                            "DestinationServer": {"SslFingerprint": ")" +
+                        std::string(95, 'A') + R"("}})"));
+
+  std::vector<CTaskItem> loaded = read();
+  ASSERT_EQ(loaded.size(), 1u);
+  EXPECT_EQ(loaded[0].SourceServer, copy.SourceServer);
+  EXPECT_EQ(loaded[0].DestinationServer, copy.DestinationServer);
+  // The fields alone hold them in memory: clearing one and saving drops it from the file.
+  EXPECT_EQ(loaded[0].OptionSections, "");
+  loaded[0].SourceServer.SslCaFile.clear();
+  loaded[0].DestinationServer.SslFingerprint.clear();
+  ASSERT_TRUE(WriteTaskFile(taskPath(), loaded));
+  EXPECT_FALSE(std::filesystem::exists(optionsPath()));
+}
+
 TEST_F(TaskOptionsStoreTest, KeysItDoesNotKnowSurviveALoadAndSave) {
   ASSERT_TRUE(WriteTaskFile(taskPath(), {Task("111", "a"), Task("333", "deleted")}));
   ASSERT_TRUE(WriteWholeFile(optionsPath(), R"({

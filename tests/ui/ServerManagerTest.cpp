@@ -9,7 +9,9 @@
 #include <QPushButton>
 #include <QTableWidget>
 
+#include "appcore/WizardText.h"
 #include "core/ServerList.h"
+#include "engines/ServerTls.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/TestServer.h"
 #include "tests/ui/DialogsTestSupport.h"
@@ -275,6 +277,50 @@ TEST_F(ServerManagerTest, ConnectionTestNamesTheServerVersion) {
   EXPECT_TRUE(box.Text.startsWith("Connect to the MySQL server successfully!\n\nMySQL version: "))
       << box.Text.toStdString();
   EXPECT_GT(box.Text.size(), 60);
+}
+
+// An existing server with "Use SSL" and a certificate of its own CA: the test says why it
+// is refused, shows the fingerprint and may pin it (trust on first use).
+TEST_F(ServerManagerTest, ARefusedCertificateMayBeTrustedFromTheTest) {
+  if (!test::IsReachable(test::ServerTls())) GTEST_SKIP() << "the TLS test server is not running";
+  CServerInfo server = test::AsServerInfo(test::ServerTls());
+  server.ConnectionName = "tls";
+  server.SavePassword = 1;
+  server.UseSSL = 1;
+  const std::string fingerprint = ServerCertificateFingerprint(server);
+  ASSERT_EQ(fingerprint.size(), 95u);
+  std::vector<CServerInfo> none;
+  for (const Answer answer : {Answer::No, Answer::Yes}) {
+    SCOPED_TRACE(answer == Answer::Yes ? "trusted" : "declined");
+    CServerDlg dialog(ServerDlgMode::Edit, server, none, -1);
+    Dialogs::QueueAnswer(answer);
+    dialog.TestConnection();
+    EXPECT_TRUE(test::WaitUntil([&] { return !dialog.Testing(); }, 30000));
+    const QList<ShownBox> shown = Dialogs::TakeShown();
+    ASSERT_EQ(shown.size(), answer == Answer::Yes ? 2 : 1);
+    EXPECT_EQ(shown[0].Kind, BoxKind::Question);
+    EXPECT_TRUE(shown[0].Text.contains(QString::fromStdString(fingerprint)));
+    EXPECT_TRUE(shown[0].Text.contains("trust on first use"));
+    auto* pin = Child<QLineEdit>(&dialog, "sslFingerprint");
+    if (answer == Answer::No) {
+      EXPECT_EQ(pin->text(), QString());
+      continue;
+    }
+    // Pinned, the test runs again and connects.
+    EXPECT_EQ(shown[1].Kind, BoxKind::Information);
+    dialog.accept();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.Server().SslFingerprint, fingerprint);
+  }
+
+  // OK refuses a pin that is not a SHA-256.
+  CServerDlg typo(ServerDlgMode::Edit, server, none, -1);
+  Child<QLineEdit>(&typo, "sslFingerprint")->setText("AB:CD");
+  typo.accept();
+  EXPECT_NE(typo.result(), QDialog::Accepted);
+  const QList<ShownBox> shown = Dialogs::TakeShown();
+  ASSERT_EQ(shown.size(), 1);
+  EXPECT_EQ(shown[0].Text.toStdString(), wizard::kBadFingerprintText);
 }
 
 }  // namespace

@@ -20,6 +20,8 @@
 #include "ui/Text.h"
 #include "ui/dialogs/Named.h"
 #include "ui/dialogs/SpinEdit.h"
+#include "ui/dialogs/TlsFields.h"
+#include "engines/ServerTls.h"
 #include "appcore/WizardText.h"
 
 namespace brevanto::ui {
@@ -57,6 +59,7 @@ CServerDlg::CServerDlg(ServerDlgMode mode, const CServerInfo& server,
   serverForm->addRow(tr("Password"), m_password);
   serverForm->addRow(QString(), m_compression);
   serverForm->addRow(QString(), m_ssl);
+  m_tls = new CTlsFields(m_ssl, serverForm, serverBox);
   m_port->setMaximumWidth(90);
 
   auto* commentBox = new QGroupBox(tr("Comment"), this);
@@ -94,6 +97,7 @@ CServerDlg::CServerDlg(ServerDlgMode mode, const CServerInfo& server,
   m_password->setEnabled(server.SavePassword != 0);
   m_compression->setChecked(server.UseCompression != 0);
   m_ssl->setChecked(server.UseSSL != 0);
+  m_tls->Show(server);
   m_comment->setPlainText(ToQt(server.Comment));
 
   connect(m_savePassword, &QCheckBox::toggled, this, [this](bool on) {
@@ -110,6 +114,7 @@ CServerDlg::CServerDlg(ServerDlgMode mode, const CServerInfo& server,
                                          m_compression, m_ssl, m_comment, m_test}) {
       w->setEnabled(false);
     }
+    m_tls->SetEditable(false);
   }
 }
 
@@ -123,6 +128,7 @@ CServerInfo CServerDlg::FieldValues() const {
   s.Password = FromQt(m_password->text());
   s.UseCompression = m_compression->isChecked() ? 1 : 0;
   s.UseSSL = m_ssl->isChecked() ? 1 : 0;
+  m_tls->Store(s);
   s.Comment = FromQt(m_comment->toPlainText());
   return s;
 }
@@ -146,6 +152,7 @@ void CServerDlg::accept() {
     field->setFocus();
     return;
   }
+  if (!m_tls->Validate(this)) return;
   m_server = FieldValues();
   QDialog::accept();
 }
@@ -160,6 +167,7 @@ void CServerDlg::TestConnection() {
         ->setFocus();
     return;
   }
+  if (!m_tls->Validate(this)) return;
   m_testing = true;
   m_test->setEnabled(false);
   setCursor(Qt::WaitCursor);
@@ -173,22 +181,33 @@ void CServerDlg::TestConnection() {
     const bool connected = ConnectServer(server, connection, error);
     const std::string version = connected ? connection.ServerVersionText() : std::string();
     connection.Close();
+    // What the user may choose to trust, read while still off the UI thread.
+    const std::string fingerprint =
+        !connected && MayOfferTrust(server, error) ? ServerCertificateFingerprint(server) : "";
     QMetaObject::invokeMethod(
         qApp,
-        [self, connected, version, error] {
-          if (self) self->ShowTestResult(connected, version, error);
+        [self, server, connected, version, error, fingerprint] {
+          if (self) self->ShowTestResult(server, connected, version, error, fingerprint);
         },
         Qt::QueuedConnection);
   }).detach();
 }
 
-void CServerDlg::ShowTestResult(bool connected, const std::string& version,
-                                const MySqlError& error) {
+void CServerDlg::ShowTestResult(const CServerInfo& server, bool connected,
+                                const std::string& version, const MySqlError& error,
+                                const std::string& fingerprint) {
   unsetCursor();
   m_test->setEnabled(true);
   m_testing = false;
   if (connected) {
     Dialogs::Information(this, ToQt(wizard::ConnectSuccessText(version)));
+  } else if (!fingerprint.empty()) {
+    if (AskToTrustCertificate(this, server, error, fingerprint)) {
+      m_tls->Pin(fingerprint);
+      // Proves the pin at once; its result ends this test.
+      TestConnection();
+      return;
+    }
   } else {
     Dialogs::Stop(this, ToQt(wizard::ConnectFailureText(error.Number, error.Text)));
   }

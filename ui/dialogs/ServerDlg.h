@@ -21,6 +21,7 @@ struct MySqlError;
 namespace brevanto::ui {
 
 class CSpinEdit;
+class CTlsFields;
 
 enum class ServerDlgMode { Add, Edit, View };
 
@@ -45,7 +46,10 @@ class CServerDlg : public QDialog {
   void testFinished();
 
  private:
-  void ShowTestResult(bool connected, const std::string& version, const MySqlError& error);
+  // `fingerprint`: the certificate of a server whose certificate was refused, which the
+  // user may choose to trust; empty otherwise.
+  void ShowTestResult(const CServerInfo& server, bool connected, const std::string& version,
+                      const MySqlError& error, const std::string& fingerprint);
   // The fields as typed; the port only when it parses.
   CServerInfo FieldValues() const;
 
@@ -63,6 +67,7 @@ class CServerDlg : public QDialog {
   QLineEdit* m_password;
   QCheckBox* m_compression;
   QCheckBox* m_ssl;
+  CTlsFields* m_tls;
   QPlainTextEdit* m_comment;
   QPushButton* m_test;
 };

@@ -8,6 +8,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "engines/ServerTls.h"
+
 namespace brevanto::wizard {
 
 namespace {
@@ -28,6 +30,10 @@ bool ServerBrowser::TestConnection(const CServerInfo& server, std::string& versi
   if (!ConnectServer(server, connection, error)) return false;
   version = connection.ServerVersionText();
   return true;
+}
+
+std::string ServerBrowser::CertificateFingerprint(const CServerInfo& server) {
+  return ServerCertificateFingerprint(server);
 }
 
 bool ServerBrowser::LoadCatalogue(const CServerInfo& server, std::vector<DatabaseItem>& databases,

@@ -36,6 +36,8 @@ class ServerBrowser {
   // True when both connect and report the same host name, port and data folder: two
   // host texts may reach one server. False when either cannot be reached.
   virtual bool ReachSameServer(const CServerInfo& first, const CServerInfo& second);
+  // The SHA-256 fingerprint of the TLS certificate the server shows; empty when none.
+  virtual std::string CertificateFingerprint(const CServerInfo& server);
 };
 
 // Runs `work` on a thread of its own while the UI thread keeps painting: `window` is

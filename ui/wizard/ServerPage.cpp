@@ -17,6 +17,7 @@
 #include "ui/HelpWindow.h"
 #include "ui/Text.h"
 #include "ui/dialogs/SpinEdit.h"
+#include "ui/dialogs/TlsFields.h"
 #include "appcore/WizardText.h"
 
 namespace brevanto::wizard {
@@ -82,6 +83,7 @@ CMySQLServerPage::CMySQLServerPage(CSheetContext& context, Role role)
   form->addRow(tr("Password"), m_password);
   form->addRow(m_compression);
   form->addRow(m_ssl);
+  m_tls = new ui::CTlsFields(m_ssl, form, group);
   form->addRow(m_test);
   m_layout->addWidget(group);
   m_layout->addStretch();
@@ -118,6 +120,7 @@ void CMySQLServerPage::ShowServer(const CServerInfo& server) {
   m_password->setText(ToQt(server.Password));
   m_compression->setChecked(server.UseCompression != 0);
   m_ssl->setChecked(server.UseSSL != 0);
+  m_tls->Show(server);
 }
 
 void CMySQLServerPage::ChooseConnection(int index) {
@@ -151,7 +154,7 @@ void CMySQLServerPage::AddConnection() {
 bool CMySQLServerPage::ValidateFields() {
   const ServerProblem problem =
       ValidateServerFields(FromQt(m_host->text()), FromQt(m_port->text()));
-  if (problem.ok()) return true;
+  if (problem.ok()) return m_tls->Validate(this);
   ui::Dialogs::Warning(this, ToQt(problem.Message));
   (problem.Field == ServerField::Host ? m_host : m_port->Edit())->setFocus();
   return false;
@@ -165,6 +168,7 @@ CServerInfo CMySQLServerPage::FieldsServer() const {
   server.Password = FromQt(m_password->text());
   server.UseCompression = m_compression->isChecked() ? 1 : 0;
   server.UseSSL = m_ssl->isChecked() ? 1 : 0;
+  m_tls->Store(server);
   return server;
 }
 
@@ -179,11 +183,20 @@ void CMySQLServerPage::TestConnection() {
   MySqlError error;
   bool connected = false;
   ServerBrowser& browser = *Context().Browser;
-  RunOffUiThread(this, [&] { connected = browser.TestConnection(server, version, error); });
+  std::string fingerprint;
+  RunOffUiThread(this, [&] {
+    connected = browser.TestConnection(server, version, error);
+    if (!connected && ui::MayOfferTrust(server, error)) {
+      fingerprint = browser.CertificateFingerprint(server);
+    }
+  });
   if (connected) {
     ui::Dialogs::Information(this, ToQt(ConnectSuccessText(version)));
-  } else {
+  } else if (fingerprint.empty()) {
     ShowConnectFailure(this, error);
+  } else if (ui::AskToTrustCertificate(this, server, error, fingerprint)) {
+    m_tls->Pin(fingerprint);
+    TestConnection();  // proves the pin at once
   }
 }
 

@@ -17,6 +17,7 @@ class QVBoxLayout;
 
 namespace brevanto::ui {
 class CSpinEdit;
+class CTlsFields;
 }
 
 namespace brevanto::wizard {
@@ -68,6 +69,7 @@ class CMySQLServerPage : public CTaskPage {
   QLineEdit* m_password;
   QCheckBox* m_compression;
   QCheckBox* m_ssl;
+  ui::CTlsFields* m_tls;
   QPushButton* m_test;
 };
 
