@@ -24,8 +24,8 @@ void CBackupToFilesRun::OpenMoreLanes(int wanted) {
     }
     // A lane reading in another time zone would shift TIMESTAMP values: not used.
     if (const Status utc = UseUtcTimeZone(lane->connection); !utc.ok()) {
-      m_context.Log(LogLevel::Warning, "Could not open another connection; " +
-                                           std::to_string(i) + " at a time - " + utc.message());
+      m_context.Log(LogLevel::Warning, "Could not open another connection; " + std::to_string(i) +
+                                           " at a time - " + utc.message());
       return;
     }
     m_moreLanes.push_back(std::move(lane));

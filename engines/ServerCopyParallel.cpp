@@ -43,8 +43,8 @@ void CServerCopyRun::OpenMoreLanes(int wanted) {
     const Status sourceUtc = UseUtcTimeZone(lane->source);
     const Status utc = sourceUtc.ok() ? UseUtcTimeZone(lane->destination) : sourceUtc;
     if (!utc.ok()) {
-      m_context.Log(LogLevel::Warning, "Could not open another connection; " +
-                                           std::to_string(i) + " at a time - " + utc.message());
+      m_context.Log(LogLevel::Warning, "Could not open another connection; " + std::to_string(i) +
+                                           " at a time - " + utc.message());
       return;
     }
     if (m_settings.SetConnectionCharset) {
