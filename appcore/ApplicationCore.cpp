@@ -263,8 +263,8 @@ namespace {
 
 // One live task's fate in a reload, found under the task-file hold and carried out after it.
 struct ReloadStep {
-  std::string TaskKey;                     // the live task
-  std::optional<CTaskItem> Replacement;    // empty: the file lost the task
+  std::string TaskKey;                   // the live task
+  std::optional<CTaskItem> Replacement;  // empty: the file lost the task
 };
 
 int IndexOfKey(const CTaskList& list, const std::string& key) {

@@ -634,8 +634,9 @@ std::vector<DatabaseItem> ResolveSelection(CMySQLConnection& connection,
   bool listingFailed = false;
   const std::vector<std::string> names = ListDatabases(connection, &listingFailed);
   if (listingFailed) {
-    problem("Failed to list the databases of the server! New databases and tables are not "
-            "included.");
+    problem(
+        "Failed to list the databases of the server! New databases and tables are not "
+        "included.");
   }
   for (const std::string& name : names) {
     DatabaseItem item;

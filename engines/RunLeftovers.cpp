@@ -65,7 +65,9 @@ std::optional<NamePattern> MakeNamePattern(const RunLeftoverSearch& search) {
   std::string text = "^";
   int groups = 0;
   for (std::size_t i = 0; i < format.size();) {
-    const auto placeholder = [&](const char* name) { return format.compare(i, std::strlen(name), name) == 0; };
+    const auto placeholder = [&](const char* name) {
+      return format.compare(i, std::strlen(name), name) == 0;
+    };
     if (placeholder("%TASKNAME%")) {
       text += RegexLiteral(CleanName(task.TaskName));
       pattern.HasTaskName = true;
@@ -94,10 +96,9 @@ std::optional<NamePattern> MakeNamePattern(const RunLeftoverSearch& search) {
       ++i;
     }
   }
-  const std::string extension =
-      WithCompressedFileSuffix(BackupFileExtension(task.BackupSettings.FileType),
-                               task.BackupSettings.FileType == 2 ? Compression::None
-                                                                 : search.FileCompression);
+  const std::string extension = WithCompressedFileSuffix(
+      BackupFileExtension(task.BackupSettings.FileType),
+      task.BackupSettings.FileType == 2 ? Compression::None : search.FileCompression);
   // A name taken gets "_2", "_3" ... before its extension; an unfinished one ".incomplete".
   text += "(?:_[0-9]+)?" + RegexLiteral(extension) + "(" + RegexLiteral(kIncomplete) + ")?$";
   pattern.Pattern = std::regex(text);

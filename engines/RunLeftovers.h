@@ -15,11 +15,11 @@
 namespace brevanto {
 
 struct RunLeftoverSearch {
-  const CTaskItem* Task = nullptr;              // its settings, source and backup history
+  const CTaskItem* Task = nullptr;  // its settings, source and backup history
   Compression FileCompression = Compression::None;
-  std::vector<DatabaseItem> Databases;          // the run's resolved selection
-  TaskDateTime RunStart;                        // only runs that started before it count
-  std::vector<std::string> CurrentFiles;        // the files this run recorded
+  std::vector<DatabaseItem> Databases;    // the run's resolved selection
+  TaskDateTime RunStart;                  // only runs that started before it count
+  std::vector<std::string> CurrentFiles;  // the files this run recorded
 };
 
 // The leftovers found, full paths. A file counts only when its name is one the task's own

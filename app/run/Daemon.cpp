@@ -101,8 +101,7 @@ int RunDaemon(const std::string& folder, const CommandLine& line) {
   // The last runs' e-mails and webhooks, for a few seconds: systemd's stop time-out is
   // not to be outwaited by a server that hangs.
   if (const std::size_t unsent = core.WaitForNotifications(kNotificationWaitMs); unsent > 0) {
-    Error("stopped without sending the notifications of " + std::to_string(unsent) +
-          " run(s)");
+    Error("stopped without sending the notifications of " + std::to_string(unsent) + " run(s)");
   }
   std::fflush(nullptr);
   // Workers abandoned at the stop deadline may still hold the core: leave without

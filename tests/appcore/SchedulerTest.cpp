@@ -74,15 +74,14 @@ class SchedulerTest : public ::testing::Test {
     return done();
   }
 
-  // Moves time on whenever the loop and the worker both sleep, or the loop alone while the
-  // worker waits in its run for a stop, until `done`. Time stands while a stop is under
-  // way, so no stop deadline passes. False when nothing moves for 10 s.
+  // Moves time on whenever the loop and the worker both sleep, until `done`. Unlike
+  // AdvanceUntil it lets a worker stay inside its run, and time stands while one thread
+  // works (a stop under way, say). False when nothing moves for 10 s.
   template <typename Done>
   bool AdvanceWhileAsleepUntil(Done done) {
     auto idleSince = std::chrono::steady_clock::now();
     while (!done()) {
-      const bool waitingForStop = m_inGatedRun && !m_stopSeen;
-      if (m_clock.SleepersAhead() >= (waitingForStop ? 1 : 2)) {
+      if (m_clock.SleepersAhead() >= 2) {
         m_clock.Advance(100);
         idleSince = std::chrono::steady_clock::now();
       } else if (std::chrono::steady_clock::now() - idleSince > std::chrono::seconds(10)) {
@@ -196,6 +195,11 @@ TEST_F(SchedulerTest, TakesInAReplacedOrDeletedRunningTaskWhileItsRunRecordsACop
       edited.Schedule.IntervalMinutes = 2;
       tasks.Replace(index, edited);
     });
+    // The loop's next look finds the change and stops the run; no time passes until the
+    // run has seen the stop, so the stop's deadline cannot.
+    ASSERT_TRUE(m_clock.WaitForSleepers(1));
+    m_clock.Advance(500);
+    ASSERT_TRUE(AdvanceWhileAsleepUntil([this] { return m_stopSeen.load(); }));
     ASSERT_TRUE(AdvanceWhileAsleepUntil([this, replace] {
       const int index = m_core.Tasks().FindByName("every minute");
       return replace ? m_core.Tasks().At(index).Schedule.IntervalMinutes == 2 : index < 0;

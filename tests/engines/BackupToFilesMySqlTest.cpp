@@ -283,15 +283,14 @@ TEST_F(BackupToFilesMySqlTest, AGoodRunDeletesWhatEarlierRunsLeftUnrecorded) {
   ASSERT_EQ(0, ::mkdir((m_dir.path() + "out").c_str(), 0700));
   const std::string out = m_dir.path() + "out/";
   const std::string early = "_2006-03-04_09-00-00.sql";
-  for (const std::string& name :
-       {"Nightly_" + m_latinDb + "_mixed" + early, "Nightly_" + m_latinDb + "_plain" + early +
-                                                        ".incomplete",
-        "Nightly_" + m_latinDb + "_plain_2006-03-04_10-00-00.sql",
-        "Weekly_" + m_latinDb + "_mixed" + early}) {
+  for (const std::string& name : {"Nightly_" + m_latinDb + "_mixed" + early,
+                                  "Nightly_" + m_latinDb + "_plain" + early + ".incomplete",
+                                  "Nightly_" + m_latinDb + "_plain_2006-03-04_10-00-00.sql",
+                                  "Weekly_" + m_latinDb + "_mixed" + early}) {
     ASSERT_TRUE(test::WriteWholeFile(out + name, "-- left"));
   }
-  task.BackupHistory.push_back(
-      {{2006, 3, 4, 10, 0, 0}, 2, 1, 0, "", {out + "Nightly_" + m_latinDb + "_plain_2006-03-04_10-00-00.sql"}});
+  const std::string recorded = out + "Nightly_" + m_latinDb + "_plain_2006-03-04_10-00-00.sql";
+  task.BackupHistory.push_back({{2006, 3, 4, 10, 0, 0}, 2, 1, 0, "", {recorded}});
   FakeRunContext context(task);
   ASSERT_EQ(RunOutcome::Finished, Run(context)) << context.AllText();
   std::set<std::string> left;

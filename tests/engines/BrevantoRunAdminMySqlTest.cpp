@@ -231,8 +231,8 @@ TEST_F(BrevantoRunAdminTest, TheSchedulerOwnsTheFolderTakesInImportsAndSavesAtSi
 TEST_F(BrevantoRunAdminTest, TheSchedulerPrintsTheEndOfARunItStopsAtSigterm) {
   std::string slow = ScriptTask("slow", R"(, "Schedule": {"Kind": 5, "IntervalMinutes": 1440})");
   slow.replace(slow.find("SELECT 1"), 8, "SELECT SLEEP(60)");
-  ASSERT_EQ(0, test::RunBrevanto(Folder() + "--import " + Write("slow.json", "[" + slow + "]"))
-                   .status);
+  ASSERT_EQ(
+      0, test::RunBrevanto(Folder() + "--import " + Write("slow.json", "[" + slow + "]")).status);
   std::vector<CTaskItem> tasks = Tasks();
   ASSERT_EQ(tasks.size(), 1u);
   tasks[0].LastRunTime = {2026, 1, 1, 9, 0, 0, 5};

@@ -59,10 +59,10 @@ TEST_F(RunLeftoversTest, TakesUnrecordedAndIncompleteFilesOfEarlierRunsOnly) {
   const std::string recorded = Make("Nightly_shop_orders_2024-03-02_10-00-00.sql");
   m_task.BackupHistory.push_back({{2024, 3, 2, 10, 0, 0}, 2, 1, 0, "", {recorded}});
   const std::string current = Make("Nightly_shop_orders_2024-03-03_10-00-00.sql");
-  Make("Nightly 2_shop_orders_2024-03-01_10-00-00.sql");     // another task
-  Make("Nightly_other_t_2024-03-01_10-00-00.sql");           // not in the selection
+  Make("Nightly 2_shop_orders_2024-03-01_10-00-00.sql");           // another task
+  Make("Nightly_other_t_2024-03-01_10-00-00.sql");                 // not in the selection
   Make("Nightly_shop_orders_2024-03-04_10-00-00.sql.incomplete");  // not before this run
-  Make("Nightly_shop_orders_2024-03-01_10-00-00.php");       // not this task's file type
+  Make("Nightly_shop_orders_2024-03-01_10-00-00.php");             // not this task's file type
   Make("notes.txt");
   EXPECT_EQ(Found({current}), (std::vector<std::string>{incomplete, interrupted, numbered}));
 }

@@ -184,9 +184,8 @@ TEST_F(ExpiredCopiesTest, AFileThatCannotBeDeletedKeepsItsCopyInTheHistory) {
   EXPECT_FALSE(Exists(m_dir.file("gone.sql")));
   ASSERT_EQ(failures.size(), 1u);
   EXPECT_EQ(failures[0].Path, m_dir.file("stuck.sql"));
-  EXPECT_EQ(CopyFileFailureText(failures[0]),
-            "Failed to delete the expired backup file! - " + m_dir.file("stuck.sql") +
-                " (Is a directory)");
+  EXPECT_EQ(CopyFileFailureText(failures[0]), "Failed to delete the expired backup file! - " +
+                                                  m_dir.file("stuck.sql") + " (Is a directory)");
   ASSERT_EQ(task.BackupHistory.size(), 2u);
   EXPECT_EQ(task.BackupHistory[0].CopyFiles[0], m_dir.file("stuck.sql"));
 }
