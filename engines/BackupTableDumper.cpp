@@ -15,6 +15,7 @@ namespace brevanto {
 namespace {
 
 constexpr std::size_t kCreateTemporaryLength = 17;  // "CREATE TEMPORARY "
+constexpr std::size_t kTableWordLength = 6;         // "TABLE "
 
 enum class RowsResult { Written, Failed, SkipRest, Canceled };
 
@@ -28,6 +29,7 @@ DumpOptions MakeDumpOptions(const BackupSettings& settings, unsigned long server
   options.HasShowCreateTable = HasShowCreateTable(serverVersion);
   options.HasCharacterSets = HasCharacterSets(serverVersion);
   options.Inserts = ChooseInsertShape(settings.MultipleRowInsert != 0, 0, 0);
+  options.ViewsInLastFile = settings.FileMode != 1 && settings.FileGrouping == 3;
   return options;
 }
 
@@ -157,7 +159,8 @@ RunOutcome CBackupTableDumper::DumpTableSteps(CSqlDumpWriter& writer, const Tabl
   const MYSQL_FIELD* fields = mysql_fetch_fields(fieldList.get());
 
   if (m_settings.IncludeStructure != 0) {
-    if (m_settings.AddDropTable != 0) {
+    // A placeholder must not drop the real view a set restored out of order has made.
+    if (m_settings.AddDropTable != 0 && !(isView && m_options.ViewsInLastFile)) {
       if (isView) (void)writer.AppendStatement("DROP VIEW IF EXISTS " + quoted);
       (void)writer.AppendStatement("DROP TABLE IF EXISTS " + quoted);
     }
@@ -224,8 +227,12 @@ bool CBackupTableDumper::DumpViewStructure(CSqlDumpWriter& writer, const std::st
     ServerError("Failed to show temporary table for the view " + view);
     return false;
   }
+  const std::string placeholder =
+      m_options.ViewsInLastFile ? "CREATE TABLE IF NOT EXISTS " +
+                                      definition.substr(kCreateTemporaryLength + kTableWordLength)
+                                : "CREATE " + definition.substr(kCreateTemporaryLength);
   if (!Written(writer, "create temporary table for the view " + view,
-               writer.AppendStatement("CREATE " + definition.substr(kCreateTemporaryLength)))) {
+               writer.AppendStatement(placeholder))) {
     return false;
   }
   guard.dropped = true;

@@ -32,6 +32,10 @@ struct DumpOptions {
   std::string SessionCharset;
   // How rows become INSERT statements (the task's own shape unless the run fills them).
   InsertShape Inserts;
+  // One file per table: a view's own file holds only its placeholder, created unless the
+  // name exists already (the view may be back from the database's last file), and the
+  // real view waits for that file.
+  bool ViewsInLastFile = false;
 };
 
 DumpOptions MakeDumpOptions(const BackupSettings& settings, unsigned long serverVersion);

@@ -83,6 +83,10 @@ std::string InsertTarget(const std::string& statement) {
       return {};
     }
   }
+  return NameAt(statement, i);
+}
+
+std::string NameAt(const std::string& statement, std::size_t& i) {
   std::string name = NextName(statement, i);
   if (name.empty()) return {};
   if (i < statement.size() && statement[i] == '.') {

@@ -24,6 +24,9 @@ bool EndFastLoad(CMySQLConnection& connection);
 // The table an INSERT or REPLACE statement writes to, as written (quotes included);
 // empty for any other statement.
 std::string InsertTarget(const std::string& statement);
+// The name at `i` as written: backtick-quoted (a backtick inside doubled) or bare, with
+// its database when qualified ("`db`.`t`"); `i` moves past it. Empty when there is none.
+std::string NameAt(const std::string& statement, std::size_t& i);
 
 // LOCK TABLES (Lock) or UNLOCK TABLES (Unlock) statements; None for any other.
 enum class TableLockChange { None, Lock, Unlock };

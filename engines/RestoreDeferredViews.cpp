@@ -1,12 +1,15 @@
 #include <algorithm>
 #include <utility>
 
+#include "engines/LoadTransaction.h"
 #include "engines/RestoreFilesWorker.h"
 #include "engines/RestoreRun.h"
 #include "engines/ScriptWorker.h"
 
 namespace brevanto {
 namespace {
+
+constexpr unsigned int kTableExists = 1050;  // ER_TABLE_EXISTS_ERROR
 
 bool IsWordByte(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
@@ -31,6 +34,7 @@ bool CRestoreRun::Defer(RestoreLane& lane, const std::string& statement, const M
   if (row == nullptr) return false;
   DeferredView view;
   view.Statement = statement;
+  view.Name = CreatedViewName(statement);
   view.HasDatabase = row[0] != nullptr;
   view.Database = row[0] != nullptr ? row[0] : "";
   view.SqlMode = row[1] != nullptr ? row[1] : "";
@@ -62,8 +66,16 @@ RestoreStep CRestoreRun::RetryDeferredViews(RestoreLane& lane) {
     std::vector<DeferredView> waiting;
     for (DeferredView& view : lane.deferred) {
       MySqlError error;
-      if (RestoreSessionOf(lane, view) &&
-          ExecuteScriptStatement(lane.connection, view.Statement, error)) {
+      bool ran = RestoreSessionOf(lane, view) &&
+                 ExecuteScriptStatement(lane.connection, view.Statement, error);
+      // A file restored after the view's own one (out of name order, or on another lane)
+      // may have put its placeholder table back since the view's file dropped it.
+      if (!ran && error.Number == kTableExists && !view.Name.empty() &&
+          lane.connection.Execute("DROP TABLE IF EXISTS " + view.Name)) {
+        error = {};
+        ran = ExecuteScriptStatement(lane.connection, view.Statement, error);
+      }
+      if (ran) {
         created = true;
       } else {
         if (error.Number == 0) error = lane.connection.LastError();
@@ -81,7 +93,10 @@ RestoreStep CRestoreRun::RetryDeferredViews(RestoreLane& lane) {
   return RestoreStep::Continue;
 }
 
-bool IsCreateViewStatement(const std::string& statement) {
+namespace {
+
+// Where the name of the view starts in a CREATE VIEW statement; npos for other statements.
+std::size_t CreatedViewNameStart(const std::string& statement) {
   const std::size_t size = statement.size();
   bool first = true;
   int words = 0;
@@ -119,17 +134,39 @@ bool IsCreateViewStatement(const std::string& statement) {
     }
     ++words;
     if (first) {
-      if (word != "CREATE") return false;
+      if (word != "CREATE") return std::string::npos;
       first = false;
     } else if (word == "VIEW") {
-      return true;
+      return i;
     } else if (word == "AS" || word == "SELECT" || word == "TABLE" || word == "PROCEDURE" ||
                word == "FUNCTION" || word == "TRIGGER" || word == "EVENT" || word == "INDEX" ||
                word == "DATABASE" || word == "SCHEMA") {
-      return false;
+      return std::string::npos;
     }
   }
-  return false;
+  return std::string::npos;
+}
+
+}  // namespace
+
+bool IsCreateViewStatement(const std::string& statement) {
+  return CreatedViewNameStart(statement) != std::string::npos;
+}
+
+std::string CreatedViewName(const std::string& statement) {
+  std::size_t at = CreatedViewNameStart(statement);
+  if (at == std::string::npos) return {};
+  const auto skipBlanks = [&] {
+    while (at < statement.size() && !IsWordByte(statement[at]) && statement[at] != '`') ++at;
+  };
+  skipBlanks();
+  if (statement.compare(at, 3, "IF ") == 0 || statement.compare(at, 3, "if ") == 0) {
+    for (int word = 0; word < 3; ++word) {  // IF NOT EXISTS
+      while (at < statement.size() && IsWordByte(statement[at])) ++at;
+      skipBlanks();
+    }
+  }
+  return NameAt(statement, at);
 }
 
 }  // namespace brevanto

@@ -17,5 +17,8 @@ RunOutcome RestoreFilesWorker(TaskRunContext& context);
 // parts as stock dumps write them (/*!50001 CREATE ALGORITHM=UNDEFINED */ ...
 // /*!50001 VIEW `v` AS ... */).
 bool IsCreateViewStatement(const std::string& statement);
+// The name a CREATE VIEW statement gives, as written ("`v`", "`db`.`v`", "v"); empty when
+// `statement` is no CREATE VIEW.
+std::string CreatedViewName(const std::string& statement);
 
 }  // namespace brevanto

@@ -25,6 +25,7 @@ enum class RestoreStep { Continue, Stop, Cancel };
 // state it ran in, for a retry after the last file.
 struct DeferredView {
   std::string Statement;
+  std::string Name;  // as the statement writes it (quoted, maybe with its database)
   bool HasDatabase = false;
   std::string Database;
   std::string SqlMode;

@@ -514,16 +514,34 @@ TEST_F(ExactDataTest, APerTableSetReplaysInNameOrderThroughTheStockClient) {
       std::vector<std::string> files = context.copies.at(0).CopyFiles;
       ASSERT_EQ(4u, files.size());
       std::sort(files.begin(), files.end());
+      const auto expectViewsOnB = [&] {
+        EXPECT_EQ("VIEW\nVIEW\nBASE TABLE\nBASE TABLE\n",
+                  test::RunClient(ServerB(),
+                                  "SELECT TABLE_TYPE FROM information_schema.TABLES "
+                                  "WHERE TABLE_SCHEMA='" +
+                                      db + "' ORDER BY TABLE_NAME;"));
+        EXPECT_EQ("3\n", test::RunClient(ServerB(), "SELECT GROUP_CONCAT(id) FROM beta;", db));
+        ExpectSameTable(db, "mid");
+      };
       test::RunClient(ServerB(), "DROP DATABASE IF EXISTS `" + db + "`;");
       for (const std::string& file : files)
         ASSERT_EQ(0, test::RunClientFile(ServerB(), file)) << file;
-      EXPECT_EQ("VIEW\nVIEW\nBASE TABLE\nBASE TABLE\n",
-                test::RunClient(ServerB(),
-                                "SELECT TABLE_TYPE FROM information_schema.TABLES WHERE "
-                                "TABLE_SCHEMA='" +
-                                    db + "' ORDER BY TABLE_NAME;"));
-      EXPECT_EQ("3\n", test::RunClient(ServerB(), "SELECT GROUP_CONCAT(id) FROM beta;", db));
-      ExpectSameTable(db, "mid");
+      expectViewsOnB();
+
+      // Our restore takes them in any order: here the views' file comes first, and a
+      // placeholder after the view it stands for.
+      CTaskItem restore;
+      restore.TaskType = static_cast<std::uint8_t>(TaskType::RestoreFromFiles);
+      restore.DestinationServer = test::AsServerInfo(ServerB());
+      for (auto file = files.rbegin(); file != files.rend(); ++file) {
+        restore.RestoreFiles.push_back({0, *file, *file, 0, {}});
+      }
+      SetAdvancedOptions(restore, advanced);
+      test::RunClient(ServerB(), "DROP DATABASE IF EXISTS `" + db + "`;");
+      test::FakeRunContext restoring(restore);
+      EXPECT_EQ(RunOutcome::Finished, RestoreFilesWorker(restoring)) << restoring.AllText();
+      EXPECT_TRUE(restoring.Texts(LogLevel::Error).empty()) << restoring.AllText();
+      expectViewsOnB();
     }
   }
 }

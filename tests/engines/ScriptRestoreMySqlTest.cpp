@@ -389,6 +389,12 @@ TEST_F(ScriptRestoreTest, ViewsWaitForTheTablesTheyRead) {
   EXPECT_TRUE(IsCreateViewStatement("create or replace definer=`view`@`%` view v as select 1"));
   EXPECT_FALSE(IsCreateViewStatement("CREATE TABLE view_log (a INT)"));
   EXPECT_FALSE(IsCreateViewStatement("SELECT * FROM v"));
+  // The name a held-back view's placeholder table is dropped by.
+  EXPECT_EQ("`a``b`.`v w`",
+            CreatedViewName("/*!50001 CREATE ALGORITHM=UNDEFINED */ /*!50001 VIEW `a``b`.`v w` "
+                            "AS SELECT 1 */"));
+  EXPECT_EQ("v", CreatedViewName("create view if not exists v as select 1"));
+  EXPECT_EQ("", CreatedViewName("CREATE TABLE v (a INT)"));
 }
 
 TEST_F(ScriptRestoreTest, StopAfterAnyStatementCancels) {
