@@ -28,9 +28,10 @@ set(BREVANTO_LAYER_USES_ui core tasks logs schedule engines notify appcore)
 set(BREVANTO_LAYER_USES_app core tasks logs schedule engines notify appcore ui)
 set(BREVANTO_QT_FREE_LAYERS core tasks logs schedule engines notify appcore)
 
-# 1-based line of the first occurrence of `needle` in `content`.
+# 1-based line of the first line of `content` that starts with `needle` (anchored, so a
+# comment quoting the same include earlier does not take its place).
 function(_brevanto_line_of content needle out)
-  string(FIND "${content}" "${needle}" pos)
+  string(FIND "\n${content}" "\n${needle}" pos)
   string(SUBSTRING "${content}" 0 ${pos} before)
   string(REGEX REPLACE "[^\n]" "" newlines "${before}")
   string(LENGTH "${newlines}" count)
