@@ -10,7 +10,7 @@ brevanto_packages=(
   openssl xvfb xauth
   zlib1g-dev libzstd-dev libcurl4-openssl-dev nlohmann-json3-dev
   mydumper python3-aiosmtpd dbus libsystemd-dev
-  dpkg-dev file
+  dpkg-dev file lintian
 )
 
 say() { echo "[$(basename "$0")] $*"; }
