@@ -7,6 +7,7 @@
 
 #include <QAction>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -188,6 +189,18 @@ TEST_F(MainFrameTest, WithoutATrayTheWindowMinimisesInsteadOfHiding) {
   EXPECT_TRUE(frame.isMinimized());
   frame.HideToTray();
   EXPECT_TRUE(frame.isVisible()) << "hiding would lose the window";
+}
+
+TEST_F(MainFrameTest, TheWindowKeepsItsSizeAndColumnWidthsBetweenRuns) {
+  {
+    CMainFrame frame(fixture.Core(), FrameDialogs());
+    frame.resize(700, 480);
+    frame.View()->Details()->header()->resizeSection(0, 222);
+    frame.EndNow();
+  }
+  CMainFrame again(fixture.Core(), FrameDialogs());
+  EXPECT_EQ(again.size(), QSize(700, 480));
+  EXPECT_EQ(again.View()->Details()->header()->sectionSize(0), 222);
 }
 
 // Minimising says once, in words, where the program went: no empty balloon, and none at
