@@ -43,6 +43,8 @@ class CBrevantoTasksView : public QStackedWidget {
   static int SmallIconCellWidth(const QFontMetrics& metrics, const QStringList& names);
 
   TaskListModel* Model() const { return m_model; }
+  // The details list, whose column widths the window keeps between runs.
+  QTreeView* Details() const { return m_details; }
   QItemSelectionModel* Selection() const;
 
   ListViewMode ViewMode() const { return m_mode; }

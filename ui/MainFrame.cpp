@@ -6,6 +6,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -14,6 +15,7 @@
 #include <QStatusBar>
 #include <QToolBar>
 #include <QToolButton>
+#include <QTreeView>
 
 #include "appcore/ApplicationCore.h"
 #include "core/Clock.h"
@@ -33,6 +35,7 @@
 #include "ui/TasksViewCommands.h"
 #include "ui/Text.h"
 #include "ui/TrayIcon.h"
+#include "ui/WindowState.h"
 
 namespace brevanto::ui {
 
@@ -71,6 +74,7 @@ CMainFrame::CMainFrame(CApplicationCore& core, FrameDialogs dialogs, QWidget* pa
     resize(start);
   }
   m_view->Model()->SetDisplayStyles(core.Options().DateFormat, core.Options().TimeFormat);
+  RestoreWindowState();
 
   BuildMenus();
   BuildToolBar();
@@ -358,9 +362,35 @@ bool CMainFrame::QuitApplication() {
   return true;
 }
 
+void CMainFrame::RestoreWindowState() {
+  const WindowState state = LoadWindowState(m_core.Folder());
+  if (state.Width > 0 && state.Height > 0) {
+    QSize size(state.Width, state.Height);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+      size = size.boundedTo(screen->availableGeometry().size());
+    }
+    resize(size.expandedTo(minimumSize()));
+  }
+  QHeaderView* header = m_view->Details()->header();
+  for (int c = 0; c < static_cast<int>(state.Columns.size()) && c < header->count(); ++c) {
+    if (state.Columns[c] > 0) header->resizeSection(c, state.Columns[c]);
+  }
+}
+
+void CMainFrame::SaveWindowStateNow() {
+  WindowState state;
+  state.Width = width();
+  state.Height = height();
+  const QHeaderView* header = m_view->Details()->header();
+  for (int c = 0; c < header->count(); ++c) state.Columns.push_back(header->sectionSize(c));
+  const Status saved = SaveWindowState(m_core.Folder(), state);
+  if (!saved.ok()) qWarning("%s", saved.message().c_str());
+}
+
 void CMainFrame::ShutDown() {
   if (m_shutDown) return;
   m_shutDown = true;
+  SaveWindowStateNow();
   m_quitting = true;
   m_clockTimer.stop();
   HoldShutdown();

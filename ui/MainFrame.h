@@ -99,6 +99,9 @@ class CMainFrame : public QMainWindow {
   // remove the icon.
   void ShutDown();
   void OpenOptions();
+  // The size and column widths of the last run (ui/WindowState.h), kept at exit.
+  void RestoreWindowState();
+  void SaveWindowStateNow();
   // Takes logind's shutdown lock while a task runs and the options ask for it.
   void HoldShutdown();
 

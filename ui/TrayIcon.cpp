@@ -14,7 +14,7 @@ namespace {
 
 // Qt gives no signal when a panel restarts, so the tray is checked while the icon is up.
 constexpr int kTrayCheckMs = 2000;
-constexpr int kBalloonMs = 1000;
+constexpr int kBalloonMs = 5000;
 
 std::function<bool()>& Probe() {
   static std::function<bool()> probe;
@@ -72,9 +72,16 @@ void TrayIcon::Add() {
   m_added = true;
   m_trayPresent = Available();
   m_icon.show();
-  if (m_trayPresent && QSystemTrayIcon::supportsMessages()) {
-    m_icon.showMessage(QString::fromLatin1(kWindowTitle), QStringLiteral(" "),
-                       QSystemTrayIcon::Information, kBalloonMs);
+  // Once a run: an empty balloon, or the same one at every minimise, says nothing.
+  if (m_trayPresent && !m_balloonShown) {
+    m_balloonShown = true;
+    const QString text = tr("Brevanto keeps running here and runs the scheduled tasks. Click "
+                            "the icon to show the window.");
+    emit balloonShown(text);
+    if (QSystemTrayIcon::supportsMessages()) {
+      m_icon.showMessage(QString::fromLatin1(kWindowTitle), text, QSystemTrayIcon::Information,
+                         kBalloonMs);
+    }
   }
   m_watch.start();
 }

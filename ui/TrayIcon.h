@@ -1,6 +1,6 @@
 #pragma once
-// The notification-area icon: tooltip and icon of the program, a short balloon when it
-// appears, a context menu, and a signal for a left click. It also watches the tray
+// The notification-area icon: tooltip and icon of the program, a balloon saying where the
+// program went the first time it appears, a context menu, and a signal for a left click. It also watches the tray
 // itself: when the tray goes away or comes back (a panel restart), it says so, so that
 // the window is never left hidden without an icon. GUI thread only.
 
@@ -25,7 +25,8 @@ class TrayIcon : public QObject {
   // Test hook: answers Available() instead of the desktop (an empty function restores it).
   static void SetAvailabilityProbe(std::function<bool()> probe);
 
-  // Adds the icon with its balloon. Does nothing visible when no tray exists.
+  // Adds the icon, with its balloon the first time. Does nothing visible when no tray
+  // exists.
   void Add();
   void Remove();
   bool Added() const { return m_added; }
@@ -43,6 +44,8 @@ class TrayIcon : public QObject {
   void activationRequested();
   // The tray vanished while the icon was added.
   void trayLost();
+  // The balloon's text, as it is shown (also where the platform shows no balloons).
+  void balloonShown(const QString& text);
   // A tray appeared again (after trayLost); the icon has been re-added.
   void trayRestored();
 
@@ -51,6 +54,7 @@ class TrayIcon : public QObject {
   QTimer m_watch;
   bool m_added = false;
   bool m_trayPresent = false;
+  bool m_balloonShown = false;
   bool m_warning = false;
 };
 

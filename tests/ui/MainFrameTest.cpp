@@ -7,10 +7,12 @@
 
 #include <QAction>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTreeView>
 
@@ -187,6 +189,33 @@ TEST_F(MainFrameTest, WithoutATrayTheWindowMinimisesInsteadOfHiding) {
   EXPECT_TRUE(frame.isMinimized());
   frame.HideToTray();
   EXPECT_TRUE(frame.isVisible()) << "hiding would lose the window";
+}
+
+TEST_F(MainFrameTest, TheWindowKeepsItsSizeAndColumnWidthsBetweenRuns) {
+  {
+    CMainFrame frame(fixture.Core(), FrameDialogs());
+    frame.resize(700, 480);
+    frame.View()->Details()->header()->resizeSection(0, 222);
+    frame.EndNow();
+  }
+  CMainFrame again(fixture.Core(), FrameDialogs());
+  EXPECT_EQ(again.size(), QSize(700, 480));
+  EXPECT_EQ(again.View()->Details()->header()->sectionSize(0), 222);
+}
+
+// Minimising says once, in words, where the program went: no empty balloon, and none at
+// every later minimise.
+TEST_F(MainFrameTest, HidingToTheTrayExplainsItselfOnce) {
+  TrayIcon::SetAvailabilityProbe([] { return true; });
+  CMainFrame frame(fixture.Core(), FrameDialogs());
+  QSignalSpy balloons(frame.Tray(), &TrayIcon::balloonShown);
+  ASSERT_TRUE(frame.StartShown());
+  frame.HideToTray();
+  frame.ShowMainWindow();
+  frame.HideToTray();
+  ASSERT_EQ(balloons.count(), 1);
+  EXPECT_TRUE(balloons[0][0].toString().contains("Click the icon to show the window"));
+  TrayIcon::SetAvailabilityProbe({});
 }
 
 TEST_F(MainFrameTest, TheWindowFollowsTheTrayComingAndGoing) {

@@ -3,11 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTest>
 
 #include "appcore/WizardText.h"
 #include "core/ServerList.h"
@@ -233,6 +235,42 @@ TEST_F(ServerManagerTest, CommandsChangeTheListAndTheFile) {
   EXPECT_EQ(FileEntries()[0].ConnectionName, "beta2");
   EXPECT_EQ(FileEntries()[1].ConnectionName, "gamma");
   EXPECT_EQ(manager.List()->rowCount(), 2);
+}
+
+// The commands are where users look for them: buttons under the list, its right-click
+// menu, and the Delete key on a row.
+TEST_F(ServerManagerTest, ButtonsContextMenuAndDeleteKeyReachTheCommands) {
+  CServerList& list = fixture.Core().Servers();
+  for (const CServerInfo& s : servers) list.Append(s);
+  CServerManagerDlg manager(list);
+  int edits = 0;
+  manager.SetEditor([&](QWidget*, ServerDlgMode, const CServerInfo&, int) {
+    ++edits;
+    return std::optional<CServerInfo>();
+  });
+  QStringList menu;
+  for (const QAction* action : manager.List()->actions()) menu << action->text();
+  EXPECT_EQ(manager.List()->contextMenuPolicy(), Qt::ActionsContextMenu);
+  EXPECT_TRUE(menu.contains("&Delete Server") && menu.contains("&Add Server...")) << menu.join(", ").toStdString();
+
+  manager.List()->selectRow(0);
+  manager.findChild<QPushButton*>("editServerButton")->click();
+  manager.findChild<QPushButton*>("addServerButton")->click();
+  EXPECT_EQ(edits, 2);
+
+  manager.show();
+  manager.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&manager));
+  manager.List()->setFocus();
+  manager.List()->selectRow(1);
+  Dialogs::QueueAnswer(Answer::Yes);
+  QTest::keyClick(manager.List(), Qt::Key_Delete);
+  EXPECT_EQ(list.Count(), 1);
+  EXPECT_EQ(list.At(0).ConnectionName, "alpha");
+  Dialogs::TakeShown();
+
+  manager.findChild<QPushButton*>("closeServersButton")->click();
+  EXPECT_FALSE(manager.isVisible());
 }
 
 // Runs the editor's connection test and returns the box it ended with.

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTreeWidget>
 
@@ -186,6 +187,11 @@ TEST_F(WizardFlowTest, CreatesABackupToFilesTaskEndToEnd) {
   EXPECT_EQ(file->text(), folder.chopped(1) + QStringLiteral(".sql"));
   Find<QRadioButton>("phpFileRadio")->setChecked(true);
   EXPECT_EQ(file->text(), folder.chopped(1) + QStringLiteral(".php"));
+  // The file picker opens on the file the field names.
+  Find<QPushButton>("browseFileButton")->click();
+  const QList<ui::ShownBox> picker = Dialogs::TakeShown();
+  ASSERT_EQ(picker.size(), 1);
+  EXPECT_EQ(picker[0].Start, file->text());
   file->setText(QStringLiteral("/nonexistent-folder/x/backup.php"));
   EXPECT_EQ(Texts(Next()), QStringLiteral("Invalid file!"));
   file->setText(QString::fromStdString(fixture.Folder()) + QStringLiteral("Data/shop.php"));

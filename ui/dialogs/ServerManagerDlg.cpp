@@ -1,8 +1,10 @@
 #include "ui/dialogs/ServerManagerDlg.h"
 
+#include <QDialogButtonBox>
 #include <QHeaderView>
 #include <QMenuBar>
 #include <QPainter>
+#include <QPushButton>
 #include <QShortcut>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -57,12 +59,15 @@ CServerManagerDlg::CServerManagerDlg(CServerList& servers, QWidget* parent)
                                  void (CServerManagerDlg::*slot)()) {
     QAction* action = serversMenu->addAction(text, this, slot);
     action->setObjectName(QString::fromLatin1(name));
+    // The same commands on a right click in the list.
+    m_list->addAction(action);
   };
   add(tr("&Add Server..."), "addServer", &CServerManagerDlg::AddServer);
   add(tr("&Edit Server..."), "editServer", &CServerManagerDlg::EditServer);
   add(tr("&Delete Server"), "deleteServer", &CServerManagerDlg::DeleteServer);
   serversMenu->addSeparator();
   add(tr("&View Server..."), "viewServer", &CServerManagerDlg::ViewServer);
+  m_list->setContextMenuPolicy(Qt::ActionsContextMenu);
   serversMenu->addSeparator();
   add(tr("Move &Up"), "moveUp", &CServerManagerDlg::MoveUp);
   add(tr("Move Dow&n"), "moveDown", &CServerManagerDlg::MoveDown);
@@ -98,11 +103,39 @@ CServerManagerDlg::CServerManagerDlg(CServerList& servers, QWidget* parent)
     auto* enter = new QShortcut(QKeySequence(key), m_list, nullptr, nullptr, Qt::WidgetShortcut);
     connect(enter, &QShortcut::activated, this, [this] { EditServer(); });
   }
+  auto* del = new QShortcut(QKeySequence(Qt::Key_Delete), m_list, nullptr, nullptr,
+                            Qt::WidgetShortcut);
+  connect(del, &QShortcut::activated, this, &CServerManagerDlg::DeleteServer);
+
+  // The commands a user looks for beside the list, not only in its menu.
+  auto* buttons = new QDialogButtonBox(this);
+  auto button = [this, buttons](const QString& text, const char* name, QDialogButtonBox::ButtonRole role,
+                                void (CServerManagerDlg::*slot)()) {
+    QPushButton* pushed = buttons->addButton(text, role);
+    pushed->setObjectName(QString::fromLatin1(name));
+    pushed->setAutoDefault(false);
+    connect(pushed, &QPushButton::clicked, this, slot);
+    return pushed;
+  };
+  button(tr("&Add..."), "addServerButton", QDialogButtonBox::ActionRole,
+         &CServerManagerDlg::AddServer);
+  button(tr("&Edit..."), "editServerButton", QDialogButtonBox::ActionRole,
+         &CServerManagerDlg::EditServer);
+  button(tr("&Delete"), "deleteServerButton", QDialogButtonBox::ActionRole,
+         &CServerManagerDlg::DeleteServer);
+  QPushButton* close = buttons->addButton(QDialogButtonBox::Close);
+  close->setObjectName(QStringLiteral("closeServersButton"));
+  close->setDefault(true);
+  connect(close, &QPushButton::clicked, this, &QDialog::reject);
 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setMenuBar(menuBar);
   layout->addWidget(m_list);
+  auto* buttonRow = new QVBoxLayout;
+  buttonRow->setContentsMargins(8, 0, 8, 8);
+  buttonRow->addWidget(buttons);
+  layout->addLayout(buttonRow);
   resize(880, 320);
 
   const std::vector<CServerInfo>& entries = m_servers.Entries();

@@ -51,6 +51,7 @@ CBackupFilePage::CBackupFilePage(CSheetContext& context)
   m_unixLineEnds->setObjectName(QStringLiteral("unixLineEndsCheck"));
   m_sameFile->setObjectName(QStringLiteral("sameFileRadio"));
   m_file->setObjectName(QStringLiteral("fileEdit"));
+  m_browse->setObjectName(QStringLiteral("browseFileButton"));
   m_newFiles->setObjectName(QStringLiteral("newFilesRadio"));
   m_folder->setObjectName(QStringLiteral("folderEdit"));
   m_settings->setObjectName(QStringLiteral("backupFilesSettingsButton"));
@@ -136,7 +137,8 @@ void CBackupFilePage::Browse() {
   const bool sql = m_sql->isChecked();
   const QString path =
       ui::Dialogs::SaveFileName(this, sql ? tr("SQL Files (*.sql)") : tr("PHP Files (*.php)"),
-                                sql ? QStringLiteral("sql") : QStringLiteral("php"));
+                                sql ? QStringLiteral("sql") : QStringLiteral("php"),
+                                m_file->text().trimmed());
   if (!path.isEmpty()) m_file->setText(path);
 }
 
