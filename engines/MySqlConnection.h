@@ -120,7 +120,8 @@ bool IsSocketPath(const std::string& host);
 
 // Connects with the saved settings (compression and SSL flags; no database). On failure
 // `connection` stays closed and `error` holds the handle's errno and text. With UseSSL a
-// connection that did not negotiate TLS counts as failed. Every connection gives up on a
+// connection that did not negotiate TLS, or whose certificate is not trusted
+// (engines/ServerTls.h), counts as failed before anything of the login is sent. Every connection gives up on a
 // server that does not complete the connect within kConnectTimeoutSeconds and uses TCP
 // keepalive, so a peer that died is noticed within a few minutes; a StreamRows
 // connection also fails after kStreamTimeoutSeconds without a byte either way.
