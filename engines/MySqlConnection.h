@@ -145,7 +145,8 @@ std::string UserOptionFile();
 // without a password takes the login from UserOptionFile() as the stock client does
 // (see ConnectServer's body). On failure
 // `connection` stays closed and `error` holds the handle's errno and text. With UseSSL a
-// connection that did not negotiate TLS counts as failed. Every connection gives up on a
+// connection that did not negotiate TLS, or whose certificate is not trusted
+// (engines/ServerTls.h), counts as failed before anything of the login is sent. Every connection gives up on a
 // server that does not complete the connect within kConnectTimeoutSeconds and uses TCP
 // keepalive, so a peer that died is noticed within a few minutes; a StreamRows
 // connection also fails after kStreamTimeoutSeconds without a byte either way.
