@@ -1,5 +1,7 @@
 #include "notify/Notifier.h"
 
+#include <exception>
+#include <system_error>
 #include <utility>
 
 #include "core/Clock.h"
@@ -25,16 +27,29 @@ void CNotifier::Submit(const RunReport& report, const NotificationChoice& choice
     return;
   }
   bool full = false;
+  std::string noThread;
   {
     std::lock_guard lock(m_lock);
     full = m_queue.size() >= kMaxQueued;
     if (!full) {
       m_queue.push_back(Job{report, choice, settings});
-      if (!m_thread.joinable()) m_thread = std::thread([this] { Main(); });
+      if (!m_thread.joinable()) {
+        try {
+          m_thread = std::thread([this] { Main(); });
+        } catch (const std::system_error& e) {
+          // Thrown on, it would end the worker thread that submits, and the process.
+          m_queue.pop_back();
+          noThread = e.what();
+        }
+      }
     }
   }
   if (full) {
     m_warn(report.LogFileName, kNotificationsDropped);
+    return;
+  }
+  if (!noThread.empty()) {
+    m_warn(report.LogFileName, std::string(kNotificationsFailed) + ": " + noThread);
     return;
   }
   m_changed.notify_all();
@@ -68,11 +83,25 @@ void CNotifier::Main() {
     m_queue.pop_front();
     m_busy = true;
     lock.unlock();
-    Send(job);
+    SendGuarded(job);
     lock.lock();
     m_busy = false;
     m_changed.notify_all();
   }
+}
+
+void CNotifier::SendGuarded(const Job& job) {
+  std::string failure;
+  try {
+    Send(job);
+    return;
+  } catch (const std::exception& e) {
+    failure = std::string(kNotificationsFailed) + ": " + e.what();
+  } catch (...) {
+    failure = std::string(kNotificationsFailed) + "!";
+  }
+  // An exception would end the process from this thread; the run's outcome stands.
+  m_warn(job.Report.LogFileName, failure);
 }
 
 void CNotifier::Send(const Job& job) {

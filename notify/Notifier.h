@@ -48,6 +48,9 @@ class CNotifier {
   static constexpr std::size_t kMaxQueued = 32;
   static constexpr const char* kNotificationsDropped =
       "The notifications of this run were not sent: too many were waiting to be sent.";
+  // Logged as a Warning, with the reason, when sending a run's notifications threw.
+  static constexpr const char* kNotificationsFailed =
+      "The notifications of this run could not be sent";
   // Returns once everything submitted before the call was sent or has failed.
   void WaitUntilIdle();
   // The same, but gives up after `limitMs` of `clock`; returns the runs whose sending
@@ -62,6 +65,7 @@ class CNotifier {
   };
 
   void Main();
+  void SendGuarded(const Job& job);  // Send, with what it throws logged as a Warning
   void Send(const Job& job);
 
   const WarningSink m_warn;

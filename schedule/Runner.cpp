@@ -6,8 +6,10 @@
 
 #include <algorithm>
 #include <exception>
+#include <functional>
 #include <set>
 #include <stop_token>
+#include <string>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -37,6 +39,7 @@ constexpr const char* kCopyNotSaved =
     "Failed to save the task file! The backup copy is not recorded, and no expired copy was "
     "deleted.";
 constexpr const char* kTaskFileNotSaved = "Failed to save the task file!";
+constexpr const char* kCancelFailed = "The task's server statements could not be cancelled";
 // How late a worker's timer may fire. A 100 ms poll does not mind a few milliseconds, and
 // the kernel can then serve the timers of many waiting workers with one wake-up.
 constexpr unsigned long kTimerSlackNs = 5'000'000;
@@ -89,6 +92,42 @@ struct WorkerThread {
   }
 };
 
+namespace {
+
+// Runs a run's cancel hook. What it throws becomes a Warning in the task's log: on the
+// stopper's thread it would abort the stop half-done, on a thread of its own end the
+// process. The owner and its log outlive every thread the runner starts.
+void CallCancelHook(const std::function<void()>& hook, TaskRunnerOwner* owner,
+                    const std::string& logFileName) {
+  std::string failure;
+  try {
+    hook();
+    return;
+  } catch (const std::exception& e) {
+    failure = std::string(kCancelFailed) + ": " + e.what();
+  } catch (...) {
+    failure = std::string(kCancelFailed) + "!";
+  }
+  if (owner != nullptr) owner->TaskLog().AppendEntry(logFileName, LogLevel::Warning, failure);
+}
+
+// With `inBackground` the hook runs on a thread of its own, so the caller (the UI) never
+// waits for the server; without a thread to be had, it runs here rather than not at all.
+void CancelInRun(const std::function<void()>& hook, TaskRunnerOwner* owner,
+                 const std::string& logFileName, bool inBackground) {
+  if (inBackground) {
+    try {
+      // The hook holds its cancelers by shared ownership: safe on a thread of its own.
+      std::thread(CallCancelHook, hook, owner, logFileName).detach();
+      return;
+    } catch (const std::system_error&) {
+    }
+  }
+  CallCancelHook(hook, owner, logFileName);
+}
+
+}  // namespace
+
 // Gives the runner's functions access to the list's slots.
 struct RunnerAccess {
   static std::shared_ptr<WorkerThread> WorkerAt(const CTaskList& list, int index) {
@@ -125,19 +164,16 @@ struct RunnerAccess {
         if (!shared.Finished.stop_requested() && !shared.Abandoned) {
           // No answer in time: release it from the server, then let it go. It keeps its
           // own state alive and writes nothing more.
-          if (shared.CancelHook && hookInBackground) {
-            // The hook holds its cancelers by shared ownership: safe on a thread of its own.
-            std::thread(shared.CancelHook).detach();
-          } else if (shared.CancelHook) {
-            shared.CancelHook();
+          std::string logFileName;
+          {
+            std::lock_guard taskLock(slot->Lock);
+            logFileName = slot->Task.LogFileName;
+          }
+          if (shared.CancelHook) {
+            CancelInRun(shared.CancelHook, list.m_owner, logFileName, hookInBackground);
           }
           shared.Abandoned = true;
           if (shared.InRun && list.m_owner != nullptr) {
-            std::string logFileName;
-            {
-              std::lock_guard taskLock(slot->Lock);
-              logFileName = slot->Task.LogFileName;
-            }
             list.m_owner->TaskLog().AppendEntry(logFileName, LogLevel::Warning, kUserCanceled);
           }
         }

@@ -145,14 +145,41 @@ bool CTaskCommands::ApplyEdit(int index, const CTaskItem& edited) {
   task.LogFileName = live.LogFileName;  // an edit never moves the log
   m_list.Replace(index, task);
   Save();
+  FinishEdit(index);
+  return true;
+}
+
+EditsResult CTaskCommands::ApplyEdits(std::vector<TaskEdit> edits) {
+  const int count = m_list.Count();
+  for (const TaskEdit& edit : edits) {
+    if (edit.Index < 0 || edit.Index >= count || StatusOf(edit.Index) != TaskStatus::Stop) {
+      return EditsResult::NotStopped;
+    }
+  }
+  std::vector<CTaskItem> before;
+  before.reserve(edits.size());
+  for (TaskEdit& edit : edits) {
+    before.push_back(m_list.At(edit.Index));
+    edit.Task.LogFileName = before.back().LogFileName;  // an edit never moves the log
+    m_list.Replace(edit.Index, edit.Task);
+  }
+  if (!m_owner.SaveTasks()) {
+    // Undone, last first, so the list again holds what the unchanged task file holds.
+    for (std::size_t i = edits.size(); i-- > 0;) m_list.Replace(edits[i].Index, before[i]);
+    return EditsResult::NotSaved;
+  }
+  for (const TaskEdit& edit : edits) FinishEdit(edit.Index);
+  return EditsResult::Applied;
+}
+
+void CTaskCommands::FinishEdit(int index) {
   Log(index, "Edit task");
-  if (IsScheduled(task)) {
+  if (IsScheduled(m_list.At(index))) {
     m_list.Update(index, [](CTaskItem& t) { t.RunImmediately = 0; });
     m_list.LaunchTask(index);
   } else {
     m_list.Update(index, [](CTaskItem& t) { t.SetStatus(TaskStatus::Stop); });
   }
-  return true;
 }
 
 std::vector<int> CTaskCommands::CopyTasks(const std::vector<int>& rows) {

@@ -39,6 +39,13 @@ inline constexpr const char* kStopBeforeEdit = "Please STOP the task first, and 
 inline constexpr const char* kTaskListNotSaved =
     "Failed to save the task list! The change is not in the task file yet.";
 
+// One replacement of ApplyEdits: the task at list index `Index` becomes `Task`.
+struct TaskEdit {
+  int Index = -1;
+  CTaskItem Task;
+};
+enum class EditsResult { Applied, NotStopped, NotSaved };
+
 class CTaskCommands {
  public:
   // Saves go through owner.SaveTasks(); log entries through `log`.
@@ -62,6 +69,11 @@ class CTaskCommands {
   // name), saves, logs "Edit task", then launches it when scheduled. False, changing
   // nothing, when the task is not Stop.
   bool ApplyEdit(int index, const CTaskItem& edited);
+  // ApplyEdit on many tasks at once, as an import replaces them: the task file is saved
+  // once, and only after that save are the edits logged and the tasks launched. NotStopped
+  // when an index is outside the list or its task is not Stop, NotSaved when the task file
+  // could not be saved; either way the list is as it was.
+  EditsResult ApplyEdits(std::vector<TaskEdit> edits);
   // "Copy Task(s)" after the question; returns the new indices (empty when declined).
   std::vector<int> CopyTasks(const std::vector<int>& rows);
   // "Delete Task(s)" and "Delete All" after their questions; false when declined.
@@ -93,6 +105,8 @@ class CTaskCommands {
   void StartOne(int index);
   void StopOne(int index);
   void LaunchAfterCreate(int index);
+  // An applied edit once saved: its "Edit task" entry, then waiting for its schedule or Stop.
+  void FinishEdit(int index);
   std::string UniqueLogFileName(const std::string& taskName, const TaskDateTime& created) const;
   // `listed` tells the log file names the list's tasks already have.
   std::string UniqueLogFileName(const std::string& taskName, const TaskDateTime& created,

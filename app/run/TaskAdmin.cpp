@@ -149,6 +149,8 @@ int ImportTasks(const std::string& folder, const CommandLine& line) {
   for (std::size_t i = 0; i < names.size(); ++i) indexByName.emplace(names[i], static_cast<int>(i));
   std::vector<CTaskItem> created;
   std::vector<std::string> createdNames;
+  std::vector<TaskEdit> replaced;
+  std::vector<std::string> replacedSaid;
   for (std::size_t i = 0; i < imported.Tasks.size(); ++i) {
     // Moved, not copied: a large import holds every task several times over otherwise.
     CTaskItem task = std::move(imported.Tasks[i]);
@@ -168,16 +170,27 @@ int ImportTasks(const std::string& folder, const CommandLine& line) {
       task.BackupHistory = old.BackupHistory;
       // The scheduler stops a running task to take the replacement in.
       const bool cancels = access.shared && ReadLastRunUnderWay(core.TaskLog(), old.LogFileName);
-      if (!commands.ApplyEdit(existing, task)) {
-        Error("cannot replace \"" + Escaped(task.TaskName) + "\"");
-        return kExitFailed;
-      }
-      Say("replaced: " + Escaped(task.TaskName) + (cancels ? " (cancelled the running task)" : ""));
+      replacedSaid.push_back("replaced: " + Escaped(task.TaskName) +
+                             (cancels ? " (cancelled the running task)" : ""));
+      replaced.push_back({existing, std::move(task)});
     } else {
       createdNames.push_back(task.TaskName);
       created.push_back(std::move(task));
     }
   }
+  // All replacements in one save: a save each would make a large import quadratic.
+  if (!replaced.empty()) {
+    const EditsResult result = commands.ApplyEdits(std::move(replaced));
+    if (result == EditsResult::NotStopped) {
+      Error("cannot replace the tasks: one of them is not stopped");
+      return kExitFailed;
+    }
+    if (result == EditsResult::NotSaved) {
+      Error("the task file " + core.TaskFilePath() + " could not be written");
+      return kExitFailed;
+    }
+  }
+  for (const std::string& said : replacedSaid) Say(said);
   // All new tasks in one save; their logs only after it.
   if (!created.empty() && commands.CreateTasks(std::move(created)).empty()) {
     Error("the task file " + core.TaskFilePath() + " could not be written");

@@ -8,6 +8,7 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <stdexcept>
 
 #include <nlohmann/json.hpp>
 
@@ -241,6 +242,37 @@ TEST(NotifierTest, TheQueueIsBoundedAndTheWaitForItToo) {
   }
   changed.notify_all();
   notifier.WaitUntilIdle();
+}
+
+// A sender that throws is a Warning in the run's log, and the notifier's thread lives on
+// to send the next run's notifications.
+TEST(NotifierTest, ASendingThatThrowsIsAWarningAndTheNextRunIsStillSent) {
+  std::mutex lock;
+  std::vector<std::string> warnings;
+  std::vector<std::string> shown;
+  CNotifier notifier([&](const std::string& logFileName, const std::string& text) {
+    std::lock_guard guard(lock);
+    warnings.push_back(logFileName + ": " + text);
+  });
+  notifier.SetDesktopSender([&](const RunReport& report) {
+    if (report.LogFileName == "bad.log") throw std::runtime_error("no session bus");
+    if (report.LogFileName == "odd.log") throw 42;
+    std::lock_guard guard(lock);
+    shown.push_back(report.LogFileName);
+  });
+  NotificationChoice desktop;
+  desktop.Desktop = true;
+  for (const char* log : {"bad.log", "odd.log", "good.log"}) {
+    RunReport report;
+    report.LogFileName = log;
+    notifier.Submit(report, desktop, CNotificationSettings());
+  }
+  notifier.WaitUntilIdle();
+  std::lock_guard guard(lock);
+  const std::string failed = CNotifier::kNotificationsFailed;
+  EXPECT_EQ(warnings, (std::vector<std::string>{"bad.log: " + failed + ": no session bus",
+                                                "odd.log: " + failed + "!"}));
+  EXPECT_EQ(shown, std::vector<std::string>{"good.log"});
 }
 
 TEST(NotificationSettingsTest, SavedFileIsPrivateKeepsThePasswordScrambledAndReadsBack) {

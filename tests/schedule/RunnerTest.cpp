@@ -1,6 +1,7 @@
 // The runner in simulated time: workers sleep on the FakeClock, so each Advance meets
 // them at a known point and nothing depends on how fast the machine is.
 
+#include <algorithm>
 #include <filesystem>
 #include <stdexcept>
 #include <gtest/gtest.h>
@@ -195,6 +196,44 @@ TEST_F(RunnerTest, StoppingWithoutWaitingNeverBlocksAndFinishesLater) {
     SCOPED_TRACE(i);
     EXPECT_EQ(StatusOf(i), TaskStatus::Stop);
     EXPECT_EQ(Entries(i).back(), "User canceled!");
+  }
+}
+
+// A cancel hook that throws, stopped both waiting (on the stopper's thread) and without
+// waiting (on a thread of its own): the stop completes and the log says why the server
+// side may still be busy, instead of the process ending.
+TEST_F(RunnerTest, ACancelHookThatThrowsIsAWarningWhereverItRuns) {
+  m_owner.SetRoutine(TaskType::ExecuteScript, [&](TaskRunContext& run) {
+    run.SetCancelHook([] { throw std::runtime_error("socket gone"); });
+    m_running.Open();
+    m_cancelled.Wait();  // deaf to stop requests
+    return RunOutcome::Finished;
+  });
+  Add("waited", ScheduleKind::Manual, TaskType::ExecuteScript);
+  Add("background", ScheduleKind::Manual, TaskType::ExecuteScript);
+  ASSERT_EQ(m_list.StartRunner(&m_owner), 0);
+  m_commands.RunImmediately({0, 1});
+  ASSERT_TRUE(Eventually(
+      [&] { return StatusOf(0) == TaskStatus::Running && StatusOf(1) == TaskStatus::Running; }));
+
+  std::thread deadline([&] {
+    if (m_clock.WaitForSleepers(1)) m_clock.Advance(3000);
+  });
+  m_list.StopTask(0);
+  deadline.join();
+
+  RequestStop(m_list, 1);
+  m_clock.Advance(3000);
+  FinishStops(m_list);
+  const std::string warning = "The task's server statements could not be cancelled: socket gone";
+  ASSERT_TRUE(Eventually([&] { return Entries(1).size() == 4; }));
+  for (int i : {0, 1}) {
+    SCOPED_TRACE(i);
+    EXPECT_FALSE(m_list.HasWorker(i));
+    EXPECT_EQ(StatusOf(i), TaskStatus::Stop);
+    const std::vector<std::string> entries = Entries(i);
+    EXPECT_NE(std::find(entries.begin(), entries.end(), warning), entries.end());
+    EXPECT_NE(std::find(entries.begin(), entries.end(), "User canceled!"), entries.end());
   }
 }
 

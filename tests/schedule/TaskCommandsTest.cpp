@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "tasks/BackupFileName.h"
@@ -140,6 +141,55 @@ TEST_F(TaskCommandsTest, EditingIsRefusedUnlessStoppedAndKeepsTheLog) {
   EXPECT_EQ(task.LogFileName, "daily_202435800.log");
   EXPECT_TRUE(m_list.HasWorker(index));  // scheduled: launched again
   EXPECT_EQ(Entries(index), (Texts{"Create task", "Stop task", "Edit task"}));
+}
+
+// Replacing many tasks saves the task file once; a save that fails, or a task that is
+// not stopped, leaves every task as it was, unlogged and not launched.
+TEST_F(TaskCommandsTest, ReplacingManyTasksSavesOnceOrChangesNothing) {
+  m_answer = Answer::No;
+  const std::vector<int> added = m_commands.CreateTasks(
+      {NewTask("one", ScheduleKind::Manual), NewTask("two", ScheduleKind::EveryDay)});
+  ASSERT_EQ(added.size(), 2u);
+  const auto edits = [&] {
+    std::vector<TaskEdit> result;
+    for (const int index : added) {
+      CTaskItem edited = m_list.At(index);
+      edited.Comment = "changed";
+      edited.LogFileName = "elsewhere.log";
+      result.push_back({index, edited});
+    }
+    return result;
+  };
+  const auto unchanged = [&] {
+    for (const int index : added) {
+      SCOPED_TRACE(index);
+      EXPECT_EQ(m_list.At(index).Comment, "");
+      const Texts entries = Entries(index);
+      EXPECT_EQ(std::count(entries.begin(), entries.end(), "Edit task"), 0);
+    }
+  };
+  EXPECT_EQ(m_commands.ApplyEdits(edits()), EditsResult::NotStopped);  // "two" is waiting
+  unchanged();
+  m_commands.Stop({added[1]});
+
+  const int savesBefore = m_owner.Saves;
+  m_owner.FailSaves = true;
+  EXPECT_EQ(m_commands.ApplyEdits(edits()), EditsResult::NotSaved);
+  EXPECT_EQ(m_owner.Saves, savesBefore + 1);
+  unchanged();
+  EXPECT_FALSE(m_list.HasWorker(added[1]));
+
+  m_owner.FailSaves = false;
+  EXPECT_EQ(m_commands.ApplyEdits(edits()), EditsResult::Applied);
+  EXPECT_EQ(m_owner.Saves, savesBefore + 2);
+  for (const int index : added) {
+    SCOPED_TRACE(index);
+    EXPECT_EQ(m_list.At(index).Comment, "changed");
+    EXPECT_NE(m_list.At(index).LogFileName, "elsewhere.log");
+    EXPECT_EQ(Entries(index).back(), "Edit task");
+  }
+  EXPECT_EQ(StatusOf(added[0]), TaskStatus::Stop);
+  EXPECT_TRUE(m_list.HasWorker(added[1]));  // scheduled: launched again
 }
 
 TEST_F(TaskCommandsTest, DeletingStopsTasksAndRemovesThemWithTheirLogs) {
