@@ -1,5 +1,6 @@
 #include "appcore/Scheduler.h"
 
+#include "appcore/RunRequests.h"
 #include "core/Clock.h"
 
 namespace brevanto {
@@ -24,6 +25,7 @@ int RunScheduler(CApplicationCore& core, TaskRoutineTable routines, const Schedu
   if (const int code = core.StartRunner(std::move(routines)); code != 0) return code;
   say("scheduling " + std::to_string(core.Tasks().Count()) + " task(s) of " + core.Folder());
   std::string lastProblem;
+  RunRequestDesk requests(core);
   while (!hooks.StopRequested()) {
     if (core.TaskFileChangedOnDisk()) {
       const TaskReloadSummary summary = core.ReloadTaskFile();
@@ -37,6 +39,7 @@ int RunScheduler(CApplicationCore& core, TaskRoutineTable routines, const Schedu
         lastProblem = summary.Problem;
       }
     }
+    for (const std::string& text : requests.Poll()) say(text);
     if (hooks.Poll) hooks.Poll();
     core.GetClock().SleepMs(pollMs);
   }

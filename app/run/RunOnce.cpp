@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "app/run/Commands.h"
 #include "app/run/FolderAccess.h"
 #include "app/run/LogFollower.h"
+#include "app/run/OwnerRun.h"
 #include "app/run/Output.h"
 #include "appcore/ApplicationCore.h"
 #include "core/Clock.h"
@@ -121,6 +123,8 @@ void SayFiles(const std::vector<BackupCopy>& before, const std::vector<BackupCop
 
 int RunTask(const std::string& folder, const CommandLine& line) {
   const std::string& name = line.names.front();
+  // A manual run needs no scheduler stopped: the folder's owner makes it.
+  if (const std::optional<int> code = RunThroughOwner(folder, name)) return *code;
   // The windowed program holds this lock while it runs; both would write the task file.
   const FolderAccess access =
       TakeFolder(folder, kHolderRun, line.waitSeconds, false, SystemClock());
@@ -154,13 +158,7 @@ int RunTask(const std::string& folder, const CommandLine& line) {
   });
   owner.SetRunList(&runList);
 
-  LogFollower follower(core.TaskLog(), logFileName, [](const CTaskLogEntry& entry) {
-    if (entry.level >= 2 && Quiet()) {
-      std::fprintf(stderr, "%s\n", FormatEntry(entry).c_str());
-    } else {
-      Say(FormatEntry(entry));
-    }
-  });
+  LogFollower follower(core.TaskLog(), logFileName, PrintRunEntry);
   std::signal(SIGINT, OnTerminationSignal);
   std::signal(SIGTERM, OnTerminationSignal);
   std::signal(SIGHUP, OnTerminationSignal);

@@ -3,11 +3,13 @@
 // takes in an import while it runs and saves everything when SIGTERM stops it.
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -172,10 +174,13 @@ class Daemon {
   ~Daemon() {
     if (m_pid > 0) Stop();
   }
-  // Reads its messages until `text` appears; false when it ends first.
+  // Reads its messages until `text` appears; false when it ends first, or says nothing
+  // for a minute (a test waiting on a message that never comes fails instead of hanging).
   bool AwaitOutput(const std::string& text) {
     char buffer[4096];
     while (m_output.find(text) == std::string::npos) {
+      pollfd ready{m_err, POLLIN, 0};
+      if (::poll(&ready, 1, 60000) <= 0) return false;
       const ssize_t n = ::read(m_err, buffer, sizeof buffer);
       if (n <= 0) return false;
       m_output.append(buffer, static_cast<std::size_t>(n));
@@ -207,10 +212,12 @@ TEST_F(BrevantoRunAdminTest, TheSchedulerOwnsTheFolderTakesInImportsAndSavesAtSi
   ASSERT_TRUE(daemon.AwaitOutput("scheduling 1 task(s)")) << daemon.Output();
   EXPECT_EQ(InstanceLock::Holder(m_dir.file("data")).kind, kHolderDaemon);
 
-  // A run needs the folder to itself; an import is taken in by the scheduler.
-  const test::RunResult refused = test::RunBrevanto(Folder() + "--run one");
-  EXPECT_EQ(3, refused.status);
-  EXPECT_NE(std::string::npos, refused.output.find("the Brevanto scheduler")) << refused.output;
+  // A run is the scheduler's to make, followed in the log; an import is taken in.
+  const test::RunResult ran = test::RunBrevanto(Folder() + "--run one");
+  EXPECT_EQ(0, ran.status) << ran.output;
+  EXPECT_NE(std::string::npos, ran.output.find("Running...")) << ran.output;
+  EXPECT_NE(std::string::npos, ran.output.find("Finished")) << ran.output;
+  ASSERT_TRUE(daemon.AwaitOutput("as brevanto-run asked")) << daemon.Output();
   const std::string every =
       ScriptTask("every minute", R"(, "Schedule": {"Kind": 5, "IntervalMinutes": 1})");
   ASSERT_EQ(
@@ -224,6 +231,52 @@ TEST_F(BrevantoRunAdminTest, TheSchedulerOwnsTheFolderTakesInImportsAndSavesAtSi
   EXPECT_EQ(saved[1].TaskName, "every minute");
   EXPECT_EQ(saved[1].Schedule.IntervalMinutes, 1);
   EXPECT_TRUE(InstanceLock::TryAcquire(m_dir.file("data")));
+}
+
+// A run asked of the scheduler gives the run's own exit code, also for a run already under
+// way; an owner that never takes the request up leaves the folder in use as before, and
+// the request is withdrawn.
+TEST_F(BrevantoRunAdminTest, ARunAskedOfTheOwnerGivesTheRunsExitCode) {
+  std::string failing = ScriptTask("failing");
+  failing.replace(failing.find("SELECT 1"), 8, "SELECT * FROM no_such_db.no_such_table");
+  std::string slow = ScriptTask("slow");
+  slow.replace(slow.find("SELECT 1"), 8, "SELECT SLEEP(2)");
+  ASSERT_EQ(0, test::RunBrevanto(Folder() + "--import " +
+                                 Write("tasks.json", "[" + ScriptTask("one") + ", " + failing +
+                                                         ", " + slow + "]"))
+                   .status);
+  const std::string requests = m_dir.file("data/Requests");
+  {
+    Daemon daemon(m_dir.file("data"));
+    ASSERT_TRUE(daemon.AwaitOutput("scheduling 3 task(s)")) << daemon.Output();
+    const test::RunResult failed = test::RunBrevanto(Folder() + "--run failing");
+    EXPECT_EQ(1, failed.status) << failed.output;
+    EXPECT_NE(std::string::npos, failed.output.find("Error")) << failed.output;
+    EXPECT_EQ(0, test::RunBrevanto(Folder() + "--quiet --run one").status);
+
+    // Two asks of one task: the second follows the run the first started.
+    auto first = std::async(std::launch::async,
+                            [this] { return test::RunBrevanto(Folder() + "--run slow"); });
+    ASSERT_TRUE(daemon.AwaitOutput("running \"slow\"")) << daemon.Output();
+    const test::RunResult second = test::RunBrevanto(Folder() + "--run slow");
+    EXPECT_EQ(0, second.status) << second.output;
+    EXPECT_NE(std::string::npos, second.output.find("Finished")) << second.output;
+    EXPECT_EQ(0, first.get().status);
+    EXPECT_EQ(0, daemon.Stop()) << daemon.Output();
+    EXPECT_TRUE(std::filesystem::is_empty(requests));
+  }
+  std::vector<CTaskLogEntry> entries;
+  CTaskLog(m_dir.file("data/Logs/"), SystemClock()).ReadAll(Tasks().at(2).LogFileName, entries);
+  int starts = 0;
+  for (const CTaskLogEntry& entry : entries) starts += entry.text == "Running..." ? 1 : 0;
+  EXPECT_EQ(1, starts);
+
+  const auto hung = InstanceLock::TryAcquire(m_dir.file("data"), kHolderDaemon);
+  ASSERT_TRUE(hung);
+  const test::RunResult refused = test::RunBrevanto(Folder() + "--run one");
+  EXPECT_EQ(3, refused.status) << refused.output;
+  EXPECT_NE(std::string::npos, refused.output.find("did not take up")) << refused.output;
+  EXPECT_TRUE(std::filesystem::is_empty(requests));
 }
 
 // A run stopped by SIGTERM ends in the journal too, not only in its log; and an interval
