@@ -50,6 +50,7 @@ constexpr const char* kWidestClockText = " Sun, Jan 01, 2006 00:00:00 A.M ";
 CMainFrame::CMainFrame(CApplicationCore& core, FrameDialogs dialogs, QWidget* parent)
     : QMainWindow(parent),
       m_core(core),
+      m_requests(core),
       m_dialogs(std::move(dialogs)),
       m_actions(new MainActions(this)),
       m_view(new CBrevantoTasksView(core.Tasks(), this)),
@@ -87,6 +88,9 @@ CMainFrame::CMainFrame(CApplicationCore& core, FrameDialogs dialogs, QWidget* pa
   connect(m_commands, &CTasksViewCommands::logOpened, m_runs, &RunMonitor::LogOpened);
   connect(m_runs, &RunMonitor::openLogRequested, m_commands, &CTasksViewCommands::ViewLogOf);
   connect(&m_clockTimer, &QTimer::timeout, m_runs, &RunMonitor::Refresh);
+  connect(&m_clockTimer, &QTimer::timeout, this, [this] {
+    for (const std::string& text : m_requests.Poll()) qInfo("%s", text.c_str());
+  });
   connect(m_tray, &TrayIcon::activationRequested, this, &CMainFrame::ShowMainWindow);
   connect(m_tray, &TrayIcon::trayLost, this, [this] {
     // Without a notification area a hidden window could not be reached again.

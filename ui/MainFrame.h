@@ -10,6 +10,7 @@
 #include <QMainWindow>
 #include <QTimer>
 
+#include "appcore/RunRequests.h"
 #include "ui/FrameDialogs.h"
 #include "ui/ShutdownInhibitor.h"
 
@@ -106,6 +107,7 @@ class CMainFrame : public QMainWindow {
   void HoldShutdown();
 
   CApplicationCore& m_core;
+  RunRequestDesk m_requests;  // runs brevanto-run asks for while this window owns the folder
   FrameDialogs m_dialogs;
   MainActions* m_actions;
   CBrevantoTasksView* m_view;
