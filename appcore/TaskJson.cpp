@@ -216,6 +216,7 @@ void VisitServer(V& v, S& s) {
   v("UseSSL", s.UseSSL);
   v.Optional("SslCaFile", s.SslCaFile);
   v.Fingerprint("SslFingerprint", s.SslFingerprint);
+  v.Optional("DefaultsFile", s.DefaultsFile);
 }
 
 template <class V, class E>

@@ -22,6 +22,8 @@ struct CServerInfo {
   // file) keep their layout: these live in JSON beside them.
   std::string SslCaFile;       // PEM file of the CA that signs the server's certificate
   std::string SslFingerprint;  // the certificate's SHA-256 ("AB:CD:..."): trust only it
+  // An option file read instead of ~/.my.cnf when no password is saved (absolute path).
+  std::string DefaultsFile;
 
   friend bool operator==(const CServerInfo&, const CServerInfo&) = default;
 };

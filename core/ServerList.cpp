@@ -50,6 +50,7 @@ void ReadServerTlsFile(const std::string& folder, std::vector<CServerInfo>& serv
     if (entry == entries->end() || !entry->is_object()) continue;
     server.SslCaFile = TextMember(*entry, "SslCaFile");
     server.SslFingerprint = TextMember(*entry, "SslFingerprint");
+    server.DefaultsFile = TextMember(*entry, "DefaultsFile");
   }
 }
 
@@ -62,6 +63,7 @@ bool WriteServerTlsFile(const std::string& folder, const std::vector<CServerInfo
     json entry = json::object();
     if (!server.SslCaFile.empty()) entry["SslCaFile"] = server.SslCaFile;
     if (!server.SslFingerprint.empty()) entry["SslFingerprint"] = server.SslFingerprint;
+    if (!server.DefaultsFile.empty()) entry["DefaultsFile"] = server.DefaultsFile;
     if (!entry.empty()) entries[server.ConnectionName] = std::move(entry);
   }
   if (FileExists(path) && ParseTlsFile(path).is_discarded()) {

@@ -306,7 +306,18 @@ bool ConnectServerWithTimeouts(const CServerInfo& server, CMySQLConnection& conn
   // client takes it: password, and user and socket where the entry names none, from the
   // [client] and [client-mariadb] groups. The library reads the file at connect time and
   // uses a value only where the call below passes none.
-  const std::string optionFile = server.Password.empty() ? UserOptionFile() : std::string();
+  if (server.Password.empty() && !server.DefaultsFile.empty() &&
+      (server.DefaultsFile.front() != '/' || ::access(server.DefaultsFile.c_str(), R_OK) != 0)) {
+    // Named but unusable: no silent login without a password, and no path that depends on
+    // the directory the program happened to start in.
+    error = {0, "The option file \"" + server.DefaultsFile +
+                    "\" cannot be read (it must be an absolute path to a readable file)"};
+    return false;
+  }
+  const std::string optionFile =
+      !server.Password.empty()         ? std::string()
+      : !server.DefaultsFile.empty() ? server.DefaultsFile
+                                       : UserOptionFile();
   if (!optionFile.empty()) {
     mysql_options(handle.get(), MYSQL_READ_DEFAULT_FILE, optionFile.c_str());
     mysql_options(handle.get(), MYSQL_READ_DEFAULT_GROUP, "client-mariadb");

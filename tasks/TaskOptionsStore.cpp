@@ -60,6 +60,7 @@ json ServerTlsOf(const CServerInfo& server) {
   json out = json::object();
   if (!server.SslCaFile.empty()) out["SslCaFile"] = server.SslCaFile;
   if (!server.SslFingerprint.empty()) out["SslFingerprint"] = server.SslFingerprint;
+  if (!server.DefaultsFile.empty()) out["DefaultsFile"] = server.DefaultsFile;
   return out;
 }
 
@@ -81,6 +82,7 @@ void ReadServerTls(const json& tls, const char* key, CServerInfo& server) {
   };
   server.SslCaFile = text("SslCaFile");
   server.SslFingerprint = text("SslFingerprint");
+  server.DefaultsFile = text("DefaultsFile");
 }
 
 // Moves the "ServerTls" section out of `sections` into the task's servers.
@@ -113,6 +115,7 @@ void ReadTaskOptionsFile(const std::string& optionsPath, std::vector<CTaskItem>&
     for (CServerInfo* server : {&task.SourceServer, &task.DestinationServer}) {
       server->SslCaFile.clear();
       server->SslFingerprint.clear();
+      server->DefaultsFile.clear();
     }
   }
   if (!FileExists(optionsPath)) return;

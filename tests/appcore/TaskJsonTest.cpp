@@ -355,14 +355,17 @@ TEST_F(TaskJsonTest, ServerTlsKeysTravelAndAFingerprintIsChecked) {
   for (int i = 0; i < 32; ++i) typed += "0f";
   const TaskJsonImport imported = Import(R"([{"TaskName": "t", "TaskType": 5,
       "SourceServer": {"UseSSL": true, "SslCaFile": "/etc/ssl/ca.pem", "SslFingerprint": ")" +
-                                         typed + R"("}, "ScriptStatements": ["SELECT 1"]}])");
+                                         typed + R"(", "DefaultsFile": "/etc/brevanto/a.cnf"},
+      "ScriptStatements": ["SELECT 1"]}])");
   ASSERT_TRUE(imported.Problems.empty()) << imported.Problems.front().Message;
   const CServerInfo& server = imported.Tasks[0].SourceServer;
   EXPECT_EQ(server.SslCaFile, "/etc/ssl/ca.pem");
+  EXPECT_EQ(server.DefaultsFile, "/etc/brevanto/a.cnf");
   EXPECT_EQ(server.SslFingerprint.size(), 95u);
   EXPECT_EQ(server.SslFingerprint.substr(0, 6), "0F:0F:");
   const std::string text = TasksToJsonText(imported.Tasks);
   EXPECT_NE(text.find(server.SslFingerprint), std::string::npos);
+  EXPECT_NE(text.find("\"DefaultsFile\": \"/etc/brevanto/a.cnf\""), std::string::npos);
   // Servers without them export as before.
   EXPECT_EQ(TasksToJsonText(EveryType(m_dir)).find("\"Ssl"), std::string::npos);
 

@@ -133,6 +133,7 @@ TEST_F(ServerListTest, TlsSettingsLiveBesideTheUnchangedServerFile) {
   pinned.UseSSL = 1;
   pinned.SslFingerprint = "AB:" + std::string(92, '0');
   pinned.SslCaFile = "/etc/ssl/ca.pem";
+  pinned.DefaultsFile = "/etc/brevanto/pinned.cnf";
   ASSERT_TRUE(m_list.Append(Entry("plain")));
   EXPECT_FALSE(std::filesystem::exists(tlsFile));  // nothing to keep, no file
   ASSERT_TRUE(m_list.Append(pinned));
@@ -140,6 +141,7 @@ TEST_F(ServerListTest, TlsSettingsLiveBesideTheUnchangedServerFile) {
   CServerInfo bare = pinned;
   bare.SslFingerprint.clear();
   bare.SslCaFile.clear();
+  bare.DefaultsFile.clear();
   EXPECT_EQ(ReadWholeFile(file()), SerializeServers({Entry("plain"), bare}));
   struct stat st {};
   ASSERT_EQ(::stat(tlsFile.c_str(), &st), 0);

@@ -99,6 +99,24 @@ TEST(MySqlConnectionFlagsTest, AServerWithoutAPasswordTakesTheLoginFromTheOption
   CMySQLConnection connection;
   MySqlError error;
   EXPECT_TRUE(ConnectServer(saved, connection, error)) << error.Text;
+
+  // The entry's own option file stands in for ~/.my.cnf (which says "wrong" here); one
+  // that cannot be read, or a relative path, is refused rather than tried without.
+  const std::string own = home.path() + "server.cnf";
+  ASSERT_TRUE(WriteFileAtomically(own, "[client]\npassword=" + saved.Password + "\n").ok());
+  CServerInfo withFile = saved;
+  withFile.Password.clear();
+  withFile.DefaultsFile = own;
+  CMySQLConnection viaOwn;
+  EXPECT_TRUE(ConnectServer(withFile, viaOwn, error)) << error.Text;
+  for (const std::string bad : {home.path() + "missing.cnf", std::string("server.cnf")}) {
+    SCOPED_TRACE(bad);
+    withFile.DefaultsFile = bad;
+    CMySQLConnection refused;
+    EXPECT_FALSE(ConnectServer(withFile, refused, error));
+    EXPECT_NE(error.Text.find("The option file \"" + bad + "\" cannot be read"), std::string::npos)
+        << error.Text;
+  }
   ::setenv("HOME", keptHome.c_str(), 1);
 }
 

@@ -79,17 +79,20 @@ TEST_F(TaskOptionsStoreTest, ServerTlsSettingsTravelBesideTheUnchangedTaskFile) 
   copy.SourceServer.SslCaFile = "/etc/ssl/our-ca.pem";
   copy.DestinationServer.UseSSL = 1;
   copy.DestinationServer.SslFingerprint = std::string(95, 'A');
+  copy.DestinationServer.DefaultsFile = "/etc/brevanto/dest.cnf";
   CTaskItem bare = copy;
   for (CServerInfo* server : {&bare.SourceServer, &bare.DestinationServer}) {
     server->SslCaFile.clear();
     server->SslFingerprint.clear();
+    server->DefaultsFile.clear();
   }
   ASSERT_TRUE(WriteTaskFile(taskPath(), {copy}));
   EXPECT_EQ(ReadWholeFile(taskPath()), SerializeTaskFile({bare}));
   EXPECT_EQ(optionsFile()["Tasks"]["333"]["ServerTls"],
             json::parse(R"({"SourceServer": {"SslCaFile": "/etc/ssl/our-ca.pem"},
                             "DestinationServer": {"SslFingerprint": ")" +
-                        std::string(95, 'A') + R"("}})"));
+                        std::string(95, 'A') +
+                        R"(", "DefaultsFile": "/etc/brevanto/dest.cnf"}})"));
 
   std::vector<CTaskItem> loaded = read();
   ASSERT_EQ(loaded.size(), 1u);
@@ -99,6 +102,7 @@ TEST_F(TaskOptionsStoreTest, ServerTlsSettingsTravelBesideTheUnchangedTaskFile) 
   EXPECT_EQ(loaded[0].OptionSections, "");
   loaded[0].SourceServer.SslCaFile.clear();
   loaded[0].DestinationServer.SslFingerprint.clear();
+  loaded[0].DestinationServer.DefaultsFile.clear();
   ASSERT_TRUE(WriteTaskFile(taskPath(), loaded));
   EXPECT_FALSE(std::filesystem::exists(optionsPath()));
 }
