@@ -122,16 +122,23 @@ ConnectionCanceler::SessionCheck ConnectionCanceler::CheckSession(unsigned int t
     server = m_server;
     threadId = m_threadId;
   }
+  // A server that refuses the check with an error of its own (too many connections, the
+  // account's connection limit, no right to look) has answered: it is not stalled, and a
+  // long, healthy statement must not end for it. Only client errors (2000 on: no route,
+  // lost connection, time-out) mean no answer.
+  const auto answered = [](unsigned int number) { return number != 0 && number < 2000; };
   CMySQLConnection checker;
-  MySqlError ignored;
-  if (!ConnectServerWithTimeouts(server, checker, ignored, timeoutSeconds, timeoutSeconds)) {
-    return SessionCheck::NoAnswer;
+  MySqlError error;
+  if (!ConnectServerWithTimeouts(server, checker, error, timeoutSeconds, timeoutSeconds)) {
+    return answered(error.Number) ? SessionCheck::Alive : SessionCheck::NoAnswer;
   }
   MySqlResult result = Query(checker.Handle(),
                              "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE ID = " +
                                  std::to_string(threadId));
   MYSQL_ROW row = result ? mysql_fetch_row(result.get()) : nullptr;
-  if (row == nullptr || row[0] == nullptr) return SessionCheck::NoAnswer;
+  if (row == nullptr || row[0] == nullptr) {
+    return answered(mysql_errno(checker.Handle())) ? SessionCheck::Alive : SessionCheck::NoAnswer;
+  }
   return std::string(row[0]) == "0" ? SessionCheck::Gone : SessionCheck::Alive;
 }
 

@@ -106,6 +106,26 @@ TEST_F(StallWatchdogTest, AScriptWhoseServerStopsAnsweringEndsWithAnError) {
   }
 }
 
+TEST_F(StallWatchdogTest, AServerThatRefusesTheCheckItselfHasAnswered) {
+  // An account allowed one connection: the check's own login is refused by the server
+  // (error 1226), which is an answer, so the long statement runs to its end.
+  test::RunClient(test::ServerB(),
+                  "DROP USER IF EXISTS 'one_conn'@'%'; CREATE USER 'one_conn'@'%' IDENTIFIED BY "
+                  "'one' WITH MAX_USER_CONNECTIONS 1;");
+  CTaskItem task;
+  task.TaskName = "refused check";
+  task.TaskType = static_cast<std::uint8_t>(TaskType::ExecuteScript);
+  task.SourceServer = test::AsServerInfo(test::ServerB());
+  task.SourceServer.UserName = "one_conn";
+  task.SourceServer.Password = "one";
+  task.ScriptStatements = {"SELECT SLEEP(2);"};
+  test::RecordingRunContext context(task);
+  const RunOutcome outcome = ScriptWorker(context);
+  test::RunClient(test::ServerB(), "DROP USER IF EXISTS 'one_conn'@'%';");
+  EXPECT_EQ(outcome, RunOutcome::Finished) << context.Dump();
+  EXPECT_TRUE(context.Errors().empty()) << context.Dump();
+}
+
 TEST_F(StallWatchdogTest, ACopyWhoseDestinationStopsAnsweringEndsWithAnError) {
   BREVANTO_REQUIRE_SERVER(test::ServerA());
   const std::string db = "e13_stall_copy";
