@@ -35,6 +35,10 @@ CTlsFields::CTlsFields(QCheckBox* useSsl, QFormLayout* form, QWidget* parent)
                           "the certificate must come from a CA the system trusts. Either way it "
                           "must be made out to the host name above."));
   m_fingerprint->setPlaceholderText(tr("none: check the CA and the host name"));
+  // The placeholder says what an empty field means: it must not be cut off.
+  m_fingerprint->setMinimumWidth(
+      m_fingerprint->fontMetrics().horizontalAdvance(m_fingerprint->placeholderText()) +
+      m_fingerprint->fontMetrics().averageCharWidth() * 3);
   m_fingerprint->setToolTip(tr("The SHA-256 fingerprint of the server's certificate (AB:CD:...). "
                                "When set, that certificate and no other is trusted, also when it "
                                "is self-signed or made out to another name. The Test button "
