@@ -15,6 +15,7 @@
 #include "engines/SchemaObjects.h"
 #include "engines/SqlDumpWriter.h"
 #include "schedule/TaskRoutine.h"
+#include "tasks/CopyManifest.h"
 
 namespace brevanto {
 
@@ -131,6 +132,7 @@ class CBackupToFilesRun {
   DumpOptions m_options;
   std::string m_serverCharset;
   std::vector<std::string> m_createdFiles;  // complete files, under their final names
+  CopyManifest m_manifest;                  // filled as the run learns; written last
 };
 
 }  // namespace brevanto
