@@ -1,5 +1,7 @@
 #include "tasks/CopyManifest.h"
 
+#include <type_traits>
+
 #include <nlohmann/json.hpp>
 
 #include "core/AtomicFile.h"
@@ -24,6 +26,12 @@ template <typename T>
 bool Take(const json& object, const char* key, T& value) {
   const auto it = object.find(key);
   if (it == object.end() || it->is_null()) return true;  // optional, keeps the default
+  // The library would convert -1 to 2^64 - 1 and 1.5 to 1 without a word.
+  if constexpr (std::is_integral_v<T> && std::is_unsigned_v<T>) {
+    if (!it->is_number_unsigned()) return false;
+  } else if constexpr (std::is_integral_v<T>) {
+    if (!it->is_number_integer()) return false;
+  }
   try {
     value = it->get<T>();
     return true;
