@@ -14,6 +14,10 @@ const char* UsageText() {
          "  --run NAME             run one task now and wait for it (alias --task)\n"
          "  --log NAME             print a task's log, one entry a line\n"
          "      --since TIME       only entries from TIME on (YYYY-MM-DD[ HH:MM[:SS]])\n"
+         "  --copies NAME          list a backup task's copies: time, files, size, manifest\n"
+         "                         and whether every file still has its recorded size\n"
+         "      --check            also compare each file's SHA-256 with its manifest, and\n"
+         "                         count a copy without a manifest as a problem\n"
          "  --daemon               run every task's schedule until stopped (SIGTERM)\n"
          "  --import FILE.json     add the tasks of a JSON file (- reads standard input)\n"
          "      --replace          replace tasks of the same name instead of refusing them\n"
@@ -25,12 +29,14 @@ const char* UsageText() {
          "\n"
          "options:\n"
          "  --folder DIR           use DIR as the application folder\n"
-         "  --json                 --list and --log print JSON (one object a line for --log)\n"
+         "  --json                 --list, --log and --copies print JSON (one object a line\n"
+         "                         for --log)\n"
          "  --quiet                print only errors\n"
          "  --wait[=SECONDS]       wait while another program uses the folder\n"
          "Options go in any order; --opt VALUE and --opt=VALUE are the same.\n"
          "\n"
-         "exit status: 0 success, 1 failure, 2 usage error or unknown task,\n"
+         "exit status: 0 success, 1 failure (or a copy that does not match), 2 usage error or\n"
+         "             unknown task,\n"
          "             3 the folder is in use by another Brevanto program\n";
 }
 
@@ -68,12 +74,14 @@ std::string ParseCommandLine(int argc, const char* const argv[], CommandLine& ou
     std::string name;
     if (arg == "--folder") {
       problem = value("a folder", out.folder);
-    } else if (arg == "--task" || arg == "--run" || arg == "--delete" || arg == "--log") {
+    } else if (arg == "--task" || arg == "--run" || arg == "--delete" || arg == "--log" ||
+               arg == "--copies") {
       problem = value("a task name", name);
       if (problem.empty()) {
-        problem = setCommand(arg == "--delete" ? Command::Delete
-                             : arg == "--log"  ? Command::Log
-                                               : Command::Run);
+        problem = setCommand(arg == "--delete"   ? Command::Delete
+                             : arg == "--log"    ? Command::Log
+                             : arg == "--copies" ? Command::Copies
+                                                 : Command::Run);
         out.names.push_back(name);
       }
     } else if (arg == "--import") {
@@ -97,6 +105,8 @@ std::string ParseCommandLine(int argc, const char* const argv[], CommandLine& ou
       out.quiet = true;
     } else if (arg == "--json") {
       out.json = true;
+    } else if (arg == "--check") {
+      out.check = true;
     } else if (arg == "--replace") {
       out.replace = true;
     } else if (arg == "--with-passwords") {
@@ -130,8 +140,10 @@ std::string ParseCommandLine(int argc, const char* const argv[], CommandLine& ou
   if (out.withPasswords && out.command != Command::Export)
     return "--with-passwords goes with --export";
   if (!out.since.empty() && out.command != Command::Log) return "--since goes with --log";
-  if (out.json && out.command != Command::List && out.command != Command::Log)
-    return "--json goes with --list or --log";
+  if (out.json && out.command != Command::List && out.command != Command::Log &&
+      out.command != Command::Copies)
+    return "--json goes with --list, --log or --copies";
+  if (out.check && out.command != Command::Copies) return "--check goes with --copies";
   return "";
 }
 

@@ -8,19 +8,21 @@ namespace brevanto::run {
 
 // Exit codes, also documented in the manual page and docs/ADMIN.md.
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailed = 1;  // a run failed, an import was refused, a file is damaged
+inline constexpr int kExitFailed = 1;  // a run failed, an import was refused, a file is damaged,
+                                       // a backup copy does not match its record
 inline constexpr int kExitUsage = 2;   // bad arguments or an unknown task name
 inline constexpr int kExitFolderInUse = 3;  // another program holds the application folder
 
-enum class Command { List, Run, Import, Export, Delete, Daemon, Help, Version, Where, Log };
+enum class Command { List, Run, Import, Export, Delete, Daemon, Help, Version, Where, Log, Copies };
 
 struct CommandLine {
   Command command = Command::Help;
   std::string folder;              // "" for the usual application folder
-  std::vector<std::string> names;  // --run/--delete/--log NAME, --export [NAME...]
+  std::vector<std::string> names;  // --run/--delete/--log/--copies NAME, --export [NAME...]
   std::string file;                // --import FILE ("-" reads standard input)
   std::string since;               // --log ... --since TIME, as given
-  bool json = false;                // --list/--log --json
+  bool json = false;                // --list/--log/--copies --json
+  bool check = false;               // --copies --check
   bool quiet = false;
   bool replace = false;
   bool withPasswords = false;

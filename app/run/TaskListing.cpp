@@ -63,16 +63,15 @@ bool EntryBefore(const CTaskLogEntry& e, const TaskDateTime& since) {
   return std::tie(e.year, e.month, e.day, e.hour, e.minute, e.second) < Ordered(since);
 }
 
-// The one task named `name`; prints why not and returns null otherwise.
-const CTaskItem* Named(const std::vector<CTaskItem>& tasks, const std::string& name) {
+}  // namespace
+
+const CTaskItem* NamedTask(const std::vector<CTaskItem>& tasks, const std::string& name) {
   for (const CTaskItem& task : tasks) {
     if (task.TaskName == name) return &task;
   }
   Error("no task named \"" + Escaped(name) + "\"");
   return nullptr;
 }
-
-}  // namespace
 
 std::string FormatMoment(const TaskDateTime& t) {
   if (t.IsNever()) return "never";
@@ -154,7 +153,7 @@ int PrintTaskLog(const std::string& folder, const CommandLine& line) {
   }
   std::vector<CTaskItem> tasks;
   if (!ReadTasks(folder, tasks)) return kExitFailed;
-  const CTaskItem* task = Named(tasks, line.names.front());
+  const CTaskItem* task = NamedTask(tasks, line.names.front());
   if (task == nullptr) return kExitUsage;
   CTaskLog log(folder + "Logs/", SystemClock());
   std::vector<CTaskLogEntry> entries;

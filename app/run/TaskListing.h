@@ -1,6 +1,6 @@
 #pragma once
 // Reading a folder's tasks and logs without changing anything, for --list, --log and
-// --export.
+// --export and --copies.
 
 #include <string>
 #include <vector>
@@ -12,6 +12,9 @@ namespace brevanto::run {
 // The folder's tasks. False, with the reason printed, when a task file exists but cannot
 // be read whole: a damaged list must never look empty.
 bool ReadTasks(const std::string& folder, std::vector<CTaskItem>& tasks);
+
+// The one task named `name`; prints why not and returns null otherwise.
+const CTaskItem* NamedTask(const std::vector<CTaskItem>& tasks, const std::string& name);
 
 // "YYYY-MM-DD HH:MM:SS" or "never".
 std::string FormatMoment(const TaskDateTime& moment);
