@@ -12,6 +12,7 @@
 
 #include "schedule/Calendar.h"
 #include "tasks/BackupFileName.h"
+#include "tasks/CopyManifest.h"
 
 namespace brevanto {
 namespace {
@@ -103,6 +104,19 @@ bool IsBackupFileName(const std::string& path) {
   return false;
 }
 
+// The manifest a copy of ours has: beside the DATE_TIME folder its run made, or beside its
+// first file, a backup file. A copy from a foreign task file implies no file to delete.
+std::string OwnManifestPath(const BackupCopy& copy) {
+  if (!copy.CopyFolder.empty()) return IsCopyDateTimeFolder(copy) ? ManifestPathOf(copy) : "";
+  if (copy.CopyFiles.empty() || !IsBackupFileName(copy.CopyFiles.front())) return {};
+  return ManifestPathOf(copy);
+}
+
+// A folder that still holds something, or is gone already, is no failure.
+bool FolderRemovedOrInUse(const std::string& folder) {
+  return ::rmdir(folder.c_str()) == 0 || errno == ENOTEMPTY || errno == EEXIST || errno == ENOENT;
+}
+
 }  // namespace
 
 ExpiredCopies FindExpiredCopies(const CTaskItem& task, const TaskDateTime& now) {
@@ -112,9 +126,15 @@ ExpiredCopies FindExpiredCopies(const CTaskItem& task, const TaskDateTime& now) 
 
   const std::vector<BackupCopy>& history = task.BackupHistory;
   // Paths a remaining copy still lists (a same-file backup lists one path every time).
+  // Same-file mode also rewrites one manifest every run.
   std::set<std::string> stillListed;
+  std::set<std::string> stillDescribed;
   for (std::size_t i = 0; i < history.size(); ++i) {
-    if (!expired[i]) stillListed.insert(history[i].CopyFiles.begin(), history[i].CopyFiles.end());
+    if (expired[i]) continue;
+    stillListed.insert(history[i].CopyFiles.begin(), history[i].CopyFiles.end());
+    if (std::string manifest = ManifestPathOf(history[i]); !manifest.empty()) {
+      stillDescribed.insert(std::move(manifest));
+    }
   }
   std::set<std::string> queued;
   for (std::size_t i = 0; i < history.size(); ++i) {
@@ -126,9 +146,12 @@ ExpiredCopies FindExpiredCopies(const CTaskItem& task, const TaskDateTime& now) 
         found.Files.push_back(file);
       }
     }
+    std::string manifest = OwnManifestPath(history[i]);
+    found.Manifests.push_back(stillDescribed.contains(manifest) ? "" : std::move(manifest));
     if (IsCopyDateTimeFolder(history[i])) found.Folders.push_back(history[i].CopyFolder);
   }
   found.Kept.assign(stillListed.begin(), stillListed.end());
+  found.Kept.insert(found.Kept.end(), stillDescribed.begin(), stillDescribed.end());
   return found;
 }
 
@@ -147,24 +170,54 @@ std::vector<CopyFileFailure> DeleteCopyFiles(ExpiredCopies& expired) {
       stayed.insert(file);
     }
   }
-  // A copy whose file stays must stay listed, or nothing would ever delete that file.
+  // A copy whose file or manifest stays must stay listed, or nothing would ever delete it;
+  // its manifest stays while any of its files does.
+  std::set<std::string> keptFolders;
   for (std::size_t k = expired.Indices.size(); k-- > 0;) {
-    const std::vector<std::string>& files = expired.Copies[k].CopyFiles;
-    if (std::none_of(files.begin(), files.end(),
-                     [&](const std::string& f) { return stayed.contains(f); })) {
-      continue;
+    const BackupCopy& copy = expired.Copies[k];
+    const std::string& manifest = expired.Manifests[k];
+    bool keep = std::any_of(copy.CopyFiles.begin(), copy.CopyFiles.end(),
+                            [&](const std::string& f) { return stayed.contains(f); });
+    if (!keep && !manifest.empty()) {
+      const auto identity = FileIdentity(manifest);
+      if (!(identity && kept.contains(*identity)) && ::unlink(manifest.c_str()) != 0 &&
+          errno != ENOENT) {
+        failures.push_back({manifest, errno, CopyFileFailure::Kind::Manifest});
+        keep = true;
+      }
     }
-    expired.Indices.erase(expired.Indices.begin() + static_cast<std::ptrdiff_t>(k));
-    expired.Copies.erase(expired.Copies.begin() + static_cast<std::ptrdiff_t>(k));
+    if (!keep) continue;
+    keptFolders.insert(copy.CopyFolder);
+    const auto at = static_cast<std::ptrdiff_t>(k);
+    expired.Indices.erase(expired.Indices.begin() + at);
+    expired.Copies.erase(expired.Copies.begin() + at);
+    expired.Manifests.erase(expired.Manifests.begin() + at);
   }
   // rmdir removes only empty folders: one that still holds other files stays.
-  for (const std::string& folder : expired.Folders) ::rmdir(folder.c_str());
+  for (const std::string& folder : expired.Folders) {
+    if (!keptFolders.contains(folder) && !FolderRemovedOrInUse(folder)) {
+      failures.push_back({folder, errno, CopyFileFailure::Kind::Folder});
+    }
+  }
   return failures;
 }
 
+std::vector<std::string> ExpiredPaths(const ExpiredCopies& expired) {
+  std::vector<std::string> paths = expired.Files;
+  for (const std::string& manifest : expired.Manifests) {
+    if (!manifest.empty()) paths.push_back(manifest);
+  }
+  return paths;
+}
+
 std::string CopyFileFailureText(const CopyFileFailure& failure) {
-  return "Failed to delete the expired backup file! - " + failure.Path + " (" +
-         std::strerror(failure.Error) + ")";
+  const char* what = "Failed to delete the expired backup file! - ";
+  if (failure.What == CopyFileFailure::Kind::Manifest) {
+    what = "Failed to delete the expired backup copy's manifest! - ";
+  } else if (failure.What == CopyFileFailure::Kind::Folder) {
+    what = "Failed to remove the expired backup copy's folder! - ";
+  }
+  return what + failure.Path + " (" + std::strerror(failure.Error) + ")";
 }
 
 std::size_t DropCopies(std::vector<BackupCopy>& history, const ExpiredCopies& expired) {

@@ -1,7 +1,10 @@
 #pragma once
 // Removal of a backup task's expired copies: the files each copy in BackupHistory
-// recorded, and its DATE_TIME folder when empty. Only recorded paths are ever deleted;
-// no folder is scanned. A path still listed by a copy that stays is never deleted.
+// recorded, then its manifest (tasks/CopyManifest.h), then its DATE_TIME folder when empty;
+// the caller drops the copy from the history and saves the task file last. Interrupted
+// anywhere, the copy is still recorded and still expired, so the next run finishes it and
+// no manifest outlives its copy. Only recorded paths and the manifests they imply are ever
+// deleted; no folder is scanned. A path a copy that stays still owns is never deleted.
 
 #include <cstddef>
 #include <string>
@@ -18,8 +21,9 @@ struct ExpiredCopies {
   std::vector<std::size_t> Indices;  // into BackupHistory, ascending
   std::vector<BackupCopy> Copies;    // the copies at those indices, to verify before dropping
   std::vector<std::string> Files;    // to delete, in order
+  std::vector<std::string> Manifests;  // each copy's manifest to delete, "" for none
   std::vector<std::string> Folders;  // to remove when empty, in order
-  std::vector<std::string> Kept;     // files the remaining copies list: never deleted
+  std::vector<std::string> Kept;     // files and manifests the remaining copies own
   bool empty() const { return Indices.empty(); }
 };
 
@@ -29,17 +33,25 @@ struct ExpiredCopies {
 // own run time.
 ExpiredCopies FindExpiredCopies(const CTaskItem& task, const TaskDateTime& now);
 
-// A recorded file that could not be deleted, with the errno of the failure.
+// A recorded file, manifest or folder that could not be deleted, with the errno.
 struct CopyFileFailure {
+  enum class Kind { File, Manifest, Folder };
   std::string Path;
   int Error = 0;
+  Kind What = Kind::File;
 };
 
-// Deletes the files, except any that is the same file (device and inode) as one in
-// Kept, then removes the folders that are empty. A file already gone counts as deleted.
-// The copies listing a file that stays are taken out of `expired`, so DropCopies keeps
-// them in the history with their files; the failures are returned. Touches the disk.
+// Deletes the files, except any that is the same file (device and inode) as one in Kept,
+// then the manifests of the copies whose files all went, then removes the folders of those
+// copies that are empty. A file or manifest already gone counts as deleted. The copies
+// keeping a file or manifest are taken out of `expired`, so DropCopies keeps them in the
+// history and a later run tries again; a folder that cannot be removed (other than for
+// holding other files) is reported and its copy dropped all the same: it holds nothing of
+// the copy. The failures are returned. Touches the disk.
 std::vector<CopyFileFailure> DeleteCopyFiles(ExpiredCopies& expired);
+
+// Every path a deletion of `expired` would touch: files, then manifests.
+std::vector<std::string> ExpiredPaths(const ExpiredCopies& expired);
 
 // The log entry of one failure (a Warning: the copy stays until a later run deletes it).
 std::string CopyFileFailureText(const CopyFileFailure& failure);

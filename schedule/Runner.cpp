@@ -511,7 +511,8 @@ bool Worker::Report(RunReport& report) {
 }
 
 void Worker::DropExpired(ExpiredCopies expired, bool fromPoll) {
-  if (fromPoll && std::any_of(expired.Files.begin(), expired.Files.end(),
+  const std::vector<std::string> paths = ExpiredPaths(expired);
+  if (fromPoll && std::any_of(paths.begin(), paths.end(),
                               [&](const std::string& f) { return m_undeletable.contains(f); })) {
     return;
   }

@@ -190,6 +190,72 @@ TEST_F(ExpiredCopiesTest, AFileThatCannotBeDeletedKeepsItsCopyInTheHistory) {
   EXPECT_EQ(task.BackupHistory[0].CopyFiles[0], m_dir.file("stuck.sql"));
 }
 
+// A copy's manifest goes with it, after its files; one a remaining copy names stays.
+TEST_F(ExpiredCopiesTest, AnExpiredCopysManifestGoesButOneAStayingCopyNamesStays) {
+  CTaskItem task = Task(AutoDeleteMode::KeepCopies, 2,
+                        {Copy(MakeTime(2024, 2, 1), {"a.sql"}, "2024-02-01_00-00-00"),
+                         Copy(MakeTime(2024, 2, 2), {"b.sql.gz"}),
+                         Copy(MakeTime(2024, 2, 3), {"same.sql"}), Copy(MakeTime(2024, 2, 4), {})});
+  // Same-file mode: the last two runs wrote one file and one manifest.
+  task.BackupHistory[3].CopyFiles = task.BackupHistory[2].CopyFiles;
+  for (const char* manifest : {"2024-02-01_00-00-00.manifest.json", "b.sql.gz.manifest.json",
+                               "same.sql.manifest.json", "foreign.txt.manifest.json"}) {
+    ASSERT_TRUE(test::WriteWholeFile(m_dir.file(manifest), "{}"));
+  }
+  ASSERT_TRUE(DeleteExpiredCopies(task, m_now));
+  EXPECT_FALSE(Exists(m_dir.file("2024-02-01_00-00-00.manifest.json")));
+  EXPECT_FALSE(Exists(m_dir.file("2024-02-01_00-00-00")));
+  EXPECT_FALSE(Exists(m_dir.file("b.sql.gz.manifest.json")));
+  EXPECT_TRUE(Exists(m_dir.file("same.sql.manifest.json")));
+  ASSERT_EQ(task.BackupHistory.size(), 2u);
+
+  // Only the manifest a copy of ours implies: never one beside a file it did not record.
+  CTaskItem foreign = Task(AutoDeleteMode::KeepCopies, 1,
+                           {Copy(MakeTime(2024, 2, 1), {"foreign.txt"}), Copy(MakeTime(2024, 2, 2), {"n.sql"})});
+  ASSERT_TRUE(DeleteExpiredCopies(foreign, m_now));
+  EXPECT_TRUE(Exists(m_dir.file("foreign.txt.manifest.json")));
+}
+
+// Killed after the files went: the copy is still recorded and still expired, so the next
+// deletion finishes it, manifest and history entry.
+TEST_F(ExpiredCopiesTest, AnInterruptedDeletionIsFinishedByTheNextOne) {
+  CTaskItem task = Task(AutoDeleteMode::KeepCopies, 1,
+                        {Copy(MakeTime(2024, 2, 1), {"a.sql", "b.sql"}, "2024-02-01_00-00-00"),
+                         Copy(MakeTime(2024, 2, 2), {"c.sql"})});
+  const std::string manifest = m_dir.file("2024-02-01_00-00-00.manifest.json");
+  ASSERT_TRUE(test::WriteWholeFile(manifest, "{}"));
+  for (const std::string& file : task.BackupHistory[0].CopyFiles) ::unlink(file.c_str());
+  ASSERT_TRUE(DeleteExpiredCopies(task, m_now));
+  EXPECT_FALSE(Exists(manifest));
+  EXPECT_FALSE(Exists(m_dir.file("2024-02-01_00-00-00")));
+  ASSERT_EQ(task.BackupHistory.size(), 1u);
+}
+
+// A manifest unlink refuses even to root keeps its copy recorded for a later run; a folder
+// that cannot be removed for a reason other than holding files is said, not swallowed.
+TEST_F(ExpiredCopiesTest, AManifestOrFolderThatCannotBeDeletedIsAWarning) {
+  CTaskItem task = Task(AutoDeleteMode::KeepCopies, 1,
+                        {Copy(MakeTime(2024, 2, 1), {"a.sql"}), Copy(MakeTime(2024, 2, 2), {"b.sql"}),
+                         Copy(MakeTime(2024, 2, 3), {"c.sql"})});
+  const std::string stuck = m_dir.file("a.sql.manifest.json");
+  ASSERT_EQ(::mkdir(stuck.c_str(), 0700), 0);
+  ASSERT_TRUE(test::WriteWholeFile(stuck + "/x", "x"));
+  // The second copy's DATE_TIME folder is a file: rmdir says "Not a directory".
+  const std::string notFolder = m_dir.file("2024-02-02_00-00-00");
+  ASSERT_TRUE(test::WriteWholeFile(notFolder, "x"));
+  task.BackupHistory[1].CopyFolder = notFolder;
+  std::vector<CopyFileFailure> failures;
+  ASSERT_TRUE(DeleteExpiredCopies(task, m_now, &failures));
+  EXPECT_FALSE(Exists(m_dir.file("a.sql")));
+  ASSERT_EQ(failures.size(), 2u);
+  EXPECT_EQ(CopyFileFailureText(failures[0]),
+            "Failed to delete the expired backup copy's manifest! - " + stuck + " (Is a directory)");
+  EXPECT_EQ(CopyFileFailureText(failures[1]),
+            "Failed to remove the expired backup copy's folder! - " + notFolder + " (Not a directory)");
+  ASSERT_EQ(task.BackupHistory.size(), 2u);
+  EXPECT_EQ(task.BackupHistory[0].CopyFiles[0], m_dir.file("a.sql"));
+}
+
 // Through the runner: a backup routine records copies; the count rule applies after each.
 class ExpiredCopiesRunnerTest : public test::RunnerFixture {
  protected:
@@ -233,6 +299,29 @@ TEST_F(ExpiredCopiesRunnerTest, RecordedCopiesBeyondTheLimitAreDeletedSavedAndLo
   const std::vector<std::string> entries = Entries(index);
   EXPECT_EQ(std::count(entries.begin(), entries.end(), kExpiredCopiesDeleted), 1);
   EXPECT_EQ(entries.back(), "Finished");
+}
+
+// A run killed between deleting an expired copy's files and its manifest left both the
+// manifest and the history entry: the next run deletes the one and saves without the other.
+TEST_F(ExpiredCopiesRunnerTest, TheNextRunFinishesADeletionThatWasInterrupted) {
+  const int index = AddCopyMakingTask(1);
+  const std::string gone = m_dir.file("2024-02-01_00-00-00");
+  const std::string manifest = gone + ".manifest.json";
+  ASSERT_TRUE(test::WriteWholeFile(manifest, "{}"));
+  m_list.Update(index, [&](CTaskItem& task) {
+    task.BackupHistory.push_back(
+        BackupCopy{Stamp(MakeTime(2024, 2, 1)), 2, 1, 0, gone, {gone + "/shop.sql"}});
+  });
+  ASSERT_TRUE(m_list.SaveTaskFile(m_dir.file("tasks_se.tsk")));
+  ASSERT_EQ(m_list.StartRunner(&m_owner), 0);
+  RunOnce(index);
+  EXPECT_FALSE(Exists(manifest));
+  std::vector<CTaskItem> saved;
+  ASSERT_EQ(ReadTaskFile(m_dir.file("tasks_se.tsk"), saved), TaskFileReadResult::Loaded);
+  ASSERT_EQ(saved[0].BackupHistory.size(), 1u);
+  EXPECT_EQ(saved[0].BackupHistory[0].CopyFiles, std::vector<std::string>{m_dir.file("copy1.sql")});
+  const std::vector<std::string> entries = Entries(index);
+  EXPECT_EQ(std::count(entries.begin(), entries.end(), kExpiredCopiesDeleted), 1);
 }
 
 // A worker stopped while its save waits (behind a slow save of another thread, say) must
