@@ -12,6 +12,7 @@
 
 #include "schedule/Calendar.h"
 #include "tasks/BackupFileName.h"
+#include "tasks/CopyManifest.h"
 
 namespace brevanto {
 namespace {
@@ -154,10 +155,27 @@ std::vector<std::string> FindRunLeftovers(const RunLeftoverSearch& search) {
   for (const std::string& file : recorded) {
     if (auto identity = Identity(file)) recordedIdentities.insert(*identity);
   }
+  // A run that wrote its manifest but could not record its copy leaves that manifest too;
+  // the manifests of recorded copies (and of this run) are never leftovers.
+  std::set<std::string> recordedManifests;
+  for (const BackupCopy& copy : task.BackupHistory) recordedManifests.insert(ManifestPathOf(copy));
+  for (const std::string& file : search.CurrentFiles) {
+    recordedManifests.insert(file + std::string(kManifestSuffix));
+    recordedManifests.insert(file.substr(0, file.rfind('/')) + std::string(kManifestSuffix));
+  }
+  const auto takeManifest = [&](const std::string& manifest) {
+    struct stat st {};
+    if (!recordedManifests.contains(manifest) && ::stat(manifest.c_str(), &st) == 0 &&
+        S_ISREG(st.st_mode)) {
+      found.push_back(manifest);
+    }
+  };
 
   std::string base = settings.BackupFolder;
   if (base.back() != '/') base += '/';
+  // Returns whether it found any.
   const auto scan = [&](const std::string& folder, std::optional<std::int64_t> folderMoment) {
+    const std::size_t before = found.size();
     for (const std::string& name : FileNames(base + folder)) {
       std::smatch match;
       if (!std::regex_match(name, match, pattern->Pattern)) continue;
@@ -173,7 +191,9 @@ std::vector<std::string> FindRunLeftovers(const RunLeftoverSearch& search) {
       const auto identity = Identity(path);
       if (!identity || recordedIdentities.contains(*identity)) continue;
       found.push_back(path);
+      if (!incomplete) takeManifest(path + std::string(kManifestSuffix));
     }
+    return found.size() > before;
   };
   scan("", std::nullopt);
   for (const std::string& name : FileNames(base)) {
@@ -182,7 +202,9 @@ std::vector<std::string> FindRunLeftovers(const RunLeftoverSearch& search) {
     if (underscore == std::string::npos) continue;
     const std::optional<std::int64_t> moment =
         Moment(name.substr(0, underscore), name.substr(underscore + 1));
-    if (moment && DateTimeFolderName(FromWallSeconds(*moment)) == name) scan(name + "/", moment);
+    if (moment && DateTimeFolderName(FromWallSeconds(*moment)) == name && scan(name + "/", moment)) {
+      takeManifest(base + name + std::string(kManifestSuffix));
+    }
   }
   return found;
 }

@@ -27,7 +27,8 @@ struct RunLeftoverSearch {
 // time of an earlier run (in the name or its DATE_TIME folder), and no copy lists it.
 // Complete-looking files count only when the format holds the task's name: without it,
 // another task writing to the same folder makes the same names for copies it recorded.
-// Same-file mode has none. Reads the folder.
+// Same-file mode has none. The manifest such a run left beside a leftover file or its
+// DATE_TIME folder counts with it, a recorded copy's never. Reads the folder.
 std::vector<std::string> FindRunLeftovers(const RunLeftoverSearch& search);
 
 }  // namespace brevanto

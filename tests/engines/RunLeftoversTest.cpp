@@ -90,5 +90,28 @@ TEST_F(RunLeftoversTest, ARunsDateTimeFolderDatesTheFilesInIt) {
   EXPECT_TRUE(Found().empty());
 }
 
+// A run that wrote its manifest but could not record its copy: the manifest goes with the
+// files it describes; a recorded copy's manifest, or its temporary name, is never a leftover.
+TEST_F(RunLeftoversTest, AnUnrecordedRunsManifestGoesWithItsFilesOnly) {
+  const std::string unrecorded = Make("Nightly_shop_orders_2024-03-01_10-00-00.sql");
+  const std::string itsManifest = Make("Nightly_shop_orders_2024-03-01_10-00-00.sql.manifest.json");
+  Make("Nightly_shop_items_2024-03-01_10-00-00.sql.manifest.json.tmp.Ab12Cd");
+  const std::string recorded = Make("Nightly_shop_orders_2024-03-02_10-00-00.sql");
+  Make("Nightly_shop_orders_2024-03-02_10-00-00.sql.manifest.json");
+  m_task.BackupHistory.push_back({{2024, 3, 2, 10, 0, 0}, 2, 1, 0, "", {recorded}});
+  EXPECT_EQ(Found(), (std::vector<std::string>{unrecorded, itsManifest}));
+
+  m_task.BackupSettings.FileNameFormat = "%TASKNAME%_%DATABASE%";
+  m_task.BackupSettings.CreateDateTimeSubfolder = 1;
+  ::mkdir(m_dir.file("b/2024-03-01_09-00-00").c_str(), 0700);
+  ::mkdir(m_dir.file("b/2024-03-02_09-00-00").c_str(), 0700);
+  const std::string inFolder = Make("2024-03-01_09-00-00/Nightly_shop.sql");
+  const std::string folderManifest = Make("2024-03-01_09-00-00.manifest.json");
+  const std::string kept = Make("2024-03-02_09-00-00/Nightly_shop.sql");
+  Make("2024-03-02_09-00-00.manifest.json");
+  m_task.BackupHistory = {{{2024, 3, 2, 9, 0, 0}, 2, 1, 0, m_dir.file("b/2024-03-02_09-00-00"), {kept}}};
+  EXPECT_EQ(Found(), (std::vector<std::string>{folderManifest, inFolder}));
+}
+
 }  // namespace
 }  // namespace brevanto
