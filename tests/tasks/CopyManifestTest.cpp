@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "tests/support/TempDir.h"
 
@@ -54,6 +55,20 @@ TEST(CopyManifestTest, EveryFieldAndOddNamesSurviveTheJsonAndTheFile) {
   CopyManifest fromFile;
   ASSERT_TRUE(ReadManifest(path, fromFile).ok());
   EXPECT_EQ(fromFile, written);
+}
+
+// The documented example reads, and is exactly what the program writes for it: every key
+// the program writes is documented, and no documented key is one it does not write.
+TEST(CopyManifestTest, TheDocumentedExampleIsWhatTheProgramWrites) {
+  const std::string doc = test::ReadWholeFile(std::string(BREVANTO_DOCS_DIR) + "/formats/manifest.md");
+  const std::size_t start = doc.find("```json\n", doc.find("## Example"));
+  ASSERT_NE(start, std::string::npos);
+  const std::size_t end = doc.find("```", start + 8);
+  const std::string example = doc.substr(start + 8, end - start - 8);
+  CopyManifest manifest;
+  const Status status = ManifestFromJson(example, manifest);
+  ASSERT_TRUE(status.ok()) << status.message();
+  EXPECT_EQ(nlohmann::json::parse(ManifestToJson(manifest)), nlohmann::json::parse(example));
 }
 
 TEST(CopyManifestTest, ForeignAndTruncatedFilesAreRefusedWithAClearError) {
