@@ -124,7 +124,10 @@ std::vector<std::string> CopyProblems(const CatalogueCopy& copy, bool requireMan
   switch (copy.Manifest) {
     case ManifestState::Present: break;
     case ManifestState::Missing:
-      if (requireManifest) problems.push_back("manifest missing: " + copy.ManifestPath);
+      // A copy of no files has nothing a manifest could prove.
+      if (requireManifest && !copy.ManifestPath.empty()) {
+        problems.push_back("manifest missing: " + copy.ManifestPath);
+      }
       break;
     case ManifestState::Invalid:
     case ManifestState::OtherFiles: problems.push_back(copy.ManifestProblem); break;

@@ -68,6 +68,12 @@ TEST(CopyCatalogueTest, AManifestOfOtherFilesIsAProblemButAnotherSpellingIsNot) 
   copies = ListCopies(task, CatalogueCheck{true});
   EXPECT_EQ(copies[0].Manifest, ManifestState::Present);
   EXPECT_TRUE(CopyProblems(copies[0], true).empty());
+
+  // A copy of no files has no manifest to miss.
+  task.BackupHistory[0].CopyFiles.clear();
+  copies = ListCopies(task, CatalogueCheck{true});
+  EXPECT_EQ(copies[0].ManifestPath, "");
+  EXPECT_TRUE(CopyProblems(copies[0], true).empty());
 }
 
 }  // namespace
