@@ -15,6 +15,7 @@ namespace brevanto {
 namespace {
 
 constexpr unsigned int kNoSuchTable = 1146;  // ER_NO_SUCH_TABLE
+constexpr unsigned int kTableExists = 1050;  // ER_TABLE_EXISTS_ERROR
 // The largest max_allowed_packet a server accepts.
 constexpr std::size_t kLargestPacket = 1024UL * 1024 * 1024;
 // A restore's table transaction is committed once this many bytes went through it. One
@@ -152,8 +153,11 @@ RestoreStep CRestoreRun::RestoreStatements(RestoreLane& lane, const std::string&
 RestoreStep CRestoreRun::Execute(RestoreLane& lane, const std::string& statement) {
   MySqlError error;
   if (ExecuteScriptStatement(lane.connection, statement, error)) return RestoreStep::Continue;
-  if (error.Number == kNoSuchTable && IsCreateViewStatement(statement) &&
-      Defer(lane, statement, error)) {
+  // On parallel lanes another file of the set may put a view's placeholder table back
+  // between this file's DROP and its CREATE VIEW: the view then waits for the end too.
+  const bool deferrable =
+      error.Number == kNoSuchTable || (error.Number == kTableExists && lane.shared);
+  if (deferrable && IsCreateViewStatement(statement) && Defer(lane, statement, error)) {
     return RestoreStep::Continue;
   }
   return StatementFailed(statement, error);
