@@ -25,7 +25,10 @@ TaskRoutine RoutineFor(TaskType type, const std::string& applicationFolder) {
         return ExportWorker(context, applicationFolder);
       };
     case TaskType::ExecuteScript: return ScriptWorker;
-    case TaskType::RestoreFromFiles: return RestoreFilesWorker;
+    case TaskType::RestoreFromFiles:
+      return [](TaskRunContext& context) {
+        return RestoreFromFiles(context, RestoreFilesRequestOf(context.Task()));
+      };
     default: return {};
   }
 }
