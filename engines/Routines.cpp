@@ -22,9 +22,12 @@ TaskRoutine RoutineFor(TaskType type, const std::string& applicationFolder) {
     case TaskType::RestoreFromDatabase: return ServerCopyWorker;
     case TaskType::ExportToFiles:
       return [applicationFolder](TaskRunContext& context) {
-        return ExportWorker(context, applicationFolder);
+        return ExportTables(context, applicationFolder, ExportRequestOf(context.Task()));
       };
-    case TaskType::ExecuteScript: return ScriptWorker;
+    case TaskType::ExecuteScript:
+      return [](TaskRunContext& context) {
+        return ExecuteScript(context, ScriptRequestOf(context.Task()));
+      };
     case TaskType::RestoreFromFiles:
       return [](TaskRunContext& context) {
         return RestoreFromFiles(context, RestoreFilesRequestOf(context.Task()));
