@@ -226,9 +226,9 @@ Status DatabaseRename::Apply(std::string& statement, bool backslashEscapes) cons
   Token token;
   if (!lexer.Next(token)) return Status::Ok();
   const std::string first = Upper(token.type == Token::Type::Word ? token.name : "");
-  const std::string notRun = "The statement names the database " + Quoted(m_source) +
-                             ", which this restore puts under the name " + Quoted(m_target) +
-                             ", where the name cannot be changed safely; it was not run";
+  const std::string notRun = "Not run: the statement names the database " + Quoted(m_source) +
+                             " where this restore cannot safely change it to " + Quoted(m_target) +
+                             ", and it would act on the original";
   if (first == "INSERT" || first == "REPLACE") {
     // Rows are the bulk of a dump: only the head is read, for the table it fills.
     std::vector<Token> head{token};
@@ -255,9 +255,9 @@ Status DatabaseRename::Apply(std::string& statement, bool backslashEscapes) cons
   if (database.isDatabaseStatement) {
     if (database.name == nullptr) return Status::Ok();
     if (database.name->name != m_source) {
-      return Status::Error("The statement names the database " + Quoted(database.name->name) +
-                           " while this restore renames " + Quoted(m_source) + " to " +
-                           Quoted(m_target) + "; it was not run");
+      return Status::Error("Not run: the statement names the database " +
+                           Quoted(database.name->name) + ", while this restore puts only " +
+                           Quoted(m_source) + " under the name " + Quoted(m_target));
     }
     renamed.push_back(database.name);
   } else {

@@ -16,6 +16,7 @@
 #include "tasks/AdvancedOptions.h"
 #include "tests/engines/FakeRunContext.h"
 #include "tests/engines/SourceDatabaseTest.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/TestServer.h"
 
 namespace brevanto {
@@ -175,6 +176,32 @@ TEST_F(RestoreIntoDatabaseMySqlTest, StockDumpsAreRestoredUnderAnotherNameToo) {
         ServerA(),
         "DELETE FROM t WHERE id = 3; DELETE FROM audit; DROP DATABASE `" + m_scratch + "`;", m_db);
   }
+}
+
+TEST_F(RestoreIntoDatabaseMySqlTest, StatementsThatWouldReachTheOriginalAreNotRun) {
+  const std::string file = m_dir.file("qualified.sql");
+  ASSERT_TRUE(
+      test::WriteWholeFile(file, "CREATE DATABASE IF NOT EXISTS `" + m_db + "`;\nUSE `" + m_db +
+                                     "`;\nCREATE TABLE t (id INT PRIMARY KEY, note VARCHAR(100));\n"
+                                     "INSERT INTO `" +
+                                     m_db +
+                                     "`.t VALUES (9, 'into the original');\n"
+                                     "INSERT INTO t VALUES (8, 'into the copy');\n"));
+  const std::string checksum = test::Checksum(ServerA(), m_db, "t");
+
+  FakeRunContext context(CTaskItem{});
+  RestoreFilesRequest request;
+  request.Server = test::AsServerInfo(ServerA());
+  request.Files.push_back({0, file, file, 0, {}});
+  request.Options.ContinueOnSqlError = 1;
+  request.TargetDatabase = m_scratch;
+  EXPECT_EQ(RunOutcome::Finished, RestoreFromFiles(context, request));
+  const std::vector<std::string> errors = context.Texts(LogLevel::Error);
+  ASSERT_EQ(1u, errors.size()) << context.AllText();
+  EXPECT_EQ(0u, errors[0].find("Not run: ")) << errors[0];
+  EXPECT_NE(std::string::npos, errors[0].find("into the original")) << errors[0];
+  EXPECT_EQ(checksum, test::Checksum(ServerA(), m_db, "t"));
+  EXPECT_EQ("8\n", test::RunClient(ServerA(), "SELECT id FROM t", m_scratch));
 }
 
 TEST_F(RestoreIntoDatabaseMySqlTest, FilesHoldingTwoDatabasesAreRefusedBeforeAnythingRuns) {
