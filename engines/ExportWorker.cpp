@@ -26,14 +26,15 @@ constexpr std::uint8_t kHtml = 3;
 // One run of an export task. Owns its connection; lives on the worker thread.
 class CExportRun {
  public:
-  CExportRun(TaskRunContext& context, const std::string& applicationFolder)
+  CExportRun(TaskRunContext& context, const std::string& applicationFolder,
+             const ExportRequest& request)
       : m_context(context),
         m_applicationFolder(applicationFolder),
-        m_settings(context.Task().ExportSettings),
-        m_tables(context.Task().ExportTables),
-        m_advanced(AdvancedOptionsOf(context.Task())),
-        m_tag(TemporaryFileTag(context.Task().LogFileName.empty() ? context.Task().TaskName
-                                                                  : context.Task().LogFileName)) {}
+        m_server(request.Server),
+        m_settings(request.Settings),
+        m_tables(request.Tables),
+        m_advanced(request.Advanced),
+        m_tag(TemporaryFileTag(request.RunName)) {}
   ~CExportRun() { m_context.SetCancelHook({}); }
   CExportRun(const CExportRun&) = delete;
   CExportRun& operator=(const CExportRun&) = delete;
@@ -60,6 +61,7 @@ class CExportRun {
 
   TaskRunContext& m_context;
   const std::string& m_applicationFolder;
+  const CServerInfo& m_server;
   const ExportSettings& m_settings;
   const std::vector<TableItem>& m_tables;
   const CAdvancedOptions m_advanced;
@@ -99,8 +101,8 @@ RunOutcome CExportRun::Export() {
 
   m_context.SetCancelHook([canceler = m_connection.CancelHandle()] { canceler->Cancel(); });
   (void)RemoveLeftoverTemporaryFiles(folder, m_tag);
-  if (!ConnectServerForTask(m_context, m_context.Task().SourceServer, ServerRole::OnlySource,
-                            m_connection, ConnectPurpose::StreamRows)) {
+  if (!ConnectServerForTask(m_context, m_server, ServerRole::OnlySource, m_connection,
+                            ConnectPurpose::StreamRows)) {
     return RunOutcome::Failed;
   }
   const unsigned long version = m_connection.ServerVersion();
@@ -256,9 +258,24 @@ CExportRun::Next CExportRun::WriteRows(MYSQL_RES* rows, CExportFormatter& format
 
 }  // namespace
 
-RunOutcome ExportWorker(TaskRunContext& context, const std::string& applicationFolder) {
-  CExportRun run(context, applicationFolder);
+ExportRequest ExportRequestOf(const CTaskItem& task) {
+  ExportRequest request;
+  request.Server = task.SourceServer;
+  request.Tables = task.ExportTables;
+  request.Settings = task.ExportSettings;
+  request.Advanced = AdvancedOptionsOf(task);
+  request.RunName = task.LogFileName.empty() ? task.TaskName : task.LogFileName;
+  return request;
+}
+
+RunOutcome ExportTables(TaskRunContext& context, const std::string& applicationFolder,
+                        const ExportRequest& request) {
+  CExportRun run(context, applicationFolder, request);
   return run.Run();
+}
+
+RunOutcome ExportWorker(TaskRunContext& context, const std::string& applicationFolder) {
+  return ExportTables(context, applicationFolder, ExportRequestOf(context.Task()));
 }
 
 }  // namespace brevanto

@@ -1,6 +1,6 @@
 #pragma once
-// CMySQLConnection and the operations every engine opens its connections with:
-// connect, align the character set, classify, list and resolve the task's selection.
+// CMySQLConnection, its canceler and the connect every engine opens its sessions with,
+// and the session settings every run gives them (time zone, SQL mode).
 //
 // A CMySQLConnection is used by one thread only. The one exception is its canceler
 // (CancelHandle()), which any thread may call to release a worker blocked in the server.
@@ -12,9 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "core/ServerInfo.h"
 #include "core/Status.h"
 #include "engines/MySqlHandles.h"
-#include "tasks/TaskItem.h"
+// The jobs split off this header, included for the engines that use them all.
+#include "engines/ServerCatalogue.h"
+#include "engines/SessionCharset.h"
+#include "engines/SqlQuoting.h"
 
 namespace brevanto {
 
@@ -90,7 +94,7 @@ class ConnectionCanceler {
   void KillQuery();
 
   std::atomic<std::uint64_t> m_statements{0};  // odd while a statement runs
-  std::mutex m_lock;  // guards the members below
+  std::mutex m_lock;                           // guards the members below
   MYSQL* m_handle = nullptr;
   CServerInfo m_server;          // how the connection reached its server
   unsigned long m_threadId = 0;  // its session on that server
@@ -146,10 +150,10 @@ std::string UserOptionFile();
 // (see ConnectServer's body). On failure
 // `connection` stays closed and `error` holds the handle's errno and text. With UseSSL a
 // connection that did not negotiate TLS, or whose certificate is not trusted
-// (engines/ServerTls.h), counts as failed before anything of the login is sent. Every connection gives up on a
-// server that does not complete the connect within kConnectTimeoutSeconds and uses TCP
-// keepalive, so a peer that died is noticed within a few minutes; a StreamRows
-// connection also fails after kStreamTimeoutSeconds without a byte either way.
+// (engines/ServerTls.h), counts as failed before anything of the login is sent. Every connection
+// gives up on a server that does not complete the connect within kConnectTimeoutSeconds and uses
+// TCP keepalive, so a peer that died is noticed within a few minutes; a StreamRows connection also
+// fails after kStreamTimeoutSeconds without a byte either way.
 [[nodiscard]] bool ConnectServer(const CServerInfo& server, CMySQLConnection& connection,
                                  MySqlError& error,
                                  ConnectPurpose purpose = ConnectPurpose::Statements);
@@ -172,29 +176,6 @@ enum class ServerRole {
 [[nodiscard]] bool ConnectServerForTask(TaskRunContext& context, const CServerInfo& server,
                                         ServerRole role, CMySQLConnection& connection,
                                         ConnectPurpose purpose = ConnectPurpose::Statements);
-
-// Queries the server's (or, with `database`, the current database's) default character
-// set and applies it to the connection; returns the trimmed name, empty when unknown.
-std::string ApplyDefaultCharset(CMySQLConnection& connection, bool database,
-                                unsigned long serverVersion);
-
-// Sends SET NAMES (or the three SET statements before 4.1) for `charset`; results ignored.
-void SetConnectionCharacterSet(CMySQLConnection& connection, const std::string& charset,
-                               unsigned long serverVersion);
-
-// A database's default character set and collation; either is empty when unknown.
-struct DatabaseDefaults {
-  std::string Charset;
-  std::string Collation;
-};
-
-// What SHOW CREATE DATABASE says of `database` (servers from 4.1 on). Its collation must
-// go with every CREATE DATABASE a dump or copy makes: without it the database, and the
-// triggers, routines and events created in it, get the server's default collation.
-DatabaseDefaults ReadDatabaseDefaults(CMySQLConnection& connection, const std::string& database);
-
-// The session's @@CHARACTER_SET_RESULTS: what its rows arrive in. Empty when unknown.
-std::string SessionCharset(CMySQLConnection& connection);
 
 // SET TIME_ZONE='+00:00': TIMESTAMP values are then read and written as stored, so a
 // copy or a restore in another time zone does not shift them. An Error (kUtcTimeZoneFailed
@@ -219,54 +200,5 @@ std::string ServerIdentity(CMySQLConnection& connection);
 
 // The session's @@max_allowed_packet; 0 when the server will not say.
 std::size_t MaxAllowedPacket(CMySQLConnection& connection);
-
-// mysql_select_db; a name that is not ASCII is sent in utf8mb4, as names are listed.
-[[nodiscard]] bool SelectDatabase(CMySQLConnection& connection, const std::string& database);
-
-// The character set to read `table`'s rows in: "utf8mb4" when one of its non-binary
-// columns uses a character set other than `databaseCharset` (so that characters the
-// database default cannot hold survive) or when the database or table name is not
-// ASCII, otherwise `databaseCharset` itself. An empty
-// `databaseCharset` is returned unchanged.
-// With `forStatements` (dumps and copies, whose rows become SQL text) the sets whose
-// two-byte characters may end in a backslash byte (sjis, cp932, big5, gbk) give utf8mb4.
-std::string TableReadCharset(CMySQLConnection& connection, const std::string& database,
-                             const std::string& table, const std::string& databaseCharset,
-                             bool forStatements = true);
-
-// 1 base table, 2 view, 0 unknown (the query failed or the server answered otherwise).
-std::uint8_t ClassifyTable(CMySQLConnection& connection, const std::string& table, bool quote);
-
-// Names are listed (and tables classified) with the session in utf8mb4, then its
-// character sets are put back as they were.
-// Every database of the server, in server order; empty when listing fails, and then
-// `failed` (when given) is set.
-std::vector<std::string> ListDatabases(CMySQLConnection& connection, bool* failed = nullptr);
-
-// REQUIRES: `database` is the connection's current database.
-// Appends the database's tables (Selected 0, classified) to `out`.
-void ListDatabaseTables(CMySQLConnection& connection, const std::string& database,
-                        unsigned long serverVersion, std::vector<TableItem>& out);
-
-// The run's selection: the saved one, plus the server's new databases and/or tables
-// when the settings ask for them (added items carry Selected 2). A listing that fails
-// adds its Error text to `problems`: an empty answer is not "nothing new".
-std::vector<DatabaseItem> ResolveSelection(CMySQLConnection& connection,
-                                           const BackupSettings& settings,
-                                           const std::vector<DatabaseItem>& saved, bool quote,
-                                           std::vector<std::string>* problems = nullptr);
-// Whether a resolved selection holds any table or view to work on. A run with none
-// would end "Finished" having done nothing, and nobody would notice.
-bool SelectionHasTables(const std::vector<DatabaseItem>& resolved);
-inline constexpr const char* kNoTableSelected =
-    "The selected databases hold no selected table or view: there is nothing to do!";
-
-// Backticks around `name` (a backtick inside doubled) when `quote`, else the bare name.
-std::string QuoteName(const std::string& name, bool quote);
-
-// `name` as a LIKE pattern that matches only itself, escaped for a quoted literal on
-// `handle`: "_" and "%" would otherwise match other tables or columns, and a quote
-// would end the literal.
-std::string ExactLikePattern(MYSQL* handle, const std::string& name);
 
 }  // namespace brevanto

@@ -3,6 +3,7 @@
 // closes its connection and frees its result set.
 
 #include <memory>
+#include <string>
 
 #include <mysql.h>
 
@@ -18,5 +19,11 @@ struct ResultFreer {
 using MySqlHandle = std::unique_ptr<MYSQL, MySqlCloser>;
 // Declare a MySqlResult after the connection it came from, so it is freed first.
 using MySqlResult = std::unique_ptr<MYSQL_RES, ResultFreer>;
+
+// Runs `statement` on `handle` and stores its whole result; empty when it failed.
+inline MySqlResult StoreQuery(MYSQL* handle, const std::string& statement) {
+  if (mysql_real_query(handle, statement.data(), statement.size()) != 0) return nullptr;
+  return MySqlResult(mysql_store_result(handle));
+}
 
 }  // namespace brevanto

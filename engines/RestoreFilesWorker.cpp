@@ -26,15 +26,15 @@ constexpr std::size_t kRestoreCommitBytes = 1024 * 1024;
 }  // namespace
 
 RunOutcome CRestoreRun::Run() {
-  const std::vector<RestoreFileItem>& files = m_context.Task().RestoreFiles;
+  const std::vector<RestoreFileItem>& files = m_request.Files;
   if (files.empty()) {
     m_context.Log(LogLevel::Error, "There are not any files to restore!");
     return RunOutcome::Failed;
   }
+  if (!m_request.TargetDatabase.empty() && !PrepareRename()) return RunOutcome::Failed;
   m_context.SetCancelHook([canceler = m_connection.CancelHandle()] { canceler->Cancel(); });
   // No read time-out: a restored ALTER TABLE or index build may run for hours.
-  if (!ConnectServerForTask(m_context, m_context.Task().DestinationServer,
-                            ServerRole::OnlyDestination, m_connection,
+  if (!ConnectServerForTask(m_context, m_request.Server, ServerRole::OnlyDestination, m_connection,
                             ConnectPurpose::Statements)) {
     return RunOutcome::Failed;
   }
@@ -89,6 +89,11 @@ RestoreStep CRestoreRun::RestoreFile(RestoreLane& lane, const std::string& path)
   std::unique_ptr<CSqlInput> input;
   const Status opened = OpenSqlInput(path, input);
   if (!opened.ok()) return FileError(path, opened.message());
+  if (m_filesWithoutDatabase.count(path) != 0) {
+    if (const RestoreStep entered = EnterTarget(lane); entered != RestoreStep::Continue) {
+      return entered;
+    }
+  }
   if (m_readAhead) {
     CStatementReadAhead reader(std::move(input), MaxStatementBytes(lane),
                                !NoBackslashEscapes(lane.connection));
@@ -135,7 +140,9 @@ RestoreStep CRestoreRun::RestoreStatements(RestoreLane& lane, const std::string&
         next = m_options.ContinueOnSqlError ? RestoreStep::Continue : RestoreStep::Stop;
         break;
       case SplitResult::Statement:
-        if (lane.shared && TableLockChangeOf(statement.Text) != TableLockChange::None) {
+        if (!Renamed(statement.Text, lane, next)) {
+          // Not run; `next` says whether the restore goes on.
+        } else if (lane.shared && TableLockChangeOf(statement.Text) != TableLockChange::None) {
           next = RestoreStep::Continue;
         } else if (m_advanced.TransactionPerTable) {
           next = ExecuteInLoad(lane, statement.Text, transaction);
@@ -198,9 +205,23 @@ RestoreStep CRestoreRun::StatementFailed(const std::string& statement, const MyS
   return m_options.ContinueOnSqlError ? RestoreStep::Continue : RestoreStep::Stop;
 }
 
-RunOutcome RestoreFilesWorker(TaskRunContext& context) {
-  CRestoreRun run(context);
+RestoreFilesRequest RestoreFilesRequestOf(const CTaskItem& task) {
+  RestoreFilesRequest request;
+  request.Server = task.DestinationServer;
+  request.Files = task.RestoreFiles;
+  request.Options = task.RestoreOptions;
+  request.Advanced = AdvancedOptionsOf(task);
+  request.ReadAhead = FindAdvancedOptions(task).has_value();
+  return request;
+}
+
+RunOutcome RestoreFromFiles(TaskRunContext& context, const RestoreFilesRequest& request) {
+  CRestoreRun run(context, request);
   return run.Run();
+}
+
+RunOutcome RestoreFilesWorker(TaskRunContext& context) {
+  return RestoreFromFiles(context, RestoreFilesRequestOf(context.Task()));
 }
 
 }  // namespace brevanto

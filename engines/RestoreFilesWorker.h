@@ -6,11 +6,35 @@
 // task's worker thread.
 
 #include <string>
+#include <vector>
 
+#include "core/ServerInfo.h"
 #include "schedule/TaskRoutine.h"
+#include "tasks/AdvancedOptions.h"
+#include "tasks/TaskItem.h"
 
 namespace brevanto {
 
+// What a restore from files is asked to do, whoever asks: a task's run, or a check that
+// restores a copy into a scratch database. The run reads nothing else of a task.
+struct RestoreFilesRequest {
+  CServerInfo Server;                  // the destination
+  std::vector<RestoreFileItem> Files;  // in this order; only items with IconIndex 0
+  RestoreOptions Options;
+  CAdvancedOptions Advanced;
+  bool ReadAhead = false;  // each file is read ahead on a thread of its own
+  // Empty: the files run as written. Otherwise the one database the files hold is
+  // restored under this name (engines/DatabaseRename.h), and files naming more than one
+  // database are refused before anything runs.
+  std::string TargetDatabase;
+};
+
+// The request of a RestoreFromFiles task: its destination, files and options.
+RestoreFilesRequest RestoreFilesRequestOf(const CTaskItem& task);
+
+RunOutcome RestoreFromFiles(TaskRunContext& context, const RestoreFilesRequest& request);
+
+// The task's routine: RestoreFromFiles with the task's own request.
 RunOutcome RestoreFilesWorker(TaskRunContext& context);
 
 // Whether `statement` creates a view, also when version-conditional comments wrap its

@@ -53,8 +53,7 @@ std::optional<RestoreStep> CRestoreRun::RestoreInParallel(
   for (int i = 1; i < wanted; ++i) {
     auto lane = std::make_unique<RestoreLane>();
     MySqlError error;
-    if (!ConnectServer(m_context.Task().DestinationServer, lane->connection, error,
-                       ConnectPurpose::Statements)) {
+    if (!ConnectServer(m_request.Server, lane->connection, error, ConnectPurpose::Statements)) {
       m_context.Log(LogLevel::Warning, WithServerError("Could not open another connection; " +
                                                            std::to_string(i) + " at a time",
                                                        error));

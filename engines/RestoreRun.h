@@ -6,15 +6,17 @@
 
 #include <cstddef>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "engines/DatabaseRename.h"
 #include "engines/ErrorCountingContext.h"
 #include "engines/LoadTransaction.h"
 #include "engines/MySqlConnection.h"
+#include "engines/RestoreFilesWorker.h"
 #include "engines/StatementWatchdog.h"
 #include "schedule/TaskRoutine.h"
-#include "tasks/AdvancedOptions.h"
 
 namespace brevanto {
 
@@ -47,15 +49,16 @@ struct RestoreLane {
   std::vector<DeferredView> deferred;
 };
 
-// One run of a restore task. Owns its connections; lives on the worker thread (and the
+// One run of a restore. Owns its connections; lives on the worker thread (and the
 // lanes of a parallel restore on theirs).
 class CRestoreRun {
  public:
-  explicit CRestoreRun(TaskRunContext& context)
+  CRestoreRun(TaskRunContext& context, const RestoreFilesRequest& request)
       : m_context(context),
-        m_options(context.Task().RestoreOptions),
-        m_advanced(AdvancedOptionsOf(context.Task())),
-        m_readAhead(FindAdvancedOptions(context.Task()).has_value()) {}
+        m_request(request),
+        m_options(request.Options),
+        m_advanced(request.Advanced),
+        m_readAhead(request.ReadAhead) {}
   ~CRestoreRun() { m_context.SetCancelHook({}); }
   CRestoreRun(const CRestoreRun&) = delete;
   CRestoreRun& operator=(const CRestoreRun&) = delete;
@@ -79,11 +82,20 @@ class CRestoreRun {
   RestoreStep StatementFailed(const std::string& statement, const MySqlError& error);
   RestoreStep FileError(const std::string& path, const std::string& reason);
   RestoreStep RetryDeferredViews(RestoreLane& lane);
+  // With a target database: reads the files for the database they hold and prepares its
+  // rename. False (after the Error) when they hold more than one.
+  bool PrepareRename();
+  // Before a file that names no database: the session is put in the target database.
+  RestoreStep EnterTarget(RestoreLane& lane);
+  // The statement as it runs: renamed when the request asks for it. False after the
+  // Error of a statement that must not run.
+  bool Renamed(std::string& statement, RestoreLane& lane, RestoreStep& next);
   bool Defer(RestoreLane& lane, const std::string& statement, const MySqlError& error);
   bool RestoreSessionOf(RestoreLane& lane, const DeferredView& view);
   std::size_t MaxStatementBytes(RestoreLane& lane);
 
   CErrorCountingContext m_context;  // serialises the lanes' entries
+  const RestoreFilesRequest& m_request;
   const RestoreOptions& m_options;
   const CAdvancedOptions m_advanced;
   RestoreLane m_main;
@@ -91,6 +103,8 @@ class CRestoreRun {
   bool m_fastLoad = false;
   // Tasks with the advanced options read each file ahead on a thread of its own.
   const bool m_readAhead;
+  std::optional<DatabaseRename> m_rename;
+  std::set<std::string> m_filesWithoutDatabase;  // paths; entered into the target
   // Last: it stops before the connections it watches close.
   std::optional<CStatementWatchdog> m_watchdog;
 };

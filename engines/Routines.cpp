@@ -22,10 +22,16 @@ TaskRoutine RoutineFor(TaskType type, const std::string& applicationFolder) {
     case TaskType::RestoreFromDatabase: return ServerCopyWorker;
     case TaskType::ExportToFiles:
       return [applicationFolder](TaskRunContext& context) {
-        return ExportWorker(context, applicationFolder);
+        return ExportTables(context, applicationFolder, ExportRequestOf(context.Task()));
       };
-    case TaskType::ExecuteScript: return ScriptWorker;
-    case TaskType::RestoreFromFiles: return RestoreFilesWorker;
+    case TaskType::ExecuteScript:
+      return [](TaskRunContext& context) {
+        return ExecuteScript(context, ScriptRequestOf(context.Task()));
+      };
+    case TaskType::RestoreFromFiles:
+      return [](TaskRunContext& context) {
+        return RestoreFromFiles(context, RestoreFilesRequestOf(context.Task()));
+      };
     default: return {};
   }
 }

@@ -61,10 +61,18 @@ bool NoBackslashEscapes(CMySQLConnection& connection) {
   return (status & SERVER_STATUS_NO_BACKSLASH_ESCAPES) != 0;
 }
 
-RunOutcome ScriptWorker(TaskRunContext& run) {
+ScriptRequest ScriptRequestOf(const CTaskItem& task) {
+  return {task.SourceServer, task.ScriptStatements};
+}
+
+RunOutcome ScriptWorker(TaskRunContext& context) {
+  return ExecuteScript(context, ScriptRequestOf(context.Task()));
+}
+
+RunOutcome ExecuteScript(TaskRunContext& run, const ScriptRequest& request) {
   // Serialised: the watchdog logs from a thread of its own.
   CErrorCountingContext context(run);
-  const std::vector<std::string>& statements = context.Task().ScriptStatements;
+  const std::vector<std::string>& statements = request.Statements;
   if (statements.empty()) {
     context.Log(LogLevel::Error, "There are not any SQL statements to execute!");
     return RunOutcome::Failed;
@@ -76,8 +84,8 @@ RunOutcome ScriptWorker(TaskRunContext& run) {
     ~HookReset() { context.SetCancelHook({}); }
   } hookReset{context};
   // No read time-out: a script's ALTER TABLE or index build may run for hours.
-  if (!ConnectServerForTask(context, context.Task().SourceServer, ServerRole::OnlySource,
-                            connection, ConnectPurpose::Statements)) {
+  if (!ConnectServerForTask(context, request.Server, ServerRole::OnlySource, connection,
+                            ConnectPurpose::Statements)) {
     return RunOutcome::Failed;
   }
   CStatementWatchdog watchdog(context);  // after the connection: it stops first

@@ -4,14 +4,29 @@
 // execution that script and restore runs share.
 
 #include <string>
+#include <vector>
 
+#include "core/ServerInfo.h"
 #include "schedule/TaskRoutine.h"
+#include "tasks/TaskItem.h"
 
 namespace brevanto {
 
 class CMySQLConnection;
 struct MySqlError;
 
+// What a script run is asked to do: its statements, in order, on one server.
+struct ScriptRequest {
+  CServerInfo Server;
+  std::vector<std::string> Statements;  // a trailing ";" is dropped
+};
+
+// The request of an ExecuteScript task: its source server and stored statements.
+ScriptRequest ScriptRequestOf(const CTaskItem& task);
+
+RunOutcome ExecuteScript(TaskRunContext& context, const ScriptRequest& request);
+
+// The task's routine: ExecuteScript with the task's own request.
 RunOutcome ScriptWorker(TaskRunContext& context);
 
 // Sends one statement and reads and discards every result set it returns, so that the

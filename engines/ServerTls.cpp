@@ -248,4 +248,11 @@ void ExplainRefusedCertificate(const CServerInfo& server, MySqlError& error) {
                 "file that signed it";
 }
 
+bool ConfirmServerTls(MYSQL* handle, const CServerInfo& server, MySqlError& error) {
+  if (server.UseSSL != 1 || mysql_get_ssl_cipher(handle) != nullptr) return true;
+  // The user asked for encryption; a plain connection is not what they configured.
+  error = {kSslConnectionError, kNoTlsOffered};
+  return false;
+}
+
 }  // namespace brevanto

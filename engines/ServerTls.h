@@ -45,4 +45,8 @@ bool PrepareServerTls(MYSQL* handle, const CServerInfo& server, MySqlError& erro
 // pinned from the message alone.
 void ExplainRefusedCertificate(const CServerInfo& server, MySqlError& error);
 
+// After the connect: with UseSSL a connection that did not negotiate TLS counts as
+// failed, with `error` set.
+bool ConfirmServerTls(MYSQL* handle, const CServerInfo& server, MySqlError& error);
+
 }  // namespace brevanto
