@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engines/BackupTableDumper.h"
+#include "engines/ContentDigest.h"
 #include "engines/ErrorCountingContext.h"
 #include "engines/MySqlConnection.h"
 #include "engines/OutputFile.h"
@@ -49,6 +50,8 @@ class CBackupToFilesRun {
         m_eol(m_settings.UnixLineEnds == 1 ? "\n" : "\r\n") {}
 
   RunOutcome Run();
+  // What the run learned of its copy so far.
+  const CopyManifest& Manifest() const { return m_manifest; }
 
  private:
   enum class Grouping { OneFile, PerDatabase, PerTable };
@@ -133,6 +136,12 @@ class CBackupToFilesRun {
   std::string m_serverCharset;
   std::vector<std::string> m_createdFiles;  // complete files, under their final names
   CopyManifest m_manifest;                  // filled as the run learns; written last
+  ManifestCollector m_collected{m_manifest};  // the lanes' tables and objects
+  // The source server's identity, into the manifest.
+  void DescribeSource();
+  // Opens the run's snapshot when the task asks for one, and notes in the manifest how
+  // the tables were read and where the binary log stood.
+  void OpenSnapshot(const std::vector<DatabaseItem>& resolved);
 };
 
 }  // namespace brevanto
