@@ -257,6 +257,35 @@ std::string DefinitionDigest(std::string_view create) {
   return Sha256Hex(without);
 }
 
+Status ComputeDefinitionDigest(CMySQLConnection& connection, const std::string& kind,
+                               const std::string& database, const std::string& name,
+                               std::string& digest) {
+  // SHOW CREATE's column holding the statement.
+  unsigned column = 2;
+  if (kind == "view") {
+    column = 1;
+  } else if (kind == "event") {
+    column = 3;
+  } else if (kind != "trigger" && kind != "procedure" && kind != "function") {
+    return Status::Error("Unknown kind of object: " + kind);
+  }
+  std::string verb = kind;
+  for (char& c : verb) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const std::string what = kind + " " + database + "." + name;
+  if (!SelectDatabase(connection, database) ||
+      !connection.Execute("SHOW CREATE " + verb + " " + QuoteName(name, true))) {
+    return Status::Error(
+        WithServerError("Failed to read the definition of the " + what, connection.LastError()));
+  }
+  MySqlResult result(mysql_store_result(connection.Handle()));
+  MYSQL_ROW row = result ? mysql_fetch_row(result.get()) : nullptr;
+  if (row == nullptr || mysql_num_fields(result.get()) <= column || row[column] == nullptr) {
+    return Status::Error("Failed to read the definition of the " + what);
+  }
+  digest = DefinitionDigest(std::string_view(row[column], mysql_fetch_lengths(result.get())[column]));
+  return Status::Ok();
+}
+
 void ManifestCollector::AddTable(ManifestTable table) {
   std::lock_guard lock(m_lock);
   auto& tables = m_manifest.Tables;

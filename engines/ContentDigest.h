@@ -91,6 +91,14 @@ Status ComputeRowsDigest(CMySQLConnection& connection, const std::string& databa
 // taken out: a copy restored under another account still matches.
 std::string DefinitionDigest(std::string_view create);
 
+// The definition digest of the object `kind` ("view", "trigger", "procedure", "function",
+// "event") `database`.`name`, as a copy's manifest records it, read with `database` made
+// the session's current one (so the definition names its own database's objects as the
+// dump read them); the session stays in `database`.
+Status ComputeDefinitionDigest(CMySQLConnection& connection, const std::string& kind,
+                               const std::string& database, const std::string& name,
+                               std::string& digest);
+
 // Collects a run's tables and objects from its lanes into the manifest, in a stable order
 // (database, then kind, then name) however the lanes interleave. Thread-safe.
 class ManifestCollector {

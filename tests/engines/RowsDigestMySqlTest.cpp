@@ -38,7 +38,10 @@ class RowsDigestMySqlTest : public test::SourceDatabaseTest {
         "INSERT INTO hidden (id, secret, stamp) VALUES (1, 'x', '2001-02-03 04:05:06'),"
         " (2, NULL, NULL);"
         "CREATE VIEW v AS SELECT id, name FROM mixed;"
-        "CREATE TRIGGER tr BEFORE INSERT ON hidden FOR EACH ROW SET NEW.secret = UPPER(NEW.secret);");
+        "CREATE TRIGGER tr BEFORE INSERT ON hidden FOR EACH ROW SET NEW.secret = UPPER(NEW.secret);"
+        "CREATE PROCEDURE p() SELECT COUNT(*) FROM mixed;"
+        "CREATE EVENT ev ON SCHEDULE EVERY 1 DAY STARTS '2030-01-01 00:00:00'"
+        " DO DELETE FROM hidden WHERE id < 0;");
     m_copy = m_db + "_copy";
   }
   void TearDown() override {
@@ -52,6 +55,8 @@ class RowsDigestMySqlTest : public test::SourceDatabaseTest {
     CAdvancedOptions advanced;
     advanced.ConsistentSnapshot = true;
     advanced.IncludeTriggers = true;
+    advanced.IncludeRoutines = true;
+    advanced.IncludeEvents = true;
     advanced.Threads = threads;
     CTaskItem task = MakeDumpTask("Digest", 3, {{"mixed", 1}, {"hidden", 1}, {"v", 2}}, &advanced);
     task.BackupSettings.AddCreateDatabase = 0;  // restored under another name
@@ -77,14 +82,13 @@ class RowsDigestMySqlTest : public test::SourceDatabaseTest {
     return out;
   }
 
-  // The CREATE statement SHOW CREATE `what` shows in column `column`.
-  static std::string ShowCreate(CMySQLConnection& connection, const std::string& what,
-                                unsigned column) {
-    EXPECT_TRUE(connection.Execute("SHOW CREATE " + what)) << connection.LastError().Text;
-    MySqlResult result(mysql_store_result(connection.Handle()));
-    MYSQL_ROW row = result ? mysql_fetch_row(result.get()) : nullptr;
-    if (row == nullptr || row[column] == nullptr) return {};
-    return row[column];
+  static std::string RecomputeDefinition(CMySQLConnection& connection, const ManifestObject& object,
+                                         const std::string& database) {
+    std::string digest;
+    const Status status =
+        ComputeDefinitionDigest(connection, object.Kind, database, object.Name, digest);
+    EXPECT_TRUE(status.ok()) << status.message();
+    return digest;
   }
 
   std::string m_copy;
@@ -123,16 +127,19 @@ TEST_F(RowsDigestMySqlTest, TheRestoredCopyHasTheRecordedDigestsAndAChangedByteS
     EXPECT_EQ(Recompute(source, m_db, table.Name).Digest, table.Digest);
   }
 
-  // The view's and the trigger's definitions, as the copy shows them to a session in it.
-  ASSERT_TRUE(copy.Execute("USE `" + m_copy + "`"));
-  ASSERT_EQ(manifest.Objects.size(), 2u);
-  EXPECT_EQ(manifest.Objects[0].Kind, "trigger");
-  EXPECT_EQ(manifest.Objects[0].Name, "tr");
-  EXPECT_EQ(manifest.Objects[0].Digest,
-            DefinitionDigest(ShowCreate(copy, "TRIGGER tr", 2)));
-  EXPECT_EQ(manifest.Objects[1].Kind, "view");
-  EXPECT_EQ(manifest.Objects[1].Digest,
-            DefinitionDigest(ShowCreate(copy, "VIEW v", 1)));
+  // The definitions, as the copy shows them.
+  ASSERT_EQ(manifest.Objects.size(), 4u);
+  const char* const kinds[] = {"event", "procedure", "trigger", "view"};
+  const char* const names[] = {"ev", "p", "tr", "v"};
+  for (std::size_t i = 0; i < manifest.Objects.size(); ++i) {
+    const ManifestObject& object = manifest.Objects[i];
+    EXPECT_EQ(object.Kind, kinds[i]);
+    EXPECT_EQ(object.Name, names[i]);
+    EXPECT_EQ(object.Database, m_db);
+    EXPECT_EQ(RecomputeDefinition(copy, object, m_copy), object.Digest) << object.Name;
+  }
+  test::RunClient(ServerB(), "CREATE OR REPLACE VIEW v AS SELECT id FROM mixed", m_copy);
+  EXPECT_NE(RecomputeDefinition(copy, manifest.Objects[3], m_copy), manifest.Objects[3].Digest);
 
   // One byte of one value, in a binary, a converted and an invisible column in turn.
   const std::string mixed = manifest.Tables[1].Digest;
