@@ -1,7 +1,11 @@
 #include "engines/ContentDigest.h"
 
+#include <openssl/evp.h>
+
 #include <algorithm>
+#include <array>
 #include <cctype>
+#include <stdexcept>
 #include <tuple>
 #include <utility>
 
@@ -17,6 +21,15 @@ std::string Literal(CMySQLConnection& connection, const std::string& text) {
   escaped.resize(mysql_real_escape_string(connection.Handle(), escaped.data(), text.data(),
                                           static_cast<unsigned long>(text.size())));
   return "'" + escaped + "'";
+}
+
+// SHA-256 looked up once: a lookup for every row would cost as much as hashing it.
+const EVP_MD* Sha256Algorithm() {
+  static const EVP_MD* const algorithm = [] {
+    const EVP_MD* fetched = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    return fetched != nullptr ? fetched : EVP_sha256();
+  }();
+  return algorithm;
 }
 
 bool Computed(std::string extra) {
@@ -90,8 +103,12 @@ void RowsDigest::AddRow(const MYSQL_ROW values, const unsigned long* lengths,
     }
     m_encoded.append(values[column], lengths[column]);
   }
-  m_hash.Update(m_encoded);
-  const std::array<std::uint8_t, 32> hash = m_hash.Finish();
+  std::array<std::uint8_t, EVP_MAX_MD_SIZE> hash{};
+  unsigned int hashLength = 0;
+  if (EVP_Digest(m_encoded.data(), m_encoded.size(), hash.data(), &hashLength, Sha256Algorithm(),
+                 nullptr) != 1) {
+    throw std::runtime_error("SHA-256 is not available");
+  }
   std::uint64_t high = 0;
   std::uint64_t low = 0;
   for (std::size_t i = 0; i < kDigestBytes / 2; ++i) {

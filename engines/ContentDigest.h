@@ -34,7 +34,6 @@ class RowsDigest {
   std::string Text() const;
 
  private:
-  Sha256 m_hash;
   std::string m_encoded;  // the row being hashed, kept for its capacity
   std::uint64_t m_high = 0;  // the 128-bit sum, in two halves
   std::uint64_t m_low = 0;
