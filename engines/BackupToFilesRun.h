@@ -1,7 +1,8 @@
 #pragma once
 // One BackupToFiles run, shared by the files that make it up: BackupToFilesRoutine.cpp
-// (the run and its recorded copy), BackupToFilesFiles.cpp (files, databases and tables)
-// and BackupToFilesParallel.cpp (several files at a time). Not used outside engines/.
+// (the run and its recorded copy), BackupToFilesFiles.cpp (files, databases and tables),
+// BackupToFilesParallel.cpp (several files at a time) and BackupToFilesSnapshot.cpp (the
+// source and its snapshot, for the manifest). Not used outside engines/ but by its tests.
 
 #include <memory>
 #include <string>
