@@ -1,6 +1,7 @@
 #include "engines/BackupTableDumper.h"
 
 #include <cctype>
+#include <string_view>
 #include <utility>
 
 #include "engines/ContentDigest.h"
@@ -310,7 +311,8 @@ RunOutcome CBackupTableDumper::DumpRows(CSqlDumpWriter& writer, const std::strin
   std::string query = SelectRowsQuery(table, named, m_options.Quote);
   if (digest && digest->ExtraColumns() > 0) {
     // After the select list, before " FROM table".
-    query.insert(query.size() - 6 - quoted.size(), digest->ExtraSelect());
+    query.insert(query.size() - std::string_view(" FROM ").size() - quoted.size(),
+                 digest->ExtraSelect());
   }
   if (!m_connection.Execute(query)) {
     ServerError("Failed to get all records of table " + table + " !");
