@@ -1,16 +1,22 @@
 find_package(GTest REQUIRED)
 include(GoogleTest)
 
-# brevanto_add_gtest(<name> SOURCES ... LIBS ... [MYSQL])
+# brevanto_add_gtest(<name> SOURCES ... LIBS ... [MYSQL|BINLOG])
 # One test program per folder; each TEST becomes one CTest test. MYSQL marks programs that
 # need the throw-away MariaDB servers: their tests get the label mysql, require the mariadb
 # fixture (tests/mariadb/Fixtures.cmake) and hold the lock "mariadb_servers", so they run
-# one at a time against the shared servers while other tests run beside them.
+# one at a time against the shared servers while other tests run beside them. BINLOG marks
+# programs that need only the server writing a binary log (fixture mariadb_binlog).
 function(brevanto_add_gtest name)
-  cmake_parse_arguments(ARG "MYSQL" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "MYSQL;BINLOG" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} brevanto_test_support GTest::gtest GTest::gtest_main GTest::gmock brevanto_warnings)
-  if(ARG_MYSQL)
+  if(ARG_BINLOG)
+    # Only the server that writes a binary log (its own fixture and lock).
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+      PROPERTIES LABELS mysql FIXTURES_REQUIRED mariadb_binlog RESOURCE_LOCK mariadb_binlog TIMEOUT 300
+                 ENVIRONMENT "BREVANTO_TEST_SERVERS=${BREVANTO_TEST_SERVER_ENV}")
+  elseif(ARG_MYSQL)
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
       PROPERTIES LABELS mysql FIXTURES_REQUIRED mariadb RESOURCE_LOCK mariadb_servers TIMEOUT 300
                  ENVIRONMENT "BREVANTO_TEST_SERVERS=${BREVANTO_TEST_SERVER_ENV}")

@@ -1,8 +1,10 @@
 #include "engines/BackupTableDumper.h"
 
 #include <cctype>
+#include <string_view>
 #include <utility>
 
+#include "engines/ContentDigest.h"
 #include "engines/InsertStatements.h"
 #include "engines/MySqlConnection.h"
 #include "engines/OutputFile.h"
@@ -65,13 +67,15 @@ std::string MakeInsertPrefix(const BackupSettings& settings, bool quote, const s
 
 CBackupTableDumper::CBackupTableDumper(TaskRunContext& context, CMySQLConnection& connection,
                                        const DumpOptions& options, std::string database,
-                                       std::string databaseCharset)
+                                       std::string databaseCharset,
+                                       ManifestCollector* collected)
     : m_context(context),
       m_connection(connection),
       m_options(options),
       m_settings(options.Settings),
       m_database(std::move(database)),
-      m_databaseCharset(std::move(databaseCharset)) {}
+      m_databaseCharset(std::move(databaseCharset)),
+      m_collected(collected) {}
 
 void CBackupTableDumper::ServerError(const std::string& text) {
   Error(WithServerError(text, m_connection.LastError()));
@@ -176,7 +180,11 @@ RunOutcome CBackupTableDumper::DumpTableSteps(CSqlDumpWriter& writer, const Tabl
       !Written(writer, "the DELETE", writer.AppendStatement("DELETE FROM " + quoted))) {
     return RunOutcome::Finished;
   }
-  if (m_settings.IncludeRecords == 0) return RunOutcome::Finished;
+  if (m_settings.IncludeRecords == 0) {
+    // The copy holds none of its rows: described without a digest.
+    if (m_collected != nullptr) m_collected->AddTable({m_database, name, engine, 0, {}});
+    return RunOutcome::Finished;
+  }
   if (m_context.StopRequested()) return RunOutcome::Canceled;
   return DumpRows(writer, name, engine);
 }
@@ -291,7 +299,22 @@ RunOutcome CBackupTableDumper::DumpRows(CSqlDumpWriter& writer, const std::strin
   const std::string quoted = QuoteName(table, m_options.Quote);
   const std::vector<std::string> named =
       ColumnsNamedForInvisible(m_connection, table, m_options.Quote);
-  if (!m_connection.Execute(SelectRowsQuery(table, named, m_options.Quote))) {
+  // The rows digest is taken from this very read; a server that cannot list the columns
+  // gets none.
+  std::optional<DumpRowsDigest> digest;
+  std::vector<DigestColumn> digestColumns;
+  std::string resultsCharset;
+  if (m_collected != nullptr &&
+      ReadDigestColumns(m_connection, m_database, table, digestColumns, resultsCharset)) {
+    digest.emplace(std::move(digestColumns), resultsCharset);
+  }
+  std::string query = SelectRowsQuery(table, named, m_options.Quote);
+  if (digest && digest->ExtraColumns() > 0) {
+    // After the select list, before " FROM table".
+    query.insert(query.size() - std::string_view(" FROM ").size() - quoted.size(),
+                 digest->ExtraSelect());
+  }
+  if (!m_connection.Execute(query)) {
     ServerError("Failed to get all records of table " + table + " !");
     return RunOutcome::Finished;
   }
@@ -315,7 +338,10 @@ RunOutcome CBackupTableDumper::DumpRows(CSqlDumpWriter& writer, const std::strin
   }
 
   const MYSQL_FIELD* fields = mysql_fetch_fields(result.get());
-  const unsigned int count = mysql_num_fields(result.get());
+  const unsigned int received = mysql_num_fields(result.get());
+  if (digest && !digest->Bind(fields, received)) digest.reset();
+  // The digest's own columns come last and are not written.
+  const unsigned int count = received - (digest ? digest->ExtraColumns() : 0);
   // The column list names the columns of the values: those the SELECT returned. Without
   // it an INSERT cannot reach invisible columns, so a table that has them always names.
   std::vector<std::string> columns;
@@ -331,6 +357,7 @@ RunOutcome CBackupTableDumper::DumpRows(CSqlDumpWriter& writer, const std::strin
   while (MYSQL_ROW row = mysql_fetch_row(result.get())) {
     const unsigned long* lengths = mysql_fetch_lengths(result.get());
     ++rows;
+    if (digest) digest->AddRow(row, lengths);
     const bool ready = inserts.AddRow([&](std::string& text) {
       AppendRenderedRow(text, row, lengths, fields, count, handle);
     });
@@ -388,6 +415,10 @@ RunOutcome CBackupTableDumper::DumpRows(CSqlDumpWriter& writer, const std::strin
       !Written(writer, "COMMIT", writer.AppendStatement("COMMIT"))) {
     return RunOutcome::Finished;
   }
+  if (m_collected != nullptr) {
+    m_collected->AddTable({m_database, table, engine, static_cast<std::uint64_t>(rows),
+                           digest ? digest->Text() : std::string()});
+  }
   m_context.Log(LogLevel::General,
                 "Backup the records from the table OK - " + std::to_string(rows) + " records");
   return RunOutcome::Finished;
@@ -405,7 +436,10 @@ void CBackupTableDumper::WriteDeferredViews(CSqlDumpWriter& writer) {
     } else if (m_settings.AddSetNames == 0 || view.Charset.empty()) {
       writer.DeclareCharset(view.Charset.empty() ? m_options.SessionCharset : view.Charset);
     }
-    (void)Written(writer, "CREATE VIEW", writer.AppendStatement(view.Definition));
+    if (Written(writer, "CREATE VIEW", writer.AppendStatement(view.Definition)) &&
+        m_collected != nullptr) {
+      m_collected->AddObject({"view", m_database, view.Name, DefinitionDigest(view.Definition)});
+    }
   }
   m_views.clear();
 }

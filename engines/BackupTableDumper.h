@@ -19,6 +19,7 @@
 namespace brevanto {
 
 class CSqlDumpWriter;
+class ManifestCollector;
 
 // What a run derives once from the task's settings and the server version.
 struct DumpOptions {
@@ -53,9 +54,12 @@ std::string MakeInsertPrefix(const BackupSettings& settings, bool quote, const s
 class CBackupTableDumper {
  public:
   // REQUIRES: `database` is the connection's current database and `databaseCharset` its
-  // character set as applied to the connection (empty when not set).
+  // character set as applied to the connection (empty when not set). With `collected`,
+  // each table whose rows are written completely, and each view written, is described
+  // there with its digest (engines/ContentDigest.h).
   CBackupTableDumper(TaskRunContext& context, CMySQLConnection& connection,
-                     const DumpOptions& options, std::string database, std::string databaseCharset);
+                     const DumpOptions& options, std::string database, std::string databaseCharset,
+                     ManifestCollector* collected = nullptr);
 
   // One table or view. Logs every failure itself; returns Canceled when a stop request
   // was seen, Finished otherwise (also after a logged failure: the run goes on).
@@ -104,6 +108,7 @@ class CBackupTableDumper {
   std::string m_readCharset;  // the connection's character set for the current table
   std::optional<DatabaseDefaults> m_defaults;  // of the database, read at its first CREATE
   std::vector<DeferredView> m_views;
+  ManifestCollector* m_collected = nullptr;
 };
 
 }  // namespace brevanto

@@ -124,6 +124,11 @@ void CBackupToFilesRun::WriteObjects(DumpLane& lane, const std::vector<SchemaObj
                     "Failed to write the triggers, routines and events to the backup file! - " +
                         lane.file.Path(),
                     written));
+    return;
+  }
+  for (const SchemaObject& object : objects) {
+    m_collected.AddObject({ObjectKindName(object.ObjectKind), lane.database, object.Name,
+                           DefinitionDigest(object.Create)});
   }
 }
 
@@ -161,7 +166,8 @@ RunOutcome CBackupToFilesRun::BackupDatabase(DumpLane& lane, const DatabaseItem&
   const auto keep = [&files](std::string path) {
     if (!path.empty()) files.push_back(std::move(path));
   };
-  CBackupTableDumper dumper(lane.context, lane.connection, m_options, name, lane.databaseCharset);
+  CBackupTableDumper dumper(lane.context, lane.connection, m_options, name, lane.databaseCharset,
+                            &m_collected);
   for (const TableItem* table : order) {
     if (Canceled()) return RunOutcome::Canceled;
     AnnounceTable(lane, name, *table);

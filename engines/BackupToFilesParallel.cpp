@@ -103,7 +103,7 @@ RunOutcome CBackupToFilesRun::BackupInParallel(const std::vector<DatabaseItem>& 
       AnnounceTable(lane, name, table);
       if (!OpenNewFile(lane, name, table.TableName)) return true;
       CBackupTableDumper dumper(lane.context, lane.connection, m_options, name,
-                                lane.databaseCharset);
+                                lane.databaseCharset, &m_collected);
       outcome = dumper.DumpTable(*lane.writer, table);
       if (outcome != RunOutcome::Canceled && SessionLost(lane)) outcome = RunOutcome::Failed;
       (void)dumper.TakeDeferredViews();  // read up front for the last file

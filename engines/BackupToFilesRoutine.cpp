@@ -125,6 +125,7 @@ RunOutcome CBackupToFilesRun::Backup() {
     m_connection.Close();
     return RunOutcome::Failed;
   }
+  DescribeSource();
   m_context.Log(LogLevel::General, "Backing up the selected databases and tables...");
   if (Canceled()) return RunOutcome::Canceled;
 
@@ -146,11 +147,7 @@ RunOutcome CBackupToFilesRun::Backup() {
   if (m_settings.FlushLogsBeforeStart != 0) (void)m_connection.Execute("FLUSH LOGS");
 
   m_estimates = PlanTableProgress(m_context, m_connection, resolved);
-  if (m_advanced.ConsistentSnapshot) {
-    std::vector<CMySQLConnection*> readers{&m_connection};
-    for (const auto& lane : m_moreLanes) readers.push_back(&lane->connection);
-    BeginConsistentSnapshot(m_context, readers, resolved);
-  }
+  OpenSnapshot(resolved);
   if (parallel) {
     const RunOutcome outcome = BackupInParallel(resolved);
     if (outcome != RunOutcome::Finished) return outcome;

@@ -1,13 +1,15 @@
 #pragma once
 // One BackupToFiles run, shared by the files that make it up: BackupToFilesRoutine.cpp
-// (the run and its recorded copy), BackupToFilesFiles.cpp (files, databases and tables)
-// and BackupToFilesParallel.cpp (several files at a time). Not used outside engines/.
+// (the run and its recorded copy), BackupToFilesFiles.cpp (files, databases and tables),
+// BackupToFilesParallel.cpp (several files at a time) and BackupToFilesSnapshot.cpp (the
+// source and its snapshot, for the manifest). Not used outside engines/ but by its tests.
 
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "engines/BackupTableDumper.h"
+#include "engines/ContentDigest.h"
 #include "engines/ErrorCountingContext.h"
 #include "engines/MySqlConnection.h"
 #include "engines/OutputFile.h"
@@ -49,6 +51,8 @@ class CBackupToFilesRun {
         m_eol(m_settings.UnixLineEnds == 1 ? "\n" : "\r\n") {}
 
   RunOutcome Run();
+  // What the run learned of its copy so far.
+  const CopyManifest& Manifest() const { return m_manifest; }
 
  private:
   enum class Grouping { OneFile, PerDatabase, PerTable };
@@ -133,6 +137,12 @@ class CBackupToFilesRun {
   std::string m_serverCharset;
   std::vector<std::string> m_createdFiles;  // complete files, under their final names
   CopyManifest m_manifest;                  // filled as the run learns; written last
+  ManifestCollector m_collected{m_manifest};  // the lanes' tables and objects
+  // The source server's identity, into the manifest.
+  void DescribeSource();
+  // Opens the run's snapshot when the task asks for one, and notes in the manifest how
+  // the tables were read and where the binary log stood.
+  void OpenSnapshot(const std::vector<DatabaseItem>& resolved);
 };
 
 }  // namespace brevanto

@@ -4,11 +4,12 @@
 #   testservers.sh start|stop|status <basedir> [server ...]
 #
 # A server is "a" (127.0.0.1:33901), "b" (33902), "tls" (33903, offers TLS with a
-# self-signed certificate) or "name:port[:tls]"; the default is "a b tls". Each one lives
+# self-signed certificate), "binlog" (33904, writes a binary log) or
+# "name:port[:tls|binlog]"; the default is "a b tls". Each one lives
 # in <basedir>/<name>/ (data/, my.cnf, mariadbd.pid, mariadbd.sock, error.log, files/) and
 # is started by hand with Debian's mariadbd, never as a system service. The user is root,
 # the password "brevanto" (override: BREVANTO_TEST_PASSWORD). BREVANTO_TEST_PORT_BASE
-# (default 33900) moves the ports of a, b and tls, so two build trees can test at once.
+# (default 33900) moves the ports of a, b, tls and binlog, so two build trees can test at once.
 #
 # start is idempotent: a server already running from <basedir> is kept. A port served by a
 # MariaDB from elsewhere is reused (and never stopped by us); anything else on the port is
@@ -21,7 +22,7 @@ readonly start_timeout="${BREVANTO_TEST_START_TIMEOUT:-90}"
 readonly stop_timeout=30
 
 usage() {
-  echo "usage: $0 start|stop|status <basedir> [a|b|tls|name:port[:tls] ...]" >&2
+  echo "usage: $0 start|stop|status <basedir> [a|b|tls|binlog|name:port[:tls|binlog] ...]" >&2
   exit 2
 }
 
@@ -41,14 +42,17 @@ for tool in mariadbd mariadb-install-db mariadb mariadb-admin openssl; do
 done
 mariadbd_bin="$(command -v mariadbd || echo /usr/sbin/mariadbd)"
 
-# Sets name, port and tls from one server argument.
+# Sets name, port, tls and binlog from one server argument.
 parse_server() {
+  binlog=0
   case "$1" in
     a) name=a port=$((port_base + 1)) tls=0 ;;
     b) name=b port=$((port_base + 2)) tls=0 ;;
     tls) name=tls port=$((port_base + 3)) tls=1 ;;
+    binlog) name=binlog port=$((port_base + 4)) tls=0 binlog=1 ;;
     *:*)
       IFS=: read -r name port tls <<<"$1"
+      [[ "$tls" == binlog ]] && binlog=1
       [[ "$tls" == tls ]] && tls=1 || tls=0
       ;;
     *) echo "testservers: unknown server '$1'" >&2; return 1 ;;
@@ -137,7 +141,14 @@ write_config() {
     echo "performance_schema=OFF"
     echo "key_buffer_size=4M"
     echo "max_connections=200"
-    echo "skip-log-bin"
+    if [[ $binlog -eq 1 ]]; then
+      # Functions need no DETERMINISTIC clause, as on the servers without a binary log.
+      echo "log-bin=mariadb-bin"
+      echo "server-id=1"
+      echo "log-bin-trust-function-creators=1"
+    else
+      echo "skip-log-bin"
+    fi
     if [[ $EUID -eq 0 ]]; then echo "user=root"; fi
     if [[ $tls -eq 1 ]]; then
       echo "ssl-ca=$dir/certs/ca.pem"

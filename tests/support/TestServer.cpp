@@ -23,8 +23,9 @@ namespace {
 #define BREVANTO_TEST_BASEDIR "/tmp/brevanto-mariadb-test"
 #endif
 
-constexpr unsigned kDefaultPorts[] = {33901, 33902, 33903};
-constexpr const char* kFolderNames[] = {"a", "b", "tls"};
+constexpr unsigned kDefaultPorts[] = {33901, 33902, 33903, 33904};
+constexpr const char* kFolderNames[] = {"a", "b", "tls", "binlog"};
+constexpr int kServers = 4;
 
 std::string EnvOr(const char* name, const std::string& fallback) {
   const char* value = std::getenv(name);
@@ -55,13 +56,13 @@ void ApplyOverride(const std::string& entry, TestServerInfo& server) {
 std::vector<TestServerInfo> LoadServers() {
   const std::string basedir = EnvOr("BREVANTO_TEST_BASEDIR", BREVANTO_TEST_BASEDIR);
   std::vector<TestServerInfo> servers;
-  for (int i = 0; i < 3; ++i) {
+  for (int i = 0; i < kServers; ++i) {
     servers.push_back(
         {"127.0.0.1", kDefaultPorts[i], "root", "brevanto", basedir + "/" + kFolderNames[i]});
   }
   const std::string list = EnvOr("BREVANTO_TEST_SERVERS", "");
   std::size_t start = 0;
-  for (int i = 0; i < 3 && start <= list.size(); ++i) {
+  for (int i = 0; i < kServers && start <= list.size(); ++i) {
     const auto comma = list.find(',', start);
     const auto end = comma == std::string::npos ? list.size() : comma;
     ApplyOverride(list.substr(start, end - start), servers[i]);
@@ -163,6 +164,9 @@ const TestServerInfo& ServerB() {
 }
 const TestServerInfo& ServerTls() {
   return Servers()[2];
+}
+const TestServerInfo& ServerBinlog() {
+  return Servers()[3];
 }
 
 bool ServersRequired() {

@@ -4,9 +4,11 @@
 // tests/mariadb/testservers.sh starts three servers on 127.0.0.1 (user root, password
 // "brevanto"): A on 33901 and B on 33902 accept plain connections only, TLS on 33903 also
 // offers TLS with a self-signed certificate. ctest starts them through the "mariadb"
-// fixture for every test labelled mysql. The environment variable BREVANTO_TEST_SERVERS
-// overrides the defaults: up to three comma-separated entries for A, B and TLS, each
-// "[user[:password]@]host:port" (an empty entry keeps the default).
+// fixture for every test labelled mysql. A fourth, on 33904, writes a binary log; only
+// the programs that need it start it (fixture "mariadb_binlog"). The environment variable
+// BREVANTO_TEST_SERVERS overrides the defaults: up to four comma-separated entries for A,
+// B, TLS and the binary-log server, each "[user[:password]@]host:port" (an empty entry
+// keeps the default).
 //
 // All functions may be called from any test thread.
 
@@ -30,6 +32,7 @@ struct TestServerInfo {
 const TestServerInfo& ServerA();
 const TestServerInfo& ServerB();
 const TestServerInfo& ServerTls();
+const TestServerInfo& ServerBinlog();
 
 // The CA file that signed ServerTls()'s certificate (made for 127.0.0.1 and localhost),
 // and that certificate, in its server folder.
