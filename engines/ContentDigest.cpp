@@ -1,6 +1,6 @@
 #include "engines/ContentDigest.h"
 
-#include <openssl/evp.h>
+#include <xxhash.h>
 
 #include <algorithm>
 #include <array>
@@ -14,22 +14,13 @@
 namespace brevanto {
 namespace {
 
-constexpr std::size_t kDigestBytes = 16;  // the leading 128 bits of each row's SHA-256
+constexpr std::size_t kDigestBytes = 16;  // XXH3's 128 bits
 
 std::string Literal(CMySQLConnection& connection, const std::string& text) {
   std::string escaped(text.size() * 2 + 1, '\0');
   escaped.resize(mysql_real_escape_string(connection.Handle(), escaped.data(), text.data(),
                                           static_cast<unsigned long>(text.size())));
   return "'" + escaped + "'";
-}
-
-// SHA-256 looked up once: a lookup for every row would cost as much as hashing it.
-const EVP_MD* Sha256Algorithm() {
-  static const EVP_MD* const algorithm = [] {
-    const EVP_MD* fetched = EVP_MD_fetch(nullptr, "SHA256", nullptr);
-    return fetched != nullptr ? fetched : EVP_sha256();
-  }();
-  return algorithm;
 }
 
 bool Computed(std::string extra) {
@@ -97,24 +88,14 @@ void RowsDigest::AddRow(const MYSQL_ROW values, const unsigned long* lengths,
       continue;
     }
     const std::uint64_t length = lengths[column];
-    m_encoded += '\1';
-    for (int shift = 56; shift >= 0; shift -= 8) {
-      m_encoded += static_cast<char>((length >> shift) & 0xff);
-    }
+    char head[9] = {'\1'};
+    for (int i = 0; i < 8; ++i) head[1 + i] = static_cast<char>((length >> (56 - 8 * i)) & 0xff);
+    m_encoded.append(head, sizeof head);
     m_encoded.append(values[column], lengths[column]);
   }
-  std::array<std::uint8_t, EVP_MAX_MD_SIZE> hash{};
-  unsigned int hashLength = 0;
-  if (EVP_Digest(m_encoded.data(), m_encoded.size(), hash.data(), &hashLength, Sha256Algorithm(),
-                 nullptr) != 1) {
-    throw std::runtime_error("SHA-256 is not available");
-  }
-  std::uint64_t high = 0;
-  std::uint64_t low = 0;
-  for (std::size_t i = 0; i < kDigestBytes / 2; ++i) {
-    high = (high << 8) | hash[i];
-    low = (low << 8) | hash[i + kDigestBytes / 2];
-  }
+  const XXH128_hash_t hash = XXH3_128bits(m_encoded.data(), m_encoded.size());
+  const std::uint64_t high = hash.high64;
+  const std::uint64_t low = hash.low64;
   // Modulo 2^128: the carry of the low half goes up, the high half wraps.
   m_low += low;
   m_high += high + (m_low < low ? 1 : 0);

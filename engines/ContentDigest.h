@@ -21,16 +21,18 @@ namespace brevanto {
 
 class CMySQLConnection;
 
-inline constexpr std::string_view kRowsDigestPrefix = "rows-sha256-sum128:";
+inline constexpr std::string_view kRowsDigestPrefix = "rows-xxh3-sum128:";
 
-// The order-independent sum of the rows' SHA-256, as rows are handed over.
+// The order-independent sum of the rows' 128-bit XXH3 hashes, as rows are handed over.
+// A fast non-cryptographic hash: the digest finds changed or lost rows, while the SHA-256
+// of the files guards against deliberate changes.
 class RowsDigest {
  public:
   // One row: `values[i]` (null for NULL) of `lengths[i]` bytes, for each i in `columns`.
   void AddRow(const MYSQL_ROW values, const unsigned long* lengths,
               const std::vector<unsigned>& columns);
   std::uint64_t Rows() const { return m_rows; }
-  // "rows-sha256-sum128:" and 32 lowercase hex digits.
+  // "rows-xxh3-sum128:" and 32 lowercase hex digits.
   std::string Text() const;
 
  private:

@@ -9,7 +9,7 @@ brevanto_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   openssl xvfb xauth
   zlib1g-dev libzstd-dev libcurl4-openssl-dev nlohmann-json3-dev
-  mydumper python3-aiosmtpd dbus libsystemd-dev
+  mydumper python3-aiosmtpd dbus libsystemd-dev libxxhash-dev
   dpkg-dev file lintian
 )
 

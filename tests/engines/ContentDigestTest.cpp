@@ -34,8 +34,8 @@ std::string DigestOf(const std::vector<Row>& rows) {
 
 TEST(RowsDigestTest, MatchesTheDocumentedExample) {
   EXPECT_EQ(DigestOf({{"1", "caf\xc3\xa9", std::nullopt}, {"2", "", std::string("\0\xff", 2)}}),
-            "rows-sha256-sum128:c8a6eaebba2894a1774477a0ab9ecacc");
-  EXPECT_EQ(DigestOf({}), "rows-sha256-sum128:00000000000000000000000000000000");
+            "rows-xxh3-sum128:08de09f20d6e4be1c1872fc9f0647466");
+  EXPECT_EQ(DigestOf({}), "rows-xxh3-sum128:00000000000000000000000000000000");
 }
 
 TEST(RowsDigestTest, TellsApartWhatARestoreCouldGetWrong) {

@@ -175,7 +175,7 @@ TEST_F(RowsDigestMySqlTest, TheDocumentedExampleTable) {
   ASSERT_TRUE(source.Execute("SET NAMES latin1"));
   ASSERT_TRUE(source.Execute("SET time_zone = '+05:00'"));
   const ManifestTable table = Recompute(source, m_db, "example");
-  EXPECT_EQ(table.Digest, "rows-sha256-sum128:c8a6eaebba2894a1774477a0ab9ecacc");
+  EXPECT_EQ(table.Digest, "rows-xxh3-sum128:08de09f20d6e4be1c1872fc9f0647466");
   EXPECT_EQ(table.Rows, 2u);
   ASSERT_TRUE(source.Execute("SELECT @@character_set_results, @@time_zone"));
   MySqlResult result(mysql_store_result(source.Handle()));
