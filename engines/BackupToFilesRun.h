@@ -3,7 +3,9 @@
 // (the run and its recorded copy), BackupToFilesFiles.cpp (files, databases and tables)
 // and BackupToFilesParallel.cpp (several files at a time). Not used outside engines/.
 
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -113,6 +115,9 @@ class CBackupToFilesRun {
   // After a recorded copy: deletes what earlier runs of the task left unrecorded
   // (engines/RunLeftovers.h), with a Warning for each file that stays.
   void RemoveRunLeftovers(const std::vector<DatabaseItem>& resolved);
+  // Completes m_manifest with the run's own facts and the copy's files as stored, and
+  // writes it beside the copy.
+  Status WriteCopyManifest(const BackupCopy& copy);
   CTableRowEstimates m_estimates;
 
   CErrorCountingContext m_context;
@@ -133,6 +138,9 @@ class CBackupToFilesRun {
   std::string m_serverCharset;
   std::vector<std::string> m_createdFiles;  // complete files, under their final names
   CopyManifest m_manifest;                  // filled as the run learns; written last
+  std::mutex m_storedLock;                  // lanes commit files in parallel
+  std::map<std::string, ManifestFile> m_storedFiles;  // complete files as stored, by path
+  bool m_copyNotRecorded = false;  // the task file was not saved: the runner says so
 };
 
 }  // namespace brevanto
