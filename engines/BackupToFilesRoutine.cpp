@@ -61,7 +61,8 @@ void CBackupToFilesRun::RemoveLeftovers() {
 RunOutcome CBackupToFilesRun::Run() {
   const RunOutcome outcome = Backup();
   if (outcome == RunOutcome::Canceled) return outcome;  // the open file stays incomplete
-  if (m_copyNotRecorded) return RunOutcome::Failed;     // logged by the runner
+  // Past the files, what failed (the manifest, the task file) was said where it failed.
+  if (m_filesComplete) return outcome;
   if (m_context.Errors() == 0 && outcome == RunOutcome::Finished) return outcome;
   // Whatever failed, the last entry says so plainly: the earlier copies stay untouched.
   if (m_context.LastLevel() != LogLevel::Error || m_context.Errors() > 1) {
@@ -179,6 +180,7 @@ RunOutcome CBackupToFilesRun::Backup() {
     if (std::string path = FinishFile(m_main); !path.empty()) m_createdFiles.push_back(path);
   }
   if (m_context.Errors() > 0) return RunOutcome::Failed;
+  m_filesComplete = true;
 
   BackupCopy copy;
   copy.BackupTime = ToBackupTime(m_runTime);
@@ -194,23 +196,27 @@ RunOutcome CBackupToFilesRun::Backup() {
   const Status manifest = WriteCopyManifest(copy);
   if (!manifest.ok()) {
     Error("Failed to write the backup copy's manifest! (" + manifest.message() + ")");
+    // Same-file mode's previous manifest describes the file this run replaced.
+    RemoveManifest(ManifestPathOf(copy));
   }
   // Recorded even without its manifest: the files are complete, and only a recorded copy
   // is ever removed by retention. The run still fails, and its clean-up waits.
   if (!m_context.RecordBackupCopy(copy).ok()) {
-    m_copyNotRecorded = true;
     // Unrecorded, its files are leftovers a later run removes; a manifest would outlive
     // them and describe a copy nobody lists.
-    const std::string path = ManifestPathOf(copy);
-    if (manifest.ok() && ::unlink(path.c_str()) != 0 && errno != ENOENT) {
-      m_context.Log(LogLevel::Warning, "Failed to delete the manifest of an unrecorded copy! - " +
-                                           path + " (" + std::strerror(errno) + ")");
-    }
+    if (manifest.ok()) RemoveManifest(ManifestPathOf(copy));
     return RunOutcome::Failed;
   }
   if (!manifest.ok()) return RunOutcome::Failed;
   RemoveRunLeftovers(resolved);
   return RunOutcome::Finished;
+}
+
+void CBackupToFilesRun::RemoveManifest(const std::string& path) {
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+    m_context.Log(LogLevel::Warning, "Failed to delete a manifest no copy has! - " + path + " (" +
+                                         std::strerror(errno) + ")");
+  }
 }
 
 Status CBackupToFilesRun::WriteCopyManifest(const BackupCopy& copy) {
@@ -258,12 +264,7 @@ void CBackupToFilesRun::RemoveRunLeftovers(const std::vector<DatabaseItem>& reso
       manifests.insert(folder + std::string(kManifestSuffix));
     }
   }
-  for (const std::string& manifest : manifests) {
-    if (::unlink(manifest.c_str()) != 0 && errno != ENOENT) {
-      m_context.Log(LogLevel::Warning, "Failed to delete a file an earlier run left! - " +
-                                           manifest + " (" + std::strerror(errno) + ")");
-    }
-  }
+  for (const std::string& manifest : manifests) RemoveManifest(manifest);
   if (removed > 0) {
     m_context.Log(LogLevel::General, "Deleted " + std::to_string(removed) +
                                          " file(s) that earlier runs left unrecorded");

@@ -118,6 +118,8 @@ class CBackupToFilesRun {
   // Completes m_manifest with the run's own facts and the copy's files as stored, and
   // writes it beside the copy.
   Status WriteCopyManifest(const BackupCopy& copy);
+  // Deletes a manifest that describes no recorded copy (a Warning when it stays).
+  void RemoveManifest(const std::string& path);
   CTableRowEstimates m_estimates;
 
   CErrorCountingContext m_context;
@@ -140,7 +142,7 @@ class CBackupToFilesRun {
   CopyManifest m_manifest;                  // filled as the run learns; written last
   std::mutex m_storedLock;                  // lanes commit files in parallel
   std::map<std::string, ManifestFile> m_storedFiles;  // complete files as stored, by path
-  bool m_copyNotRecorded = false;  // the task file was not saved: the runner says so
+  bool m_filesComplete = false;  // every file is complete; what fails later says so itself
 };
 
 }  // namespace brevanto
