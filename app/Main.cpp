@@ -11,6 +11,7 @@
 #include "core/AtomicFile.h"
 #include "core/Clock.h"
 #include "core/InstanceLock.h"
+#include "core/Version.h"
 #include "engines/Routines.h"
 #include "ui/AutorunQuestion.h"
 #include "ui/Dialogs.h"
@@ -25,10 +26,6 @@
 #include "ui/Text.h"
 #include "ui/dialogs/SettingsDialogs.h"
 #include "ui/wizard/TaskSheets.h"
-
-#ifndef BREVANTO_VERSION
-#define BREVANTO_VERSION "unknown"
-#endif
 
 namespace {
 
@@ -64,7 +61,7 @@ int main(int argc, char* argv[]) {
   const StartOptions start = ParseStartOptions(argc, argv);
   switch (start.action) {
     case StartOptions::Action::Help: std::fputs(StartUsageText(), stdout); return 0;
-    case StartOptions::Action::Version: std::printf("brevanto %s\n", BREVANTO_VERSION); return 0;
+    case StartOptions::Action::Version: std::printf("brevanto %s\n", ProgramVersion()); return 0;
     case StartOptions::Action::UsageError:
       std::fprintf(stderr, "brevanto: %s (try brevanto --help)\n", start.problem.c_str());
       return 2;

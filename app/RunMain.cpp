@@ -10,10 +10,7 @@
 #include "app/run/Output.h"
 #include "core/ApplicationFolder.h"
 #include "core/AtomicFile.h"
-
-#ifndef BREVANTO_VERSION
-#define BREVANTO_VERSION "unknown"
-#endif
+#include "core/Version.h"
 
 int main(int argc, char* argv[]) {
   using namespace brevanto;
@@ -27,7 +24,7 @@ int main(int argc, char* argv[]) {
   SetQuiet(line.quiet);
   switch (line.command) {
     case Command::Help: std::fputs(UsageText(), stdout); return kExitOk;
-    case Command::Version: std::printf("brevanto-run %s\n", BREVANTO_VERSION); return kExitOk;
+    case Command::Version: std::printf("brevanto-run %s\n", ProgramVersion()); return kExitOk;
     default: break;
   }
   std::string folder;

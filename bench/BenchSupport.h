@@ -47,7 +47,7 @@ class BenchRunContext : public TaskRunContext {
     if (level == LogLevel::Error) std::fprintf(stderr, "error: %s\n", text.c_str());
   }
   void SetCancelHook(std::function<void()>) override {}
-  void RecordBackupCopy(const BackupCopy&) override {}
+  Status RecordBackupCopy(const BackupCopy&) override { return Status::Ok(); }
   Clock& GetClock() override { return SystemClock(); }
 
  private:

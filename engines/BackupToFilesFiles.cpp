@@ -97,7 +97,11 @@ std::string CBackupToFilesRun::FinishFile(DumpLane& lane) {
     const Status committed = lane.file.Commit(m_settings.FileMode == 1
                                                ? COutputFile::Existing::Replace
                                                : COutputFile::Existing::AddSuffix);
-    if (committed.ok()) return lane.file.Path();
+    if (committed.ok()) {
+      std::lock_guard lock(m_storedLock);
+      m_storedFiles[lane.file.Path()] = lane.file.Stored();
+      return lane.file.Path();
+    }
     Error(lane, WithFileError("Failed to save the backup file! - " + lane.file.Path(), committed));
   }
   (void)lane.file.KeepIncomplete();

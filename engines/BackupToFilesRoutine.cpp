@@ -6,7 +6,11 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include "core/Clock.h"
+#include "core/UtcTime.h"
+#include "core/Version.h"
 #include "engines/BackupToFilesRun.h"
 #include "engines/MySqlConnection.h"
 #include "engines/RunLeftovers.h"
@@ -57,6 +61,8 @@ void CBackupToFilesRun::RemoveLeftovers() {
 RunOutcome CBackupToFilesRun::Run() {
   const RunOutcome outcome = Backup();
   if (outcome == RunOutcome::Canceled) return outcome;  // the open file stays incomplete
+  // Past the files, what failed (the manifest, the task file) was said where it failed.
+  if (m_filesComplete) return outcome;
   if (m_context.Errors() == 0 && outcome == RunOutcome::Finished) return outcome;
   // Whatever failed, the last entry says so plainly: the earlier copies stay untouched.
   if (m_context.LastLevel() != LogLevel::Error || m_context.Errors() > 1) {
@@ -171,6 +177,7 @@ RunOutcome CBackupToFilesRun::Backup() {
     if (std::string path = FinishFile(m_main); !path.empty()) m_createdFiles.push_back(path);
   }
   if (m_context.Errors() > 0) return RunOutcome::Failed;
+  m_filesComplete = true;
 
   BackupCopy copy;
   copy.BackupTime = ToBackupTime(m_runTime);
@@ -182,9 +189,51 @@ RunOutcome CBackupToFilesRun::Backup() {
     if (copy.CopyFolder.back() == '/') copy.CopyFolder.pop_back();
   }
   copy.CopyFiles = m_createdFiles;
-  m_context.RecordBackupCopy(copy);
+  // Last, once every file is complete: a manifest vouches for the files it lists.
+  const Status manifest = WriteCopyManifest(copy);
+  if (!manifest.ok()) {
+    Error("Failed to write the backup copy's manifest! (" + manifest.message() + ")");
+    // Same-file mode's previous manifest describes the file this run replaced.
+    RemoveManifest(ManifestPathOf(copy));
+  }
+  // Recorded even without its manifest: the files are complete, and only a recorded copy
+  // is ever removed by retention. The run still fails, and its clean-up waits.
+  if (!m_context.RecordBackupCopy(copy).ok()) {
+    // Unrecorded, its files are leftovers a later run removes; a manifest would outlive
+    // them and describe a copy nobody lists.
+    if (manifest.ok()) RemoveManifest(ManifestPathOf(copy));
+    return RunOutcome::Failed;
+  }
+  if (!manifest.ok()) return RunOutcome::Failed;
   RemoveRunLeftovers(resolved);
   return RunOutcome::Finished;
+}
+
+void CBackupToFilesRun::RemoveManifest(const std::string& path) {
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+    m_context.Log(LogLevel::Warning, "Failed to delete a manifest no copy has! - " + path + " (" +
+                                         std::strerror(errno) + ")");
+  }
+}
+
+Status CBackupToFilesRun::WriteCopyManifest(const BackupCopy& copy) {
+  const std::string path = ManifestPathOf(copy);
+  if (path.empty()) return Status::Error("the copy has no files");
+  m_manifest.TaskName = m_task.TaskName;
+  m_manifest.TaskKind = "BackupToFiles";
+  m_manifest.Started = UtcIso8601(m_runTime);
+  m_manifest.Ended = UtcIso8601(m_context.GetClock().Now());
+  m_manifest.ProgramVersion = ProgramVersion();
+  m_manifest.Files.clear();
+  {
+    std::lock_guard lock(m_storedLock);
+    for (const std::string& file : copy.CopyFiles) {
+      ManifestFile stored = m_storedFiles[file];
+      stored.Name = ManifestRelativeName(path, file);
+      m_manifest.Files.push_back(std::move(stored));
+    }
+  }
+  return WriteManifest(path, m_manifest);
 }
 
 void CBackupToFilesRun::RemoveRunLeftovers(const std::vector<DatabaseItem>& resolved) {
@@ -192,6 +241,9 @@ void CBackupToFilesRun::RemoveRunLeftovers(const std::vector<DatabaseItem>& reso
                                  m_createdFiles};
   int removed = 0;
   std::set<std::string> folders;
+  // A run killed between writing its manifest and recording its copy left one: it goes
+  // with the files it describes, after them.
+  std::set<std::string> manifests;
   for (const std::string& path : FindRunLeftovers(search)) {
     if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
       m_context.Log(LogLevel::Warning, "Failed to delete a file an earlier run left! - " + path +
@@ -200,13 +252,16 @@ void CBackupToFilesRun::RemoveRunLeftovers(const std::vector<DatabaseItem>& reso
     }
     ++removed;
     folders.insert(FolderOf(path));
+    manifests.insert(path + std::string(kManifestSuffix));
   }
   // An earlier run's DATE_TIME folder goes once empty; the backup folder itself stays.
   for (const std::string& folder : folders) {
-    if (folder + "/" != m_settings.BackupFolder && folder != m_settings.BackupFolder) {
-      ::rmdir(folder.c_str());
+    if (folder + "/" != m_settings.BackupFolder && folder != m_settings.BackupFolder &&
+        ::rmdir(folder.c_str()) == 0) {
+      manifests.insert(folder + std::string(kManifestSuffix));
     }
   }
+  for (const std::string& manifest : manifests) RemoveManifest(manifest);
   if (removed > 0) {
     m_context.Log(LogLevel::General, "Deleted " + std::to_string(removed) +
                                          " file(s) that earlier runs left unrecorded");

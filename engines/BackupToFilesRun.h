@@ -4,7 +4,9 @@
 // BackupToFilesParallel.cpp (several files at a time) and BackupToFilesSnapshot.cpp (the
 // source and its snapshot, for the manifest). Not used outside engines/ but by its tests.
 
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -117,6 +119,11 @@ class CBackupToFilesRun {
   // After a recorded copy: deletes what earlier runs of the task left unrecorded
   // (engines/RunLeftovers.h), with a Warning for each file that stays.
   void RemoveRunLeftovers(const std::vector<DatabaseItem>& resolved);
+  // Completes m_manifest with the run's own facts and the copy's files as stored, and
+  // writes it beside the copy.
+  Status WriteCopyManifest(const BackupCopy& copy);
+  // Deletes a manifest that describes no recorded copy (a Warning when it stays).
+  void RemoveManifest(const std::string& path);
   CTableRowEstimates m_estimates;
 
   CErrorCountingContext m_context;
@@ -143,6 +150,9 @@ class CBackupToFilesRun {
   // Opens the run's snapshot when the task asks for one, and notes in the manifest how
   // the tables were read and where the binary log stood.
   void OpenSnapshot(const std::vector<DatabaseItem>& resolved);
+  std::mutex m_storedLock;                  // lanes commit files in parallel
+  std::map<std::string, ManifestFile> m_storedFiles;  // complete files as stored, by path
+  bool m_filesComplete = false;  // every file is complete; what fails later says so itself
 };
 
 }  // namespace brevanto

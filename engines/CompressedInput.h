@@ -1,8 +1,10 @@
 #pragma once
-// Readers that decompress gzip (zlib) and zstd (libzstd) streams block by block, so a
-// compressed dump restores with the same flat memory as a plain one. Both accept
-// several concatenated members or frames, as `cat a.gz b.gz` makes, and report input
-// that ends inside a member instead of taking it for the end.
+// The transforms of an input (engines/SqlInput.h), mirroring the compressing transforms
+// of the output chain (engines/CompressedOutput.h): readers that decompress gzip (zlib)
+// and zstd (libzstd) streams block by block, so a compressed dump restores with the same
+// flat memory as a plain one. Both accept several concatenated members or frames, as
+// `cat a.gz b.gz` makes, and report input that ends inside a member instead of taking it
+// for the end.
 
 #include <memory>
 

@@ -19,7 +19,8 @@ class CGzipCompressor final : public CStreamCompressor {
     if (m_started) deflateEnd(&m_stream);
   }
 
-  Status Compress(std::string_view input, std::string& output, bool flush) override {
+  const char* Name() const override { return "gzip"; }
+  Status Transform(std::string_view input, std::string& output, bool flush) override {
     if (Status s = Start(); !s.ok()) return s;
     do {
       const std::size_t piece = std::min(input.size(), kMaxZlibPiece);
@@ -85,7 +86,8 @@ class CZstdCompressor final : public CStreamCompressor {
   explicit CZstdCompressor(int level) : m_level(level == 0 ? kDefaultZstdLevel : level) {}
   ~CZstdCompressor() override { ZSTD_freeCCtx(m_context); }
 
-  Status Compress(std::string_view input, std::string& output, bool flush) override {
+  const char* Name() const override { return "zstd"; }
+  Status Transform(std::string_view input, std::string& output, bool flush) override {
     if (Status s = Start(); !s.ok()) return s;
     m_open = true;
     return Run(input, output, flush ? ZSTD_e_flush : ZSTD_e_continue);

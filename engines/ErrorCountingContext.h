@@ -39,9 +39,9 @@ class CErrorCountingContext final : public TaskRunContext {
     // Not under the lock: clearing waits for a hook call in progress.
     m_inner.SetCancelHook(std::move(hook));
   }
-  void RecordBackupCopy(const BackupCopy& copy) override {
+  Status RecordBackupCopy(const BackupCopy& copy) override {
     std::lock_guard lock(m_lock);
-    m_inner.RecordBackupCopy(copy);
+    return m_inner.RecordBackupCopy(copy);
   }
   Clock& GetClock() override { return m_inner.GetClock(); }
   void ProgressPlan(std::int64_t totalUnits) override {

@@ -1,8 +1,12 @@
 #pragma once
 // Where the statement splitter takes its bytes from: a small block-reader interface with
-// a plain-file and an in-memory implementation. OpenSqlInput() recognises compressed
-// files by their first bytes, so a compressed reader plugs in without the splitter or
-// the restore knowing. One input serves one reader on one thread.
+// a plain-file and an in-memory source, read through the transforms that undo what the
+// writer applied (engines/CompressedInput.h). It mirrors the output chain
+// (engines/OutputChain.h): there transforms write into a sink, here a source is read
+// through transforms; OpenSqlInput() assembles an input as COutputFile assembles an
+// output, recognising compressed files by their first bytes, so a compressed reader
+// plugs in without the splitter or the restore knowing. One input serves one reader on
+// one thread.
 
 #include <cstddef>
 #include <memory>

@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/UtcTime.h"
 #include "schedule/RunReport.h"
 #include "tasks/TaskTypeText.h"
 
@@ -54,14 +55,7 @@ std::string EncodeHeaderValue(const std::string& text) {
 // "Mon, 05 Jan 2006 09:07:03 +0100": the report's local time with the offset the system
 // gives that moment.
 std::string MailDate(const TaskDateTime& t) {
-  std::tm local{};
-  local.tm_year = t.Year - 1900;
-  local.tm_mon = t.Month - 1;
-  local.tm_mday = t.Day;
-  local.tm_hour = t.Hour;
-  local.tm_min = t.Minute;
-  local.tm_sec = t.Second;
-  local.tm_isdst = -1;
+  std::tm local = LocalTm(t);
   if (std::mktime(&local) == -1) return {};
   static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
   static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",

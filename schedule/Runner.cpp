@@ -297,7 +297,7 @@ class WorkerRun final : public TaskRunContext {
     std::lock_guard lock(m_worker.Shared().Lock);
     m_worker.Shared().CancelHook = std::move(hook);
   }
-  void RecordBackupCopy(const BackupCopy& copy) override {
+  Status RecordBackupCopy(const BackupCopy& copy) override {
     for (const std::string& file : copy.CopyFiles) {
       // Copies recorded by name only lie in the copy's folder.
       const bool hasFolder = file.find('/') != std::string::npos || copy.CopyFolder.empty();
@@ -306,7 +306,9 @@ class WorkerRun final : public TaskRunContext {
     if (!m_worker.RecordBackupCopy(copy)) {
       m_copyNotSaved = true;
       Log(LogLevel::Error, kCopyNotSaved);
+      return Status::Error(kCopyNotSaved);
     }
+    return Status::Ok();
   }
   // True when a copy of this run could not be saved in the task file: the run failed.
   bool CopyNotSaved() const { return m_copyNotSaved; }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/DateTime.h"
+#include "core/Status.h"
 #include "tasks/TaskItem.h"
 
 namespace brevanto {
@@ -45,9 +46,10 @@ class TaskRunContext {
   // The hook must not call back into this context. Clear it before closing what it
   // cancels: clearing waits for a hook call in progress.
   virtual void SetCancelHook(std::function<void()> hook) = 0;
-  // BackupToFiles: appends a copy to the live task's history, deletes expired copies
-  // and saves the task file.
-  virtual void RecordBackupCopy(const BackupCopy& copy) = 0;
+  // BackupToFiles: appends a copy to the live task's history, saves the task file and
+  // deletes expired copies. An Error (already logged) when the task file could not be
+  // saved: the copy is not recorded.
+  [[nodiscard]] virtual Status RecordBackupCopy(const BackupCopy& copy) = 0;
   virtual Clock& GetClock() = 0;
 
   // Progress, for the task list, the tray and the headless runner (see

@@ -47,7 +47,7 @@ class SchedulerTest : public ::testing::Test {
       BackupCopy copy;
       copy.BackupTime = {2026, 12, 7, 9, 1, 0};
       copy.CopyFiles = {"/nowhere/copy.sql"};
-      run.RecordBackupCopy(copy);
+      (void)run.RecordBackupCopy(copy);
       return RunOutcome::Canceled;
     };
     SchedulerHooks hooks;

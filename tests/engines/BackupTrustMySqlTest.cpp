@@ -149,12 +149,16 @@ TEST_F(BackupTrustMySqlTest, AFailedRunRecordsNoCopyAndLeavesNoFileThatLooksComp
       EXPECT_EQ(1u, errors.size()) << context.AllText();
       EXPECT_NE(std::string::npos, errors[0].find("(error ")) << errors[0];
     }
-    // The earlier copy is untouched; the failed run's file says it is incomplete.
+    // The earlier copy is untouched, its manifest beside it; the failed run's file says it
+    // is incomplete, and the failed run wrote no manifest.
     EXPECT_EQ(goodBytes, test::ReadWholeFile(good));
     std::vector<std::string> files = FilesIn(Folder());
-    ASSERT_EQ(2u, files.size()) << ::testing::PrintToString(files);
-    EXPECT_EQ(std::filesystem::path(good).filename().string(), files[0]);
-    EXPECT_TRUE(EndsWith(files[1], ".incomplete")) << files[1];
+    ASSERT_EQ(3u, files.size()) << ::testing::PrintToString(files);
+    const std::string goodName = std::filesystem::path(good).filename().string();
+    EXPECT_EQ(1, std::erase(files, goodName));
+    EXPECT_EQ(1, std::erase(files, goodName + ".manifest.json"));
+    ASSERT_EQ(1u, files.size());
+    EXPECT_TRUE(EndsWith(files[0], ".incomplete")) << files[0];
   }
 }
 

@@ -75,7 +75,7 @@ TEST_P(CompressedOutputTest, FlushedPrefixDecodesAndFinishedStreamsConcatenate) 
   for (int i = 0; i < 2000; ++i) {
     std::string statement = "INSERT INTO `t` VALUES (" + std::to_string(i * 7919) + ",'x\\0y');\n";
     plain += statement;
-    ASSERT_TRUE(compressor->Compress(statement, file, i % 500 == 499).ok());
+    ASSERT_TRUE(compressor->Transform(statement, file, i % 500 == 499).ok());
   }
   // Flushed after every 500th statement: a file cut there holds whole statements.
   bool complete = true;
@@ -88,7 +88,7 @@ TEST_P(CompressedOutputTest, FlushedPrefixDecodesAndFinishedStreamsConcatenate) 
   EXPECT_LT(file.size(), plain.size() / 4);
 
   // A file appended to later gets a second member or frame.
-  ASSERT_TRUE(compressor->Compress("-- more\n", file, false).ok());
+  ASSERT_TRUE(compressor->Transform("-- more\n", file, false).ok());
   ASSERT_TRUE(compressor->Finish(file).ok());
   EXPECT_EQ(Decompress(GetParam(), file, &complete), plain + "-- more\n");
   EXPECT_TRUE(complete);
@@ -102,7 +102,7 @@ TEST_P(CompressedOutputTest, EmptyStreamAndLargePieceRoundTrip) {
 
   std::string big(3 << 20, '\0');
   for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 2654435761u) >> 13);
-  ASSERT_TRUE(compressor->Compress(big, file, true).ok());
+  ASSERT_TRUE(compressor->Transform(big, file, true).ok());
   ASSERT_TRUE(compressor->Finish(file).ok());
   bool complete = false;
   EXPECT_EQ(Decompress(GetParam(), file, &complete), big);

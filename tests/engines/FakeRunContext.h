@@ -38,7 +38,10 @@ class FakeRunContext : public TaskRunContext {
     m_hook = std::move(hook);
     if (m_hook) hookInstalled = true;
   }
-  void RecordBackupCopy(const BackupCopy& copy) override { copies.push_back(copy); }
+  Status RecordBackupCopy(const BackupCopy& copy) override {
+    copies.push_back(copy);
+    return Status::Ok();
+  }
   Clock& GetClock() override { return SystemClock(); }
 
   // Stop at the n-th checkpoint from now on.

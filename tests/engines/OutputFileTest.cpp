@@ -9,10 +9,14 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <memory>
 #include <set>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "core/Sha256.h"
+#include "engines/CompressedInput.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempDir.h"
 
@@ -161,6 +165,115 @@ TEST_F(OutputFileTest, AFolderThatIsNotThereFailsWithTheSystemsReason) {
   const Status status = file.Create(m_dir.file("plain/x.sql"), m_tag, true);
   ASSERT_FALSE(status.ok());
   EXPECT_EQ("Not a directory - " + m_dir.file("plain/x.sql"), status.message());
+}
+
+// What a copy's manifest says of a file must be the file as it lies on the disk, also
+// after a write the disk refused and the chain cut back.
+TEST_F(OutputFileTest, CommitReportsTheBytesAsStored) {
+  std::string text;
+  for (int i = 0; i < 40000; ++i) text += "INSERT INTO t VALUES (" + std::to_string(i) + ");\n";
+  for (const Compression compression : {Compression::None, Compression::Gzip, Compression::Zstd}) {
+    SCOPED_TRACE(CompressionName(compression));
+    COutputFile file;
+    const std::string path = m_dir.file(std::string("stored_") + CompressionName(compression));
+    ASSERT_TRUE(file.Create(path, m_tag, true).ok());
+    file.SetCompression(compression, 0);
+    ASSERT_TRUE(file.Write("SELECT 1;\n").ok());
+    if (compression == Compression::None) {
+      const test::FileSizeLimit full(12);
+      EXPECT_FALSE(file.Write("SELECT 'more than the disk holds';\n").ok());
+    }
+    ASSERT_TRUE(file.Write(text).ok());
+    ASSERT_TRUE(file.Commit(COutputFile::Existing::Replace).ok());
+    std::string sha256;
+    std::uint64_t size = 0;
+    ASSERT_TRUE(Sha256OfFile(path, sha256, &size).ok());
+    EXPECT_EQ(path, file.Stored().Name);
+    EXPECT_EQ(size, file.Stored().Size);
+    EXPECT_EQ(sha256, file.Stored().Sha256);
+    EXPECT_EQ(compression == Compression::None
+                  ? std::vector<std::string>{}
+                  : std::vector<std::string>{CompressionName(compression)},
+              file.Stored().Transforms);
+  }
+}
+
+// A sink that keeps each piece it is given, as an upload would send it.
+class PieceSink final : public OutputSink {
+ public:
+  Status Write(std::string_view bytes) override {
+    pieces.emplace_back(bytes);
+    return Status::Ok();
+  }
+  Status Commit(Existing) override {
+    m_open = false;
+    return Status::Ok();
+  }
+  Status KeepIncomplete() override { return Commit(Existing::AddSuffix); }
+  bool IsOpen() const override { return m_open; }
+  const std::string& Path() const override { return m_path; }
+
+  std::vector<std::string> pieces;
+
+ private:
+  bool m_open = true;
+  const std::string m_path = "remote:copy.sql.gz";
+};
+
+// A transform after compression, as encryption will be: reversible, named, in order.
+class XorTransform final : public OutputTransform {
+ public:
+  const char* Name() const override { return "xor"; }
+  Status Transform(std::string_view input, std::string& output, bool) override {
+    for (char c : input) output += static_cast<char>(c ^ 0x5a);
+    return Status::Ok();
+  }
+  Status Finish(std::string&) override { return Status::Ok(); }
+};
+
+// `stored` undone: xor, then gunzip through the restore's own reader, as far as it reads.
+std::string Undo(std::string stored) {
+  for (char& c : stored) c = static_cast<char>(c ^ 0x5a);
+  std::unique_ptr<CSqlInput> input;
+  EXPECT_TRUE(OpenGzipInput(std::make_unique<CTextSqlInput>(stored), input).ok());
+  std::string text;
+  char buffer[65536];
+  std::size_t got = 0;
+  while (input->Read(buffer, sizeof buffer, got).ok() && got > 0) text.append(buffer, got);
+  return text;
+}
+
+TEST(OutputChainTest, TransformsRunInOrderAndEveryPieceStoredEndsOnAWholeStatement) {
+  COutputFile file;
+  auto owned = std::make_unique<PieceSink>();
+  PieceSink& sink = *owned;
+  file.Create(std::move(owned));
+  file.SetCompression(Compression::Gzip, 0);
+  file.AddTransform(std::make_unique<XorTransform>());
+  std::string text;
+  for (int i = 0; i < 100000; ++i) {
+    const std::string statement = "INSERT INTO t VALUES (" + std::to_string(i * 7919) + ");\n";
+    text += statement;
+    ASSERT_TRUE(file.Write(statement).ok());
+  }
+  // Cut after any piece, what is stored decodes to whole statements.
+  ASSERT_GE(sink.pieces.size(), 2u);
+  std::string stored;
+  for (const std::string& piece : sink.pieces) {
+    stored += piece;
+    const std::string decoded = Undo(stored);
+    ASSERT_FALSE(decoded.empty());
+    EXPECT_TRUE(decoded.ends_with(";\n"));
+    EXPECT_EQ(text.substr(0, decoded.size()), decoded);
+  }
+  ASSERT_TRUE(file.Commit(COutputFile::Existing::Replace).ok());
+  stored.clear();
+  for (const std::string& piece : sink.pieces) stored += piece;
+  EXPECT_EQ(text, Undo(stored));
+  EXPECT_EQ("remote:copy.sql.gz", file.Stored().Name);
+  EXPECT_EQ(stored.size(), file.Stored().Size);
+  EXPECT_EQ(Sha256Hex(stored), file.Stored().Sha256);
+  EXPECT_EQ((std::vector<std::string>{"gzip", "xor"}), file.Stored().Transforms);
 }
 
 }  // namespace

@@ -39,7 +39,7 @@ class RecordingRunContext : public TaskRunContext {
     std::lock_guard<std::mutex> guard(m_hookLock);
     m_hook = std::move(hook);
   }
-  void RecordBackupCopy(const BackupCopy&) override {}
+  Status RecordBackupCopy(const BackupCopy&) override { return Status::Ok(); }
   Clock& GetClock() override { return m_clock != nullptr ? *m_clock : SystemClock(); }
 
   // The stop test answers true from its `check`-th call on (1-based); 0 never.

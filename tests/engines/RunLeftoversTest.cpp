@@ -67,6 +67,14 @@ TEST_F(RunLeftoversTest, TakesUnrecordedAndIncompleteFilesOfEarlierRunsOnly) {
   EXPECT_EQ(Found({current}), (std::vector<std::string>{incomplete, interrupted, numbered}));
 }
 
+// A manifest is never a leftover of its own: it goes with its copy, after the files.
+TEST_F(RunLeftoversTest, NeverTakesAManifest) {
+  const std::string leftover = Make("Nightly_shop_orders_2024-03-01_10-00-00.sql");
+  Make("Nightly_shop_orders_2024-03-01_10-00-00.sql.manifest.json");
+  Make("Nightly_shop_items_2024-03-01_10-00-00.sql.incomplete.manifest.json");
+  EXPECT_EQ(Found(), std::vector<std::string>{leftover});
+}
+
 TEST_F(RunLeftoversTest, WithoutTheTaskNameInTheFormatOnlyIncompleteFilesAreTaken) {
   // Another task backing up the same host to the same folder makes the same names.
   m_task.BackupSettings.FileNameFormat = "%HOST%_%DATABASE%_%DATE%_%TIME%";

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <mutex>
+#include <vector>
+
 #include "schedule/Calendar.h"
 #include "tasks/TaskFile.h"
 #include "tests/schedule/RunnerFixture.h"
@@ -265,7 +268,10 @@ class ExpiredCopiesRunnerTest : public test::RunnerFixture {
     m_owner.SetRoutine(TaskType::BackupToFiles, [this](TaskRunContext& run) {
       const std::string path = m_dir.file("copy" + std::to_string(++m_made) + ".sql");
       EXPECT_TRUE(test::WriteWholeFile(path, "dump"));
-      run.RecordBackupCopy(BackupCopy{Stamp(run.RunStartTime()), 2, 1, 0, "", {path}});
+      const Status recorded =
+          run.RecordBackupCopy(BackupCopy{Stamp(run.RunStartTime()), 2, 1, 0, "", {path}});
+      std::lock_guard lock(m_recordedLock);
+      m_recorded.push_back(recorded.ok());
       return RunOutcome::Finished;
     });
     const int index = Add("backup", ScheduleKind::Manual, TaskType::BackupToFiles);
@@ -284,6 +290,8 @@ class ExpiredCopiesRunnerTest : public test::RunnerFixture {
   }
 
   std::atomic<int> m_made{0};
+  std::mutex m_recordedLock;
+  std::vector<bool> m_recorded;  // what RecordBackupCopy answered, run by run
 };
 
 TEST_F(ExpiredCopiesRunnerTest, RecordedCopiesBeyondTheLimitAreDeletedSavedAndLogged) {
@@ -328,7 +336,8 @@ TEST_F(ExpiredCopiesRunnerTest, TheNextRunFinishesADeletionThatWasInterrupted) {
 // not write the task file once the runner has emptied the list: that would lose every task.
 TEST_F(ExpiredCopiesRunnerTest, AnAbandonedWorkerNeverSavesTheEmptiedList) {
   m_owner.SetRoutine(TaskType::BackupToFiles, [&](TaskRunContext& run) {
-    run.RecordBackupCopy(BackupCopy{Stamp(run.RunStartTime()), 2, 1, 0, "", {m_dir.file("b.sql")}});
+    (void)run.RecordBackupCopy(
+        BackupCopy{Stamp(run.RunStartTime()), 2, 1, 0, "", {m_dir.file("b.sql")}});
     return RunOutcome::Finished;
   });
   test::Gate saving, release;
@@ -400,6 +409,11 @@ TEST_F(ExpiredCopiesRunnerTest, ARunWhoseCopyCannotBeSavedFailsAndDeletesNoCopy)
   EXPECT_TRUE(Exists(m_dir.file("copy1.sql")));
   EXPECT_EQ(m_list.At(index).BackupHistory.size(), 1u);
   EXPECT_EQ(m_list.LastResultAt(index).Kind, RunResultKind::Failed);
+  {
+    // The routine is told, so it can leave its own clean-up for a run that is recorded.
+    std::lock_guard lock(m_recordedLock);
+    EXPECT_EQ(m_recorded, (std::vector<bool>{true, false}));
+  }
   const std::vector<std::string> entries = Entries(index);
   EXPECT_EQ(std::count(entries.begin(), entries.end(), kExpiredCopiesDeleted), 0);
   EXPECT_EQ(std::count(entries.begin(), entries.end(), "Finished"), 1);  // the first run's
@@ -416,7 +430,8 @@ TEST_F(ExpiredCopiesRunnerTest, AnUndeletableExpiredFileIsWarnedAboutOncePerRun)
   const std::string stuck = m_dir.file("stuck.sql");
   ASSERT_EQ(::mkdir(stuck.c_str(), 0700), 0);
   m_owner.SetRoutine(TaskType::BackupToFiles, [&](TaskRunContext& run) {
-    run.RecordBackupCopy(BackupCopy{Stamp(run.RunStartTime()), 2, 1, 0, "", {m_dir.file("n.sql")}});
+    (void)run.RecordBackupCopy(
+        BackupCopy{Stamp(run.RunStartTime()), 2, 1, 0, "", {m_dir.file("n.sql")}});
     return RunOutcome::Finished;
   });
   const int index = Add("backup", ScheduleKind::EveryDay, TaskType::BackupToFiles);

@@ -1,0 +1,9 @@
+#include "core/Version.h"
+
+namespace brevanto {
+
+const char* ProgramVersion() {
+  return BREVANTO_VERSION;
+}
+
+}  // namespace brevanto
