@@ -4,9 +4,11 @@
 #include <string>
 
 #include "appcore/TaskJson.h"
+#include "core/Age.h"
 #include "notify/NotificationTargetCheck.h"
 #include "notify/TaskNotificationsSection.h"
 #include "tasks/AdvancedOptions.h"
+#include "tasks/EncryptionOptions.h"
 #include "tasks/TaskOptionsStore.h"
 
 namespace brevanto {
@@ -170,6 +172,43 @@ void ReadNotifications(const Json& in, CTaskItem& task, TaskJsonProblems& proble
   SetTaskNotifications(task, n);
 }
 
+void WriteEncryption(const CTaskItem& task, bool, Json& out) {
+  const EncryptionOptions options = EncryptionOptionsOf(task);
+  if (!options.Empty()) out[kEncryptionSection] = Convert<Json>(EncryptionOptionsToJson(options));
+}
+
+void ReadEncryption(const Json& in, CTaskItem& task, TaskJsonProblems& problems) {
+  if (in.is_null()) return SetEncryptionOptions(task, {});
+  if (!in.is_object()) return problems.Add("", "must be an object in braces");
+  EncryptionOptions options;
+  StrictObject object(in, problems);
+  if (const Json* item = object.Take("Recipients")) {
+    bool texts = item->is_array();
+    if (texts) {
+      for (const Json& recipient : *item) {
+        texts = texts && recipient.is_string();
+        if (texts) options.Recipients.push_back(recipient.get<std::string>());
+      }
+    }
+    if (!texts) object.Problem("Recipients", "must be a list of age public keys in double quotes");
+  }
+  std::optional<std::string> identity;
+  object.Text("IdentityFile", identity);
+  if (identity) options.IdentityFile = *identity;
+  object.RefuseUnknownKeys();
+  for (const std::string& text : options.Recipients) {
+    AgeRecipient recipient;
+    if (Status status = ParseAgeRecipient(text, recipient); !status.ok()) {
+      object.Problem("Recipients", status.message());
+      break;
+    }
+  }
+  if (!options.IdentityFile.empty() && options.IdentityFile.front() != '/') {
+    object.Problem("IdentityFile", "must be a full path starting with /");
+  }
+  SetEncryptionOptions(task, options);
+}
+
 }  // namespace
 
 // Sections of settings kept beside the task record join the JSON text here, one entry
@@ -178,6 +217,7 @@ const std::vector<TaskJsonSection>& TaskJsonSections() {
   static const std::vector<TaskJsonSection> sections = {
       {kAdvancedSection, WriteAdvanced, ReadAdvanced},
       {kNotificationsSection, WriteNotifications, ReadNotifications},
+      {kEncryptionSection, WriteEncryption, ReadEncryption},
   };
   return sections;
 }

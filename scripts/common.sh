@@ -7,7 +7,7 @@ brevanto_packages=(
   qt6-base-dev qt6-base-dev-tools libxcb1-dev libgl-dev
   libmariadb-dev libssl-dev mariadb-server mariadb-client
   libgtest-dev libgmock-dev libbenchmark-dev
-  openssl xvfb xauth
+  openssl xvfb xauth age
   zlib1g-dev libzstd-dev libcurl4-openssl-dev nlohmann-json3-dev
   mydumper python3-aiosmtpd dbus libsystemd-dev libxxhash-dev
   dpkg-dev file lintian

@@ -12,6 +12,7 @@
 
 #include "notify/TaskNotificationsSection.h"
 #include "tasks/AdvancedOptions.h"
+#include "tasks/EncryptionOptions.h"
 #include "tasks/TaskOptionsStore.h"
 #include "tests/support/TempDir.h"
 
@@ -287,6 +288,13 @@ TEST_F(TaskJsonTest, AdvancedOptionsAndNotificationsTravelWithTheirTask) {
   own.EmailOnSuccess = true;
   own.Desktop = false;
   SetTaskNotifications(tasks[3], own);
+  EncryptionOptions encryption;
+  encryption.Recipients = {"age1ql3z7hjy54pw3hyww5ayyfg7zqgvc7w3j2elw8zmrj2kg5sfn9aqmcac8p",
+                           "age1lggyhqrw2nlhcxprm67z43rta597azn8gknawjehu9d9dl0jq3yqqvfafg"};
+  SetEncryptionOptions(tasks[0], encryption);
+  EncryptionOptions identity;
+  identity.IdentityFile = "/etc/brevanto/key.txt";
+  SetEncryptionOptions(tasks[5], identity);
 
   const std::string text = TasksToJsonText(tasks);
   const TaskJsonImport imported = Import(text);
@@ -294,6 +302,9 @@ TEST_F(TaskJsonTest, AdvancedOptionsAndNotificationsTravelWithTheirTask) {
   EXPECT_EQ(FindAdvancedOptions(imported.Tasks[0]), options);
   EXPECT_TRUE(FindTaskNotifications(imported.Tasks[0]).Empty());
   EXPECT_EQ(FindTaskNotifications(imported.Tasks[3]), own);
+  EXPECT_EQ(EncryptionOptionsOf(imported.Tasks[0]), encryption);
+  EXPECT_EQ(EncryptionOptionsOf(imported.Tasks[5]), identity);
+  EXPECT_TRUE(EncryptionOptionsOf(imported.Tasks[3]).Empty());
   // A task made before the options existed stays without them, and so keeps its old runs.
   EXPECT_FALSE(FindAdvancedOptions(imported.Tasks[3]).has_value());
   EXPECT_EQ(imported.GivenSections[0], std::vector<std::string>{"Advanced"});
@@ -338,6 +349,15 @@ TEST_F(TaskJsonTest, RefusesBadOptionValuesNamingTheirKey) {
       {R"("Notifications": {"WebhookUrl": "ftp://example.org/hook"})",
        "[0].Notifications.WebhookUrl", "must start with http:// or https://"},
       {R"("Notifications": {"OnFailure": true})", "[0].Notifications.OnFailure", "unknown key"},
+      {R"("Encryption": {"Recipients": ["age1ql3z7hjy54pw3hyww5ayyfg7zqgvc7w3j2elw8zmrj2kg5sfn9aqmcac8q"]})",
+       "[0].Encryption.Recipients",
+       "Not an age public key (age1...): "
+       "age1ql3z7hjy54pw3hyww5ayyfg7zqgvc7w3j2elw8zmrj2kg5sfn9aqmcac8q"},
+      {R"("Encryption": {"Recipients": "age1ql3z7hjy54pw3hyww5ayyfg7zqgvc7w3j2elw8zmrj2kg5sfn9aqmcac8p"})",
+       "[0].Encryption.Recipients", "must be a list of age public keys in double quotes"},
+      {R"("Encryption": {"IdentityFile": "key.txt"})", "[0].Encryption.IdentityFile",
+       "must be a full path starting with /"},
+      {R"("Encryption": {"Identity": "AGE-SECRET-KEY-1"})", "[0].Encryption.Identity", "unknown key"},
   };
   for (const Refusal& refusal : cases) {
     const std::string text = R"([{"TaskName": "t", "TaskType": 5, "ScriptStatements": ["x"], )" +
