@@ -25,6 +25,7 @@ int main(int argc, char* argv[]) {
   switch (line.command) {
     case Command::Help: std::fputs(UsageText(), stdout); return kExitOk;
     case Command::Version: std::printf("brevanto-run %s\n", ProgramVersion()); return kExitOk;
+    case Command::Keygen: return GenerateKey(line);
     default: break;
   }
   std::string folder;

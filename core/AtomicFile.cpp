@@ -161,4 +161,27 @@ bool MakeFolder(const std::string& path) {
   return errno == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+Status CreateFileExclusively(const std::string& path, std::string_view bytes) {
+  std::vector<char> tempName(path.begin(), path.end());
+  const char suffix[] = ".tmp.XXXXXX";
+  tempName.insert(tempName.end(), suffix, suffix + sizeof suffix);
+  const int fd = ::mkostemp(tempName.data(), O_CLOEXEC);
+  if (fd < 0) return SystemError("Failed to create the file", path, errno);
+  const std::string temp(tempName.data());
+  int error = 0;
+  if (!WriteAll(fd, bytes)) error = errno;
+  if (error == 0 && ::fsync(fd) != 0) error = errno;
+  if (::close(fd) != 0 && error == 0) error = errno;
+  // link() gives the complete file its name only where no file has it yet.
+  if (error == 0 && ::link(temp.c_str(), path.c_str()) != 0) error = errno;
+  if (::unlink(temp.c_str()) != 0 && error == 0) error = errno;
+  if (error != 0) {
+    return SystemError(error == EEXIST ? "The file exists already; it is not replaced"
+                                       : "Failed to write the file",
+                       path, error);
+  }
+  SyncFolder(FolderOf(path));
+  return Status::Ok();
+}
+
 }  // namespace brevanto

@@ -20,6 +20,11 @@ namespace brevanto {
 // the system's reason.
 Status WriteFileAtomically(const std::string& path, std::string_view bytes);
 
+// Writes a new file at `path` (0600, flushed to the disk) that appears whole or not at all,
+// and never in place of an existing file: that is refused with EEXIST's reason. For files
+// whose loss cannot be undone by writing them again, such as a new key.
+Status CreateFileExclusively(const std::string& path, std::string_view bytes);
+
 // Enough of a file's status to notice that another program replaced or rewrote it.
 struct FileStamp {
   bool Exists = false;

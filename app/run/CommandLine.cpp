@@ -25,6 +25,8 @@ const char* UsageText() {
          "      --with-passwords   include the servers' passwords\n"
          "  --delete NAME          delete a task\n"
          "  --where                print the application folder\n"
+         "  --keygen FILE          write a new encryption identity to FILE (never over an\n"
+         "                         existing file) and print its public key\n"
          "  --help, --version\n"
          "\n"
          "options:\n"
@@ -84,6 +86,9 @@ std::string ParseCommandLine(int argc, const char* const argv[], CommandLine& ou
                                                  : Command::Run);
         out.names.push_back(name);
       }
+    } else if (arg == "--keygen") {
+      problem = value("a file", out.file);
+      if (problem.empty()) problem = setCommand(Command::Keygen);
     } else if (arg == "--import") {
       problem = value("a file", out.file);
       if (problem.empty()) problem = setCommand(Command::Import);

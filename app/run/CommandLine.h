@@ -13,13 +13,15 @@ inline constexpr int kExitFailed = 1;  // a run failed, an import was refused, a
 inline constexpr int kExitUsage = 2;   // bad arguments or an unknown task name
 inline constexpr int kExitFolderInUse = 3;  // another program holds the application folder
 
-enum class Command { List, Run, Import, Export, Delete, Daemon, Help, Version, Where, Log, Copies };
+enum class Command {
+  List, Run, Import, Export, Delete, Daemon, Help, Version, Where, Log, Copies, Keygen
+};
 
 struct CommandLine {
   Command command = Command::Help;
   std::string folder;              // "" for the usual application folder
   std::vector<std::string> names;  // --run/--delete/--log/--copies NAME, --export [NAME...]
-  std::string file;                // --import FILE ("-" reads standard input)
+  std::string file;                // --import FILE ("-" reads standard input), --keygen FILE
   std::string since;               // --log ... --since TIME, as given
   bool json = false;                // --list/--log/--copies --json
   bool check = false;               // --copies --check

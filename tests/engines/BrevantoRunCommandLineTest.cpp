@@ -3,12 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <sstream>
 #include <string>
 
 #include <nlohmann/json.hpp>
 
 #include "appcore/ApplicationCore.h"
+#include "core/Age.h"
 #include "logs/TaskLog.h"
 #include "tasks/BackupFileName.h"
 #include "tests/engines/BrevantoRunProgram.h"
@@ -128,6 +131,30 @@ TEST_F(BrevantoRunCommandLineTest, LogAsTextAsJsonAndSinceATime) {
   EXPECT_EQ(result.output.rfind("brevanto-run: --since needs a time", 0), 0u) << result.output;
   result = RunBrevanto("--folder " + Folder() + " --log Nobody");
   EXPECT_EQ(result.status, 2);
+}
+
+TEST(BrevantoRunKeygenTest, WritesAnOwnerOnlyIdentityOnceAndPrintsItsKey) {
+  test::TempDir dir;
+  const std::string key = dir.file("key.txt");
+  const test::RunResult made = RunBrevanto("--quiet --keygen '" + key + "'");
+  ASSERT_EQ(made.status, 0) << made.output;
+  struct stat info {};
+  ASSERT_EQ(::stat(key.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  std::vector<AgeIdentity> identities;
+  ASSERT_TRUE(ParseAgeIdentityFile(test::ReadWholeFile(key), {}, identities).ok());
+  ASSERT_EQ(identities.size(), 1u);
+  EXPECT_EQ(made.output, identities[0].Recipient().Text() + "\n");
+  EXPECT_NE(test::ReadWholeFile(key).find("# public key: " + identities[0].Recipient().Text()),
+            std::string::npos);
+
+  // A second run must never replace a key whose backups may exist.
+  const std::string before = test::ReadWholeFile(key);
+  const test::RunResult again = RunBrevanto("--keygen '" + key + "'");
+  EXPECT_EQ(again.status, 1);
+  EXPECT_NE(again.output.find("exists already"), std::string::npos) << again.output;
+  EXPECT_EQ(test::ReadWholeFile(key), before);
+  EXPECT_EQ(RunBrevanto("--keygen '" + dir.file("no/such/folder/key.txt") + "'").status, 1);
 }
 
 }  // namespace
