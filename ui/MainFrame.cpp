@@ -19,7 +19,7 @@
 
 #include "appcore/ApplicationCore.h"
 #include "core/Clock.h"
-#include "schedule/StopRequests.h"
+#include "schedule/TaskRunner.h"
 #include "tasks/DisplayDateTime.h"
 #include "ui/AboutDialog.h"
 #include "ui/Autostart.h"
@@ -53,7 +53,7 @@ CMainFrame::CMainFrame(CApplicationCore& core, FrameDialogs dialogs, QWidget* pa
       m_requests(core),
       m_dialogs(std::move(dialogs)),
       m_actions(new MainActions(this)),
-      m_view(new CBrevantoTasksView(core.Tasks(), this)),
+      m_view(new CBrevantoTasksView(core.Tasks(), &core.Runner(), this)),
       m_commands(new CTasksViewCommands(core, *m_view, m_dialogs, this)),
       m_tray(new TrayIcon(this)),
       m_hotKey(new GlobalHotKey(this)) {
@@ -237,7 +237,7 @@ void CMainFrame::UpdateTrayMenu() {
 }
 
 void CMainFrame::UpdateClock() {
-  FinishStops(m_core.Tasks());  // stops asked from the list complete here, never blocking
+  m_core.Runner().FinishStops();  // stops asked from the list complete here, never blocking
   const CSystemOptions& options = m_core.Options();
   m_clock->setText(ToQt(FormatDisplayDateTime(m_core.GetClock().Now(), options.DateFormat,
                                               options.TimeFormat, true)));

@@ -213,8 +213,8 @@ class ExpiredCopiesRunnerTest : public test::RunnerFixture {
   // Runs the task once now and waits for its worker to end.
   void RunOnce(int index) {
     m_list.Update(index, [](CTaskItem& task) { task.RunImmediately = 1; });
-    m_list.LaunchTask(index);
-    ASSERT_TRUE(Eventually([&] { return !m_list.HasWorker(index); }));
+    m_runner.LaunchTask(index);
+    ASSERT_TRUE(Eventually([&] { return !m_runner.HasWorker(index); }));
   }
 
   std::atomic<int> m_made{0};
@@ -222,7 +222,7 @@ class ExpiredCopiesRunnerTest : public test::RunnerFixture {
 
 TEST_F(ExpiredCopiesRunnerTest, RecordedCopiesBeyondTheLimitAreDeletedSavedAndLogged) {
   const int index = AddCopyMakingTask(3);
-  ASSERT_EQ(m_list.StartRunner(&m_owner), 0);
+  ASSERT_EQ(m_runner.Start(&m_owner), 0);
   for (int run = 1; run <= 4; ++run) RunOnce(index);
   EXPECT_FALSE(Exists(m_dir.file("copy1.sql")));
   EXPECT_TRUE(Exists(m_dir.file("copy2.sql")));
@@ -250,14 +250,14 @@ TEST_F(ExpiredCopiesRunnerTest, AnAbandonedWorkerNeverSavesTheEmptiedList) {
   Add("backup", ScheduleKind::Manual, TaskType::BackupToFiles);
   Add("other", ScheduleKind::Manual);
   ASSERT_TRUE(m_list.SaveTaskFile(m_dir.file("tasks_se.tsk")));
-  ASSERT_EQ(m_list.StartRunner(&m_owner), 0);
+  ASSERT_EQ(m_runner.Start(&m_owner), 0);
   std::weak_ptr<TaskSlot> slot = m_list.SlotAt(0);
   m_list.Update(0, [](CTaskItem& task) { task.RunImmediately = 1; });
-  m_list.LaunchTask(0);
+  m_runner.LaunchTask(0);
   saving.Wait();
 
   // The program exits: the runner is stopped and gives up on the worker after 3000 ms.
-  std::thread stopper([&] { EXPECT_EQ(m_list.StopRunner(), 0); });
+  std::thread stopper([&] { EXPECT_EQ(m_runner.Stop(), 0); });
   EXPECT_TRUE(m_clock.WaitForSleepers(1));  // no ASSERT: the stopper must be joined
   m_clock.Advance(3000);
   std::this_thread::sleep_for(std::chrono::milliseconds(200));  // time to empty the list
@@ -284,7 +284,7 @@ TEST_F(ExpiredCopiesRunnerTest, AWaitingBackupTaskDropsCopiesThatAgedOutButNever
     task.BackupHistory.push_back(
         BackupCopy{Stamp(MakeTime(2024, 3, 3, 8, 0, 2)), 2, 1, 0, "", {newest}});
   });
-  ASSERT_EQ(m_list.StartRunner(&m_owner), 0);
+  ASSERT_EQ(m_runner.Start(&m_owner), 0);
   ASSERT_TRUE(m_clock.WaitForSleepers(1));
   EXPECT_TRUE(Exists(aged));  // one second short of two days
   m_clock.Advance(1000);
@@ -304,7 +304,7 @@ TEST_F(ExpiredCopiesRunnerTest, AWaitingBackupTaskDropsCopiesThatAgedOutButNever
 // and the earlier copy stays, on disk and in the history.
 TEST_F(ExpiredCopiesRunnerTest, ARunWhoseCopyCannotBeSavedFailsAndDeletesNoCopy) {
   const int index = AddCopyMakingTask(1);
-  ASSERT_EQ(m_list.StartRunner(&m_owner), 0);
+  ASSERT_EQ(m_runner.Start(&m_owner), 0);
   RunOnce(index);
   m_owner.FailSaves = true;
   RunOnce(index);
@@ -337,7 +337,7 @@ TEST_F(ExpiredCopiesRunnerTest, AnUndeletableExpiredFileIsWarnedAboutOncePerRun)
     task.BackupHistory.push_back(BackupCopy{Stamp(MakeTime(2024, 3, 1)), 2, 1, 0, "", {stuck}});
     task.BackupHistory.push_back(BackupCopy{Stamp(MakeTime(2024, 3, 2)), 2, 1, 0, "", {"x.sql"}});
   });
-  ASSERT_EQ(m_list.StartRunner(&m_owner), 0);
+  ASSERT_EQ(m_runner.Start(&m_owner), 0);
   for (int poll = 0; poll < 5; ++poll) {
     ASSERT_TRUE(m_clock.WaitForSleepers(1));
     m_clock.Advance(100);

@@ -16,6 +16,7 @@
 
 #include "logs/TaskLog.h"
 #include "schedule/TaskCommands.h"
+#include "schedule/TaskRunner.h"
 #include "schedule/TaskRunnerOwner.h"
 #include "tasks/TaskList.h"
 #include "tests/support/FakeClock.h"
@@ -156,8 +157,9 @@ class RunnerFixture : public ::testing::Test {
   Gate m_running, m_cancelled, m_returned;
   Answer m_answer = Answer::Yes;
   std::vector<std::string> m_questions;
-  CTaskList m_list{m_clock};  // after what its workers use: its destructor stops them first
-  CTaskCommands m_commands{m_list, m_log, m_owner,
+  CTaskList m_list{m_clock};
+  TaskRunner m_runner{m_list};  // after what its workers use: its destructor stops them first
+  CTaskCommands m_commands{m_runner, m_log, m_owner,
                            [this](const std::string& text, QuestionButtons buttons) {
                              return Ask(text, buttons);
                            }};
