@@ -35,6 +35,7 @@ constexpr const char* kCopyNotSaved =
     "Failed to save the task file! The backup copy is not recorded, and no expired copy was "
     "deleted.";
 constexpr const char* kTaskFileNotSaved = "Failed to save the task file!";
+constexpr const char* kInternalError = "The task stopped on an internal error";
 // How late a worker's timer may fire. A 100 ms poll does not mind a few milliseconds, and
 // the kernel can then serve the timers of many waiting workers with one wake-up.
 constexpr unsigned long kTimerSlackNs = 5'000'000;
@@ -51,6 +52,9 @@ class Worker {
   }
 
   void Main();
+  // Last resort for an exception outside the routine and the saves (a log or the owner
+  // threw): the run under way fails with an Error entry, and the thread ends as after a stop.
+  void EndOnInternalError(const std::string& text);
 
   // Runs `change` on the live task unless the worker was abandoned. False when abandoned.
   template <typename Change>
@@ -91,7 +95,17 @@ class Worker {
       std::lock_guard guard(m_shared->Lock);
       if (m_shared->Abandoned) return true;
     }
-    return m_owner.SaveTasks();
+    std::string failure;
+    try {
+      return m_owner.SaveTasks();
+    } catch (const std::exception& e) {
+      failure = e.what();
+    } catch (...) {
+    }
+    // Thrown on this thread it would end the process: it is a failed save, and says why.
+    Log(LogLevel::Warning, "The task file could not be saved on an internal error" +
+                               (failure.empty() ? std::string("!") : ": " + failure));
+    return false;
   }
 
   // Appends a run's copy to the history, saves the task file, then drops expired copies
@@ -356,8 +370,16 @@ bool Worker::Report(RunReport& report) {
     slot.Progress.Active = false;
     alive = true;
   });
-  if (alive) m_owner.RunEnded(report);
-  return alive;
+  if (!alive) return false;
+  try {
+    m_owner.RunEnded(report);
+  } catch (const std::exception& e) {
+    // The run's outcome stands; only the telling of it went wrong.
+    Log(LogLevel::Warning, std::string("The run's end could not be reported: ") + e.what());
+  } catch (...) {
+    Log(LogLevel::Warning, "The run's end could not be reported!");
+  }
+  return true;
 }
 
 void Worker::DropExpired(ExpiredCopies expired, bool fromPoll) {
@@ -406,6 +428,25 @@ bool Worker::RecordBackupCopy(const BackupCopy& copy) {
   return true;
 }
 
+void Worker::EndOnInternalError(const std::string& text) {
+  try {
+    bool inRun = false;
+    {
+      std::lock_guard guard(m_shared->Lock);
+      if (m_shared->Abandoned) return;
+      inRun = std::exchange(m_shared->InRun, false);
+      m_owner.TaskLog().AppendEntry(m_logFileName, LogLevel::Error, text);
+    }
+    TouchSlot([&](TaskSlot& slot) {
+      slot.Progress.Active = false;
+      if (inRun) slot.LastResult = TaskRunResult{RunResultKind::Failed, 1, 0};
+    });
+    End();
+  } catch (...) {
+    // Nothing more can be said; a stop of the task lets the thread go.
+  }
+}
+
 void Worker::End() {
   std::lock_guard guard(m_shared->Lock);
   if (m_shared->Abandoned) return;
@@ -423,7 +464,13 @@ void WorkerMain(std::shared_ptr<TaskSlot> slot, std::shared_ptr<WorkerShared> sh
                 TaskRunnerOwner& owner, Clock& clock) {
   ::prctl(PR_SET_TIMERSLACK, kTimerSlackNs);
   Worker worker(std::move(slot), shared, owner, clock);
-  worker.Main();
+  try {
+    worker.Main();
+  } catch (const std::exception& e) {
+    worker.EndOnInternalError(std::string(kInternalError) + ": " + e.what());
+  } catch (...) {
+    worker.EndOnInternalError(std::string(kInternalError) + "!");
+  }
   // An abandoned worker never sets Finished; nobody waits for it any more.
 }
 

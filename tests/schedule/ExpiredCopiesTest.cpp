@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <stdexcept>
+
 #include "schedule/Calendar.h"
 #include "tasks/TaskFile.h"
 #include "tests/schedule/RunnerFixture.h"
@@ -319,6 +321,38 @@ TEST_F(ExpiredCopiesRunnerTest, ARunWhoseCopyCannotBeSavedFailsAndDeletesNoCopy)
                            return e.starts_with("Failed to save the task file!");
                          }),
             entries.end());
+}
+
+// A save that throws (memory exhaustion, a fault in the owner) on a worker's thread would
+// end the whole process. It is a failed save that says why: in a run the copy is not
+// recorded and the run fails; a waiting worker warns and goes on waiting.
+TEST_F(ExpiredCopiesRunnerTest, ASaveThatThrowsIsAFailedSave) {
+  m_owner.BeforeSave = [] { throw std::runtime_error("disk gone"); };
+  const std::string thrown = "The task file could not be saved on an internal error: disk gone";
+  const int index = AddCopyMakingTask(3);
+  ASSERT_EQ(m_runner.Start(&m_owner), 0);
+  RunOnce(index);
+  EXPECT_TRUE(m_list.At(index).BackupHistory.empty());
+  EXPECT_EQ(m_list.LastResultAt(index).Kind, RunResultKind::Failed);
+  EXPECT_EQ(Entries(index),
+            (std::vector<std::string>{"Running...", thrown,
+                                      "Failed to save the task file! The backup copy is not "
+                                      "recorded, and no expired copy was deleted."}));
+
+  const int waiting = Add("waiting", ScheduleKind::EveryDay, TaskType::BackupToFiles);
+  m_list.Update(waiting, [&](CTaskItem& task) {
+    task.BackupSettings.AutoDeleteMode = static_cast<std::uint8_t>(AutoDeleteMode::OlderThanDays);
+    task.BackupSettings.AutoDeleteValue = 2;
+    for (const int day : {1, 2}) {
+      const std::string file = m_dir.file("day" + std::to_string(day) + ".sql");
+      task.BackupHistory.push_back(BackupCopy{Stamp(MakeTime(2024, 3, day)), 2, 1, 0, "", {file}});
+    }
+  });
+  m_runner.LaunchTask(waiting);
+  ASSERT_TRUE(m_clock.WaitForSleepers(1));
+  EXPECT_EQ(Entries(waiting), (std::vector<std::string>{thrown, "Failed to save the task file!"}));
+  EXPECT_TRUE(m_runner.HasWorker(waiting));
+  EXPECT_EQ(StatusOf(waiting), TaskStatus::Waiting);
 }
 
 // A copy whose file stays is kept and said once, not at every poll of the waiting worker;

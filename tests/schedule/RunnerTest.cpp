@@ -319,6 +319,31 @@ TEST_F(RunnerTest, ARunWithoutARoutineOrThatThrowsFailsVisibly) {
   }
 }
 
+// What the owner throws on a worker's thread would end the whole process. Thrown while
+// telling a run's end, it is a Warning after the run's outcome; thrown as a run starts,
+// the run fails with an Error and the task stops.
+TEST_F(RunnerTest, AnOwnerThatThrowsOnAWorkersThreadNeverEndsTheProcess) {
+  m_owner.OnRunEnded = [](const RunReport&) { throw std::runtime_error("mail gone"); };
+  Add("told", ScheduleKind::Manual);
+  Add("started", ScheduleKind::Manual);
+  ASSERT_EQ(m_runner.Start(&m_owner), 0);
+  m_commands.RunImmediately({0});
+  ASSERT_TRUE(Eventually([&] { return !m_runner.HasWorker(0); }));
+  EXPECT_EQ(Entries(0), (Texts{"Run task immediately", "Running...", "work", "Finished",
+                               "The run's end could not be reported: mail gone"}));
+  EXPECT_EQ(m_list.LastResultAt(0).Kind, RunResultKind::Ok);
+  EXPECT_EQ(StatusOf(0), TaskStatus::Stop);
+
+  m_owner.ThrowAtRunStart = true;
+  m_commands.RunImmediately({1});
+  ASSERT_TRUE(Eventually([&] { return !m_runner.HasWorker(1); }));
+  EXPECT_EQ(Entries(1), (Texts{"Run task immediately",
+                               "The task stopped on an internal error: options gone"}));
+  EXPECT_EQ(m_list.LastResultAt(1).Kind, RunResultKind::Failed);
+  EXPECT_EQ(StatusOf(1), TaskStatus::Stop);
+  EXPECT_EQ(m_runs, 1);
+}
+
 TEST_F(RunnerTest, LoadingATaskFileRestartsTheRunnerWithFreshKeys) {
   Add("daily", ScheduleKind::EveryDay);
   Add("manual", ScheduleKind::Manual);
