@@ -344,7 +344,7 @@ TaskReloadSummary CApplicationCore::ReloadTaskFile() {
   TaskFileHold hold(*this);
   // A file changed again meanwhile stays unsaved over and is taken in at the next look.
   m_knownTaskFile = onDisk;
-  SaveTasks();
+  summary.SaveFailed = !SaveTasks();
   return summary;
 }
 

@@ -41,6 +41,7 @@ struct TaskReloadSummary {
   int Removed = 0;
   int Changed = 0;
   std::string Problem;
+  bool SaveFailed = false;  // taken in, but the merged list could not be saved after
 };
 
 // The routine of each task type; a type without an entry cannot run.

@@ -360,7 +360,10 @@ bool CMainFrame::QuitApplication() {
   if (Dialogs::AskYesNo(this, tr("Quit the application and stop all tasks?")) != Answer::Yes) {
     return false;
   }
-  ShutDown();
+  if (!ShutDown()) {
+    Dialogs::Stop(this, tr("Failed to save the task list or the options! What changed since "
+                           "they were last saved is lost."));
+  }
   close();
   QApplication::quit();
   return true;
@@ -391,8 +394,8 @@ void CMainFrame::SaveWindowStateNow() {
   if (!saved.ok()) qWarning("%s", saved.message().c_str());
 }
 
-void CMainFrame::ShutDown() {
-  if (m_shutDown) return;
+bool CMainFrame::ShutDown() {
+  if (m_shutDown) return true;
   m_shutDown = true;
   SaveWindowStateNow();
   m_quitting = true;
@@ -406,7 +409,10 @@ void CMainFrame::ShutDown() {
   m_tray->Remove();
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   // Saving comes first, so the task file holds the states of the moment of exit.
-  m_core.SaveAtExit();
+  if (m_core.SaveAtExit()) return true;
+  // An exit nobody watches (a signal, the session's end) must not wait on a box.
+  qWarning("the task list or the options could not be saved at exit");
+  return false;
 }
 
 bool CMainFrame::MayEndSession() {
