@@ -13,6 +13,7 @@
 #include "core/InstanceLock.h"
 #include "core/Version.h"
 #include "engines/Routines.h"
+#include "schedule/TaskRunner.h"
 #include "ui/AutorunQuestion.h"
 #include "ui/Dialogs.h"
 #include "ui/Icons.h"
@@ -144,6 +145,6 @@ int main(int argc, char* argv[]) {
   }
   const int code = app.exec();
   // Normally the quit flow has stopped the runner already; this covers any other way out.
-  if (core.Tasks().Started()) core.Shutdown();
+  if (core.Runner().Started()) core.Shutdown();
   return code;
 }

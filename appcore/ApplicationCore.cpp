@@ -17,6 +17,7 @@
 #include "notify/Notifier.h"
 #include "notify/TaskNotificationsSection.h"
 #include "schedule/LastRunResult.h"
+#include "schedule/TaskRunner.h"
 #include "tasks/TaskFile.h"
 #include "tasks/TaskOptionsStore.h"
 
@@ -31,13 +32,14 @@ CApplicationCore::CApplicationCore(std::string applicationFolder, Clock& clock)
           [log = m_taskLog.get()](const std::string& logFileName, const std::string& text) {
             log->AppendEntry(logFileName, LogLevel::Warning, text);
           })),
-      m_tasks(std::make_unique<CTaskList>(clock)) {
+      m_tasks(std::make_unique<CTaskList>(clock)),
+      m_runner(std::make_unique<TaskRunner>(*m_tasks)) {
   PublishOptions();
 }
 
 CApplicationCore::~CApplicationCore() {
   // The workers use this object through the owner interface: stop them first.
-  if (m_tasks->Started()) m_tasks->StopRunner();
+  if (m_runner->Started()) m_runner->Stop();
 }
 
 void CApplicationCore::Start() {
@@ -69,7 +71,7 @@ void CApplicationCore::LoadTasks() {
   const std::string path = TaskFilePath();
   // Stamped before reading: a file replaced meanwhile is read again by ReloadTaskFile.
   m_knownTaskFile = StampOf(path);
-  m_tasks->LoadTaskFile(path);
+  m_runner->LoadTaskFile(path);
   if (m_tasks->Count() > 0 || !FileExists(path)) return;
 
   // Nothing was loaded from an existing file. An empty list is saved as no file at all,
@@ -99,9 +101,9 @@ void CApplicationCore::UpgradeLogsOnce() {
 
 int CApplicationCore::StartRunner(TaskRoutineTable routines) {
   // Workers read the table without a lock, so it changes only while none runs.
-  if (m_tasks->Started()) return -5001;
+  if (m_runner->Started()) return -5001;
   m_routines = std::move(routines);
-  return m_tasks->StartRunner(this);
+  return m_runner->Start(this);
 }
 
 bool CApplicationCore::SaveAtExit() {
@@ -113,11 +115,11 @@ bool CApplicationCore::SaveAtExit() {
 }
 
 int CApplicationCore::Shutdown() {
-  if (!m_tasks->Started()) {
+  if (!m_runner->Started()) {
     m_tasks->RemoveAll();
     return -5003;
   }
-  return m_tasks->StopRunner();
+  return m_runner->Stop();
 }
 
 bool CApplicationCore::HasScheduledTask() const {
@@ -314,14 +316,14 @@ TaskReloadSummary CApplicationCore::ReloadTaskFile() {
   // file under the hold: so the stops, and all that follows them, come after it. Until the
   // file is taken in, those saves find it changed on disk and leave it alone.
   summary.Reloaded = true;
-  const bool started = m_tasks->Started();
+  const bool started = m_runner->Started();
   for (ReloadStep& step : steps) {
     int index = IndexOfKey(*m_tasks, step.TaskKey);
     if (index < 0) continue;
-    if (started) m_tasks->StopTask(index);
+    if (started) m_runner->StopTask(index);
     index = IndexOfKey(*m_tasks, step.TaskKey);
     if (!step.Replacement) {
-      m_tasks->RemoveAt(index);
+      m_runner->RemoveTask(index);
       ++summary.Removed;
       continue;
     }
@@ -330,19 +332,19 @@ TaskReloadSummary CApplicationCore::ReloadTaskFile() {
     replacement.BackupHistory = m_tasks->At(index).BackupHistory;
     replacement.ResetStatusFromSchedule();
     m_tasks->Replace(index, replacement);
-    if (started) m_tasks->LaunchTask(index);
+    if (started) m_runner->LaunchTask(index);
     ++summary.Changed;
   }
   for (CTaskItem& task : added) {
     task.ResetStatusFromSchedule();
     const int index = m_tasks->AddTask(task);
-    if (started) m_tasks->LaunchTask(index);
+    if (started) m_runner->LaunchTask(index);
     ++summary.Added;
   }
   TaskFileHold hold(*this);
   // A file changed again meanwhile stays unsaved over and is taken in at the next look.
   m_knownTaskFile = onDisk;
-  SaveTasks();
+  summary.SaveFailed = !SaveTasks();
   return summary;
 }
 

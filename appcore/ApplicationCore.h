@@ -30,6 +30,7 @@ class Clock;
 class CNotifier;
 class CTaskLog;
 class InstanceLock;
+class TaskRunner;
 
 // What tells one version of a file from the next: every save renames a new file in.
 
@@ -40,6 +41,7 @@ struct TaskReloadSummary {
   int Removed = 0;
   int Changed = 0;
   std::string Problem;
+  bool SaveFailed = false;  // taken in, but the merged list could not be saved after
 };
 
 // The routine of each task type; a type without an entry cannot run.
@@ -65,7 +67,7 @@ class CApplicationCore final : public TaskRunnerOwner {
   // Exit: saves the options, then the task file, then stops every task. False when a
   // save failed.
   bool SaveAtExit();
-  // Stops every task and empties the list (StopRunner). Returns the runner's code.
+  // Stops every task and empties the list (TaskRunner::Stop). Returns the runner's code.
   int Shutdown();
 
   // True when at least one task's schedule is not Manual (the program then starts hidden).
@@ -116,6 +118,8 @@ class CApplicationCore final : public TaskRunnerOwner {
   CServerList& Servers() { return m_servers; }
   CTaskList& Tasks() { return *m_tasks; }
   const CTaskList& Tasks() const { return *m_tasks; }
+  TaskRunner& Runner() { return *m_runner; }
+  const TaskRunner& Runner() const { return *m_runner; }
   Clock& GetClock() { return m_clock; }
   const TaskRoutineTable& Routines() const { return m_routines; }
 
@@ -176,7 +180,8 @@ class CApplicationCore final : public TaskRunnerOwner {
   int m_holdDepth = 0;
   std::unique_ptr<InstanceLock> m_taskFileLock;
   FileStamp m_knownTaskFile;
-  std::unique_ptr<CTaskList> m_tasks;  // declared last: its runner stops first
+  std::unique_ptr<CTaskList> m_tasks;
+  std::unique_ptr<TaskRunner> m_runner;  // declared last: it stops first
   std::string m_setAsideTaskFile;
 };
 

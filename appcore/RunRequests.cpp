@@ -9,6 +9,7 @@
 #include "appcore/ApplicationCore.h"
 #include "core/AtomicFile.h"
 #include "schedule/LastRunResult.h"
+#include "schedule/TaskRunner.h"
 
 namespace brevanto {
 
@@ -98,7 +99,7 @@ std::vector<std::string> RunRequestDesk::Poll() {
     m_taken[path] = task.TaskKey;
     if (task.GetStatus() == TaskStatus::Running) continue;
     tasks.Update(index, [](CTaskItem& t) { t.RunImmediately = 1; });
-    tasks.LaunchTask(index);
+    m_core.Runner().LaunchTask(index);
     said.push_back("running \"" + name + "\" as brevanto-run asked");
   }
   return said;

@@ -21,7 +21,10 @@ int RunScheduler(CApplicationCore& core, TaskRoutineTable routines, const Schedu
     if (hooks.Say) hooks.Say(text);
   };
   // The file now holds this core's view, so later changes on disk are another program's.
-  if (!core.SaveTasks()) say("the task file " + core.TaskFilePath() + " could not be saved");
+  const auto sayNotSaved = [&] {
+    say("the task file " + core.TaskFilePath() + " could not be saved");
+  };
+  if (!core.SaveTasks()) sayNotSaved();
   if (const int code = core.StartRunner(std::move(routines)); code != 0) return code;
   say("scheduling " + std::to_string(core.Tasks().Count()) + " task(s) of " + core.Folder());
   std::string lastProblem;
@@ -31,6 +34,7 @@ int RunScheduler(CApplicationCore& core, TaskRoutineTable routines, const Schedu
       const TaskReloadSummary summary = core.ReloadTaskFile();
       if (summary.Reloaded) {
         say(SummaryText(summary));
+        if (summary.SaveFailed) sayNotSaved();
         lastProblem.clear();
       } else if (!summary.Problem.empty() && summary.Problem != lastProblem) {
         // Said once; saves wait until a readable file replaces this one.
@@ -45,6 +49,7 @@ int RunScheduler(CApplicationCore& core, TaskRoutineTable routines, const Schedu
   }
   say("stopping");
   // A change made since the last look is taken in, so the save at exit does not wait on it.
+  // Its save, should it fail, is said by the save at exit.
   if (core.TaskFileChangedOnDisk()) core.ReloadTaskFile();
   if (!core.SaveAtExit()) say("the task list or the options could not be saved at exit");
   return 0;

@@ -14,6 +14,7 @@
 #include "logs/TaskLog.h"
 #include "schedule/Calendar.h"
 #include "schedule/Schedule.h"
+#include "schedule/TaskRunner.h"
 #include "schedule/TaskRunnerOwner.h"
 #include "tasks/TaskList.h"
 
@@ -85,6 +86,7 @@ void BM_TwoHundredWaitingTasks(benchmark::State& state) {
   CTaskLog log(std::string(folder) + "/Logs/", SystemClock());
   QuietOwner owner(log);
   CTaskList list(SystemClock());
+  TaskRunner runner(list);
   const TaskDateTime now = SystemClock().Now();
   for (int i = 0; i < 200; ++i) {
     CTaskItem task = WaitingTask(static_cast<ScheduleKind>(1 + i % 4));
@@ -93,7 +95,7 @@ void BM_TwoHundredWaitingTasks(benchmark::State& state) {
     task.TaskType = static_cast<std::uint8_t>(TaskType::BackupToFiles);
     list.AddTask(task);
   }
-  list.StartRunner(&owner);
+  runner.Start(&owner);
   std::this_thread::sleep_for(std::chrono::milliseconds(500));  // all workers waiting
   double cpu = 0;
   double wall = 0;
@@ -104,7 +106,7 @@ void BM_TwoHundredWaitingTasks(benchmark::State& state) {
     cpu += ProcessCpuSeconds() - cpuBefore;
     wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
   }
-  list.StopRunner();
+  runner.Stop();
   std::error_code ignored;
   std::filesystem::remove_all(folder, ignored);
   state.counters["cpu_percent_of_one_core"] = 100.0 * cpu / wall;

@@ -1,6 +1,6 @@
-// The runner half of CTaskList: one worker thread per active task, the common skeleton
-// every run follows, and the way a worker is stopped or, when it does not answer,
-// abandoned without freeing anything it still uses.
+// The workers of TaskRunner (schedule/TaskRunner.h): the common skeleton every run
+// follows, what a worker writes back into its task's slot and tells the owner, and how it
+// falls silent once its stopper gave up on it.
 
 #include <sys/prctl.h>
 
@@ -10,8 +10,6 @@
 #include <set>
 #include <stop_token>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <utility>
 
 #include "core/Clock.h"
@@ -20,174 +18,27 @@
 #include "schedule/ProgressTracker.h"
 #include "schedule/RunReport.h"
 #include "schedule/Schedule.h"
-#include "schedule/StopRequests.h"
 #include "schedule/TaskRunnerOwner.h"
+#include "schedule/WorkerThread.h"
 #include "tasks/TaskList.h"
 
 namespace brevanto {
 namespace {
 
 constexpr int kPollMs = 100;
-constexpr int kStopWaitMs = 3000;
 // Progress calls between two copies into the task's slot: the lock is taken a few
 // hundred times a second at most on a fast dump, not once a row.
 constexpr int kProgressCallsPerPublish = 64;
-constexpr const char* kUserCanceled = "User canceled!";
 // Without a saved record of the new copy, deleting the copies it replaces could leave the
 // task file listing only files that are gone.
 constexpr const char* kCopyNotSaved =
     "Failed to save the task file! The backup copy is not recorded, and no expired copy was "
     "deleted.";
 constexpr const char* kTaskFileNotSaved = "Failed to save the task file!";
-constexpr const char* kCancelFailed = "The task's server statements could not be cancelled";
+constexpr const char* kInternalError = "The task stopped on an internal error";
 // How late a worker's timer may fire. A 100 ms poll does not mind a few milliseconds, and
 // the kernel can then serve the timers of many waiting workers with one wake-up.
 constexpr unsigned long kTimerSlackNs = 5'000'000;
-
-}  // namespace
-
-// What a worker thread shares with whoever stops it. Owned jointly by the thread and its
-// WorkerThread, so it outlives both an abandoned thread and the list slot.
-struct WorkerShared {
-  std::stop_source Stop;      // the stop request the worker polls
-  std::stop_source Finished;  // requested by the worker once it no longer touches its task
-  std::mutex Lock;            // guards Abandoned, InRun and CancelHook; held while the hook runs
-  bool Abandoned = false;     // set by a stopper that gave up waiting: the worker falls silent
-  bool InRun = false;         // between "Running..." and the run's last entry
-  std::function<void()> CancelHook;
-  // Held by the worker from its Abandoned test to the end of a task-file save, so a
-  // stopper that gives up waits for a save already begun: none can start, and snapshot
-  // the list, after the stopper has gone on to empty it.
-  std::mutex SaveLock;
-
-  // True while the worker may still act on its task.
-  bool Alive() {
-    std::lock_guard lock(Lock);
-    return !Abandoned && !Finished.stop_requested();
-  }
-};
-
-// The slot's handle on its worker thread. Lives on the list's thread only.
-struct WorkerThread {
-  std::shared_ptr<WorkerShared> Shared;
-  std::thread Thread;
-  // Monotonic ms by which a stop asked without waiting must be complete; -1 when none was.
-  std::int64_t StopDeadline = -1;
-
-  ~WorkerThread() {
-    if (!Thread.joinable()) return;
-    if (Shared->Finished.stop_requested()) {
-      Thread.join();  // only its last few instructions remain
-      return;
-    }
-    // Still running (its slot was removed without a stop): it keeps what it uses alive
-    // through shared ownership and stays silent from now on.
-    Shared->Stop.request_stop();
-    {
-      std::lock_guard lock(Shared->Lock);
-      Shared->Abandoned = true;
-    }
-    { std::lock_guard saving(Shared->SaveLock); }
-    Thread.detach();
-  }
-};
-
-namespace {
-
-// Runs a run's cancel hook. What it throws becomes a Warning in the task's log: on the
-// stopper's thread it would abort the stop half-done, on a thread of its own end the
-// process. The owner and its log outlive every thread the runner starts.
-void CallCancelHook(const std::function<void()>& hook, TaskRunnerOwner* owner,
-                    const std::string& logFileName) {
-  std::string failure;
-  try {
-    hook();
-    return;
-  } catch (const std::exception& e) {
-    failure = std::string(kCancelFailed) + ": " + e.what();
-  } catch (...) {
-    failure = std::string(kCancelFailed) + "!";
-  }
-  if (owner != nullptr) owner->TaskLog().AppendEntry(logFileName, LogLevel::Warning, failure);
-}
-
-// With `inBackground` the hook runs on a thread of its own, so the caller (the UI) never
-// waits for the server; without a thread to be had, it runs here rather than not at all.
-void CancelInRun(const std::function<void()>& hook, TaskRunnerOwner* owner,
-                 const std::string& logFileName, bool inBackground) {
-  if (inBackground) {
-    try {
-      // The hook holds its cancelers by shared ownership: safe on a thread of its own.
-      std::thread(CallCancelHook, hook, owner, logFileName).detach();
-      return;
-    } catch (const std::system_error&) {
-    }
-  }
-  CallCancelHook(hook, owner, logFileName);
-}
-
-}  // namespace
-
-// Gives the runner's functions access to the list's slots.
-struct RunnerAccess {
-  static std::shared_ptr<WorkerThread> WorkerAt(const CTaskList& list, int index) {
-    std::lock_guard lock(list.m_slotsLock);
-    if (index < 0 || index >= static_cast<int>(list.m_slots.size())) return nullptr;
-    return list.m_slots[static_cast<std::size_t>(index)].Worker;
-  }
-  static void SetWorker(CTaskList& list, int index, std::shared_ptr<WorkerThread> worker) {
-    std::shared_ptr<WorkerThread> old;
-    {
-      std::lock_guard lock(list.m_slotsLock);
-      if (index < 0 || index >= static_cast<int>(list.m_slots.size())) return;
-      old = std::exchange(list.m_slots[static_cast<std::size_t>(index)].Worker, std::move(worker));
-    }
-    // `old` is joined or abandoned here, outside the lock.
-  }
-
-  // Asks the slot's worker to stop and waits for it until `deadline` (monotonic ms); a
-  // worker that has not ended by then has its connections cancelled and is abandoned,
-  // and its run's log gets the "User canceled!" it can no longer write. The task is Stop
-  // afterwards. With `hookInBackground` the cancel runs on a thread of its own, so the
-  // caller (the UI) never waits for the server.
-  static void StopSlot(CTaskList& list, int index, std::int64_t deadline,
-                       bool hookInBackground = false) {
-    std::shared_ptr<TaskSlot> slot = list.SlotAt(index);
-    if (!slot) return;
-    if (std::shared_ptr<WorkerThread> worker = WorkerAt(list, index)) {
-      WorkerShared& shared = *worker->Shared;
-      shared.Stop.request_stop();
-      const std::int64_t left = deadline - list.m_clock.MonotonicMs();
-      if (left > 0) list.m_clock.SleepUnlessStopped(static_cast<int>(left), shared.Finished.get_token());
-      {
-        std::lock_guard lock(shared.Lock);
-        if (!shared.Finished.stop_requested() && !shared.Abandoned) {
-          // No answer in time: release it from the server, then let it go. It keeps its
-          // own state alive and writes nothing more.
-          std::string logFileName;
-          {
-            std::lock_guard taskLock(slot->Lock);
-            logFileName = slot->Task.LogFileName;
-          }
-          if (shared.CancelHook) {
-            CancelInRun(shared.CancelHook, list.m_owner, logFileName, hookInBackground);
-          }
-          shared.Abandoned = true;
-          if (shared.InRun && list.m_owner != nullptr) {
-            list.m_owner->TaskLog().AppendEntry(logFileName, LogLevel::Warning, kUserCanceled);
-          }
-        }
-      }
-      { std::lock_guard saving(shared.SaveLock); }
-      worker.reset();
-      SetWorker(list, index, nullptr);
-    }
-    std::lock_guard lock(slot->Lock);
-    slot->Task.SetStatus(TaskStatus::Stop);
-  }
-};
-
-namespace {
 
 // One worker thread's life: waiting, runs, and its end. Runs on the worker thread only.
 class Worker {
@@ -201,6 +52,9 @@ class Worker {
   }
 
   void Main();
+  // Last resort for an exception outside the routine and the saves (a log or the owner
+  // threw): the run under way fails with an Error entry, and the thread ends as after a stop.
+  void EndOnInternalError(const std::string& text);
 
   // Runs `change` on the live task unless the worker was abandoned. False when abandoned.
   template <typename Change>
@@ -241,7 +95,17 @@ class Worker {
       std::lock_guard guard(m_shared->Lock);
       if (m_shared->Abandoned) return true;
     }
-    return m_owner.SaveTasks();
+    std::string failure;
+    try {
+      return m_owner.SaveTasks();
+    } catch (const std::exception& e) {
+      failure = e.what();
+    } catch (...) {
+    }
+    // Thrown on this thread it would end the process: it is a failed save, and says why.
+    Log(LogLevel::Warning, "The task file could not be saved on an internal error" +
+                               (failure.empty() ? std::string("!") : ": " + failure));
+    return false;
   }
 
   // Appends a run's copy to the history, saves the task file, then drops expired copies
@@ -508,8 +372,16 @@ bool Worker::Report(RunReport& report) {
     slot.Progress.Active = false;
     alive = true;
   });
-  if (alive) m_owner.RunEnded(report);
-  return alive;
+  if (!alive) return false;
+  try {
+    m_owner.RunEnded(report);
+  } catch (const std::exception& e) {
+    // The run's outcome stands; only the telling of it went wrong.
+    Log(LogLevel::Warning, std::string("The run's end could not be reported: ") + e.what());
+  } catch (...) {
+    Log(LogLevel::Warning, "The run's end could not be reported!");
+  }
+  return true;
 }
 
 void Worker::DropExpired(ExpiredCopies expired, bool fromPoll) {
@@ -559,6 +431,25 @@ bool Worker::RecordBackupCopy(const BackupCopy& copy) {
   return true;
 }
 
+void Worker::EndOnInternalError(const std::string& text) {
+  try {
+    bool inRun = false;
+    {
+      std::lock_guard guard(m_shared->Lock);
+      if (m_shared->Abandoned) return;
+      inRun = std::exchange(m_shared->InRun, false);
+      m_owner.TaskLog().AppendEntry(m_logFileName, LogLevel::Error, text);
+    }
+    TouchSlot([&](TaskSlot& slot) {
+      slot.Progress.Active = false;
+      if (inRun) slot.LastResult = TaskRunResult{RunResultKind::Failed, 1, 0};
+    });
+    End();
+  } catch (...) {
+    // Nothing more can be said; a stop of the task lets the thread go.
+  }
+}
+
 void Worker::End() {
   std::lock_guard guard(m_shared->Lock);
   if (m_shared->Abandoned) return;
@@ -570,112 +461,20 @@ void Worker::End() {
   m_shared->Finished.request_stop();
 }
 
+}  // namespace
+
 void WorkerMain(std::shared_ptr<TaskSlot> slot, std::shared_ptr<WorkerShared> shared,
                 TaskRunnerOwner& owner, Clock& clock) {
   ::prctl(PR_SET_TIMERSLACK, kTimerSlackNs);
   Worker worker(std::move(slot), shared, owner, clock);
-  worker.Main();
-  // An abandoned worker never sets Finished; nobody waits for it any more.
-}
-
-// True while the worker may act; the test and a worker's last step exclude each other.
-bool IsAlive(const std::shared_ptr<WorkerThread>& worker) {
-  return worker && worker->Shared->Alive();
-}
-
-}  // namespace
-
-CTaskList::~CTaskList() {
-  if (m_started) StopRunner();
-  RemoveAll();
-}
-
-bool CTaskList::HasWorker(int index) const { return IsAlive(RunnerAccess::WorkerAt(*this, index)); }
-
-int CTaskList::StartRunner(TaskRunnerOwner* owner) {
-  if (owner == nullptr) return -5004;
-  if (m_started) return -5001;
-  m_owner = owner;
-  const int count = Count();
-  for (int i = 0; i < count; ++i) LaunchTask(i);
-  m_started = true;
-  return 0;
-}
-
-int CTaskList::StopRunner() {
-  if (!m_started) return -5003;
-  const int count = Count();
-  // Every worker is asked first and all share one deadline, so workers that do not answer
-  // cost 3000 ms together rather than 3000 ms each.
-  for (int i = 0; i < count; ++i) {
-    if (auto worker = RunnerAccess::WorkerAt(*this, i)) worker->Shared->Stop.request_stop();
-  }
-  const std::int64_t deadline = m_clock.MonotonicMs() + kStopWaitMs;
-  for (int i = 0; i < count; ++i) RunnerAccess::StopSlot(*this, i, deadline);
-  m_started = false;
-  m_owner = nullptr;
-  RemoveAll();
-  return 0;
-}
-
-void CTaskList::LaunchTask(int index) {
-  std::shared_ptr<TaskSlot> slot = SlotAt(index);
-  if (!slot || m_owner == nullptr) return;
-  if (IsAlive(RunnerAccess::WorkerAt(*this, index))) return;
-  {
-    std::lock_guard lock(slot->Lock);
-    const CTaskItem& task = slot->Task;
-    if (task.GetScheduleKind() == ScheduleKind::Manual && task.RunImmediately == 0) return;
-    if (task.TaskType < 1 || task.TaskType > 8) return;
-  }
-  auto worker = std::make_shared<WorkerThread>();
-  worker->Shared = std::make_shared<WorkerShared>();
   try {
-    worker->Thread = std::thread(WorkerMain, slot, worker->Shared, std::ref(*m_owner), std::ref(m_clock));
-  } catch (const std::system_error&) {
-    std::string logFileName;
-    {
-      std::lock_guard lock(slot->Lock);
-      slot->Task.RunImmediately = 0;
-      slot->Task.SetStatus(TaskStatus::Stop);
-      logFileName = slot->Task.LogFileName;
-    }
-    m_owner->TaskLog().AppendEntry(logFileName, LogLevel::Error, "Failed to create thread!");
-    RunnerAccess::SetWorker(*this, index, nullptr);
-    return;
+    worker.Main();
+  } catch (const std::exception& e) {
+    worker.EndOnInternalError(std::string(kInternalError) + ": " + e.what());
+  } catch (...) {
+    worker.EndOnInternalError(std::string(kInternalError) + "!");
   }
-  RunnerAccess::SetWorker(*this, index, std::move(worker));
-}
-
-void CTaskList::StopTask(int index) {
-  RunnerAccess::StopSlot(*this, index, m_clock.MonotonicMs() + kStopWaitMs);
-}
-
-void RequestStop(CTaskList& list, int index) {
-  std::shared_ptr<WorkerThread> worker = RunnerAccess::WorkerAt(list, index);
-  if (!IsAlive(worker)) {
-    RunnerAccess::StopSlot(list, index, 0);  // nothing to wait for
-    return;
-  }
-  worker->Shared->Stop.request_stop();
-  if (worker->StopDeadline < 0) {
-    worker->StopDeadline = list.GetClock().MonotonicMs() + kStopWaitMs;
-  }
-}
-
-bool IsStopping(const CTaskList& list, int index) {
-  std::shared_ptr<WorkerThread> worker = RunnerAccess::WorkerAt(list, index);
-  return worker && worker->StopDeadline >= 0 && IsAlive(worker);
-}
-
-void FinishStops(CTaskList& list) {
-  const int count = list.Count();
-  for (int i = 0; i < count; ++i) {
-    std::shared_ptr<WorkerThread> worker = RunnerAccess::WorkerAt(list, i);
-    if (!worker || worker->StopDeadline < 0) continue;
-    if (IsAlive(worker) && list.GetClock().MonotonicMs() < worker->StopDeadline) continue;
-    RunnerAccess::StopSlot(list, i, 0, true);
-  }
+  // An abandoned worker never sets Finished; nobody waits for it any more.
 }
 
 }  // namespace brevanto

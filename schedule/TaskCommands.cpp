@@ -4,7 +4,7 @@
 
 #include "core/Clock.h"
 #include "logs/TaskLog.h"
-#include "schedule/StopRequests.h"
+#include "schedule/TaskRunner.h"
 #include "schedule/TaskRunnerOwner.h"
 #include "tasks/AdvancedOptions.h"
 #include "tasks/BackupFileName.h"
@@ -35,14 +35,15 @@ std::string CopyTasks(int count) {
 }
 }  // namespace question
 
-CTaskCommands::CTaskCommands(CTaskList& list, CTaskLog& log, TaskRunnerOwner& owner, AskFunction ask)
-    : m_list(list), m_log(log), m_owner(owner), m_ask(std::move(ask)) {}
+CTaskCommands::CTaskCommands(TaskRunner& runner, CTaskLog& log, TaskRunnerOwner& owner,
+                             AskFunction ask)
+    : m_runner(runner), m_list(runner.List()), m_log(log), m_owner(owner), m_ask(std::move(ask)) {}
 
 TaskStatus CTaskCommands::StatusOf(int index) const {
   // A worker just launched has not yet set Waiting at its first poll; it is active all
   // the same, and Stop or Stop All must not pass it over.
   const TaskStatus status = m_list.At(index).GetStatus();
-  return status == TaskStatus::Stop && m_list.HasWorker(index) ? TaskStatus::Waiting : status;
+  return status == TaskStatus::Stop && m_runner.HasWorker(index) ? TaskStatus::Waiting : status;
 }
 
 void CTaskCommands::Log(int index, const char* text) {
@@ -128,10 +129,10 @@ void CTaskCommands::LaunchAfterCreate(int index) {
   const CTaskItem task = m_list.At(index);
   if (IsScheduled(task)) {
     m_list.Update(index, [](CTaskItem& t) { t.RunImmediately = 0; });
-    m_list.LaunchTask(index);
+    m_runner.LaunchTask(index);
   } else if (m_ask(question::RunNewTaskNow(task.TaskName), QuestionButtons::YesNo) == Answer::Yes) {
     m_list.Update(index, [](CTaskItem& t) { t.RunImmediately = 1; });
-    m_list.LaunchTask(index);
+    m_runner.LaunchTask(index);
   } else {
     m_list.Update(index, [](CTaskItem& t) { t.SetStatus(TaskStatus::Stop); });
   }
@@ -176,7 +177,7 @@ void CTaskCommands::FinishEdit(int index) {
   Log(index, "Edit task");
   if (IsScheduled(m_list.At(index))) {
     m_list.Update(index, [](CTaskItem& t) { t.RunImmediately = 0; });
-    m_list.LaunchTask(index);
+    m_runner.LaunchTask(index);
   } else {
     m_list.Update(index, [](CTaskItem& t) { t.SetStatus(TaskStatus::Stop); });
   }
@@ -219,7 +220,7 @@ bool CTaskCommands::DeleteTasks(const std::vector<int>& rows) {
   // Two passes: marking first, so removing one slot never shifts one still to be visited.
   for (int row : rows) {
     if (row < 0 || row >= m_list.Count()) continue;
-    if (StatusOf(row) != TaskStatus::Stop) m_list.StopTask(row);
+    if (StatusOf(row) != TaskStatus::Stop) m_runner.StopTask(row);
     m_list.Update(row, [](CTaskItem& t) {
       t.SetStatus(TaskStatus::Stop);
       t.TaskKey = kDeletionMarker;
@@ -232,7 +233,7 @@ bool CTaskCommands::DeleteTasks(const std::vector<int>& rows) {
       continue;
     }
     m_log.DeleteLogIfWritable(task.LogFileName);
-    m_list.RemoveAt(i);
+    m_runner.RemoveTask(i);
   }
   Save();
   return true;
@@ -241,9 +242,9 @@ bool CTaskCommands::DeleteTasks(const std::vector<int>& rows) {
 bool CTaskCommands::DeleteAll() {
   if (m_ask(question::kDeleteAll, QuestionButtons::YesNoCancel) != Answer::Yes) return false;
   while (m_list.Count() > 0) {
-    if (StatusOf(0) != TaskStatus::Stop) m_list.StopTask(0);
+    if (StatusOf(0) != TaskStatus::Stop) m_runner.StopTask(0);
     m_log.DeleteLogIfWritable(m_list.At(0).LogFileName);
-    m_list.RemoveAt(0);
+    m_runner.RemoveTask(0);
   }
   Save();
   return true;
@@ -252,15 +253,15 @@ bool CTaskCommands::DeleteAll() {
 void CTaskCommands::StartOne(int index) {
   Log(index, "Start task");
   m_list.Update(index, [](CTaskItem& t) { t.RunImmediately = 0; });
-  m_list.LaunchTask(index);
+  m_runner.LaunchTask(index);
 }
 
 void CTaskCommands::StopOne(int index) {
   m_list.Update(index, [](CTaskItem& t) { t.RunImmediately = 0; });
   if (m_stopWithoutWaiting) {
-    RequestStop(m_list, index);
+    m_runner.RequestStop(index);
   } else {
-    m_list.StopTask(index);
+    m_runner.StopTask(index);
   }
   m_list.Update(index, [](CTaskItem& t) { t.SetStatus(TaskStatus::Stop); });
 }
@@ -313,7 +314,7 @@ void CTaskCommands::RunImmediately(const std::vector<int>& rows) {
     if (m_ask(question::RunTaskNow(task.TaskName), QuestionButtons::YesNo) == Answer::Yes) {
       Log(row, "Run task immediately");
       m_list.Update(row, [](CTaskItem& t) { t.RunImmediately = 1; });
-      m_list.LaunchTask(row);
+      m_runner.LaunchTask(row);
     } else {
       m_list.Update(row, [](CTaskItem& t) { t.RunImmediately = 0; });
     }

@@ -4,7 +4,7 @@
 // The questions go through an AskFunction so the UI shows them and tests answer them.
 //
 // Threads: the owning (UI) thread only, like the CTaskList's structure.
-// REQUIRES: the list, the log and the owner outlive this object.
+// REQUIRES: the runner, its list, the log and the owner outlive this object.
 
 #include <functional>
 #include <string>
@@ -16,6 +16,7 @@ namespace brevanto {
 
 class CTaskList;
 class CTaskLog;
+class TaskRunner;
 class TaskRunnerOwner;
 
 enum class QuestionButtons { YesNo, YesNoCancel };
@@ -48,8 +49,8 @@ enum class EditsResult { Applied, NotStopped, NotSaved };
 
 class CTaskCommands {
  public:
-  // Saves go through owner.SaveTasks(); log entries through `log`.
-  CTaskCommands(CTaskList& list, CTaskLog& log, TaskRunnerOwner& owner, AskFunction ask);
+  // Works on the runner's list. Saves go through owner.SaveTasks(); log entries through `log`.
+  CTaskCommands(TaskRunner& runner, CTaskLog& log, TaskRunnerOwner& owner, AskFunction ask);
 
   // `rows` are list indices in row order (first selected to last); indices outside the
   // list are skipped.
@@ -81,7 +82,7 @@ class CTaskCommands {
   bool DeleteAll();
 
   // From now on Stop and Stop All return at once, leaving the workers to FinishStops
-  // (schedule/StopRequests.h): for the UI thread, which must never wait for a worker.
+  // (TaskRunner::FinishStops): for the UI thread, which must never wait for a worker.
   void StopWithoutWaiting() { m_stopWithoutWaiting = true; }
   // Told at once when a change could not be saved to the task file (kTaskListNotSaved);
   // the change stays in the list and the next save takes it along.
@@ -116,6 +117,7 @@ class CTaskCommands {
   void Log(int index, const char* text);
   void Save();
 
+  TaskRunner& m_runner;
   CTaskList& m_list;
   CTaskLog& m_log;
   TaskRunnerOwner& m_owner;

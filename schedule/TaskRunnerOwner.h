@@ -1,6 +1,6 @@
 #pragma once
-// TaskRunnerOwner: what the runner of a CTaskList needs from the application that owns
-// it (the application core, or a test fixture). Workers call it from their own threads,
+// TaskRunnerOwner: what the runner of a CTaskList (schedule/TaskRunner.h) needs from the
+// application that owns it (the application core, or a test fixture). Workers call it from their own threads,
 // so every member function must be thread-safe.
 //
 // REQUIRES: the owner, its CTaskLog and the routines it hands out outlive every worker

@@ -1,5 +1,6 @@
 #include "tasks/TaskList.h"
 
+#include <optional>
 #include <utility>
 
 #include "core/Clock.h"
@@ -7,8 +8,6 @@
 #include "tasks/TaskFile.h"
 
 namespace brevanto {
-
-// The destructor and the runner half live in schedule/Runner.cpp.
 
 CTaskList::CTaskList(Clock& clock) : m_clock(clock) {}
 
@@ -20,7 +19,12 @@ int CTaskList::Count() const {
 std::shared_ptr<TaskSlot> CTaskList::SlotAt(int index) const {
   std::lock_guard lock(m_slotsLock);
   if (index < 0 || index >= static_cast<int>(m_slots.size())) return nullptr;
-  return m_slots[static_cast<std::size_t>(index)].Slot;
+  return m_slots[static_cast<std::size_t>(index)];
+}
+
+std::vector<std::shared_ptr<TaskSlot>> CTaskList::Slots() const {
+  std::lock_guard lock(m_slotsLock);
+  return m_slots;
 }
 
 CTaskItem CTaskList::At(int index) const {
@@ -74,23 +78,23 @@ int CTaskList::AddTask(const CTaskItem& task) {
   slot->Task.TaskKey = MakeTaskKey();
   slot->Task.RunImmediately = 0;
   std::lock_guard lock(m_slotsLock);
-  m_slots.push_back(CTaskThreadInfo{std::move(slot), nullptr, this});
+  m_slots.push_back(std::move(slot));
   return static_cast<int>(m_slots.size()) - 1;
 }
 
 void CTaskList::RemoveAt(int index) {
-  CTaskThreadInfo removed;
+  std::shared_ptr<TaskSlot> removed;
   {
     std::lock_guard lock(m_slotsLock);
     if (index < 0 || index >= static_cast<int>(m_slots.size())) return;
     removed = std::move(m_slots[static_cast<std::size_t>(index)]);
     m_slots.erase(m_slots.begin() + index);
   }
-  // `removed` dies here, outside the lock; a worker still running keeps its own slot.
+  // A worker still running keeps its own slot.
 }
 
 void CTaskList::RemoveAll() {
-  std::vector<CTaskThreadInfo> removed;
+  std::vector<std::shared_ptr<TaskSlot>> removed;
   {
     std::lock_guard lock(m_slotsLock);
     removed.swap(m_slots);
@@ -111,12 +115,7 @@ int CTaskList::FindByName(const std::string& name) const {
 std::string CTaskList::ProposeTaskName() const { return "Task " + std::to_string(Count() + 1); }
 
 std::vector<CTaskItem> CTaskList::Snapshot() const {
-  std::vector<std::shared_ptr<TaskSlot>> slots;
-  {
-    std::lock_guard lock(m_slotsLock);
-    slots.reserve(m_slots.size());
-    for (const CTaskThreadInfo& info : m_slots) slots.push_back(info.Slot);
-  }
+  const std::vector<std::shared_ptr<TaskSlot>> slots = Slots();
   std::vector<CTaskItem> tasks;
   tasks.reserve(slots.size());
   for (const auto& slot : slots) {
@@ -142,6 +141,39 @@ ReplaceResult CTaskList::SaveTaskFileIfUnchanged(const std::string& path,
                                                  FileStamp* written) const {
   std::lock_guard lock(g_saveLock);
   return WriteTaskFileIfUnchanged(path, Snapshot(), expected, written);
+}
+
+std::optional<std::vector<CTaskItem>> CTaskList::ReadTasksToLoad(const std::string& path,
+                                                                 bool* loaded) {
+  std::vector<CTaskItem> tasks;
+  std::string problem;
+  switch (ReadTaskFile(path, tasks, &problem)) {
+    case TaskFileReadResult::Failure:
+      *loaded = false;
+      return std::nullopt;
+    case TaskFileReadResult::NothingToLoad:
+      // Either way the current list stays. A file with no tasks loaded fine; a damaged
+      // record is a failed load, so Load From never tells the user it succeeded.
+      *loaded = problem.empty();
+      return std::nullopt;
+    case TaskFileReadResult::Loaded:
+      break;
+  }
+  *loaded = true;
+  return tasks;
+}
+
+void CTaskList::ReplaceAll(const std::vector<CTaskItem>& tasks) {
+  RemoveAll();
+  // AddTask gives every task a fresh key.
+  for (const CTaskItem& task : tasks) AddTask(task);
+}
+
+bool CTaskList::LoadTaskFile(const std::string& path) {
+  bool loaded = false;
+  const std::optional<std::vector<CTaskItem>> tasks = ReadTasksToLoad(path, &loaded);
+  if (tasks) ReplaceAll(*tasks);
+  return loaded;
 }
 
 }  // namespace brevanto

@@ -1,6 +1,6 @@
 #pragma once
-// CTaskList: the ordered list of tasks the application owns, and the runner that gives
-// every active task its worker thread (the runner half lives in schedule/Runner.cpp).
+// CTaskList: the ordered list of tasks the application owns, each in a slot shared with
+// the worker that runs it (the runner, schedule/TaskRunner.h, owns the workers).
 //
 // Threads: the list structure (adding, removing, reordering slots) changes only on the
 // thread that owns the list (the UI thread, or the headless runner's main thread).
@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,9 +22,6 @@
 namespace brevanto {
 
 class Clock;
-class CTaskList;
-class TaskRunnerOwner;  // schedule/TaskRunnerOwner.h
-struct WorkerThread;    // schedule/Runner.cpp
 
 // The state a worker shares with the UI. Shared ownership: an abandoned worker keeps
 // its slot alive even after the task was removed from the list.
@@ -34,16 +32,9 @@ struct TaskSlot {
   TaskRunResult LastResult;  // written by the worker at a run's end, or at load
 };
 
-struct CTaskThreadInfo {
-  std::shared_ptr<TaskSlot> Slot;
-  std::shared_ptr<WorkerThread> Worker;  // empty when the task has no thread
-  CTaskList* Owner = nullptr;
-};
-
 class CTaskList {
  public:
   explicit CTaskList(Clock& clock);
-  ~CTaskList();  // stops the runner if it is still started
   CTaskList(const CTaskList&) = delete;
   CTaskList& operator=(const CTaskList&) = delete;
 
@@ -71,49 +62,35 @@ class CTaskList {
   std::vector<CTaskItem> Snapshot() const;
   // The slot itself, for the runner and for workers. Null outside the range.
   std::shared_ptr<TaskSlot> SlotAt(int index) const;
+  // The slots themselves, in list order.
+  std::vector<std::shared_ptr<TaskSlot>> Slots() const;
 
   // Task file (tasks/TaskFile.h). Saves from any thread are serialised process-wide.
   bool SaveTaskFile(const std::string& path) const;
   // Only over the file with the stamp `expected` (tasks/TaskFile.h).
   ReplaceResult SaveTaskFileIfUnchanged(const std::string& path, const FileStamp& expected,
                                         FileStamp* written) const;
-  // Replaces the list from a task file; stops and restarts the runner around it when started.
-  // Defined in schedule/ because it drives the runner.
+  // Replaces the list from a task file, every task with a fresh key. False, keeping the
+  // list, when the file cannot be read or holds a damaged record; a file without tasks
+  // keeps the list too, and loaded fine. A started runner loads through
+  // TaskRunner::LoadTaskFile, which stops and restarts its workers around the change.
   bool LoadTaskFile(const std::string& path);
+  // LoadTaskFile in two steps, for a caller that acts between them: the tasks the file
+  // gives, or none when the list is to stay (`*loaded` then says whether the load
+  // counts as done), and the replacement of the whole list by them.
+  static std::optional<std::vector<CTaskItem>> ReadTasksToLoad(const std::string& path,
+                                                               bool* loaded);
+  void ReplaceAll(const std::vector<CTaskItem>& tasks);
 
-  // Runner (schedule/Runner.cpp). Codes: 0 ok, -5001 already started, -5003 not started,
-  // -5004 no owner. Owning thread only.
-  // Sets the owner and launches every task that needs a worker.
-  // REQUIRES: `owner` and this list's clock outlive every worker thread, including workers
-  // abandoned after ignoring a stop (see schedule/TaskRunnerOwner.h).
-  int StartRunner(TaskRunnerOwner* owner);
-  // Stops every worker (one common 3000 ms deadline for all), clears the owner and
-  // removes every task.
-  int StopRunner();
-  // Starts the slot's worker unless it has a live one, the task is Manual without
-  // RunImmediately, or the runner is not started.
-  void LaunchTask(int index);
-  // Asks the slot's worker to stop and waits up to 3000 ms; a worker still running then
-  // has its cancel hook called and is abandoned (it keeps its slot alive and writes
-  // nothing more). The task is Stop afterwards.
-  void StopTask(int index);
-  bool Started() const { return m_started; }
-  // True while the slot's worker thread is alive (not yet ended or abandoned).
-  bool HasWorker(int index) const;
-  TaskRunnerOwner* Owner() const { return m_owner; }
   Clock& GetClock() const { return m_clock; }
 
   // Makes the "%d%d%d%d%d%d%d" key from the clock and the current count.
   std::string MakeTaskKey() const;
 
  private:
-  friend struct RunnerAccess;  // schedule/Runner.cpp reaches the slots through it
-
   Clock& m_clock;
   mutable std::mutex m_slotsLock;  // guards m_slots' structure against cross-thread snapshots
-  std::vector<CTaskThreadInfo> m_slots;
-  TaskRunnerOwner* m_owner = nullptr;
-  bool m_started = false;
+  std::vector<std::shared_ptr<TaskSlot>> m_slots;
 };
 
 }  // namespace brevanto

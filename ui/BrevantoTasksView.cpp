@@ -94,9 +94,10 @@ int CBrevantoTasksView::ColumnWidth(int column, const QFontMetrics& metrics) {
   return std::max(kColumnWidths[column], widest + kCellPadding);
 }
 
-CBrevantoTasksView::CBrevantoTasksView(const CTaskList& tasks, QWidget* parent)
+CBrevantoTasksView::CBrevantoTasksView(const CTaskList& tasks, const TaskRunner* runner,
+                                       QWidget* parent)
     : QStackedWidget(parent),
-      m_model(new TaskListModel(tasks, this)),
+      m_model(new TaskListModel(tasks, runner, this)),
       m_details(new QTreeView(this)),
       m_icons(new QListView(this)),
       m_plainItems(new QStyledItemDelegate(this)),

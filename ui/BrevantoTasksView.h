@@ -17,6 +17,7 @@ class QTreeView;
 
 namespace brevanto {
 class CTaskList;
+class TaskRunner;
 }
 
 namespace brevanto::ui {
@@ -29,8 +30,8 @@ class CBrevantoTasksView : public QStackedWidget {
   Q_OBJECT
 
  public:
-  // `tasks` must outlive the view.
-  CBrevantoTasksView(const CTaskList& tasks, QWidget* parent = nullptr);
+  // `tasks` and `runner` (null when no task runs) must outlive the view.
+  CBrevantoTasksView(const CTaskList& tasks, const TaskRunner* runner, QWidget* parent = nullptr);
 
   // The details column's width in a font: the list's own width, or more when a text the
   // column can show needs it.

@@ -19,7 +19,7 @@
 
 #include "appcore/ApplicationCore.h"
 #include "core/Clock.h"
-#include "schedule/StopRequests.h"
+#include "schedule/TaskRunner.h"
 #include "tasks/DisplayDateTime.h"
 #include "ui/AboutDialog.h"
 #include "ui/Autostart.h"
@@ -53,7 +53,7 @@ CMainFrame::CMainFrame(CApplicationCore& core, FrameDialogs dialogs, QWidget* pa
       m_requests(core),
       m_dialogs(std::move(dialogs)),
       m_actions(new MainActions(this)),
-      m_view(new CBrevantoTasksView(core.Tasks(), this)),
+      m_view(new CBrevantoTasksView(core.Tasks(), &core.Runner(), this)),
       m_commands(new CTasksViewCommands(core, *m_view, m_dialogs, this)),
       m_tray(new TrayIcon(this)),
       m_hotKey(new GlobalHotKey(this)) {
@@ -237,7 +237,7 @@ void CMainFrame::UpdateTrayMenu() {
 }
 
 void CMainFrame::UpdateClock() {
-  FinishStops(m_core.Tasks());  // stops asked from the list complete here, never blocking
+  m_core.Runner().FinishStops();  // stops asked from the list complete here, never blocking
   const CSystemOptions& options = m_core.Options();
   m_clock->setText(ToQt(FormatDisplayDateTime(m_core.GetClock().Now(), options.DateFormat,
                                               options.TimeFormat, true)));
@@ -360,7 +360,10 @@ bool CMainFrame::QuitApplication() {
   if (Dialogs::AskYesNo(this, tr("Quit the application and stop all tasks?")) != Answer::Yes) {
     return false;
   }
-  ShutDown();
+  if (!ShutDown()) {
+    Dialogs::Stop(this, tr("Failed to save the task list or the options! What changed since "
+                           "they were last saved is lost."));
+  }
   close();
   QApplication::quit();
   return true;
@@ -391,8 +394,8 @@ void CMainFrame::SaveWindowStateNow() {
   if (!saved.ok()) qWarning("%s", saved.message().c_str());
 }
 
-void CMainFrame::ShutDown() {
-  if (m_shutDown) return;
+bool CMainFrame::ShutDown() {
+  if (m_shutDown) return true;
   m_shutDown = true;
   SaveWindowStateNow();
   m_quitting = true;
@@ -406,7 +409,10 @@ void CMainFrame::ShutDown() {
   m_tray->Remove();
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   // Saving comes first, so the task file holds the states of the moment of exit.
-  m_core.SaveAtExit();
+  if (m_core.SaveAtExit()) return true;
+  // An exit nobody watches (a signal, the session's end) must not wait on a box.
+  qWarning("the task list or the options could not be saved at exit");
+  return false;
 }
 
 bool CMainFrame::MayEndSession() {

@@ -97,8 +97,9 @@ class CMainFrame : public QMainWindow {
   // show it only when the login is given.
   void RestoreBehindLogin();
   // Steps of every exit: stop the clock, release the hot key, save, stop the tasks,
-  // remove the icon.
-  void ShutDown();
+  // remove the icon. False when the task list or the options could not be saved (said on
+  // the standard error; a quit the user asked for also says it in a box).
+  bool ShutDown();
   void OpenOptions();
   // The size and column widths of the last run (ui/WindowState.h), kept at exit.
   void RestoreWindowState();

@@ -7,7 +7,7 @@
 
 #include "core/Clock.h"
 #include "schedule/RunStatusText.h"
-#include "schedule/StopRequests.h"
+#include "schedule/TaskRunner.h"
 #include "tasks/DisplayDateTime.h"
 #include "tasks/TaskList.h"
 #include "ui/Icons.h"
@@ -16,8 +16,11 @@
 
 namespace brevanto::ui {
 
-TaskListModel::TaskListModel(const CTaskList& tasks, QObject* parent)
-    : QAbstractTableModel(parent), m_tasks(tasks), m_icon(MakeIcon(IconRole::Program)) {}
+TaskListModel::TaskListModel(const CTaskList& tasks, const TaskRunner* runner, QObject* parent)
+    : QAbstractTableModel(parent),
+      m_tasks(tasks),
+      m_runner(runner),
+      m_icon(MakeIcon(IconRole::Program)) {}
 
 void TaskListModel::SetDisplayStyles(int dateStyle, int timeStyle) {
   if (dateStyle == m_dateStyle && timeStyle == m_timeStyle) return;
@@ -58,7 +61,7 @@ TaskListModel::RowTexts TaskListModel::MakeRow(const TaskSlot& slot, int& permil
 TaskListModel::RowTexts TaskListModel::RowAt(int row) {
   const std::shared_ptr<TaskSlot> slot = m_tasks.SlotAt(row);
   if (!slot) return MakeRow(CTaskItem());
-  const bool stopping = IsStopping(m_tasks, row);
+  const bool stopping = m_runner != nullptr && m_runner->IsStopping(row);
   int permille = -1;
   RowTexts texts;
   {

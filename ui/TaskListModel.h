@@ -14,6 +14,7 @@
 
 namespace brevanto {
 class CTaskList;
+class TaskRunner;
 struct CTaskItem;
 struct TaskSlot;
 }  // namespace brevanto
@@ -29,8 +30,8 @@ class TaskListModel : public QAbstractTableModel {
   // The Result cell's progress in per mille while the task runs, else -1 (an int).
   static constexpr int kProgressRole = Qt::UserRole + 1;
 
-  // `tasks` must outlive the model.
-  explicit TaskListModel(const CTaskList& tasks, QObject* parent = nullptr);
+  // `tasks` and `runner` must outlive the model. Without a runner no task is "Stopping...".
+  TaskListModel(const CTaskList& tasks, const TaskRunner* runner, QObject* parent = nullptr);
 
   void SetDisplayStyles(int dateStyle, int timeStyle);
   // Rewrites every row from the live tasks: changed cells, added and removed rows only.
@@ -54,6 +55,7 @@ class TaskListModel : public QAbstractTableModel {
   void UpdateRow(int row, const RowTexts& texts);
 
   const CTaskList& m_tasks;
+  const TaskRunner* m_runner;
   std::vector<RowTexts> m_rows;
   std::vector<int> m_permille;  // kProgressRole of each row
   TaskDateTime m_now;           // read once per refresh, for the time left

@@ -4,6 +4,7 @@
 
 #include "appcore/ApplicationCore.h"
 #include "logs/TaskLog.h"
+#include "schedule/TaskRunner.h"
 #include "ui/BrevantoTasksView.h"
 #include "ui/Dialogs.h"
 #include "ui/LogViewer.h"
@@ -48,7 +49,7 @@ CTasksViewCommands::CTasksViewCommands(CApplicationCore& core, CBrevantoTasksVie
       m_view(view),
       m_dialogs(dialogs),
       m_window(window),
-      m_commands(core.Tasks(), core.TaskLog(), core, AskThroughDialogs(window)) {
+      m_commands(core.Runner(), core.TaskLog(), core, AskThroughDialogs(window)) {
   m_commands.StopWithoutWaiting();  // the row says "Stopping..." until the worker ends
   m_commands.TellSaveFailures(
       [window](const std::string& text) { Dialogs::Stop(window, ToQt(text)); });
@@ -178,7 +179,7 @@ void CTasksViewCommands::LoadFrom() {
     return;
   }
   m_view.PauseRefresh();
-  const bool loaded = m_core.Tasks().LoadTaskFile(FromQt(path));
+  const bool loaded = m_core.Runner().LoadTaskFile(FromQt(path));
   m_view.ClearSelection();
   m_view.RefreshAll();
   m_view.ResumeRefresh();

@@ -25,6 +25,7 @@
 #include "engines/Routines.h"
 #include "logs/TaskLog.h"
 #include "schedule/RunStatusText.h"
+#include "schedule/TaskRunner.h"
 #include "schedule/TaskRunnerOwner.h"
 #include "tasks/TaskList.h"
 
@@ -151,6 +152,7 @@ int RunTask(const std::string& folder, const CommandLine& line) {
   once.Schedule.Kind = static_cast<std::uint8_t>(ScheduleKind::Manual);
   RunOnceOwner owner(core, folder, index);
   CTaskList runList(SystemClock());
+  TaskRunner runner(runList);
   runList.AddTask(once);
   runList.Update(0, [&](CTaskItem& task) {
     task.TaskKey = once.TaskKey;
@@ -162,10 +164,10 @@ int RunTask(const std::string& folder, const CommandLine& line) {
   std::signal(SIGINT, OnTerminationSignal);
   std::signal(SIGTERM, OnTerminationSignal);
   std::signal(SIGHUP, OnTerminationSignal);
-  runList.StartRunner(&owner);
-  while (runList.HasWorker(0)) {
+  runner.Start(&owner);
+  while (runner.HasWorker(0)) {
     if (g_stopRequested) {
-      runList.StopTask(0);  // waits for the worker, then releases it from the server
+      runner.StopTask(0);  // waits for the worker, then releases it from the server
       break;
     }
     follower.PrintNew();
@@ -179,7 +181,7 @@ int RunTask(const std::string& folder, const CommandLine& line) {
     owner.WriteBack();
     owner.SetRunList(nullptr);
   }
-  runList.StopRunner();
+  runner.Stop();
   follower.PrintNew();
   const bool succeeded = owner.Succeeded() && !logFileName.empty();
   if (logFileName.empty()) Error("the task has no log file; its outcome is unknown");

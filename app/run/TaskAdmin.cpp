@@ -142,7 +142,7 @@ int ImportTasks(const std::string& folder, const CommandLine& line) {
   const std::vector<std::string> names = Names(core.Tasks());
 
   // The wizard's Finish for each task; nothing is started from here.
-  CTaskCommands commands(core.Tasks(), core.TaskLog(), core,
+  CTaskCommands commands(core.Runner(), core.TaskLog(), core,
                          [](const std::string&, QuestionButtons) { return Answer::No; });
   // Looked up once: a lookup per task would make a large import quadratic.
   std::unordered_map<std::string, int> indexByName;
@@ -216,7 +216,7 @@ int DeleteTask(const std::string& folder, const CommandLine& line) {
     Error("no task named \"" + Escaped(name) + "\"");
     return kExitUsage;
   }
-  CTaskCommands commands(core.Tasks(), core.TaskLog(), core,
+  CTaskCommands commands(core.Runner(), core.TaskLog(), core,
                          [](const std::string&, QuestionButtons) { return Answer::Yes; });
   if (!commands.DeleteTasks({index}) || !core.SaveTasks()) {
     Error("cannot delete \"" + Escaped(name) + "\"");

@@ -6,13 +6,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <thread>
 
 #include "logs/TaskLog.h"
 #include "tasks/TaskFile.h"
 #include "tests/support/FakeClock.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempDir.h"
 
 namespace brevanto {
@@ -52,6 +55,10 @@ class SchedulerTest : public ::testing::Test {
     };
     SchedulerHooks hooks;
     hooks.StopRequested = [this] { return m_stop.load(); };
+    hooks.Say = [this](const std::string& text) {
+      std::lock_guard lock(m_saidLock);
+      m_said.push_back(text);
+    };
     m_loop =
         std::thread([this, routines, hooks] {
       m_code = RunScheduler(m_core, routines, hooks);
@@ -103,6 +110,11 @@ class SchedulerTest : public ::testing::Test {
     ASSERT_TRUE(other.SaveTasks());
   }
 
+  bool Said(const std::string& text) {
+    std::lock_guard lock(m_saidLock);
+    return std::find(m_said.begin(), m_said.end(), text) != m_said.end();
+  }
+
   void Stop() {
     m_stop = true;
     // The loop may be between two sleeps when the flag is set: keep waking it until it ends.
@@ -123,6 +135,8 @@ class SchedulerTest : public ::testing::Test {
   std::atomic<bool> m_recordWhenStopped{false};
   std::atomic<bool> m_inGatedRun{false};
   std::atomic<bool> m_stopSeen{false};
+  std::mutex m_saidLock;  // guards m_said
+  std::vector<std::string> m_said;
   std::thread m_loop;
 };
 
@@ -166,6 +180,28 @@ TEST_F(SchedulerTest, TakesInTasksAnotherProgramWritesAndKeepsThemAtStop) {
   EXPECT_EQ(saved[0].TaskName, "every minute");
   EXPECT_FALSE(saved[0].LastRunTime.IsNever());
   EXPECT_EQ(saved[1].TaskName, "added");
+}
+
+// Taking in another program's change ends with a save; one that fails (a full disk) is
+// said then, not left unsaid until the exit.
+TEST_F(SchedulerTest, SaysWhenTheListItTookInCannotBeSaved) {
+  ASSERT_TRUE(AdvanceUntil([this] { return m_core.Tasks().Count() == 1; }, 1000));
+  ASSERT_TRUE(m_clock.WaitForSleepers(2));  // the loop looks again only once time moves
+  ChangeTheFileAsAnotherProgram([](CTaskList& tasks) {
+    CTaskItem added = IntervalTask("added", 60);
+    added.Schedule.Kind = static_cast<std::uint8_t>(ScheduleKind::Manual);
+    tasks.AddTask(added);
+  });
+  const std::string notSaved = "the task file " + m_core.TaskFilePath() + " could not be saved";
+  {
+    const test::FileSizeLimit full(16);
+    EXPECT_TRUE(AdvanceUntil([&] { return Said(notSaved); }, 5000));
+  }
+  EXPECT_EQ(m_core.Tasks().Count(), 2);
+  Stop();
+  std::vector<CTaskItem> saved;
+  ASSERT_EQ(ReadTaskFile(m_dir.file(kTaskFileName), saved), TaskFileReadResult::Loaded);
+  EXPECT_EQ(saved.size(), 2u);  // the save at exit, with room again, kept it
 }
 
 // A worker's save after its run must not land on a file the scheduler has not read yet.

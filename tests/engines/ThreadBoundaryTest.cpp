@@ -37,9 +37,9 @@ TEST_F(LaneBoundaryTest, ALaneThatThrowsFailsItsRunLikeTheWorkerAndStopsTheOther
     return RunOutcome::Finished;
   });
   const int index = Add("parallel", ScheduleKind::Manual, TaskType::ExecuteScript);
-  ASSERT_EQ(m_list.StartRunner(&m_owner), 0);
+  ASSERT_EQ(m_runner.Start(&m_owner), 0);
   m_commands.RunImmediately({index});
-  ASSERT_TRUE(Eventually([&] { return !m_list.HasWorker(index); }));
+  ASSERT_TRUE(Eventually([&] { return !m_runner.HasWorker(index); }));
   std::vector<CTaskLogEntry> entries;
   m_log.ReadAll("parallel.log", entries);
   ASSERT_FALSE(entries.empty());

@@ -18,6 +18,7 @@
 #include "notify/NotificationText.h"
 #include "notify/Notifier.h"
 #include "notify/TaskNotificationsSection.h"
+#include "schedule/TaskRunner.h"
 #include "tests/notify/NotificationSink.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/TempDir.h"
@@ -67,7 +68,7 @@ class NotificationsTest : public ::testing::Test {
     SetTaskNotifications(task, own);
     const int index = m_core.Tasks().AddTask(task);
     m_core.Tasks().Update(index, [](CTaskItem& live) { live.RunImmediately = 1; });
-    m_core.Tasks().LaunchTask(index);
+    m_core.Runner().LaunchTask(index);
     std::unique_lock lock(m_lock);
     m_changed.wait(lock, [&] { return !m_reports.empty(); });
     lock.unlock();

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <mutex>
+#include <stdexcept>
 #include <vector>
 
 #include "schedule/Calendar.h"
@@ -285,8 +286,8 @@ class ExpiredCopiesRunnerTest : public test::RunnerFixture {
   // Runs the task once now and waits for its worker to end.
   void RunOnce(int index) {
     m_list.Update(index, [](CTaskItem& task) { task.RunImmediately = 1; });
-    m_list.LaunchTask(index);
-    ASSERT_TRUE(Eventually([&] { return !m_list.HasWorker(index); }));
+    m_runner.LaunchTask(index);
+    ASSERT_TRUE(Eventually([&] { return !m_runner.HasWorker(index); }));
   }
 
   std::atomic<int> m_made{0};
@@ -296,7 +297,7 @@ class ExpiredCopiesRunnerTest : public test::RunnerFixture {
 
 TEST_F(ExpiredCopiesRunnerTest, RecordedCopiesBeyondTheLimitAreDeletedSavedAndLogged) {
   const int index = AddCopyMakingTask(3);
-  ASSERT_EQ(m_list.StartRunner(&m_owner), 0);
+  ASSERT_EQ(m_runner.Start(&m_owner), 0);
   for (int run = 1; run <= 4; ++run) RunOnce(index);
   EXPECT_FALSE(Exists(m_dir.file("copy1.sql")));
   EXPECT_TRUE(Exists(m_dir.file("copy2.sql")));
@@ -321,7 +322,7 @@ TEST_F(ExpiredCopiesRunnerTest, TheNextRunFinishesADeletionThatWasInterrupted) {
         BackupCopy{Stamp(MakeTime(2024, 2, 1)), 2, 1, 0, gone, {gone + "/shop.sql"}});
   });
   ASSERT_TRUE(m_list.SaveTaskFile(m_dir.file("tasks_se.tsk")));
-  ASSERT_EQ(m_list.StartRunner(&m_owner), 0);
+  ASSERT_EQ(m_runner.Start(&m_owner), 0);
   RunOnce(index);
   EXPECT_FALSE(Exists(manifest));
   std::vector<CTaskItem> saved;
@@ -348,14 +349,14 @@ TEST_F(ExpiredCopiesRunnerTest, AnAbandonedWorkerNeverSavesTheEmptiedList) {
   Add("backup", ScheduleKind::Manual, TaskType::BackupToFiles);
   Add("other", ScheduleKind::Manual);
   ASSERT_TRUE(m_list.SaveTaskFile(m_dir.file("tasks_se.tsk")));
-  ASSERT_EQ(m_list.StartRunner(&m_owner), 0);
+  ASSERT_EQ(m_runner.Start(&m_owner), 0);
   std::weak_ptr<TaskSlot> slot = m_list.SlotAt(0);
   m_list.Update(0, [](CTaskItem& task) { task.RunImmediately = 1; });
-  m_list.LaunchTask(0);
+  m_runner.LaunchTask(0);
   saving.Wait();
 
   // The program exits: the runner is stopped and gives up on the worker after 3000 ms.
-  std::thread stopper([&] { EXPECT_EQ(m_list.StopRunner(), 0); });
+  std::thread stopper([&] { EXPECT_EQ(m_runner.Stop(), 0); });
   EXPECT_TRUE(m_clock.WaitForSleepers(1));  // no ASSERT: the stopper must be joined
   m_clock.Advance(3000);
   std::this_thread::sleep_for(std::chrono::milliseconds(200));  // time to empty the list
@@ -382,7 +383,7 @@ TEST_F(ExpiredCopiesRunnerTest, AWaitingBackupTaskDropsCopiesThatAgedOutButNever
     task.BackupHistory.push_back(
         BackupCopy{Stamp(MakeTime(2024, 3, 3, 8, 0, 2)), 2, 1, 0, "", {newest}});
   });
-  ASSERT_EQ(m_list.StartRunner(&m_owner), 0);
+  ASSERT_EQ(m_runner.Start(&m_owner), 0);
   ASSERT_TRUE(m_clock.WaitForSleepers(1));
   EXPECT_TRUE(Exists(aged));  // one second short of two days
   m_clock.Advance(1000);
@@ -402,7 +403,7 @@ TEST_F(ExpiredCopiesRunnerTest, AWaitingBackupTaskDropsCopiesThatAgedOutButNever
 // and the earlier copy stays, on disk and in the history.
 TEST_F(ExpiredCopiesRunnerTest, ARunWhoseCopyCannotBeSavedFailsAndDeletesNoCopy) {
   const int index = AddCopyMakingTask(1);
-  ASSERT_EQ(m_list.StartRunner(&m_owner), 0);
+  ASSERT_EQ(m_runner.Start(&m_owner), 0);
   RunOnce(index);
   m_owner.FailSaves = true;
   RunOnce(index);
@@ -424,6 +425,38 @@ TEST_F(ExpiredCopiesRunnerTest, ARunWhoseCopyCannotBeSavedFailsAndDeletesNoCopy)
             entries.end());
 }
 
+// A save that throws (memory exhaustion, a fault in the owner) on a worker's thread would
+// end the whole process. It is a failed save that says why: in a run the copy is not
+// recorded and the run fails; a waiting worker warns and goes on waiting.
+TEST_F(ExpiredCopiesRunnerTest, ASaveThatThrowsIsAFailedSave) {
+  m_owner.BeforeSave = [] { throw std::runtime_error("disk gone"); };
+  const std::string thrown = "The task file could not be saved on an internal error: disk gone";
+  const int index = AddCopyMakingTask(3);
+  ASSERT_EQ(m_runner.Start(&m_owner), 0);
+  RunOnce(index);
+  EXPECT_TRUE(m_list.At(index).BackupHistory.empty());
+  EXPECT_EQ(m_list.LastResultAt(index).Kind, RunResultKind::Failed);
+  EXPECT_EQ(Entries(index),
+            (std::vector<std::string>{"Running...", thrown,
+                                      "Failed to save the task file! The backup copy is not "
+                                      "recorded, and no expired copy was deleted."}));
+
+  const int waiting = Add("waiting", ScheduleKind::EveryDay, TaskType::BackupToFiles);
+  m_list.Update(waiting, [&](CTaskItem& task) {
+    task.BackupSettings.AutoDeleteMode = static_cast<std::uint8_t>(AutoDeleteMode::OlderThanDays);
+    task.BackupSettings.AutoDeleteValue = 2;
+    for (const int day : {1, 2}) {
+      const std::string file = m_dir.file("day" + std::to_string(day) + ".sql");
+      task.BackupHistory.push_back(BackupCopy{Stamp(MakeTime(2024, 3, day)), 2, 1, 0, "", {file}});
+    }
+  });
+  m_runner.LaunchTask(waiting);
+  ASSERT_TRUE(m_clock.WaitForSleepers(1));
+  EXPECT_EQ(Entries(waiting), (std::vector<std::string>{thrown, "Failed to save the task file!"}));
+  EXPECT_TRUE(m_runner.HasWorker(waiting));
+  EXPECT_EQ(StatusOf(waiting), TaskStatus::Waiting);
+}
+
 // A copy whose file stays is kept and said once, not at every poll of the waiting worker;
 // the next run tries again and says it again.
 TEST_F(ExpiredCopiesRunnerTest, AnUndeletableExpiredFileIsWarnedAboutOncePerRun) {
@@ -441,7 +474,7 @@ TEST_F(ExpiredCopiesRunnerTest, AnUndeletableExpiredFileIsWarnedAboutOncePerRun)
     task.BackupHistory.push_back(BackupCopy{Stamp(MakeTime(2024, 3, 1)), 2, 1, 0, "", {stuck}});
     task.BackupHistory.push_back(BackupCopy{Stamp(MakeTime(2024, 3, 2)), 2, 1, 0, "", {"x.sql"}});
   });
-  ASSERT_EQ(m_list.StartRunner(&m_owner), 0);
+  ASSERT_EQ(m_runner.Start(&m_owner), 0);
   for (int poll = 0; poll < 5; ++poll) {
     ASSERT_TRUE(m_clock.WaitForSleepers(1));
     m_clock.Advance(100);

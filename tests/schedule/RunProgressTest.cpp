@@ -220,7 +220,7 @@ class RunProgressTest : public test::RunnerFixture {
 TEST_F(RunProgressTest, TheListSeesTheRunGoAndItsOutcomeStay) {
   const int index = AddReporting();
   m_fail = true;
-  ASSERT_EQ(m_list.StartRunner(&m_owner), 0);
+  ASSERT_EQ(m_runner.Start(&m_owner), 0);
   m_commands.RunImmediately({index});
   m_halfway.Wait();
   TaskProgress progress = m_list.ProgressAt(index);
@@ -230,7 +230,7 @@ TEST_F(RunProgressTest, TheListSeesTheRunGoAndItsOutcomeStay) {
   EXPECT_EQ(progress.BytesWritten, 6400);
 
   m_goOn.Open();
-  ASSERT_TRUE(Eventually([&] { return !m_list.HasWorker(index); }));
+  ASSERT_TRUE(Eventually([&] { return !m_runner.HasWorker(index); }));
   progress = m_list.ProgressAt(index);
   EXPECT_FALSE(progress.Active);
   EXPECT_EQ(progress.Permille, 1000);
@@ -268,12 +268,12 @@ TEST_F(RunProgressTest, LanesOfARunEachCountTheirOwnTable) {
     return RunOutcome::Finished;
   });
   const int index = Add("export", ScheduleKind::Manual, TaskType::ExportToFiles);
-  ASSERT_EQ(m_list.StartRunner(&m_owner), 0);
+  ASSERT_EQ(m_runner.Start(&m_owner), 0);
   m_commands.RunImmediately({index});
   m_halfway.Wait();
   EXPECT_EQ(m_list.ProgressAt(index).Permille, 250);  // 100 rows of 400
   m_goOn.Open();
-  ASSERT_TRUE(Eventually([&] { return !m_list.HasWorker(index); }));
+  ASSERT_TRUE(Eventually([&] { return !m_runner.HasWorker(index); }));
   EXPECT_EQ(m_list.ProgressAt(index).Permille, 1000);
 }
 

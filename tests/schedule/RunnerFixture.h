@@ -10,12 +10,14 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "logs/TaskLog.h"
 #include "schedule/TaskCommands.h"
+#include "schedule/TaskRunner.h"
 #include "schedule/TaskRunnerOwner.h"
 #include "tasks/TaskList.h"
 #include "tests/support/FakeClock.h"
@@ -64,7 +66,10 @@ class FakeOwner final : public TaskRunnerOwner {
   void SetRoutine(TaskType type, TaskRoutine routine) { m_routines[type] = std::move(routine); }
 
   CTaskLog& TaskLog() override { return m_log; }
-  bool LimitLogSize() override { return false; }
+  bool LimitLogSize() override {
+    if (ThrowAtRunStart) throw std::runtime_error("options gone");
+    return false;
+  }
   std::int64_t MaxLogSizeKB() override { return 0; }
   bool SaveTasks() override {
     if (BeforeSave) BeforeSave();
@@ -75,12 +80,19 @@ class FakeOwner final : public TaskRunnerOwner {
     auto found = m_routines.find(type);
     return found == m_routines.end() ? nullptr : &found->second;
   }
+  void RunEnded(const RunReport& report) override {
+    if (OnRunEnded) OnRunEnded(report);
+  }
 
   std::atomic<int> Saves{0};
   // Every save fails, as on a full disk or an immutable task file, without touching the file.
   std::atomic<bool> FailSaves{false};
   // Runs on the saving thread before each save: a test holds a save back with it.
   std::function<void()> BeforeSave;
+  // Told at every run's end, on the worker's thread. Set before the runner starts.
+  std::function<void(const RunReport&)> OnRunEnded;
+  // The options throw when a run starts and reads the log size limit.
+  std::atomic<bool> ThrowAtRunStart{false};
 
  private:
   CTaskLog& m_log;
@@ -156,8 +168,9 @@ class RunnerFixture : public ::testing::Test {
   Gate m_running, m_cancelled, m_returned;
   Answer m_answer = Answer::Yes;
   std::vector<std::string> m_questions;
-  CTaskList m_list{m_clock};  // after what its workers use: its destructor stops them first
-  CTaskCommands m_commands{m_list, m_log, m_owner,
+  CTaskList m_list{m_clock};
+  TaskRunner m_runner{m_list};  // after what its workers use: its destructor stops them first
+  CTaskCommands m_commands{m_runner, m_log, m_owner,
                            [this](const std::string& text, QuestionButtons buttons) {
                              return Ask(text, buttons);
                            }};

@@ -17,7 +17,7 @@ using Texts = std::vector<std::string>;
 
 class TaskCommandsTest : public test::RunnerFixture {
  protected:
-  void SetUp() override { ASSERT_EQ(m_list.StartRunner(&m_owner), 0); }
+  void SetUp() override { ASSERT_EQ(m_runner.Start(&m_owner), 0); }
 
   CTaskItem NewTask(const std::string& name, ScheduleKind kind) {
     CTaskItem task;
@@ -42,7 +42,7 @@ TEST_F(TaskCommandsTest, CreatingAScheduledTaskLogsSavesAndLaunchesIt) {
   EXPECT_EQ(task.CreatedTime, MakeTime(2024, 3, 5, 8, 0, 0));
   EXPECT_EQ(Entries(index), Texts{"Create task"});
   EXPECT_GE(m_owner.Saves, 1);
-  EXPECT_TRUE(m_list.HasWorker(index));
+  EXPECT_TRUE(m_runner.HasWorker(index));
   ASSERT_TRUE(m_clock.WaitForSleepers(1));
   EXPECT_EQ(StatusOf(index), TaskStatus::Waiting);
   EXPECT_TRUE(m_questions.empty());
@@ -52,12 +52,12 @@ TEST_F(TaskCommandsTest, CreatingAManualTaskOffersARunNow) {
   m_answer = Answer::No;
   const int declined = m_commands.CreateTask(NewTask("once", ScheduleKind::Manual));
   EXPECT_EQ(m_questions, Texts{"Do you want to RUN the task (once) immediatelly?"});
-  EXPECT_FALSE(m_list.HasWorker(declined));
+  EXPECT_FALSE(m_runner.HasWorker(declined));
   EXPECT_EQ(StatusOf(declined), TaskStatus::Stop);
 
   m_answer = Answer::Yes;
   const int accepted = m_commands.CreateTask(NewTask("now", ScheduleKind::Manual));
-  ASSERT_TRUE(Eventually([&] { return m_runs == 1 && !m_list.HasWorker(accepted); }));
+  ASSERT_TRUE(Eventually([&] { return m_runs == 1 && !m_runner.HasWorker(accepted); }));
   EXPECT_EQ(Entries(accepted), (Texts{"Create task", "Running...", "work", "Finished"}));
 }
 
@@ -101,7 +101,7 @@ TEST_F(TaskCommandsTest, CreatingManyTasksSavesOnceAndMakesTheLogsAfter) {
   EXPECT_EQ(m_list.At(added[1]).LogFileName, "Same_202435800_2.log");
   for (const int index : added) EXPECT_EQ(Entries(index), Texts{"Create task"});
   EXPECT_EQ(m_questions, Texts{"Do you want to RUN the task (Same) immediatelly?"});
-  EXPECT_TRUE(m_list.HasWorker(added[1]));
+  EXPECT_TRUE(m_runner.HasWorker(added[1]));
   // The tasks keep their lack of advanced options, as the text had it.
   EXPECT_EQ(m_list.At(added[0]).OptionSections, "");
 
@@ -125,7 +125,7 @@ TEST_F(TaskCommandsTest, CopiesAreStoppedAndDoNotInheritBackupCopies) {
   EXPECT_TRUE(m_list.At(1).BackupHistory.empty());
   EXPECT_EQ(m_list.At(0).BackupHistory.size(), 1u);
   EXPECT_EQ(StatusOf(1), TaskStatus::Stop);
-  EXPECT_FALSE(m_list.HasWorker(1));
+  EXPECT_FALSE(m_runner.HasWorker(1));
 }
 
 TEST_F(TaskCommandsTest, EditingIsRefusedUnlessStoppedAndKeepsTheLog) {
@@ -139,7 +139,7 @@ TEST_F(TaskCommandsTest, EditingIsRefusedUnlessStoppedAndKeepsTheLog) {
   const CTaskItem task = m_list.At(index);
   EXPECT_EQ(task.Comment, "changed");
   EXPECT_EQ(task.LogFileName, "daily_202435800.log");
-  EXPECT_TRUE(m_list.HasWorker(index));  // scheduled: launched again
+  EXPECT_TRUE(m_runner.HasWorker(index));  // scheduled: launched again
   EXPECT_EQ(Entries(index), (Texts{"Create task", "Stop task", "Edit task"}));
 }
 
@@ -177,7 +177,7 @@ TEST_F(TaskCommandsTest, ReplacingManyTasksSavesOnceOrChangesNothing) {
   EXPECT_EQ(m_commands.ApplyEdits(edits()), EditsResult::NotSaved);
   EXPECT_EQ(m_owner.Saves, savesBefore + 1);
   unchanged();
-  EXPECT_FALSE(m_list.HasWorker(added[1]));
+  EXPECT_FALSE(m_runner.HasWorker(added[1]));
 
   m_owner.FailSaves = false;
   EXPECT_EQ(m_commands.ApplyEdits(edits()), EditsResult::Applied);
@@ -189,7 +189,7 @@ TEST_F(TaskCommandsTest, ReplacingManyTasksSavesOnceOrChangesNothing) {
     EXPECT_EQ(Entries(index).back(), "Edit task");
   }
   EXPECT_EQ(StatusOf(added[0]), TaskStatus::Stop);
-  EXPECT_TRUE(m_list.HasWorker(added[1]));  // scheduled: launched again
+  EXPECT_TRUE(m_runner.HasWorker(added[1]));  // scheduled: launched again
 }
 
 TEST_F(TaskCommandsTest, DeletingStopsTasksAndRemovesThemWithTheirLogs) {
@@ -209,8 +209,8 @@ TEST_F(TaskCommandsTest, DeletingStopsTasksAndRemovesThemWithTheirLogs) {
   EXPECT_EQ(Names(), (Texts{"b", "d"}));
   EXPECT_FALSE(m_log.Exists(logA));
   EXPECT_TRUE(m_log.Exists(logB));
-  EXPECT_FALSE(m_list.HasWorker(0));
-  EXPECT_FALSE(m_list.HasWorker(1));
+  EXPECT_FALSE(m_runner.HasWorker(0));
+  EXPECT_FALSE(m_runner.HasWorker(1));
 
   ASSERT_TRUE(m_commands.DeleteAll());
   EXPECT_EQ(m_questions.back(), "Do you want to DELETE ALL tasks now?");
@@ -235,15 +235,15 @@ TEST_F(TaskCommandsTest, StartAndStopAllTouchOnlyTheTasksTheyConcern) {
   EXPECT_FALSE(m_commands.CanStopAll());
 
   m_commands.Start({0});  // manual: nothing
-  EXPECT_FALSE(m_list.HasWorker(0));
+  EXPECT_FALSE(m_runner.HasWorker(0));
   m_answer = Answer::No;
   EXPECT_FALSE(m_commands.StartAll());
   EXPECT_EQ(m_questions.back(), "Do you want to START ALL automatization tasks now?");
-  EXPECT_FALSE(m_list.HasWorker(1));
+  EXPECT_FALSE(m_runner.HasWorker(1));
   m_answer = Answer::Yes;
   ASSERT_TRUE(m_commands.StartAll());
-  EXPECT_FALSE(m_list.HasWorker(0));
-  EXPECT_TRUE(m_list.HasWorker(1));
+  EXPECT_FALSE(m_runner.HasWorker(0));
+  EXPECT_TRUE(m_runner.HasWorker(1));
   EXPECT_EQ(Entries(1), (Texts{"Create task", "Stop task", "Start task"}));
 }
 

@@ -19,6 +19,7 @@
 #include "core/AtomicFile.h"
 #include "tasks/TaskFile.h"
 #include "tests/support/FakeClock.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/ui/UiFixture.h"
 #include "ui/BrevantoTasksView.h"
 #include "ui/Dialogs.h"
@@ -274,6 +275,25 @@ TEST_F(MainFrameTest, QuitAsksThenSavesBeforeStoppingTheTasks) {
   const QList<ShownBox> shown = Dialogs::TakeShown();
   ASSERT_EQ(shown.size(), 2);
   EXPECT_EQ(shown[0].Text, "Quit the application and stop all tasks?");
+}
+
+// A quit whose save failed (a full disk) must not pass for one that kept everything.
+TEST_F(MainFrameTest, AQuitWhoseSaveFailsSaysSo) {
+  fixture.Add(MakeTask("Sales"));
+  CMainFrame frame(fixture.Core(), FrameDialogs());
+  ASSERT_TRUE(frame.StartShown());
+  Dialogs::TakeShown();
+  Dialogs::QueueAnswer(Answer::Yes);
+  {
+    const test::FileSizeLimit full(16);
+    EXPECT_TRUE(frame.QuitApplication());
+  }
+  EXPECT_FALSE(FileExists(fixture.Core().TaskFilePath()));
+  const QList<ShownBox> shown = Dialogs::TakeShown();
+  ASSERT_EQ(shown.size(), 2);
+  EXPECT_EQ(shown[1].Kind, BoxKind::Stop);
+  EXPECT_EQ(shown[1].Text, "Failed to save the task list or the options! What changed since "
+                           "they were last saved is lost.");
 }
 
 TEST_F(MainFrameTest, KeysReachTheCommandsFromTheList) {

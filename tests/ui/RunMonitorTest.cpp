@@ -73,7 +73,7 @@ class RunMonitorTest : public testing::Test {
 
 TEST_F(RunMonitorTest, ResultColumnShowsProgressWhileRunningThenTheOutcome) {
   CTaskList& tasks = m_fixture.Core().Tasks();
-  TaskListModel model(tasks);
+  TaskListModel model(tasks, &m_fixture.Core().Runner());
   const std::shared_ptr<TaskSlot> slot = tasks.SlotAt(m_row);
   {
     std::lock_guard lock(slot->Lock);

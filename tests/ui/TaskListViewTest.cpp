@@ -36,7 +36,7 @@ class TaskListViewTest : public testing::Test {
 
 TEST_F(TaskListViewTest, RefreshKeepsSelectionAndReportsOnlyChangedCells) {
   for (int i = 0; i < 60; ++i) tasks.AddTask(Named("Task " + std::to_string(i)));
-  CBrevantoTasksView view(tasks);
+  CBrevantoTasksView view(tasks, nullptr);
   QAbstractItemModelTester tester(view.Model(),
                                   QAbstractItemModelTester::FailureReportingMode::Warning);
   view.resize(600, 200);
@@ -73,7 +73,7 @@ TEST_F(TaskListViewTest, RefreshKeepsSelectionAndReportsOnlyChangedCells) {
 TEST_F(TaskListViewTest, RefreshFollowsAddedAndRemovedTasks) {
   tasks.AddTask(Named("A"));
   tasks.AddTask(Named("B"));
-  CBrevantoTasksView view(tasks);
+  CBrevantoTasksView view(tasks, nullptr);
   QAbstractItemModelTester tester(view.Model(),
                                   QAbstractItemModelTester::FailureReportingMode::Warning);
   view.SelectRow(0, true);
@@ -95,7 +95,7 @@ TEST_F(TaskListViewTest, RowsShowTheTaskWords) {
   task.Status = 9;
   task.LastRunTime = {2006, 1, 5, 12, 30, 15, 5};
   tasks.AddTask(task);
-  CBrevantoTasksView view(tasks);
+  CBrevantoTasksView view(tasks, nullptr);
   view.Model()->SetDisplayStyles(2, 2);
   auto cell = [&](int column) { return view.Model()->index(0, column).data().toString(); };
   EXPECT_EQ(cell(TaskListModel::kStatus), "Unknown");
@@ -108,7 +108,7 @@ TEST_F(TaskListViewTest, RowsShowTheTaskWords) {
 TEST_F(TaskListViewTest, ViewModesShareTheSelection) {
   tasks.AddTask(Named("A"));
   tasks.AddTask(Named("B"));
-  CBrevantoTasksView view(tasks);
+  CBrevantoTasksView view(tasks, nullptr);
   view.SelectRow(1, true);
   for (ListViewMode mode : {ListViewMode::LargeIcons, ListViewMode::SmallIcons, ListViewMode::List,
                             ListViewMode::Details}) {
@@ -119,7 +119,7 @@ TEST_F(TaskListViewTest, ViewModesShareTheSelection) {
 
 TEST_F(TaskListViewTest, AClickSelectsTheTaskInEveryViewMode) {
   for (const char* name : {"A", "B", "C"}) tasks.AddTask(Named(name));
-  CBrevantoTasksView view(tasks);
+  CBrevantoTasksView view(tasks, nullptr);
   view.resize(600, 300);
   view.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
@@ -141,7 +141,7 @@ TEST_F(TaskListViewTest, AClickSelectsTheTaskInEveryViewMode) {
 // wider than two name columns.
 TEST_F(TaskListViewTest, SmallIconCellsFitTheirNamesWithinLimits) {
   tasks.AddTask(Named("A"));
-  CBrevantoTasksView view(tasks);
+  CBrevantoTasksView view(tasks, nullptr);
   view.SetViewMode(ListViewMode::SmallIcons);
   auto* icons = view.findChild<QListView*>("taskIcons");
   ASSERT_NE(icons, nullptr);
@@ -180,7 +180,7 @@ TEST_F(TaskListViewTest, ColumnsHoldTheirLongestTextsInAnyFont) {
     QFont font = original;
     font.setPixelSize(pixels);
     QApplication::setFont(font);
-    CBrevantoTasksView view(tasks);
+    CBrevantoTasksView view(tasks, nullptr);
     auto* details = view.findChild<QTreeView*>("taskDetails");
     ASSERT_NE(details, nullptr);
     const QFontMetrics metrics = details->fontMetrics();

@@ -12,7 +12,7 @@
 #include "core/AtomicFile.h"
 #include "core/Clock.h"
 #include "logs/TaskLog.h"
-#include "schedule/StopRequests.h"
+#include "schedule/TaskRunner.h"
 #include "tests/support/FakeClock.h"
 #include "tests/ui/UiFixture.h"
 #include "ui/BrevantoTasksView.h"
@@ -61,7 +61,7 @@ class TasksViewCommandsTest : public testing::Test {
   CoreFixture fixture;
   QWidget window;
   FrameDialogs dialogs;
-  CBrevantoTasksView view{Core().Tasks(), &window};
+  CBrevantoTasksView view{Core().Tasks(), &Core().Runner(), &window};
   CTasksViewCommands commands{Core(), view, dialogs, &window};
 };
 
@@ -232,9 +232,9 @@ TEST_F(RunningTaskTest, StopAsksBeforeStoppingARunningTask) {
   Dialogs::QueueAnswer(Answer::Yes);
   commands.Stop();  // returns at once: the row says so until the worker has ended
   EXPECT_EQ(Core().Tasks().At(0).GetStatus(), TaskStatus::Stop);
-  ASSERT_TRUE(test::WaitUntil([&] { return !Core().Tasks().HasWorker(0); }));
+  ASSERT_TRUE(test::WaitUntil([&] { return !Core().Runner().HasWorker(0); }));
   EXPECT_FALSE(running);
-  FinishStops(Core().Tasks());
+  Core().Runner().FinishStops();
   view.RefreshAll();
   const std::vector<std::string> log = LogTexts(0);
   EXPECT_NE(std::find(log.begin(), log.end(), "Stop task"), log.end());
