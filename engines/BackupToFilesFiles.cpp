@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "engines/AgeOutput.h"
 #include "engines/CompressedOutput.h"
 #include "tasks/BackupFileName.h"
 
@@ -13,10 +14,11 @@ std::string CBackupToFilesRun::PlannedPath(const std::string& database,
   // PHP scripts stay plain: PHP runs them as they are.
   const Compression compression =
       m_settings.FileType == 2 ? Compression::None : m_advanced.Compression;
-  return WithCompressedFileSuffix(
+  std::string path = WithCompressedFileSuffix(
       MakeBackupFilePath(m_settings, m_dateTimeSubPath, m_task.TaskName, m_task.SourceServer,
                          database, table, m_runTime),
       compression);
+  return m_recipients.empty() ? path : WithEncryptedFileSuffix(path);
 }
 
 std::vector<const TableItem*> CBackupToFilesRun::TablesInWritingOrder(
@@ -55,6 +57,15 @@ bool CBackupToFilesRun::OpenNewFile(DumpLane& lane, const std::string& database,
     return false;
   }
   lane.file.SetCompression(compression, m_advanced.CompressionLevel);
+  if (!m_recipients.empty()) {
+    std::unique_ptr<OutputTransform> encrypt;
+    if (const Status made = MakeAgeTransform(m_recipients, encrypt); !made.ok()) {
+      Error(lane, made.message());
+      (void)FinishFile(lane);
+      return false;
+    }
+    lane.file.AddTransform(std::move(encrypt));
+  }
   lane.writer = std::make_unique<CSqlDumpWriter>(lane.file, m_settings.FileType, m_eol);
   if (const Status header =
           lane.writer->WriteFileHeader(m_task.SourceServer, lane.connection.ServerVersionText(), m_runTime);

@@ -16,6 +16,7 @@
 #include "engines/RunLeftovers.h"
 #include "engines/Snapshot.h"
 #include "tasks/BackupFileName.h"
+#include "tasks/EncryptionOptions.h"
 
 namespace brevanto {
 
@@ -76,6 +77,16 @@ RunOutcome CBackupToFilesRun::Backup() {
   if (m_task.BackupDatabases.empty()) {
     Error("There are not any databases to backup!");
     return RunOutcome::Failed;
+  }
+  for (const std::string& text : EncryptionOptionsOf(m_task).Recipients) {
+    AgeRecipient recipient;
+    if (const Status parsed = ParseAgeRecipient(text, recipient); !parsed.ok()) {
+      // Never a plain copy where an encrypted one was asked for.
+      Error("The task's encryption key cannot be used: " + parsed.message());
+      return RunOutcome::Failed;
+    }
+    m_recipients.push_back(recipient);
+    m_manifest.Recipients.push_back(recipient.Fingerprint());
   }
   if (!m_applicationFolder.empty()) (void)::mkdir((m_applicationFolder + "Data").c_str(), 0777);
   if (m_settings.FileMode != 1) {
@@ -237,13 +248,12 @@ Status CBackupToFilesRun::WriteCopyManifest(const BackupCopy& copy) {
 }
 
 void CBackupToFilesRun::RemoveRunLeftovers(const std::vector<DatabaseItem>& resolved) {
-  const RunLeftoverSearch search{&m_task, m_advanced.Compression, resolved, m_runTime,
-                                 m_createdFiles};
+  RunLeftoverSearch search{&m_task, m_advanced.Compression, resolved, m_runTime,
+                           m_createdFiles};
+  search.Encrypted = !m_recipients.empty();
   int removed = 0;
   std::set<std::string> folders;
-  // A run killed between writing its manifest and recording its copy left one: it goes
-  // with the files it describes, after them.
-  std::set<std::string> manifests;
+  // The search lists a manifest such a run left after the files it describes.
   for (const std::string& path : FindRunLeftovers(search)) {
     if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
       m_context.Log(LogLevel::Warning, "Failed to delete a file an earlier run left! - " + path +
@@ -252,16 +262,13 @@ void CBackupToFilesRun::RemoveRunLeftovers(const std::vector<DatabaseItem>& reso
     }
     ++removed;
     folders.insert(FolderOf(path));
-    manifests.insert(path + std::string(kManifestSuffix));
   }
   // An earlier run's DATE_TIME folder goes once empty; the backup folder itself stays.
   for (const std::string& folder : folders) {
-    if (folder + "/" != m_settings.BackupFolder && folder != m_settings.BackupFolder &&
-        ::rmdir(folder.c_str()) == 0) {
-      manifests.insert(folder + std::string(kManifestSuffix));
+    if (folder + "/" != m_settings.BackupFolder && folder != m_settings.BackupFolder) {
+      ::rmdir(folder.c_str());
     }
   }
-  for (const std::string& manifest : manifests) RemoveManifest(manifest);
   if (removed > 0) {
     m_context.Log(LogLevel::General, "Deleted " + std::to_string(removed) +
                                          " file(s) that earlier runs left unrecorded");

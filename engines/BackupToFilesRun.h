@@ -19,6 +19,7 @@
 #include "engines/SchemaObjects.h"
 #include "engines/SqlDumpWriter.h"
 #include "schedule/TaskRoutine.h"
+#include "core/Age.h"
 #include "tasks/CopyManifest.h"
 
 namespace brevanto {
@@ -144,6 +145,7 @@ class CBackupToFilesRun {
   std::string m_serverCharset;
   std::vector<std::string> m_createdFiles;  // complete files, under their final names
   CopyManifest m_manifest;                  // filled as the run learns; written last
+  std::vector<AgeRecipient> m_recipients;   // files are encrypted to them; empty: not
   ManifestCollector m_collected{m_manifest};  // the lanes' tables and objects
   // The source server's identity, into the manifest.
   void DescribeSource();

@@ -8,6 +8,7 @@
 
 #include <sys/stat.h>
 
+#include "engines/AgeOutput.h"
 #include "engines/ExportFile.h"
 #include "engines/ExportFormat.h"
 #include "engines/MySqlConnection.h"
@@ -16,6 +17,7 @@
 #include "engines/TableDefinition.h"
 #include "tasks/AdvancedOptions.h"
 #include "tasks/BackupFileName.h"
+#include "tasks/EncryptionOptions.h"
 
 namespace brevanto {
 namespace {
@@ -34,7 +36,8 @@ class CExportRun {
         m_settings(request.Settings),
         m_tables(request.Tables),
         m_advanced(request.Advanced),
-        m_tag(TemporaryFileTag(request.RunName)) {}
+        m_tag(TemporaryFileTag(request.RunName)),
+        m_recipientTexts(request.Recipients) {}
   ~CExportRun() { m_context.SetCancelHook({}); }
   CExportRun(const CExportRun&) = delete;
   CExportRun& operator=(const CExportRun&) = delete;
@@ -65,6 +68,8 @@ class CExportRun {
   const ExportSettings& m_settings;
   const std::vector<TableItem>& m_tables;
   const CAdvancedOptions m_advanced;
+  const std::vector<std::string>& m_recipientTexts;
+  std::vector<AgeRecipient> m_recipients;
   const std::string m_tag;  // of this task's temporary files
   int m_errors = 0;
   LogLevel m_lastLevel = LogLevel::General;
@@ -87,6 +92,14 @@ RunOutcome CExportRun::Export() {
   if (m_tables.empty()) {
     Log(LogLevel::Error, "There are not any tables or views to export!");
     return RunOutcome::Failed;
+  }
+  for (const std::string& text : m_recipientTexts) {
+    AgeRecipient recipient;
+    if (const Status parsed = ParseAgeRecipient(text, recipient); !parsed.ok()) {
+      Log(LogLevel::Error, "The task's encryption key cannot be used: " + parsed.message());
+      return RunOutcome::Failed;
+    }
+    m_recipients.push_back(recipient);
   }
   (void)::mkdir((m_applicationFolder + "Data").c_str(), 0777);
   if (m_settings.Folder.empty()) {
@@ -135,8 +148,9 @@ CExportRun::Next CExportRun::ExportItem(int index) {
   const std::string& database = item.DatabaseName;
   const std::string& table = item.TableName;
   const bool view = item.Kind == 2;
-  const std::string path =
+  std::string path =
       WithCompressedFileSuffix(MakeExportFilePath(m_settings, m_tables, index), m_advanced.Compression);
+  if (!m_recipients.empty()) path = WithEncryptedFileSuffix(path);
   Log(LogLevel::General, std::string(view ? "Exporting the view " : "Exporting the table ") +
                              database + "." + table + " to " + path + " ...");
 
@@ -169,6 +183,14 @@ CExportRun::Next CExportRun::ExportItem(int index) {
     return Next::Skip;
   }
   file.SetCompression(m_advanced.Compression, m_advanced.CompressionLevel);
+  if (!m_recipients.empty()) {
+    std::unique_ptr<OutputTransform> encrypt;
+    if (const Status made = MakeAgeTransform(m_recipients, encrypt); !made.ok()) {
+      Log(LogLevel::Error, made.message() + " - " + path);
+      return Next::Skip;
+    }
+    file.AddTransform(std::move(encrypt));
+  }
   const int errorsBefore = m_errors;
   if (Canceled()) return Next::Stop;
 
@@ -265,6 +287,7 @@ ExportRequest ExportRequestOf(const CTaskItem& task) {
   request.Settings = task.ExportSettings;
   request.Advanced = AdvancedOptionsOf(task);
   request.RunName = task.LogFileName.empty() ? task.TaskName : task.LogFileName;
+  request.Recipients = EncryptionOptionsOf(task).Recipients;
   return request;
 }
 

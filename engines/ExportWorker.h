@@ -22,6 +22,8 @@ struct ExportRequest {
   CAdvancedOptions Advanced;
   // Whose run it is (a task's log file name, else its name): tags its temporary files.
   std::string RunName;
+  // age public keys ("age1..."): each file is encrypted to them. Empty: plain files.
+  std::vector<std::string> Recipients;
 };
 
 // The request of an ExportToFiles task.

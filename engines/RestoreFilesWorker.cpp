@@ -1,15 +1,20 @@
 #include "engines/RestoreFilesWorker.h"
 
+#include <openssl/crypto.h>
+
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <utility>
 
+#include "core/AtomicFile.h"
 #include "engines/ProgressPlan.h"
 #include "engines/RestoreRun.h"
 #include "engines/ScriptWorker.h"
 #include "engines/SqlInput.h"
 #include "engines/StatementReadAhead.h"
 #include "engines/StatementSplitter.h"
+#include "tasks/EncryptionOptions.h"
 
 namespace brevanto {
 namespace {
@@ -31,6 +36,7 @@ RunOutcome CRestoreRun::Run() {
     m_context.Log(LogLevel::Error, "There are not any files to restore!");
     return RunOutcome::Failed;
   }
+  if (!m_request.IdentityFile.empty() && !LoadIdentities()) return RunOutcome::Failed;
   if (!m_request.TargetDatabase.empty() && !PrepareRename()) return RunOutcome::Failed;
   m_context.SetCancelHook([canceler = m_connection.CancelHandle()] { canceler->Cancel(); });
   // No read time-out: a restored ALTER TABLE or index build may run for hours.
@@ -79,6 +85,24 @@ std::size_t CRestoreRun::MaxStatementBytes(RestoreLane& lane) {
   return packet - 1;
 }
 
+bool CRestoreRun::LoadIdentities() {
+  const std::string& path = m_request.IdentityFile;
+  std::string text;
+  if (!ReadFileBytes(path, text, std::size_t{1} << 20)) {
+    m_context.Log(LogLevel::Error, "Failed to read the identity file! - " + path);
+    return false;
+  }
+  const char* passphrase = std::getenv("BREVANTO_IDENTITY_PASSPHRASE");
+  const Status parsed =
+      ParseAgeIdentityFile(text, passphrase != nullptr ? passphrase : "", m_identities);
+  OPENSSL_cleanse(text.data(), text.size());
+  if (!parsed.ok()) {
+    m_context.Log(LogLevel::Error, parsed.message() + " - " + path);
+    return false;
+  }
+  return true;
+}
+
 RestoreStep CRestoreRun::FileError(const std::string& path, const std::string& reason) {
   m_context.Log(LogLevel::Error,
                 "Failed to get a SQL statement from the SQL file! " + path + ": " + reason);
@@ -87,7 +111,7 @@ RestoreStep CRestoreRun::FileError(const std::string& path, const std::string& r
 
 RestoreStep CRestoreRun::RestoreFile(RestoreLane& lane, const std::string& path) {
   std::unique_ptr<CSqlInput> input;
-  const Status opened = OpenSqlInput(path, input);
+  const Status opened = OpenSqlInput(path, m_identities, input);
   if (!opened.ok()) return FileError(path, opened.message());
   if (m_filesWithoutDatabase.count(path) != 0) {
     if (const RestoreStep entered = EnterTarget(lane); entered != RestoreStep::Continue) {
@@ -212,6 +236,7 @@ RestoreFilesRequest RestoreFilesRequestOf(const CTaskItem& task) {
   request.Options = task.RestoreOptions;
   request.Advanced = AdvancedOptionsOf(task);
   request.ReadAhead = FindAdvancedOptions(task).has_value();
+  request.IdentityFile = EncryptionOptionsOf(task).IdentityFile;
   return request;
 }
 

@@ -27,6 +27,9 @@ struct RestoreFilesRequest {
   // restored under this name (engines/DatabaseRename.h), and files naming more than one
   // database are refused before anything runs.
   std::string TargetDatabase;
+  // Opens encrypted files (age): an identity file as `age-keygen` writes it, or one that
+  // `age -p` protected, whose passphrase comes from $BREVANTO_IDENTITY_PASSPHRASE.
+  std::string IdentityFile;
 };
 
 // The request of a RestoreFromFiles task: its destination, files and options.

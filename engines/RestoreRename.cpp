@@ -20,7 +20,7 @@ bool CRestoreRun::PrepareRename() {
   for (const RestoreFileItem& file : m_request.Files) {
     if (file.IconIndex != 0) continue;
     std::unique_ptr<CSqlInput> input;
-    if (!OpenSqlInput(file.FullPath, input).ok()) continue;
+    if (!OpenSqlInput(file.FullPath, m_identities, input).ok()) continue;
     CStatementSplitter splitter(*input, kLongestDatabaseStatement);
     SqlStatement statement;
     bool named = false;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/Age.h"
 #include "engines/DatabaseRename.h"
 #include "engines/ErrorCountingContext.h"
 #include "engines/LoadTransaction.h"
@@ -85,6 +86,8 @@ class CRestoreRun {
   // With a target database: reads the files for the database they hold and prepares its
   // rename. False (after the Error) when they hold more than one.
   bool PrepareRename();
+  // Reads the request's identity file. False after the Error when it cannot be used.
+  bool LoadIdentities();
   // Before a file that names no database: the session is put in the target database.
   RestoreStep EnterTarget(RestoreLane& lane);
   // The statement as it runs: renamed when the request asks for it. False after the
@@ -105,6 +108,7 @@ class CRestoreRun {
   const bool m_readAhead;
   std::optional<DatabaseRename> m_rename;
   std::set<std::string> m_filesWithoutDatabase;  // paths; entered into the target
+  std::vector<AgeIdentity> m_identities;  // open encrypted files
   // Last: it stops before the connections it watches close.
   std::optional<CStatementWatchdog> m_watchdog;
 };

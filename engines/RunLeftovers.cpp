@@ -10,6 +10,7 @@
 #include <set>
 #include <utility>
 
+#include "engines/AgeOutput.h"
 #include "schedule/Calendar.h"
 #include "tasks/BackupFileName.h"
 #include "tasks/CopyManifest.h"
@@ -97,9 +98,10 @@ std::optional<NamePattern> MakeNamePattern(const RunLeftoverSearch& search) {
       ++i;
     }
   }
-  const std::string extension = WithCompressedFileSuffix(
+  std::string extension = WithCompressedFileSuffix(
       BackupFileExtension(task.BackupSettings.FileType),
       task.BackupSettings.FileType == 2 ? Compression::None : search.FileCompression);
+  if (search.Encrypted) extension = WithEncryptedFileSuffix(extension);
   // A name taken gets "_2", "_3" ... before its extension; an unfinished one ".incomplete".
   text += "(?:_[0-9]+)?" + RegexLiteral(extension) + "(" + RegexLiteral(kIncomplete) + ")?$";
   pattern.Pattern = std::regex(text);

@@ -20,6 +20,7 @@ struct RunLeftoverSearch {
   std::vector<DatabaseItem> Databases;    // the run's resolved selection
   TaskDateTime RunStart;                  // only runs that started before it count
   std::vector<std::string> CurrentFiles;  // the files this run recorded
+  bool Encrypted = false;                 // the names end in ".age"
 };
 
 // The leftovers found, full paths. A file counts only when its name is one the task's own

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "engines/AgeInput.h"
 #include "engines/CompressedInput.h"
 
 namespace brevanto {
@@ -43,6 +44,48 @@ SqlCompression DetectCompression(std::string_view firstBytes) {
 }
 
 Status OpenSqlInput(const std::string& path, std::unique_ptr<CSqlInput>& input) {
+  return OpenSqlInput(path, {}, input);
+}
+
+namespace {
+
+// The decompressing reader `compression` asks for, around `raw`.
+Status Decompressing(SqlCompression compression, std::unique_ptr<CSqlInput> raw,
+                     std::unique_ptr<CSqlInput>& input) {
+  switch (compression) {
+    case SqlCompression::None: input = std::move(raw); return Status::Ok();
+    case SqlCompression::Gzip: return OpenGzipInput(std::move(raw), input);
+    case SqlCompression::Zstd: return OpenZstdInput(std::move(raw), input);
+  }
+  return Status::Ok();
+}
+
+// Decrypts, then looks at the first bytes of what the file holds for its compression.
+Status OpenDecrypted(std::unique_ptr<CSqlInput> file, const std::vector<AgeIdentity>& identities,
+                     std::unique_ptr<CSqlInput>& input) {
+  std::unique_ptr<CSqlInput> plain;
+  if (Status opened = OpenAgeInput(std::move(file), identities, plain); !opened.ok()) {
+    return opened;
+  }
+  std::string magic(4, '\0');
+  std::size_t have = 0;
+  while (have < magic.size()) {
+    std::size_t got = 0;
+    if (Status read = plain->Read(magic.data() + have, magic.size() - have, got); !read.ok()) {
+      return read;
+    }
+    if (got == 0) break;
+    have += got;
+  }
+  magic.resize(have);
+  const SqlCompression compression = DetectCompression(magic);
+  return Decompressing(compression, PrefixedInput(std::move(magic), std::move(plain)), input);
+}
+
+}  // namespace
+
+Status OpenSqlInput(const std::string& path, const std::vector<AgeIdentity>& identities,
+                    std::unique_ptr<CSqlInput>& input) {
   input.reset();
   if (path.empty()) return Status::Error("no file name");
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -52,20 +95,14 @@ Status OpenSqlInput(const std::string& path, std::unique_ptr<CSqlInput>& input) 
   if (::fstat(fd, &info) != 0) return Status::Error(std::strerror(errno));
   if (S_ISDIR(info.st_mode)) return Status::Error(std::strerror(EISDIR));
   // pread leaves the position at the start for whichever reader takes the file.
-  char magic[4];
+  char magic[32];
   ssize_t n;
   do {
     n = ::pread(fd, magic, sizeof magic, 0);
   } while (n < 0 && errno == EINTR);
-  const SqlCompression compression =
-      n > 0 ? DetectCompression(std::string_view(magic, static_cast<std::size_t>(n)))
-            : SqlCompression::None;
-  switch (compression) {
-    case SqlCompression::None: input = std::move(file); return Status::Ok();
-    case SqlCompression::Gzip: return OpenGzipInput(std::move(file), input);
-    case SqlCompression::Zstd: return OpenZstdInput(std::move(file), input);
-  }
-  return Status::Ok();
+  const std::string_view start(magic, n > 0 ? static_cast<std::size_t>(n) : 0);
+  if (n >= 8 && LooksLikeAgeFile(start)) return OpenDecrypted(std::move(file), identities, input);
+  return Decompressing(DetectCompression(start), std::move(file), input);
 }
 
 Status ReadWholeSqlFile(const std::string& path, std::string& text) {

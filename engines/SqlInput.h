@@ -12,7 +12,9 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "core/Age.h"
 #include "core/Status.h"
 
 namespace brevanto {
@@ -58,6 +60,10 @@ SqlCompression DetectCompression(std::string_view firstBytes);
 // compressed. On failure `input` stays empty and the message says why (the system's
 // text, or that the format cannot be read), without the path.
 Status OpenSqlInput(const std::string& path, std::unique_ptr<CSqlInput>& input);
+// As above; a file in the age format (core/Age.h) is decrypted with `identities` first,
+// then decompressed when what it holds is compressed.
+Status OpenSqlInput(const std::string& path, const std::vector<AgeIdentity>& identities,
+                    std::unique_ptr<CSqlInput>& input);
 
 // The whole (decompressed) text of the file at `path`, for loading a script to edit.
 Status ReadWholeSqlFile(const std::string& path, std::string& text);

@@ -83,6 +83,9 @@ std::string ManifestToJson(const CopyManifest& manifest) {
                           {"position", manifest.Binlog->Position},
                           {"gtid_binlog_pos", manifest.Binlog->GtidPosition}};
   }
+  if (!manifest.Recipients.empty()) {
+    root["encryption"] = json{{"format", "age"}, {"recipients", manifest.Recipients}};
+  }
   // Invalid UTF-8 in a name (a latin1 table name read as bytes) is kept as U+FFFD rather
   // than failing the whole manifest.
   return root.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
@@ -151,6 +154,10 @@ Status ManifestFromJson(std::string_view text, CopyManifest& manifest) {
       return Bad("binlog");
     }
     out.Binlog = std::move(b);
+  }
+  if (const auto encryption = root.find("encryption");
+      encryption != root.end() && encryption->is_object()) {
+    if (!Take(*encryption, "recipients", out.Recipients)) return Bad("encryption");
   }
   manifest = std::move(out);
   return Status::Ok();

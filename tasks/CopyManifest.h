@@ -73,6 +73,9 @@ struct CopyManifest {
   std::vector<ManifestTable> Tables;
   std::vector<ManifestObject> Objects;
   std::optional<ManifestBinlog> Binlog;  // absent when the server writes no binary log
+  // Fingerprints of the public keys the files are encrypted to (AgeRecipient::Fingerprint);
+  // empty for files that are not encrypted.
+  std::vector<std::string> Recipients;
   friend bool operator==(const CopyManifest&, const CopyManifest&) = default;
 };
 

@@ -307,7 +307,7 @@ TEST_F(TaskJsonTest, AdvancedOptionsAndNotificationsTravelWithTheirTask) {
   EXPECT_TRUE(EncryptionOptionsOf(imported.Tasks[3]).Empty());
   // A task made before the options existed stays without them, and so keeps its old runs.
   EXPECT_FALSE(FindAdvancedOptions(imported.Tasks[3]).has_value());
-  EXPECT_EQ(imported.GivenSections[0], std::vector<std::string>{"Advanced"});
+  EXPECT_EQ(imported.GivenSections[0], (std::vector<std::string>{"Advanced", "Encryption"}));
   EXPECT_EQ(TasksToJsonText(imported.Tasks), text);
 
   // Keys left out of a section take the new task's defaults.

@@ -67,12 +67,12 @@ TEST_F(RunLeftoversTest, TakesUnrecordedAndIncompleteFilesOfEarlierRunsOnly) {
   EXPECT_EQ(Found({current}), (std::vector<std::string>{incomplete, interrupted, numbered}));
 }
 
-// A manifest is never a leftover of its own: it goes with its copy, after the files.
-TEST_F(RunLeftoversTest, NeverTakesAManifest) {
+// A manifest is never a leftover of its own: it goes with the leftover it describes, after it.
+TEST_F(RunLeftoversTest, NeverTakesAManifestOfItsOwn) {
   const std::string leftover = Make("Nightly_shop_orders_2024-03-01_10-00-00.sql");
-  Make("Nightly_shop_orders_2024-03-01_10-00-00.sql.manifest.json");
+  const std::string manifest = Make("Nightly_shop_orders_2024-03-01_10-00-00.sql.manifest.json");
   Make("Nightly_shop_items_2024-03-01_10-00-00.sql.incomplete.manifest.json");
-  EXPECT_EQ(Found(), std::vector<std::string>{leftover});
+  EXPECT_EQ(Found(), (std::vector<std::string>{leftover, manifest}));
 }
 
 TEST_F(RunLeftoversTest, WithoutTheTaskNameInTheFormatOnlyIncompleteFilesAreTaken) {
