@@ -18,7 +18,8 @@ namespace brevanto {
 
 namespace {
 
-using wizard::UsesBackupSettings;
+using wizard::KindOf;
+using wizard::SettingsOf;
 using wizard::UsesDestinationServer;
 using wizard::UsesSourceServer;
 
@@ -325,17 +326,18 @@ void VisitTask(V& v, T& t, int type, bool all) {
   if (all || UsesDestinationServer(type)) {
     object("DestinationServer", t.DestinationServer, [](auto& w, auto& s) { VisitServer(w, s); });
   }
-  if (all || type == 4) {
+  const KindSettings uses = SettingsOf(type);
+  if (all || uses.ExportSettings) {
     object("ExportSettings", t.ExportSettings, [](auto& w, auto& e) { VisitExportSettings(w, e); });
     v.List("ExportTables", t.ExportTables, [](auto& w, auto& e) { VisitTable(w, e); });
   }
-  if (all || UsesBackupSettings(type)) {
+  if (all || uses.BackupSettings) {
     object("BackupSettings", t.BackupSettings, [](auto& w, auto& b) { VisitBackupSettings(w, b); });
     v.List("BackupDatabases", t.BackupDatabases, [](auto& w, auto& d) { VisitDatabase(w, d); });
   }
   object("Schedule", t.Schedule, [](auto& w, auto& s) { VisitSchedule(w, s); });
-  if (all || type == 5) v("ScriptStatements", t.ScriptStatements);
-  if (all || type == 6) {
+  if (all || uses.ScriptStatements) v("ScriptStatements", t.ScriptStatements);
+  if (all || uses.RestoreFiles) {
     object("RestoreOptions", t.RestoreOptions, [](auto& w, auto& r) { VisitRestoreOptions(w, r); });
     v.List("RestoreFiles", t.RestoreFiles, [](auto& w, auto& f) { VisitRestoreFile(w, f); });
   }
@@ -383,8 +385,9 @@ void ApplyNewTaskDefaults(const Json& in, CTaskItem& task, const NewTaskDefaults
 // copies the whole source database. Their tables are found at each run.
 void ApplyWholeDatabases(const Json& in, CTaskItem& task, const std::string& path,
                          std::vector<TaskJsonProblem>& problems) {
-  if (!UsesBackupSettings(task.TaskType)) return;
-  const bool databaseCopy = task.TaskType == 3 || task.TaskType == 8;
+  const TaskKind* kind = KindOf(task.TaskType);
+  if (kind == nullptr || !kind->Settings.BackupSettings) return;
+  const bool databaseCopy = kind->Selection == DatabaseSelection::OneDatabase;
   const auto list = in.find("BackupDatabases");
   if (list == in.end() && databaseCopy && !task.SourceServer.Database.empty()) {
     task.BackupDatabases = {DatabaseItem{1, task.SourceServer.Database, {}}};

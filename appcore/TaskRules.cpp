@@ -7,24 +7,24 @@
 
 namespace brevanto::wizard {
 
+// A type with no kind keeps its source server, as the JSON of such a task always did.
 bool UsesSourceServer(int type) {
-  return type != 6;
+  const TaskKind* kind = KindOf(type);
+  return kind == nullptr || kind->UsesSourceServer;
 }
 bool UsesDestinationServer(int type) {
-  return type == 2 || type == 3 || type == 6 || type == 7 || type == 8;
+  const TaskKind* kind = KindOf(type);
+  return kind != nullptr && kind->UsesDestinationServer;
+}
+KindSettings SettingsOf(int type) {
+  const TaskKind* kind = KindOf(type);
+  return kind ? kind->Settings : KindSettings{};
 }
 bool UsesBackupSettings(int type) {
-  return type == 1 || type == 2 || type == 3 || type == 7 || type == 8;
+  return SettingsOf(type).BackupSettings;
 }
 
 namespace {
-
-bool IsDatabaseCopy(int type) {
-  return type == 3 || type == 8;
-}
-bool ChoosesDatabases(int type) {
-  return type == 1 || type == 2 || type == 7;
-}
 
 void CheckServer(const CServerInfo& server, const std::string& key,
                  std::vector<RuleProblem>& problems) {
@@ -101,50 +101,57 @@ std::vector<RuleProblem> CheckTask(const CTaskItem& task,
                                    const std::function<bool(const std::string&)>& nameTaken,
                                    const TaskDateTime& now) {
   std::vector<RuleProblem> problems;
-  const int type = task.TaskType;
   if (std::string name = TaskNameProblem(task.TaskName); !name.empty()) {
     problems.push_back({"TaskName", name});
   } else if (nameTaken(FoldedTaskName(task.TaskName))) {
     problems.push_back({"TaskName", kTaskNameTaken});
   }
-  if (TaskTypeDescription(type) == nullptr) {
-    problems.push_back({"TaskType", "The task type must be a number from 1 to 8!"});
+  const TaskKind* kind = KindOf(task.TaskType);
+  if (kind == nullptr) {
+    const int last = static_cast<int>(TaskKinds().back().Type);
+    problems.push_back(
+        {"TaskType", "The task type must be a number from 1 to " + std::to_string(last) + "!"});
     return problems;
   }
 
-  if (UsesSourceServer(type)) CheckServer(task.SourceServer, "SourceServer", problems);
-  if (IsDatabaseCopy(type) && task.SourceServer.Database.empty()) {
+  if (kind->UsesSourceServer) CheckServer(task.SourceServer, "SourceServer", problems);
+  const bool databaseCopy = kind->Selection == DatabaseSelection::OneDatabase;
+  const bool choosesDatabases = kind->Selection == DatabaseSelection::Databases;
+  if (databaseCopy && task.SourceServer.Database.empty()) {
     problems.push_back({"SourceServer.Database", kEmptyDatabaseName});
   }
 
   const BackupSettings& b = task.BackupSettings;
-  if ((ChoosesDatabases(type) || IsDatabaseCopy(type)) && b.IncludeStructure == 0 &&
-      b.IncludeRecords == 0) {
+  if ((choosesDatabases || databaseCopy) && b.IncludeStructure == 0 && b.IncludeRecords == 0) {
     problems.push_back({"BackupSettings.IncludeStructure", kChooseContent});
   }
-  if (ChoosesDatabases(type) && !AnySelected(task.BackupDatabases) && b.IncludeNewDatabases == 0) {
+  if (choosesDatabases && !AnySelected(task.BackupDatabases) && b.IncludeNewDatabases == 0) {
     problems.push_back({"BackupDatabases", kChooseSourceDatabases});
   }
-  if (IsDatabaseCopy(type) && b.IncludeNewTables == 0 &&
+  if (databaseCopy && b.IncludeNewTables == 0 &&
       (task.BackupDatabases.empty() || !AnySelected(task.BackupDatabases.front().Tables))) {
     problems.push_back({"BackupDatabases", kChooseSourceTables});
   }
-  if (type == 4 && task.ExportTables.empty()) {
+  const KindSettings& uses = kind->Settings;
+  if (uses.ExportSettings && task.ExportTables.empty()) {
     problems.push_back({"ExportTables", kChooseExportTables});
   }
-  if (type == 5 && task.ScriptStatements.empty()) {
+  if (uses.ScriptStatements && task.ScriptStatements.empty()) {
     problems.push_back({"ScriptStatements", kInputScript});
   }
-  if (type == 6 && task.RestoreFiles.empty()) problems.push_back({"RestoreFiles", kAddFiles});
+  if (uses.RestoreFiles && task.RestoreFiles.empty()) {
+    problems.push_back({"RestoreFiles", kAddFiles});
+  }
 
-  if (UsesDestinationServer(type)) {
+  if (kind->UsesDestinationServer) {
     CheckServer(task.DestinationServer, "DestinationServer", problems);
-    if ((type == 2 || type == 7) && IsSameServer(task.SourceServer, task.DestinationServer)) {
+    // Databases keep their names: onto the same server they would be copied onto themselves.
+    if (choosesDatabases && IsSameServer(task.SourceServer, task.DestinationServer)) {
       problems.push_back({"DestinationServer", kSameServer});
     }
-    if (IsDatabaseCopy(type)) CheckDestinationDatabase(task, problems);
+    if (databaseCopy) CheckDestinationDatabase(task, problems);
   }
-  if (type == 1) {
+  if (uses.BackupFiles) {
     if (std::string file = ValidateBackupFile(b, PathTest::Look); !file.empty()) {
       problems.push_back(
           {b.FileMode == 1 ? "BackupSettings.SameFilePath" : "BackupSettings.BackupFolder", file});
@@ -158,7 +165,7 @@ std::vector<RuleProblem> CheckTask(const CTaskItem& task,
       }
     }
   }
-  if (type == 4) {
+  if (uses.ExportSettings) {
     if (std::string file = ValidateExportFile(task.ExportSettings, PathTest::Look);
         !file.empty()) {
       problems.push_back({"ExportSettings", file});

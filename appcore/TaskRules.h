@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tasks/TaskItem.h"
+#include "tasks/TaskKinds.h"
 
 namespace brevanto::wizard {
 
@@ -33,10 +34,12 @@ inline constexpr const char* kInputNewDatabaseName = "Please input the new datab
 inline constexpr const char* kInvalidDatabaseName =
     "There are some invalid characters \n('/', '\\', or '.') \nin the database name!";
 
-// Which parts of the task record a task type uses (its wizard shows their pages).
+// Which parts of the task record a task type uses (its wizard shows their pages), from its
+// kind; a type with no kind uses the source server only.
 bool UsesSourceServer(int type);
 bool UsesDestinationServer(int type);
 bool UsesBackupSettings(int type);  // BackupSettings and BackupDatabases
+KindSettings SettingsOf(int type);
 
 // How the file pages test a path: by creating it, as the pages do, or by looking only, as
 // an import does (it creates nothing before the whole text is accepted).

@@ -8,21 +8,11 @@
 
 #include "core/ServerList.h"
 #include "tasks/BackupFileName.h"
+#include "tasks/TaskKinds.h"
 
 namespace brevanto::wizard {
 
 namespace {
-
-const char* const kTypeDescriptions[] = {
-    "Backup MySQL databases to SQL/PHP files",
-    "Backup MySQL databases to another server",
-    "Backup a MySQL database to another database",
-    "Export MySQL tables and views to CSV/XML/HTML/TEXT files",
-    "Execute MySQL script",
-    "Restore MySQL databases by SQL files",
-    "Restore MySQL databases by another server",
-    "Restore a MySQL database by another database",
-};
 
 const char* const kWeekDays[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
                                  "Thursday", "Friday", "Saturday"};
@@ -44,14 +34,20 @@ bool TimeSet(const ScheduleSettings& s) {
 
 }  // namespace
 
+const TaskKind* KindOf(int taskType) {
+  return taskType < 0 || taskType > 255 ? nullptr
+                                        : FindTaskKind(static_cast<std::uint8_t>(taskType));
+}
+
 const char* TaskTypeDescription(int taskType) {
-  if (taskType < 1 || taskType > 8) return nullptr;
-  return kTypeDescriptions[taskType - 1];
+  const TaskKind* kind = KindOf(taskType);
+  return kind ? kind->Description : nullptr;
 }
 
 int WizardStepCount(int taskType) {
-  if (taskType < 1 || taskType > 8) return 0;
-  return taskType == 5 || taskType == 6 ? 5 : 6;
+  const TaskKind* kind = KindOf(taskType);
+  // The task-name and schedule pages around the kind's own, and the summary.
+  return kind ? static_cast<int>(kind->Steps.size()) + 3 : 0;
 }
 
 std::string WizardCaption(int taskType, int step) {

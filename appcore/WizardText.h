@@ -8,12 +8,15 @@
 #include <vector>
 
 #include "tasks/TaskItem.h"
+#include "tasks/TaskKinds.h"
 
 namespace brevanto::wizard {
 
-// The description of a task type, or nullptr outside 1..8.
+// The kind of a task type value, or nullptr when it has none (tasks/TaskKinds.h).
+const TaskKind* KindOf(int taskType);
+// The description of a task type, or nullptr for a type with no kind.
 const char* TaskTypeDescription(int taskType);
-// 5 for ExecuteScript and RestoreFromFiles, 6 for the other types, 0 outside 1..8.
+// The wizard's steps after its welcome page; 0 for a type with no kind.
 int WizardStepCount(int taskType);
 // "Task Wizard - <description> - Step <step> of <N>"; "Task Wizard" for an unknown type.
 std::string WizardCaption(int taskType, int step);

@@ -6,41 +6,44 @@
 #include "engines/RestoreFilesWorker.h"
 #include "engines/ScriptWorker.h"
 #include "engines/ServerCopyWorker.h"
+#include "tasks/TaskKinds.h"
 
 namespace brevanto {
 
-TaskRoutine RoutineFor(TaskType type, const std::string& applicationFolder) {
+TaskRoutine MakeRoutine(KindRoutine routine, const std::string& applicationFolder) {
   InitMySqlLibrary();  // before any worker thread connects
-  switch (type) {
-    case TaskType::BackupToFiles:
+  switch (routine) {
+    case KindRoutine::BackupToFiles:
       return [applicationFolder](TaskRunContext& context) {
         return RunBackupToFiles(context, applicationFolder);
       };
-    case TaskType::BackupToServer:
-    case TaskType::BackupToDatabase:
-    case TaskType::RestoreFromServer:
-    case TaskType::RestoreFromDatabase: return ServerCopyWorker;
-    case TaskType::ExportToFiles:
+    case KindRoutine::ServerCopy: return ServerCopyWorker;
+    case KindRoutine::Export:
       return [applicationFolder](TaskRunContext& context) {
         return ExportTables(context, applicationFolder, ExportRequestOf(context.Task()));
       };
-    case TaskType::ExecuteScript:
+    case KindRoutine::Script:
       return [](TaskRunContext& context) {
         return ExecuteScript(context, ScriptRequestOf(context.Task()));
       };
-    case TaskType::RestoreFromFiles:
+    case KindRoutine::RestoreFiles:
       return [](TaskRunContext& context) {
         return RestoreFromFiles(context, RestoreFilesRequestOf(context.Task()));
       };
-    default: return {};
   }
+  return {};
+}
+
+TaskRoutine RoutineFor(TaskType type, const std::string& applicationFolder) {
+  const TaskKind* kind = FindTaskKind(type);
+  return kind ? MakeRoutine(kind->Routine, applicationFolder) : TaskRoutine{};
 }
 
 std::map<TaskType, TaskRoutine> MakeRoutineTable(const std::string& applicationFolder) {
   std::map<TaskType, TaskRoutine> table;
-  for (int type = 1; type <= 8; ++type) {
-    TaskRoutine routine = RoutineFor(static_cast<TaskType>(type), applicationFolder);
-    if (routine) table.emplace(static_cast<TaskType>(type), std::move(routine));
+  for (const TaskKind& kind : TaskKinds()) {
+    TaskRoutine routine = MakeRoutine(kind.Routine, applicationFolder);
+    if (routine) table.emplace(kind.Type, std::move(routine));
   }
   return table;
 }

@@ -2,6 +2,7 @@
 
 #include "engines/MySqlConnection.h"
 #include "tasks/BackupFileName.h"
+#include "tasks/TaskKinds.h"
 
 namespace brevanto {
 namespace {
@@ -48,12 +49,13 @@ std::string NamePart(const std::string& text) {
 }  // namespace
 
 const CopyWording& WordingFor(TaskType type) {
-  const bool restore = type == TaskType::RestoreFromServer || type == TaskType::RestoreFromDatabase;
-  return restore ? kRestoreWording : kBackupWording;
+  const TaskKind* kind = FindTaskKind(type);
+  return kind && kind->Group == KindGroup::Restore ? kRestoreWording : kBackupWording;
 }
 
 bool CopiesIntoNamedDatabase(TaskType type) {
-  return type == TaskType::BackupToDatabase || type == TaskType::RestoreFromDatabase;
+  const TaskKind* kind = FindTaskKind(type);
+  return kind && kind->Selection == DatabaseSelection::OneDatabase;
 }
 
 std::vector<std::string> CharsetStatements(const std::string& charset,

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <iterator>
 
+#include "tasks/TaskKinds.h"
+
 namespace brevanto {
 
 namespace {
@@ -112,10 +114,13 @@ std::string ProgressBarLine(const std::string& taskName, TaskType type,
                             const TaskProgress& progress, std::int64_t elapsedSeconds,
                             std::size_t width) {
   std::string counts;
-  switch (type) {
-    case TaskType::RestoreFromFiles: counts = ByteCountText(progress.RowsDone) + " read"; break;
-    case TaskType::ExecuteScript: counts = std::to_string(progress.RowsDone) + " statements"; break;
-    default: counts = std::to_string(progress.RowsDone) + " rows"; break;
+  const TaskKind* kind = FindTaskKind(type);
+  switch (kind ? kind->Progress : ProgressUnit::Rows) {
+    case ProgressUnit::BytesRead: counts = ByteCountText(progress.RowsDone) + " read"; break;
+    case ProgressUnit::Statements:
+      counts = std::to_string(progress.RowsDone) + " statements";
+      break;
+    case ProgressUnit::Rows: counts = std::to_string(progress.RowsDone) + " rows"; break;
   }
   if (progress.BytesWritten > 0) counts += "  " + ByteCountText(progress.BytesWritten);
   const std::string figures = ProgressText(progress, elapsedSeconds) + "  " + counts;

@@ -20,6 +20,7 @@
 #include "schedule/Schedule.h"
 #include "schedule/TaskRunnerOwner.h"
 #include "schedule/WorkerThread.h"
+#include "tasks/TaskKinds.h"
 #include "tasks/TaskList.h"
 
 namespace brevanto {
@@ -48,7 +49,8 @@ class Worker {
       : m_slot(std::move(slot)), m_shared(std::move(shared)), m_owner(owner), m_clock(clock) {
     std::lock_guard lock(m_slot->Lock);
     m_logFileName = m_slot->Task.LogFileName;
-    m_isBackupToFiles = m_slot->Task.GetType() == TaskType::BackupToFiles;
+    const TaskKind* kind = FindTaskKind(m_slot->Task.TaskType);
+    m_keepsCopies = kind != nullptr && kind->KeepsCopies;
   }
 
   void Main();
@@ -133,7 +135,7 @@ class Worker {
   TaskRunnerOwner& m_owner;
   Clock& m_clock;
   std::string m_logFileName;  // never changes while the task exists
-  bool m_isBackupToFiles = false;
+  bool m_keepsCopies = false;
   std::set<std::string> m_undeletable;  // expired files a deletion failed on
 };
 
@@ -322,7 +324,7 @@ Worker::WaitResult Worker::WaitUntilDue() {
           task.SetStatus(TaskStatus::Waiting);
           if (stop.stop_requested()) return;
           UpdateNextRunTime(task, now);
-          if (m_isBackupToFiles) expired = FindExpiredCopies(task, now);
+          if (m_keepsCopies) expired = FindExpiredCopies(task, now);
         })) {
       return WaitResult::Stopped;
     }

@@ -17,6 +17,7 @@
 #include "logs/TaskLog.h"
 #include "schedule/TaskRunnerOwner.h"
 #include "schedule/WorkerThread.h"
+#include "tasks/TaskKinds.h"
 #include "tasks/TaskList.h"
 
 namespace brevanto {
@@ -193,7 +194,7 @@ void TaskRunner::LaunchTask(int index) {
     std::lock_guard lock(slot->Lock);
     const CTaskItem& task = slot->Task;
     if (task.GetScheduleKind() == ScheduleKind::Manual && task.RunImmediately == 0) return;
-    if (task.TaskType < 1 || task.TaskType > 8) return;
+    if (FindTaskKind(task.TaskType) == nullptr) return;  // a type this program cannot run
   }
   auto worker = std::make_shared<WorkerThread>();
   worker->Shared = std::make_shared<WorkerShared>();

@@ -11,25 +11,24 @@
 #include "app/run/Commands.h"
 #include "app/run/LogFollower.h"
 #include "app/run/Output.h"
+#include "core/ApplicationFolder.h"
+#include "core/AtomicFile.h"
 #include "core/Clock.h"
 #include "logs/LogExport.h"
 #include "logs/TaskLog.h"
 #include "schedule/LastRunResult.h"
 #include "schedule/RunStatusText.h"
 #include "schedule/Schedule.h"
-#include "core/ApplicationFolder.h"
-#include "core/AtomicFile.h"
 #include "tasks/TaskFile.h"
+#include "tasks/TaskKinds.h"
 
 namespace brevanto::run {
 
 namespace {
 
 const char* TypeName(std::uint8_t type) {
-  static const char* const kNames[] = {
-      "Backup to files", "Backup to server",   "Backup to database",  "Export to files",
-      "Execute script",  "Restore from files", "Restore from server", "Restore from database"};
-  return type >= 1 && type <= 8 ? kNames[type - 1] : "Unknown";
+  const TaskKind* kind = FindTaskKind(type);
+  return kind ? kind->Name : "Unknown";
 }
 
 const char* ScheduleName(std::uint8_t kind) {

@@ -13,6 +13,7 @@
 #include "notify/TaskNotificationsSection.h"
 #include "tasks/AdvancedOptions.h"
 #include "tasks/EncryptionOptions.h"
+#include "tasks/TaskKinds.h"
 #include "tasks/TaskOptionsStore.h"
 #include "tests/support/TempDir.h"
 
@@ -34,12 +35,14 @@ CServerInfo Server(const std::string& host, std::uint32_t port, const std::strin
 // One task of each type, each with values away from the defaults.
 std::vector<CTaskItem> EveryType(const test::TempDir& dir) {
   std::vector<CTaskItem> tasks;
-  for (int type = 1; type <= 8; ++type) {
+  for (const TaskKind& kind : TaskKinds()) {
+    const int type = static_cast<int>(kind.Type);
     CTaskItem t;
     t.TaskName = "Task " + std::to_string(type) + " — ünïcode";
     t.Comment = "line one\nline two\t\x01";
     t.TaskType = static_cast<std::uint8_t>(type);
-    t.SourceServer = Server("db1.example", 3307, type == 3 || type == 8 ? "shop" : "");
+    t.SourceServer =
+        Server("db1.example", 3307, kind.Selection == DatabaseSelection::OneDatabase ? "shop" : "");
     t.DestinationServer = Server("db2.example", 3308);
     t.Schedule.Kind = static_cast<std::uint8_t>(type % 6);
     t.Schedule.Hour = 2;

@@ -8,6 +8,7 @@
 
 #include "engines/Routines.h"
 #include "schedule/ProgressTracker.h"
+#include "tasks/TaskKinds.h"
 #include "tests/engines/CopySourceDatabase.h"
 #include "tests/engines/FakeRunContext.h"
 #include "tests/support/TempDir.h"
@@ -78,7 +79,8 @@ TEST_F(ProgressTest, EveryTaskTypeGoesForwardToTheEnd) {
   for (int i = 0; i < 50; ++i) sql += "INSERT INTO e2_progress_files.t VALUES (" + std::to_string(i) + ");\n";
   ASSERT_TRUE(test::WriteWholeFile(m_dir.file("restore.sql"), sql));
 
-  for (int type = 1; type <= 8; ++type) {
+  for (const TaskKind& kind : TaskKinds()) {
+    const int type = static_cast<int>(kind.Type);
     SCOPED_TRACE("task type " + std::to_string(type));
     CTaskItem task = Task(static_cast<TaskType>(type));
     if (type == static_cast<int>(TaskType::RestoreFromFiles)) {

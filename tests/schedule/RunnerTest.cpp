@@ -344,6 +344,25 @@ TEST_F(RunnerTest, AnOwnerThatThrowsOnAWorkersThreadNeverEndsTheProcess) {
   EXPECT_EQ(m_runs, 1);
 }
 
+TEST_F(RunnerTest, ATypeWithoutAKindIsNeverRunEvenWithARoutine) {
+  // A task file from a newer program may hold a type this one has no kind for: it is kept,
+  // and never handed to a routine, even one installed for its value.
+  const auto unknown = static_cast<TaskType>(200);
+  m_owner.SetRoutine(unknown, [this](TaskRunContext&) {
+    ++m_runs;
+    return RunOutcome::Finished;
+  });
+  Add("scheduled", ScheduleKind::EveryDay, unknown);
+  Add("manual", ScheduleKind::Manual, unknown);
+  ASSERT_EQ(m_runner.Start(&m_owner), 0);
+  m_commands.RunImmediately({1});
+  EXPECT_FALSE(m_runner.HasWorker(0));
+  EXPECT_FALSE(m_runner.HasWorker(1));
+  m_clock.Advance(24 * 3600 * 1000);
+  EXPECT_EQ(m_runs, 0);
+  EXPECT_EQ(Entries(1), (Texts{"Run task immediately"}));
+}
+
 TEST_F(RunnerTest, LoadingATaskFileRestartsTheRunnerWithFreshKeys) {
   Add("daily", ScheduleKind::EveryDay);
   Add("manual", ScheduleKind::Manual);

@@ -3,6 +3,7 @@
 #include <QTabWidget>
 
 #include "appcore/ApplicationCore.h"
+#include "tasks/TaskKinds.h"
 #include "tests/ui/UiFixture.h"
 #include "ui/AboutDialog.h"
 #include "ui/LogViewer.h"
@@ -83,7 +84,8 @@ void ForEachTaskDialog(CoreFixture& fixture, const DialogVisit& visit) {
     wizard::CBackupFilesSettingsDialog dialog(nullptr, backup);
     visit(dialog, "backup files settings");
   }
-  for (int type = 1; type <= 8; ++type) {
+  for (const TaskKind& kind : TaskKinds()) {
+    const int type = static_cast<int>(kind.Type);
     for (const auto mode : {wizard::SheetMode::Edit, wizard::SheetMode::View}) {
       wizard::CSheetContext context;
       context.Core = &core;

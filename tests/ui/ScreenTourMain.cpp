@@ -31,6 +31,7 @@
 
 #include "logs/TaskLog.h"
 #include "schedule/RunReport.h"
+#include "tasks/TaskKinds.h"
 #include "tasks/TaskList.h"
 #include "tests/support/FakeClock.h"
 #include "tests/ui/UiFixture.h"
@@ -376,12 +377,13 @@ void TourTaskDialogs(ui::CMainFrame& frame, test::CoreFixture& fixture) {
   }
   ShootModal("dump-settings", [&] { wizard::EditDumpSettings(&frame, backup, false); });
 
-  for (int type = 1; type <= 8; ++type) {
+  for (const TaskKind& kind : TaskKinds()) {
+    const int type = static_cast<int>(kind.Type);
     // Every step of the wizard, opened directly.
     wizard::CSheetContext context;
     context.Core = &core;
     context.Catalogue = Catalogue();
-    if (type == 3 || type == 8) context.Catalogue.resize(1);
+    if (kind.Selection == DatabaseSelection::OneDatabase) context.Catalogue.resize(1);
     for (int id = 0;; ++id) {
       wizard::CTaskWizardSheet sheet(context, type, &frame);
       if (!sheet.pageIds().contains(id)) break;
@@ -405,7 +407,7 @@ void TourTaskDialogs(ui::CMainFrame& frame, test::CoreFixture& fixture) {
                     sheet, [tab](QWidget* w) { w->findChild<QTabWidget*>()->setCurrentIndex(tab); });
       }
     }
-    if (type != 5) {
+    if (kind.Advanced.Any()) {
       CTaskItem task = FullTask(type, core.Folder());
       wizard::CAdvancedOptionsDialog dialog(&frame, task);
       ShootDialog(QStringLiteral("advanced-options-type%1").arg(type), dialog);

@@ -12,14 +12,14 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include "appcore/TaskRules.h"
+#include "appcore/WizardText.h"
 #include "tasks/AdvancedOptions.h"
 #include "tasks/TaskItem.h"
 
 namespace brevanto::wizard {
 
 namespace {
-
-constexpr int kRestoreFromFiles = 6;
 
 // The spin box counts KB; a stored size that is not a whole number of KB shows rounded up.
 int StatementKB(std::uint32_t bytes) {
@@ -91,15 +91,13 @@ CAdvancedOptionsDialog::CAdvancedOptionsDialog(QWidget* parent, CTaskItem& task)
   form->addRow(QString(), m_snapshot);
   form->addRow(tr("Statements:"), statementRow);
   form->addRow(QString(), m_transactionPerTable);
-  form->addRow(
-      task.TaskType == kRestoreFromFiles ? tr("Files at a time:") : tr("Tables at a time:"),
-      m_threads);
+  // Only what the task's type uses is shown; the rest keeps its stored value.
+  const AdvancedScope scope = AdvancedScopeOf(task.TaskType);
+  form->addRow(scope.ThreadsAreFiles ? tr("Files at a time:") : tr("Tables at a time:"), m_threads);
   form->addRow(tr("Compression:"), m_compression);
   form->addRow(tr("Compression level:"), m_level);
   form->addRow(tr("NULL values:"), m_nullMarker);
   layout->addLayout(form);
-  // Only what the task's type uses is shown; the rest keeps its stored value.
-  const AdvancedScope scope = AdvancedScopeOf(task.TaskType);
   for (QWidget* row : {static_cast<QWidget*>(m_routines), static_cast<QWidget*>(m_triggers),
                        static_cast<QWidget*>(m_events), static_cast<QWidget*>(m_snapshot)}) {
     form->setRowVisible(row, scope.Objects);
@@ -160,23 +158,15 @@ void CAdvancedOptionsDialog::accept() {
 }
 
 AdvancedScope AdvancedScopeOf(int taskType) {
-  switch (taskType) {
-    case 1: return {true, true, true, false, true};
-    case 2:
-    case 3:
-    case 7:
-    case 8: return {true, false, true, true, true};
-    case 4: return {false, true, false, false, false, true};
-    case kRestoreFromFiles: return {false, false, false, true, true};
-    default: return {false, false};
-  }
+  const TaskKind* kind = KindOf(taskType);
+  return kind ? kind->Advanced : AdvancedScope{};
 }
 
 QString AdvancedOptionsSummary(const CTaskItem& task) {
   const AdvancedScope scope = AdvancedScopeOf(task.TaskType);
   const std::optional<CAdvancedOptions> found = FindAdvancedOptions(task);
   if (!found) {
-    if (task.TaskType == kRestoreFromFiles) {
+    if (scope.ThreadsAreFiles) {
       return QObject::tr("Advanced options: none (one file at a time, no per-table transactions)");
     }
     return scope.Objects
@@ -201,11 +191,11 @@ QString AdvancedOptionsSummary(const CTaskItem& task) {
     lines << QObject::tr("One transaction per table: %1").arg(yesNo(o.TransactionPerTable));
   }
   if (scope.Threads) {
-    QString threads = task.TaskType == kRestoreFromFiles
-                          ? QObject::tr("Files at a time: %1").arg(o.Threads)
-                          : QObject::tr("Tables at a time: %1").arg(o.Threads);
+    QString threads = scope.ThreadsAreFiles ? QObject::tr("Files at a time: %1").arg(o.Threads)
+                                            : QObject::tr("Tables at a time: %1").arg(o.Threads);
     // A dump into one file writes its tables one after another.
-    if (task.TaskType == 1 && task.BackupSettings.FileGrouping == 1 && o.Threads > 1) {
+    if (SettingsOf(task.TaskType).BackupFiles && task.BackupSettings.FileGrouping == 1 &&
+        o.Threads > 1) {
       threads += QObject::tr(" (not used: one file)");
     }
     lines << threads;
@@ -215,7 +205,7 @@ QString AdvancedOptionsSummary(const CTaskItem& task) {
     if (o.Compression != Compression::None && o.CompressionLevel != 0) {
       compression += QObject::tr(", level %1").arg(o.CompressionLevel);
     }
-    if (task.TaskType == 1 && task.BackupSettings.FileType == 2) {
+    if (SettingsOf(task.TaskType).BackupFiles && task.BackupSettings.FileType == 2) {
       compression += QObject::tr(" (not used: PHP files stay plain)");
     }
     lines << QObject::tr("Compression: %1").arg(compression);

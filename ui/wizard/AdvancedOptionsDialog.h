@@ -6,6 +6,8 @@
 
 #include <QDialog>
 
+#include "tasks/TaskKinds.h"
+
 class QCheckBox;
 class QComboBox;
 class QSpinBox;
@@ -40,19 +42,8 @@ class CAdvancedOptionsDialog : public QDialog {
   QCheckBox* m_nullMarker;
 };
 
-// Which of the dialog's groups a task type uses: the objects and snapshot of dumps and
-// copies, the compression of files written (SQL dumps and exports), the statement size of
-// what dumps and copies write, the per-table transactions of what copies and restores load,
-// how many tables (files, for restores) are worked on at a time, and the NULL marker of
-// exports.
-struct AdvancedScope {
-  bool Objects;
-  bool Compression;
-  bool StatementSize = false;
-  bool TransactionPerTable = false;
-  bool Threads = false;
-  bool NullMarker = false;
-};
+// Which of the dialog's groups a task type uses: its kind's scope, none for a type with
+// no kind.
 AdvancedScope AdvancedScopeOf(int taskType);
 
 // One line per option for the properties sheet, e.g. "Compression: zstd"; the classic

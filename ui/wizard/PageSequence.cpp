@@ -1,5 +1,6 @@
 #include "ui/wizard/PageSequence.h"
 
+#include "appcore/WizardText.h"
 #include "ui/wizard/BackupFilePage.h"
 #include "ui/wizard/ChooseDatabasesPage.h"
 #include "ui/wizard/ChooseTablesPage.h"
@@ -14,41 +15,32 @@
 
 namespace brevanto::wizard {
 
-std::vector<CTaskPage*> MakeTaskPages(CSheetContext& c, QWidget* parent) {
+const TaskKind& ShownKind(int taskType) {
+  const TaskKind* kind = KindOf(taskType);
+  return kind ? *kind : TaskKinds().front();
+}
+
+CTaskPage* MakeStepPage(WizardStep step, CSheetContext& c) {
   using Role = CMySQLServerPage::Role;
-  std::vector<CTaskPage*> pages{new CTaskTypePage(c)};
-  switch (c.Type()) {
-    case 2:
-    case 7:
-      pages.push_back(new CMySQLServerPage(c, Role::Source));
-      pages.push_back(new CChooseDatabasesPage(c));
-      pages.push_back(new CMySQLServerPage(c, Role::Destination));
-      break;
-    case 3:
-    case 8:
-      pages.push_back(new CSourceDatabasePage(c));
-      pages.push_back(new CSelectTablesPage(c));
-      pages.push_back(new CDestDatabasePage(c));
-      break;
-    case 4:
-      pages.push_back(new CMySQLServerPage(c, Role::Source));
-      pages.push_back(new CChooseTablesPage(c));
-      pages.push_back(new CExportFilePage(c));
-      break;
-    case 5:
-      pages.push_back(new CMySQLServerPage(c, Role::Source));
-      pages.push_back(new CSQLScriptPage(c));
-      break;
-    case 6:
-      pages.push_back(new CRestoreFilesPage(c));
-      pages.push_back(new CMySQLServerPage(c, Role::Destination));
-      break;
-    default:
-      pages.push_back(new CMySQLServerPage(c, Role::Source));
-      pages.push_back(new CChooseDatabasesPage(c));
-      pages.push_back(new CBackupFilePage(c));
-      break;
+  switch (step) {
+    case WizardStep::SourceServer: return new CMySQLServerPage(c, Role::Source);
+    case WizardStep::ChooseDatabases: return new CChooseDatabasesPage(c);
+    case WizardStep::BackupFile: return new CBackupFilePage(c);
+    case WizardStep::DestinationServer: return new CMySQLServerPage(c, Role::Destination);
+    case WizardStep::SourceDatabase: return new CSourceDatabasePage(c);
+    case WizardStep::SelectTables: return new CSelectTablesPage(c);
+    case WizardStep::DestinationDatabase: return new CDestDatabasePage(c);
+    case WizardStep::ChooseTables: return new CChooseTablesPage(c);
+    case WizardStep::ExportFile: return new CExportFilePage(c);
+    case WizardStep::Script: return new CSQLScriptPage(c);
+    case WizardStep::RestoreFiles: return new CRestoreFilesPage(c);
   }
+  return nullptr;
+}
+
+std::vector<CTaskPage*> MakeTaskPages(CSheetContext& c, QWidget* parent) {
+  std::vector<CTaskPage*> pages{new CTaskTypePage(c)};
+  for (const WizardStep step : ShownKind(c.Type()).Steps) pages.push_back(MakeStepPage(step, c));
   pages.push_back(new CAutoRunOptionsPage(c));
   for (CTaskPage* page : pages) page->setParent(parent);
   return pages;

@@ -18,6 +18,7 @@
 #include "ui/wizard/AdvancedOptionsDialog.h"
 #include "ui/wizard/ChooseDatabasesPage.h"
 #include "ui/wizard/DumpSettingsDialog.h"
+#include "ui/wizard/PageSequence.h"
 #include "ui/wizard/SummaryText.h"
 #include "ui/wizard/TaskNotificationsDialog.h"
 
@@ -253,42 +254,34 @@ QWidget* ScheduleViewPage(const CTaskItem& task, int dateStyle, int timeStyle) {
 
 }  // namespace
 
+ViewTab MakeStepView(WizardStep step, const CTaskItem& task, int dateStyle, int timeStyle) {
+  const QString server = QObject::tr("MySQL Server");
+  switch (step) {
+    case WizardStep::SourceServer: return {server, ServerView(task.SourceServer, true, false)};
+    case WizardStep::ChooseDatabases:
+      return {QObject::tr("Databases and Tables"), DatabasesView(task)};
+    case WizardStep::BackupFile: return {QObject::tr("Backup File"), BackupFileView(task)};
+    case WizardStep::DestinationServer:
+      return {server, ServerView(task.DestinationServer, false, false)};
+    case WizardStep::SourceDatabase: return {server, ServerView(task.SourceServer, true, true)};
+    case WizardStep::SelectTables: return {QObject::tr("Source Tables"), SourceTablesView(task)};
+    case WizardStep::DestinationDatabase:
+      return {server, ServerView(task.DestinationServer, false, true)};
+    case WizardStep::ChooseTables: return {QObject::tr("Export Tables"), ExportTablesView(task)};
+    case WizardStep::ExportFile: return {QObject::tr("Export File"), ExportFileView(task)};
+    case WizardStep::Script: return {QObject::tr("SQL Script"), ScriptView(task)};
+    case WizardStep::RestoreFiles:
+      return {QObject::tr("SQL Files"), RestoreFilesView(task, dateStyle, timeStyle)};
+  }
+  return {QString(), nullptr};
+}
+
 std::vector<ViewTab> MakeViewTabs(const CTaskItem& task, const CApplicationCore* core) {
   const int dateStyle = core ? core->Options().DateFormat : 1;
   const int timeStyle = core ? core->Options().TimeFormat : 1;
-  const QString server = QObject::tr("MySQL Server");
   std::vector<ViewTab> tabs;
-  switch (task.TaskType) {
-    case 2:
-    case 7:
-      tabs = {{server, ServerView(task.SourceServer, true, false)},
-              {QObject::tr("Databases and Tables"), DatabasesView(task)},
-              {server, ServerView(task.DestinationServer, false, false)}};
-      break;
-    case 3:
-    case 8:
-      tabs = {{server, ServerView(task.SourceServer, true, true)},
-              {QObject::tr("Source Tables"), SourceTablesView(task)},
-              {server, ServerView(task.DestinationServer, false, true)}};
-      break;
-    case 4:
-      tabs = {{server, ServerView(task.SourceServer, true, false)},
-              {QObject::tr("Export Tables"), ExportTablesView(task)},
-              {QObject::tr("Export File"), ExportFileView(task)}};
-      break;
-    case 5:
-      tabs = {{server, ServerView(task.SourceServer, true, false)},
-              {QObject::tr("SQL Script"), ScriptView(task)}};
-      break;
-    case 6:
-      tabs = {{QObject::tr("SQL Files"), RestoreFilesView(task, dateStyle, timeStyle)},
-              {server, ServerView(task.DestinationServer, false, false)}};
-      break;
-    default:
-      tabs = {{server, ServerView(task.SourceServer, true, false)},
-              {QObject::tr("Databases and Tables"), DatabasesView(task)},
-              {QObject::tr("Backup File"), BackupFileView(task)}};
-      break;
+  for (const WizardStep step : ShownKind(task.TaskType).Steps) {
+    tabs.push_back(MakeStepView(step, task, dateStyle, timeStyle));
   }
   tabs.push_back({QObject::tr("Task Schedule"), ScheduleViewPage(task, dateStyle, timeStyle)});
   return tabs;

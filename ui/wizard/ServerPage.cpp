@@ -1,5 +1,7 @@
 #include "ui/wizard/ServerPage.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFormLayout>
@@ -12,13 +14,14 @@
 #include <QVBoxLayout>
 
 #include "appcore/ApplicationCore.h"
+#include "appcore/WizardText.h"
 #include "core/ServerList.h"
 #include "ui/Dialogs.h"
 #include "ui/HelpWindow.h"
 #include "ui/Text.h"
 #include "ui/dialogs/SpinEdit.h"
 #include "ui/dialogs/TlsFields.h"
-#include "appcore/WizardText.h"
+#include "ui/wizard/PageSequence.h"
 
 namespace brevanto::wizard {
 
@@ -226,15 +229,19 @@ bool CMySQLServerPage::ReachesSourceServer(const CServerInfo& server) {
 
 bool CMySQLServerPage::Leave() {
   if (!ValidateFields()) return false;
-  if (!IsSource() && Context().Type() != 6) {
+  const TaskKind& kind = ShownKind(Context().Type());
+  if (!IsSource() && kind.UsesSourceServer) {
     if (ReachesSourceServer(FieldsServer())) {
       ui::Dialogs::Warning(this, tr("The destination server can't same as the source server!"));
       m_host->setFocus();
       return false;
     }
   }
-  const int type = Context().Type();
-  const bool loadsCatalogue = type == 1 || type == 2 || type == 4 || type == 7;
+  // The catalogue is what the next step chooses from.
+  const auto& steps = kind.Steps;
+  const bool loadsCatalogue =
+      std::find(steps.begin(), steps.end(), WizardStep::ChooseDatabases) != steps.end() ||
+      std::find(steps.begin(), steps.end(), WizardStep::ChooseTables) != steps.end();
   if (IsSource() && loadsCatalogue && Context().Wizard() && !LoadCatalogue()) return false;
   StoreFields();
   return true;

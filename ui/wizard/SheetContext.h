@@ -33,8 +33,9 @@ struct CSheetContext {
   // The server editor for a new saved server ("New" beside the connections); unset
   // disables the button.
   std::function<std::optional<CServerInfo>(QWidget* parent)> NewServer;
-  // The source server's databases with their tables and views (types 1, 2, 4, 7), or the
-  // source database's tables in a single entry (types 3, 8).
+  // The source server's databases with their tables and views (kinds that choose databases
+  // or tables), or the source database's tables in a single entry (kinds that copy one
+  // database).
   std::vector<DatabaseItem> Catalogue;
 
   int Type() const { return Task.TaskType; }

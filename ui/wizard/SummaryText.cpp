@@ -52,46 +52,37 @@ ChosenCounts CountChosen(const std::vector<DatabaseItem>& databases) {
 }
 
 std::string BuildTaskSummary(const CTaskItem& task) {
-  const int type = task.TaskType;
-  const char* description = TaskTypeDescription(type);
+  const TaskKind* kind = KindOf(task.TaskType);
+  const char* description = kind ? kind->Description : nullptr;
   std::string text = Heading("Task name", task.TaskName) + "\r\n\r\n" +
                      Heading("Task type", description ? description : "") + "\r\n\r\n";
   const std::string source = Heading("Source MySQL server", ServerText(task.SourceServer)) + "\r\n\r\n";
-  switch (type) {
-    case 1: {
-      const BackupSettings& b = task.BackupSettings;
-      text += source + "Backup information:\r\n" + CountsLine(task) + "\r\n";
-      text += b.FileMode == 1 ? Heading("To file", b.SameFilePath)
-                              : Heading("To folder", b.BackupFolder);
-      break;
-    }
-    case 2:
-    case 3:
-    case 7:
-    case 8:
-      text += source + (type <= 3 ? "Backup information:\r\n" : "Restore information:\r\n") +
-              CountsLine(task) + "\r\n" +
-              Heading("Destination MySQL server", ServerText(task.DestinationServer));
-      break;
-    case 4:
-      text +=
-          source + "Export information:\r\n" + kIndent + std::to_string(task.ExportTables.size()) +
-          " table(s)\r\n\r\n" +
-          Heading("To file ( type and directory )", ExportTypeName(task.ExportSettings.Format)) +
-          "\r\n" + kIndent + task.ExportSettings.Folder;
-      break;
-    case 5:
-      text += Heading("MySQL server", ServerText(task.SourceServer)) + "\r\n\r\nSQL script:\r\n" +
-              kIndent + std::to_string(task.ScriptStatements.size()) + " statement(s)\r\n";
-      break;
-    case 6:
-      text += std::string("Backup Files:\r\n") + kIndent +
-              std::to_string(task.RestoreFiles.size()) + " file(s)\r\n\r\n" +
-              Heading("MySQL server", ServerText(task.DestinationServer));
-      break;
-    default: break;
+  // What the kind uses decides what is summed up.
+  const KindSettings uses = kind ? kind->Settings : KindSettings{};
+  if (uses.BackupFiles) {
+    const BackupSettings& b = task.BackupSettings;
+    text += source + "Backup information:\r\n" + CountsLine(task) + "\r\n";
+    text +=
+        b.FileMode == 1 ? Heading("To file", b.SameFilePath) : Heading("To folder", b.BackupFolder);
+  } else if (uses.BackupSettings) {
+    text += source +
+            (kind->Group == KindGroup::Restore ? "Restore information:\r\n"
+                                               : "Backup information:\r\n") +
+            CountsLine(task) + "\r\n" +
+            Heading("Destination MySQL server", ServerText(task.DestinationServer));
+  } else if (uses.ExportSettings) {
+    text += source + "Export information:\r\n" + kIndent +
+            std::to_string(task.ExportTables.size()) + " table(s)\r\n\r\n" +
+            Heading("To file ( type and directory )", ExportTypeName(task.ExportSettings.Format)) +
+            "\r\n" + kIndent + task.ExportSettings.Folder;
+  } else if (uses.ScriptStatements) {
+    text += Heading("MySQL server", ServerText(task.SourceServer)) + "\r\n\r\nSQL script:\r\n" +
+            kIndent + std::to_string(task.ScriptStatements.size()) + " statement(s)\r\n";
+  } else if (uses.RestoreFiles) {
+    text += std::string("Backup Files:\r\n") + kIndent + std::to_string(task.RestoreFiles.size()) +
+            " file(s)\r\n\r\n" + Heading("MySQL server", ServerText(task.DestinationServer));
   }
-  text += type == 5 ? "\r\n" : "\r\n\r\n";
+  text += uses.ScriptStatements ? "\r\n" : "\r\n\r\n";
   text += Heading("Task schedule", ScheduleName(task.Schedule.Kind)) + "\r\n";
   return text;
 }

@@ -8,6 +8,8 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "appcore/TaskRules.h"
+#include "appcore/WizardText.h"
 #include "ui/HelpWindow.h"
 #include "ui/Text.h"
 #include "ui/WindowFit.h"
@@ -15,7 +17,6 @@
 #include "ui/wizard/PropertyViewPages.h"
 #include "ui/wizard/TaskNamePage.h"
 #include "ui/wizard/TaskPage.h"
-#include "appcore/WizardText.h"
 
 namespace brevanto::wizard {
 
@@ -48,9 +49,10 @@ CTaskPropertySheet::CTaskPropertySheet(CSheetContext& context, QWidget* parent)
   m_tabs->setObjectName(QStringLiteral("sheetTabs"));
   const int type = context.Type();
   // The selection tabs show the catalogue the task stored with its selection.
-  if (type == 1 || type == 2 || type == 3 || type == 7 || type == 8) {
+  const KindSettings uses = SettingsOf(type);
+  if (uses.BackupSettings) {
     context.Catalogue = context.Task.BackupDatabases;
-  } else if (type == 4 && context.Catalogue.empty()) {
+  } else if (uses.ExportSettings && context.Catalogue.empty()) {
     context.Catalogue = CatalogueOfExportList(context.Task.ExportTables);
   }
   if (view) {

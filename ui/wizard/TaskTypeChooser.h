@@ -1,6 +1,9 @@
 #pragma once
 // "Create a new task": the task-type chooser in front of the wizard.
 
+#include <utility>
+#include <vector>
+
 #include <QDialog>
 
 class QRadioButton;
@@ -12,12 +15,12 @@ class CTaskTypeChooser : public QDialog {
 
  public:
   explicit CTaskTypeChooser(QWidget* parent);
-  // The chosen task type (1..8) after accept().
+  // The chosen task type after accept().
   int ChosenType() const { return m_chosen; }
   void accept() override;
 
  private:
-  QRadioButton* m_radios[8] = {};  // by type code - 1
+  std::vector<std::pair<int, QRadioButton*>> m_radios;  // task type and its button, first checked
   int m_chosen = 0;
 };
 

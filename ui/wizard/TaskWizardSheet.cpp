@@ -43,12 +43,12 @@ CTaskWizardSheet::CTaskWizardSheet(CSheetContext& context, int taskType, QWidget
   setWizardStyle(QWizard::ClassicStyle);
   setOption(QWizard::HaveHelpButton, true);
   setOption(QWizard::NoBackButtonOnStartPage, false);
-  if (TaskTypeDescription(taskType) == nullptr) taskType = 1;
+  const TaskKind& kind = ShownKind(taskType);
   context.Task = CTaskItem();
-  context.Task.TaskType = static_cast<std::uint8_t>(taskType);
+  context.Task.TaskType = static_cast<std::uint8_t>(kind.Type);
   // New tasks start with the complete, consistent and fast choices; tasks made before
   // these options existed keep running as they always did (no section).
-  if (static_cast<TaskType>(taskType) != TaskType::ExecuteScript) {
+  if (kind.Advanced.Any()) {
     SetAdvancedOptions(context.Task, CAdvancedOptions{});
   }
   context.Mode = SheetMode::New;

@@ -16,7 +16,8 @@ class CTaskWizardSheet : public QWizard {
   Q_OBJECT
 
  public:
-  // `context.Task` is replaced by a new task of `taskType` (type 1 outside 1..8).
+  // `context.Task` is replaced by a new task of `taskType` (of the first kind for a type
+  // with none).
   CTaskWizardSheet(CSheetContext& context, int taskType, QWidget* parent = nullptr);
 
   // The pages after the welcome page, in step order (the last one is the summary).
