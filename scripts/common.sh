@@ -11,6 +11,7 @@ brevanto_packages=(
   zlib1g-dev libzstd-dev libcurl4-openssl-dev nlohmann-json3-dev
   mydumper python3-aiosmtpd dbus libsystemd-dev
   dpkg-dev file lintian
+  git clang-format
 )
 
 say() { echo "[$(basename "$0")] $*"; }
