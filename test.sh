@@ -2,7 +2,9 @@
 # Installs what is missing, builds everything and runs every test.
 #   ./test.sh          build/ (RelWithDebInfo)
 #   ./test.sh --asan   build-asan/ with AddressSanitizer and UndefinedBehaviorSanitizer
-# Extra arguments after the options go to ctest (e.g. ./test.sh -L mysql).
+# Extra arguments after the options go to ctest (e.g. ./test.sh -L mysql) and leave out the
+# fuzz build. Without them, the fuzz targets are also built with clang, libFuzzer, ASan and
+# UBSan in build-fuzz/ and replay their seed corpora (scripts/fuzz.sh fuzzes for longer).
 set -euo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 cd "$repo"
@@ -53,8 +55,17 @@ status=${PIPESTATUS[0]}
 set -e
 tested=$SECONDS
 
+fuzz_status=0
+if [[ $# -eq 0 ]]; then
+  say "building the fuzz targets with libFuzzer and replaying their corpora (build-fuzz/)"
+  { configure_fuzz_build >/dev/null &&
+      cmake --build build-fuzz -j"$(nproc)" --target brevanto_fuzzers &&
+      (cd build-fuzz && ctest --output-on-failure -L fuzz); } || fuzz_status=$?
+fi
+fuzzed=$SECONDS
+
 echo
-say "install $((installed - started))s, build $((built - installed))s, tests $((tested - built))s"
+say "install $((installed - started))s, build $((built - installed))s, tests $((tested - built))s, fuzz build and replay $((fuzzed - tested))s"
 summary="$(grep -E 'tests passed|No tests were found' "$log" | tail -n1 || true)"
 say "${summary:-ctest printed no summary}"
 if [[ $build_status -ne 0 ]]; then
@@ -63,5 +74,10 @@ if [[ $build_status -ne 0 ]]; then
 fi
 if [[ $status -ne 0 ]]; then
   say "FAILED (ctest exit status $status); details above and in $build_dir/Testing/Temporary/LastTest.log"
+  exit "$status"
 fi
-exit "$status"
+if [[ $fuzz_status -ne 0 ]]; then
+  say "FAILED: the libFuzzer build or its corpus replay (status $fuzz_status; see above)"
+  exit 1
+fi
+exit 0

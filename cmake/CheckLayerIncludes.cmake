@@ -1,7 +1,8 @@
-# Every library folder sees the source root as its include directory, so nothing in the
-# compiler stops core/ from including ui/. This check does: it scans each layer's .h and
-# .cpp files for `#include "layer/..."` (or <layer/...>) and fails when a folder uses a
-# layer it may not. The Qt-free layers are also kept free of Qt headers.
+# The layering, enforced twice. At configure time this check scans each layer's .h and .cpp
+# files for `#include "layer/..."` (or <layer/...>) and fails, naming file and line, when a
+# folder uses a layer it may not; the Qt-free layers are also kept free of Qt headers. At
+# compile time brevanto_layer_include_roots() gives each layer's targets an include root
+# that holds only the layers it may use, so an upward include is "No such file" as well.
 #
 # Used two ways:
 #   include(cmake/CheckLayerIncludes.cmake) + brevanto_check_layer_includes(<root>)
@@ -87,6 +88,49 @@ function(brevanto_check_layer_includes root)
       "notify, appcore, ui, app; see CONTRIBUTING.md and cmake/CheckLayerIncludes.cmake):\n"
       "${problems}")
   endif()
+endfunction()
+
+# Every buildsystem target defined in <dir> and its subfolders.
+function(_brevanto_targets_below dir out)
+  get_property(targets DIRECTORY "${dir}" PROPERTY BUILDSYSTEM_TARGETS)
+  get_property(subdirs DIRECTORY "${dir}" PROPERTY SUBDIRECTORIES)
+  foreach(subdir IN LISTS subdirs)
+    _brevanto_targets_below("${subdir}" more)
+    list(APPEND targets ${more})
+  endforeach()
+  set(${out} ${targets} PARENT_SCOPE)
+endfunction()
+
+# brevanto_layer_include_roots(): call after the layer folders are added. Writes
+# <build>/layer-includes/<layer>/ holding a link to each layer it may use (itself included)
+# and makes that folder the only project include root of every target the layer's folder
+# defines. Folders outside the layers (tests/, bench/, fuzz/) add the source root themselves.
+function(brevanto_layer_include_roots)
+  get_property(added DIRECTORY "${CMAKE_SOURCE_DIR}" PROPERTY SUBDIRECTORIES)
+  foreach(layer IN LISTS BREVANTO_LAYERS)
+    # Not every build adds every layer (BREVANTO_BUILD_UI=OFF leaves out ui/).
+    if(NOT "${CMAKE_SOURCE_DIR}/${layer}" IN_LIST added)
+      continue()
+    endif()
+    set(root "${CMAKE_BINARY_DIR}/layer-includes/${layer}")
+    file(MAKE_DIRECTORY "${root}")
+    set(allowed ${layer} ${BREVANTO_LAYER_USES_${layer}})
+    foreach(other IN LISTS BREVANTO_LAYERS)
+      if(other IN_LIST allowed)
+        file(CREATE_LINK "${CMAKE_SOURCE_DIR}/${other}" "${root}/${other}" SYMBOLIC)
+      else()
+        # A link left from an earlier, wider list (file(REMOVE) unlinks, never follows).
+        file(REMOVE "${root}/${other}")
+      endif()
+    endforeach()
+    _brevanto_targets_below("${CMAKE_SOURCE_DIR}/${layer}" targets)
+    foreach(target IN LISTS targets)
+      get_target_property(type ${target} TYPE)
+      if(type MATCHES "^(STATIC_LIBRARY|SHARED_LIBRARY|OBJECT_LIBRARY|MODULE_LIBRARY|EXECUTABLE)$")
+        target_include_directories(${target} PRIVATE "${root}")
+      endif()
+    endforeach()
+  endforeach()
 endfunction()
 
 if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)

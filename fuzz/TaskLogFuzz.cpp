@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +33,10 @@ const std::string& LogsFolder() {
     if (::mkdtemp(name) == nullptr) std::abort();
     return std::string(name) + "/";
   }();
+  // Every corpus replay in the tests makes one. Registered after `folder` is built, so it
+  // runs before `folder` is destroyed.
+  [[maybe_unused]] static const int removed_at_exit =
+      std::atexit([] { std::filesystem::remove_all(folder); });
   return folder;
 }
 

@@ -11,6 +11,7 @@ brevanto_packages=(
   zlib1g-dev libzstd-dev libcurl4-openssl-dev nlohmann-json3-dev
   mydumper python3-aiosmtpd dbus libsystemd-dev libxxhash-dev
   dpkg-dev file lintian
+  git clang-format clang libclang-rt-dev
 )
 
 say() { echo "[$(basename "$0")] $*"; }
@@ -53,4 +54,11 @@ configure_build() {
   shift
   cmake -S "$repo" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBREVANTO_BUILD_TESTS=ON \
     -DBREVANTO_BUILD_UI=ON -DBREVANTO_BUILD_BENCH=OFF "$@"
+}
+
+# configure_fuzz_build [extra cmake arguments]: build-fuzz/, where clang builds the fuzz
+# targets with libFuzzer, ASan and UBSan (build it with --target brevanto_fuzzers).
+configure_fuzz_build() {
+  CC=clang CXX=clang++ cmake -S "$repo" -B "$repo/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DBREVANTO_BUILD_FUZZ=ON -DBREVANTO_BUILD_UI=OFF -DBREVANTO_BUILD_TESTS=OFF "$@"
 }
