@@ -119,13 +119,16 @@ std::string Bech32Encode(std::string_view hrp, const Key32& key) {
 
 // Decodes a Bech32 string of one case into its (lower-case) prefix and 32-byte key.
 bool Bech32Decode(std::string_view text, std::string& hrp, Key32& key) {
-  const bool hasLower = std::any_of(text.begin(), text.end(), [](char c) { return c >= 'a' && c <= 'z'; });
-  const bool hasUpper = std::any_of(text.begin(), text.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+  const bool hasLower =
+      std::any_of(text.begin(), text.end(), [](char c) { return c >= 'a' && c <= 'z'; });
+  const bool hasUpper =
+      std::any_of(text.begin(), text.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
   if (hasLower && hasUpper) return false;
   std::string lower(text);
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   const auto separator = lower.rfind('1');
-  if (separator == std::string::npos || separator == 0 || separator + 7 > lower.size()) return false;
+  if (separator == std::string::npos || separator == 0 || separator + 7 > lower.size())
+    return false;
   hrp = lower.substr(0, separator);
   std::vector<std::uint8_t> data;
   for (std::size_t i = separator + 1; i < lower.size(); ++i) {
@@ -163,8 +166,8 @@ bool X25519(const Key32& scalar, const Key32& point, Key32& shared) {
   Pkey own(EVP_PKEY_new_raw_private_key(EVP_PKEY_X25519, nullptr, scalar.data(), scalar.size()));
   Pkey peer(EVP_PKEY_new_raw_public_key(EVP_PKEY_X25519, nullptr, point.data(), point.size()));
   if (!own || !peer) return false;
-  std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(EVP_PKEY_CTX_new(own.get(), nullptr),
-                                                                  &EVP_PKEY_CTX_free);
+  std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(
+      EVP_PKEY_CTX_new(own.get(), nullptr), &EVP_PKEY_CTX_free);
   std::size_t length = shared.size();
   if (!ctx || EVP_PKEY_derive_init(ctx.get()) != 1 ||
       EVP_PKEY_derive_set_peer(ctx.get(), peer.get()) != 1 ||
@@ -186,7 +189,8 @@ Key32 PublicOf(const Key32& scalar) {
 
 Key32 RandomKey() {
   Key32 key{};
-  if (RAND_bytes(key.data(), static_cast<int>(key.size())) != 1) throw std::runtime_error("RAND_bytes");
+  if (RAND_bytes(key.data(), static_cast<int>(key.size())) != 1)
+    throw std::runtime_error("RAND_bytes");
   return key;
 }
 
@@ -201,12 +205,14 @@ bool Hkdf(std::string_view ikm, std::string_view salt, std::string_view info, Ke
   OSSL_PARAM params[5];
   OSSL_PARAM* p = params;
   *p++ = OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_DIGEST, digest, 0);
-  *p++ = OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_KEY, const_cast<char*>(ikm.data()), ikm.size());
+  *p++ = OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_KEY, const_cast<char*>(ikm.data()),
+                                           ikm.size());
   if (!salt.empty()) {
     *p++ = OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SALT, const_cast<char*>(salt.data()),
                                              salt.size());
   }
-  *p++ = OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_INFO, const_cast<char*>(info.data()), info.size());
+  *p++ = OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_INFO, const_cast<char*>(info.data()),
+                                           info.size());
   *p = OSSL_PARAM_construct_end();
   const bool ok = EVP_KDF_derive(ctx, out.data(), out.size(), params) == 1;
   EVP_KDF_CTX_free(ctx);
@@ -223,9 +229,10 @@ bool Scrypt(const std::string& passphrase, std::string_view salt, int logN, Key3
   std::uint32_t r = 8, p = 1;
   std::uint64_t maxMemory = (std::uint64_t{128} * r * (n + p + 2)) + (std::uint64_t{1} << 20);
   OSSL_PARAM params[] = {
-      OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_PASSWORD, const_cast<char*>(passphrase.data()),
-                                        passphrase.size()),
-      OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SALT, const_cast<char*>(salt.data()), salt.size()),
+      OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_PASSWORD,
+                                        const_cast<char*>(passphrase.data()), passphrase.size()),
+      OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SALT, const_cast<char*>(salt.data()),
+                                        salt.size()),
       OSSL_PARAM_construct_uint64(OSSL_KDF_PARAM_SCRYPT_N, &n),
       OSSL_PARAM_construct_uint32(OSSL_KDF_PARAM_SCRYPT_R, &r),
       OSSL_PARAM_construct_uint32(OSSL_KDF_PARAM_SCRYPT_P, &p),
@@ -267,15 +274,16 @@ class ChaChaPoly {
 
   bool Seal(const Key32& key, const std::array<std::uint8_t, 12>& nonce, std::string_view plain,
             std::string& out) {
-    if (m_ctx == nullptr ||
-        EVP_EncryptInit_ex(m_ctx, EVP_chacha20_poly1305(), nullptr, key.data(), nonce.data()) != 1) {
+    if (m_ctx == nullptr || EVP_EncryptInit_ex(m_ctx, EVP_chacha20_poly1305(), nullptr, key.data(),
+                                               nonce.data()) != 1) {
       return false;
     }
     const std::size_t start = out.size();
     out.resize(start + plain.size() + kTagSize);
     auto* dest = reinterpret_cast<unsigned char*>(out.data() + start);
     int length = 0, final = 0;
-    if (EVP_EncryptUpdate(m_ctx, dest, &length, reinterpret_cast<const unsigned char*>(plain.data()),
+    if (EVP_EncryptUpdate(m_ctx, dest, &length,
+                          reinterpret_cast<const unsigned char*>(plain.data()),
                           static_cast<int>(plain.size())) != 1 ||
         EVP_EncryptFinal_ex(m_ctx, dest + length, &final) != 1 ||
         EVP_CIPHER_CTX_ctrl(m_ctx, EVP_CTRL_AEAD_GET_TAG, kTagSize, dest + plain.size()) != 1) {
@@ -288,7 +296,8 @@ class ChaChaPoly {
   bool Open(const Key32& key, const std::array<std::uint8_t, 12>& nonce, std::string_view sealed,
             std::string& out) {
     if (sealed.size() < kTagSize || m_ctx == nullptr ||
-        EVP_DecryptInit_ex(m_ctx, EVP_chacha20_poly1305(), nullptr, key.data(), nonce.data()) != 1) {
+        EVP_DecryptInit_ex(m_ctx, EVP_chacha20_poly1305(), nullptr, key.data(), nonce.data()) !=
+            1) {
       return false;
     }
     const std::size_t plainSize = sealed.size() - kTagSize;
@@ -298,7 +307,8 @@ class ChaChaPoly {
     std::array<unsigned char, kTagSize> tag{};
     std::memcpy(tag.data(), sealed.data() + plainSize, kTagSize);
     int length = 0, final = 0;
-    if (EVP_DecryptUpdate(m_ctx, dest, &length, reinterpret_cast<const unsigned char*>(sealed.data()),
+    if (EVP_DecryptUpdate(m_ctx, dest, &length,
+                          reinterpret_cast<const unsigned char*>(sealed.data()),
                           static_cast<int>(plainSize)) != 1 ||
         EVP_CIPHER_CTX_ctrl(m_ctx, EVP_CTRL_AEAD_SET_TAG, kTagSize, tag.data()) != 1 ||
         EVP_DecryptFinal_ex(m_ctx, dest + length, &final) != 1) {
@@ -364,8 +374,12 @@ std::string Fingerprint(std::string_view text) {
 
 // --- Keys ---
 
-std::string AgeRecipient::Text() const { return Bech32Encode("age", Key); }
-std::string AgeRecipient::Fingerprint() const { return brevanto::Fingerprint(Text()); }
+std::string AgeRecipient::Text() const {
+  return Bech32Encode("age", Key);
+}
+std::string AgeRecipient::Fingerprint() const {
+  return brevanto::Fingerprint(Text());
+}
 
 std::string AgeIdentity::Text() const {
   std::string text = Bech32Encode("age-secret-key-", Key);
@@ -373,12 +387,16 @@ std::string AgeIdentity::Text() const {
   return text;
 }
 
-AgeRecipient AgeIdentity::Recipient() const { return AgeRecipient{PublicOf(Key)}; }
+AgeRecipient AgeIdentity::Recipient() const {
+  return AgeRecipient{PublicOf(Key)};
+}
 
 namespace {
 std::string_view Trimmed(std::string_view text) {
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
+    text.remove_prefix(1);
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
+    text.remove_suffix(1);
   return text;
 }
 }  // namespace
@@ -450,7 +468,9 @@ Status ParseAgeIdentityFile(std::string_view text, const std::string& passphrase
   return Status::Ok();
 }
 
-AgeIdentity GenerateAgeIdentity() { return AgeIdentity{RandomKey()}; }
+AgeIdentity GenerateAgeIdentity() {
+  return AgeIdentity{RandomKey()};
+}
 
 std::string AgeIdentityFileText(const AgeIdentity& identity, const std::string& createdUtc) {
   return "# created: " + createdUtc + "\n# public key: " + identity.Recipient().Text() + "\n" +
@@ -519,7 +539,8 @@ Status AgeEncryptor::Create(const std::vector<AgeRecipient>& recipients,
     salt.append(AsText(recipient.Key.data(), recipient.Key.size()));
     std::string body;
     if (!X25519(ephemeral, recipient.Key, shared) ||
-        !Hkdf(AsText(shared.data(), shared.size()), salt, "age-encryption.org/v1/X25519", wrapKey) ||
+        !Hkdf(AsText(shared.data(), shared.size()), salt, "age-encryption.org/v1/X25519",
+              wrapKey) ||
         !keys.cipher.Seal(wrapKey, kZeroNonce, file, body)) {
       return Status::Error("Cannot encrypt to the recipient " + recipient.Text());
     }
@@ -617,12 +638,15 @@ AgeDecryptor::AgeDecryptor(std::vector<AgeIdentity> identities, std::string pass
       m_keys(std::make_unique<Keys>()) {}
 
 AgeDecryptor::~AgeDecryptor() {
-  for (AgeIdentity& identity : m_identities) OPENSSL_cleanse(identity.Key.data(), identity.Key.size());
+  for (AgeIdentity& identity : m_identities)
+    OPENSSL_cleanse(identity.Key.data(), identity.Key.size());
   OPENSSL_cleanse(m_passphrase.data(), m_passphrase.size());
 }
 
 Status AgeDecryptor::ReadHeader() {
-  const auto bad = [] { return Status::Error("The age header is damaged or not in the age format"); };
+  const auto bad = [] {
+    return Status::Error("The age header is damaged or not in the age format");
+  };
   if (m_buffer.compare(0, kVersionLine.size(), kVersionLine) != 0) {
     if (m_buffer.compare(0, kArmorStart.size(), kArmorStart) == 0) {
       return Status::Error(
@@ -680,7 +704,8 @@ Status AgeDecryptor::ReadHeader() {
       if (!FromBase64(stanza.Args[0], salt) || salt.size() != 16) return bad();
       const std::string& logText = stanza.Args[1];
       if (logText.empty() || logText.size() > 2 || logText[0] == '0' ||
-          !std::all_of(logText.begin(), logText.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+          !std::all_of(logText.begin(), logText.end(),
+                       [](char c) { return c >= '0' && c <= '9'; })) {
         return bad();
       }
       const int logN = std::stoi(logText);
@@ -694,8 +719,8 @@ Status AgeDecryptor::ReadHeader() {
     }
     if (stanza.Type != "X25519") continue;
     std::string shareBytes;
-    if (stanza.Args.size() != 1 || !FromBase64(stanza.Args[0], shareBytes) || shareBytes.size() != 32 ||
-        stanza.Body.size() != 32) {
+    if (stanza.Args.size() != 1 || !FromBase64(stanza.Args[0], shareBytes) ||
+        shareBytes.size() != 32 || stanza.Body.size() != 32) {
       return bad();
     }
     Key32 share{};
@@ -707,7 +732,8 @@ Status AgeDecryptor::ReadHeader() {
       std::string salt(shareBytes);
       salt.append(AsText(own.data(), own.size()));
       std::string opened;
-      if (Hkdf(AsText(shared.data(), shared.size()), salt, "age-encryption.org/v1/X25519", wrapKey) &&
+      if (Hkdf(AsText(shared.data(), shared.size()), salt, "age-encryption.org/v1/X25519",
+               wrapKey) &&
           m_keys->cipher.Open(wrapKey, kZeroNonce, stanza.Body, opened)) {
         fileKey = opened;
         break;
@@ -762,9 +788,9 @@ Status AgeDecryptor::Update(std::string_view cipher, std::string& out) {
   m_buffer.append(cipher);
   if (!m_haveHeader) {
     const auto macLine = m_buffer.find("\n--- ");
-    const bool headerEnded =
-        macLine != std::string::npos && m_buffer.find('\n', macLine + 1) != std::string::npos &&
-        m_buffer.size() >= m_buffer.find('\n', macLine + 1) + 1 + 16;
+    const bool headerEnded = macLine != std::string::npos &&
+                             m_buffer.find('\n', macLine + 1) != std::string::npos &&
+                             m_buffer.size() >= m_buffer.find('\n', macLine + 1) + 1 + 16;
     if (m_buffer.compare(0, kArmorStart.size(), kArmorStart) == 0) {
       m_failed = true;
       return ReadHeader();  // names the armor

@@ -29,7 +29,8 @@ class AgeTransform final : public OutputTransform {
 
 std::string WithEncryptedFileSuffix(const std::string& path) {
   const std::string suffix = kAgeFileSuffix;
-  if (path.size() >= suffix.size() && path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0) {
+  if (path.size() >= suffix.size() &&
+      path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0) {
     return path;
   }
   return path + suffix;

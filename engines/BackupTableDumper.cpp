@@ -67,8 +67,7 @@ std::string MakeInsertPrefix(const BackupSettings& settings, bool quote, const s
 
 CBackupTableDumper::CBackupTableDumper(TaskRunContext& context, CMySQLConnection& connection,
                                        const DumpOptions& options, std::string database,
-                                       std::string databaseCharset,
-                                       ManifestCollector* collected)
+                                       std::string databaseCharset, ManifestCollector* collected)
     : m_context(context),
       m_connection(connection),
       m_options(options),

@@ -14,10 +14,10 @@ std::string CBackupToFilesRun::PlannedPath(const std::string& database,
   // PHP scripts stay plain: PHP runs them as they are.
   const Compression compression =
       m_settings.FileType == 2 ? Compression::None : m_advanced.Compression;
-  std::string path = WithCompressedFileSuffix(
-      MakeBackupFilePath(m_settings, m_dateTimeSubPath, m_task.TaskName, m_task.SourceServer,
-                         database, table, m_runTime),
-      compression);
+  std::string path =
+      WithCompressedFileSuffix(MakeBackupFilePath(m_settings, m_dateTimeSubPath, m_task.TaskName,
+                                                  m_task.SourceServer, database, table, m_runTime),
+                               compression);
   return m_recipients.empty() ? path : WithEncryptedFileSuffix(path);
 }
 

@@ -248,8 +248,7 @@ Status CBackupToFilesRun::WriteCopyManifest(const BackupCopy& copy) {
 }
 
 void CBackupToFilesRun::RemoveRunLeftovers(const std::vector<DatabaseItem>& resolved) {
-  RunLeftoverSearch search{&m_task, m_advanced.Compression, resolved, m_runTime,
-                           m_createdFiles};
+  RunLeftoverSearch search{&m_task, m_advanced.Compression, resolved, m_runTime, m_createdFiles};
   search.Encrypted = !m_recipients.empty();
   int removed = 0;
   std::set<std::string> folders;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/Age.h"
 #include "engines/BackupTableDumper.h"
 #include "engines/ContentDigest.h"
 #include "engines/ErrorCountingContext.h"
@@ -19,7 +20,6 @@
 #include "engines/SchemaObjects.h"
 #include "engines/SqlDumpWriter.h"
 #include "schedule/TaskRoutine.h"
-#include "core/Age.h"
 #include "tasks/CopyManifest.h"
 
 namespace brevanto {
@@ -152,7 +152,7 @@ class CBackupToFilesRun {
   // Opens the run's snapshot when the task asks for one, and notes in the manifest how
   // the tables were read and where the binary log stood.
   void OpenSnapshot(const std::vector<DatabaseItem>& resolved);
-  std::mutex m_storedLock;                  // lanes commit files in parallel
+  std::mutex m_storedLock;                            // lanes commit files in parallel
   std::map<std::string, ManifestFile> m_storedFiles;  // complete files as stored, by path
   bool m_filesComplete = false;  // every file is complete; what fails later says so itself
 };

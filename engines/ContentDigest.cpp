@@ -46,11 +46,11 @@ class CanonicalSession {
   explicit CanonicalSession(CMySQLConnection& connection) : m_connection(connection) {}
   ~CanonicalSession() {
     if (!m_saved) return;
-    (void)m_connection.Execute(
-        "SET SESSION character_set_client = " + m_values[0] +
-        ", SESSION character_set_connection = " + m_values[1] +
-        ", SESSION character_set_results = " + m_values[2] + ", SESSION time_zone = " +
-        m_values[3] + ", SESSION sql_mode = " + m_values[4]);
+    (void)m_connection.Execute("SET SESSION character_set_client = " + m_values[0] +
+                               ", SESSION character_set_connection = " + m_values[1] +
+                               ", SESSION character_set_results = " + m_values[2] +
+                               ", SESSION time_zone = " + m_values[3] +
+                               ", SESSION sql_mode = " + m_values[4]);
   }
   bool Enter() {
     if (!m_connection.Execute("SELECT @@SESSION.character_set_client, "
@@ -119,9 +119,8 @@ bool ReadDigestColumns(CMySQLConnection& connection, const std::string& database
   if (!connection.Execute("SELECT COLUMN_NAME, CHARACTER_SET_NAME, EXTRA, "
                           "@@SESSION.character_set_results FROM information_schema.COLUMNS "
                           "WHERE TABLE_SCHEMA = " +
-                          Literal(connection, database) +
-                          " AND TABLE_NAME = " + Literal(connection, table) +
-                          " ORDER BY ORDINAL_POSITION")) {
+                          Literal(connection, database) + " AND TABLE_NAME = " +
+                          Literal(connection, table) + " ORDER BY ORDINAL_POSITION")) {
     return false;
   }
   MySqlResult result(mysql_store_result(connection.Handle()));
@@ -212,8 +211,8 @@ Status ComputeRowsDigest(CMySQLConnection& connection, const std::string& databa
     digest.AddRow(row, mysql_fetch_lengths(result.get()), all);
   }
   if (mysql_errno(connection.Handle()) != 0) {
-    return Status::Error(WithServerError("Failed to read all rows of the table " + name,
-                                         connection.LastError()));
+    return Status::Error(
+        WithServerError("Failed to read all rows of the table " + name, connection.LastError()));
   }
   out.Rows = digest.Rows();
   out.Digest = digest.Text();
@@ -280,7 +279,8 @@ Status ComputeDefinitionDigest(CMySQLConnection& connection, const std::string& 
   if (row == nullptr || mysql_num_fields(result.get()) <= column || row[column] == nullptr) {
     return Status::Error("Failed to read the definition of the " + what);
   }
-  digest = DefinitionDigest(std::string_view(row[column], mysql_fetch_lengths(result.get())[column]));
+  digest =
+      DefinitionDigest(std::string_view(row[column], mysql_fetch_lengths(result.get())[column]));
   return Status::Ok();
 }
 

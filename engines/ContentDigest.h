@@ -36,7 +36,7 @@ class RowsDigest {
   std::string Text() const;
 
  private:
-  std::string m_encoded;  // the row being hashed, kept for its capacity
+  std::string m_encoded;     // the row being hashed, kept for its capacity
   std::uint64_t m_high = 0;  // the 128-bit sum, in two halves
   std::uint64_t m_low = 0;
   std::uint64_t m_rows = 0;

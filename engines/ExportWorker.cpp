@@ -148,8 +148,8 @@ CExportRun::Next CExportRun::ExportItem(int index) {
   const std::string& database = item.DatabaseName;
   const std::string& table = item.TableName;
   const bool view = item.Kind == 2;
-  std::string path =
-      WithCompressedFileSuffix(MakeExportFilePath(m_settings, m_tables, index), m_advanced.Compression);
+  std::string path = WithCompressedFileSuffix(MakeExportFilePath(m_settings, m_tables, index),
+                                              m_advanced.Compression);
   if (!m_recipients.empty()) path = WithEncryptedFileSuffix(path);
   Log(LogLevel::General, std::string(view ? "Exporting the view " : "Exporting the table ") +
                              database + "." + table + " to " + path + " ...");

@@ -108,7 +108,7 @@ class CRestoreRun {
   const bool m_readAhead;
   std::optional<DatabaseRename> m_rename;
   std::set<std::string> m_filesWithoutDatabase;  // paths; entered into the target
-  std::vector<AgeIdentity> m_identities;  // open encrypted files
+  std::vector<AgeIdentity> m_identities;         // open encrypted files
   // Last: it stops before the connections it watches close.
   std::optional<CStatementWatchdog> m_watchdog;
 };

@@ -204,7 +204,8 @@ std::vector<std::string> FindRunLeftovers(const RunLeftoverSearch& search) {
     if (underscore == std::string::npos) continue;
     const std::optional<std::int64_t> moment =
         Moment(name.substr(0, underscore), name.substr(underscore + 1));
-    if (moment && DateTimeFolderName(FromWallSeconds(*moment)) == name && scan(name + "/", moment)) {
+    if (moment && DateTimeFolderName(FromWallSeconds(*moment)) == name &&
+        scan(name + "/", moment)) {
       takeManifest(base + name + std::string(kManifestSuffix));
     }
   }

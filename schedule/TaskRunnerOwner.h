@@ -1,7 +1,7 @@
 #pragma once
 // TaskRunnerOwner: what the runner of a CTaskList (schedule/TaskRunner.h) needs from the
-// application that owns it (the application core, or a test fixture). Workers call it from their own threads,
-// so every member function must be thread-safe.
+// application that owns it (the application core, or a test fixture). Workers call it from their
+// own threads, so every member function must be thread-safe.
 //
 // REQUIRES: the owner, its CTaskLog and the routines it hands out outlive every worker
 // thread, including workers abandoned after ignoring a stop request (they keep running

@@ -39,8 +39,8 @@ void ReadManifestOf(CatalogueCopy& entry) {
   }
   entry.Manifest = recorded == described ? ManifestState::Present : ManifestState::OtherFiles;
   if (entry.Manifest == ManifestState::OtherFiles) {
-    entry.ManifestProblem = "The manifest names other files than the copy records! - " +
-                            entry.ManifestPath;
+    entry.ManifestProblem =
+        "The manifest names other files than the copy records! - " + entry.ManifestPath;
   }
   entry.Details = std::move(manifest);
 }
@@ -138,8 +138,7 @@ std::vector<std::string> CopyProblems(const CatalogueCopy& copy, bool requireMan
       case CopyFileState::Missing: problems.push_back("missing: " + file.Path); break;
       case CopyFileState::SizeChanged:
         problems.push_back("size changed: " + file.Path + " (" + std::to_string(file.Size) +
-                           " bytes, the manifest says " + std::to_string(*file.ExpectedSize) +
-                           ")");
+                           " bytes, the manifest says " + std::to_string(*file.ExpectedSize) + ")");
         break;
       case CopyFileState::ContentChanged:
         problems.push_back("content changed: " + file.Path + " (SHA-256 " + file.Sha256 +

@@ -148,16 +148,13 @@ std::optional<std::vector<CTaskItem>> CTaskList::ReadTasksToLoad(const std::stri
   std::vector<CTaskItem> tasks;
   std::string problem;
   switch (ReadTaskFile(path, tasks, &problem)) {
-    case TaskFileReadResult::Failure:
-      *loaded = false;
-      return std::nullopt;
+    case TaskFileReadResult::Failure: *loaded = false; return std::nullopt;
     case TaskFileReadResult::NothingToLoad:
       // Either way the current list stays. A file with no tasks loaded fine; a damaged
       // record is a failed load, so Load From never tells the user it succeeded.
       *loaded = problem.empty();
       return std::nullopt;
-    case TaskFileReadResult::Loaded:
-      break;
+    case TaskFileReadResult::Loaded: break;
   }
   *loaded = true;
   return tasks;

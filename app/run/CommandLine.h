@@ -14,7 +14,18 @@ inline constexpr int kExitUsage = 2;   // bad arguments or an unknown task name
 inline constexpr int kExitFolderInUse = 3;  // another program holds the application folder
 
 enum class Command {
-  List, Run, Import, Export, Delete, Daemon, Help, Version, Where, Log, Copies, Keygen
+  List,
+  Run,
+  Import,
+  Export,
+  Delete,
+  Daemon,
+  Help,
+  Version,
+  Where,
+  Log,
+  Copies,
+  Keygen
 };
 
 struct CommandLine {
@@ -23,8 +34,8 @@ struct CommandLine {
   std::vector<std::string> names;  // --run/--delete/--log/--copies NAME, --export [NAME...]
   std::string file;                // --import FILE ("-" reads standard input), --keygen FILE
   std::string since;               // --log ... --since TIME, as given
-  bool json = false;                // --list/--log/--copies --json
-  bool check = false;               // --copies --check
+  bool json = false;               // --list/--log/--copies --json
+  bool check = false;              // --copies --check
   bool quiet = false;
   bool replace = false;
   bool withPasswords = false;

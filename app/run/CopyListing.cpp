@@ -18,8 +18,8 @@ namespace {
 
 std::string CopyTimeText(const BackupTimeStamp& t) {
   char text[48];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.Year, t.Month, t.Day,
-                t.Hour, t.Minute, t.Second);
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.Year, t.Month, t.Day, t.Hour,
+                t.Minute, t.Second);
   return text;
 }
 
@@ -43,8 +43,8 @@ nlohmann::json CopyJson(const CatalogueCopy& copy, const std::vector<std::string
   for (const CatalogueFile& file : copy.Files) {
     files.push_back({{"path", file.Path},
                      {"size", file.Exists ? nlohmann::json(file.Size) : nlohmann::json()},
-                     {"expectedSize", file.ExpectedSize ? nlohmann::json(*file.ExpectedSize)
-                                                        : nlohmann::json()},
+                     {"expectedSize",
+                      file.ExpectedSize ? nlohmann::json(*file.ExpectedSize) : nlohmann::json()},
                      {"sha256", TextOrNull(file.Sha256)},
                      {"expectedSha256", TextOrNull(file.ExpectedSha256)},
                      {"state", CopyFileStateName(file.State)}});
@@ -63,7 +63,9 @@ nlohmann::json CopyJson(const CatalogueCopy& copy, const std::vector<std::string
           {"size", copy.Size},
           {"manifest", manifest},
           {"files", files},
-          {"state", copy.Replaced ? "replaced" : problems.empty() ? "ok" : "problem"},
+          {"state", copy.Replaced      ? "replaced"
+                    : problems.empty() ? "ok"
+                                       : "problem"},
           {"problems", problems}};
 }
 
@@ -102,10 +104,8 @@ int PrintCopies(const std::string& folder, const CommandLine& line) {
     for (const std::string& problem : problems) Say("    " + Escaped(problem));
   }
   if (line.json) {
-    const nlohmann::json document{{"task", task->TaskName},
-                                  {"checked", line.check},
-                                  {"ok", intact},
-                                  {"copies", list}};
+    const nlohmann::json document{
+        {"task", task->TaskName}, {"checked", line.check}, {"ok", intact}, {"copies", list}};
     // Scripts read the document even with --quiet.
     std::printf("%s\n",
                 document.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());

@@ -360,7 +360,8 @@ TEST_F(TaskJsonTest, RefusesBadOptionValuesNamingTheirKey) {
        "[0].Encryption.Recipients", "must be a list of age public keys in double quotes"},
       {R"("Encryption": {"IdentityFile": "key.txt"})", "[0].Encryption.IdentityFile",
        "must be a full path starting with /"},
-      {R"("Encryption": {"Identity": "AGE-SECRET-KEY-1"})", "[0].Encryption.Identity", "unknown key"},
+      {R"("Encryption": {"Identity": "AGE-SECRET-KEY-1"})", "[0].Encryption.Identity",
+       "unknown key"},
   };
   for (const Refusal& refusal : cases) {
     const std::string text = R"([{"TaskName": "t", "TaskType": 5, "ScriptStatements": ["x"], )" +

@@ -21,7 +21,9 @@ using test::ReadWholeFile;
 using test::TempDir;
 using test::WriteWholeFile;
 
-int Shell(const std::string& command) { return std::system(command.c_str()); }
+int Shell(const std::string& command) {
+  return std::system(command.c_str());
+}
 
 std::string Bytes(std::size_t size, unsigned seed) {
   std::string bytes(size, '\0');
@@ -54,7 +56,8 @@ Status Decrypt(const std::vector<AgeIdentity>& identities, const std::string& ci
   std::size_t at = 0, step = 2;
   while (at < cipher.size()) {
     const std::size_t n = std::min(step, cipher.size() - at);
-    if (Status s = decryptor.Update(std::string_view(cipher).substr(at, n), plain); !s.ok()) return s;
+    if (Status s = decryptor.Update(std::string_view(cipher).substr(at, n), plain); !s.ok())
+      return s;
     at += n;
     step = step * 7 % 70001 + 5;
   }
@@ -104,7 +107,8 @@ class AgeTest : public ::testing::Test {
     }
     ASSERT_EQ(Shell("age-keygen -o " + m_dir.file("stock.txt") + " 2>/dev/null"), 0);
     m_own = GenerateAgeIdentity();
-    ASSERT_TRUE(WriteWholeFile(m_dir.file("own.txt"), AgeIdentityFileText(m_own, "2026-12-08T00:00:00Z")));
+    ASSERT_TRUE(
+        WriteWholeFile(m_dir.file("own.txt"), AgeIdentityFileText(m_own, "2026-12-08T00:00:00Z")));
     m_stock = IdentitiesOf(m_dir.file("stock.txt")).at(0);
   }
   TempDir m_dir;
@@ -115,7 +119,8 @@ class AgeTest : public ::testing::Test {
 TEST_F(AgeTest, KeysReadAndWriteAsTheStockToolsDo) {
   // Our recipient of the stock tool's identity is the one it printed, and the reverse.
   const std::string stockFile = ReadWholeFile(m_dir.file("stock.txt"));
-  EXPECT_NE(stockFile.find("# public key: " + m_stock.Recipient().Text() + "\n"), std::string::npos);
+  EXPECT_NE(stockFile.find("# public key: " + m_stock.Recipient().Text() + "\n"),
+            std::string::npos);
   FILE* pipe = ::popen(("age-keygen -y " + m_dir.file("own.txt")).c_str(), "r");
   ASSERT_NE(pipe, nullptr);
   char line[200] = {};
@@ -143,8 +148,8 @@ TEST_F(AgeTest, EveryChunkBoundaryOpensBothWaysWithTheStockTool) {
     ASSERT_TRUE(WriteWholeFile(m_dir.file("ours.age"),
                                Encrypt({m_own.Recipient(), m_stock.Recipient()}, plain)));
     for (const char* key : {"own.txt", "stock.txt"}) {
-      EXPECT_EQ(Shell("age -d -i " + m_dir.file(key) + " " + m_dir.file("ours.age") + " | cmp -s - " +
-                      m_dir.file("plain")),
+      EXPECT_EQ(Shell("age -d -i " + m_dir.file(key) + " " + m_dir.file("ours.age") +
+                      " | cmp -s - " + m_dir.file("plain")),
                 0)
           << key;
     }
@@ -198,8 +203,8 @@ TEST_F(AgeTest, DamageWrongKeysAndForeignFilesAreRefusedWithNothingUnauthenticat
   EXPECT_NE(wrong.message().find("identity"), std::string::npos) << wrong.message();
   EXPECT_TRUE(out.empty());
 
-  ASSERT_EQ(Shell("age -a -r " + m_own.Recipient().Text() + " -o " + m_dir.file("armored.age") + " " +
-                  m_dir.file("own.txt")),
+  ASSERT_EQ(Shell("age -a -r " + m_own.Recipient().Text() + " -o " + m_dir.file("armored.age") +
+                  " " + m_dir.file("own.txt")),
             0);
   const Status armored = Decrypt({m_own}, ReadWholeFile(m_dir.file("armored.age")), out);
   EXPECT_NE(armored.message().find("armor"), std::string::npos) << armored.message();

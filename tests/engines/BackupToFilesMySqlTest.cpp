@@ -297,12 +297,12 @@ TEST_F(BackupToFilesMySqlTest, AGoodRunDeletesWhatEarlierRunsLeftUnrecorded) {
   for (const auto& entry : std::filesystem::directory_iterator(out)) {
     left.insert(entry.path().filename().string());
   }
-  EXPECT_EQ(left, (std::set<std::string>{"Nightly_" + m_latinDb + "_mixed_2006-03-05_09-07-02.sql",
-                                         "Nightly_" + m_latinDb +
-                                             "_mixed_2006-03-05_09-07-02.sql.manifest.json",
-                                         "Nightly_" + m_latinDb + "_plain_2006-03-05_09-07-02.sql",
-                                         "Nightly_" + m_latinDb + "_plain_2006-03-04_10-00-00.sql",
-                                         "Weekly_" + m_latinDb + "_mixed" + early}));
+  EXPECT_EQ(left, (std::set<std::string>{
+                      "Nightly_" + m_latinDb + "_mixed_2006-03-05_09-07-02.sql",
+                      "Nightly_" + m_latinDb + "_mixed_2006-03-05_09-07-02.sql.manifest.json",
+                      "Nightly_" + m_latinDb + "_plain_2006-03-05_09-07-02.sql",
+                      "Nightly_" + m_latinDb + "_plain_2006-03-04_10-00-00.sql",
+                      "Weekly_" + m_latinDb + "_mixed" + early}));
   EXPECT_EQ(context.Texts(LogLevel::General).back(),
             "Deleted 2 file(s) that earlier runs left unrecorded");
 }

@@ -105,14 +105,17 @@ TEST_F(BrevantoRunCopiesTest, EachFaultIsReportedAndExitsOne) {
     int plainStatus;  // of --copies; --copies --check always exits 1
     std::string report;
   } cases[] = {
-      {"one byte changed", [&] { test::WriteWholeFile(m_orders, "INSERT INTO orders VALUES (1),(3);\n"); },
-       0, "content changed: " + m_orders + " (SHA-256 "},
-      {"a byte appended", [&] { test::WriteWholeFile(m_items, "INSERT INTO items VALUES ('a');\n\n"); },
-       1, "size changed: " + m_items + " (33 bytes, the manifest says 32)"},
+      {"one byte changed",
+       [&] { test::WriteWholeFile(m_orders, "INSERT INTO orders VALUES (1),(3);\n"); }, 0,
+       "content changed: " + m_orders + " (SHA-256 "},
+      {"a byte appended",
+       [&] { test::WriteWholeFile(m_items, "INSERT INTO items VALUES ('a');\n\n"); }, 1,
+       "size changed: " + m_items + " (33 bytes, the manifest says 32)"},
       {"a file missing", [&] { ::unlink(m_single.c_str()); }, 1, "missing: " + m_single},
       {"the manifest damaged", [&] { test::WriteWholeFile(manifest, "{\"files\": [{\"na"); }, 1,
        "The manifest is not valid! - not a JSON object - " + manifest},
-      {"the manifest missing", [&] { ::unlink(manifest.c_str()); }, 0, "manifest missing: " + manifest},
+      {"the manifest missing", [&] { ::unlink(manifest.c_str()); }, 0,
+       "manifest missing: " + manifest},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -136,7 +139,8 @@ TEST_F(BrevantoRunCopiesTest, EachFaultIsReportedAndExitsOne) {
 TEST_F(BrevantoRunCopiesTest, AnOldTaskFileLoadsAndItsCopiesAreListed) {
   const std::string old = m_dir.file("old.sql");
   ASSERT_TRUE(test::WriteWholeFile(old, "-- an old dump\n"));
-  ASSERT_TRUE(test::WriteWholeFile(m_dir.file(kTaskFileName), test::LegacyFile(test::kVersion2, 1, old)));
+  ASSERT_TRUE(
+      test::WriteWholeFile(m_dir.file(kTaskFileName), test::LegacyFile(test::kVersion2, 1, old)));
   test::RunResult result = RunBrevanto("--folder '" + m_dir.path() + "' --copies 'Old task'");
   EXPECT_EQ(result.status, 0) << result.output;
   EXPECT_NE(result.output.find("2005-06-07 08:09:10      1       15 B  no manifest  ok"),
@@ -153,7 +157,8 @@ TEST_F(BrevantoRunCopiesTest, UnknownTasksAndMisplacedOptionsAreUsageErrors) {
   EXPECT_EQ(RunBrevanto("--folder '" + m_dir.path() + "' --copies Nobody").status, 2);
   const test::RunResult check = RunBrevanto("--folder '" + m_dir.path() + "' --list --check");
   EXPECT_EQ(check.status, 2);
-  EXPECT_EQ(check.output.rfind("brevanto-run: --check goes with --copies\n", 0), 0u) << check.output;
+  EXPECT_EQ(check.output.rfind("brevanto-run: --check goes with --copies\n", 0), 0u)
+      << check.output;
 }
 
 }  // namespace

@@ -48,9 +48,9 @@ TEST(RowsDigestTest, TellsApartWhatARestoreCouldGetWrong) {
   EXPECT_NE(twice, DigestOf({}));
   EXPECT_NE(twice, DigestOf({{"1", "a"}, {"1", "a"}, {"1", "a"}}));
   // NULL, the empty string, the text "NULL" and a zero byte are four values.
-  const std::vector<std::string> distinct = {
-      DigestOf({{"1", std::nullopt}}), DigestOf({{"1", ""}}), DigestOf({{"1", "NULL"}}),
-      DigestOf({{"1", std::string(1, '\0')}})};
+  const std::vector<std::string> distinct = {DigestOf({{"1", std::nullopt}}), DigestOf({{"1", ""}}),
+                                             DigestOf({{"1", "NULL"}}),
+                                             DigestOf({{"1", std::string(1, '\0')}})};
   for (std::size_t i = 0; i < distinct.size(); ++i) {
     for (std::size_t j = i + 1; j < distinct.size(); ++j) EXPECT_NE(distinct[i], distinct[j]);
   }
@@ -75,11 +75,11 @@ TEST(DefinitionDigestTest, LeavesOutTheDefinerOfTheHeadOnly) {
   const std::string view =
       "CREATE ALGORITHM=UNDEFINED DEFINER=`root`@`127.0.0.1` SQL SECURITY DEFINER VIEW `v` AS "
       "select 1 AS `1`";
-  EXPECT_EQ(DefinitionDigest(view),
-            Sha256Hex("CREATE ALGORITHM=UNDEFINED SQL SECURITY DEFINER VIEW `v` AS select 1 AS `1`"));
+  EXPECT_EQ(
+      DefinitionDigest(view),
+      Sha256Hex("CREATE ALGORITHM=UNDEFINED SQL SECURITY DEFINER VIEW `v` AS select 1 AS `1`"));
   // Text in a body is the object's own.
-  const std::string body =
-      "CREATE PROCEDURE `p`() SELECT 'DEFINER=`root`@`localhost` ' AS `x`";
+  const std::string body = "CREATE PROCEDURE `p`() SELECT 'DEFINER=`root`@`localhost` ' AS `x`";
   EXPECT_EQ(DefinitionDigest(body), Sha256Hex(body));
   // Any other change of the text shows.
   EXPECT_NE(DefinitionDigest(plain), DefinitionDigest(plain + " "));

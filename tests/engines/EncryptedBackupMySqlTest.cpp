@@ -84,7 +84,8 @@ class EncryptedBackupMySqlTest : public test::SourceDatabaseTest {
 
   void ExpectSameTables() {
     for (const char* table : {"big", "small"}) {
-      EXPECT_EQ(test::Checksum(test::ServerB(), m_db, table), test::Checksum(test::ServerA(), m_db, table))
+      EXPECT_EQ(test::Checksum(test::ServerB(), m_db, table),
+                test::Checksum(test::ServerA(), m_db, table))
           << table;
     }
   }
@@ -134,8 +135,8 @@ TEST_F(EncryptedBackupMySqlTest, EitherKeyOpensTheCopyWithTheStockToolsAndWithOu
 TEST_F(EncryptedBackupMySqlTest, AWrongKeyOrADamagedFileIsAnErrorNamingTheFile) {
   const BackupCopy copy = Backup();
   ASSERT_EQ(copy.CopyFiles.size(), 2u);
-  const std::string& big = copy.CopyFiles[0].find("big") != std::string::npos ? copy.CopyFiles[0]
-                                                                               : copy.CopyFiles[1];
+  const std::string& big =
+      copy.CopyFiles[0].find("big") != std::string::npos ? copy.CopyFiles[0] : copy.CopyFiles[1];
   // Neither of the copy's keys: the first file fails and nothing is restored.
   const AgeIdentity stranger = GenerateAgeIdentity();
   ASSERT_TRUE(test::WriteWholeFile(m_dir.file("stranger.key"),
@@ -180,11 +181,13 @@ TEST_F(EncryptedBackupMySqlTest, AnEncryptedExportIsThePlainOneSealed) {
   FakeRunContext sealed(task);
   ASSERT_EQ(RunOutcome::Finished, ExportWorker(sealed, m_dir.path())) << sealed.AllText();
   const std::string name = m_db + "_small.csv";
-  ASSERT_EQ(std::system(("age -d -i '" + m_dir.file("second.key") + "' -o '" + m_dir.file("opened.csv") +
-                         "' '" + m_dir.file("sealed/" + name + ".age") + "'")
-                            .c_str()),
-            0);
-  EXPECT_EQ(test::ReadWholeFile(m_dir.file("opened.csv")), test::ReadWholeFile(m_dir.file("plain/" + name)));
+  ASSERT_EQ(
+      std::system(("age -d -i '" + m_dir.file("second.key") + "' -o '" + m_dir.file("opened.csv") +
+                   "' '" + m_dir.file("sealed/" + name + ".age") + "'")
+                      .c_str()),
+      0);
+  EXPECT_EQ(test::ReadWholeFile(m_dir.file("opened.csv")),
+            test::ReadWholeFile(m_dir.file("plain/" + name)));
   EXPECT_FALSE(test::ReadWholeFile(m_dir.file("opened.csv")).empty());
 }
 

@@ -195,10 +195,11 @@ TEST_F(ParallelRestoreMySqlTest, AViewsPlaceholderPutBackByAnotherLaneGivesWayTo
   const std::string head = "CREATE DATABASE IF NOT EXISTS `" + m_db + "`;\nUSE `" + m_db + "`;\n";
   // As a per-table set does: the views' file drops the placeholder and creates the view,
   // while the view's own file (on the other lane) creates its placeholder in between.
-  const std::string views = WriteOwnFile(
-      "views.sql", head + "CREATE TABLE t (id INT);\nINSERT INTO t VALUES (1),(2);\n"
-                          "DROP TABLE IF EXISTS v;\nDO SLEEP(1.5);\n"
-                          "CREATE VIEW v AS SELECT id FROM t;\n");
+  const std::string views =
+      WriteOwnFile("views.sql", head +
+                                    "CREATE TABLE t (id INT);\nINSERT INTO t VALUES (1),(2);\n"
+                                    "DROP TABLE IF EXISTS v;\nDO SLEEP(1.5);\n"
+                                    "CREATE VIEW v AS SELECT id FROM t;\n");
   const std::string placeholder =
       WriteOwnFile("v.sql", head + "DO SLEEP(0.5);\nCREATE TABLE IF NOT EXISTS v (id INT);\n");
   FakeRunContext context(RestoreTask({views, placeholder}));

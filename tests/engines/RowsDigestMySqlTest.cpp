@@ -110,8 +110,8 @@ TEST_F(RowsDigestMySqlTest, TheRestoredCopyHasTheRecordedDigestsAndAChangedByteS
   EXPECT_EQ(manifest.Tables[1].Rows, 4u);
   EXPECT_EQ(manifest.Tables[1].Engine, "InnoDB");
 
-  test::RunClient(ServerB(), "DROP DATABASE IF EXISTS `" + m_copy + "`; CREATE DATABASE `" +
-                                 m_copy + "`;");
+  test::RunClient(ServerB(),
+                  "DROP DATABASE IF EXISTS `" + m_copy + "`; CREATE DATABASE `" + m_copy + "`;");
   for (const std::string& file : m_files) {
     ASSERT_EQ(0, test::RunClientFile(ServerB(), file, m_copy)) << file;
   }
@@ -166,10 +166,11 @@ TEST_F(RowsDigestMySqlTest, TheRestoredCopyHasTheRecordedDigestsAndAChangedByteS
 }
 
 TEST_F(RowsDigestMySqlTest, TheDocumentedExampleTable) {
-  test::RunClient(ServerA(),
-                  "CREATE TABLE example (id INT, name VARCHAR(10) CHARACTER SET utf8mb4, note BLOB);"
-                  "INSERT INTO example VALUES (1, 'caf\xc3\xa9', NULL), (2, '', 0x00ff);",
-                  m_db);
+  test::RunClient(
+      ServerA(),
+      "CREATE TABLE example (id INT, name VARCHAR(10) CHARACTER SET utf8mb4, note BLOB);"
+      "INSERT INTO example VALUES (1, 'caf\xc3\xa9', NULL), (2, '', 0x00ff);",
+      m_db);
   CMySQLConnection source = Connect(ServerA());
   // The session's own settings do not enter the digest, and are put back.
   ASSERT_TRUE(source.Execute("SET NAMES latin1"));

@@ -117,7 +117,8 @@ TEST_F(RunLeftoversTest, AnUnrecordedRunsManifestGoesWithItsFilesOnly) {
   const std::string folderManifest = Make("2024-03-01_09-00-00.manifest.json");
   const std::string kept = Make("2024-03-02_09-00-00/Nightly_shop.sql");
   Make("2024-03-02_09-00-00.manifest.json");
-  m_task.BackupHistory = {{{2024, 3, 2, 9, 0, 0}, 2, 1, 0, m_dir.file("b/2024-03-02_09-00-00"), {kept}}};
+  m_task.BackupHistory = {
+      {{2024, 3, 2, 9, 0, 0}, 2, 1, 0, m_dir.file("b/2024-03-02_09-00-00"), {kept}}};
   EXPECT_EQ(Found(), (std::vector<std::string>{folderManifest, inFolder}));
 }
 

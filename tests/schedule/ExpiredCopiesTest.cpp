@@ -214,8 +214,9 @@ TEST_F(ExpiredCopiesTest, AnExpiredCopysManifestGoesButOneAStayingCopyNamesStays
   ASSERT_EQ(task.BackupHistory.size(), 2u);
 
   // Only the manifest a copy of ours implies: never one beside a file it did not record.
-  CTaskItem foreign = Task(AutoDeleteMode::KeepCopies, 1,
-                           {Copy(MakeTime(2024, 2, 1), {"foreign.txt"}), Copy(MakeTime(2024, 2, 2), {"n.sql"})});
+  CTaskItem foreign =
+      Task(AutoDeleteMode::KeepCopies, 1,
+           {Copy(MakeTime(2024, 2, 1), {"foreign.txt"}), Copy(MakeTime(2024, 2, 2), {"n.sql"})});
   ASSERT_TRUE(DeleteExpiredCopies(foreign, m_now));
   EXPECT_TRUE(Exists(m_dir.file("foreign.txt.manifest.json")));
 }
@@ -238,9 +239,10 @@ TEST_F(ExpiredCopiesTest, AnInterruptedDeletionIsFinishedByTheNextOne) {
 // A manifest unlink refuses even to root keeps its copy recorded for a later run; a folder
 // that cannot be removed for a reason other than holding files is said, not swallowed.
 TEST_F(ExpiredCopiesTest, AManifestOrFolderThatCannotBeDeletedIsAWarning) {
-  CTaskItem task = Task(AutoDeleteMode::KeepCopies, 1,
-                        {Copy(MakeTime(2024, 2, 1), {"a.sql"}), Copy(MakeTime(2024, 2, 2), {"b.sql"}),
-                         Copy(MakeTime(2024, 2, 3), {"c.sql"})});
+  CTaskItem task =
+      Task(AutoDeleteMode::KeepCopies, 1,
+           {Copy(MakeTime(2024, 2, 1), {"a.sql"}), Copy(MakeTime(2024, 2, 2), {"b.sql"}),
+            Copy(MakeTime(2024, 2, 3), {"c.sql"})});
   const std::string stuck = m_dir.file("a.sql.manifest.json");
   ASSERT_EQ(::mkdir(stuck.c_str(), 0700), 0);
   ASSERT_TRUE(test::WriteWholeFile(stuck + "/x", "x"));
@@ -252,10 +254,12 @@ TEST_F(ExpiredCopiesTest, AManifestOrFolderThatCannotBeDeletedIsAWarning) {
   ASSERT_TRUE(DeleteExpiredCopies(task, m_now, &failures));
   EXPECT_FALSE(Exists(m_dir.file("a.sql")));
   ASSERT_EQ(failures.size(), 2u);
-  EXPECT_EQ(CopyFileFailureText(failures[0]),
-            "Failed to delete the expired backup copy's manifest! - " + stuck + " (Is a directory)");
-  EXPECT_EQ(CopyFileFailureText(failures[1]),
-            "Failed to remove the expired backup copy's folder! - " + notFolder + " (Not a directory)");
+  EXPECT_EQ(
+      CopyFileFailureText(failures[0]),
+      "Failed to delete the expired backup copy's manifest! - " + stuck + " (Is a directory)");
+  EXPECT_EQ(
+      CopyFileFailureText(failures[1]),
+      "Failed to remove the expired backup copy's folder! - " + notFolder + " (Not a directory)");
   ASSERT_EQ(task.BackupHistory.size(), 2u);
   EXPECT_EQ(task.BackupHistory[0].CopyFiles[0], m_dir.file("a.sql"));
 }

@@ -170,10 +170,9 @@ class RunnerFixture : public ::testing::Test {
   std::vector<std::string> m_questions;
   CTaskList m_list{m_clock};
   TaskRunner m_runner{m_list};  // after what its workers use: its destructor stops them first
-  CTaskCommands m_commands{m_runner, m_log, m_owner,
-                           [this](const std::string& text, QuestionButtons buttons) {
-                             return Ask(text, buttons);
-                           }};
+  CTaskCommands m_commands{
+      m_runner, m_log, m_owner,
+      [this](const std::string& text, QuestionButtons buttons) { return Ask(text, buttons); }};
 };
 
 }  // namespace brevanto::test

@@ -272,7 +272,8 @@ TEST_F(RunnerTest, RemovingATaskLetsGoOfItsWorkerWhateverItIsDoing) {
   Add("direct", ScheduleKind::Manual);
   ASSERT_EQ(m_runner.Start(&m_owner), 0);
   m_commands.RunImmediately({0, 1, 2});
-  ASSERT_TRUE(Eventually([&] { return m_runs == 2 && !m_runner.HasWorker(0) && !m_runner.HasWorker(2); }));
+  ASSERT_TRUE(
+      Eventually([&] { return m_runs == 2 && !m_runner.HasWorker(0) && !m_runner.HasWorker(2); }));
   m_running.Wait();
 
   std::weak_ptr<TaskSlot> ended = m_list.SlotAt(0);
@@ -337,8 +338,8 @@ TEST_F(RunnerTest, AnOwnerThatThrowsOnAWorkersThreadNeverEndsTheProcess) {
   m_owner.ThrowAtRunStart = true;
   m_commands.RunImmediately({1});
   ASSERT_TRUE(Eventually([&] { return !m_runner.HasWorker(1); }));
-  EXPECT_EQ(Entries(1), (Texts{"Run task immediately",
-                               "The task stopped on an internal error: options gone"}));
+  EXPECT_EQ(Entries(1),
+            (Texts{"Run task immediately", "The task stopped on an internal error: options gone"}));
   EXPECT_EQ(m_list.LastResultAt(1).Kind, RunResultKind::Failed);
   EXPECT_EQ(StatusOf(1), TaskStatus::Stop);
   EXPECT_EQ(m_runs, 1);

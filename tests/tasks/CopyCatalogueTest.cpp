@@ -31,7 +31,8 @@ TEST(CopyCatalogueTest, SameFileCopiesAreJudgedOnlyByTheNewest) {
   for (int day = 1; day <= 3; ++day) {
     task.BackupHistory.push_back({{2026, 3, day, 2, 0, 0}, 1, 1, 0, "", {same}});
   }
-  ASSERT_TRUE(WriteManifest(same + ".manifest.json", Describing(same + ".manifest.json", {same})).ok());
+  ASSERT_TRUE(
+      WriteManifest(same + ".manifest.json", Describing(same + ".manifest.json", {same})).ok());
   std::vector<CatalogueCopy> copies = ListCopies(task, CatalogueCheck{true});
   ASSERT_EQ(copies.size(), 3u);
   EXPECT_TRUE(copies[0].Replaced);

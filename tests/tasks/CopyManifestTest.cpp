@@ -22,8 +22,10 @@ CopyManifest Sample() {
   m.ProgramVersion = "1.4.0";
   m.Server = {"db1.example", 3307, "10.11.6-MariaDB-0+deb12u1", "db1", 4294967295u};
   m.SnapshotMode = "consistent";
-  m.Files = {{"2026-12-08_01-02-03/shop_orders.sql.gz", 123456789012ull,
-              "9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08", {"gzip"}},
+  m.Files = {{"2026-12-08_01-02-03/shop_orders.sql.gz",
+              123456789012ull,
+              "9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08",
+              {"gzip"}},
              {"tab\tnew\nline \xC3\xA4\xE2\x82\xAC.sql", 0, "", {}}};
   m.Tables = {{"shop", "orders", "InnoDB", 18446744073709551615ull, "d1"},
               {"we\"ird`db", "t \xF0\x9F\x98\x80", "Aria", 0, ""}};
@@ -60,7 +62,8 @@ TEST(CopyManifestTest, EveryFieldAndOddNamesSurviveTheJsonAndTheFile) {
 // The documented example reads, and is exactly what the program writes for it: every key
 // the program writes is documented, and no documented key is one it does not write.
 TEST(CopyManifestTest, TheDocumentedExampleIsWhatTheProgramWrites) {
-  const std::string doc = test::ReadWholeFile(std::string(BREVANTO_DOCS_DIR) + "/formats/manifest.md");
+  const std::string doc =
+      test::ReadWholeFile(std::string(BREVANTO_DOCS_DIR) + "/formats/manifest.md");
   const std::size_t start = doc.find("```json\n", doc.find("## Example"));
   ASSERT_NE(start, std::string::npos);
   const std::size_t end = doc.find("```", start + 8);
@@ -110,7 +113,8 @@ TEST(CopyManifestTest, ForeignAndTruncatedFilesAreRefusedWithAClearError) {
 }
 
 TEST(CopyManifestTest, NamesAreRelativeToTheManifestsFolder) {
-  BackupCopy dated{{2026, 12, 8, 1, 2, 3}, 2, 1, 0, "/b/2026-12-08_01-02-03/", {"/b/2026-12-08_01-02-03/a.sql"}};
+  BackupCopy dated{{2026, 12, 8, 1, 2, 3},          2, 1, 0, "/b/2026-12-08_01-02-03/",
+                   {"/b/2026-12-08_01-02-03/a.sql"}};
   const std::string manifest = ManifestPathOf(dated);
   EXPECT_EQ(manifest, "/b/2026-12-08_01-02-03.manifest.json");
   EXPECT_EQ(ManifestRelativeName(manifest, dated.CopyFiles[0]), "2026-12-08_01-02-03/a.sql");

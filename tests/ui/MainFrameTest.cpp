@@ -292,8 +292,9 @@ TEST_F(MainFrameTest, AQuitWhoseSaveFailsSaysSo) {
   const QList<ShownBox> shown = Dialogs::TakeShown();
   ASSERT_EQ(shown.size(), 2);
   EXPECT_EQ(shown[1].Kind, BoxKind::Stop);
-  EXPECT_EQ(shown[1].Text, "Failed to save the task list or the options! What changed since "
-                           "they were last saved is lost.");
+  EXPECT_EQ(shown[1].Text,
+            "Failed to save the task list or the options! What changed since "
+            "they were last saved is lost.");
 }
 
 TEST_F(MainFrameTest, KeysReachTheCommandsFromTheList) {
