@@ -191,5 +191,34 @@ TEST_F(EncryptedBackupMySqlTest, AnEncryptedExportIsThePlainOneSealed) {
   EXPECT_FALSE(test::ReadWholeFile(m_dir.file("opened.csv")).empty());
 }
 
+TEST_F(EncryptedBackupMySqlTest, FilesTheStockToolEncryptedRestoreThroughOurRestore) {
+  CTaskItem task = MakeDumpTask("Plain", 1, {{"big", 1}, {"small", 1}}, nullptr);
+  FakeRunContext dumped(task);
+  ASSERT_EQ(RunOutcome::Finished, RunBackupToFiles(dumped, m_dir.path())) << dumped.AllText();
+  ASSERT_EQ(dumped.copies.size(), 1u);
+  const std::string plain = dumped.copies[0].CopyFiles.at(0);
+  const std::string sealed = m_dir.file("stock.sql.age");
+  const std::string packed = m_dir.file("stock.sql.zst.age");
+  ASSERT_EQ(std::system(("age -r " + m_recipients[0] + " -r " + m_recipients[1] + " -o '" + sealed +
+                         "' '" + plain + "' && zstd -q -c '" + plain + "' | age -r " +
+                         m_recipients[1] + " -o '" + packed + "'")
+                            .c_str()),
+            0);
+  for (const std::string& file : {sealed, packed}) {
+    SCOPED_TRACE(file);
+    const Restored restored = Restore({file}, m_dir.file("second.key"));
+    EXPECT_TRUE(restored.errors.empty()) << restored.all;
+    ExpectSameTables();
+  }
+  // Armored files are refused with a message that says what to do.
+  ASSERT_EQ(std::system(("age -a -r " + m_recipients[0] + " -o '" + m_dir.file("armored.age") +
+                         "' '" + plain + "'")
+                            .c_str()),
+            0);
+  const Restored armored = Restore({m_dir.file("armored.age")}, m_dir.file("first.key"));
+  ASSERT_EQ(armored.errors.size(), 1u) << armored.all;
+  EXPECT_NE(armored.errors[0].find("armor"), std::string::npos) << armored.all;
+}
+
 }  // namespace
 }  // namespace brevanto
