@@ -196,12 +196,9 @@ void ReadEncryption(const Json& in, CTaskItem& task, TaskJsonProblems& problems)
   object.Text("IdentityFile", identity);
   if (identity) options.IdentityFile = *identity;
   object.RefuseUnknownKeys();
-  for (const std::string& text : options.Recipients) {
-    AgeRecipient recipient;
-    if (Status status = ParseAgeRecipient(text, recipient); !status.ok()) {
-      object.Problem("Recipients", status.message());
-      break;
-    }
+  std::vector<AgeRecipient> recipients;
+  if (Status status = ParseAgeRecipients(options.Recipients, recipients); !status.ok()) {
+    object.Problem("Recipients", status.message());
   }
   if (!options.IdentityFile.empty() && options.IdentityFile.front() != '/') {
     object.Problem("IdentityFile", "must be a full path starting with /");

@@ -415,6 +415,16 @@ Status ParseAgeRecipient(std::string_view text, AgeRecipient& recipient) {
   return Status::Ok();
 }
 
+Status ParseAgeRecipients(const std::vector<std::string>& texts,
+                          std::vector<AgeRecipient>& recipients) {
+  std::vector<AgeRecipient> parsed(texts.size());
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    if (Status status = ParseAgeRecipient(texts[i], parsed[i]); !status.ok()) return status;
+  }
+  recipients = std::move(parsed);
+  return Status::Ok();
+}
+
 Status ParseAgeIdentity(std::string_view text, AgeIdentity& identity) {
   text = Trimmed(text);
   std::string hrp;

@@ -35,6 +35,9 @@ struct AgeIdentity {
 // Parses "age1..." (surrounding blanks allowed). The error says what is wrong with the text.
 Status ParseAgeRecipient(std::string_view text, AgeRecipient& recipient);
 Status ParseAgeIdentity(std::string_view text, AgeIdentity& identity);
+// Every text of `texts` as a recipient, in order; the error of the first that is not one.
+Status ParseAgeRecipients(const std::vector<std::string>& texts,
+                          std::vector<AgeRecipient>& recipients);
 // The identities of an identity file's text as `age-keygen` writes it ("#" comments, one
 // key a line). A file that is itself age-encrypted with a passphrase (`age -p`) is opened
 // with `passphrase`; without one it is refused with a message that says so.

@@ -78,14 +78,14 @@ RunOutcome CBackupToFilesRun::Backup() {
     Error("There are not any databases to backup!");
     return RunOutcome::Failed;
   }
-  for (const std::string& text : EncryptionOptionsOf(m_task).Recipients) {
-    AgeRecipient recipient;
-    if (const Status parsed = ParseAgeRecipient(text, recipient); !parsed.ok()) {
-      // Never a plain copy where an encrypted one was asked for.
-      Error("The task's encryption key cannot be used: " + parsed.message());
-      return RunOutcome::Failed;
-    }
-    m_recipients.push_back(recipient);
+  if (const Status parsed =
+          ParseAgeRecipients(EncryptionOptionsOf(m_task).Recipients, m_recipients);
+      !parsed.ok()) {
+    // Never a plain copy where an encrypted one was asked for.
+    Error("The task's encryption key cannot be used: " + parsed.message());
+    return RunOutcome::Failed;
+  }
+  for (const AgeRecipient& recipient : m_recipients) {
     m_manifest.Recipients.push_back(recipient.Fingerprint());
   }
   if (!m_applicationFolder.empty()) (void)::mkdir((m_applicationFolder + "Data").c_str(), 0777);

@@ -93,13 +93,9 @@ RunOutcome CExportRun::Export() {
     Log(LogLevel::Error, "There are not any tables or views to export!");
     return RunOutcome::Failed;
   }
-  for (const std::string& text : m_recipientTexts) {
-    AgeRecipient recipient;
-    if (const Status parsed = ParseAgeRecipient(text, recipient); !parsed.ok()) {
-      Log(LogLevel::Error, "The task's encryption key cannot be used: " + parsed.message());
-      return RunOutcome::Failed;
-    }
-    m_recipients.push_back(recipient);
+  if (const Status parsed = ParseAgeRecipients(m_recipientTexts, m_recipients); !parsed.ok()) {
+    Log(LogLevel::Error, "The task's encryption key cannot be used: " + parsed.message());
+    return RunOutcome::Failed;
   }
   (void)::mkdir((m_applicationFolder + "Data").c_str(), 0777);
   if (m_settings.Folder.empty()) {

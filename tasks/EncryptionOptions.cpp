@@ -10,9 +10,9 @@ namespace brevanto {
 using nlohmann::json;
 
 std::string EncryptionOptionsProblem(const EncryptionOptions& options) {
-  for (const std::string& text : options.Recipients) {
-    AgeRecipient recipient;
-    if (Status status = ParseAgeRecipient(text, recipient); !status.ok()) return status.message();
+  std::vector<AgeRecipient> recipients;
+  if (Status status = ParseAgeRecipients(options.Recipients, recipients); !status.ok()) {
+    return status.message();
   }
   if (!options.IdentityFile.empty() && options.IdentityFile.front() != '/') {
     return "The identity file must be given by its full path: " + options.IdentityFile;
