@@ -174,8 +174,10 @@ bool OpensWithStockTools(const std::string& folder, const std::string& plainFold
     if (count != nullptr) pclose(count);
     sqlBytes += bytes;
   }
-  std::printf("check: %d encrypted files open with age -d | zstd -d to the plain dump's %ju "
-              "bytes of SQL\n", files, sqlBytes);
+  std::printf(
+      "check: %d encrypted files open with age -d | zstd -d to the plain dump's %ju "
+      "bytes of SQL\n",
+      files, sqlBytes);
   return files > 0;
 }
 
@@ -267,8 +269,8 @@ int main(int argc, char* argv[]) {
   {
     const std::string text = AgeIdentityFileText(identity, "2026-12-08T00:00:00Z");
     const int fd = open(keyFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const bool written = fd >= 0 && write(fd, text.data(), text.size()) ==
-                                        static_cast<ssize_t>(text.size());
+    const bool written =
+        fd >= 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
     if (fd >= 0 && close(fd) != 0) return 1;
     if (!written) return 1;
   }
@@ -279,8 +281,8 @@ int main(int argc, char* argv[]) {
     checked = true;
     const std::string plainFolder = base + "plain/";
     Measure opened = m;
-    opened.ok = OurDump(plainFolder, advanced).ok &&
-                OpensWithStockTools(scratch, plainFolder, keyFile);
+    opened.ok =
+        OurDump(plainFolder, advanced).ok && OpensWithStockTools(scratch, plainFolder, keyFile);
     std::filesystem::remove_all(plainFolder);
     return opened;
   };
@@ -309,23 +311,25 @@ int main(int argc, char* argv[]) {
       {"dump", "brevanto zstd, 2 threads", [&] { return OurDump(scratch, twoZstd); }},
       {"dump", "brevanto zstd+age, 1 thread", [&] { return encryptedDump(oneZstd); }},
       {"dump", "brevanto zstd+age, 2 threads", [&] { return encryptedDump(twoZstd); }},
-      {"dump", "mariadb-dump", [&] {
-         return Tool(scratch, dumpTool + " " + kDatabase + " > " + scratch + "dump.sql");
-       }},
+      {"dump", "mariadb-dump",
+       [&] { return Tool(scratch, dumpTool + " " + kDatabase + " > " + scratch + "dump.sql"); }},
       {"dump", "mydumper -t 1", [&] { return Tool(scratch, mydumper("1", scratch)); }},
       {"dump", "mydumper -t 2", [&] { return Tool(theirs, mydumper("2", theirs)); }},
       {"copy", "brevanto copy", [&] { return OurCopy(two); }},
       {"copy", "brevanto copy, 1 thread", [&] { return OurCopy(one); }},
-      {"copy", "mariadb-dump | mariadb", [&] {
+      {"copy", "mariadb-dump | mariadb",
+       [&] {
          DropOnB();
          return Tool("", dumpTool + " --databases " + kDatabase + " | " + Client(kPortB));
        }},
       {"restore", "brevanto restore", [&] { return OurRestore(ours); }},
-      {"restore", "myloader -t 1", [&] {
+      {"restore", "myloader -t 1",
+       [&] {
          DropOnB();
          return Tool("", myloader("1"));
        }},
-      {"restore", "myloader -t 2", [&] {
+      {"restore", "myloader -t 2",
+       [&] {
          DropOnB();
          return Tool("", myloader("2"));
        }},
