@@ -14,8 +14,10 @@
 
 #include "appcore/TaskRules.h"
 #include "appcore/WizardText.h"
+#include "core/Clock.h"
 #include "tasks/AdvancedOptions.h"
 #include "tasks/TaskItem.h"
+#include "ui/wizard/EncryptionBox.h"
 
 namespace brevanto::wizard {
 
@@ -29,7 +31,7 @@ int StatementKB(std::uint32_t bytes) {
 
 }  // namespace
 
-CAdvancedOptionsDialog::CAdvancedOptionsDialog(QWidget* parent, CTaskItem& task)
+CAdvancedOptionsDialog::CAdvancedOptionsDialog(QWidget* parent, CTaskItem& task, Clock* clock)
     : QDialog(parent),
       m_task(task),
       m_routines(new QCheckBox(tr("Stored procedures and functions"), this)),
@@ -42,7 +44,8 @@ CAdvancedOptionsDialog::CAdvancedOptionsDialog(QWidget* parent, CTaskItem& task)
       m_threads(new QSpinBox(this)),
       m_compression(new QComboBox(this)),
       m_level(new QSpinBox(this)),
-      m_nullMarker(new QCheckBox(tr("Write NULL as \\N in CSV and TEXT files"), this)) {
+      m_nullMarker(new QCheckBox(tr("Write NULL as \\N in CSV and TEXT files"), this)),
+      m_encryption(new CEncryptionBox(this, clock ? *clock : SystemClock())) {
   setObjectName(QStringLiteral("advancedOptionsDialog"));
   setWindowTitle(tr("Advanced Options"));
   m_routines->setObjectName(QStringLiteral("includeRoutinesCheck"));
@@ -97,6 +100,7 @@ CAdvancedOptionsDialog::CAdvancedOptionsDialog(QWidget* parent, CTaskItem& task)
   form->addRow(tr("Compression:"), m_compression);
   form->addRow(tr("Compression level:"), m_level);
   form->addRow(tr("NULL values:"), m_nullMarker);
+  form->addRow(tr("Encryption:"), m_encryption);
   layout->addLayout(form);
   for (QWidget* row : {static_cast<QWidget*>(m_routines), static_cast<QWidget*>(m_triggers),
                        static_cast<QWidget*>(m_events), static_cast<QWidget*>(m_snapshot)}) {
@@ -108,6 +112,9 @@ CAdvancedOptionsDialog::CAdvancedOptionsDialog(QWidget* parent, CTaskItem& task)
   form->setRowVisible(m_compression, scope.Compression);
   form->setRowVisible(m_level, scope.Compression);
   form->setRowVisible(m_nullMarker, scope.NullMarker);
+  // The kinds that compress are the ones writing files, so the ones that encrypt them.
+  form->setRowVisible(m_encryption, scope.Compression);
+  m_encryption->Load(task);
 
   const CAdvancedOptions options = AdvancedOptionsOf(task);
   m_routines->setChecked(options.IncludeRoutines);
@@ -134,6 +141,7 @@ CAdvancedOptionsDialog::CAdvancedOptionsDialog(QWidget* parent, CTaskItem& task)
 }
 
 void CAdvancedOptionsDialog::accept() {
+  if (AdvancedScopeOf(m_task.TaskType).Compression && !m_encryption->Commit()) return;
   // Keeps what the dialog does not show.
   CAdvancedOptions options = FindAdvancedOptions(m_task).value_or(CAdvancedOptions());
   options.IncludeRoutines = m_routines->isChecked();
@@ -154,6 +162,7 @@ void CAdvancedOptionsDialog::accept() {
   options.CompressionLevel = std::min(m_level->value(), highest);
   options.NullMarker = m_nullMarker->isChecked();
   SetAdvancedOptions(m_task, options);
+  if (AdvancedScopeOf(m_task.TaskType).Compression) m_encryption->Store(m_task);
   QDialog::accept();
 }
 

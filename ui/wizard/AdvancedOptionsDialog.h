@@ -1,7 +1,7 @@
 #pragma once
 // "Advanced Options...": a task's options beyond the classic ones (triggers, routines and
 // events, one consistent snapshot, statement size, transactions, tables or files at a time,
-// compression, the NULL marker of exports). Edits the task's "Advanced" section,
+// compression, the NULL marker of exports, the keys files are encrypted to). Edits the task's "Advanced" section,
 // keeping the keys it does not show; a task that had none gets one only on OK.
 
 #include <QDialog>
@@ -13,18 +13,22 @@ class QComboBox;
 class QSpinBox;
 
 namespace brevanto {
+class Clock;
 struct CTaskItem;
 }
 
 namespace brevanto::wizard {
+
+class CEncryptionBox;
 
 class CAdvancedOptionsDialog : public QDialog {
   Q_OBJECT
 
  public:
   // Shows the task's options (the classic behaviour when it has none); accept() stores
-  // them into `task`, which must outlive the dialog.
-  CAdvancedOptionsDialog(QWidget* parent, CTaskItem& task);
+  // them into `task`, which must outlive the dialog. `clock` dates a generated key
+  // (the system clock when null).
+  CAdvancedOptionsDialog(QWidget* parent, CTaskItem& task, Clock* clock = nullptr);
   void accept() override;
 
  private:
@@ -40,6 +44,7 @@ class CAdvancedOptionsDialog : public QDialog {
   QComboBox* m_compression;
   QSpinBox* m_level;
   QCheckBox* m_nullMarker;
+  CEncryptionBox* m_encryption;
 };
 
 // Which of the dialog's groups a task type uses: its kind's scope, none for a type with

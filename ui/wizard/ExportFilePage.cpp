@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "appcore/ApplicationCore.h"
 #include "appcore/TaskRules.h"
 #include "appcore/WizardText.h"
 #include "engines/CompressedOutput.h"
@@ -67,7 +68,8 @@ CExportFilePage::CExportFilePage(CSheetContext& context)
   auto* options = new QPushButton(tr("Advanced Options..."), this);
   options->setObjectName(QStringLiteral("advancedOptionsButton"));
   connect(options, &QPushButton::clicked, this, [this] {
-    CAdvancedOptionsDialog dialog(this, Task());
+    CAdvancedOptionsDialog dialog(this, Task(),
+                                  Context().Core ? &Context().Core->GetClock() : nullptr);
     if (dialog.exec() == QDialog::Accepted) ChooseExample();
   });
   auto* optionsRow = new QHBoxLayout;

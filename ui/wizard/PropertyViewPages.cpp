@@ -14,10 +14,12 @@
 #include "appcore/ApplicationCore.h"
 #include "appcore/WizardText.h"
 #include "tasks/DisplayDateTime.h"
+#include "tasks/EncryptionOptions.h"
 #include "ui/Text.h"
 #include "ui/wizard/AdvancedOptionsDialog.h"
 #include "ui/wizard/ChooseDatabasesPage.h"
 #include "ui/wizard/DumpSettingsDialog.h"
+#include "ui/wizard/EncryptionBox.h"
 #include "ui/wizard/PageSequence.h"
 #include "ui/wizard/SummaryText.h"
 #include "ui/wizard/TaskNotificationsDialog.h"
@@ -103,7 +105,17 @@ void AddDumpFlags(QWidget* page, QVBoxLayout* layout, const BackupSettings& b, b
 
 // The task's advanced options, read-only.
 QWidget* AdvancedOptionsView(QWidget* page, const CTaskItem& task) {
-  auto* view = new QLabel(AdvancedOptionsSummary(task), page);
+  QString text = AdvancedOptionsSummary(task);
+  const AdvancedScope scope = AdvancedScopeOf(task.TaskType);
+  if (scope.Compression) text += QLatin1Char('\n') + EncryptionSummary(task);
+  // Restores from files are the kind that reads encrypted files.
+  if (scope.ThreadsAreFiles) {
+    const std::string identity = EncryptionOptionsOf(task).IdentityFile;
+    text += QLatin1Char('\n') + QObject::tr("Identity file: %1")
+                                     .arg(identity.empty() ? QObject::tr("None")
+                                                           : QString::fromStdString(identity));
+  }
+  auto* view = new QLabel(text, page);
   view->setObjectName(QStringLiteral("advancedOptionsView"));
   return view;
 }

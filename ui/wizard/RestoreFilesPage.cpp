@@ -6,6 +6,8 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -16,6 +18,7 @@
 
 #include "appcore/ApplicationCore.h"
 #include "tasks/DisplayDateTime.h"
+#include "tasks/EncryptionOptions.h"
 #include "ui/Dialogs.h"
 #include "ui/Text.h"
 #include "ui/wizard/AdvancedOptionsDialog.h"
@@ -57,7 +60,8 @@ CRestoreFilesPage::CRestoreFilesPage(CSheetContext& context)
       m_continueSql(
           new QCheckBox(tr("Continue even if an SQL error occurs during restoring"), this)),
       m_continueFile(
-          new QCheckBox(tr("Continue even if an FILE error occurs during restoring"), this)) {
+          new QCheckBox(tr("Continue even if an FILE error occurs during restoring"), this)),
+      m_identity(new QLineEdit(this)) {
   setObjectName(QStringLiteral("restoreFilesPage"));
   m_list->setObjectName(QStringLiteral("filesList"));
   m_continueSql->setObjectName(QStringLiteral("continueSqlCheck"));
@@ -97,6 +101,30 @@ CRestoreFilesPage::CRestoreFilesPage(CSheetContext& context)
   bottom->addStretch();
   bottom->addWidget(options);
   layout->addLayout(bottom);
+  m_identity->setObjectName(QStringLiteral("identityFileEdit"));
+  m_identity->setPlaceholderText(tr("None: the files are not encrypted"));
+  m_identity->setToolTip(
+      tr("The age identity that opens encrypted files. One protected by a passphrase takes it "
+         "from the environment variable BREVANTO_IDENTITY_PASSPHRASE."));
+  auto* identityLabel = new QLabel(tr("&Identity file:"), this);
+  identityLabel->setBuddy(m_identity);
+  auto* browseIdentity = new QPushButton(tr("Bro&wse..."), this);
+  browseIdentity->setObjectName(QStringLiteral("browseIdentityButton"));
+  connect(browseIdentity, &QPushButton::clicked, this, [this] {
+    const QString path =
+        ui::Dialogs::OpenFileName(this, tr("Identity Files (*.txt *.key *.age);;All Files (*)"));
+    if (!path.isEmpty()) m_identity->setText(path);
+  });
+  auto* identityRow = new QHBoxLayout;
+  identityRow->addWidget(identityLabel);
+  identityRow->addWidget(m_identity, 1);
+  identityRow->addWidget(browseIdentity);
+  layout->addLayout(identityRow);
+  auto* passphraseHint = new QLabel(
+      tr("An identity file protected by a passphrase takes it from BREVANTO_IDENTITY_PASSPHRASE."),
+      this);
+  passphraseHint->setWordWrap(true);
+  layout->addWidget(passphraseHint);
   connect(made[0], &QPushButton::clicked, this, [this] {
     const QStringList paths =
         ui::Dialogs::OpenFileNames(this, tr("SQL Files (*.sql *.sql.gz *.sql.zst);;All Files (*)"));
@@ -142,6 +170,7 @@ void CRestoreFilesPage::Load() {
   m_files = Task().RestoreFiles;
   m_continueSql->setChecked(Task().RestoreOptions.ContinueOnSqlError != 0);
   m_continueFile->setChecked(Task().RestoreOptions.ContinueOnFileError != 0);
+  m_identity->setText(ToQt(EncryptionOptionsOf(Task()).IdentityFile));
   FillList();
 }
 
@@ -203,6 +232,13 @@ bool CRestoreFilesPage::Leave() {
     m_list->setFocus();
     return false;
   }
+  EncryptionOptions encryption = EncryptionOptionsOf(Task());
+  encryption.IdentityFile = FromQt(m_identity->text().trimmed());
+  if (const std::string problem = EncryptionOptionsProblem(encryption); !problem.empty()) {
+    ui::Dialogs::Warning(this, ToQt(problem));
+    m_identity->setFocus();
+    return false;
+  }
   const QString question =
       tr("If there are some DROP and DELETE statements in these SQL files, some old databases and "
          "tables on the destination server will be deleted during the task running.\n\nDo you want "
@@ -211,6 +247,7 @@ bool CRestoreFilesPage::Leave() {
   Task().RestoreFiles = m_files;
   Task().RestoreOptions.ContinueOnSqlError = m_continueSql->isChecked() ? 1 : 0;
   Task().RestoreOptions.ContinueOnFileError = m_continueFile->isChecked() ? 1 : 0;
+  SetEncryptionOptions(Task(), encryption);
   return true;
 }
 

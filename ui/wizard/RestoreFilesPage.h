@@ -1,12 +1,13 @@
 #pragma once
 // CRestoreFilesPage: the SQL files a restore runs, in order, and what it does on errors
-// (the "SQL Files" tab).
+// (the "SQL Files" tab), and the identity file that opens encrypted ones.
 
 #include <vector>
 
 #include "ui/wizard/TaskPage.h"
 
 class QCheckBox;
+class QLineEdit;
 class QTreeWidget;
 
 namespace brevanto::wizard {
@@ -37,6 +38,7 @@ class CRestoreFilesPage : public CTaskPage {
   QTreeWidget* m_list;
   QCheckBox* m_continueSql;
   QCheckBox* m_continueFile;
+  QLineEdit* m_identity;
 };
 
 }  // namespace brevanto::wizard
