@@ -72,8 +72,8 @@ TEST_F(EncryptionOptionsUiTest, KeysAreStoredAndShownAgainOnEdit) {
     }
     EXPECT_EQ(EncryptionOptionsOf(task).Recipients, (std::vector<std::string>{first, second}));
     CAdvancedOptionsDialog again(nullptr, task, &m_clock);
-    EXPECT_EQ(Listed(&again), (QStringList{QString::fromStdString(first),
-                                           QString::fromStdString(second)}));
+    EXPECT_EQ(Listed(&again),
+              (QStringList{QString::fromStdString(first), QString::fromStdString(second)}));
     // Removing every key stores plain files again: the section goes.
     Find<QListWidget>(&again, "recipientsList")->selectAll();
     Find<QPushButton>(&again, "removeRecipientButton")->click();
@@ -106,8 +106,8 @@ TEST_F(EncryptionOptionsUiTest, KeysAreReadFromKeygenFilesAndCopyTasksOfferNone)
   const AgeIdentity identity = GenerateAgeIdentity();
   const std::string key = identity.Recipient().Text();
   // The comment line of an identity file, and its secret key alone.
-  EXPECT_TRUE(box.AddRecipientText(QString::fromStdString(
-                                       AgeIdentityFileText(identity, "2026-12-08T01:02:03Z")))
+  EXPECT_TRUE(box.AddRecipientText(
+                     QString::fromStdString(AgeIdentityFileText(identity, "2026-12-08T01:02:03Z")))
                   .ok());
   EXPECT_TRUE(box.AddRecipientText(QString::fromStdString(identity.Text() + "\n")).ok());
   EXPECT_EQ(box.Recipients(), QStringList{QString::fromStdString(key)});
@@ -134,7 +134,8 @@ TEST_F(EncryptionOptionsUiTest, AGeneratedIdentityIsOwnerOnlyAndItsKeyIsListed) 
   ASSERT_TRUE(ParseAgeIdentityFile(text.str(), std::string(), identities).ok());
   ASSERT_EQ(identities.size(), 1u);
   EXPECT_NE(text.str().find("2024-01-01T12:00:00Z"), std::string::npos) << text.str();
-  EXPECT_EQ(box.Recipients(), QStringList{QString::fromStdString(identities[0].Recipient().Text())});
+  EXPECT_EQ(box.Recipients(),
+            QStringList{QString::fromStdString(identities[0].Recipient().Text())});
   // An existing identity is never replaced.
   EXPECT_FALSE(box.GenerateKeyPair(QString::fromStdString(path)).ok());
   EXPECT_EQ(box.Recipients().size(), 1);

@@ -1,8 +1,8 @@
 #pragma once
 // "Advanced Options...": a task's options beyond the classic ones (triggers, routines and
 // events, one consistent snapshot, statement size, transactions, tables or files at a time,
-// compression, the NULL marker of exports, the keys files are encrypted to). Edits the task's "Advanced" section,
-// keeping the keys it does not show; a task that had none gets one only on OK.
+// compression, the NULL marker of exports, the keys files are encrypted to). Edits the task's
+// "Advanced" section, keeping the keys it does not show; a task that had none gets one only on OK.
 
 #include <QDialog>
 

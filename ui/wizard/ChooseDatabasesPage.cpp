@@ -8,6 +8,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "appcore/ApplicationCore.h"
 #include "ui/Dialogs.h"
 #include "ui/Text.h"
 #include "ui/wizard/AdvancedOptionsDialog.h"
@@ -49,7 +50,7 @@ QVBoxLayout* AddListWithButtons(QBoxLayout* layout, QWidget* list) {
 }
 
 ContentFlags AddContentFlags(QWidget* page, QBoxLayout* layout,
-                             const std::function<CTaskItem&()>& task) {
+                             const std::function<CTaskItem&()>& task, Clock* clock) {
   ContentFlags flags{new QCheckBox(QObject::tr("Structure"), page),
                      new QCheckBox(QObject::tr("Records"), page)};
   flags.Structure->setObjectName(QStringLiteral("structureCheck"));
@@ -60,8 +61,8 @@ ContentFlags AddContentFlags(QWidget* page, QBoxLayout* layout,
                    [page, task] { EditDumpSettings(page, task().BackupSettings, false); });
   auto* options = new QPushButton(QObject::tr("Advanced Options..."), page);
   options->setObjectName(QStringLiteral("advancedOptionsButton"));
-  QObject::connect(options, &QPushButton::clicked, page, [page, task] {
-    CAdvancedOptionsDialog dialog(page, task());
+  QObject::connect(options, &QPushButton::clicked, page, [page, task, clock] {
+    CAdvancedOptionsDialog dialog(page, task(), clock);
     dialog.exec();
   });
   auto* row = new QHBoxLayout;
@@ -111,7 +112,9 @@ CChooseDatabasesPage::CChooseDatabasesPage(CSheetContext& context)
   buttons->addWidget(selectAll);
   buttons->addWidget(refresh);
   buttons->addStretch();
-  m_flags = AddContentFlags(this, layout, [this]() -> CTaskItem& { return Task(); });
+  m_flags = AddContentFlags(
+      this, layout, [this]() -> CTaskItem& { return Task(); },
+      Context().Core ? &Context().Core->GetClock() : nullptr);
   layout->addWidget(m_newTables);
   layout->addWidget(m_newDatabases);
 

@@ -12,6 +12,10 @@ class QCheckBox;
 class QTreeWidget;
 class QVBoxLayout;
 
+namespace brevanto {
+class Clock;
+}
+
 namespace brevanto::wizard {
 
 // " (Table)" or " (View)" after a table's name, as the selection pages label it.
@@ -27,8 +31,9 @@ struct ContentFlags {
   QCheckBox* Records;
 };
 // `task` is asked for the task being edited when a dialog opens.
+// `clock` (the program's, when there is one) dates a key pair made in the options dialog.
 ContentFlags AddContentFlags(QWidget* page, QBoxLayout* layout,
-                             const std::function<CTaskItem&()>& task);
+                             const std::function<CTaskItem&()>& task, Clock* clock);
 void ShowContentFlags(const ContentFlags& flags, const BackupSettings& settings);
 // Neither box checked: the warning, and false. Otherwise stores both and returns true.
 bool StoreContentFlags(QWidget* page, const ContentFlags& flags, BackupSettings& settings);

@@ -132,10 +132,13 @@ bool CEncryptionBox::Commit() {
   return true;
 }
 
-void CEncryptionBox::AddTyped() { Commit(); }
+void CEncryptionBox::AddTyped() {
+  Commit();
+}
 
 void CEncryptionBox::AddFromFile() {
-  const QString path = ui::Dialogs::OpenFileName(this, tr("Key Files (*.txt *.pub *.key);;All Files (*)"));
+  const QString path =
+      ui::Dialogs::OpenFileName(this, tr("Key Files (*.txt *.pub *.key);;All Files (*)"));
   if (path.isEmpty()) return;
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) {
@@ -156,9 +159,9 @@ Status CEncryptionBox::GenerateKeyPair(const QString& path) {
 }
 
 void CEncryptionBox::Generate() {
-  const QString path = ui::Dialogs::SaveFileName(
-      this, tr("Identity Files (*.txt);;All Files (*)"), QStringLiteral("txt"),
-      QStringLiteral("brevanto-identity.txt"));
+  const QString path =
+      ui::Dialogs::SaveFileName(this, tr("Identity Files (*.txt);;All Files (*)"),
+                                QStringLiteral("txt"), QStringLiteral("brevanto-identity.txt"));
   if (path.isEmpty()) return;
   const Status status = GenerateKeyPair(path);
   if (!status.ok()) {

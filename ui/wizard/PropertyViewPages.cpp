@@ -111,9 +111,9 @@ QWidget* AdvancedOptionsView(QWidget* page, const CTaskItem& task) {
   // Restores from files are the kind that reads encrypted files.
   if (scope.ThreadsAreFiles) {
     const std::string identity = EncryptionOptionsOf(task).IdentityFile;
-    text += QLatin1Char('\n') + QObject::tr("Identity file: %1")
-                                     .arg(identity.empty() ? QObject::tr("None")
-                                                           : QString::fromStdString(identity));
+    text += QLatin1Char('\n') +
+            QObject::tr("Identity file: %1")
+                .arg(identity.empty() ? QObject::tr("None") : QString::fromStdString(identity));
   }
   auto* view = new QLabel(text, page);
   view->setObjectName(QStringLiteral("advancedOptionsView"));

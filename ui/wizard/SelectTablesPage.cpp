@@ -6,11 +6,12 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "appcore/ApplicationCore.h"
+#include "appcore/WizardText.h"
 #include "ui/Dialogs.h"
 #include "ui/Text.h"
 #include "ui/wizard/ChooseDatabasesPage.h"
 #include "ui/wizard/ServerPage.h"
-#include "appcore/WizardText.h"
 
 namespace brevanto::wizard {
 
@@ -37,7 +38,9 @@ CSelectTablesPage::CSelectTablesPage(CSheetContext& context)
     buttons->addWidget(button);
   }
   buttons->addStretch();
-  m_flags = AddContentFlags(this, layout, [this]() -> CTaskItem& { return Task(); });
+  m_flags = AddContentFlags(
+      this, layout, [this]() -> CTaskItem& { return Task(); },
+      Context().Core ? &Context().Core->GetClock() : nullptr);
   layout->addWidget(m_newTables);
 }
 
