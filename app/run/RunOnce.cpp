@@ -27,6 +27,7 @@
 #include "schedule/RunStatusText.h"
 #include "schedule/TaskRunner.h"
 #include "schedule/TaskRunnerOwner.h"
+#include "tasks/TaskKinds.h"
 #include "tasks/TaskList.h"
 
 namespace brevanto::run {
@@ -142,6 +143,13 @@ int RunTask(const std::string& folder, const CommandLine& line) {
   if (index < 0) {
     Error("no task named \"" + Escaped(name) + "\" in " + core.TaskFilePath());
     return kExitUsage;
+  }
+
+  if (FindTaskKind(core.Tasks().At(index).TaskType) == nullptr) {
+    // A task file from a newer program may hold a kind this one cannot run.
+    Error("the task \"" + Escaped(name) + "\" is of type " +
+          std::to_string(core.Tasks().At(index).TaskType) + ", which this program cannot run");
+    return kExitFailed;
   }
 
   // A copy in a list of its own, run once: the other tasks stay untouched and nothing

@@ -133,6 +133,25 @@ TEST_F(BrevantoRunCommandLineTest, LogAsTextAsJsonAndSinceATime) {
   EXPECT_EQ(result.status, 2);
 }
 
+TEST_F(BrevantoRunCommandLineTest, ATaskOfAnUnknownTypeIsRefusedWithItsReason) {
+  {
+    test::FakeClock clock(test::MakeTime(2026, 3, 5, 11, 0, 0));
+    CApplicationCore core(m_dir.path(), clock);
+    core.Start();
+    CTaskItem task;
+    task.TaskName = "From the future";
+    task.TaskType = 200;
+    task.CreatedTime = clock.Now();
+    task.LogFileName = MakeLogFileName(task.TaskName, task.CreatedTime);
+    core.Tasks().AddTask(task);
+    ASSERT_TRUE(core.SaveTasks());
+  }
+  const test::RunResult run = RunBrevanto("--folder " + Folder() + " --run 'From the future'");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.output.find("is of type 200, which this program cannot run"), std::string::npos)
+      << run.output;
+}
+
 TEST(BrevantoRunKeygenTest, WritesAnOwnerOnlyIdentityOnceAndPrintsItsKey) {
   test::TempDir dir;
   const std::string key = dir.file("key.txt");
