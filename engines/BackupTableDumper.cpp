@@ -1,7 +1,6 @@
 #include "engines/BackupTableDumper.h"
 
 #include <cctype>
-#include <string_view>
 #include <utility>
 
 #include "engines/ContentDigest.h"
@@ -307,13 +306,8 @@ RunOutcome CBackupTableDumper::DumpRows(CSqlDumpWriter& writer, const std::strin
       ReadDigestColumns(m_connection, m_database, table, digestColumns, resultsCharset)) {
     digest.emplace(std::move(digestColumns), resultsCharset);
   }
-  std::string query = SelectRowsQuery(table, named, m_options.Quote);
-  if (digest && digest->ExtraColumns() > 0) {
-    // After the select list, before " FROM table".
-    query.insert(query.size() - std::string_view(" FROM ").size() - quoted.size(),
-                 digest->ExtraSelect());
-  }
-  if (!m_connection.Execute(query)) {
+  if (!m_connection.Execute(
+          SelectRowsQuery(table, named, m_options.Quote, digest ? digest->ExtraSelect() : ""))) {
     ServerError("Failed to get all records of table " + table + " !");
     return RunOutcome::Finished;
   }

@@ -17,10 +17,7 @@ namespace {
 constexpr std::size_t kDigestBytes = 16;  // XXH3's 128 bits
 
 std::string Literal(CMySQLConnection& connection, const std::string& text) {
-  std::string escaped(text.size() * 2 + 1, '\0');
-  escaped.resize(mysql_real_escape_string(connection.Handle(), escaped.data(), text.data(),
-                                          static_cast<unsigned long>(text.size())));
-  return "'" + escaped + "'";
+  return "'" + EscapeLiteral(connection.Handle(), text) + "'";
 }
 
 bool Computed(std::string extra) {

@@ -200,14 +200,14 @@ std::vector<std::string> ColumnsNamedForInvisible(CMySQLConnection& connection,
 }
 
 std::string SelectRowsQuery(const std::string& table, const std::vector<std::string>& columns,
-                            bool quote) {
+                            bool quote, const std::string& extra) {
   std::string query = "SELECT ";
   if (columns.empty()) query += '*';
   for (std::size_t i = 0; i < columns.size(); ++i) {
     if (i > 0) query += ',';
     query += QuoteName(columns[i], quote);
   }
-  return query + " FROM " + QuoteName(table, quote);
+  return query + extra + " FROM " + QuoteName(table, quote);
 }
 
 }  // namespace brevanto

@@ -41,8 +41,9 @@ std::vector<std::string> ColumnsNamedForInvisible(CMySQLConnection& connection,
                                                   const std::string& table, bool quote,
                                                   bool withComputed = false);
 
-// "SELECT * FROM table", or with `columns` "SELECT a,b FROM table".
+// "SELECT * FROM table", or with `columns` "SELECT a,b FROM table"; `extra` (",expr...")
+// goes at the end of the select list.
 std::string SelectRowsQuery(const std::string& table, const std::vector<std::string>& columns,
-                            bool quote);
+                            bool quote, const std::string& extra = {});
 
 }  // namespace brevanto

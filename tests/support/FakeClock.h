@@ -22,6 +22,7 @@
 
 #include "core/Clock.h"
 #include "core/DateTime.h"
+#include "core/UtcTime.h"
 
 namespace brevanto::test {
 
@@ -85,13 +86,7 @@ class FakeClock final : public Clock {
 
   // Sets the wall time (a clock change); the monotonic time does not move.
   void SetNow(const TaskDateTime& now) {
-    std::tm tm{};
-    tm.tm_year = now.Year - 1900;
-    tm.tm_mon = now.Month - 1;
-    tm.tm_mday = now.Day;
-    tm.tm_hour = now.Hour;
-    tm.tm_min = now.Minute;
-    tm.tm_sec = now.Second;
+    std::tm tm = LocalTm(now);  // its fields; timegm reads them as they are
     std::lock_guard lock(m_lock);
     m_wallBase = static_cast<std::int64_t>(timegm(&tm)) - m_ms / 1000;
   }
