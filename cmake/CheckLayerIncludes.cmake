@@ -17,17 +17,20 @@ endif()
 # include itself and the layers listed after its name; any other layer is forbidden.
 # logs/ uses tasks/ (the shared date format); notify/ sits between schedule/ and appcore/
 # and, like appcore/, never reaches engines/ — the program plugs engines in from ui/ and app/.
-set(BREVANTO_LAYERS core tasks logs schedule engines notify appcore ui app)
+# remote/ (off-site stores: S3, SFTP, rclone) knows only tasks' settings, so engines/ and ui/
+# both use it.
+set(BREVANTO_LAYERS core tasks logs schedule remote engines notify appcore ui app)
 set(BREVANTO_LAYER_USES_core)
 set(BREVANTO_LAYER_USES_tasks core)
 set(BREVANTO_LAYER_USES_logs core tasks)
 set(BREVANTO_LAYER_USES_schedule core tasks logs)
-set(BREVANTO_LAYER_USES_engines core tasks logs schedule)
+set(BREVANTO_LAYER_USES_remote core tasks)
+set(BREVANTO_LAYER_USES_engines core tasks logs schedule remote)
 set(BREVANTO_LAYER_USES_notify core tasks logs schedule)
 set(BREVANTO_LAYER_USES_appcore core tasks logs schedule notify)
-set(BREVANTO_LAYER_USES_ui core tasks logs schedule engines notify appcore)
-set(BREVANTO_LAYER_USES_app core tasks logs schedule engines notify appcore ui)
-set(BREVANTO_QT_FREE_LAYERS core tasks logs schedule engines notify appcore)
+set(BREVANTO_LAYER_USES_ui core tasks logs schedule remote engines notify appcore)
+set(BREVANTO_LAYER_USES_app core tasks logs schedule remote engines notify appcore ui)
+set(BREVANTO_QT_FREE_LAYERS core tasks logs schedule remote engines notify appcore)
 
 # 1-based line of the first line of `content` that starts with `needle` (anchored, so a
 # comment quoting the same include earlier does not take its place).

@@ -12,6 +12,7 @@ brevanto_packages=(
   mydumper python3-aiosmtpd dbus libsystemd-dev libxxhash-dev
   dpkg-dev file lintian
   git clang-format clang libclang-rt-dev
+  libssh-dev rclone openssh-server openssh-client
 )
 
 say() { echo "[$(basename "$0")] $*"; }
