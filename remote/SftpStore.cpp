@@ -55,6 +55,13 @@ class Pace {
     const std::int64_t aheadMs = dueMs - m_control.TheClock->MonotonicMs();
     if (aheadMs > 0) m_control.TheClock->SleepMs(static_cast<int>(aheadMs));
   }
+  // The longest request that keeps each wait short, so a capped transfer stays smooth and
+  // never looks stalled.
+  std::size_t Slice(std::size_t longest) const {
+    if (m_control.BandwidthBytesPerSecond == 0) return longest;
+    return static_cast<std::size_t>(
+        std::clamp<std::uint64_t>(m_control.BandwidthBytesPerSecond / 4, 1024, longest));
+  }
 
  private:
   const TransferControl& m_control;
@@ -219,8 +226,8 @@ class SftpStore : public RemoteStore {
           return {Status::Error("Stopped."), false};
         }
         while (inFlight.size() < kReadsInFlight && requested < size) {
-          const auto length =
-              static_cast<std::uint32_t>(std::min<std::uint64_t>(kReadChunk, size - requested));
+          const auto length = static_cast<std::uint32_t>(
+              std::min<std::uint64_t>(pace.Slice(kReadChunk), size - requested));
           const int id = sftp_async_read_begin(file.get(), length);
           if (id < 0) return m_session.Failed("Reading " + name);
           inFlight.push_back({id, length});
@@ -251,6 +258,7 @@ class SftpStore : public RemoteStore {
         }
         delivered += static_cast<std::uint64_t>(got);
         pace.Moved(static_cast<std::uint64_t>(got));
+        m_session.Progress();
       }
       return {};
     });
@@ -464,7 +472,7 @@ Status Upload::Send(const char* bytes, std::size_t size) {
       if (control.StopRequested && control.StopRequested())
         return {Status::Error("Stopped."), false};
       const std::size_t offset = static_cast<std::size_t>(m_sent - base);
-      const std::size_t length = std::min(m_session.MaxWrite(), size - offset);
+      const std::size_t length = std::min(m_pace.Slice(m_session.MaxWrite()), size - offset);
       const ssize_t written = sftp_write(m_file.get(), bytes + offset, length);
       if (written < 0) {
         Attempt failed = m_session.Failed("Writing " + m_name, true);
@@ -472,8 +480,8 @@ Status Upload::Send(const char* bytes, std::size_t size) {
         return failed;
       }
       m_sent += static_cast<std::uint64_t>(written);
-      m_session.Progress();
       m_pace.Moved(static_cast<std::uint64_t>(written));
+      m_session.Progress();
     }
     return {};
   });

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <random>
 
+#include "tests/support/FaultProxy.h"
 #include "tests/support/SshServer.h"
 #include "tests/support/TempDir.h"
 
@@ -284,6 +285,43 @@ TEST_F(SftpStoreTest, AKeyTheServerDoesNotKnowIsRefusedWithoutRetries) {
       << unreadable.message();
 }
 
+TEST_F(SftpStoreTest, WithoutKeyFileOrPasswordTheSshAgentLogsIn) {
+  const std::string socket = m_local.file("agent.sock");
+  std::string started = m_local.file("agent.out");
+  ASSERT_EQ(std::system(("ssh-agent -a " + socket + " > " + started).c_str()), 0);
+  // "SSH_AGENT_PID=1234; export SSH_AGENT_PID;"
+  const std::string output = ReadWholeFile(started);
+  const auto at = output.find("SSH_AGENT_PID=");
+  ASSERT_NE(at, std::string::npos) << output;
+  const std::string agentPid = std::to_string(std::stol(output.substr(at + 14)));
+  const bool added = std::system(("SSH_AUTH_SOCK=" + socket + " ssh-add -q " +
+                                  m_server.clientKeyFile() + " 2>/dev/null")
+                                     .c_str()) == 0;
+  setenv("SSH_AUTH_SOCK", socket.c_str(), 1);
+  RemoteOptions options = Options();
+  options.PrivateKeyFile.clear();
+  const Status status = TestRemoteStore(*Store(options));
+  unsetenv("SSH_AUTH_SOCK");
+  std::system(("kill " + agentPid).c_str());
+  ASSERT_TRUE(added);
+  EXPECT_TRUE(status.ok()) << status.message();
+}
+
+TEST_F(SftpStoreTest, AStopRequestEndsAnUploadAndLeavesNothing) {
+  bool stop = false;
+  TransferControl control = Control();
+  control.StopRequested = [&] { return stop; };
+  std::unique_ptr<RemoteStore> store;
+  ASSERT_TRUE(MakeSftpStore(Options(), control, store).ok());
+  std::unique_ptr<ObjectWriter> writer;
+  ASSERT_TRUE(store->OpenWriter("stopped", writer).ok());
+  ASSERT_TRUE(writer->Write(RandomBytes(1024 * 1024, 11)).ok());
+  stop = true;
+  EXPECT_EQ(writer->Write(RandomBytes(1024 * 1024, 12)).message(), "Stopped.");
+  writer.reset();
+  EXPECT_TRUE(FilesUnder(Place()).empty());
+}
+
 TEST_F(SftpStoreTest, TheWizardsTestPassesAndLeavesNothingBehind) {
   auto store = Store();
   const Status status = TestRemoteStore(*store);
@@ -335,14 +373,72 @@ TEST_F(SftpStoreTest, AnErrorFromTheConsumerEndsTheReadWithoutRetries) {
   EXPECT_TRUE(m_warnings.empty());
 }
 
-TEST_F(SftpStoreTest, TheBandwidthCapSlowsATransfer) {
+TEST_F(SftpStoreTest, TheBandwidthCapSlowsATransferWithoutMakingItLookStalled) {
   TransferControl control = Control();
-  control.BandwidthBytesPerSecond = 1024 * 1024;
+  control.BandwidthBytesPerSecond = 128 * 1024;
+  control.Retry.StallSeconds = 1;
   std::unique_ptr<RemoteStore> store;
   ASSERT_TRUE(MakeSftpStore(Options(), control, store).ok());
   const auto start = std::chrono::steady_clock::now();
-  ASSERT_TRUE(Put(*store, "capped", RandomBytes(768 * 1024, 6)).ok());
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(600));
+  const Status status = Put(*store, "capped", RandomBytes(384 * 1024, 6));
+  EXPECT_TRUE(status.ok()) << status.message();
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
+  EXPECT_TRUE(m_warnings.empty()) << m_warnings.front();
+}
+
+TEST_F(SftpStoreTest, AConnectionCutByTheNetworkMidUploadIsRetriedAndTheObjectIsWhole) {
+  test::FaultProxy proxy(m_server.port());
+  RemoteOptions options = Options();
+  options.Port = proxy.port();
+  auto store = Store(options);
+  const std::string bytes = RandomBytes(4 * 1024 * 1024, 8);
+  ASSERT_TRUE(WriteWholeFile(m_local.file("copy"), bytes));
+  proxy.CutAfter(2 * 1024 * 1024);
+  const Status status = store->PutFile(m_local.file("copy"), "2026-12-08_03-00/db/t.sql");
+  ASSERT_TRUE(status.ok()) << status.message();
+  EXPECT_EQ(proxy.Fired(), 1);
+  EXPECT_EQ(proxy.Connections(), 2);
+  EXPECT_TRUE(ReadWholeFile(Place() + "/2026-12-08_03-00/db/t.sql") == bytes);
+  EXPECT_EQ(FilesUnder(Place()), std::vector<std::string>{"2026-12-08_03-00/db/t.sql"});
+  ASSERT_EQ(m_warnings.size(), 1u);
+  EXPECT_NE(m_warnings[0].find("Uploading 2026-12-08_03-00/db/t.sql failed"), std::string::npos)
+      << m_warnings[0];
+}
+
+TEST_F(SftpStoreTest, AStalledTransferIsAFaultRetriedAndAnErrorWhenItLasts) {
+  test::FaultProxy proxy(m_server.port());
+  RemoteOptions options = Options();
+  options.Port = proxy.port();
+  TransferControl control = Control();
+  control.Retry.StallSeconds = 1;
+  control.Retry.Attempts = 2;
+  std::unique_ptr<RemoteStore> store;
+  ASSERT_TRUE(MakeSftpStore(options, control, store).ok());
+
+  // Once: the upload goes on over a new connection from the last byte the server took.
+  const std::string bytes = RandomBytes(3 * 1024 * 1024, 9);
+  proxy.StallAfter(1024 * 1024);
+  auto start = std::chrono::steady_clock::now();
+  Status status = Put(*store, "stalled", bytes);
+  ASSERT_TRUE(status.ok()) << status.message();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_TRUE(ReadWholeFile(Place() + "/stalled") == bytes);
+  ASSERT_EQ(m_warnings.size(), 1u);
+  EXPECT_NE(m_warnings[0].find("stalled: no byte moved for 1 s"), std::string::npos)
+      << m_warnings[0];
+
+  // Every time: an Error once the tries are spent, and the old object stays.
+  proxy.StallAfter(64 * 1024, /*everyTime=*/true);
+  start = std::chrono::steady_clock::now();
+  status = Put(*store, "stalled", RandomBytes(3 * 1024 * 1024, 10));
+  ASSERT_FALSE(status.ok());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_NE(status.message().find("stalled: no byte moved for 1 s"), std::string::npos)
+      << status.message();
+  EXPECT_NE(status.message().find(RemoteTargetText(options)), std::string::npos);
+  EXPECT_EQ(m_warnings.size(), 2u);
+  EXPECT_TRUE(ReadWholeFile(Place() + "/stalled") == bytes);
+  EXPECT_EQ(FilesUnder(Place()), std::vector<std::string>{"stalled"});
 }
 
 class SftpFullDiskTest : public SftpStoreTest {
