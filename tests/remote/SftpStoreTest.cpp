@@ -443,7 +443,12 @@ TEST_F(SftpStoreTest, AStalledTransferIsAFaultRetriedAndAnErrorWhenItLasts) {
 
 class SftpFullDiskTest : public SftpStoreTest {
  protected:
-  SftpFullDiskTest() : SftpStoreTest({.passwordLogin = false, .fileSizeLimit = 1024 * 1024}) {}
+  SftpFullDiskTest() : SftpStoreTest(Settings()) {}
+  static test::SshServerSettings Settings() {
+    test::SshServerSettings settings;
+    settings.fileSizeLimit = 1024 * 1024;
+    return settings;
+  }
 };
 
 TEST_F(SftpFullDiskTest, AFullRemoteDiskIsAnErrorWithoutRetriesAndLeavesNothing) {
@@ -461,11 +466,14 @@ TEST_F(SftpFullDiskTest, AFullRemoteDiskIsAnErrorWithoutRetriesAndLeavesNothing)
 
 class SftpPasswordTest : public SftpStoreTest {
  protected:
-  SftpPasswordTest() : SftpStoreTest({.passwordLogin = true}) {}
+  SftpPasswordTest() : SftpStoreTest(Settings()) {}
+  static test::SshServerSettings Settings() {
+    test::SshServerSettings settings;
+    settings.passwordLogin = true;
+    return settings;
+  }
 };
 
-// A right password needs an account whose password the test knows; the tests make no
-// system accounts, so only the refusal is tried here.
 TEST_F(SftpPasswordTest, AWrongPasswordIsRefusedWithoutRetries) {
   RemoteOptions options = Options();
   options.PrivateKeyFile.clear();
@@ -474,6 +482,32 @@ TEST_F(SftpPasswordTest, AWrongPasswordIsRefusedWithoutRetries) {
   ASSERT_FALSE(status.ok());
   EXPECT_NE(status.message().find("refused (password)"), std::string::npos) << status.message();
   EXPECT_EQ(status.message().find(options.Password), std::string::npos);
+  EXPECT_TRUE(m_warnings.empty());
+}
+
+// A right password needs an account whose password the test knows: sshd is given one in a
+// mount namespace of its own (see SshServerSettings::password), which needs root.
+class SftpKnownPasswordTest : public SftpStoreTest {
+ protected:
+  SftpKnownPasswordTest() : SftpStoreTest(Settings()) {}
+  static test::SshServerSettings Settings() {
+    test::SshServerSettings settings;
+    settings.passwordLogin = true;
+    settings.password = "brevanto test password";
+    return settings;
+  }
+  void SetUp() override {
+    if (!m_server.running())
+      GTEST_SKIP() << "no sshd with a known password: " << m_server.problem();
+  }
+};
+
+TEST_F(SftpKnownPasswordTest, ThePasswordLogsIn) {
+  RemoteOptions options = Options();
+  options.PrivateKeyFile.clear();
+  options.Password = "brevanto test password";
+  const Status status = TestRemoteStore(*Store(options));
+  EXPECT_TRUE(status.ok()) << status.message();
   EXPECT_TRUE(m_warnings.empty());
 }
 

@@ -162,6 +162,7 @@ bool SshServer::start(const SshServerSettings& settings) {
     m_problem = "cannot write authorized_keys";
     return false;
   }
+  if (!settings.password.empty() && !writeShadow(settings.password)) return false;
   for (int tries = 0; tries < 5; ++tries) {
     if (launch(settings)) {
       std::istringstream hostKey(FirstLine(ReadWholeFile(m_dir.file("host_ed25519.pub"))));
@@ -172,6 +173,36 @@ bool SshServer::start(const SshServerSettings& settings) {
     }
   }
   return false;
+}
+
+bool SshServer::writeShadow(const std::string& password) {
+  if (geteuid() != 0) {
+    m_problem = "a password login needs the tests to run as root";
+    return false;
+  }
+  std::string hash;
+  if (!RunTool({"openssl", "passwd", "-6", password}, hash)) {
+    m_problem = "openssl passwd failed: " + hash;
+    return false;
+  }
+  hash = FirstLine(hash);
+  std::istringstream lines(ReadWholeFile("/etc/shadow"));
+  std::string shadow;
+  bool found = false;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind(m_user + ":", 0) == 0) {
+      const auto end = line.find(':', m_user.size() + 1);
+      line = m_user + ":" + hash + (end == std::string::npos ? "" : line.substr(end));
+      found = true;
+    }
+    shadow += line + "\n";
+  }
+  if (!found || !WriteWholeFile(m_dir.file("shadow"), shadow)) {
+    m_problem = "cannot make a shadow file for " + m_user;
+    return false;
+  }
+  ::chmod(m_dir.file("shadow").c_str(), 0600);
+  return true;
 }
 
 bool SshServer::launch(const SshServerSettings& settings) {
@@ -219,7 +250,15 @@ bool SshServer::launch(const SshServerSettings& settings) {
       limit.rlim_cur = settings.fileSizeLimit;
       setrlimit(RLIMIT_FSIZE, &limit);
     }
-    execl(kSshd, kSshd, "-D", "-e", "-f", config.c_str(), static_cast<char*>(nullptr));
+    if (settings.password.empty()) {
+      execl(kSshd, kSshd, "-D", "-e", "-f", config.c_str(), static_cast<char*>(nullptr));
+    } else {
+      // unshare and sh each replace themselves, so the process stays sshd.
+      const std::string script = "mount --bind '" + m_dir.file("shadow") +
+                                 "' /etc/shadow && exec " + kSshd + " -D -e -f '" + config + "'";
+      execlp("unshare", "unshare", "--mount", "--propagation", "private", "sh", "-c",
+             script.c_str(), static_cast<char*>(nullptr));
+    }
     _exit(127);
   }
   m_pid = pid;

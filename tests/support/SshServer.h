@@ -15,6 +15,10 @@ namespace brevanto::test {
 
 struct SshServerSettings {
   bool passwordLogin = false;
+  // When set (with passwordLogin), sshd sees user() with this password: it runs in a mount
+  // namespace of its own where /etc/shadow is a copy holding the password's hash, so no
+  // account of the machine changes. Needs root and unshare(1); running() is false without.
+  std::string password;
   // Writes past this many bytes in one file fail on the server as on a full disk (the
   // server's file-size limit, SIGXFSZ ignored); 0: no limit.
   std::uint64_t fileSizeLimit = 0;
@@ -56,6 +60,7 @@ class SshServer {
  private:
   bool start(const SshServerSettings& settings);
   bool launch(const SshServerSettings& settings);
+  bool writeShadow(const std::string& password);
 
   TempDir m_dir;
   std::string m_user;
