@@ -179,6 +179,9 @@ class SftpStore : public RemoteStore {
             const std::string& knownHostsFile)
       : m_options(options), m_control(control), m_session(options, control, knownHostsFile) {
     m_root = options.Path;
+    // SFTP servers take "~" literally; the login folder is where relative paths start.
+    if (m_root == "~") m_root.clear();
+    if (m_root.rfind("~/", 0) == 0) m_root.erase(0, 2);
     while (m_root.size() > 1 && m_root.back() == '/') m_root.pop_back();
   }
 
