@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <random>
 #include <set>
@@ -197,7 +199,7 @@ class SftpStore : public RemoteStore {
   Status PutFile(const std::string& localPath, const std::string& name) override {
     if (Status valid = CheckName(name); !valid.ok()) return valid;
     const int fd = ::open(localPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return m_session.Error("cannot read " + localPath);
+    if (fd < 0) return m_session.Error("cannot read " + localPath + ": " + std::strerror(errno));
     Upload upload(*this, name);
     std::vector<char> block(kLocalBlock);
     Status status;
@@ -206,7 +208,7 @@ class SftpStore : public RemoteStore {
           ::pread(fd, block.data(), block.size(), static_cast<off_t>(upload.Taken()));
       if (got < 0 && errno == EINTR) continue;
       if (got < 0) {
-        status = m_session.Error("cannot read " + localPath);
+        status = m_session.Error("cannot read " + localPath + ": " + std::strerror(errno));
         break;
       }
       if (got == 0) {
