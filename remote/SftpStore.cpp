@@ -618,11 +618,11 @@ Status Upload::Finish() {
 void Upload::Abort() {
   if (m_done) return;
   m_done = true;
+  SftpSession::Busy busy(m_session);
   if (m_file) m_session.Settle();
   m_session.Forget(this);
   m_file.Close();
   if (!m_created) return;
-  SftpSession::Busy busy(m_session);
   const auto& control = m_store.Control();
   Attempt ready = m_session.Ensure();
   if (ready.Result.ok() && sftp_unlink(m_session.sftp(), m_partPath.c_str()) == 0) return;
