@@ -143,11 +143,15 @@ Attempt SftpSession::CheckHostKey() {
   if (ssh_get_server_publickey(m_ssh, &key) != SSH_OK) {
     return {Error(std::string("the server offered no host key: ") + ssh_get_error(m_ssh)), false};
   }
-  const std::string offered = Sha256Fingerprint(key);
+  // With its type: a pin of the server's other key (ECDSA where Ed25519 was agreed) reads
+  // as what it is.
+  const char* type = ssh_key_type_to_char(ssh_key_type(key));
+  const std::string fingerprint = Sha256Fingerprint(key);
+  const std::string offered = fingerprint + (type != nullptr ? " (" + std::string(type) + ")" : "");
   ssh_key_free(key);
   const std::string host = m_options.Host + ":" + std::to_string(m_options.Port);
   if (!m_options.HostKeySha256.empty()) {
-    if (WithoutPadding(m_options.HostKeySha256) == offered) return {};
+    if (WithoutPadding(m_options.HostKeySha256) == fingerprint) return {};
     return {Error("the host key of " + host + " is " + offered + ", not the pinned " +
                   m_options.HostKeySha256 +
                   "; nothing was sent. If the server's key was replaced, pin the new one"),
@@ -183,7 +187,9 @@ Attempt SftpSession::Login() {
     const char* passphrase = m_options.Password.empty() ? nullptr : m_options.Password.c_str();
     if (ssh_pki_import_privkey_file(m_options.PrivateKeyFile.c_str(), passphrase, nullptr, nullptr,
                                     &key) != SSH_OK) {
-      return {Error("cannot read the private key " + m_options.PrivateKeyFile), false};
+      return {Error("cannot read the private key " + m_options.PrivateKeyFile +
+                    " (missing, unreadable, or locked by a passphrase that was not given)"),
+              false};
     }
     result = ssh_userauth_publickey(m_ssh, nullptr, key);
     ssh_key_free(key);

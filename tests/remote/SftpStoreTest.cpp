@@ -237,7 +237,8 @@ TEST_F(SftpStoreTest, AWrongPinnedHostKeyIsRefusedNamingTheKeyOfferedAndNothingI
   auto store = Store(options);
   const Status status = Put(*store, "x", "secret");
   ASSERT_FALSE(status.ok());
-  EXPECT_NE(status.message().find(m_server.hostKeySha256()), std::string::npos) << status.message();
+  EXPECT_NE(status.message().find(m_server.hostKeySha256() + " (ssh-ed25519)"), std::string::npos)
+      << status.message();
   EXPECT_NE(status.message().find(RemoteTargetText(options)), std::string::npos);
   EXPECT_TRUE(FilesUnder(m_server.data()).empty());
   EXPECT_TRUE(m_warnings.empty()) << "a refused host key is not retried";
