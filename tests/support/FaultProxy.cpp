@@ -45,7 +45,8 @@ FaultProxy::FaultProxy(int targetPort) : m_target(targetPort) {
   m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address = Loopback(0);
   socklen_t size = sizeof address;
-  if (m_listen < 0 || ::bind(m_listen, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+  if (m_listen < 0 ||
+      ::bind(m_listen, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       ::listen(m_listen, 64) != 0 ||
       ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&address), &size) != 0 ||
       ::pipe2(m_wake, O_CLOEXEC) != 0) {
@@ -117,7 +118,7 @@ void FaultProxy::Forward(int client) {
   bool serverOpen = clientOpen;
   bool stalled = false;
   bool cut = false;
-  std::uint64_t passed = 0;      // upstream bytes of this connection
+  std::uint64_t passed = 0;       // upstream bytes of this connection
   std::uint64_t countedFrom = 0;  // `passed` when the fault in force was armed
   std::uint64_t generation = 0;
   bool reachedHere = false;  // this connection got to the armed point already

@@ -6,9 +6,9 @@
 // Each accepted connection is forwarded by its own thread. Bytes are counted per
 // connection in the upstream direction (client to server), from when it opened or the
 // fault was armed, whichever is later (a kept-alive connection counts afresh); the fault
-// fires when a connection has passed exactly that many bytes. A cut closes both sides with a reset; a
-// stall stops forwarding in both directions but keeps both sockets open until the proxy
-// is destroyed, as a hung network would.
+// fires when a connection has passed exactly that many bytes. A cut closes both sides with a reset;
+// a stall stops forwarding in both directions but keeps both sockets open until the proxy is
+// destroyed, as a hung network would.
 
 #include <atomic>
 #include <cstdint>
