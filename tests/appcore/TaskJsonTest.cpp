@@ -792,5 +792,26 @@ TEST_F(TaskJsonTest, EveryBadOffsiteKeyIsRefusedByName) {
             "[0].Remote: only backups to files are copied off-site: leave it out");
 }
 
+// The guide's off-site example imports as printed, secret and all.
+TEST_F(TaskJsonTest, TheGuidesOffsiteExampleImports) {
+  const std::string guide = test::ReadWholeFile(std::string(BREVANTO_DOCS_DIR) + "/ADMIN.md");
+  const std::size_t section = guide.find("\n## Off-site copies\n");
+  const std::size_t start = guide.find("```json\n", section);
+  const std::size_t end = guide.find("```", start + 8);
+  ASSERT_NE(section, std::string::npos);
+  std::string example = guide.substr(start + 8, end - start - 8);
+  // Its folders below the test's own.
+  for (std::size_t at; (at = example.find("\"/srv/")) != std::string::npos;) {
+    example.replace(at, 6, "\"" + m_dir.path() + "srv/");
+  }
+  const TaskJsonImport imported = Import(example);
+  ASSERT_TRUE(imported.Problems.empty())
+      << imported.Problems.front().Key << ": " << imported.Problems.front().Message;
+  const RemoteOptions target = RemoteOptionsOf(imported.Tasks.at(0));
+  EXPECT_EQ(RemoteOptionsProblem(target), "");
+  EXPECT_EQ(target.KeepCopies, 30);
+  EXPECT_FALSE(target.SecretAccessKey.empty());
+}
+
 }  // namespace
 }  // namespace brevanto

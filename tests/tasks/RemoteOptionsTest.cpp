@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -393,6 +394,62 @@ TEST(RemoteOptionsTest, TheLeastEachKindNeedsAndItsLegitimateVariantsPass) {
   exported.SecretAccessKey.clear();
   EXPECT_TRUE(RemoteOptionsFaults(exported, false).empty());
   EXPECT_FALSE(RemoteOptionsFaults(exported, true).empty());
+}
+
+// The section of `doc` from the line "## `title`" to the next line starting with "## ".
+std::string DocSection(const std::string& doc, const std::string& title) {
+  const std::size_t start = doc.find("\n## " + title + "\n");
+  if (start == std::string::npos) return {};
+  const std::size_t end = doc.find("\n## ", start + 1);
+  return doc.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+// Each example reads without a problem and is exactly what the program writes for it; the
+// key table names every key the program writes, with the kinds it belongs to.
+TEST(RemoteOptionsTest, TheDocumentedExamplesAndKeysAreTheProgramsOwn) {
+  const std::string doc =
+      test::ReadWholeFile(std::string(BREVANTO_DOCS_DIR) + "/formats/remote.md");
+  const std::string examples = DocSection(doc, "Examples");
+  std::set<RemoteKind> kinds;
+  for (std::size_t at = 0; (at = examples.find("```json\n", at)) != std::string::npos;) {
+    const std::size_t end = examples.find("```", at + 8);
+    const json example = json::parse(examples.substr(at + 8, end - at - 8));
+    const RemoteOptions options = RemoteOptionsFromJson(example);
+    EXPECT_EQ(RemoteOptionsProblem(options), "") << example;
+    EXPECT_EQ(RemoteOptionsToJson(options, true), example);
+    kinds.insert(options.Kind);
+    at = end + 3;
+  }
+  EXPECT_EQ(kinds, (std::set<RemoteKind>{RemoteKind::S3, RemoteKind::Sftp, RemoteKind::Rclone}));
+
+  const std::string table = DocSection(doc, "Keys");
+  std::set<std::string> documented;
+  for (std::size_t at = 0; (at = table.find("\n| ", at)) != std::string::npos;) {
+    const std::size_t line = at + 3;
+    at = table.find('\n', line);
+    const std::string row = table.substr(line, at - line);
+    const std::string key = row.substr(0, row.find(' '));
+    if (key == "Key" || key.starts_with("-")) continue;
+    const std::size_t cell = row.find("| ") + 2;
+    const std::string kindsCell = row.substr(cell, row.find(" |", cell) - cell);
+    documented.insert(key);
+    for (const RemoteKind kind : {RemoteKind::S3, RemoteKind::Sftp, RemoteKind::Rclone}) {
+      const bool listed =
+          kindsCell == "all" ||
+          (kindsCell + ",").find(std::string(RemoteKindName(kind)) + ",") != std::string::npos;
+      EXPECT_EQ(RemoteKeyAppliesTo(kind, key), listed) << key << " " << RemoteKindName(kind);
+    }
+  }
+  RemoteOptions s3 = S3();
+  s3.PathStyle = true;
+  RemoteOptions rclone = Rclone();
+  rclone.KeepCopies = 3;
+  rclone.BandwidthBytesPerSecond = 1;
+  for (const RemoteOptions& options : {s3, Sftp(), rclone}) {
+    const json written = RemoteOptionsToJson(options, true);
+    for (const auto& [key, value] : written.items()) EXPECT_TRUE(documented.contains(key)) << key;
+  }
+  EXPECT_EQ(documented.size(), 22u);
 }
 
 }  // namespace
