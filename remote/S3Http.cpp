@@ -247,7 +247,9 @@ S3Reply S3Http::Perform(const S3Call& call) {
 
   // The payload's hash is signed, so the signature covers the bytes as well.
   curl_slist* headers = nullptr;
-  const std::string contentSha = "x-amz-content-sha256: " + S3DigestsOf(call.Body).Sha256Hex;
+  const std::string contentSha =
+      "x-amz-content-sha256: " +
+      (call.Sha256Hex.empty() ? S3DigestsOf(call.Body).Sha256Hex : call.Sha256Hex);
   headers = curl_slist_append(headers, contentSha.c_str());
   for (const std::string& header : call.Headers)
     headers = curl_slist_append(headers, header.c_str());

@@ -150,6 +150,29 @@ TEST_F(S3StoreTest, WrittenObjectsComeBackWhateverTheWriteSizes) {
   EXPECT_EQ(Server().PendingUploads("brevanto"), 0);
 }
 
+TEST_F(S3StoreTest, LargeObjectsStayWithinThePartsS3Allows) {
+  m_limits.PartBytes = 1024;
+  m_limits.MaxParts = 10;
+  auto store = Store();
+  const std::string bytes = Bytes(50 * 1024 + 3);
+  int before = Server().SignedRequests();
+  ASSERT_TRUE(Put(*store, "file", bytes).ok());
+  // The upload's start, 10 parts and its completion.
+  EXPECT_EQ(Server().SignedRequests() - before, 12);
+
+  // A written object's size is not known ahead: its parts grow as they go.
+  before = Server().SignedRequests();
+  std::unique_ptr<ObjectWriter> writer;
+  ASSERT_TRUE(store->OpenWriter("written", writer).ok());
+  for (std::size_t at = 0; at < bytes.size(); at += 1000) {
+    ASSERT_TRUE(writer->Write(std::string_view(bytes).substr(at, 1000)).ok());
+  }
+  ASSERT_TRUE(writer->Complete().ok());
+  EXPECT_LE(Server().SignedRequests() - before, 12);
+  EXPECT_EQ(Read(*store, "file"), bytes);
+  EXPECT_EQ(Read(*store, "written"), bytes);
+}
+
 // s3rver names the bucket of "<bucket>.localhost"; libcurl resolves *.localhost to the
 // loopback address itself, so no resolver entry is needed.
 TEST_F(S3StoreTest, VirtualHostAddressingReachesTheBucket) {
@@ -163,6 +186,10 @@ TEST_F(S3StoreTest, VirtualHostAddressingReachesTheBucket) {
   ASSERT_TRUE(store->List("vhost/", objects).ok());
   EXPECT_EQ(objects, (std::vector<RemoteObject>{{"vhost/a b+c.sql", bytes.size()}}));
   EXPECT_TRUE(TestRemoteStore(*store).ok());
+
+  // An endpoint given by its address has no subdomains: the path style it is.
+  m_options.Endpoint = Server().Endpoint();
+  EXPECT_EQ(Read(*Store(), "vhost/a b+c.sql"), bytes);
 }
 
 TEST_F(S3StoreTest, ListingFollowsContinuationPagesAndStaysUnderThePrefix) {
