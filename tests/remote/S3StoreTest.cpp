@@ -441,5 +441,30 @@ TEST_F(SkewedS3StoreTest, AClockFarFromTheServersIsAClearError) {
   EXPECT_TRUE(Warnings().empty());
 }
 
+class TlsS3StoreTest : public S3StoreTest {
+ protected:
+  S3Server& Server() override {
+    static S3Server server(S3Server::Options{{"brevanto"}, 0, true});
+    return server;
+  }
+};
+
+TEST_F(TlsS3StoreTest, TheServersCertificateIsCheckedAgainstTheSystemsCasOrTheCaFile) {
+  const int before = Server().SignedRequests();
+  const Status refused = Put(*Store(), "t.sql", "x");
+  EXPECT_EQ(refused.message().rfind(
+                "Uploading t.sql to " + RemoteTargetText(m_options) + " failed: TLS failed (", 0),
+            0u)
+      << refused.message();
+  EXPECT_EQ(Server().SignedRequests(), before);
+  EXPECT_TRUE(Warnings().empty());
+
+  m_options.CaFile = Server().CaFile();
+  auto store = Store();
+  const std::string bytes = Bytes(2 * kPart + 1);
+  ASSERT_TRUE(Put(*store, "t.sql", bytes).ok());
+  EXPECT_EQ(Read(*store, "t.sql"), bytes);
+}
+
 }  // namespace
 }  // namespace brevanto

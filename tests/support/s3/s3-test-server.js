@@ -10,20 +10,22 @@
 //  - answers AbortMultipartUpload (DELETE ?uploadId=), which s3rver lacks, and checks the
 //    ETags of CompleteMultipartUpload against the parts stored (400 InvalidPart);
 //  - virtual-host addressing: "<bucket>.localhost" is passed on as path style.
-// Test hooks, unsigned, under /__control/: "POST /__control/fail?count=N&status=503&code=SlowDown
+// Test hooks, on a plain HTTP port of their own: "POST /__control/fail?count=N&status=503&code=SlowDown
 // [&method=PUT]" answers the next N (matching) requests with that error; "GET
 // /__control/stats" gives {"requests": N} (signed requests seen) as JSON; "POST
 // /__control/max-object-bytes?bytes=N" refuses bodies larger than N with 400 EntityTooLarge.
 //
 // Usage: node s3-test-server.js --data DIR --port-file FILE --key-id ID --secret SECRET
-//          [--bucket NAME]... [--clock-skew-seconds N]
-// The proxy's port is written to the port file (atomically) once both servers listen.
+//          [--bucket NAME]... [--clock-skew-seconds N] [--tls-cert PEM --tls-key PEM]
+// With a certificate, the proxy speaks HTTPS.
+// "PROXY_PORT CONTROL_PORT" is written to the port file (atomically) once all listen.
 
 'use strict';
 
 const crypto = require('crypto');
 const fs = require('fs');
 const http = require('http');
+const https = require('https');
 const path = require('path');
 const aws4 = require('aws4');
 const parser = require('fast-xml-parser');
@@ -40,6 +42,8 @@ function parseArguments(argv) {
       case '--secret': options.secret = value; break;
       case '--bucket': options.buckets.push(value); break;
       case '--clock-skew-seconds': options.clockSkewSeconds = Number(value); break;
+      case '--tls-cert': options.tlsCert = value; break;
+      case '--tls-key': options.tlsKey = value; break;
       default: throw new Error(`unknown argument ${argv[i]}`);
     }
   }
@@ -188,7 +192,8 @@ function checkCompleteParts(bucket, uploadId, body) {
   return null;
 }
 
-function handleControl(req, res, url) {
+function handleControl(req, res) {
+  const url = new URL(req.url, 'http://localhost');
   const query = url.searchParams;
   if (req.method === 'POST' && url.pathname === '/__control/fail') {
     failures = { count: Number(query.get('count') || 1), status: Number(query.get('status') || 503),
@@ -210,14 +215,13 @@ function handleControl(req, res, url) {
 }
 
 function startProxy(s3Port) {
-  const server = http.createServer((req, res) => {
+  const handler = (req, res) => {
     const chunks = [];
     req.on('data', chunk => chunks.push(chunk));
     req.on('error', () => res.destroy());
     req.on('end', () => {
       const body = Buffer.concat(chunks);
       const url = new URL(req.url, 'http://localhost');
-      if (url.pathname.startsWith('/__control/')) return handleControl(req, res, url);
 
       const error = checkRequest(req, body);
       if (error) return sendError(res, ...error);
@@ -260,7 +264,10 @@ function startProxy(s3Port) {
       upstream.on('error', e => sendError(res, 500, 'InternalError', e.message));
       upstream.end(body);
     });
-  });
+  };
+  const server = options.tlsCert
+    ? https.createServer({ cert: fs.readFileSync(options.tlsCert), key: fs.readFileSync(options.tlsKey) }, handler)
+    : http.createServer(handler);
   return new Promise((resolve, reject) => {
     server.on('error', reject);
     server.listen(0, '127.0.0.1', () => resolve(server));
@@ -276,10 +283,16 @@ async function main() {
   const { port: s3Port } = await s3.run();
   const proxy = await startProxy(s3Port);
   const temporary = `${options.portFile}.tmp`;
-  fs.writeFileSync(temporary, `${proxy.address().port}\n`);
+  const control = http.createServer((req, res) => {
+    req.resume();
+    req.on('end', () => handleControl(req, res));
+  });
+  await new Promise(resolve => control.listen(0, '127.0.0.1', resolve));
+  fs.writeFileSync(temporary, `${proxy.address().port} ${control.address().port}\n`);
   fs.renameSync(temporary, options.portFile);
   const stop = () => {
     proxy.close();
+    control.close();
     s3.close().finally(() => process.exit(0));
   };
   process.on('SIGTERM', stop);
