@@ -189,6 +189,7 @@ class S3Store : public RemoteStore {
     call.Sha256Hex = digests.Sha256Hex;
     call.Sha256Base64 = digests.Sha256Base64;
     call.Md5Hex = digests.Md5Hex;
+    call.BytesPerSecond = m_control.BandwidthBytesPerSecond;
     call.Headers = {"Content-MD5: " + digests.Md5Base64,
                     "x-amz-checksum-sha256: " + digests.Sha256Base64};
     if (query.empty()) AddObjectHeaders(call);
@@ -480,7 +481,9 @@ Status S3Store::PutFile(const std::string& localPath, const std::string& name) {
   const int fd = ::open(localPath.c_str(), O_RDONLY | O_CLOEXEC);
   struct stat info {};
   if (fd < 0 || ::fstat(fd, &info) != 0) {
-    const Status status = Status::Error("Cannot read " + localPath + ": " + std::strerror(errno));
+    const Status status =
+        Status::Error("Uploading " + name + " to " + Describe() + " failed: cannot read " +
+                      localPath + ": " + std::strerror(errno));
     if (fd >= 0) ::close(fd);
     return status;
   }
@@ -492,7 +495,8 @@ Status S3Store::PutFile(const std::string& localPath, const std::string& name) {
                                   static_cast<off_t>(offset + done));
       if (got < 0 && errno == EINTR) continue;
       if (got <= 0) {
-        return Status::Error("Cannot read " + localPath + ": " +
+        return Status::Error("Uploading " + name + " to " + Describe() + " failed: cannot read " +
+                             localPath + ": " +
                              (got == 0 ? std::string("it is shorter than when the upload began")
                                        : std::strerror(errno)));
       }

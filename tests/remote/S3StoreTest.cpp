@@ -397,6 +397,20 @@ TEST_F(S3StoreTest, TheBandwidthCapHoldsForPartsInFlightTogether) {
   EXPECT_LT(ms, 5000);
 }
 
+TEST_F(S3StoreTest, TheBandwidthCapHoldsForASingleObject) {
+  m_control.BandwidthBytesPerSecond = 256 * 1024;
+  const auto started = std::chrono::steady_clock::now();
+  ASSERT_TRUE(Put(*Store(), "capped.sql", Bytes(kPart)).ok());
+  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(800));
+}
+
+TEST_F(S3StoreTest, AFileThatCannotBeReadIsAnErrorNamingTheTarget) {
+  const Status status = Store()->PutFile(m_dir.file("missing"), "t.sql");
+  EXPECT_EQ(status.message(), "Uploading t.sql to " + RemoteTargetText(m_options) +
+                                  " failed: cannot read " + m_dir.file("missing") +
+                                  ": No such file or directory");
+}
+
 TEST_F(S3StoreTest, AStopRequestEndsAnUploadAndAbortsIt) {
   std::atomic<bool> stop{false};
   m_control.StopRequested = [&] { return stop.load(); };
