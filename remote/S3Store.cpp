@@ -71,6 +71,7 @@ class MultipartUpload {
   struct Part {
     std::string ETag;
     std::string Sha256Base64;
+    std::uint64_t Size = 0;
   };
   void Fail(const Status& status);
   void JoinParts();
@@ -309,7 +310,7 @@ void MultipartUpload::Submit(int number, std::string bytes) {
         [&](const S3Reply& answer) { return S3Store::CheckETag(answer, call.Md5Hex); });
     if (!status.ok()) Fail(status);
     std::lock_guard lock(m_mutex);
-    if (status.ok()) m_parts[number] = Part{reply.ETag, call.Sha256Base64};
+    if (status.ok()) m_parts[number] = Part{reply.ETag, call.Sha256Base64, call.Body.size()};
     // The buffer goes with its slot, or the next part's buffer would come first.
     m_spare.push_back(std::move(bytes));
     --m_held;
@@ -347,7 +348,27 @@ Status MultipartUpload::Finish() {
   call.Query = "uploadId=" + S3UriEncode(m_uploadId, false);
   call.Body = xml;
   call.Headers = {"Content-Type: application/xml"};
-  const Status status = m_store.Run("Completing the upload of " + m_name + " to", call);
+  std::uint64_t size = 0;
+  for (const auto& [number, part] : m_parts) size += part.Size;
+  // A completion whose answer was lost is done on the server, and its retry (ours, or
+  // libcurl's own on a kept-alive connection) hears of no such upload: the object, listed
+  // with the size of the parts, says it was this one.
+  const std::string where = "Completing the upload of " + m_name + " to " + m_store.Describe();
+  Status status = WithRetries(m_store.Control(), where, [&]() -> Attempt {
+    const S3Reply reply = m_store.Http().Perform(call);
+    const Attempt attempt = S3Outcome(reply, m_store.Control().Retry.StallSeconds);
+    if (!attempt.Result.ok() && reply.Http == 404 &&
+        ParseS3Error(reply.Body).Code == "NoSuchUpload") {
+      std::vector<RemoteObject> objects;
+      if (m_store.List(m_name, objects).ok() &&
+          std::find(objects.begin(), objects.end(), RemoteObject{m_name, size}) != objects.end()) {
+        m_ended = true;
+        return {Status::Ok(), false};
+      }
+    }
+    return attempt;
+  });
+  status = S3Store::Failed(where, status);
   if (!status.ok()) {
     Abort();
     return status;

@@ -165,6 +165,11 @@ void S3Server::FailNext(int count, int status, const std::string& code, const st
                       (method.empty() ? "" : "&method=" + method));
 }
 
+void S3Server::LoseReplies(int count, const std::string& method, const std::string& query) {
+  Control("POST", "/__control/lose-reply?count=" + std::to_string(count) + "&method=" + method +
+                      (query.empty() ? "" : "&query=" + query));
+}
+
 void S3Server::LimitObjectBytes(std::uint64_t bytes) {
   Control("POST", "/__control/max-object-bytes" +
                       (bytes == 0 ? std::string() : "?bytes=" + std::to_string(bytes)));

@@ -53,6 +53,9 @@ class S3Server {
   // Answers the next `count` signed requests (of `method` only, when given) with HTTP
   // `status` and the S3 error `code`.
   void FailNext(int count, int status, const std::string& code, const std::string& method = "");
+  // Carries out the next `count` requests of `method` (having the query parameter `query`,
+  // when given) but closes their connections instead of answering.
+  void LoseReplies(int count, const std::string& method, const std::string& query = "");
   // Refuses bodies larger than `bytes` with EntityTooLarge; 0 lifts the limit.
   void LimitObjectBytes(std::uint64_t bytes);
 

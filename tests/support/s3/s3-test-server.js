@@ -13,7 +13,9 @@
 // Test hooks, on a plain HTTP port of their own: "POST /__control/fail?count=N&status=503&code=SlowDown
 // [&method=PUT]" answers the next N (matching) requests with that error; "GET
 // /__control/stats" gives {"requests": N} (signed requests seen) as JSON; "POST
-// /__control/max-object-bytes?bytes=N" refuses bodies larger than N with 400 EntityTooLarge.
+// /__control/max-object-bytes?bytes=N" refuses bodies larger than N with 400 EntityTooLarge;
+// "POST /__control/lose-reply?count=N&method=POST[&query=uploadId]" carries out the next N
+// matching requests but closes their connections instead of answering.
 //
 // Usage: node s3-test-server.js --data DIR --port-file FILE --key-id ID --secret SECRET
 //          [--bucket NAME]... [--clock-skew-seconds N] [--tls-cert PEM --tls-key PEM]
@@ -55,6 +57,7 @@ function parseArguments(argv) {
 
 const options = parseArguments(process.argv);
 let failures = { count: 0 };
+let lostReplies = { count: 0 };
 let maxObjectBytes = Infinity;
 let signedRequests = 0;
 
@@ -198,6 +201,9 @@ function handleControl(req, res) {
   if (req.method === 'POST' && url.pathname === '/__control/fail') {
     failures = { count: Number(query.get('count') || 1), status: Number(query.get('status') || 503),
                  code: query.get('code') || 'SlowDown', method: query.get('method') || '' };
+  } else if (req.method === 'POST' && url.pathname === '/__control/lose-reply') {
+    lostReplies = { count: Number(query.get('count') || 1), method: query.get('method') || 'POST',
+                    query: query.get('query') || '' };
   } else if (req.method === 'POST' && url.pathname === '/__control/max-object-bytes') {
     maxObjectBytes = query.get('bytes') ? Number(query.get('bytes')) : Infinity;
   } else if (req.method === 'GET' && url.pathname === '/__control/stats') {
@@ -256,8 +262,17 @@ function startProxy(s3Port) {
       delete headers.authorization;
       delete headers['transfer-encoding'];
       delete headers.expect;
+      const loseReply = lostReplies.count > 0 && lostReplies.method === req.method &&
+        (!lostReplies.query || forwardUrl.searchParams.has(lostReplies.query));
+      if (loseReply) lostReplies.count -= 1;
       const upstream = http.request({ host: '127.0.0.1', port: s3Port, method: req.method, path: forwardPath, headers },
         answer => {
+          if (loseReply) {
+            // Done on the server, but the client never hears of it.
+            answer.resume();
+            answer.on('end', () => req.socket.destroy());
+            return;
+          }
           res.writeHead(answer.statusCode, answer.headers);
           answer.pipe(res);
         });
