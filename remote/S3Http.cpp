@@ -238,7 +238,8 @@ S3Reply S3Http::Perform(const S3Call& call) {
     curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(call.Body.size()));
   } else if (method == "POST") {
     curl_easy_setopt(curl, CURLOPT_POST, 1L);
-    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, call.Body.data());
+    // Never null: libcurl would read the body from stdin then.
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, call.Body.empty() ? "" : call.Body.data());
     curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(call.Body.size()));
   } else if (method == "DELETE") {
     curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, "DELETE");
