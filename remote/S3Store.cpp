@@ -2,8 +2,10 @@
 
 namespace brevanto {
 
-Status MakeS3Store(const RemoteOptions& options, const TransferControl&, std::unique_ptr<RemoteStore>&) {
-  return Status::Error("Off-site copies to " + RemoteTargetText(options) + " are not available yet");
+Status MakeS3Store(const RemoteOptions& options, const TransferControl&,
+                   std::unique_ptr<RemoteStore>&) {
+  return Status::Error("Off-site copies to " + RemoteTargetText(options) +
+                       " are not available yet");
 }
 
 }  // namespace brevanto
