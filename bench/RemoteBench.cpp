@@ -1,13 +1,17 @@
 // Off-site upload: the same backup (a folder of files of incompressible data, 1 GB by
 // default) sent through each of our stores beside `rclone copy` of the same folder to the
 // same place, in the same run:
-//   local: our rclone store with a local-folder remote, against `rclone copy` to that remote.
+//   local: our rclone store with a local-folder remote, against `rclone copy` to it;
+//   s3:    our S3 store against `rclone copy` to an s3 remote, both to the tests' S3 server
+//          (s3rver behind its signature check, tests/support/S3Server.h);
+//   sftp:  our SFTP store, and our rclone store with an sftp remote, against `rclone copy`
+//          to that remote, all to the tests' sshd (tests/support/SshServer.h).
 // Ours uploads one file at a time and four at a time, beside `rclone copy --transfers 1`
 // and `rclone copy` (four at a time, its default).
 // Every side runs in a child process, so its wall time and peak memory are its own; for our
 // side the peak of our process is shown apart from the peak with the rclone it runs.
 //
-//   RemoteBench [--rounds R] [--files N] [--file-mb M] [--only local]
+//   RemoteBench [--rounds R] [--files N] [--file-mb M] [--only local|s3|sftp]
 //
 // The data is made once under $TMPDIR/brevanto-remote-bench/backup-<N>x<M>MB/ and kept;
 // what a side uploaded is removed before the next one.
@@ -30,6 +34,8 @@
 #include "bench/BenchSupport.h"
 #include "remote/RemoteCatalogue.h"
 #include "remote/RemoteStore.h"
+#include "tests/support/S3Server.h"
+#include "tests/support/SshServer.h"
 
 namespace {
 
@@ -88,24 +94,21 @@ Result OurUpload(const RemoteOptions& options, const std::string& backup,
   Result result;
   result.measure = InChild([&] {
     close(report[0]);
-    TransferControl control;
-    std::unique_ptr<RemoteStore> store;
-    Status status = MakeRemoteStore(options, control, store);
-    if (!status.ok()) {
-      std::fprintf(stderr, "error: %s\n", status.message().c_str());
-      return 1;
-    }
     std::atomic<std::size_t> next{0};
     std::atomic<bool> failed{false};
     std::vector<std::thread> workers;
+    // A store each: a store is not promised to take calls from several threads at once.
     for (int i = 0; i < atOnce; ++i) {
       workers.emplace_back([&] {
-        for (std::size_t k; !failed && (k = next++) < paths.size();) {
-          const Status put = store->PutFile(paths[k], RemoteNameOf(backup, paths[k]));
-          if (!put.ok()) {
-            std::fprintf(stderr, "error: %s\n", put.message().c_str());
-            failed = true;
-          }
+        TransferControl control;
+        std::unique_ptr<RemoteStore> store;
+        Status status = MakeRemoteStore(options, control, store);
+        for (std::size_t k; status.ok() && !failed && (k = next++) < paths.size();) {
+          status = store->PutFile(paths[k], RemoteNameOf(backup, paths[k]));
+        }
+        if (!status.ok()) {
+          std::fprintf(stderr, "error: %s\n", status.message().c_str());
+          failed = true;
         }
       });
     }
@@ -142,11 +145,47 @@ Result RcloneCopy(const std::string& backup, const std::string& destination,
 }
 
 struct Side {
-  const char* target;
-  const char* name;
+  std::string target;
+  std::string name;
   std::function<Result()> run;
-  std::string landed;  // the folder the side's copy lands in, to count and remove
+  RemoteOptions landed;  // where the side's copy lands, to count and remove
 };
+
+// The bytes under the store's place, or -1 when it cannot be listed.
+std::intmax_t LandedBytes(const RemoteOptions& options) {
+  std::unique_ptr<RemoteStore> store;
+  std::vector<RemoteObject> objects;
+  if (!MakeRemoteStore(options, TransferControl{}, store).ok() || !store->List("", objects).ok()) {
+    return -1;
+  }
+  std::intmax_t bytes = 0;
+  for (const RemoteObject& object : objects) bytes += static_cast<std::intmax_t>(object.Size);
+  return bytes;
+}
+
+bool Clear(const RemoteOptions& options) {
+  std::unique_ptr<RemoteStore> store;
+  std::vector<RemoteObject> objects;
+  if (!MakeRemoteStore(options, TransferControl{}, store).ok() || !store->List("", objects).ok()) {
+    return false;
+  }
+  for (const RemoteObject& object : objects) {
+    if (!store->Delete(object.Name).ok()) return false;
+  }
+  return true;
+}
+
+bool WriteFile(const std::string& path, const std::string& text) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const bool written =
+      fd >= 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  return fd >= 0 && close(fd) == 0 && written;
+}
+
+// --only names one target; without it, all.
+bool Wanted(const std::string& only, const std::string& target) {
+  return only.empty() || only == target;
+}
 
 }  // namespace
 
@@ -169,42 +208,109 @@ int main(int argc, char* argv[]) {
     std::fprintf(stderr, "cannot write the backup under %s\n", backup.c_str());
     return 1;
   }
-  const std::uintmax_t total = FolderBytes(backup);
+  const auto total = static_cast<std::intmax_t>(FolderBytes(backup));
 
-  // rclone's remotes for this run only.
-  const std::string config = base + "rclone.conf";
-  {
-    const std::string text = "[bench]\ntype = local\n";
-    const int fd = open(config.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    const bool written =
-        fd >= 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    if (fd < 0 || close(fd) != 0 || !written) return 1;
+  // The servers: the tests' own, on 127.0.0.1.
+  std::unique_ptr<test::S3Server> s3;
+  if (Wanted(only, "s3")) {
+    s3 = std::make_unique<test::S3Server>();
+    if (!s3->Running()) std::fprintf(stderr, "no s3: %s\n", s3->Problem().c_str());
   }
-  setenv("RCLONE_CONFIG", config.c_str(), 1);
+  std::unique_ptr<test::SshServer> ssh;
+  if (Wanted(only, "sftp")) {
+    ssh = std::make_unique<test::SshServer>();
+    if (!ssh->running()) std::fprintf(stderr, "no sftp: %s\n", ssh->problem().c_str());
+  }
 
-  RemoteOptions local;
-  local.Kind = RemoteKind::Rclone;
-  local.RcloneRemote = "bench";
-  local.Path = base + "local-ours";
+  // rclone's remotes for this run only: the same places our stores write to.
+  std::string config = "[local]\ntype = local\n";
+  if (s3 && s3->Running()) {
+    config +=
+        "\n[s3]\ntype = s3\nprovider = Other\nregion = us-east-1\nforce_path_style = true\n"
+        "endpoint = " +
+        s3->Endpoint() + "\naccess_key_id = " + test::S3Server::kKeyId +
+        "\nsecret_access_key = " + test::S3Server::kSecret + "\n";
+  }
+  if (ssh && ssh->running()) {
+    config += "\n[sftp]\ntype = sftp\nhost = " + ssh->host() +
+              "\nport = " + std::to_string(ssh->port()) + "\nuser = " + ssh->user() +
+              "\nkey_file = " + ssh->clientKeyFile() + "\n";
+  }
+  const std::string configFile = base + "rclone.conf";
+  if (!WriteFile(configFile, config)) return 1;
+  setenv("RCLONE_CONFIG", configFile.c_str(), 1);
+  // rclone 1.60's s3 remotes fail on any AWS_CA_BUNDLE ("unsupported transport"); the
+  // servers here speak plain HTTP to 127.0.0.1.
+  unsetenv("AWS_CA_BUNDLE");
 
-  const std::vector<Side> sides = {
-      {"local", "brevanto, 1 at a time", [&] { return OurUpload(local, backup, paths, 1); },
-       base + "local-ours"},
-      {"local", "rclone copy --transfers 1",
-       [&] { return RcloneCopy(backup, "bench:" + base + "local-rclone", "1"); },
-       base + "local-rclone"},
-      {"local", "brevanto, 4 at a time", [&] { return OurUpload(local, backup, paths, 4); },
-       base + "local-ours"},
-      {"local", "rclone copy", [&] { return RcloneCopy(backup, "bench:" + base + "local-rclone"); },
-       base + "local-rclone"},
+  std::vector<Side> sides;
+  std::vector<std::pair<std::string, std::string>> pairs;  // ours, rclone's: compared
+  // Ours one file at a time and four at a time, each beside rclone copy at the same.
+  // `withCopy` false: the rclone sides are there already, for another store of ours.
+  auto addTarget = [&](const std::string& target, const std::string& ours,
+                       const RemoteOptions& oursAt, const std::string& remote,
+                       const std::string& rcloneFolder, const RemoteOptions& rcloneAt,
+                       bool withCopy = true) {
+    const std::string destination = remote + ":" + rcloneFolder;
+    for (int atOnce : {1, 4}) {
+      const std::string name = ours + (atOnce == 1 ? ", 1 at a time" : ", 4 at a time");
+      const std::string copy = atOnce == 1 ? "rclone copy --transfers 1" : "rclone copy";
+      sides.push_back({target, name,
+                       [&, oursAt, atOnce] { return OurUpload(oursAt, backup, paths, atOnce); },
+                       oursAt});
+      if (withCopy) {
+        sides.push_back({target, copy,
+                         [&, destination, atOnce] {
+                           return RcloneCopy(backup, destination, atOnce == 1 ? "1" : nullptr);
+                         },
+                         rcloneAt});
+      }
+      pairs.emplace_back(target + " " + name, target + " " + copy);
+    }
   };
-  // Ours against rclone at the same number of files at a time.
-  const std::vector<std::pair<std::string, std::string>> pairs = {
-      {"local brevanto, 1 at a time", "local rclone copy --transfers 1"},
-      {"local brevanto, 4 at a time", "local rclone copy"},
+  auto rcloneAt = [](const std::string& remote, const std::string& path) {
+    RemoteOptions options;
+    options.Kind = RemoteKind::Rclone;
+    options.RcloneRemote = remote;
+    options.Path = path;
+    return options;
   };
+  if (Wanted(only, "local")) {
+    addTarget("local", "brevanto rclone store", rcloneAt("local", base + "local-ours"), "local",
+              base + "local-rclone", rcloneAt("local", base + "local-rclone"));
+  }
+  if (s3 && s3->Running()) {
+    RemoteOptions ours;
+    ours.Kind = RemoteKind::S3;
+    ours.Endpoint = s3->Endpoint();
+    ours.Region = "us-east-1";
+    ours.Bucket = "brevanto";
+    ours.PathStyle = true;
+    ours.AccessKeyId = test::S3Server::kKeyId;
+    ours.SecretAccessKey = test::S3Server::kSecret;
+    ours.Prefix = "ours/";
+    RemoteOptions theirs = ours;
+    theirs.Prefix = "rclone/";
+    addTarget("s3", "brevanto s3 store", ours, "s3", "brevanto/rclone", theirs);
+  }
+  if (ssh && ssh->running()) {
+    RemoteOptions ours;
+    ours.Kind = RemoteKind::Sftp;
+    ours.Host = ssh->host();
+    ours.Port = ssh->port();
+    ours.User = ssh->user();
+    ours.PrivateKeyFile = ssh->clientKeyFile();
+    ours.HostKeySha256 = ssh->hostKeySha256();
+    ours.Path = ssh->data() + "ours";
+    RemoteOptions theirs = ours;
+    theirs.Path = ssh->data() + "rclone";
+    addTarget("sftp", "brevanto sftp store", ours, "sftp", ssh->data() + "rclone", theirs);
+    // Our rclone store over the same server: what rclone's own transfers cost through us.
+    addTarget("sftp", "brevanto rclone store", rcloneAt("sftp", ssh->data() + "ours-rclone"),
+              "sftp", ssh->data() + "rclone", theirs, false);
+  }
 
-  std::printf("%d files, %ju bytes\n", files, total);
+  std::printf("%d files, %jd bytes\n", files, total);
   std::map<std::string, std::vector<double>> seconds;
   std::map<std::string, Result> highest;
   // Ours over rclone's within each round: sides that ran one after the other met the same
@@ -212,28 +318,27 @@ int main(int argc, char* argv[]) {
   std::map<std::string, std::vector<double>> roundRatios;
   for (int round = 0; round < rounds; ++round) {
     std::map<std::string, double> roundSeconds;
-    // Every other round starts with rclone, so neither side always meets a warm cache.
+    // Every other round runs backwards, so no side always follows the same one.
     for (std::size_t k = 0; k < sides.size(); ++k) {
       const Side& side = sides[round % 2 == 0 ? k : sides.size() - 1 - k];
-      if (!only.empty() && only != side.target) continue;
-      fs::remove_all(side.landed);
+      const std::string key = side.target + " " + side.name;
+      if (!Clear(side.landed)) {
+        std::fprintf(stderr, "%s: cannot clear its place\n", key.c_str());
+        return 1;
+      }
       sync();  // what the side before wrote goes to the disk on nobody's time
       const Result result = side.run();
-      const std::uintmax_t landed = FolderBytes(side.landed);
-      fs::remove_all(side.landed);
-      if (!result.measure.ok || landed != total) {
-        std::fprintf(stderr, "%s %s failed (%ju of %ju bytes landed)\n", side.target, side.name,
-                     landed, total);
+      const std::intmax_t landed = LandedBytes(side.landed);
+      if (!result.measure.ok || landed != total || !Clear(side.landed)) {
+        std::fprintf(stderr, "%s failed (%jd of %jd bytes landed)\n", key.c_str(), landed, total);
         return 1;
       }
       const Measure& m = result.measure;
-      std::printf("round %d %-6s %-26s %7.2f s (user %.2f s, system %.2f s)  peak %7ld KB",
-                  round + 1, side.target, side.name, m.seconds, m.userSeconds, m.systemSeconds,
-                  m.peakKB);
+      std::printf("round %d %-42s %7.2f s (user %.2f s, system %.2f s)  peak %7ld KB", round + 1,
+                  key.c_str(), m.seconds, m.userSeconds, m.systemSeconds, m.peakKB);
       if (result.selfPeakKB != 0) std::printf(" (ours alone %ld KB)", result.selfPeakKB);
       std::printf("\n");
       std::fflush(stdout);
-      const std::string key = std::string(side.target) + " " + side.name;
       seconds[key].push_back(m.seconds);
       roundSeconds[key] = m.seconds;
       Result& top = highest[key];
@@ -247,19 +352,16 @@ int main(int argc, char* argv[]) {
     }
   }
   std::printf("\nmedians (peak memory: the highest of all rounds):\n");
-  for (const Side& side : sides) {
-    const std::string key = std::string(side.target) + " " + side.name;
-    if (seconds[key].empty()) continue;
-    std::printf("%-36s %7.2f s  %6.1f MB/s  peak %7ld KB", key.c_str(), Median(seconds[key]),
-                static_cast<double>(total) / 1e6 / Median(seconds[key]),
-                highest[key].measure.peakKB);
+  for (const auto& [key, values] : seconds) {
+    std::printf("%-42s %7.2f s  %6.1f MB/s  peak %7ld KB", key.c_str(), Median(values),
+                static_cast<double>(total) / 1e6 / Median(values), highest[key].measure.peakKB);
     if (highest[key].selfPeakKB != 0) std::printf(" (ours alone %ld KB)", highest[key].selfPeakKB);
     std::printf("\n");
   }
   std::printf("\nratios of medians:\n");
   for (const auto& [ours, theirs] : pairs) {
     if (seconds[ours].empty() || seconds[theirs].empty()) continue;
-    std::printf("%-30s / %-34s %5.2f (median of the rounds' own ratios %.2f)\n", ours.c_str(),
+    std::printf("%-42s / %-26s %5.2f (median of the rounds' own ratios %.2f)\n", ours.c_str(),
                 theirs.c_str(), Median(seconds[ours]) / Median(seconds[theirs]),
                 Median(roundRatios[ours]));
   }
