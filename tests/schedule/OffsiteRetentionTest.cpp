@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,8 @@
 #include "tasks/CopyManifest.h"
 #include "tasks/OffsiteRecord.h"
 #include "tasks/RemoteOptions.h"
+#include "tasks/TaskFile.h"
+#include "tests/schedule/RunnerFixture.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/TempDir.h"
 
@@ -213,6 +216,75 @@ TEST(OffsiteResultTest, TheListSaysWhetherTheCopyWentOffsiteOrWhyNot) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(LastResultText(LastRunResultOf(c.entries)), c.text);
   }
+}
+
+}  // namespace
+}  // namespace brevanto
+
+namespace brevanto {
+namespace {
+
+// Through the runner: a waiting worker says once why a copy past the rule stays; a run
+// that sent it asks for retention again, forgets copies gone everywhere, and its Result
+// says the copy went off-site.
+class OffsiteRunnerTest : public test::RunnerFixture {};
+
+TEST_F(OffsiteRunnerTest, AWaitingCopyIsSaidOnceAndGoesOnceOffsiteAndTheResultSaysSo) {
+  const std::string folder = m_dir.file("2024-03-01_00-00-00");
+  ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+  const BackupCopy old{{2024, 3, 1, 0, 0, 0}, 2, 1, 0, folder, {folder + "/db.sql"}};
+  const BackupCopy gone{{2024, 3, 2, 0, 0, 0},  2,  1,
+                        kCopyLocalFilesDeleted, "", {m_dir.file("g.sql")}};
+  ASSERT_TRUE(test::WriteWholeFile(old.CopyFiles[0], "dump"));
+  ASSERT_TRUE(test::WriteWholeFile(ManifestPathOf(old), "{}"));
+  m_owner.SetRoutine(TaskType::BackupToFiles, [&](TaskRunContext& run) {
+    OffsiteRecord record;
+    record.Target = "rclone t:x/";
+    record.Uploaded = "2024-03-05T08:00:00Z";
+    EXPECT_TRUE(WriteOffsiteRecord(OffsitePathOf(ManifestPathOf(old)), record).ok());
+    run.DeleteExpiredCopies();
+    EXPECT_TRUE(run.ForgetBackupCopies({gone}).ok());
+    run.Log(LogLevel::General, std::string(kCopyOffsiteText) + record.Target);
+    return RunOutcome::Finished;
+  });
+  const int index = Add("backup", ScheduleKind::EveryDay, TaskType::BackupToFiles);
+  m_list.Update(index, [&](CTaskItem& task) {
+    task.BackupSettings.AutoDeleteMode = static_cast<std::uint8_t>(AutoDeleteMode::OlderThanDays);
+    task.BackupSettings.AutoDeleteValue = 2;
+    task.BackupHistory = {old, gone};
+    task.BackupHistory.push_back(
+        BackupCopy{{2024, 3, 5, 0, 0, 0}, 2, 1, 0, "", {m_dir.file("n.sql")}});
+    RemoteOptions remote;
+    remote.Kind = RemoteKind::Rclone;
+    remote.RcloneRemote = "t";
+    SetRemoteOptions(task, remote);
+  });
+  ASSERT_EQ(m_runner.Start(&m_owner), 0);
+  for (int poll = 0; poll < 5; ++poll) {
+    ASSERT_TRUE(m_clock.WaitForSleepers(1));
+    m_clock.Advance(100);
+  }
+  ASSERT_TRUE(m_clock.WaitForSleepers(1));
+  EXPECT_EQ(Entries(index), std::vector<std::string>{WaitingCopyText(old)});
+  EXPECT_TRUE(Exists(old.CopyFiles[0]));
+
+  m_list.Update(index, [](CTaskItem& task) { task.RunImmediately = 1; });
+  m_clock.Advance(100);
+  ASSERT_TRUE(test::Eventually([&] { return Entries(index).back() == "Finished"; }));
+  EXPECT_FALSE(Exists(old.CopyFiles[0]));
+  EXPECT_TRUE(Exists(ManifestPathOf(old)));
+  const std::vector<BackupCopy> history = m_list.At(index).BackupHistory;
+  ASSERT_EQ(history.size(), 2u);
+  EXPECT_TRUE(SameCopy(history[0], old));
+  EXPECT_TRUE(LocalFilesDeleted(history[0]));
+  const std::vector<std::string> entries = Entries(index);
+  EXPECT_EQ(std::count(entries.begin(), entries.end(), LocalFilesDeletedText(1)), 1);
+  EXPECT_EQ(std::count(entries.begin(), entries.end(), WaitingCopyText(old)), 1);
+  EXPECT_EQ(LastResultText(m_list.LastResultAt(index)), "OK, off-site");
+  std::vector<CTaskItem> saved;
+  ASSERT_EQ(ReadTaskFile(m_dir.file("tasks_se.tsk"), saved), TaskFileReadResult::Loaded);
+  ASSERT_EQ(saved[0].BackupHistory.size(), 2u);
+  EXPECT_EQ(saved[0].BackupHistory[0].Spare, kCopyLocalFilesDeleted);
 }
 
 }  // namespace
