@@ -338,3 +338,27 @@ TEST_F(OffsiteBackupMySqlTest, TheStoreKeepsExactlyKeepCopiesAndNothingItDoesNot
 
 }  // namespace
 }  // namespace brevanto
+
+namespace brevanto {
+namespace {
+
+TEST_F(OffsiteBackupMySqlTest, ADirectRunThatFailsLeavesNoPartOfItsCopyInTheStore) {
+  RemoteOptions remote = Remote();
+  remote.Direct = true;
+  CTaskItem task = MakeTask(remote, Compression::Zstd);
+  // The second table's file cannot be completed under its name.
+  const std::string folder = m_storeFolder + "/2026-12-08_03-00-00/";
+  const std::string blocked = folder + m_db + "_b.sql.zst";
+  ASSERT_TRUE(std::filesystem::create_directories(blocked + "/x"));
+  std::string log;
+  ASSERT_EQ(RunOutcome::Failed, RunOnce(task, &log)) << log;
+  EXPECT_FALSE(m_lastErrors.empty());
+  EXPECT_TRUE(task.BackupHistory.empty());
+  // The first table's object was complete, and went again with the run.
+  EXPECT_FALSE(Exists(folder + m_db + "_a.sql.zst")) << log;
+  EXPECT_TRUE(StoreCopies().empty());
+  EXPECT_FALSE(Exists(m_dir.file("backups/2026-12-08_03-00-00.manifest.json")));
+}
+
+}  // namespace
+}  // namespace brevanto
