@@ -180,6 +180,17 @@ TEST_F(OffsitePageTest, DirectWritingLeavesNoLocalCopiesToChoose) {
   EXPECT_EQ(page->Entered().KeepLocalCopies, -1);
 }
 
+TEST_F(OffsitePageTest, AStoredSettingNoRunCouldUseIsSaidOnOpening) {
+  RemoteOptions noRemote = RcloneOptions();
+  noRemote.RcloneRemote.clear();
+  SetRemoteOptions(context.Task, noRemote);
+  auto page = OpenPage();
+  EXPECT_EQ(Result(*page), QString::fromStdString(RemoteOptionsProblem(noRemote)));
+  SetRemoteOptions(context.Task, RcloneOptions());
+  page->Load();
+  EXPECT_EQ(Result(*page), QString());
+}
+
 TEST_F(OffsitePageTest, TestRunsBesideTheEventLoopAndIgnoresASecondClick) {
   std::atomic<int> calls{0};
   std::atomic<bool> release{false};

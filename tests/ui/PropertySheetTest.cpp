@@ -9,6 +9,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTreeWidget>
@@ -88,6 +89,10 @@ TEST_F(PropertySheetTest, EditSheetChecksTheNameWhenLeftAndOnOk) {
             QStringLiteral("Edit Task - Weekly - Backup MySQL databases to SQL/PHP files"));
   EXPECT_EQ(TabTitles(), (QStringList{"Task Type", "MySQL Server", "Databases and Tables",
                                       "Backup File", "Off-site Copy", "Task Schedule"}));
+  // Every title shows at once where the screen has room: no tab bar to scroll.
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(sheet.get()));
+  QTabBar* bar = sheet->Tabs()->tabBar();
+  EXPECT_GE(bar->width(), bar->sizeHint().width());
 
   auto* name = Find<QLineEdit>("taskNameEdit");
   name->setText(QStringLiteral("Nightly"));

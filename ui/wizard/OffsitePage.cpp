@@ -250,8 +250,15 @@ COffsitePage::COffsitePage(CSheetContext& context)
   copies->setColumnStretch(3, 1);
   AddRow(copies, 0, 0, tr("Keep off-site"), m_keepThere);
   AddRow(copies, 0, 2, tr("Bandwidth cap"), m_bandwidth);
-  AddRow(copies, 1, 0, tr("Keep here"), m_localRule);
-  copies->addWidget(m_keepHere, 1, 2, 1, 2);
+  // The count belongs to "The newest": beside it, not under another column's heading.
+  auto* localRow = new QHBoxLayout;
+  localRow->addWidget(m_localRule);
+  localRow->addWidget(m_keepHere);
+  localRow->addStretch();
+  auto* localLabel = new QLabel(tr("Keep here"), m_copies);
+  localLabel->setBuddy(m_localRule);
+  copies->addWidget(localLabel, 1, 0);
+  copies->addLayout(localRow, 1, 1, 1, 3);
   copies->addWidget(m_direct, 2, 0, 1, 4);
 
   auto* layout = new QVBoxLayout(this);
@@ -311,7 +318,9 @@ void COffsitePage::Load() {
   // Rounded up, so a cap below 1 KB/s does not read as "No cap".
   m_bandwidth->setValue(static_cast<int>(
       std::min<std::uint64_t>((o.BandwidthBytesPerSecond + 1023) / 1024, m_bandwidth->maximum())));
-  m_result->clear();
+  // A stored setting no run could use (an import, a hand edit) is said at once, not only
+  // when the page is left.
+  if (!m_testing) m_result->setText(ToQt(RemoteOptionsProblem(o)));
   ShowKind();
 }
 
