@@ -186,7 +186,7 @@ COffsitePage::COffsitePage(CSheetContext& context)
   AddRow(s3Grid, 2, 0, tr("Prefix"), m_prefix);
   AddRow(s3Grid, 2, 2, tr("Storage class"), m_storageClass);
   AddRow(s3Grid, 3, 0, tr("Access key ID"), m_accessKey);
-  AddRow(s3Grid, 3, 2, tr("Secret key"), m_secretKey);
+  AddRow(s3Grid, 3, 2, tr("Secret access key"), m_secretKey);
   AddRow(s3Grid, 4, 0, tr("CA file"),
          FileRow(s3, m_caFile, tr("Bro&wse..."), "s3CaFileBrowse",
                  tr("Certificates (*.pem *.crt *.cer);;All Files (*)")),
