@@ -34,12 +34,14 @@ std::string SystemError(const std::string& what, const std::string& path) {
   return what + " " + path + ": " + std::strerror(errno);
 }
 
-// Every folder above `path`, below `folder`.
+// Every folder of `relative` above its last part, below `folder` (made too when missing).
 Status MakeParents(const std::string& folder, const std::string& relative) {
-  for (std::size_t slash = relative.find('/'); slash != std::string::npos;
-       slash = relative.find('/', slash + 1)) {
-    const std::string path = folder + relative.substr(0, slash);
-    if (!MakeFolder(path)) return Status::Error(SystemError("Could not create the folder", path));
+  const std::string path = folder + relative;
+  for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
+       slash = path.find('/', slash + 1)) {
+    const std::string parent = path.substr(0, slash);
+    if (!MakeFolder(parent))
+      return Status::Error(SystemError("Could not create the folder", parent));
   }
   return Status::Ok();
 }

@@ -14,6 +14,8 @@
 #include <gtest/gtest.h>
 
 #include "core/Age.h"
+#include "core/ApplicationFolder.h"
+#include "core/ServerList.h"
 #include "core/Sha256.h"
 #include "engines/BackupToFilesRoutine.h"
 #include "engines/OffsiteRestore.h"
@@ -22,7 +24,9 @@
 #include "tasks/AdvancedOptions.h"
 #include "tasks/CopyManifest.h"
 #include "tasks/EncryptionOptions.h"
+#include "tests/engines/BrevantoRunProgram.h"
 #include "tests/engines/FakeRunContext.h"
+#include "tests/engines/RcloneTaskFolder.h"
 #include "tests/engines/SourceDatabaseTest.h"
 #include "tests/support/FolderStore.h"
 #include "tests/support/TestServer.h"
@@ -179,6 +183,35 @@ TEST_F(OffsiteRestoreMySqlTest, AnEncryptedCompressedCopyRestoresWithTheIdentity
   ASSERT_EQ(RunOutcome::Finished, Restore(restoring, 2, key)) << restoring.AllText();
   EXPECT_TRUE(restoring.Texts(LogLevel::Error).empty()) << restoring.AllText();
   ExpectRestoredAsSource();
+}
+
+// brevanto-run --restore-remote: the task's target is an rclone remote of type local over the
+// store's folder, the server one of the folder's saved servers.
+TEST_F(OffsiteRestoreMySqlTest, BrevantoRunRestoresTheNewestCopyIntoASavedServer) {
+  if (std::system("command -v rclone >/dev/null") != 0) GTEST_SKIP() << "rclone is needed";
+  CAdvancedOptions advanced;
+  advanced.Compression = Compression::Zstd;
+  BackUpOffsite(3, advanced);
+  test::TempDir folder;
+  test::WriteRcloneFolder(folder, {test::RcloneBackupTask("k1", "Offsite", m_remote.path())});
+  CServerInfo server = test::AsServerInfo(test::ServerB());
+  server.ConnectionName = "B";
+  server.SavePassword = 1;
+  ASSERT_TRUE(SaveServers(folder.path(), {server}));
+  const std::string launcher = test::Launcher(folder);
+
+  test::RunResult result = test::RunBrevanto(
+      "--folder '" + folder.path() + "' --restore-remote Offsite --into B --database " + m_target,
+      launcher);
+  ASSERT_EQ(result.status, 0) << result.output;
+  EXPECT_NE(result.output.find("Restoring the off-site copy "), std::string::npos) << result.output;
+  ExpectRestoredAsSource();
+
+  result = test::RunBrevanto(
+      "--folder '" + folder.path() + "' --restore-remote Offsite --into C --database " + m_target,
+      launcher);
+  EXPECT_EQ(result.status, 2) << result.output;
+  EXPECT_EQ(result.output, "brevanto-run: no saved server named \"C\"\n");
 }
 
 }  // namespace
