@@ -1,13 +1,20 @@
 #pragma once
 // An SFTP folder through libssh; the host key is always checked.
+//
+// Objects live under RemoteOptions::Path (relative to the login folder, or absolute), in
+// folders made as needed. An upload goes to ".<name>.brevanto-part-<random>" beside its
+// object, never listed, and is renamed over the object once the server holds every byte.
 
 #include <memory>
+#include <string>
 
 #include "remote/RemoteStore.h"
 
 namespace brevanto {
 
+// `knownHostsFile` replaces the user's ~/.ssh/known_hosts when not empty.
 [[nodiscard]] Status MakeSftpStore(const RemoteOptions& options, const TransferControl& control,
-                                 std::unique_ptr<RemoteStore>& store);
+                                   std::unique_ptr<RemoteStore>& store,
+                                   const std::string& knownHostsFile = "");
 
 }  // namespace brevanto
