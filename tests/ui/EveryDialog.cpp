@@ -8,6 +8,7 @@
 #include "tests/ui/UiFixture.h"
 #include "ui/AboutDialog.h"
 #include "ui/LogViewer.h"
+#include "ui/OffsiteRestoreDialogs.h"
 #include "ui/RenameTaskDialog.h"
 #include "ui/dialogs/LoginDlg.h"
 #include "ui/dialogs/NotificationsPage.h"
@@ -61,6 +62,21 @@ void ForEachSettingsDialog(CoreFixture& fixture, const DialogVisit& visit) {
   {
     AboutDialog about;
     visit(about, "about");
+  }
+  {
+    // The off-site restore's two dialogs, the second for an encrypted copy (all its rows).
+    CTaskItem backup = MakeTask("Nightly");
+    OffsiteCopyDialog copies({backup}, 0, [](const CTaskItem&, std::vector<RemoteCopy>& listed) {
+      listed.clear();
+      return Status::Ok();
+    });
+    visit(copies, "off-site copy");
+    RemoteCopy copy;
+    copy.ManifestName = "2026-12-08_03-00.manifest.json";
+    copy.Manifest.emplace();
+    copy.Manifest->Recipients = {"fingerprint"};
+    OffsiteTargetDialog target(core.Servers().Entries(), copy, "");
+    visit(target, "off-site restore target");
   }
   {
     const CTaskItem task = core.Tasks().At(fixture.Add(MakeTask("Sales")));
