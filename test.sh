@@ -25,6 +25,7 @@ export QT_QPA_PLATFORM=offscreen
 
 started=$SECONDS
 install_missing_packages
+install_test_npm_packages
 installed=$SECONDS
 
 configure_build "$build_dir" "${cmake_extra[@]}"

@@ -87,6 +87,11 @@ void KeepSectionsNotGiven(const CTaskItem& replaced, const std::vector<std::stri
 // password.
 void KeepWebhookUrlNotGiven(const CTaskItem& replaced, CTaskItem& task);
 
+// For a replace from an export without passwords: a "Remote" section given without its
+// secret keeps the replaced task's SecretAccessKey for the same AccessKeyId, its Password
+// for the same Host and User. A secret is never sent where it did not go before.
+void KeepRemoteSecretsNotGiven(const CTaskItem& replaced, CTaskItem& task);
+
 // Reads `text`. `existingNames` are the names already in the list; with `replace`, a task
 // may take the name of an existing one (it replaces it) but not of another in `text`.
 TaskJsonImport TasksFromJsonText(const std::string& text,

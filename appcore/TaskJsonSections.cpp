@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 
@@ -9,6 +10,8 @@
 #include "notify/TaskNotificationsSection.h"
 #include "tasks/AdvancedOptions.h"
 #include "tasks/EncryptionOptions.h"
+#include "tasks/RemoteOptions.h"
+#include "tasks/TaskKinds.h"
 #include "tasks/TaskOptionsStore.h"
 
 namespace brevanto {
@@ -206,6 +209,76 @@ void ReadEncryption(const Json& in, CTaskItem& task, TaskJsonProblems& problems)
   SetEncryptionOptions(task, options);
 }
 
+// The secrets stay out unless the passwords go too, as a server's password does.
+void WriteRemote(const CTaskItem& task, bool withPasswords, Json& out) {
+  const RemoteOptions options = RemoteOptionsOf(task);
+  if (!options.Empty()) {
+    out[kRemoteSection] = Convert<Json>(RemoteOptionsToJson(options, withPasswords));
+  }
+}
+
+void ReadRemote(const Json& in, CTaskItem& task, TaskJsonProblems& problems) {
+  if (in.is_null()) return SetRemoteOptions(task, {});
+  if (!in.is_object()) return problems.Add("", "must be an object in braces");
+  if (const TaskKind* kind = FindTaskKind(task.TaskType); kind && !kind->Settings.BackupFiles) {
+    return problems.Add("", "only backups to files are copied off-site: leave it out");
+  }
+  RemoteOptions o;
+  StrictObject object(in, problems);
+  std::optional<std::string> kind;
+  object.Text("Kind", kind);
+  if (kind || !in.contains("Kind")) {
+    o.Kind = RemoteKindFromName(kind.value_or(""));
+    if (o.Kind == RemoteKind::None) o.GivenKind = kind.value_or("");
+  }
+  const auto text = [&object](const char* key, std::string& value) {
+    std::optional<std::string> given;
+    object.Text(key, given);
+    if (given) value = *given;
+  };
+  constexpr int kMost = std::numeric_limits<int>::max();
+  text("Endpoint", o.Endpoint);
+  text("Region", o.Region);
+  text("Bucket", o.Bucket);
+  text("Prefix", o.Prefix);
+  object.Bool("PathStyle", o.PathStyle);
+  text("AccessKeyId", o.AccessKeyId);
+  text("SecretAccessKey", o.SecretAccessKey);
+  text("StorageClass", o.StorageClass);
+  text("CaFile", o.CaFile);
+  text("Host", o.Host);
+  object.Number("Port", 1, 65535, o.Port);
+  text("User", o.User);
+  text("Password", o.Password);
+  text("PrivateKeyFile", o.PrivateKeyFile);
+  text("HostKeySha256", o.HostKeySha256);
+  text("Path", o.Path);
+  text("RcloneRemote", o.RcloneRemote);
+  object.Number("KeepCopies", 0, kMost, o.KeepCopies,
+                "must be 0 (every copy) or a whole number up to " + std::to_string(kMost));
+  object.Number(
+      "KeepLocalCopies", -1, kMost, o.KeepLocalCopies,
+      "must be -1 (the task's own rule), 0 or a whole number up to " + std::to_string(kMost));
+  object.Bool("Direct", o.Direct);
+  object.Number<std::uint64_t>("BandwidthBytesPerSecond", 0,
+                               std::numeric_limits<std::uint64_t>::max(),
+                               o.BandwidthBytesPerSecond);
+  object.RefuseUnknownKeys();
+  if (o.Kind != RemoteKind::None) {
+    for (const auto& [key, value] : in.items()) {
+      if (RemoteKeyAppliesTo(RemoteKind::None, key) && !RemoteKeyAppliesTo(o.Kind, key)) {
+        object.Problem(key.c_str(),
+                       std::string("is not a setting of Kind \"") + RemoteKindName(o.Kind) + "\"");
+      }
+    }
+  }
+  // The secret may be left out: a replace keeps the task's own (KeepRemoteSecretsNotGiven).
+  for (const RemoteOptionsFault& fault : RemoteOptionsFaults(o, /*secretsRequired=*/false)) {
+    object.Problem(fault.Key.c_str(), fault.Message);
+  }
+  SetRemoteOptions(task, o);
+}
+
 }  // namespace
 
 // Sections of settings kept beside the task record join the JSON text here, one entry
@@ -215,8 +288,29 @@ const std::vector<TaskJsonSection>& TaskJsonSections() {
       {kAdvancedSection, WriteAdvanced, ReadAdvanced},
       {kNotificationsSection, WriteNotifications, ReadNotifications},
       {kEncryptionSection, WriteEncryption, ReadEncryption},
+      {kRemoteSection, WriteRemote, ReadRemote},
   };
   return sections;
+}
+
+void KeepRemoteSecretsNotGiven(const CTaskItem& replaced, CTaskItem& task) {
+  RemoteOptions own = RemoteOptionsOf(task);
+  const RemoteOptions old = RemoteOptionsOf(replaced);
+  if (own.Kind != old.Kind) return;
+  bool kept = false;
+  // A secret goes only where it went before: to the same key id (an S3 secret is never
+  // sent, only signs), to the same user on the same host (a password is sent).
+  if (own.Kind == RemoteKind::S3 && own.SecretAccessKey.empty() && !own.AccessKeyId.empty() &&
+      own.AccessKeyId == old.AccessKeyId) {
+    own.SecretAccessKey = old.SecretAccessKey;
+    kept = true;
+  }
+  if (own.Kind == RemoteKind::Sftp && own.Password.empty() && own.Host == old.Host &&
+      own.User == old.User) {
+    own.Password = old.Password;
+    kept = true;
+  }
+  if (kept) SetRemoteOptions(task, own);
 }
 
 }  // namespace brevanto

@@ -13,6 +13,7 @@ brevanto_packages=(
   dpkg-dev file lintian
   git clang-format clang libclang-rt-dev
   libssh-dev rclone openssh-server openssh-client
+  libxml2-dev
 )
 
 say() { echo "[$(basename "$0")] $*"; }
@@ -46,6 +47,24 @@ install_missing_packages() {
   # The package's own service may be refused a start (policy-rc.d); we never use it.
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q &&
     "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+# The npm packages of the S3 test server (tests/support/s3/), as package-lock.json pins them.
+# node and npm come with the machine: they are not Debian packages here, dpkg would fight
+# the installed nodejs. Without npm the S3 tests skip and say why.
+install_test_npm_packages() {
+  local dir="$repo/tests/support/s3"
+  if ! command -v npm >/dev/null 2>&1; then
+    say "npm is not installed: the S3 store tests will be skipped"
+    return 0
+  fi
+  if [[ -f "$dir/node_modules/.package-lock.json" &&
+        "$dir/node_modules/.package-lock.json" -nt "$dir/package-lock.json" ]]; then
+    return 0
+  fi
+  say "installing the S3 test server's npm packages (tests/support/s3)"
+  (cd "$dir" && npm ci --no-audit --no-fund --loglevel=error) ||
+    say "npm ci failed in tests/support/s3: the S3 store tests will be skipped" >&2
 }
 
 # configure_build <build dir> [extra cmake arguments]: the one configuration both scripts use,

@@ -6,7 +6,9 @@
 // server list, and `--export` leaves them out unless asked.
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json_fwd.hpp>
 
@@ -25,12 +27,17 @@ RemoteKind RemoteKindFromName(const std::string& name);
 
 struct RemoteOptions {
   RemoteKind Kind = RemoteKind::None;
+  // A section whose "Kind" names no kind, as it was written ("" when it had none): the
+  // section is not empty, so the run reports it instead of quietly sending nothing.
+  std::optional<std::string> GivenKind;
 
   // S3-compatible storage.
   std::string Endpoint;  // "https://s3.eu-central-1.amazonaws.com", "http://127.0.0.1:9000"
   std::string Region;    // signs the requests; "us-east-1" when empty
   std::string Bucket;
-  std::string Prefix;      // the task's folder in the bucket, "" or ending in "/"
+  // The task's folder in the bucket, "" or ending in "/" (RemoteOptionsFromJson adds a
+  // missing one: a prefix is always a folder).
+  std::string Prefix;
   bool PathStyle = false;  // "endpoint/bucket/key" instead of "bucket.endpoint/key"
   std::string AccessKeyId;
   std::string SecretAccessKey;  // secret
@@ -58,7 +65,7 @@ struct RemoteOptions {
   bool Direct = false;
   std::uint64_t BandwidthBytesPerSecond = 0;  // 0: no cap
 
-  bool Empty() const { return Kind == RemoteKind::None; }
+  bool Empty() const { return Kind == RemoteKind::None && !GivenKind; }
   friend bool operator==(const RemoteOptions&, const RemoteOptions&) = default;
 };
 
@@ -66,7 +73,21 @@ struct RemoteOptions {
 // fingerprint, a negative count), naming the key, or empty when nothing is.
 std::string RemoteOptionsProblem(const RemoteOptions& options);
 
-// `withSecrets` false leaves SecretAccessKey and Password out.
+struct RemoteOptionsFault {
+  std::string Key;      // "Bucket"
+  std::string Message;  // about the key's value: "must be given for Kind \"s3\""
+};
+// Every problem RemoteOptionsProblem would report, in the order of the keys. With
+// `secretsRequired` false an AccessKeyId without its SecretAccessKey is none: an export
+// leaves the secret out, and the import of one keeps the secret the task had.
+std::vector<RemoteOptionsFault> RemoteOptionsFaults(const RemoteOptions& options,
+                                                    bool secretsRequired = true);
+
+// Whether `key` (a key of the section) is one the options of `kind` use.
+bool RemoteKeyAppliesTo(RemoteKind kind, const std::string& key);
+
+// Only the keys of the options' kind are written (a secret of a kind no longer used does
+// not linger). `withSecrets` false leaves SecretAccessKey and Password out.
 nlohmann::json RemoteOptionsToJson(const RemoteOptions& options, bool withSecrets);
 // Keys of the wrong type are ignored (a damaged section must not stop a task loading);
 // the run checks the options with RemoteOptionsProblem.

@@ -165,6 +165,7 @@ int ImportTasks(const std::string& folder, const CommandLine& line) {
       }
       KeepSectionsNotGiven(old, imported.GivenSections[i], task);
       KeepWebhookUrlNotGiven(old, task);
+      KeepRemoteSecretsNotGiven(old, task);
       // The copies it made stay the task's: without them in its history nothing would
       // ever delete them as they expire.
       task.BackupHistory = old.BackupHistory;

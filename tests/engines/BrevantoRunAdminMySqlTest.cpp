@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +20,7 @@
 #include "core/Clock.h"
 #include "core/InstanceLock.h"
 #include "logs/TaskLog.h"
+#include "tasks/RemoteOptions.h"
 #include "tasks/TaskFile.h"
 #include "tasks/TaskOptionsStore.h"
 #include "tests/engines/BrevantoRunProgram.h"
@@ -151,6 +153,34 @@ TEST_F(BrevantoRunAdminTest, OptionSectionsComeInGoOutAndSurviveAReplaceThatLeav
 
   EXPECT_EQ(0, test::RunBrevanto(Folder() + "--delete one").status);
   EXPECT_FALSE(std::filesystem::exists(m_dir.file("data/tasks_se.json")));
+}
+
+// An off-site target's secret is kept like a server's password: out of an export without
+// --with-passwords, in the owner-only options file, and kept by a replace from such an export.
+TEST_F(BrevantoRunAdminTest, AnOffsiteSecretStaysOutOfAnExportAndAReplaceKeepsIt) {
+  const std::string backup =
+      R"({"TaskName": "offsite", "TaskType": 1, "BackupDatabases": [{"Selected": 1, "DatabaseName": "shop"}],
+          "Remote": {"Kind": "sftp", "Host": "vault.example.org", "User": "backup",
+                     "Password": "sftp-s3cret", "Path": "db1"}})";
+  ASSERT_EQ(
+      0, test::RunBrevanto(Folder() + "--import " + Write("one.json", "[" + backup + "]")).status);
+  EXPECT_EQ(RemoteOptionsOf(Tasks().at(0)).Password, "sftp-s3cret");
+  struct stat info {};
+  ASSERT_EQ(::stat(m_dir.file("data/tasks_se.json").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+  const std::string exported = test::RunBrevanto(Folder() + "--export 2>/dev/null").output;
+  EXPECT_EQ(std::string::npos, exported.find("sftp-s3cret")) << exported;
+  EXPECT_NE(std::string::npos, exported.find("\"Host\": \"vault.example.org\"")) << exported;
+  EXPECT_NE(std::string::npos, test::RunBrevanto(Folder() + "--export --with-passwords 2>/dev/null")
+                                   .output.find("sftp-s3cret"));
+
+  const test::RunResult replaced =
+      test::RunBrevanto(Folder() + "--import " + Write("again.json", exported) + " --replace");
+  ASSERT_EQ(0, replaced.status) << replaced.output;
+  const RemoteOptions kept = RemoteOptionsOf(Tasks().at(0));
+  EXPECT_EQ(kept.Password, "sftp-s3cret");
+  EXPECT_EQ(kept.Path, "db1");
 }
 
 // The scheduler, started as a child with its standard error read through a pipe.

@@ -45,7 +45,8 @@ FaultProxy::FaultProxy(int targetPort) : m_target(targetPort) {
   m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address = Loopback(0);
   socklen_t size = sizeof address;
-  if (m_listen < 0 || ::bind(m_listen, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+  if (m_listen < 0 ||
+      ::bind(m_listen, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       ::listen(m_listen, 64) != 0 ||
       ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&address), &size) != 0 ||
       ::pipe2(m_wake, O_CLOEXEC) != 0) {
@@ -72,9 +73,9 @@ FaultProxy::~FaultProxy() {
   ::close(m_wake[1]);
 }
 
-void FaultProxy::Arm(Fault fault, std::uint64_t afterBytes, bool everyTime) {
+void FaultProxy::Arm(Fault fault, std::uint64_t afterBytes, bool everyTime, Direction way) {
   std::lock_guard lock(m_mutex);
-  m_armed = Armed{fault, afterBytes, everyTime, m_armed.Generation + 1};
+  m_armed = Armed{fault, afterBytes, everyTime, way, m_armed.Generation + 1};
 }
 
 FaultProxy::Armed FaultProxy::Current() {
@@ -117,8 +118,8 @@ void FaultProxy::Forward(int client) {
   bool serverOpen = clientOpen;
   bool stalled = false;
   bool cut = false;
-  std::uint64_t passed = 0;      // upstream bytes of this connection
-  std::uint64_t countedFrom = 0;  // `passed` when the fault in force was armed
+  std::uint64_t passed[2] = {0, 0};  // bytes of this connection: [0] upstream, [1] downstream
+  std::uint64_t countedFrom = 0;     // passed[] of the fault's direction when it was armed
   std::uint64_t generation = 0;
   bool reachedHere = false;  // this connection got to the armed point already
   std::vector<char> buffer(64 * 1024);
@@ -144,28 +145,30 @@ void FaultProxy::Forward(int client) {
       }
       std::size_t size = static_cast<std::size_t>(got);
       std::size_t sent = 0;
-      if (upstream) {
-        const Armed armed = Current();
-        if (armed.Generation != generation) {
-          generation = armed.Generation;
-          countedFrom = passed;
-          reachedHere = false;
-        }
-        const std::uint64_t due = countedFrom + armed.AfterBytes;
-        if (armed.What != Fault::None && !reachedHere && passed + size >= due) {
-          sent = static_cast<std::size_t>(due - passed);
-          if (!SendAll(to, buffer.data(), sent)) break;
-          passed = due;
-          reachedHere = true;
-          const Fault fault = Claim(generation);
-          if (fault == Fault::Cut) {
-            cut = true;
-          } else if (fault == Fault::Stall) {
-            stalled = true;
-          }
-        }
-        passed += size - sent;
+      const Armed armed = Current();
+      const int direction = upstream ? 0 : 1;
+      const bool counted = upstream == (armed.Way == Direction::Upstream);
+      if (armed.Generation != generation) {
+        generation = armed.Generation;
+        countedFrom = passed[armed.Way == Direction::Upstream ? 0 : 1];
+        reachedHere = false;
       }
+      const std::uint64_t due = countedFrom + armed.AfterBytes;
+      if (counted && armed.What != Fault::None && !reachedHere && passed[direction] + size >= due) {
+        sent = static_cast<std::size_t>(due - passed[direction]);
+        if (!SendAll(to, buffer.data(), sent)) {
+          clientOpen = serverOpen = false;
+          break;
+        }
+        reachedHere = true;
+        const Fault fault = Claim(generation);
+        if (fault == Fault::Cut) {
+          cut = true;
+        } else if (fault == Fault::Stall) {
+          stalled = true;
+        }
+      }
+      passed[direction] += size;
       if (!stalled && !cut && !SendAll(to, buffer.data() + sent, size - sent)) {
         clientOpen = serverOpen = false;
       }

@@ -4,11 +4,11 @@
 // in the middle of an upload, made on purpose.
 //
 // Each accepted connection is forwarded by its own thread. Bytes are counted per
-// connection in the upstream direction (client to server), from when it opened or the
-// fault was armed, whichever is later (a kept-alive connection counts afresh); the fault
-// fires when a connection has passed exactly that many bytes. A cut closes both sides with a reset; a
-// stall stops forwarding in both directions but keeps both sockets open until the proxy
-// is destroyed, as a hung network would.
+// connection in one direction (upstream, client to server, unless asked otherwise), from
+// when it opened or the fault was armed, whichever is later (a kept-alive connection counts
+// afresh); the fault fires when a connection has passed exactly that many bytes that way. A cut
+// closes both sides with a reset; a stall stops forwarding in both directions but keeps both
+// sockets open until the proxy is destroyed, as a hung network would.
 
 #include <atomic>
 #include <cstdint>
@@ -22,6 +22,7 @@ namespace brevanto::test {
 class FaultProxy {
  public:
   enum class Fault { None, Cut, Stall };
+  enum class Direction { Upstream, Downstream };
 
   // Listens on an ephemeral port of 127.0.0.1 and forwards to 127.0.0.1:targetPort. Aborts
   // the test program if it cannot listen.
@@ -32,10 +33,11 @@ class FaultProxy {
 
   int port() const { return m_port; }
 
-  // Arms `fault`: it fires after `afterBytes` upstream bytes of a connection, on the first
-  // connection that gets that far only, or on every one when `everyTime`. Fault::None
-  // disarms.
-  void Arm(Fault fault, std::uint64_t afterBytes, bool everyTime = false);
+  // Arms `fault`: it fires after `afterBytes` bytes of a connection in direction `way`, on
+  // the first connection that gets that far only, or on every one when `everyTime`.
+  // Fault::None disarms.
+  void Arm(Fault fault, std::uint64_t afterBytes, bool everyTime = false,
+           Direction way = Direction::Upstream);
   void CutAfter(std::uint64_t afterBytes, bool everyTime = false) {
     Arm(Fault::Cut, afterBytes, everyTime);
   }
@@ -54,6 +56,7 @@ class FaultProxy {
     Fault What = Fault::None;
     std::uint64_t AfterBytes = 0;
     bool EveryTime = false;
+    Direction Way = Direction::Upstream;
     std::uint64_t Generation = 0;  // counts Arm calls
   };
   Armed Current();
