@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <random>
 
+#include "tests/support/ClosedPort.h"
 #include "tests/support/FaultProxy.h"
 #include "tests/support/SshServer.h"
 #include "tests/support/TempDir.h"
@@ -325,6 +326,17 @@ TEST_F(SftpStoreTest, AStopRequestEndsAnUploadAndLeavesNothing) {
   EXPECT_EQ(writer->Write(RandomBytes(1024 * 1024, 12)).message(), "Stopped.");
   writer.reset();
   EXPECT_TRUE(FilesUnder(Place()).empty());
+}
+
+TEST_F(SftpStoreTest, AServerNotListeningIsRetriedThenAnErrorNamingTheTarget) {
+  RemoteOptions options = Options();
+  options.Port = test::ClosedPort();
+  const Status status = TestRemoteStore(*Store(options));
+  ASSERT_FALSE(status.ok());
+  EXPECT_NE(status.message().find(RemoteTargetText(options) + ": cannot connect"),
+            std::string::npos)
+      << status.message();
+  EXPECT_EQ(m_warnings.size(), 3u) << "four tries in all";
 }
 
 TEST_F(SftpStoreTest, TheWizardsTestPassesAndLeavesNothingBehind) {
