@@ -106,7 +106,7 @@ Attempt Judge(const RcloneOutcome& outcome, int stallSeconds) {
   if (!outcome.Failure.ok()) return {outcome.Failure, false};
   if (outcome.Stopped) return {Status::Error("Stopped."), false};
   if (outcome.Stalled) {
-    return {Status::Error("nothing moved for " + std::to_string(stallSeconds) + " s"), true};
+    return {Status::Error("nothing moved for " + std::to_string(stallSeconds) + " s"), true, true};
   }
   if (outcome.ExitCode == 0) return {Status::Ok(), false};
   std::string message = outcome.Message.empty()

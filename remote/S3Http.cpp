@@ -273,7 +273,7 @@ Attempt S3Outcome(const S3Reply& reply, int stallSeconds) {
   if (reply.Stalled || tooSlow) {
     return {Status::Error("the transfer stalled: no byte moved for " +
                           std::to_string(stallSeconds) + " s"),
-            true};
+            true, true};
   }
   if (reply.Curl != CURLE_OK && !reply.SinkEnded) {
     const auto code = static_cast<CURLcode>(reply.Curl);

@@ -249,7 +249,7 @@ Attempt SftpSession::Failed(const std::string& doing, bool writing) {
     m_lost = true;
     return {Error(doing + " stalled: no byte moved for " +
                   std::to_string(m_control.Retry.StallSeconds) + " s"),
-            true};
+            true, true};
   }
   if (m_sftp == nullptr || Lost()) {
     m_lost = true;

@@ -367,11 +367,10 @@ TEST_F(S3StoreTest, AStalledTransferFailsWithinTheStallTime) {
           .count();
   EXPECT_EQ(status.message(), "Uploading stalled.sql to " + RemoteTargetText(m_options) +
                                   " failed: the transfer stalled: no byte moved for 2 s");
-  EXPECT_EQ(proxy.Fired(), 2);
-  EXPECT_LT(seconds, 15);
-  ASSERT_EQ(Warnings().size(), 1u);
-  EXPECT_NE(Warnings()[0].find("failed (the transfer stalled: no byte moved for 2 s); retrying"),
-            std::string::npos);
+  // Not retried: the run fails soon after the stall time, and its next run sends the copy.
+  EXPECT_EQ(proxy.Fired(), 1);
+  EXPECT_LT(seconds, 10);
+  EXPECT_EQ(Warnings().size(), 0u);
 }
 
 TEST_F(S3StoreTest, ACutDownloadResumesWhereItStopped) {
