@@ -68,7 +68,6 @@ RemoteOptions SftpOptions() {
   o.HostKeySha256 = "SHA256:uNiVztksCsDhcc0u9e8BujQXVUpKZIDTMczCvj3tD2s";
   o.Path = "/srv/backups/shop";
   o.KeepLocalCopies = 3;
-  o.Direct = true;
   return o;
 }
 
@@ -78,6 +77,7 @@ RemoteOptions RcloneOptions() {
   o.RcloneRemote = "gdrive";
   o.Path = "backups/shop";
   o.KeepCopies = 30;
+  o.Direct = true;  // with KeepLocalCopies as the task says: there is no local copy to keep
   o.BandwidthBytesPerSecond = 2 * 1024 * 1024;
   return o;
 }
@@ -107,7 +107,7 @@ class OffsitePageTest : public testing::Test {
   // An S3 target whose bucket is named, so the Test may start.
   void ChooseS3(COffsitePage& page) {
     Find<QComboBox>(&page, "offsiteKindCombo")->setCurrentIndex(1);
-    Find<QLineEdit>(&page, "s3BucketEdit")->setText(QStringLiteral("b"));
+    Find<QLineEdit>(&page, "s3BucketEdit")->setText(QStringLiteral("bkt"));
   }
   static QString Result(COffsitePage& page) {
     return Find<QLabel>(&page, "offsiteTestResult")->text();
@@ -166,11 +166,16 @@ TEST_F(OffsitePageTest, EachKindFillsFromAndSavesToTheRemoteSection) {
 }
 
 TEST_F(OffsitePageTest, DirectWritingLeavesNoLocalCopiesToChoose) {
-  SetRemoteOptions(context.Task, SftpOptions());
+  SetRemoteOptions(context.Task, SftpOptions());  // keeps the newest 3 here
   auto page = OpenPage();
   auto* rule = Find<QComboBox>(page.get(), "localCopiesCombo");
   auto* direct = Find<QCheckBox>(page.get(), "directCheck");
+  EXPECT_TRUE(rule->isEnabled());
+  direct->setChecked(true);
   EXPECT_FALSE(rule->isEnabled());
+  // The greyed-out rule is not saved: it would make the settings unusable.
+  EXPECT_EQ(page->Entered().KeepLocalCopies, -1);
+  EXPECT_TRUE(page->Leave());
   direct->setChecked(false);
   EXPECT_TRUE(rule->isEnabled());
   EXPECT_EQ(rule->currentIndex(), 2);
@@ -223,14 +228,14 @@ TEST_F(OffsitePageTest, TestRunsBesideTheEventLoopAndIgnoresASecondClick) {
   ASSERT_TRUE(test::WaitUntil([&] { return !page->Testing(); }));
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(Result(*page),
-            QStringLiteral("Writing a test object failed: connection refused - s3://b/"));
+            QStringLiteral("Writing a test object failed: connection refused - s3://bkt/"));
   EXPECT_TRUE(test->isEnabled());
 
   ok = true;
   test->click();
   ASSERT_TRUE(test::WaitUntil([&] { return !page->Testing(); }));
   EXPECT_EQ(calls, 2);
-  EXPECT_TRUE(Result(*page).startsWith(QStringLiteral("The target works: s3://b/")));
+  EXPECT_TRUE(Result(*page).startsWith(QStringLiteral("The target works: s3://bkt/")));
 
   // Incomplete fields are named on the page; nothing is started.
   Find<QLineEdit>(page.get(), "s3BucketEdit")->clear();
@@ -307,9 +312,9 @@ TEST_F(OffsitePageTest, PropertiesListTheSettingsWithoutSecrets) {
   EXPECT_EQ(OffsiteSettingsText(SftpOptions()),
             "Login: key file /home/backup/.ssh/id_ed25519\r\n"
             "Host key: SHA256:uNiVztksCsDhcc0u9e8BujQXVUpKZIDTMczCvj3tD2s\r\n"
-            "Keep all copies off-site\r\nWritten directly to the target, no local file");
+            "Keep all copies off-site\r\nKeep the newest 3 local copies");
   EXPECT_EQ(OffsiteSettingsText(RcloneOptions()),
-            "Keep 30 copies off-site\r\nKeep local copies as the backup file settings say\r\n"
+            "Keep 30 copies off-site\r\nWritten directly to the target, no local file\r\n"
             "Bandwidth cap: 2048 KB/s");
   // A task without a target reads as before.
   SetRemoteOptions(context.Task, RemoteOptions{});

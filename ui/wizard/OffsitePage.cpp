@@ -363,6 +363,8 @@ RemoteOptions COffsitePage::Entered() const {
     default: o.KeepLocalCopies = -1; break;
   }
   o.Direct = m_direct->isChecked();
+  // A direct copy has no local files to keep; the greyed-out rule must not block OK.
+  if (o.Direct) o.KeepLocalCopies = -1;
   const std::uint64_t shown = static_cast<std::uint64_t>(m_bandwidth->value());
   o.BandwidthBytesPerSecond =
       shown == (m_loadedBandwidth + 1023) / 1024 ? m_loadedBandwidth : shown * 1024;
