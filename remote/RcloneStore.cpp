@@ -118,12 +118,12 @@ Attempt Judge(const RcloneOutcome& outcome, int stallSeconds) {
                                     "runs the task, or point RCLONE_CONFIG at its config file)"),
             false};
   }
-  const bool lasting =
-      ContainsAny(lowered, {"permission denied", "no space left", "quota", "insufficient storage",
-                            "access denied", "accessdenied", "unauthorized", "forbidden",
-                            "unable to authenticate", "authentication failed", "invalid_grant",
-                            "decrypt", "password", "read-only file system", "invalidaccesskeyid",
-                            "signaturedoesnotmatch", "nosuchbucket", "requesttimetooskewed"});
+  const bool lasting = ContainsAny(
+      lowered, {"permission denied", "no space left", "quota", "insufficient storage",
+                "access denied", "accessdenied", "unauthorized", "forbidden",
+                "unable to authenticate", "authentication failed", "invalid_grant", "decrypt",
+                "password", "read-only file system", "file too large", "invalidaccesskeyid",
+                "signaturedoesnotmatch", "nosuchbucket", "requesttimetooskewed"});
   const bool passing =
       outcome.ExitCode == 5 ||
       ContainsAny(lowered, {"timeout", "timed out", "connection reset", "connection refused",
