@@ -263,8 +263,7 @@ std::vector<RemoteOptionsFault> RemoteOptionsFaults(const RemoteOptions& o, bool
   }
   switch (o.Kind) {
     case RemoteKind::S3:
-      required("Endpoint", o.Endpoint,
-               ": the server's URL, \"https://s3.REGION.amazonaws.com\" for AWS");
+      // Empty means AWS itself: the store takes "https://s3.<Region>.amazonaws.com".
       if (!o.Endpoint.empty()) fault("Endpoint", EndpointProblem(o.Endpoint));
       if (HasSpace(o.Region) || o.Region.find('/') != std::string::npos) {
         fault("Region", "must be a region's name, such as \"eu-central-1\"");

@@ -208,6 +208,10 @@ TEST_F(SftpStoreTest, ARelativePathIsUnderTheLoginFolderAndNamesCannotLeaveThePl
   ASSERT_TRUE(Put(*store, "x/y", "here").ok());
   EXPECT_EQ(ReadWholeFile(m_server.data() + "rel/place/x/y"), "here");
   EXPECT_EQ(Read(*store, "x/y"), "here");
+  // As a shell would read it, "~/" is the login folder too.
+  RemoteOptions tilde = options;
+  tilde.Path = "~/rel/place";
+  EXPECT_EQ(Read(*Store(tilde), "x/y"), "here");
 
   for (const char* bad : {"../escape", "/abs", "a//b", "a/./b", "", "dir/", ".x.brevanto-part-1"}) {
     const Status status = Put(*store, bad, "no");

@@ -223,9 +223,6 @@ TEST(RemoteOptionsTest, EveryValueAStoreCouldNotUseIsRefusedByItsKey) {
       "must be \"SHA256:\" and 43 letters, digits, \"+\" or \"/\" (no \"=\"), as `ssh-keygen "
       "-lf` prints the host's key";
   const Refusal cases[] = {
-      {"no endpoint", Changed(S3, [](auto& o) { o.Endpoint.clear(); }), "Endpoint",
-       "must be given for Kind \"s3\": the server's URL, \"https://s3.REGION.amazonaws.com\" for "
-       "AWS"},
       {"endpoint without scheme", Changed(S3, [](auto& o) { o.Endpoint = "s3.example.org"; }),
        "Endpoint", "must start with \"https://\" or \"http://\""},
       {"ftp endpoint", Changed(S3, [](auto& o) { o.Endpoint = "ftp://s3.example.org"; }),
@@ -372,6 +369,11 @@ TEST(RemoteOptionsTest, TheLeastEachKindNeedsAndItsLegitimateVariantsPass) {
   s3.Bucket = "Legacy_Bucket";
   s3.StorageClass = "GLACIER_IR";
   fine.push_back(s3);
+  RemoteOptions aws;  // no Endpoint: AWS itself, in the Region's endpoint
+  aws.Kind = RemoteKind::S3;
+  aws.Region = "eu-west-1";
+  aws.Bucket = "acme-backups";
+  fine.push_back(aws);
   RemoteOptions sftp;
   sftp.Kind = RemoteKind::Sftp;
   sftp.Host = "::1";  // an IPv6 address
