@@ -309,7 +309,8 @@ Status RcloneStore::PutFile(const std::string& localPath, const std::string& nam
   // compares the size and a hash the remote keeps (any kind both sides know) when done.
   // Each try sends the whole file again.
   Status status = WithRetries(m_control, what, [&] {
-    return Judge(RunOnce(m_control, Arguments("copyto", {source, Target(part)}), {}, StallMs()),
+    return Judge(RunOnce(m_control, Arguments("copyto", {"--copy-links", source, Target(part)}), {},
+                         StallMs()),
                  m_control.Retry.StallSeconds);
   });
   if (status.ok()) status = Promote(part, name);

@@ -202,6 +202,16 @@ TEST_F(RcloneStoreTest, FilesAndWrittenStreamsComeBackByteForByte) {
   EXPECT_TRUE(m_warnings.empty());
 }
 
+TEST_F(RcloneStoreTest, AFileReachedThroughALinkIsUploadedAsItsBytes) {
+  auto store = Store();
+  ASSERT_TRUE(WriteWholeFile(m_dir.file("real.sql"), "linked bytes"));
+  fs::create_symlink(m_dir.file("real.sql"), m_dir.file("link.sql"));
+  const Status status = store->PutFile(m_dir.file("link.sql"), "copy/link.sql");
+  ASSERT_TRUE(status.ok()) << status.message();
+  EXPECT_EQ(Read(*store, "copy/link.sql"), "linked bytes");
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(Folder() + "copy/link.sql")));
+}
+
 TEST_F(RcloneStoreTest, TheWizardsTestPasses) {
   auto store = Store();
   const Status status = TestRemoteStore(*store);
