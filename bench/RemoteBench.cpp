@@ -14,6 +14,7 @@
 //   RemoteBench [--rounds R] [--files N] [--file-mb M] [--only local|s3|sftp]
 //
 // The data is made once under $TMPDIR/brevanto-remote-bench/backup-<N>x<M>MB/ and kept;
+// each run writes its own config and copies under run-<pid>/ there, removed at the end;
 // what a side uploaded is removed before the next one.
 
 #include <fcntl.h>
@@ -66,7 +67,9 @@ bool MakeBackup(const std::string& backup, int files, int megabytes,
     const auto size = static_cast<std::uintmax_t>(megabytes) << 20;
     std::error_code error;
     if (fs::file_size(path, error) == size) continue;
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // Written aside and renamed, so a run beside this one never reads half a file.
+    const std::string aside = path + ".part-" + std::to_string(getpid());
+    const int fd = open(aside.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) return false;
     for (int mb = 0; mb < megabytes; ++mb) {
       for (std::uint64_t& word : block) word = random();
@@ -76,7 +79,7 @@ bool MakeBackup(const std::string& backup, int files, int megabytes,
         return false;
       }
     }
-    if (close(fd) != 0) return false;
+    if (close(fd) != 0 || rename(aside.c_str(), path.c_str()) != 0) return false;
   }
   return true;
 }
@@ -236,7 +239,10 @@ int main(int argc, char* argv[]) {
               "\nport = " + std::to_string(ssh->port()) + "\nuser = " + ssh->user() +
               "\nkey_file = " + ssh->clientKeyFile() + "\n";
   }
-  const std::string configFile = base + "rclone.conf";
+  // What a run writes is its own: another run may share the machine and the data.
+  const std::string own = base + "run-" + std::to_string(getpid()) + "/";
+  fs::create_directories(own);
+  const std::string configFile = own + "rclone.conf";
   if (!WriteFile(configFile, config)) return 1;
   setenv("RCLONE_CONFIG", configFile.c_str(), 1);
   // rclone 1.60's s3 remotes fail on any AWS_CA_BUNDLE ("unsupported transport"); the
@@ -276,8 +282,8 @@ int main(int argc, char* argv[]) {
     return options;
   };
   if (Wanted(only, "local")) {
-    addTarget("local", "brevanto rclone store", rcloneAt("local", base + "local-ours"), "local",
-              base + "local-rclone", rcloneAt("local", base + "local-rclone"));
+    addTarget("local", "brevanto rclone store", rcloneAt("local", own + "local-ours"), "local",
+              own + "local-rclone", rcloneAt("local", own + "local-rclone"));
   }
   if (s3 && s3->Running()) {
     RemoteOptions ours;
@@ -365,5 +371,6 @@ int main(int argc, char* argv[]) {
                 theirs.c_str(), Median(seconds[ours]) / Median(seconds[theirs]),
                 Median(roundRatios[ours]));
   }
+  fs::remove_all(own);
   return 0;
 }

@@ -72,8 +72,7 @@ RcloneProcess::~RcloneProcess() {
   Terminate();
 }
 
-Status RcloneProcess::Start(const std::vector<std::string>& arguments, bool feedInput,
-                            int inputFd) {
+Status RcloneProcess::Start(const std::vector<std::string>& arguments, bool feedInput) {
   int input[2] = {-1, -1}, output[2] = {-1, -1}, errors[2] = {-1, -1};
   // The input is a socket so that writing to an rclone that has gone is EPIPE, not SIGPIPE.
   const bool opened =
@@ -92,8 +91,6 @@ Status RcloneProcess::Start(const std::vector<std::string>& arguments, bool feed
   posix_spawn_file_actions_init(&actions);
   if (feedInput) {
     posix_spawn_file_actions_adddup2(&actions, input[1], 0);
-  } else if (inputFd >= 0) {
-    posix_spawn_file_actions_adddup2(&actions, inputFd, 0);
   } else {
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   }

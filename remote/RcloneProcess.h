@@ -38,11 +38,9 @@ class RcloneProcess {
   RcloneProcess(const RcloneProcess&) = delete;
   RcloneProcess& operator=(const RcloneProcess&) = delete;
 
-  // Starts `rclone arguments...`; with `feedInput`, Send() writes its standard input;
-  // otherwise it reads `inputFd` (a file of ours, from where its offset stands), or
-  // /dev/null when that is -1.
-  [[nodiscard]] Status Start(const std::vector<std::string>& arguments, bool feedInput,
-                             int inputFd = -1);
+  // Starts `rclone arguments...`; with `feedInput`, Send() writes its standard input,
+  // otherwise it reads /dev/null.
+  [[nodiscard]] Status Start(const std::vector<std::string>& arguments, bool feedInput);
 
   // Hands `bytes` to rclone's standard input, waiting while it takes them. False when
   // rclone is gone, stalled or stopped; Finish() then says why.

@@ -1,6 +1,5 @@
 #include "remote/RcloneStore.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,7 +11,6 @@
 #include <cerrno>
 #include <cstring>
 #include <random>
-#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -79,26 +77,6 @@ class Md5 {
   EVP_MD_CTX* m_context;
 };
 
-// The MD5 of the file open as `fd`, read with pread (the offset is rclone's); gives up
-// without a result once `ended` is set.
-Status Md5OfFile(int fd, const std::string& path, const std::atomic<bool>& ended,
-                 std::string& hex) {
-  Md5 hash;
-  std::vector<char> buffer(1 << 20);
-  for (off_t at = 0; !ended;) {
-    const ssize_t got = ::pread(fd, buffer.data(), buffer.size(), at);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return Status::Error(path + " cannot be read: " + std::strerror(errno));
-    if (got == 0) {
-      hex = hash.FinishHex();
-      return Status::Ok();
-    }
-    hash.Update(std::string_view(buffer.data(), static_cast<std::size_t>(got)));
-    at += got;
-  }
-  return Status::Error("the upload ended");
-}
-
 // What one run of rclone came to, judged for a retry: rclone's exit code 5 and messages of
 // dropped or timed-out connections and busy servers are worth another try; a missing
 // remote, refused credentials and a full or read-only target are not, whatever the code.
@@ -118,12 +96,12 @@ Attempt Judge(const RcloneOutcome& outcome, int stallSeconds) {
                                     "runs the task, or point RCLONE_CONFIG at its config file)"),
             false};
   }
-  const bool lasting =
-      ContainsAny(lowered, {"permission denied", "no space left", "quota", "insufficient storage",
-                            "access denied", "accessdenied", "unauthorized", "forbidden",
-                            "unable to authenticate", "authentication failed", "invalid_grant",
-                            "decrypt", "password", "read-only file system", "invalidaccesskeyid",
-                            "signaturedoesnotmatch", "nosuchbucket", "requesttimetooskewed"});
+  const bool lasting = ContainsAny(
+      lowered, {"permission denied", "no space left", "quota", "insufficient storage",
+                "access denied", "accessdenied", "unauthorized", "forbidden",
+                "unable to authenticate", "authentication failed", "invalid_grant", "decrypt",
+                "password", "read-only file system", "file too large", "invalidaccesskeyid",
+                "signaturedoesnotmatch", "nosuchbucket", "requesttimetooskewed"});
   const bool passing =
       outcome.ExitCode == 5 ||
       ContainsAny(lowered, {"timeout", "timed out", "connection reset", "connection refused",
@@ -182,6 +160,8 @@ class RcloneStore final : public RemoteStore {
   // MD5 are what was sent; the part is removed when anything fails.
   Status Publish(const std::string& part, const std::string& name, std::uint64_t size,
                  const std::string& md5);
+  // Moves a complete and checked part to its name.
+  Status Promote(const std::string& part, const std::string& name);
   // Removes an unfinished part, also after a stop request. A failure is a warning: the
   // upload's own result is what the caller gets, and a part is never listed.
   void Discard(const std::string& part, const Status& cause);
@@ -314,43 +294,29 @@ Status RcloneStore::OpenWriter(const std::string& name, std::unique_ptr<ObjectWr
 
 Status RcloneStore::PutFile(const std::string& localPath, const std::string& name) {
   const std::string what = "Uploading " + name + " to " + Describe();
-  const int fd = ::open(localPath.c_str(), O_RDONLY | O_CLOEXEC);
   struct stat info {};
-  if (fd < 0 || ::fstat(fd, &info) != 0) {
-    const int error = errno;
-    if (fd >= 0) ::close(fd);
+  if (::stat(localPath.c_str(), &info) != 0) {
     return Status::Error(what + " failed: " + localPath +
-                         " cannot be read: " + std::strerror(error));
+                         " cannot be read: " + std::strerror(errno));
   }
-  const auto size = static_cast<std::uint64_t>(info.st_size);
+  if (!S_ISREG(info.st_mode)) {
+    return Status::Error(what + " failed: " + localPath + " is not a file");
+  }
+  // "./" keeps a relative path from reading as a flag or as "remote:path".
+  const std::string source = localPath.front() == '/' ? localPath : "./" + localPath;
   const std::string part = PartNameOf(name);
-  std::string md5;
-  // Each try sends the whole file again: rcat cannot resume. rclone reads the file itself,
-  // as its standard input; we hash it meanwhile, for the check of what arrived.
-  Status status = WithRetries(m_control, what, [&]() -> Attempt {
-    if (::lseek(fd, 0, SEEK_SET) != 0) {
-      return {Status::Error(localPath + " cannot be read: " + std::strerror(errno)), false};
-    }
-    std::unique_ptr<RcloneProcess> process = NewProcess(m_control, StallMs());
-    Status started = process->Start(
-        Arguments("rcat", {"--size", std::to_string(size), Target(part)}), false, fd);
-    if (!started.ok()) return {started, false};
-    std::atomic<bool> ended{false};
-    Status hashed;
-    std::thread hashing([&] { hashed = Md5OfFile(fd, localPath, ended, md5); });
-    RcloneOutcome outcome = process->Finish();
-    ended = !outcome.Failure.ok() || outcome.Stalled || outcome.Stopped || outcome.ExitCode != 0;
-    hashing.join();
-    Attempt attempt = Judge(outcome, m_control.Retry.StallSeconds);
-    if (attempt.Result.ok() && !hashed.ok()) return {hashed, false};
-    return attempt;
+  // rclone copies the file as `rclone copy` does: it hashes the file while sending and
+  // compares the size and a hash the remote keeps (any kind both sides know) when done.
+  // Each try sends the whole file again.
+  Status status = WithRetries(m_control, what, [&] {
+    return Judge(RunOnce(m_control, Arguments("copyto", {"--copy-links", source, Target(part)}), {},
+                         StallMs()),
+                 m_control.Retry.StallSeconds);
   });
-  ::close(fd);
-  if (!status.ok()) {
-    Discard(part, status);
-    return Failed(what, status);
-  }
-  return Publish(part, name, size, md5);
+  if (status.ok()) status = Promote(part, name);
+  if (status.ok()) return status;
+  Discard(part, status);
+  return Failed(what, status);
 }
 
 Status RcloneStore::Publish(const std::string& part, const std::string& name, std::uint64_t size,
@@ -369,17 +335,19 @@ Status RcloneStore::Publish(const std::string& part, const std::string& name, st
   if (status.ok() && !stat.Md5.empty() && stat.Md5 != md5) {
     status = Status::Error("its MD5 there is " + stat.Md5 + ", not " + md5 + " as sent");
   }
-  if (status.ok()) {
-    // --ignore-times: an older object of the name is replaced even if it looks the same.
-    std::vector<std::string> arguments =
-        Arguments("moveto", {Target(part), Target(name), "--ignore-times"});
-    status = WithRetries(m_control, what, [&] {
-      return Judge(RunOnce(m_control, arguments, {}, StallMs()), m_control.Retry.StallSeconds);
-    });
-  }
+  if (status.ok()) status = Promote(part, name);
   if (status.ok()) return status;
   Discard(part, status);
   return Failed(what, status);
+}
+
+Status RcloneStore::Promote(const std::string& part, const std::string& name) {
+  // --ignore-times: an older object of the name is replaced even if it looks the same.
+  const std::vector<std::string> arguments =
+      Arguments("moveto", {Target(part), Target(name), "--ignore-times"});
+  return WithRetries(m_control, "Uploading " + name + " to " + Describe(), [&] {
+    return Judge(RunOnce(m_control, arguments, {}, StallMs()), m_control.Retry.StallSeconds);
+  });
 }
 
 void RcloneStore::Discard(const std::string& part, const Status& cause) {

@@ -1,5 +1,10 @@
 #pragma once
-// Any remote the user configured for rclone, through the rclone program.
+// Any remote the user configured for rclone, through the rclone program (one run per
+// operation, no shell): "<RcloneRemote>:<Path>/<name>". Uploads go to a hidden part name
+// (".<name>.brevanto-part-<unique>", never listed) and are moved to the name once complete
+// and checked. rclone finds its config as it would for the user (RCLONE_CONFIG is honoured);
+// the config password (RemoteOptions::Password) reaches it in RCLONE_CONFIG_PASS, never on
+// its command line. Calls may run on several threads at once.
 
 #include <memory>
 

@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/FaultProxy.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/SshServer.h"
 #include "tests/support/TempDir.h"
 
@@ -201,6 +202,16 @@ TEST_F(RcloneStoreTest, FilesAndWrittenStreamsComeBackByteForByte) {
   EXPECT_TRUE(m_warnings.empty());
 }
 
+TEST_F(RcloneStoreTest, AFileReachedThroughALinkIsUploadedAsItsBytes) {
+  auto store = Store();
+  ASSERT_TRUE(WriteWholeFile(m_dir.file("real.sql"), "linked bytes"));
+  fs::create_symlink(m_dir.file("real.sql"), m_dir.file("link.sql"));
+  const Status status = store->PutFile(m_dir.file("link.sql"), "copy/link.sql");
+  ASSERT_TRUE(status.ok()) << status.message();
+  EXPECT_EQ(Read(*store, "copy/link.sql"), "linked bytes");
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(Folder() + "copy/link.sql")));
+}
+
 TEST_F(RcloneStoreTest, TheWizardsTestPasses) {
   auto store = Store();
   const Status status = TestRemoteStore(*store);
@@ -317,6 +328,24 @@ TEST_F(RcloneStoreTest, AnUnknownRemoteIsOneClearErrorAndNoRetry) {
   EXPECT_NE(listed.message().find("didn't find section in config file"), std::string::npos)
       << listed.message();
   EXPECT_TRUE(m_warnings.empty());
+}
+
+TEST_F(RcloneStoreTest, AFullRemoteDiskIsAnErrorAtOnceAndLeavesNoPart) {
+  auto store = Store();
+  const std::string local = m_dir.file("upload");
+  ASSERT_TRUE(WriteWholeFile(local, RandomBytes(3 * 1024 * 1024, 12)));
+  Status status;
+  {
+    // rclone inherits the limit: its writes past 1 MB fail as on a full disk.
+    test::FileSizeLimit limit(1024 * 1024);
+    status = store->PutFile(local, "copy/t.sql");
+  }
+  EXPECT_NE(status.message().find("Uploading copy/t.sql to rclone t:" + Folder() + " failed: "),
+            std::string::npos)
+      << status.message();
+  EXPECT_NE(status.message().find("file too large"), std::string::npos) << status.message();
+  EXPECT_TRUE(m_warnings.empty());
+  EXPECT_TRUE(FilesUnder(Folder()).empty());
 }
 
 TEST_F(RcloneStoreTest, AStalledRemoteFailsWithinTheStallTimeWithoutRetries) {
