@@ -39,7 +39,10 @@ int main(int argc, char* argv[]) {
     case Command::Where: std::printf("%s\n", folder.c_str()); return kExitOk;
     case Command::List: return ListTasks(folder, line);
     case Command::Log: return PrintTaskLog(folder, line);
-    case Command::Copies: return PrintCopies(folder, line);
+    case Command::Copies:
+      return line.remote ? PrintRemoteCopies(folder, line) : PrintCopies(folder, line);
+    case Command::Fetch: return FetchCopy(folder, line);
+    case Command::RestoreRemote: return RestoreRemoteCopy(folder, line);
     case Command::Run: return RunTask(folder, line);
     case Command::Import: return ImportTasks(folder, line);
     case Command::Export: return ExportTasks(folder, line);

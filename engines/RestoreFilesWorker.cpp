@@ -8,7 +8,9 @@
 #include <utility>
 
 #include "core/AtomicFile.h"
+#include "engines/OffsiteRestore.h"
 #include "engines/ProgressPlan.h"
+#include "engines/RemoteSqlInput.h"
 #include "engines/RestoreRun.h"
 #include "engines/ScriptWorker.h"
 #include "engines/SqlInput.h"
@@ -109,9 +111,22 @@ RestoreStep CRestoreRun::FileError(const std::string& path, const std::string& r
   return m_options.ContinueOnFileError ? RestoreStep::Continue : RestoreStep::Stop;
 }
 
+Status CRestoreRun::OpenInput(const std::string& path, std::unique_ptr<CSqlInput>& input) {
+  if (!m_request.Offsite) return OpenSqlInput(path, m_identities, input);
+  input.reset();
+  const auto file = m_request.Offsite->Files.find(path);
+  if (file == m_request.Offsite->Files.end()) {
+    return Status::Error("the off-site copy has no such file");
+  }
+  std::unique_ptr<RemoteStore> store;
+  if (Status opened = m_request.Offsite->OpenStore(m_transfer, store); !opened.ok()) return opened;
+  return OpenSqlInputStream(std::make_unique<CRemoteSqlInput>(std::move(store), path, file->second),
+                            m_identities, input);
+}
+
 RestoreStep CRestoreRun::RestoreFile(RestoreLane& lane, const std::string& path) {
   std::unique_ptr<CSqlInput> input;
-  const Status opened = OpenSqlInput(path, m_identities, input);
+  const Status opened = OpenInput(path, input);
   if (!opened.ok()) return FileError(path, opened.message());
   if (m_filesWithoutDatabase.count(path) != 0) {
     if (const RestoreStep entered = EnterTarget(lane); entered != RestoreStep::Continue) {
@@ -237,10 +252,30 @@ RestoreFilesRequest RestoreFilesRequestOf(const CTaskItem& task) {
   request.Advanced = AdvancedOptionsOf(task);
   request.ReadAhead = FindAdvancedOptions(task).has_value();
   request.IdentityFile = EncryptionOptionsOf(task).IdentityFile;
+  request.Offsite = OffsiteSourceOf(task);
+  if (request.Offsite) {
+    // The copy's files are looked up when the run starts.
+    request.Files.clear();
+    request.TargetDatabase = OffsiteRestoreOptionsOf(task).Database;
+  }
   return request;
 }
 
 RunOutcome RestoreFromFiles(TaskRunContext& context, const RestoreFilesRequest& request) {
+  if (request.Offsite && request.Files.empty()) {
+    RestoreFilesRequest found = request;
+    std::string copyName;
+    const Status resolved = ResolveOffsiteCopy(*request.Offsite, TransferControlFor(context),
+                                               found.Offsite, found.Files, copyName);
+    if (!resolved.ok()) {
+      context.Log(LogLevel::Error, resolved.message());
+      return RunOutcome::Failed;
+    }
+    context.Log(LogLevel::General,
+                "Restoring the off-site copy " + copyName + " of " + request.Offsite->Target);
+    CRestoreRun run(context, found);
+    return run.Run();
+  }
   CRestoreRun run(context, request);
   return run.Run();
 }

@@ -5,6 +5,7 @@
 // checks, character set, time zone) holds for the statements after it. Runs on the
 // task's worker thread.
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,8 @@
 #include "tasks/TaskItem.h"
 
 namespace brevanto {
+
+struct OffsiteSource;
 
 // What a restore from files is asked to do, whoever asks: a task's run, or a check that
 // restores a copy into a scratch database. The run reads nothing else of a task.
@@ -30,6 +33,10 @@ struct RestoreFilesRequest {
   // Opens encrypted files (age): an identity file as `age-keygen` writes it, or one that
   // `age -p` protected, whose passphrase comes from $BREVANTO_IDENTITY_PASSPHRASE.
   std::string IdentityFile;
+  // Set: the files are an off-site copy's objects (engines/OffsiteRestore.h), read from its
+  // store and checked against its manifest; their FullPath is the object's name. Without
+  // files, the run looks the copy up in the store first.
+  std::shared_ptr<const OffsiteSource> Offsite;
 };
 
 // The request of a RestoreFromFiles task: its destination, files and options.

@@ -16,10 +16,9 @@ namespace {
 
 // Whether the file starts as the dumps this program writes do: such a file creates and
 // selects its own database, so a set of them may be restored in any order.
-bool IsOwnDumpFile(const std::string& path, const std::vector<AgeIdentity>& identities) {
+bool IsOwnDumpFile(std::unique_ptr<CSqlInput> input) {
   static constexpr std::string_view kHeader = "-- Brevanto ";
-  std::unique_ptr<CSqlInput> input;
-  if (!OpenSqlInput(path, identities, input).ok()) return false;
+  if (!input) return false;
   char buffer[64];
   std::size_t have = 0;
   while (have < kHeader.size()) {
@@ -40,7 +39,9 @@ std::optional<RestoreStep> CRestoreRun::RestoreInParallel(
   }
   if (m_advanced.Threads < 2 || items.size() < 2) return std::nullopt;
   for (const RestoreFileItem* file : items) {
-    if (!IsOwnDumpFile(file->FullPath, m_identities)) return std::nullopt;
+    std::unique_ptr<CSqlInput> input;
+    (void)OpenInput(file->FullPath, input);  // a file that cannot be opened is no dump of ours
+    if (!IsOwnDumpFile(std::move(input))) return std::nullopt;
   }
   // Largest first, so no lane is left with a big file while the others have finished.
   std::vector<std::pair<std::int64_t, const RestoreFileItem*>> bySize;

@@ -20,7 +20,7 @@ bool CRestoreRun::PrepareRename() {
   for (const RestoreFileItem& file : m_request.Files) {
     if (file.IconIndex != 0) continue;
     std::unique_ptr<CSqlInput> input;
-    if (!OpenSqlInput(file.FullPath, m_identities, input).ok()) continue;
+    if (!OpenInput(file.FullPath, input).ok()) continue;
     CStatementSplitter splitter(*input, kLongestDatabaseStatement);
     SqlStatement statement;
     bool named = false;
@@ -32,6 +32,9 @@ bool CRestoreRun::PrepareRename() {
       if (!database) continue;
       named = true;
       if (source.empty()) source = *database;
+      // An off-site copy's manifest knows its databases: one named is all there is to find,
+      // and the rest of the file is not downloaded for it.
+      if (m_request.Offsite && m_request.Offsite->Databases.size() == 1) break;
       if (*database != source) {
         m_context.Log(LogLevel::Error, SeveralDatabasesText(file.FullPath, source, *database,
                                                             m_request.TargetDatabase));

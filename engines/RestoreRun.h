@@ -15,7 +15,9 @@
 #include "engines/ErrorCountingContext.h"
 #include "engines/LoadTransaction.h"
 #include "engines/MySqlConnection.h"
+#include "engines/OffsiteRestore.h"
 #include "engines/RestoreFilesWorker.h"
+#include "engines/SqlInput.h"
 #include "engines/StatementWatchdog.h"
 #include "schedule/TaskRoutine.h"
 
@@ -59,7 +61,8 @@ class CRestoreRun {
         m_request(request),
         m_options(request.Options),
         m_advanced(request.Advanced),
-        m_readAhead(request.ReadAhead) {}
+        m_readAhead(request.ReadAhead),
+        m_transfer(TransferControlFor(m_context)) {}
   ~CRestoreRun() { m_context.SetCancelHook({}); }
   CRestoreRun(const CRestoreRun&) = delete;
   CRestoreRun& operator=(const CRestoreRun&) = delete;
@@ -68,6 +71,8 @@ class CRestoreRun {
 
  private:
   RestoreStep RestoreFile(RestoreLane& lane, const std::string& path);
+  // Opens a file of the request: a local file, or an off-site copy's object.
+  Status OpenInput(const std::string& path, std::unique_ptr<CSqlInput>& input);
   // The statements of one file, as CStatementSplitter or CStatementReadAhead give them.
   template <typename Statements>
   RestoreStep RestoreStatements(RestoreLane& lane, const std::string& path, Statements& statements);
@@ -109,6 +114,7 @@ class CRestoreRun {
   std::optional<DatabaseRename> m_rename;
   std::set<std::string> m_filesWithoutDatabase;  // paths; entered into the target
   std::vector<AgeIdentity> m_identities;         // open encrypted files
+  const TransferControl m_transfer;              // the stores of an off-site copy's files
   // Last: it stops before the connections it watches close.
   std::optional<CStatementWatchdog> m_watchdog;
 };

@@ -60,6 +60,20 @@ Status Decompressing(SqlCompression compression, std::unique_ptr<CSqlInput> raw,
   return Status::Ok();
 }
 
+// Up to `count` bytes from the start of `input`, fewer only at its end.
+Status ReadStart(CSqlInput& input, std::size_t count, std::string& start) {
+  start.assign(count, '\0');
+  std::size_t have = 0;
+  while (have < count) {
+    std::size_t got = 0;
+    if (Status read = input.Read(start.data() + have, count - have, got); !read.ok()) return read;
+    if (got == 0) break;
+    have += got;
+  }
+  start.resize(have);
+  return Status::Ok();
+}
+
 // Decrypts, then looks at the first bytes of what the file holds for its compression.
 Status OpenDecrypted(std::unique_ptr<CSqlInput> file, const std::vector<AgeIdentity>& identities,
                      std::unique_ptr<CSqlInput>& input) {
@@ -67,17 +81,8 @@ Status OpenDecrypted(std::unique_ptr<CSqlInput> file, const std::vector<AgeIdent
   if (Status opened = OpenAgeInput(std::move(file), identities, plain); !opened.ok()) {
     return opened;
   }
-  std::string magic(4, '\0');
-  std::size_t have = 0;
-  while (have < magic.size()) {
-    std::size_t got = 0;
-    if (Status read = plain->Read(magic.data() + have, magic.size() - have, got); !read.ok()) {
-      return read;
-    }
-    if (got == 0) break;
-    have += got;
-  }
-  magic.resize(have);
+  std::string magic;
+  if (Status read = ReadStart(*plain, 4, magic); !read.ok()) return read;
   const SqlCompression compression = DetectCompression(magic);
   return Decompressing(compression, PrefixedInput(std::move(magic), std::move(plain)), input);
 }
@@ -103,6 +108,19 @@ Status OpenSqlInput(const std::string& path, const std::vector<AgeIdentity>& ide
   const std::string_view start(magic, n > 0 ? static_cast<std::size_t>(n) : 0);
   if (n >= 8 && LooksLikeAgeFile(start)) return OpenDecrypted(std::move(file), identities, input);
   return Decompressing(DetectCompression(start), std::move(file), input);
+}
+
+Status OpenSqlInputStream(std::unique_ptr<CSqlInput> raw,
+                          const std::vector<AgeIdentity>& identities,
+                          std::unique_ptr<CSqlInput>& input) {
+  input.reset();
+  std::string magic;
+  if (Status read = ReadStart(*raw, 32, magic); !read.ok()) return read;
+  const bool encrypted = magic.size() >= 8 && LooksLikeAgeFile(magic);
+  const SqlCompression compression = DetectCompression(magic);
+  std::unique_ptr<CSqlInput> whole = PrefixedInput(std::move(magic), std::move(raw));
+  if (encrypted) return OpenDecrypted(std::move(whole), identities, input);
+  return Decompressing(compression, std::move(whole), input);
 }
 
 Status ReadWholeSqlFile(const std::string& path, std::string& text) {

@@ -65,6 +65,11 @@ Status OpenSqlInput(const std::string& path, std::unique_ptr<CSqlInput>& input);
 Status OpenSqlInput(const std::string& path, const std::vector<AgeIdentity>& identities,
                     std::unique_ptr<CSqlInput>& input);
 
+// As above, for a stream positioned at a file's first byte (an object of an off-site store).
+Status OpenSqlInputStream(std::unique_ptr<CSqlInput> raw,
+                          const std::vector<AgeIdentity>& identities,
+                          std::unique_ptr<CSqlInput>& input);
+
 // The whole (decompressed) text of the file at `path`, for loading a script to edit.
 Status ReadWholeSqlFile(const std::string& path, std::string& text);
 

@@ -10,7 +10,8 @@ Status WithRetries(const TransferControl& control, const std::string& what,
   int delayMs = std::max(policy.FirstDelayMs, 0);
   for (int tried = 1;; ++tried) {
     Attempt result = attempt();
-    if (result.Result.ok() || !result.Transient || tried >= std::max(policy.Attempts, 1)) {
+    if (result.Result.ok() || !result.Transient || result.Stalled ||
+        tried >= std::max(policy.Attempts, 1)) {
       return std::move(result.Result);
     }
     if (control.Warn) {

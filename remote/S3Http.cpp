@@ -238,7 +238,8 @@ S3Reply S3Http::Perform(const S3Call& call) {
     curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(call.Body.size()));
   } else if (method == "POST") {
     curl_easy_setopt(curl, CURLOPT_POST, 1L);
-    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, call.Body.data());
+    // Never null: libcurl would read the body from stdin then.
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, call.Body.empty() ? "" : call.Body.data());
     curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(call.Body.size()));
   } else if (method == "DELETE") {
     curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, "DELETE");
@@ -247,7 +248,9 @@ S3Reply S3Http::Perform(const S3Call& call) {
 
   // The payload's hash is signed, so the signature covers the bytes as well.
   curl_slist* headers = nullptr;
-  const std::string contentSha = "x-amz-content-sha256: " + S3DigestsOf(call.Body).Sha256Hex;
+  const std::string contentSha =
+      "x-amz-content-sha256: " +
+      (call.Sha256Hex.empty() ? S3DigestsOf(call.Body).Sha256Hex : call.Sha256Hex);
   headers = curl_slist_append(headers, contentSha.c_str());
   for (const std::string& header : call.Headers)
     headers = curl_slist_append(headers, header.c_str());
@@ -270,7 +273,7 @@ Attempt S3Outcome(const S3Reply& reply, int stallSeconds) {
   if (reply.Stalled || tooSlow) {
     return {Status::Error("the transfer stalled: no byte moved for " +
                           std::to_string(stallSeconds) + " s"),
-            true};
+            true, true};
   }
   if (reply.Curl != CURLE_OK && !reply.SinkEnded) {
     const auto code = static_cast<CURLcode>(reply.Curl);

@@ -88,6 +88,19 @@ void CTaskCommands::PrepareNewTask(CTaskItem& task, const TaskDateTime& created)
 }
 
 int CTaskCommands::CreateTask(CTaskItem task) {
+  const int index = AddNewTask(std::move(task));
+  LaunchAfterCreate(index);
+  return index;
+}
+
+int CTaskCommands::CreateTaskAndRun(CTaskItem task) {
+  const int index = AddNewTask(std::move(task));
+  m_list.Update(index, [](CTaskItem& t) { t.RunImmediately = 1; });
+  m_runner.LaunchTask(index);
+  return index;
+}
+
+int CTaskCommands::AddNewTask(CTaskItem task) {
   PrepareNewTask(task, m_list.GetClock().Now());
   // A new task starts with the advanced defaults; tasks made before them keep their
   // old behaviour because they have no such section.
@@ -97,7 +110,6 @@ int CTaskCommands::CreateTask(CTaskItem task) {
   m_log.AppendEntry(task.LogFileName, LogLevel::General, "Create task");
   const int index = m_list.AddTask(task);
   Save();
-  LaunchAfterCreate(index);
   return index;
 }
 

@@ -60,6 +60,9 @@ class CTaskCommands {
   // after-create rule (a scheduled task is launched; a manual one is offered a run now).
   // Returns the new index.
   int CreateTask(CTaskItem task);
+  // As CreateTask, for a task the user asked to run when they made it: it is launched at
+  // once, without the question.
+  int CreateTaskAndRun(CTaskItem task);
   // Finish on many new tasks at once, as an import makes them: each as CreateTask makes
   // one, but a task keeps its "Advanced" section or its lack of one, the task file is
   // saved once, and the logs are made only after that save, so that an import cut short
@@ -106,6 +109,8 @@ class CTaskCommands {
   void StartOne(int index);
   void StopOne(int index);
   void LaunchAfterCreate(int index);
+  // CreateTask up to the after-create rule; returns the new task's index.
+  int AddNewTask(CTaskItem task);
   // An applied edit once saved: its "Edit task" entry, then waiting for its schedule or Stop.
   void FinishEdit(int index);
   std::string UniqueLogFileName(const std::string& taskName, const TaskDateTime& created) const;

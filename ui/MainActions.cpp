@@ -73,6 +73,9 @@ MainActions::MainActions(QWidget* o) {
       Make(o, "actionProperties", QObject::tr("&Properties"),
            QObject::tr("Displays the properties of the selected task"), QObject::tr("Properties")),
       IconRole::Properties);
+  restoreOffsite = Make(o, "actionRestoreOffsite", QObject::tr("Restore &Off-site Copy..."),
+                        QObject::tr("Restores a backup task's off-site copy into a database"),
+                        QObject::tr("Restore Off-site Copy"));
   exit = Make(o, "actionExit", QObject::tr("E&xit"), QObject::tr("Quit the application"),
               QObject::tr("Exit"), QKeySequence(Qt::CTRL | Qt::Key_Q));
   exit->setMenuRole(QAction::QuitRole);
@@ -166,6 +169,8 @@ void MainActions::FillMenuBar(QMenuBar* bar, QMenu* viewMenu) const {
   tasks->addActions({saveAs, loadFrom});
   tasks->addSeparator();
   tasks->addAction(properties);
+  tasks->addSeparator();
+  tasks->addAction(restoreOffsite);
   tasks->addSeparator();
   tasks->addAction(exit);
 

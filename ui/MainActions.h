@@ -28,6 +28,7 @@ struct MainActions {
   QAction* saveAs;
   QAction* loadFrom;
   QAction* properties;
+  QAction* restoreOffsite;
   QAction* exit;
   // Run
   QAction* start;

@@ -171,6 +171,7 @@ void CMainFrame::ConnectCommands() {
   connect(a.deleteAll, &QAction::triggered, c, &CTasksViewCommands::DeleteAll);
   connect(a.copyTasks, &QAction::triggered, c, &CTasksViewCommands::CopyTasks);
   connect(a.renameTask, &QAction::triggered, c, &CTasksViewCommands::RenameTask);
+  connect(a.restoreOffsite, &QAction::triggered, c, &CTasksViewCommands::RestoreOffsite);
   connect(a.viewLog, &QAction::triggered, c, &CTasksViewCommands::ViewLog);
   connect(a.saveAs, &QAction::triggered, c, &CTasksViewCommands::SaveAs);
   connect(a.loadFrom, &QAction::triggered, c, &CTasksViewCommands::LoadFrom);

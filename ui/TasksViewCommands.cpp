@@ -3,8 +3,12 @@
 #include <QAction>
 
 #include "appcore/ApplicationCore.h"
+#include "core/ServerList.h"
+#include "engines/OffsiteRestore.h"
 #include "logs/TaskLog.h"
+#include "remote/RemoteCopyFetch.h"
 #include "schedule/TaskRunner.h"
+#include "tasks/EncryptionOptions.h"
 #include "ui/BrevantoTasksView.h"
 #include "ui/Dialogs.h"
 #include "ui/LogViewer.h"
@@ -49,7 +53,9 @@ CTasksViewCommands::CTasksViewCommands(CApplicationCore& core, CBrevantoTasksVie
       m_view(view),
       m_dialogs(dialogs),
       m_window(window),
-      m_commands(core.Runner(), core.TaskLog(), core, AskThroughDialogs(window)) {
+      m_commands(core.Runner(), core.TaskLog(), core, AskThroughDialogs(window)),
+      m_runDialog([](QDialog& dialog) { return dialog.exec(); }),
+      m_copyLister(StoreCopyLister()) {
   m_commands.StopWithoutWaiting();  // the row says "Stopping..." until the worker ends
   m_commands.TellSaveFailures(
       [window](const std::string& text) { Dialogs::Stop(window, ToQt(text)); });
@@ -195,6 +201,44 @@ void CTasksViewCommands::Properties() {
   const std::vector<int> rows = Selected();
   if (rows.size() != 1) return;
   m_dialogs.properties(m_window, m_core.Tasks().At(rows.front()));
+}
+
+void CTasksViewCommands::RestoreOffsite() {
+  const std::vector<CTaskItem> backups = TasksWithOffsiteTarget(m_core.Tasks().Snapshot());
+  if (backups.empty()) {
+    Dialogs::Warning(m_window, tr("No backup task sends its copies off-site!"));
+    return;
+  }
+  // The selected backup task comes first to mind.
+  int preselected = 0;
+  const std::vector<int> rows = Selected();
+  if (rows.size() == 1) {
+    const std::string key = m_core.Tasks().At(rows.front()).TaskKey;
+    for (std::size_t i = 0; i < backups.size(); ++i) {
+      if (backups[i].TaskKey == key) preselected = static_cast<int>(i);
+    }
+  }
+  OffsiteCopyDialog copies(backups, preselected, m_copyLister, m_window);
+  if (m_runDialog(copies) != QDialog::Accepted) return;
+  const CTaskItem backup = copies.Backup();
+  const RemoteCopy copy = copies.Copy();
+  OffsiteTargetDialog target(m_core.Servers().Entries(), copy,
+                             EncryptionOptionsOf(backup).IdentityFile, m_window);
+  if (m_runDialog(target) != QDialog::Accepted) return;
+  if (Dialogs::AskYesNo(m_window, OffsiteRestoreQuestion(backup, copy, target.Server(),
+                                                         target.Database())) != Answer::Yes) {
+    return;
+  }
+  CTaskItem restore = MakeOffsiteRestoreTask(backup, RemoteCopyName(copy), target.Server(),
+                                             target.Database(), target.IdentityFile());
+  const std::string base = restore.TaskName;
+  for (int n = 2; m_core.Tasks().FindByName(restore.TaskName) >= 0; ++n) {
+    restore.TaskName = base + " (" + std::to_string(n) + ")";
+  }
+  const int row = m_commands.CreateTaskAndRun(std::move(restore));
+  m_view.RefreshAll();
+  m_view.ClearSelection();
+  m_view.SelectRow(row, true);
 }
 
 void CTasksViewCommands::Start() {

@@ -3,12 +3,14 @@
 // Dialogs, call the task list's commands and put the selection where the user expects
 // it afterwards. Also decides which commands are enabled. GUI thread only.
 
+#include <functional>
 #include <vector>
 
 #include <QObject>
 
 #include "schedule/TaskCommands.h"
 #include "ui/FrameDialogs.h"
+#include "ui/OffsiteRestoreDialogs.h"
 
 namespace brevanto {
 class CApplicationCore;
@@ -39,12 +41,19 @@ class CTasksViewCommands : public QObject {
   void SaveAs();
   void LoadFrom();
   void Properties();
+  // Restores a backup task's off-site copy: the copy, the server and database, a question;
+  // then a restore task that reads the copy from the target is added and run.
+  void RestoreOffsite();
   void Start();
   void Stop();
   void RunImmediately();
   void StartAll();
   void StopAll();
   void SelectAll();
+
+  // Tests: runs the steps' dialogs instead of exec() (and may fill them in first).
+  void SetDialogRunner(std::function<int(QDialog&)> run) { m_runDialog = std::move(run); }
+  void SetCopyLister(CopyLister lister) { m_copyLister = std::move(lister); }
 
   // Enables each command for the current selection and task states.
   void UpdateActions(MainActions& actions) const;
@@ -64,6 +73,8 @@ class CTasksViewCommands : public QObject {
   const FrameDialogs& m_dialogs;
   QWidget* m_window;
   CTaskCommands m_commands;
+  std::function<int(QDialog&)> m_runDialog;
+  CopyLister m_copyLister;
 };
 
 }  // namespace brevanto::ui

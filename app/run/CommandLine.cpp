@@ -18,6 +18,17 @@ const char* UsageText() {
          "                         and whether every file still has its recorded size\n"
          "      --check            also compare each file's SHA-256 with its manifest, and\n"
          "                         count a copy without a manifest as a problem\n"
+         "      --remote           list the copies the task's off-site target holds, also\n"
+         "                         those other hosts put there: name, start, server, files,\n"
+         "                         size and whether each is complete\n"
+         "  --fetch NAME [COPY] --to DIR\n"
+         "                         download an off-site copy (the newest complete one, or\n"
+         "                         COPY as --copies --remote names it) into DIR, checking\n"
+         "                         each file's size and SHA-256 with its manifest\n"
+         "  --restore-remote NAME [COPY] --into SERVER --database DB\n"
+         "                         restore an off-site copy into database DB of the saved\n"
+         "                         server SERVER without a local file\n"
+         "      --identity FILE    the identity file that opens an encrypted copy\n"
          "  --daemon               run every task's schedule until stopped (SIGTERM)\n"
          "  --import FILE.json     add the tasks of a JSON file (- reads standard input)\n"
          "      --replace          replace tasks of the same name instead of refusing them\n"
@@ -50,7 +61,7 @@ std::string ParseCommandLine(int argc, const char* const argv[], CommandLine& ou
     out.command = command;
     return "";
   };
-  std::vector<std::string> operands;  // names after --export, wherever they stand
+  std::vector<std::string> operands;  // names after --export, a copy, wherever they stand
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     // "--name=value" is "--name value"; --wait= has its own meaning.
@@ -86,6 +97,20 @@ std::string ParseCommandLine(int argc, const char* const argv[], CommandLine& ou
                                                  : Command::Run);
         out.names.push_back(name);
       }
+    } else if (arg == "--fetch" || arg == "--restore-remote") {
+      problem = value("a task name", name);
+      if (problem.empty()) {
+        problem = setCommand(arg == "--fetch" ? Command::Fetch : Command::RestoreRemote);
+        out.names.push_back(name);
+      }
+    } else if (arg == "--to") {
+      problem = value("a folder", out.to);
+    } else if (arg == "--into") {
+      problem = value("a server", out.into);
+    } else if (arg == "--database") {
+      problem = value("a database", out.database);
+    } else if (arg == "--identity") {
+      problem = value("a file", out.identity);
     } else if (arg == "--keygen") {
       problem = value("a file", out.file);
       if (problem.empty()) problem = setCommand(Command::Keygen);
@@ -112,6 +137,8 @@ std::string ParseCommandLine(int argc, const char* const argv[], CommandLine& ou
       out.json = true;
     } else if (arg == "--check") {
       out.check = true;
+    } else if (arg == "--remote") {
+      out.remote = true;
     } else if (arg == "--replace") {
       out.replace = true;
     } else if (arg == "--with-passwords") {
@@ -137,9 +164,21 @@ std::string ParseCommandLine(int argc, const char* const argv[], CommandLine& ou
     if (attached) return arg + " takes no value";
   }
   if (!haveCommand) return "give a command, e.g. --list or --run NAME";
+  const bool namesCopy = out.command == Command::Fetch || out.command == Command::RestoreRemote;
   if (!operands.empty()) {
-    if (out.command != Command::Export) return "unexpected argument: " + operands.front();
+    if (out.command != Command::Export && !(namesCopy && operands.size() == 1)) {
+      return "unexpected argument: " + operands[namesCopy ? 1 : 0];
+    }
     out.names.insert(out.names.end(), operands.begin(), operands.end());
+  }
+  if (out.command == Command::Fetch && out.to.empty()) return "--fetch needs --to DIR";
+  if (out.command != Command::Fetch && !out.to.empty()) return "--to goes with --fetch";
+  if (out.command == Command::RestoreRemote && (out.into.empty() || out.database.empty())) {
+    return "--restore-remote needs --into SERVER and --database DB";
+  }
+  if (out.command != Command::RestoreRemote &&
+      (!out.into.empty() || !out.database.empty() || !out.identity.empty())) {
+    return "--into, --database and --identity go with --restore-remote";
   }
   if (out.replace && out.command != Command::Import) return "--replace goes with --import";
   if (out.withPasswords && out.command != Command::Export)
@@ -149,6 +188,8 @@ std::string ParseCommandLine(int argc, const char* const argv[], CommandLine& ou
       out.command != Command::Copies)
     return "--json goes with --list, --log or --copies";
   if (out.check && out.command != Command::Copies) return "--check goes with --copies";
+  if (out.remote && out.command != Command::Copies) return "--remote goes with --copies";
+  if (out.remote && out.check) return "--check goes with the local copies, not --remote";
   return "";
 }
 

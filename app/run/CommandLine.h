@@ -25,17 +25,25 @@ enum class Command {
   Where,
   Log,
   Copies,
-  Keygen
+  Keygen,
+  Fetch,
+  RestoreRemote
 };
 
 struct CommandLine {
   Command command = Command::Help;
   std::string folder;              // "" for the usual application folder
-  std::vector<std::string> names;  // --run/--delete/--log/--copies NAME, --export [NAME...]
+  // --run/--delete/--log/--copies NAME, --export [NAME...], --fetch/--restore-remote NAME [COPY]
+  std::vector<std::string> names;
   std::string file;                // --import FILE ("-" reads standard input), --keygen FILE
   std::string since;               // --log ... --since TIME, as given
   bool json = false;               // --list/--log/--copies --json
   bool check = false;              // --copies --check
+  bool remote = false;             // --copies --remote
+  std::string to;                  // --fetch ... --to DIR
+  std::string into;                // --restore-remote ... --into SERVER
+  std::string database;            // --restore-remote ... --database DB
+  std::string identity;            // --restore-remote ... --identity FILE
   bool quiet = false;
   bool replace = false;
   bool withPasswords = false;

@@ -10,6 +10,10 @@ namespace brevanto::run {
 int ListTasks(const std::string& folder, const CommandLine& line);
 int PrintTaskLog(const std::string& folder, const CommandLine& line);
 int PrintCopies(const std::string& folder, const CommandLine& line);
+// --copies NAME --remote, --fetch NAME [COPY] --to DIR, --restore-remote NAME [COPY] ...
+int PrintRemoteCopies(const std::string& folder, const CommandLine& line);
+int FetchCopy(const std::string& folder, const CommandLine& line);
+int RestoreRemoteCopy(const std::string& folder, const CommandLine& line);
 // Needs no application folder.
 int GenerateKey(const CommandLine& line);
 int RunTask(const std::string& folder, const CommandLine& line);
