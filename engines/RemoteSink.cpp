@@ -58,11 +58,6 @@ Status DirectTarget::Open(const std::string& finalPath, bool replace,
   return Status::Ok();
 }
 
-void DirectTarget::Completed(const std::string& name) {
-  std::lock_guard lock(m_lock);
-  m_completed.push_back(name);
-}
-
 std::vector<std::string> DirectTarget::RemoveCompleted() {
   std::lock_guard lock(m_lock);
   std::vector<std::string> stayed;
@@ -76,6 +71,7 @@ std::vector<std::string> DirectTarget::RemoveCompleted() {
 }
 
 RemoteSink::~RemoteSink() {
+  std::lock_guard lock(m_target.m_lock);
   if (m_writer) m_writer->Abort();
 }
 
@@ -84,20 +80,23 @@ Status RemoteSink::Failed(const Status& status) const {
 }
 
 Status RemoteSink::Write(std::string_view bytes) {
+  std::lock_guard lock(m_target.m_lock);
   if (!m_writer) return Status::Error(std::string(std::strerror(EBADF)) + " - " + m_path);
   if (Status written = m_writer->Write(bytes); !written.ok()) return Failed(written);
   return Status::Ok();
 }
 
 Status RemoteSink::Commit(Existing) {
+  std::lock_guard lock(m_target.m_lock);
   if (!m_writer) return Status::Error(std::string(std::strerror(EBADF)) + " - " + m_path);
   if (Status completed = m_writer->Complete(); !completed.ok()) return Failed(completed);
   m_writer.reset();
-  m_target.Completed(m_name);
+  m_target.m_completed.push_back(m_name);
   return Status::Ok();
 }
 
 Status RemoteSink::KeepIncomplete() {
+  std::lock_guard lock(m_target.m_lock);
   if (m_writer) m_writer->Abort();
   m_writer.reset();
   return Status::Ok();

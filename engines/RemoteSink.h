@@ -5,7 +5,10 @@
 // renames the temporary name) and is aborted by KeepIncomplete or destruction, so a
 // cut-off run leaves no part of a file under a final name. DirectTarget hands the sinks
 // their names (as a local file would get them, numbered when taken) and remembers the
-// objects a run completed, so a run that fails leaves no stray part of a copy.
+// objects a run completed, so a run that fails leaves no stray part of a copy. A store need
+// not take calls from several threads (one SFTP session carries every file), so every call
+// into it goes through the target's lock: the lanes of a parallel run still read and
+// compress at once, and hand their pieces over one at a time.
 
 #include <memory>
 #include <mutex>
@@ -37,7 +40,6 @@ class DirectTarget {
 
  private:
   friend class RemoteSink;
-  void Completed(const std::string& name);
 
   RemoteStore& m_store;
   const std::string m_baseFolder;

@@ -1,5 +1,6 @@
-// Backups of a task with an off-site target, against the test servers and a real store
-// (rclone with a local remote): the copy lands in the store with its manifest last and
+// Backups of a task with an off-site target, against the test servers and real stores
+// (rclone with a local remote; the round trip also through the S3 and SFTP test servers):
+// the copy lands in the store with its manifest last and
 // restores identically with the stock client from the downloaded objects, plain,
 // compressed and written directly; a failed upload fails the run, keeps the local copy
 // and the next run sends it; the store keeps exactly KeepCopies; KeepLocalCopies 0 deletes
@@ -30,6 +31,8 @@
 #include "tasks/RemoteOptions.h"
 #include "tests/engines/FakeRunContext.h"
 #include "tests/engines/SourceDatabaseTest.h"
+#include "tests/support/S3Server.h"
+#include "tests/support/SshServer.h"
 #include "tests/support/TestServer.h"
 
 namespace brevanto {
@@ -90,11 +93,33 @@ class OffsiteBackupMySqlTest : public test::SourceDatabaseTest {
     ASSERT_EQ(0, ::mkdir(m_dir.file("backups").c_str(), 0700));
   }
 
+  // The target of kind m_kind, in its place m_place ("" or ending in "/").
   RemoteOptions Remote() const {
     RemoteOptions remote;
-    remote.Kind = RemoteKind::Rclone;
-    remote.RcloneRemote = "t";
-    remote.Path = m_storeFolder;
+    remote.Kind = m_kind;
+    switch (m_kind) {
+      case RemoteKind::S3:
+        remote.Endpoint = test::S3Server::Shared().Endpoint();
+        remote.Bucket = "brevanto";
+        remote.PathStyle = true;
+        remote.AccessKeyId = test::S3Server::kKeyId;
+        remote.SecretAccessKey = test::S3Server::kSecret;
+        remote.Prefix = "offsite-" + std::to_string(::getpid()) + "/" + m_place;
+        break;
+      case RemoteKind::Sftp:
+        remote.Host = m_ssh->host();
+        remote.Port = m_ssh->port();
+        remote.User = m_ssh->user();
+        remote.PrivateKeyFile = m_ssh->clientKeyFile();
+        remote.HostKeySha256 = m_ssh->hostKeySha256();
+        remote.Path = m_ssh->data() + m_place;
+        break;
+      default:
+        remote.Kind = RemoteKind::Rclone;
+        remote.RcloneRemote = "t";
+        remote.Path = m_storeFolder + "/" + m_place;
+        break;
+    }
     return remote;
   }
 
@@ -176,12 +201,32 @@ class OffsiteBackupMySqlTest : public test::SourceDatabaseTest {
   }
 
   std::string m_storeFolder;
+  RemoteKind m_kind = RemoteKind::Rclone;
+  std::string m_place;
+  std::unique_ptr<test::SshServer> m_ssh;
   int m_minute = 0;
   std::vector<std::string> m_lastErrors;
   std::vector<std::string> m_lastGeneral;
 };
 
-TEST_F(OffsiteBackupMySqlTest, PlainCompressedAndDirectCopiesLandInTheStoreAndRestoreIdentically) {
+// The same round trip through each kind of store.
+class OffsiteRoundTripMySqlTest : public OffsiteBackupMySqlTest,
+                                  public ::testing::WithParamInterface<RemoteKind> {
+ protected:
+  void SetUp() override {
+    OffsiteBackupMySqlTest::SetUp();
+    if (HasFatalFailure() || IsSkipped()) return;
+    m_kind = GetParam();
+    if (m_kind == RemoteKind::S3) BREVANTO_REQUIRE_S3(test::S3Server::Shared());
+    if (m_kind == RemoteKind::Sftp) {
+      m_ssh = std::make_unique<test::SshServer>();
+      if (!m_ssh->running()) GTEST_SKIP() << "SFTP test server: " << m_ssh->problem();
+    }
+  }
+};
+
+TEST_P(OffsiteRoundTripMySqlTest,
+       PlainCompressedAndDirectCopiesLandInTheStoreAndRestoreIdentically) {
   struct Case {
     const char* name;
     Compression compression;
@@ -193,8 +238,7 @@ TEST_F(OffsiteBackupMySqlTest, PlainCompressedAndDirectCopiesLandInTheStoreAndRe
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    std::filesystem::remove_all(m_storeFolder);
-    ::mkdir(m_storeFolder.c_str(), 0700);
+    m_place = std::string("case-") + std::to_string(m_minute) + "/";
     RemoteOptions remote = Remote();
     remote.Direct = c.direct;
     CTaskItem task = MakeTask(remote, c.compression);
@@ -229,6 +273,12 @@ TEST_F(OffsiteBackupMySqlTest, PlainCompressedAndDirectCopiesLandInTheStoreAndRe
                               m_dir.file(std::string("down-") + std::to_string(m_minute)));
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Stores, OffsiteRoundTripMySqlTest,
+                         ::testing::Values(RemoteKind::Rclone, RemoteKind::S3, RemoteKind::Sftp),
+                         [](const ::testing::TestParamInfo<RemoteKind>& info) {
+                           return std::string(RemoteKindName(info.param));
+                         });
 
 TEST_F(OffsiteBackupMySqlTest, AFailedUploadFailsTheRunKeepsTheCopyAndTheNextRunSendsItFirst) {
   RemoteOptions broken = Remote();
