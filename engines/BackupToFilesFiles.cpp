@@ -51,8 +51,7 @@ bool CBackupToFilesRun::OpenNewFile(DumpLane& lane, const std::string& database,
   const std::string path = PlannedPath(database, table);
   lane.writer.reset();
   lane.errorsAtOpen = lane.context.Errors();
-  // Owner-only: a dump holds all the data, a PHP script the password too.
-  if (const Status created = lane.file.Create(path, m_tag, true); !created.ok()) {
+  if (const Status created = CreateFile(lane, path); !created.ok()) {
     Error(lane, WithFileError("Failed to create the backup file! - " + path, created));
     return false;
   }
@@ -85,6 +84,15 @@ bool CBackupToFilesRun::OpenNewFile(DumpLane& lane, const std::string& database,
   lane.writer->WritePrologue(m_settings, m_serverCharset, lane.connection.ServerVersion());
   lane.writer->DeclareCharset(m_options.SessionCharset);
   return true;
+}
+
+Status CBackupToFilesRun::CreateFile(DumpLane& lane, const std::string& path) {
+  // Owner-only: a dump holds all the data, a PHP script the password too.
+  if (!m_offsite.Direct()) return lane.file.Create(path, m_tag, true);
+  std::unique_ptr<OutputSink> sink;
+  Status opened = m_offsite.OpenSink(path, m_settings.FileMode == 1, sink);
+  if (opened.ok()) lane.file.Create(std::move(sink));
+  return opened;
 }
 
 std::string CBackupToFilesRun::FinishFile(DumpLane& lane) {

@@ -17,6 +17,7 @@
 #include "engines/Snapshot.h"
 #include "tasks/BackupFileName.h"
 #include "tasks/EncryptionOptions.h"
+#include "tasks/OffsiteRecord.h"
 
 namespace brevanto {
 
@@ -60,8 +61,15 @@ void CBackupToFilesRun::RemoveLeftovers() {
 }
 
 RunOutcome CBackupToFilesRun::Run() {
-  const RunOutcome outcome = Backup();
-  if (outcome == RunOutcome::Canceled) return outcome;  // the open file stays incomplete
+  if (m_offsite.Direct() && !m_offsite.OpenForDirect()) return RunOutcome::Failed;
+  RunOutcome outcome = Backup();
+  if (outcome != RunOutcome::Canceled) outcome = Conclude(outcome);
+  // Written straight to the store, the files of a copy that was not recorded are none.
+  if (!m_recordedCopy) m_offsite.DiscardDirectObjects();
+  return m_offsite.Finish(outcome, m_recordedCopy ? &*m_recordedCopy : nullptr);
+}
+
+RunOutcome CBackupToFilesRun::Conclude(RunOutcome outcome) {
   // Past the files, what failed (the manifest, the task file) was said where it failed.
   if (m_filesComplete) return outcome;
   if (m_context.Errors() == 0 && outcome == RunOutcome::Finished) return outcome;
@@ -194,7 +202,8 @@ RunOutcome CBackupToFilesRun::Backup() {
   copy.BackupTime = ToBackupTime(m_runTime);
   copy.CopyFileMode = m_settings.FileMode;
   copy.CopyFileType = m_settings.FileType;
-  copy.Spare = 0;
+  // Written straight to the store, the copy has no local file from the start.
+  copy.Spare = m_offsite.Direct() ? kCopyLocalFilesDeleted : 0;
   if (!m_dateTimeSubPath.empty() && m_madeDateTimeFolder) {
     copy.CopyFolder = m_settings.BackupFolder + m_dateTimeSubPath;
     if (copy.CopyFolder.back() == '/') copy.CopyFolder.pop_back();
@@ -215,7 +224,10 @@ RunOutcome CBackupToFilesRun::Backup() {
     if (manifest.ok()) RemoveManifest(ManifestPathOf(copy));
     return RunOutcome::Failed;
   }
+  m_recordedCopy = copy;
   if (!manifest.ok()) return RunOutcome::Failed;
+  // A direct copy's folder here holds nothing.
+  if (m_offsite.Direct() && !copy.CopyFolder.empty()) (void)::rmdir(copy.CopyFolder.c_str());
   RemoveRunLeftovers(resolved);
   return RunOutcome::Finished;
 }

@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "engines/ContentDigest.h"
 #include "engines/ErrorCountingContext.h"
 #include "engines/MySqlConnection.h"
+#include "engines/OffsiteUpload.h"
 #include "engines/OutputFile.h"
 #include "engines/ProgressPlan.h"
 #include "engines/SchemaObjects.h"
@@ -45,13 +47,13 @@ class CBackupToFilesRun {
   CBackupToFilesRun(TaskRunContext& context, std::string applicationFolder)
       : m_context(context),
         m_task(context.Task()),
-        m_tag(TemporaryFileTag(m_task.LogFileName.empty() ? m_task.TaskName
-                                                          : m_task.LogFileName)),
+        m_tag(TemporaryFileTag(m_task.LogFileName.empty() ? m_task.TaskName : m_task.LogFileName)),
         m_settings(m_task.BackupSettings),
         m_runTime(context.RunStartTime()),
         m_advanced(AdvancedOptionsOf(m_task)),
         m_applicationFolder(std::move(applicationFolder)),
-        m_eol(m_settings.UnixLineEnds == 1 ? "\n" : "\r\n") {}
+        m_eol(m_settings.UnixLineEnds == 1 ? "\n" : "\r\n"),
+        m_offsite(m_context, m_task) {}
 
   RunOutcome Run();
   // What the run learned of its copy so far.
@@ -117,6 +119,10 @@ class CBackupToFilesRun {
   // Files per table or per database, several at a time.
   RunOutcome BackupInParallel(const std::vector<DatabaseItem>& resolved);
   RunOutcome Backup();
+  // The outcome of the backup as the run ends it, before the off-site step.
+  RunOutcome Conclude(RunOutcome outcome);
+  // Creates the lane's file: a local file, or in direct mode an upload.
+  Status CreateFile(DumpLane& lane, const std::string& path);
   // After a recorded copy: deletes what earlier runs of the task left unrecorded
   // (engines/RunLeftovers.h), with a Warning for each file that stays.
   void RemoveRunLeftovers(const std::vector<DatabaseItem>& resolved);
@@ -155,6 +161,8 @@ class CBackupToFilesRun {
   std::mutex m_storedLock;                            // lanes commit files in parallel
   std::map<std::string, ManifestFile> m_storedFiles;  // complete files as stored, by path
   bool m_filesComplete = false;  // every file is complete; what fails later says so itself
+  COffsiteRun m_offsite;         // the task's off-site target, when it has one
+  std::optional<BackupCopy> m_recordedCopy;  // this run's copy, once recorded
 };
 
 }  // namespace brevanto

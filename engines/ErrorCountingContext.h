@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "schedule/TaskRoutine.h"
 
@@ -42,6 +43,14 @@ class CErrorCountingContext final : public TaskRunContext {
   Status RecordBackupCopy(const BackupCopy& copy) override {
     std::lock_guard lock(m_lock);
     return m_inner.RecordBackupCopy(copy);
+  }
+  void DeleteExpiredCopies() override {
+    std::lock_guard lock(m_lock);
+    m_inner.DeleteExpiredCopies();
+  }
+  Status ForgetBackupCopies(const std::vector<BackupCopy>& copies) override {
+    std::lock_guard lock(m_lock);
+    return m_inner.ForgetBackupCopies(copies);
   }
   Clock& GetClock() override { return m_inner.GetClock(); }
   void ProgressPlan(std::int64_t totalUnits) override {

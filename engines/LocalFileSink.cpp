@@ -48,8 +48,8 @@ std::size_t ExtensionStart(const std::string& path, std::size_t nameStart) {
   return dot;
 }
 
-// "dir/name.sql" with n = 1, 2, 3: "dir/name.sql", "dir/name_2.sql", "dir/name_3.sql",
-// each followed by `extra`; "dir/name.sql.gz" gives "dir/name_2.sql.gz".
+}  // namespace
+
 std::string NumberedName(const std::string& path, int n, const char* extra) {
   std::string name = path;
   if (n > 1) {
@@ -59,6 +59,8 @@ std::string NumberedName(const std::string& path, int n, const char* extra) {
   }
   return name + extra;
 }
+
+namespace {
 
 // Renames without ever replacing an existing file. EEXIST when `to` exists.
 int RenameNoReplace(const std::string& from, const std::string& to) {

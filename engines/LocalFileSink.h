@@ -67,6 +67,11 @@ std::string TemporaryFileTag(const std::string& taskIdentity);
 // them, are left alone. Returns the number removed.
 int RemoveLeftoverTemporaryFiles(const std::string& folder, const std::string& tag);
 
+// "dir/name.sql" with n = 1, 2, 3: "dir/name.sql", "dir/name_2.sql", "dir/name_3.sql",
+// each followed by `extra`; "dir/name.sql.gz" gives "dir/name_2.sql.gz". The names a
+// numbered file gets, wherever it is stored.
+std::string NumberedName(const std::string& path, int n, const char* extra = "");
+
 // The folder part of `path` ("." for a bare name), without a trailing "/".
 std::string FolderOf(const std::string& path);
 

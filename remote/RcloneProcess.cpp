@@ -72,7 +72,8 @@ RcloneProcess::~RcloneProcess() {
   Terminate();
 }
 
-Status RcloneProcess::Start(const std::vector<std::string>& arguments, bool feedInput) {
+Status RcloneProcess::Start(const std::vector<std::string>& arguments, bool feedInput,
+                            int inputFd) {
   int input[2] = {-1, -1}, output[2] = {-1, -1}, errors[2] = {-1, -1};
   // The input is a socket so that writing to an rclone that has gone is EPIPE, not SIGPIPE.
   const bool opened =
@@ -91,6 +92,8 @@ Status RcloneProcess::Start(const std::vector<std::string>& arguments, bool feed
   posix_spawn_file_actions_init(&actions);
   if (feedInput) {
     posix_spawn_file_actions_adddup2(&actions, input[1], 0);
+  } else if (inputFd >= 0) {
+    posix_spawn_file_actions_adddup2(&actions, inputFd, 0);
   } else {
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   }
@@ -154,7 +157,6 @@ void RcloneProcess::Kill() {
 
 RcloneProcess::Pumped RcloneProcess::Pump(std::string_view* pending,
                                           const std::function<Status(std::string_view)>& consume) {
-  std::vector<char> buffer(kReadSize);
   for (;;) {
     if (pending != nullptr && pending->empty()) return Pumped::Sent;
     pollfd fds[3];
@@ -191,12 +193,13 @@ RcloneProcess::Pumped RcloneProcess::Pump(std::string_view* pending,
       }
     }
     if (outputAt >= 0 && fds[outputAt].revents != 0) {
-      const ssize_t got = ::read(m_output, buffer.data(), buffer.size());
+      m_buffer.resize(kReadSize);
+      const ssize_t got = ::read(m_output, m_buffer.data(), m_buffer.size());
       if (got > 0) {
         moved = true;
         if (consume) {
           if (Status status =
-                  consume(std::string_view(buffer.data(), static_cast<std::size_t>(got)));
+                  consume(std::string_view(m_buffer.data(), static_cast<std::size_t>(got)));
               !status.ok()) {
             m_outcome.Failure = std::move(status);
             Terminate();

@@ -38,9 +38,11 @@ class RcloneProcess {
   RcloneProcess(const RcloneProcess&) = delete;
   RcloneProcess& operator=(const RcloneProcess&) = delete;
 
-  // Starts `rclone arguments...`; with `feedInput`, Send() writes its standard input,
-  // otherwise it reads /dev/null.
-  [[nodiscard]] Status Start(const std::vector<std::string>& arguments, bool feedInput);
+  // Starts `rclone arguments...`; with `feedInput`, Send() writes its standard input;
+  // otherwise it reads `inputFd` (a file of ours, from where its offset stands), or
+  // /dev/null when that is -1.
+  [[nodiscard]] Status Start(const std::vector<std::string>& arguments, bool feedInput,
+                             int inputFd = -1);
 
   // Hands `bytes` to rclone's standard input, waiting while it takes them. False when
   // rclone is gone, stalled or stopped; Finish() then says why.
@@ -67,8 +69,9 @@ class RcloneProcess {
   pid_t m_pid = -1;
   int m_input = -1, m_output = -1, m_errors = -1;
   std::int64_t m_lastProgressMs = 0;
-  std::string m_errorLine;  // an unfinished stderr line
-  std::string m_statsSeen;  // the counters of the last stats line
+  std::vector<char> m_buffer;  // for the output
+  std::string m_errorLine;     // an unfinished stderr line
+  std::string m_statsSeen;     // the counters of the last stats line
   RcloneOutcome m_outcome;
 };
 

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 #include <random>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -78,6 +79,26 @@ class Md5 {
   EVP_MD_CTX* m_context;
 };
 
+// The MD5 of the file open as `fd`, read with pread (the offset is rclone's); gives up
+// without a result once `ended` is set.
+Status Md5OfFile(int fd, const std::string& path, const std::atomic<bool>& ended,
+                 std::string& hex) {
+  Md5 hash;
+  std::vector<char> buffer(1 << 20);
+  for (off_t at = 0; !ended;) {
+    const ssize_t got = ::pread(fd, buffer.data(), buffer.size(), at);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return Status::Error(path + " cannot be read: " + std::strerror(errno));
+    if (got == 0) {
+      hex = hash.FinishHex();
+      return Status::Ok();
+    }
+    hash.Update(std::string_view(buffer.data(), static_cast<std::size_t>(got)));
+    at += got;
+  }
+  return Status::Error("the upload ended");
+}
+
 // What one run of rclone came to, judged for a retry: rclone's exit code 5 and messages of
 // dropped or timed-out connections and busy servers are worth another try; a missing
 // remote, refused credentials and a full or read-only target are not, whatever the code.
@@ -105,10 +126,11 @@ Attempt Judge(const RcloneOutcome& outcome, int stallSeconds) {
                             "signaturedoesnotmatch", "nosuchbucket", "requesttimetooskewed"});
   const bool passing =
       outcome.ExitCode == 5 ||
-      ContainsAny(lowered,
-                  {"timeout", "timed out", "connection reset", "connection refused", "broken pipe",
-                   "unexpected eof", "temporar", "slowdown", "service unavailable", "bad gateway",
-                   "internal server error", "too many requests"});
+      ContainsAny(lowered, {"timeout", "timed out", "connection reset", "connection refused",
+                            "broken pipe", "unexpected eof", "temporar", "slowdown",
+                            "service unavailable", "bad gateway", "internal server error",
+                            "too many requests", "connection lost", "closed network connection"}) ||
+      (lowered.size() >= 3 && lowered.compare(lowered.size() - 3, 3, "eof") == 0);
   return {Status::Error(std::move(message)), passing && !lasting};
 }
 
@@ -303,37 +325,24 @@ Status RcloneStore::PutFile(const std::string& localPath, const std::string& nam
   const auto size = static_cast<std::uint64_t>(info.st_size);
   const std::string part = PartNameOf(name);
   std::string md5;
-  std::vector<char> buffer(1 << 20);
-  // Each try sends the whole file again: rcat cannot resume.
+  // Each try sends the whole file again: rcat cannot resume. rclone reads the file itself,
+  // as its standard input; we hash it meanwhile, for the check of what arrived.
   Status status = WithRetries(m_control, what, [&]() -> Attempt {
     if (::lseek(fd, 0, SEEK_SET) != 0) {
       return {Status::Error(localPath + " cannot be read: " + std::strerror(errno)), false};
     }
     std::unique_ptr<RcloneProcess> process = NewProcess(m_control, StallMs());
-    Status started =
-        process->Start(Arguments("rcat", {"--size", std::to_string(size), Target(part)}), true);
+    Status started = process->Start(
+        Arguments("rcat", {"--size", std::to_string(size), Target(part)}), false, fd);
     if (!started.ok()) return {started, false};
-    Md5 hash;
-    std::uint64_t sent = 0;
-    for (;;) {
-      const ssize_t got = ::read(fd, buffer.data(), buffer.size());
-      if (got < 0 && errno == EINTR) continue;
-      if (got < 0) {
-        const int error = errno;
-        process->Kill();
-        return {Status::Error(localPath + " cannot be read: " + std::strerror(error)), false};
-      }
-      if (got == 0) break;
-      const std::string_view bytes(buffer.data(), static_cast<std::size_t>(got));
-      hash.Update(bytes);
-      sent += bytes.size();
-      if (!process->Send(bytes)) break;  // Finish() says why
-    }
-    Attempt attempt = Judge(process->Finish(), m_control.Retry.StallSeconds);
-    if (attempt.Result.ok() && sent != size) {
-      return {Status::Error(localPath + " changed while it was sent"), false};
-    }
-    if (attempt.Result.ok()) md5 = hash.FinishHex();
+    std::atomic<bool> ended{false};
+    Status hashed;
+    std::thread hashing([&] { hashed = Md5OfFile(fd, localPath, ended, md5); });
+    RcloneOutcome outcome = process->Finish();
+    ended = !outcome.Failure.ok() || outcome.Stalled || outcome.Stopped || outcome.ExitCode != 0;
+    hashing.join();
+    Attempt attempt = Judge(outcome, m_control.Retry.StallSeconds);
+    if (attempt.Result.ok() && !hashed.ok()) return {hashed, false};
     return attempt;
   });
   ::close(fd);

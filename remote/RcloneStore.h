@@ -8,6 +8,6 @@
 namespace brevanto {
 
 [[nodiscard]] Status MakeRcloneStore(const RemoteOptions& options, const TransferControl& control,
-                                 std::unique_ptr<RemoteStore>& store);
+                                     std::unique_ptr<RemoteStore>& store);
 
 }  // namespace brevanto

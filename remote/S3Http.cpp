@@ -238,7 +238,8 @@ S3Reply S3Http::Perform(const S3Call& call) {
     curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(call.Body.size()));
   } else if (method == "POST") {
     curl_easy_setopt(curl, CURLOPT_POST, 1L);
-    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, call.Body.data());
+    // Never null: libcurl would read the body from stdin then.
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, call.Body.empty() ? "" : call.Body.data());
     curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(call.Body.size()));
   } else if (method == "DELETE") {
     curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, "DELETE");
@@ -247,7 +248,9 @@ S3Reply S3Http::Perform(const S3Call& call) {
 
   // The payload's hash is signed, so the signature covers the bytes as well.
   curl_slist* headers = nullptr;
-  const std::string contentSha = "x-amz-content-sha256: " + S3DigestsOf(call.Body).Sha256Hex;
+  const std::string contentSha =
+      "x-amz-content-sha256: " +
+      (call.Sha256Hex.empty() ? S3DigestsOf(call.Body).Sha256Hex : call.Sha256Hex);
   headers = curl_slist_append(headers, contentSha.c_str());
   for (const std::string& header : call.Headers)
     headers = curl_slist_append(headers, header.c_str());

@@ -32,6 +32,8 @@ struct S3Call {
   // "name=value" ("uploads=" for a flag). libcurl signs the query as it is given.
   std::string Query;
   std::string_view Body;  // PUT and POST
+  // The body's digests when already known ("" computes the SHA-256 for the signature).
+  std::string Sha256Hex, Sha256Base64, Md5Hex;
   std::vector<std::string> Headers;
   std::string Range;                 // "N-", GET only
   std::uint64_t BytesPerSecond = 0;  // cap each way; 0 none

@@ -1,5 +1,6 @@
 #include "remote/S3Store.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "remote/Retry.h"
 #include "remote/S3Http.h"
@@ -34,7 +36,12 @@ S3Endpoint EndpointOf(const RemoteOptions& options, const std::string& region) {
   endpoint.Host = text.substr(0, slash);
   endpoint.Path = slash == std::string::npos ? "" : text.substr(slash);
   endpoint.Bucket = options.Bucket;
-  endpoint.PathStyle = options.PathStyle;
+  // A bucket cannot be a subdomain of an IP address: such endpoints take the path style.
+  const std::string hostname = endpoint.Host.substr(0, endpoint.Host.rfind(':'));
+  in_addr ipv4{};
+  const bool ipAddress = (!endpoint.Host.empty() && endpoint.Host.front() == '[') ||
+                         ::inet_pton(AF_INET, hostname.c_str(), &ipv4) == 1;
+  endpoint.PathStyle = options.PathStyle || ipAddress;
   return endpoint;
 }
 
@@ -49,8 +56,10 @@ class MultipartUpload {
   ~MultipartUpload() { Abort(); }
 
   Status Begin();
-  // Waits for a free slot; the first part's failure when the upload failed meanwhile.
-  Status AcquireSlot();
+  // Waits for a free slot; the first part's failure when the upload failed meanwhile. The
+  // slot comes with the empty buffer of a part that went out, when there is one: the same
+  // few buffers serve the whole upload and memory stays flat.
+  Status AcquireSlot(std::string& buffer);
   // Sends `bytes` as part `number` on a thread of its own; the caller holds a slot.
   void Submit(int number, std::string bytes);
   // Waits for every part, then completes the upload, or aborts it when anything failed.
@@ -62,6 +71,7 @@ class MultipartUpload {
   struct Part {
     std::string ETag;
     std::string Sha256Base64;
+    std::uint64_t Size = 0;
   };
   void Fail(const Status& status);
   void JoinParts();
@@ -75,7 +85,12 @@ class MultipartUpload {
   int m_held = 0;
   Status m_failure;
   std::map<int, Part> m_parts;
-  std::list<std::thread> m_threads;
+  std::vector<std::string> m_spare;  // buffers of parts sent, for the next ones
+  struct Worker {
+    std::thread Thread;
+    bool Done = false;
+  };
+  std::list<Worker> m_workers;  // one per part in flight; joined once done
   bool m_ended = false;
 };
 
@@ -90,6 +105,8 @@ class S3Writer : public ObjectWriter {
 
  private:
   Status SubmitBuffer();
+  Status Ended() const;
+  std::uint64_t PartBytes() const;
 
   S3Store& m_store;
   const std::string m_name;
@@ -114,6 +131,7 @@ class S3Store : public RemoteStore {
                options.SecretAccessKey, options.CaFile, m_control) {
     m_limits.PartBytes = std::max<std::uint64_t>(m_limits.PartBytes, 1);
     m_limits.PartsInFlight = std::max(m_limits.PartsInFlight, 1);
+    m_limits.MaxParts = std::clamp(m_limits.MaxParts, 1, 10000);
     m_limits.ListPageSize = std::clamp(m_limits.ListPageSize, 1, 1000);
     while (!m_prefix.empty() && m_prefix.front() == '/') m_prefix.erase(0, 1);
     if (!m_prefix.empty() && m_prefix.back() != '/') m_prefix += '/';
@@ -169,6 +187,10 @@ class S3Store : public RemoteStore {
     call.Key = KeyOf(name);
     call.Query = query;
     call.Body = bytes;
+    call.Sha256Hex = digests.Sha256Hex;
+    call.Sha256Base64 = digests.Sha256Base64;
+    call.Md5Hex = digests.Md5Hex;
+    call.BytesPerSecond = m_control.BandwidthBytesPerSecond;
     call.Headers = {"Content-MD5: " + digests.Md5Base64,
                     "x-amz-checksum-sha256: " + digests.Sha256Base64};
     if (query.empty()) AddObjectHeaders(call);
@@ -176,21 +198,22 @@ class S3Store : public RemoteStore {
   }
 
   // An ETag that is an MD5 (it is for a plain upload) must be the one of our bytes.
-  static Attempt CheckETag(const S3Reply& reply, std::string_view bytes) {
+  static Attempt CheckETag(const S3Reply& reply, const std::string& md5Hex) {
     std::string etag = reply.ETag;
     etag.erase(std::remove(etag.begin(), etag.end(), '"'), etag.end());
     const bool isMd5 = etag.size() == 32 && std::all_of(etag.begin(), etag.end(), [](char c) {
                          return std::isxdigit(static_cast<unsigned char>(c));
                        });
-    if (isMd5 && etag != S3DigestsOf(bytes).Md5Hex) {
+    if (isMd5 && etag != md5Hex) {
       return {Status::Error("the server stored other bytes (ETag " + reply.ETag + ")"), true};
     }
     return {Status::Ok(), false};
   }
 
   Status PutObject(const std::string& name, std::string_view bytes) {
-    return Run("Uploading " + name + " to", PutCall(name, bytes, ""), nullptr,
-               [&](const S3Reply& reply) { return CheckETag(reply, bytes); });
+    const S3Call call = PutCall(name, bytes, "");
+    return Run("Uploading " + name + " to", call, nullptr,
+               [&](const S3Reply& reply) { return CheckETag(reply, call.Md5Hex); });
   }
 
   void AddObjectHeaders(S3Call& call) const {
@@ -244,11 +267,16 @@ Status MultipartUpload::Begin() {
   return status;
 }
 
-Status MultipartUpload::AcquireSlot() {
+Status MultipartUpload::AcquireSlot(std::string& buffer) {
   std::unique_lock lock(m_mutex);
   m_freed.wait(lock, [&] { return m_held < m_store.Limits().PartsInFlight || !m_failure.ok(); });
   if (!m_failure.ok()) return m_failure;
   ++m_held;
+  if (!m_spare.empty()) {
+    buffer = std::move(m_spare.back());
+    m_spare.pop_back();
+  }
+  buffer.clear();
   return Status::Ok();
 }
 
@@ -260,8 +288,17 @@ void MultipartUpload::Fail(const Status& status) {
 }
 
 void MultipartUpload::Submit(int number, std::string bytes) {
+  std::list<Worker> finished;
   std::lock_guard lock(m_mutex);
-  m_threads.emplace_back([this, number, bytes = std::move(bytes)] {
+  for (auto it = m_workers.begin(); it != m_workers.end();) {
+    const auto next = std::next(it);
+    if (it->Done) finished.splice(finished.end(), m_workers, it);
+    it = next;
+  }
+  // Finished workers are only leaving their function: joining them under the lock is quick.
+  for (Worker& worker : finished) worker.Thread.join();
+  Worker& worker = m_workers.emplace_back();
+  worker.Thread = std::thread([this, &worker, number, bytes = std::move(bytes)]() mutable {
     S3Call call = m_store.PutCall(
         m_name, bytes,
         "partNumber=" + std::to_string(number) + "&uploadId=" + S3UriEncode(m_uploadId, false));
@@ -270,22 +307,25 @@ void MultipartUpload::Submit(int number, std::string bytes) {
     S3Reply reply;
     const Status status = m_store.Run(
         "Uploading part " + std::to_string(number) + " of " + m_name + " to", call, &reply,
-        [&](const S3Reply& answer) { return S3Store::CheckETag(answer, bytes); });
+        [&](const S3Reply& answer) { return S3Store::CheckETag(answer, call.Md5Hex); });
     if (!status.ok()) Fail(status);
     std::lock_guard lock(m_mutex);
-    if (status.ok()) m_parts[number] = Part{reply.ETag, S3DigestsOf(bytes).Sha256Base64};
+    if (status.ok()) m_parts[number] = Part{reply.ETag, call.Sha256Base64, call.Body.size()};
+    // The buffer goes with its slot, or the next part's buffer would come first.
+    m_spare.push_back(std::move(bytes));
     --m_held;
+    worker.Done = true;
     m_freed.notify_all();
   });
 }
 
 void MultipartUpload::JoinParts() {
-  std::list<std::thread> threads;
+  std::list<Worker> workers;
   {
     std::lock_guard lock(m_mutex);
-    threads.swap(m_threads);
+    workers.swap(m_workers);
   }
-  for (std::thread& thread : threads) thread.join();
+  for (Worker& worker : workers) worker.Thread.join();
 }
 
 Status MultipartUpload::Finish() {
@@ -308,7 +348,27 @@ Status MultipartUpload::Finish() {
   call.Query = "uploadId=" + S3UriEncode(m_uploadId, false);
   call.Body = xml;
   call.Headers = {"Content-Type: application/xml"};
-  const Status status = m_store.Run("Completing the upload of " + m_name + " to", call);
+  std::uint64_t size = 0;
+  for (const auto& [number, part] : m_parts) size += part.Size;
+  // A completion whose answer was lost is done on the server, and its retry (ours, or
+  // libcurl's own on a kept-alive connection) hears of no such upload: the object, listed
+  // with the size of the parts, says it was this one.
+  const std::string where = "Completing the upload of " + m_name + " to " + m_store.Describe();
+  Status status = WithRetries(m_store.Control(), where, [&]() -> Attempt {
+    const S3Reply reply = m_store.Http().Perform(call);
+    const Attempt attempt = S3Outcome(reply, m_store.Control().Retry.StallSeconds);
+    if (!attempt.Result.ok() && reply.Http == 404 &&
+        ParseS3Error(reply.Body).Code == "NoSuchUpload") {
+      std::vector<RemoteObject> objects;
+      if (m_store.List(m_name, objects).ok() &&
+          std::find(objects.begin(), objects.end(), RemoteObject{m_name, size}) != objects.end()) {
+        m_ended = true;
+        return {Status::Ok(), false};
+      }
+    }
+    return attempt;
+  });
+  status = S3Store::Failed(where, status);
   if (!status.ok()) {
     Abort();
     return status;
@@ -346,7 +406,9 @@ Status S3Writer::SubmitBuffer() {
     if (Status status = m_upload->Begin(); !status.ok()) return status;
   }
   if (!m_holdsSlot) {
-    if (Status status = m_upload->AcquireSlot(); !status.ok()) return status;
+    // The first part's buffer: filled before it was known to be a part.
+    std::string unused;
+    if (Status status = m_upload->AcquireSlot(unused); !status.ok()) return status;
   }
   m_upload->Submit(++m_parts, std::move(m_buffer));
   m_buffer = std::string();
@@ -354,13 +416,25 @@ Status S3Writer::SubmitBuffer() {
   return Status::Ok();
 }
 
+Status S3Writer::Ended() const {
+  return Status::Error("Writing " + m_name + " to " + m_store.Describe() +
+                       " failed: it was already " +
+                       (m_failure.ok() ? "ended" : "aborted: " + m_failure.message()));
+}
+
+// The size of the object is not known ahead: every tenth of MaxParts, parts grow by the
+// first part's size (10000 parts of 8 MiB and more reach 440 GB), so that memory grows only
+// for objects that large.
+std::uint64_t S3Writer::PartBytes() const {
+  const S3Limits& limits = m_store.Limits();
+  return limits.PartBytes *
+         (1 + static_cast<std::uint64_t>(m_parts) / std::max(limits.MaxParts / 10, 1));
+}
+
 Status S3Writer::Write(std::string_view bytes) {
-  if (m_ended)
-    return Status::Error("Writing " + m_name + " to " + m_store.Describe() +
-                         " failed: it was already " +
-                         (m_failure.ok() ? "ended" : "aborted: " + m_failure.message()));
-  const std::uint64_t partBytes = m_store.Limits().PartBytes;
+  if (m_ended) return Ended();
   while (!bytes.empty()) {
+    const std::uint64_t partBytes = PartBytes();
     // A full buffer goes out only once more bytes follow, so that an object of one part is
     // a single PUT.
     if (m_buffer.size() == partBytes) {
@@ -371,18 +445,22 @@ Status S3Writer::Write(std::string_view bytes) {
       }
     }
     if (m_buffer.empty() && m_upload && !m_holdsSlot) {
-      if (Status status = m_upload->AcquireSlot(); !status.ok()) {
+      if (Status status = m_upload->AcquireSlot(m_buffer); !status.ok()) {
         m_failure = status;
         Abort();
         return status;
       }
       m_holdsSlot = true;
+      // Parts after the first are whole parts but for the last: no growing by copies.
+      m_buffer.reserve(static_cast<std::size_t>(partBytes));
     }
-    if (m_buffer.capacity() < partBytes)
-      m_buffer.reserve(
-          std::min<std::uint64_t>(partBytes, std::max<std::uint64_t>(bytes.size(), 1 << 16) * 2));
     const std::size_t take = static_cast<std::size_t>(
         std::min<std::uint64_t>(bytes.size(), partBytes - m_buffer.size()));
+    // Grown as a string grows, but never past one part.
+    if (m_buffer.size() + take > m_buffer.capacity()) {
+      m_buffer.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(
+          partBytes, std::max<std::uint64_t>(2 * m_buffer.capacity(), m_buffer.size() + take))));
+    }
     m_buffer.append(bytes.substr(0, take));
     bytes.remove_prefix(take);
     m_size += take;
@@ -391,10 +469,7 @@ Status S3Writer::Write(std::string_view bytes) {
 }
 
 Status S3Writer::Complete() {
-  if (m_ended)
-    return Status::Error("Writing " + m_name + " to " + m_store.Describe() +
-                         " failed: it was already " +
-                         (m_failure.ok() ? "ended" : "aborted: " + m_failure.message()));
+  if (m_ended) return Ended();
   m_ended = true;
   if (!m_upload) {
     const Status status = m_store.PutObject(m_name, m_buffer);
@@ -427,7 +502,9 @@ Status S3Store::PutFile(const std::string& localPath, const std::string& name) {
   const int fd = ::open(localPath.c_str(), O_RDONLY | O_CLOEXEC);
   struct stat info {};
   if (fd < 0 || ::fstat(fd, &info) != 0) {
-    const Status status = Status::Error("Cannot read " + localPath + ": " + std::strerror(errno));
+    const Status status =
+        Status::Error("Uploading " + name + " to " + Describe() + " failed: cannot read " +
+                      localPath + ": " + std::strerror(errno));
     if (fd >= 0) ::close(fd);
     return status;
   }
@@ -439,7 +516,8 @@ Status S3Store::PutFile(const std::string& localPath, const std::string& name) {
                                   static_cast<off_t>(offset + done));
       if (got < 0 && errno == EINTR) continue;
       if (got <= 0) {
-        return Status::Error("Cannot read " + localPath + ": " +
+        return Status::Error("Uploading " + name + " to " + Describe() + " failed: cannot read " +
+                             localPath + ": " +
                              (got == 0 ? std::string("it is shorter than when the upload began")
                                        : std::strerror(errno)));
       }
@@ -449,7 +527,8 @@ Status S3Store::PutFile(const std::string& localPath, const std::string& name) {
   };
 
   const auto size = static_cast<std::uint64_t>(info.st_size);
-  const std::uint64_t partBytes = m_limits.PartBytes;
+  const auto maxParts = static_cast<std::uint64_t>(m_limits.MaxParts);
+  const std::uint64_t partBytes = std::max(m_limits.PartBytes, (size + maxParts - 1) / maxParts);
   Status status;
   if (size <= partBytes) {
     std::string bytes;
@@ -460,8 +539,8 @@ Status S3Store::PutFile(const std::string& localPath, const std::string& name) {
     status = upload.Begin();
     for (std::uint64_t offset = 0, number = 1; status.ok() && offset < size;
          offset += partBytes, ++number) {
-      status = upload.AcquireSlot();
       std::string bytes;
+      status = upload.AcquireSlot(bytes);
       if (status.ok()) status = readAt(offset, std::min(partBytes, size - offset), bytes);
       if (status.ok()) upload.Submit(static_cast<int>(number), std::move(bytes));
     }

@@ -20,6 +20,8 @@ struct S3Limits {
   // once: memory held for an upload is at most their product.
   std::uint64_t PartBytes = 8 * 1024 * 1024;
   int PartsInFlight = 4;
+  // Parts of one upload, as S3 allows: parts grow past PartBytes for larger objects.
+  int MaxParts = 10000;
   int ListPageSize = 1000;  // keys per ListObjectsV2 request
 };
 

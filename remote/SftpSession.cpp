@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <string_view>
 #include <vector>
 
 namespace brevanto {
@@ -62,6 +63,7 @@ Status SftpSession::Error(const std::string& cause) const {
 void SftpSession::Drop() {
   // The handles first: they belong to the channel about to go.
   while (!m_files.empty()) (*m_files.begin())->Close();
+  m_pending.clear();
   if (m_sftp != nullptr) sftp_free(m_sftp);
   m_sftp = nullptr;
   if (m_ssh != nullptr) {
@@ -79,7 +81,8 @@ bool SftpSession::Lost() const {
 }
 
 Attempt SftpSession::Ensure() {
-  if (m_sftp != nullptr && !m_lost && !Lost()) return {};
+  // Answers to pipelined writes are taken in before libssh reads the channel again.
+  if (m_sftp != nullptr && !m_lost && !Lost() && Settle()) return {};
   Drop();
   Attempt connected = Connect();
   if (!connected.Result.ok()) Drop();
@@ -140,11 +143,15 @@ Attempt SftpSession::CheckHostKey() {
   if (ssh_get_server_publickey(m_ssh, &key) != SSH_OK) {
     return {Error(std::string("the server offered no host key: ") + ssh_get_error(m_ssh)), false};
   }
-  const std::string offered = Sha256Fingerprint(key);
+  // With its type: a pin of the server's other key (ECDSA where Ed25519 was agreed) reads
+  // as what it is.
+  const char* type = ssh_key_type_to_char(ssh_key_type(key));
+  const std::string fingerprint = Sha256Fingerprint(key);
+  const std::string offered = fingerprint + (type != nullptr ? " (" + std::string(type) + ")" : "");
   ssh_key_free(key);
   const std::string host = m_options.Host + ":" + std::to_string(m_options.Port);
   if (!m_options.HostKeySha256.empty()) {
-    if (WithoutPadding(m_options.HostKeySha256) == offered) return {};
+    if (WithoutPadding(m_options.HostKeySha256) == fingerprint) return {};
     return {Error("the host key of " + host + " is " + offered + ", not the pinned " +
                   m_options.HostKeySha256 +
                   "; nothing was sent. If the server's key was replaced, pin the new one"),
@@ -180,7 +187,9 @@ Attempt SftpSession::Login() {
     const char* passphrase = m_options.Password.empty() ? nullptr : m_options.Password.c_str();
     if (ssh_pki_import_privkey_file(m_options.PrivateKeyFile.c_str(), passphrase, nullptr, nullptr,
                                     &key) != SSH_OK) {
-      return {Error("cannot read the private key " + m_options.PrivateKeyFile), false};
+      return {Error("cannot read the private key " + m_options.PrivateKeyFile +
+                    " (missing, unreadable, or locked by a passphrase that was not given)"),
+              false};
     }
     result = ssh_userauth_publickey(m_ssh, nullptr, key);
     ssh_key_free(key);
@@ -249,7 +258,11 @@ Attempt SftpSession::Failed(const std::string& doing, bool writing) {
                   (why != nullptr && *why != '\0' ? std::string(" (") + why + ")" : "")),
             true};
   }
-  switch (sftp_get_error(m_sftp)) {
+  return Refused(doing, sftp_get_error(m_sftp), writing);
+}
+
+Attempt SftpSession::Refused(const std::string& doing, int status, bool writing) {
+  switch (status) {
     case SSH_FX_NO_SUCH_FILE:
     case SSH_FX_NO_SUCH_PATH: return {Error(doing + " failed: no such file or folder"), false};
     case SSH_FX_PERMISSION_DENIED:
@@ -298,46 +311,115 @@ bool ReadExactly(ssh_channel channel, unsigned char* bytes, std::size_t size) {
   return true;
 }
 
+constexpr unsigned char kFxpWrite = 6;
 constexpr unsigned char kFxpExtended = 200;
 constexpr unsigned char kFxpStatus = 101;
 constexpr unsigned char kFxpExtendedReply = 201;
 
 }  // namespace
 
-bool SftpSession::Extended(const std::string& request, const std::string& arguments,
-                           unsigned char& type, std::string& reply) {
-  // Every libssh request here waits for its answer, so the channel is ours between them;
-  // answers to reads abandoned with their file may still come first and are passed over.
-  const std::uint32_t id = ++m_sftp->id_counter;
-  std::string body;
-  body += static_cast<char>(kFxpExtended);
-  PutU32(body, id);
-  PutString(body, request);
-  body += arguments;
-  std::string packet;
-  PutU32(packet, static_cast<std::uint32_t>(body.size()));
-  packet += body;
-  if (ssh_channel_write(m_sftp->channel, packet.data(),
-                        static_cast<std::uint32_t>(packet.size())) ==
-      static_cast<int>(packet.size())) {
-    for (;;) {
-      unsigned char head[9];  // length, type, id
-      if (!ReadExactly(m_sftp->channel, head, sizeof head)) break;
-      const std::uint32_t length = GetU32(head);
-      if (length < 5 || length > 1024 * 1024) break;
-      std::string rest(length - 5, '\0');
-      if (!ReadExactly(m_sftp->channel, reinterpret_cast<unsigned char*>(rest.data()),
-                       rest.size())) {
-        break;
+bool SftpSession::SendPacket(unsigned char type, std::uint32_t id, std::string_view payload) {
+  m_packet.clear();
+  PutU32(m_packet, static_cast<std::uint32_t>(payload.size() + 5));
+  m_packet += static_cast<char>(type);
+  PutU32(m_packet, id);
+  m_packet += payload;
+  if (ssh_channel_write(m_sftp->channel, m_packet.data(),
+                        static_cast<std::uint32_t>(m_packet.size())) ==
+      static_cast<int>(m_packet.size())) {
+    return true;
+  }
+  m_lost = true;
+  return false;
+}
+
+bool SftpSession::ReadPacket(unsigned char& type, std::uint32_t& id, std::string& body) {
+  unsigned char head[9];  // length, type, id
+  if (ReadExactly(m_sftp->channel, head, sizeof head)) {
+    const std::uint32_t length = GetU32(head);
+    if (length >= 5 && length <= 1024 * 1024) {
+      body.assign(length - 5, '\0');
+      if (ReadExactly(m_sftp->channel, reinterpret_cast<unsigned char*>(body.data()),
+                      body.size())) {
+        type = head[4];
+        id = GetU32(head + 5);
+        return true;
       }
-      if (GetU32(head + 5) != id) continue;
-      type = head[4];
-      reply = std::move(rest);
-      return true;
     }
   }
   m_lost = true;
   return false;
+}
+
+bool SftpSession::Dispatch(std::uint32_t id, unsigned char type, const std::string& body) {
+  const auto pending = m_pending.find(id);
+  if (pending == m_pending.end()) return false;
+  const int status =
+      type == kFxpStatus && body.size() >= 4
+          ? static_cast<int>(GetU32(reinterpret_cast<const unsigned char*>(body.data())))
+          : SSH_FX_BAD_MESSAGE;
+  auto answered = std::move(pending->second.Answered);
+  m_pending.erase(pending);
+  Progress();
+  answered(status);
+  return true;
+}
+
+bool SftpSession::Extended(const std::string& request, const std::string& arguments,
+                           unsigned char& type, std::string& reply) {
+  // libssh's own requests wait for their answers, so the channel is ours between them.
+  const std::uint32_t id = ++m_sftp->id_counter;
+  std::string payload;
+  PutString(payload, request);
+  payload += arguments;
+  if (!SendPacket(kFxpExtended, id, payload)) return false;
+  for (;;) {
+    std::uint32_t answered = 0;
+    if (!ReadPacket(type, answered, reply)) return false;
+    if (answered == id) return true;
+    Dispatch(answered, type, reply);
+  }
+}
+
+bool SftpSession::SendWrite(sftp_file file, std::uint64_t offset, std::string_view data,
+                            const void* owner, std::function<void(int)> answered) {
+  const std::uint32_t id = ++m_sftp->id_counter;
+  std::string& payload = m_writePayload;
+  payload.clear();
+  const auto handleLength = static_cast<std::uint32_t>(ssh_string_len(file->handle));
+  PutU32(payload, handleLength);
+  payload.append(static_cast<const char*>(ssh_string_data(file->handle)), handleLength);
+  PutU32(payload, static_cast<std::uint32_t>(offset >> 32));
+  PutU32(payload, static_cast<std::uint32_t>(offset));
+  PutU32(payload, static_cast<std::uint32_t>(data.size()));
+  payload += data;
+  if (!SendPacket(kFxpWrite, id, payload)) return false;
+  m_pending.emplace(id, PendingWrite{owner, std::move(answered)});
+  return true;
+}
+
+bool SftpSession::AwaitAnswer() {
+  unsigned char type = 0;
+  std::uint32_t id = 0;
+  std::string body;
+  if (!ReadPacket(type, id, body)) return false;
+  Dispatch(id, type, body);  // an answer nobody waits for any more is passed over
+  return true;
+}
+
+bool SftpSession::AnswerWaiting() {
+  return !m_pending.empty() && ssh_channel_poll(m_sftp->channel, 0) > 0;
+}
+
+bool SftpSession::Settle() {
+  while (!m_pending.empty()) {
+    if (!AwaitAnswer()) return false;
+  }
+  return true;
+}
+
+void SftpSession::Forget(const void* owner) {
+  std::erase_if(m_pending, [owner](const auto& pending) { return pending.second.Owner == owner; });
 }
 
 bool SftpSession::PosixRename(const std::string& from, const std::string& to, int& status) {
@@ -357,8 +439,8 @@ bool SftpSession::PosixRename(const std::string& from, const std::string& to, in
 
 void SftpSession::ReadLimits() {
   // SFTP promises no more than 32 KiB of data per request; a server that says otherwise
-  // through limits@openssh.com (OpenSSH 8.6 and later) gets larger ones, which matter while
-  // libssh 0.10 waits for each write's answer before sending the next.
+  // through limits@openssh.com (OpenSSH 8.6 and later) gets larger ones: fewer requests and
+  // answers for the same bytes.
   m_maxWrite = 32 * 1024;
   if (sftp_extension_supported(m_sftp, "limits@openssh.com", "1") == 0) return;
   unsigned char type = 0;

@@ -13,9 +13,12 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "remote/Retry.h"
@@ -62,8 +65,22 @@ class SftpSession {
   // (and the connection is dropped at the next Ensure), a status from the server an Error.
   // `writing` says a failure may be a full disk.
   Attempt Failed(const std::string& doing, bool writing = false);
+  // What the server's status `status` for `doing` means (never transient).
+  Attempt Refused(const std::string& doing, int status, bool writing = false);
   // The SFTP status code of the last failed call; 0 once the connection is lost.
   int LastStatus() const;
+
+  // Pipelined writes, which libssh 0.10 lacks (its sftp_write waits for each answer, one
+  // round trip per request): SendWrite sends the request at once and `answered` gets the
+  // server's status when its answer is read, by AwaitAnswer or Settle. Both return false
+  // when the connection was lost (Failed() then says so). Ensure() settles first, so
+  // libssh never meets these answers. Forget drops the callbacks of an owner that goes.
+  bool SendWrite(sftp_file file, std::uint64_t offset, std::string_view data, const void* owner,
+                 std::function<void(int)> answered);
+  bool AwaitAnswer();
+  bool AnswerWaiting();
+  bool Settle();
+  void Forget(const void* owner);
 
   // Renames `from` over `to` at once with posix-rename@openssh.com, which libssh 0.10 does not
   // offer: false when the server lacks it. `status` is the server's answer, or -1 when the
@@ -100,6 +117,10 @@ class SftpSession {
   // was lost.
   bool Extended(const std::string& request, const std::string& arguments, unsigned char& type,
                 std::string& reply);
+  bool SendPacket(unsigned char type, std::uint32_t id, std::string_view payload);
+  bool ReadPacket(unsigned char& type, std::uint32_t& id, std::string& body);
+  // Hands a write's answer to its owner; false when no write waits for `id`.
+  bool Dispatch(std::uint32_t id, unsigned char type, const std::string& body);
   bool Lost() const;
   void Watch();
 
@@ -111,6 +132,12 @@ class SftpSession {
   bool m_lost = false;
   std::set<OpenFile*> m_files;
   std::size_t m_maxWrite = 32 * 1024;
+  struct PendingWrite {
+    const void* Owner;
+    std::function<void(int)> Answered;
+  };
+  std::map<std::uint32_t, PendingWrite> m_pending;
+  std::string m_packet, m_writePayload;  // kept, so large requests reuse their memory
 
   std::mutex m_mutex;  // guards the fields below, which the watchdog reads
   std::condition_variable m_wake;

@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <random>
 #include <set>
@@ -23,6 +25,9 @@ constexpr std::size_t kWriteChunk = 252 * 1024;
 // fewer bytes; the reader then asks again from where the bytes stopped).
 constexpr std::uint32_t kReadChunk = 64 * 1024;
 constexpr std::size_t kReadsInFlight = 32;
+// Writes on their way at once: enough to fill a long network's round trip. OpenSSH's
+// channel window is 2 MiB; beyond it libssh waits for the window to open.
+constexpr std::size_t kWritesInFlightBytes = 4 * 1024 * 1024;
 // A local file is read this much at a time for PutFile.
 constexpr std::size_t kLocalBlock = 1024 * 1024;
 
@@ -80,23 +85,42 @@ class Upload {
   Upload(const Upload&) = delete;
   Upload& operator=(const Upload&) = delete;
 
-  // Sends `bytes`, which follow everything sent so far.
+  // Sends `bytes`, which follow everything taken so far; they may still be on the way when
+  // it returns (kept until the server confirms them).
   Status Send(const char* bytes, std::size_t size);
-  // Checks the size the server holds and renames the temporary name over the object.
+  // Waits for every write, checks the size the server holds and renames the temporary name
+  // over the object.
   Status Finish();
   // Removes the temporary name unless finished.
   void Abort();
-  std::uint64_t Sent() const { return m_sent; }
+  std::uint64_t Taken() const { return m_taken; }
 
  private:
+  // Opens the temporary name (again, after a lost connection) and sends the writes whose
+  // answers the connection took with it.
+  Attempt Resume();
   Attempt OpenPart();
+  bool SendChunk(std::size_t index);
+  void Answered(std::uint64_t offset, int status);
+  // Reads answers until fewer than `bytes` are unconfirmed.
+  Attempt AwaitBelow(std::size_t bytes);
+  Attempt WriteFailed();
+
+  struct Chunk {
+    std::uint64_t Offset;
+    std::string Bytes;
+    bool Confirmed = false;
+  };
 
   SftpStore& m_store;
   SftpSession& m_session;
   std::string m_name, m_path, m_partPath;
   OpenFile m_file;
   Pace m_pace;
-  std::uint64_t m_sent = 0;  // confirmed by the server
+  std::deque<Chunk> m_flight;  // sent, not confirmed in order yet
+  std::size_t m_flightBytes = 0;
+  std::uint64_t m_taken = 0;  // bytes given to Send
+  int m_refused = SSH_FX_OK;  // the first write the server refused
   bool m_created = false;
   bool m_renaming = false;  // a rename was sent, maybe done though unanswered
   bool m_done = false;
@@ -157,6 +181,9 @@ class SftpStore : public RemoteStore {
             const std::string& knownHostsFile)
       : m_options(options), m_control(control), m_session(options, control, knownHostsFile) {
     m_root = options.Path;
+    // SFTP servers take "~" literally; the login folder is where relative paths start.
+    if (m_root == "~") m_root.clear();
+    if (m_root.rfind("~/", 0) == 0) m_root.erase(0, 2);
     while (m_root.size() > 1 && m_root.back() == '/') m_root.pop_back();
   }
 
@@ -172,16 +199,16 @@ class SftpStore : public RemoteStore {
   Status PutFile(const std::string& localPath, const std::string& name) override {
     if (Status valid = CheckName(name); !valid.ok()) return valid;
     const int fd = ::open(localPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return m_session.Error("cannot read " + localPath);
+    if (fd < 0) return m_session.Error("cannot read " + localPath + ": " + std::strerror(errno));
     Upload upload(*this, name);
     std::vector<char> block(kLocalBlock);
     Status status;
     for (;;) {
       const ssize_t got =
-          ::pread(fd, block.data(), block.size(), static_cast<off_t>(upload.Sent()));
+          ::pread(fd, block.data(), block.size(), static_cast<off_t>(upload.Taken()));
       if (got < 0 && errno == EINTR) continue;
       if (got < 0) {
-        status = m_session.Error("cannot read " + localPath);
+        status = m_session.Error("cannot read " + localPath + ": " + std::strerror(errno));
         break;
       }
       if (got == 0) {
@@ -456,34 +483,81 @@ Attempt Upload::OpenPart() {
     }
   }
   m_created = true;
-  if (sftp_seek64(m_file.get(), m_sent) != 0) return m_session.Failed("Writing " + m_name, true);
+  return {};
+}
+
+Attempt Upload::Resume() {
+  if (m_file) return {};
+  if (Attempt opened = OpenPart(); !opened.Result.ok()) return opened;
+  for (std::size_t i = 0; i < m_flight.size(); ++i) {
+    if (!m_flight[i].Confirmed && !SendChunk(i)) return WriteFailed();
+  }
+  return {};
+}
+
+bool Upload::SendChunk(std::size_t index) {
+  const Chunk& chunk = m_flight[index];
+  return m_session.SendWrite(
+      m_file.get(), chunk.Offset, chunk.Bytes, this,
+      [this, offset = chunk.Offset](int status) { Answered(offset, status); });
+}
+
+void Upload::Answered(std::uint64_t offset, int status) {
+  if (status != SSH_FX_OK) {
+    if (m_refused == SSH_FX_OK) m_refused = status;
+    return;
+  }
+  for (Chunk& chunk : m_flight) {
+    if (chunk.Offset == offset) chunk.Confirmed = true;
+  }
+  while (!m_flight.empty() && m_flight.front().Confirmed) {
+    m_flightBytes -= m_flight.front().Bytes.size();
+    m_flight.pop_front();
+  }
+}
+
+Attempt Upload::WriteFailed() {
+  Attempt failed = m_session.Failed("Writing " + m_name, true);
+  m_file.Close();
+  return failed;
+}
+
+Attempt Upload::AwaitBelow(std::size_t bytes) {
+  while (m_flightBytes > bytes && m_refused == SSH_FX_OK) {
+    if (!m_session.AwaitAnswer()) return WriteFailed();
+  }
+  if (m_refused != SSH_FX_OK) {
+    // The other answers are taken in first, so libssh finds the channel as it left it.
+    m_session.Settle();
+    return m_session.Refused("Writing " + m_name, m_refused, true);
+  }
   return {};
 }
 
 Status Upload::Send(const char* bytes, std::size_t size) {
-  const std::uint64_t base = m_sent;
-  return WithRetries(m_store.Control(), "Uploading " + m_name, [&]() -> Attempt {
+  const std::uint64_t base = m_taken;
+  const auto& control = m_store.Control();
+  return WithRetries(control, "Uploading " + m_name, [&]() -> Attempt {
     SftpSession::Busy busy(m_session);
-    if (!m_file) {
-      if (Attempt opened = OpenPart(); !opened.Result.ok()) return opened;
-    }
-    while (m_sent < base + size) {
-      const auto& control = m_store.Control();
-      if (control.StopRequested && control.StopRequested())
+    if (Attempt resumed = Resume(); !resumed.Result.ok()) return resumed;
+    while (m_taken < base + size) {
+      if (control.StopRequested && control.StopRequested()) {
         return {Status::Error("Stopped."), false};
-      const std::size_t offset = static_cast<std::size_t>(m_sent - base);
-      const std::size_t length = std::min(m_pace.Slice(m_session.MaxWrite()), size - offset);
-      const ssize_t written = sftp_write(m_file.get(), bytes + offset, length);
-      if (written < 0) {
-        Attempt failed = m_session.Failed("Writing " + m_name, true);
-        m_file.Close();
-        return failed;
       }
-      m_sent += static_cast<std::uint64_t>(written);
-      m_pace.Moved(static_cast<std::uint64_t>(written));
+      const std::size_t length = std::min(m_pace.Slice(m_session.MaxWrite()),
+                                          static_cast<std::size_t>(base + size - m_taken));
+      if (Attempt room = AwaitBelow(kWritesInFlightBytes - length); !room.Result.ok()) return room;
+      m_flight.push_back({m_taken, std::string(bytes + (m_taken - base), length)});
+      m_flightBytes += length;
+      if (!SendChunk(m_flight.size() - 1)) return WriteFailed();
+      m_taken += length;
+      m_pace.Moved(length);
       m_session.Progress();
+      while (m_session.AnswerWaiting()) {
+        if (!m_session.AwaitAnswer()) return WriteFailed();
+      }
     }
-    return {};
+    return AwaitBelow(kWritesInFlightBytes);
   });
 }
 
@@ -491,9 +565,8 @@ Status Upload::Finish() {
   if (m_done) return Status::Ok();
   Status finished = WithRetries(m_store.Control(), "Uploading " + m_name, [&]() -> Attempt {
     SftpSession::Busy busy(m_session);
-    if (!m_created) {
-      if (Attempt opened = OpenPart(); !opened.Result.ok()) return opened;
-    }
+    if (Attempt resumed = Resume(); !resumed.Result.ok()) return resumed;
+    if (Attempt written = AwaitBelow(0); !written.Result.ok()) return written;
     if (m_file && !m_file.Close()) {
       Attempt failed = m_session.Failed("Closing " + m_name, true);
       if (!failed.Transient) return failed;
@@ -506,16 +579,16 @@ Status Upload::Finish() {
       if (failed.Transient) return failed;
       // A rename whose answer the lost connection took: the object is there, whole.
       sftp_attributes object = sftp_stat(sftp, m_path.c_str());
-      const bool renamed = object != nullptr && object->size == m_sent;
+      const bool renamed = object != nullptr && object->size == m_taken;
       if (object != nullptr) sftp_attributes_free(object);
       if (renamed && m_renaming) return {};
       return failed;
     }
     const std::uint64_t held = part->size;
     sftp_attributes_free(part);
-    if (held != m_sent) {
+    if (held != m_taken) {
       return {m_session.Error("the server holds " + std::to_string(held) + " bytes of " + m_name +
-                              " where " + std::to_string(m_sent) + " were sent"),
+                              " where " + std::to_string(m_taken) + " were sent"),
               false};
     }
     m_renaming = true;
@@ -545,9 +618,11 @@ Status Upload::Finish() {
 void Upload::Abort() {
   if (m_done) return;
   m_done = true;
+  SftpSession::Busy busy(m_session);
+  if (m_file) m_session.Settle();
+  m_session.Forget(this);
   m_file.Close();
   if (!m_created) return;
-  SftpSession::Busy busy(m_session);
   const auto& control = m_store.Control();
   Attempt ready = m_session.Ensure();
   if (ready.Result.ok() && sftp_unlink(m_session.sftp(), m_partPath.c_str()) == 0) return;

@@ -4,6 +4,9 @@
 // Objects live under RemoteOptions::Path (relative to the login folder, or absolute), in
 // folders made as needed. An upload goes to ".<name>.brevanto-part-<random>" beside its
 // object, never listed, and is renamed over the object once the server holds every byte.
+//
+// One connection per store, made on first use and made again after it is lost; a store
+// and its writers are used by one thread at a time, and writers end before their store.
 
 #include <memory>
 #include <string>

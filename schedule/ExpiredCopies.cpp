@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <set>
@@ -13,6 +14,8 @@
 #include "schedule/Calendar.h"
 #include "tasks/BackupFileName.h"
 #include "tasks/CopyManifest.h"
+#include "tasks/OffsiteRecord.h"
+#include "tasks/RemoteOptions.h"
 
 namespace brevanto {
 namespace {
@@ -65,6 +68,18 @@ std::vector<bool> MarkExpired(const CTaskItem& task, const TaskDateTime& now) {
     default:
       return expired;
   }
+}
+
+// The copies whose local files may go under a task with an off-site target: the task's
+// own rule (`keepLocal` -1), every copy (0), or all but the newest `keepLocal`.
+std::vector<bool> MarkLocalExpired(const CTaskItem& task, const TaskDateTime& now, int keepLocal) {
+  const std::size_t count = task.BackupHistory.size();
+  if (keepLocal < 0) return MarkExpired(task, now);
+  const auto keep = static_cast<std::size_t>(keepLocal);
+  if (count <= keep) return {};
+  std::vector<bool> expired(count, false);
+  for (std::size_t i = 0; i < count - keep; ++i) expired[i] = true;
+  return expired;
 }
 
 // Only a folder named for the copy's own run time can be the DATE_TIME folder the run
@@ -121,15 +136,48 @@ bool FolderRemovedOrInUse(const std::string& folder) {
 
 ExpiredCopies FindExpiredCopies(const CTaskItem& task, const TaskDateTime& now) {
   ExpiredCopies found;
-  std::vector<bool> expired = MarkExpired(task, now);
-  if (expired.empty()) return found;
-
   const std::vector<BackupCopy>& history = task.BackupHistory;
+  // Asked on every poll: most tasks have no option sections to parse.
+  const RemoteOptions remote =
+      task.OptionSections.empty() ? RemoteOptions() : RemoteOptionsOf(task);
+  std::vector<bool> expired =
+      remote.Empty() ? MarkExpired(task, now) : MarkLocalExpired(task, now, remote.KeepLocalCopies);
+  if (expired.empty()) return found;
+  std::vector<bool> localOnly(history.size(), false);
+  if (!remote.Empty()) {
+    bool any = false;
+    for (std::size_t i = 0; i < history.size(); ++i) {
+      if (!expired[i]) continue;
+      // Nothing of it is here any more; the store's retention decides its end.
+      if (LocalFilesDeleted(history[i])) {
+        expired[i] = false;
+        continue;
+      }
+      switch (OffsiteStateOf(history[i])) {
+        case OffsiteState::None:
+          expired[i] = false;
+          found.Waiting.push_back(history[i]);
+          continue;
+        case OffsiteState::InStore: localOnly[i] = true; break;
+        case OffsiteState::Removed:
+          break;  // it went off-site once and was retired there: it goes as any copy
+      }
+      any = true;
+    }
+    if (!any) return found;
+  }
+
   // Paths a remaining copy still lists (a same-file backup lists one path every time).
-  // Same-file mode also rewrites one manifest every run.
+  // Same-file mode also rewrites one manifest every run; a copy that is off-site keeps
+  // its manifest.
   std::set<std::string> stillListed;
   std::set<std::string> stillDescribed;
   for (std::size_t i = 0; i < history.size(); ++i) {
+    if (expired[i] && localOnly[i]) {
+      if (std::string manifest = ManifestPathOf(history[i]); !manifest.empty()) {
+        stillDescribed.insert(std::move(manifest));
+      }
+    }
     if (expired[i]) continue;
     stillListed.insert(history[i].CopyFiles.begin(), history[i].CopyFiles.end());
     if (std::string manifest = ManifestPathOf(history[i]); !manifest.empty()) {
@@ -141,9 +189,13 @@ ExpiredCopies FindExpiredCopies(const CTaskItem& task, const TaskDateTime& now) 
     if (!expired[i]) continue;
     found.Indices.push_back(i);
     found.Copies.push_back(history[i]);
-    for (const std::string& file : history[i].CopyFiles) {
-      if (IsBackupFileName(file) && !stillListed.contains(file) && queued.insert(file).second) {
-        found.Files.push_back(file);
+    found.LocalOnly.push_back(localOnly[i]);
+    // A copy whose local files went already lists paths a later run may have taken.
+    if (!LocalFilesDeleted(history[i])) {
+      for (const std::string& file : history[i].CopyFiles) {
+        if (IsBackupFileName(file) && !stillListed.contains(file) && queued.insert(file).second) {
+          found.Files.push_back(file);
+        }
       }
     }
     std::string manifest = OwnManifestPath(history[i]);
@@ -185,6 +237,12 @@ std::vector<CopyFileFailure> DeleteCopyFiles(ExpiredCopies& expired) {
         failures.push_back({manifest, errno, CopyFileFailure::Kind::Manifest});
         keep = true;
       }
+      // The record goes after the manifest: a record without one describes nothing.
+      const std::string record = OffsitePathOf(manifest);
+      if (!keep && !record.empty() && ::unlink(record.c_str()) != 0 && errno != ENOENT) {
+        failures.push_back({record, errno, CopyFileFailure::Kind::Manifest});
+        keep = true;
+      }
     }
     if (!keep) continue;
     keptFolders.insert(copy.CopyFolder);
@@ -192,6 +250,7 @@ std::vector<CopyFileFailure> DeleteCopyFiles(ExpiredCopies& expired) {
     expired.Indices.erase(expired.Indices.begin() + at);
     expired.Copies.erase(expired.Copies.begin() + at);
     expired.Manifests.erase(expired.Manifests.begin() + at);
+    if (k < expired.LocalOnly.size()) expired.LocalOnly.erase(expired.LocalOnly.begin() + at);
   }
   // rmdir removes only empty folders: one that still holds other files stays.
   for (const std::string& folder : expired.Folders) {
@@ -220,16 +279,39 @@ std::string CopyFileFailureText(const CopyFileFailure& failure) {
   return what + failure.Path + " (" + std::strerror(failure.Error) + ")";
 }
 
-std::size_t DropCopies(std::vector<BackupCopy>& history, const ExpiredCopies& expired) {
+std::size_t DropCopies(std::vector<BackupCopy>& history, const ExpiredCopies& expired,
+                       std::size_t* localOnly) {
   std::size_t dropped = 0;
+  std::size_t marked = 0;
   for (std::size_t k = expired.Indices.size(); k-- > 0;) {
     const std::size_t i = expired.Indices[k];
     if (i < history.size() && history[i] == expired.Copies[k]) {
-      history.erase(history.begin() + static_cast<std::ptrdiff_t>(i));
+      if (k < expired.LocalOnly.size() && expired.LocalOnly[k]) {
+        history[i].Spare |= kCopyLocalFilesDeleted;
+        ++marked;
+      } else {
+        history.erase(history.begin() + static_cast<std::ptrdiff_t>(i));
+      }
       ++dropped;
     }
   }
+  if (localOnly != nullptr) *localOnly = marked;
   return dropped;
+}
+
+std::string LocalFilesDeletedText(std::size_t copies) {
+  return "Deleted the local files of " + std::to_string(copies) +
+         (copies == 1 ? " backup copy that is" : " backup copies that are") +
+         " off-site; the history keeps them";
+}
+
+std::string WaitingCopyText(const BackupCopy& copy) {
+  const BackupTimeStamp& t = copy.BackupTime;
+  char when[64];
+  std::snprintf(when, sizeof when, "%04d-%02d-%02d %02d:%02d:%02d", t.Year, t.Month, t.Day, t.Hour,
+                t.Minute, t.Second);
+  return std::string("The backup copy of ") + when +
+         " is kept although the task's rule would delete it: it is not off-site yet";
 }
 
 bool DeleteExpiredCopies(CTaskItem& task, const TaskDateTime& now,

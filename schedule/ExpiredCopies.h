@@ -5,6 +5,12 @@
 // anywhere, the copy is still recorded and still expired, so the next run finishes it and
 // no manifest outlives its copy. Only recorded paths and the manifests they imply are ever
 // deleted; no folder is scanned. A path a copy that stays still owns is never deleted.
+//
+// A task with an off-site target (tasks/RemoteOptions.h) never loses a copy that exists
+// nowhere else: a copy without its off-site record (tasks/OffsiteRecord.h) waits. Its
+// KeepLocalCopies picks the copies whose local files go (-1: the task's own rule, 0: every
+// one, N: all but the newest N); a copy in the store loses only its local files and stays
+// in the history marked kCopyLocalFilesDeleted, its manifest and record kept beside it.
 
 #include <cstddef>
 #include <string>
@@ -24,13 +30,19 @@ struct ExpiredCopies {
   std::vector<std::string> Manifests;  // each copy's manifest to delete, "" for none
   std::vector<std::string> Folders;  // to remove when empty, in order
   std::vector<std::string> Kept;     // files and manifests the remaining copies own
+  // Parallel to Indices: the copy is off-site, so only its local files go and it stays in
+  // the history as kCopyLocalFilesDeleted.
+  std::vector<bool> LocalOnly;
+  // Copies the rule would delete that are not off-site yet: kept, and said so once.
+  std::vector<BackupCopy> Waiting;
   bool empty() const { return Indices.empty(); }
 };
 
 // Mode 1 (older than N days): copies whose BackupTime is N or more whole days before
 // `now`, never the newest copy. Mode 2 (keep N copies): the oldest copies beyond N. Other
 // modes: none. A copy's folder is removed only when it is the DATE_TIME folder of its
-// own run time.
+// own run time. With an off-site target, as the top of this file says; the off-site
+// records of the copies the rule picks are read here.
 ExpiredCopies FindExpiredCopies(const CTaskItem& task, const TaskDateTime& now);
 
 // A recorded file, manifest or folder that could not be deleted, with the errno.
@@ -56,9 +68,11 @@ std::vector<std::string> ExpiredPaths(const ExpiredCopies& expired);
 // The log entry of one failure (a Warning: the copy stays until a later run deletes it).
 std::string CopyFileFailureText(const CopyFileFailure& failure);
 
-// Drops the found copies from `history`, provided it still holds them where they were
-// found. Returns the number dropped.
-std::size_t DropCopies(std::vector<BackupCopy>& history, const ExpiredCopies& expired);
+// Drops the found copies from `history` (or marks those in LocalOnly), provided it still
+// holds them where they were found. Returns the number changed; `localOnly` receives how
+// many of them were only marked.
+std::size_t DropCopies(std::vector<BackupCopy>& history, const ExpiredCopies& expired,
+                       std::size_t* localOnly = nullptr);
 
 // The three steps on a task the caller owns. True when a copy was dropped (the caller
 // then saves the task file and logs "Delete the expiration backup copies").
@@ -68,5 +82,9 @@ bool DeleteExpiredCopies(CTaskItem& task, const TaskDateTime& now,
 
 // The log entry written after copies were dropped.
 inline constexpr const char* kExpiredCopiesDeleted = "Delete the expiration backup copies";
+// The log entry written after off-site copies lost their local files.
+std::string LocalFilesDeletedText(std::size_t copies);
+// The log entry, once, for a copy the rule would delete that is not off-site yet.
+std::string WaitingCopyText(const BackupCopy& copy);
 
 }  // namespace brevanto

@@ -18,6 +18,20 @@ bool IsRunStart(const CTaskLogEntry& entry) {
 
 }  // namespace
 
+void NoteOffsiteEntry(OffsiteOutcome& outcome, std::uint8_t level, const std::string& text) {
+  if (level == static_cast<std::uint8_t>(LogLevel::General) && text.starts_with(kCopyOffsiteText)) {
+    outcome.Sent = true;
+  } else if (level >= static_cast<std::uint8_t>(LogLevel::Error) &&
+             text.starts_with(kCopyNotOffsiteText) && outcome.Problem.empty()) {
+    // "<target> (<cause>)": the list names the cause; the target is in the task's settings.
+    const std::string rest = text.substr(std::string_view(kCopyNotOffsiteText).size());
+    const auto open = rest.find(" (");
+    outcome.Problem = open == std::string::npos || !rest.ends_with(")")
+                          ? rest
+                          : rest.substr(open + 2, rest.size() - open - 3);
+  }
+}
+
 std::size_t FindLastRunStart(const std::vector<CTaskLogEntry>& entries) {
   for (std::size_t i = entries.size(); i > 0; --i) {
     if (IsRunStart(entries[i - 1])) return i - 1;
@@ -41,6 +55,7 @@ TaskRunResult LastRunResultOf(const std::vector<CTaskLogEntry>& entries) {
   bool canceled = false;
   for (std::size_t i = start + 1; i < entries.size(); ++i) {
     const CTaskLogEntry& entry = entries[i];
+    NoteOffsiteEntry(result.Offsite, entry.level, entry.text);
     if (entry.level >= static_cast<std::uint8_t>(LogLevel::Error)) {
       ++result.Errors;
     } else if (entry.level == static_cast<std::uint8_t>(LogLevel::Warning)) {

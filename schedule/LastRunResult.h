@@ -5,6 +5,7 @@
 // failed when it holds an Error entry.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,15 @@ namespace brevanto {
 
 class CTaskLog;
 struct CTaskLogEntry;
+
+// The entries a run of a task with an off-site target ends its upload with: the run's copy
+// is complete in the store (General, + the target), or it is not (Error,
+// + "<target> (<cause>)").
+inline constexpr const char* kCopyOffsiteText = "The backup copy is off-site: ";
+inline constexpr const char* kCopyNotOffsiteText = "Failed to send the backup copy off-site! - ";
+
+// Notes what one entry of a run says of its off-site copy.
+void NoteOffsiteEntry(OffsiteOutcome& outcome, std::uint8_t level, const std::string& text);
 
 // The index of the last run's first entry ("Running..."), or entries.size() when the
 // entries hold no run start.

@@ -8,6 +8,7 @@
 
 #include "core/DateTime.h"
 #include "schedule/TaskRoutine.h"
+#include "tasks/TaskRunState.h"
 
 namespace brevanto {
 
@@ -26,6 +27,7 @@ struct RunReport {
   int WarningCount = 0;
   std::vector<std::string> Errors;        // the first kMaxReportedErrors Error entries
   std::vector<std::string> FilesWritten;  // full paths
+  OffsiteOutcome Offsite;                 // of a task with an off-site target
 
   // A run failed when its routine said so or when it logged an Error entry and went on.
   bool Failed() const { return Outcome == RunOutcome::Failed || ErrorCount > 0; }

@@ -77,9 +77,12 @@ std::string ProgressText(const TaskProgress& progress, std::int64_t elapsedSecon
 
 std::string LastResultText(const TaskRunResult& result) {
   switch (result.Kind) {
-    case RunResultKind::Ok: return "OK";
+    case RunResultKind::Ok: return result.Offsite.Sent ? "OK, off-site" : "OK";
     case RunResultKind::Canceled: return "Canceled";
     case RunResultKind::Failed:
+      if (!result.Offsite.Problem.empty()) {
+        return "Failed, not off-site (" + result.Offsite.Problem + ")";
+      }
       if (result.Errors == 0) return "Failed";
       return "Failed (" + std::to_string(result.Errors) +
              (result.Errors == 1 ? " error)" : " errors)");

@@ -20,7 +20,9 @@ std::int64_t SecondsBetween(const TaskDateTime& from, const TaskDateTime& to);
 // `elapsedSeconds` counts from the run's start.
 std::string ProgressText(const TaskProgress& progress, std::int64_t elapsedSeconds);
 
-// "OK", "Failed (1 error)", "Failed (3 errors)", "Canceled"; "" before the first run.
+// "OK", "Failed (1 error)", "Failed (3 errors)", "Canceled"; "" before the first run. A
+// run of a task with an off-site target: "OK, off-site" once its copy is there, or
+// "Failed, not off-site (<cause>)" when sending it failed.
 std::string LastResultText(const TaskRunResult& result);
 
 // "<task>: 42 %, 3 min left (db.table)" for the tray tooltip.

@@ -15,11 +15,13 @@
 #include "core/Clock.h"
 #include "logs/TaskLog.h"
 #include "schedule/ExpiredCopies.h"
+#include "schedule/LastRunResult.h"
 #include "schedule/ProgressTracker.h"
 #include "schedule/RunReport.h"
 #include "schedule/Schedule.h"
 #include "schedule/TaskRunnerOwner.h"
 #include "schedule/WorkerThread.h"
+#include "tasks/OffsiteRecord.h"
 #include "tasks/TaskKinds.h"
 #include "tasks/TaskList.h"
 
@@ -113,6 +115,10 @@ class Worker {
   // Appends a run's copy to the history, saves the task file, then drops expired copies
   // and saves again. False when the first save failed: nothing was deleted.
   bool RecordBackupCopy(const BackupCopy& copy);
+  // As after recording a copy: one that went off-site since may lose its local files.
+  void DeleteExpiredCopiesNow();
+  // Drops copies that exist nowhere any more from the history and saves the task file.
+  Status ForgetBackupCopies(const std::vector<BackupCopy>& copies);
 
   Clock& GetClock() { return m_clock; }
   WorkerShared& Shared() { return *m_shared; }
@@ -137,6 +143,7 @@ class Worker {
   std::string m_logFileName;  // never changes while the task exists
   bool m_keepsCopies = false;
   std::set<std::string> m_undeletable;  // expired files a deletion failed on
+  std::set<std::string> m_waitingSaid;  // copies kept for want of an off-site copy, as logged
 };
 
 // What a routine sees of its run. Lives on the worker thread's stack for one run.
@@ -176,6 +183,10 @@ class WorkerRun final : public TaskRunContext {
     }
     return Status::Ok();
   }
+  void DeleteExpiredCopies() override { m_worker.DeleteExpiredCopiesNow(); }
+  Status ForgetBackupCopies(const std::vector<BackupCopy>& copies) override {
+    return m_worker.ForgetBackupCopies(copies);
+  }
   // True when a copy of this run could not be saved in the task file: the run failed.
   bool CopyNotSaved() const { return m_copyNotSaved; }
   Clock& GetClock() override { return m_worker.GetClock(); }
@@ -212,6 +223,7 @@ class WorkerRun final : public TaskRunContext {
 
  private:
   void Count(LogLevel level, const std::string& text) {
+    NoteOffsiteEntry(m_report.Offsite, static_cast<std::uint8_t>(level), text);
     if (level == LogLevel::Error) {
       if (m_report.Errors.size() < kMaxReportedErrors) m_report.Errors.push_back(text);
       ++m_report.ErrorCount;
@@ -330,7 +342,7 @@ Worker::WaitResult Worker::WaitUntilDue() {
     }
     if (due) return WaitResult::Due;
     if (stop.stop_requested()) return WaitResult::Stopped;
-    if (!expired.empty()) DropExpired(std::move(expired), true);
+    if (!expired.empty() || !expired.Waiting.empty()) DropExpired(std::move(expired), true);
     // Polls fall on a common 100 ms grid: the waiting workers wake together, so the
     // system takes one timer wake-up per poll for all of them instead of one each.
     const int untilNextPoll = kPollMs - static_cast<int>(m_clock.MonotonicMs() % kPollMs);
@@ -368,6 +380,7 @@ bool Worker::Report(RunReport& report) {
                                     : RunResultKind::Ok;
   result.Errors = report.ErrorCount;
   result.Warnings = report.WarningCount;
+  result.Offsite = report.Offsite;
   bool alive = false;
   TouchSlot([&](TaskSlot& slot) {
     slot.LastResult = result;
@@ -387,6 +400,12 @@ bool Worker::Report(RunReport& report) {
 }
 
 void Worker::DropExpired(ExpiredCopies expired, bool fromPoll) {
+  for (const BackupCopy& copy : expired.Waiting) {
+    if (m_waitingSaid.insert(WaitingCopyText(copy)).second) {
+      Log(LogLevel::General, WaitingCopyText(copy));
+    }
+  }
+  if (expired.empty()) return;
   const std::vector<std::string> paths = ExpiredPaths(expired);
   if (fromPoll && std::any_of(paths.begin(), paths.end(),
                               [&](const std::string& f) { return m_undeletable.contains(f); })) {
@@ -400,13 +419,46 @@ void Worker::DropExpired(ExpiredCopies expired, bool fromPoll) {
     }
   }
   std::size_t dropped = 0;
-  if (!Touch([&](CTaskItem& task) { dropped = DropCopies(task.BackupHistory, expired); })) return;
+  std::size_t localOnly = 0;
+  if (!Touch([&](CTaskItem& task) {
+        dropped = DropCopies(task.BackupHistory, expired, &localOnly);
+      })) {
+    return;
+  }
   if (dropped == 0) return;
   if (!SaveTasks()) {
     Log(LogLevel::Warning, kTaskFileNotSaved);
     return;
   }
-  Log(LogLevel::General, kExpiredCopiesDeleted);
+  if (dropped > localOnly) Log(LogLevel::General, kExpiredCopiesDeleted);
+  if (localOnly > 0) Log(LogLevel::General, LocalFilesDeletedText(localOnly));
+}
+
+void Worker::DeleteExpiredCopiesNow() {
+  ExpiredCopies expired;
+  const TaskDateTime now = m_clock.Now();
+  if (!Touch([&](CTaskItem& task) { expired = FindExpiredCopies(task, now); })) return;
+  if (!expired.empty() || !expired.Waiting.empty()) DropExpired(std::move(expired), false);
+}
+
+Status Worker::ForgetBackupCopies(const std::vector<BackupCopy>& copies) {
+  std::size_t forgotten = 0;
+  if (!Touch([&](CTaskItem& task) {
+        for (const BackupCopy& copy : copies) {
+          const auto it = std::find_if(task.BackupHistory.begin(), task.BackupHistory.end(),
+                                       [&](const BackupCopy& c) { return SameCopy(c, copy); });
+          if (it == task.BackupHistory.end()) continue;
+          task.BackupHistory.erase(it);
+          ++forgotten;
+        }
+      })) {
+    return Status::Ok();
+  }
+  if (forgotten > 0 && !SaveTasks()) {
+    Log(LogLevel::Warning, kTaskFileNotSaved);
+    return Status::Error(kTaskFileNotSaved);
+  }
+  return Status::Ok();
 }
 
 bool Worker::RecordBackupCopy(const BackupCopy& copy) {
@@ -444,7 +496,7 @@ void Worker::EndOnInternalError(const std::string& text) {
     }
     TouchSlot([&](TaskSlot& slot) {
       slot.Progress.Active = false;
-      if (inRun) slot.LastResult = TaskRunResult{RunResultKind::Failed, 1, 0};
+      if (inRun) slot.LastResult = TaskRunResult{RunResultKind::Failed, 1, 0, {}};
     });
     End();
   } catch (...) {

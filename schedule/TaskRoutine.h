@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "core/DateTime.h"
 #include "core/Status.h"
@@ -50,6 +51,15 @@ class TaskRunContext {
   // deletes expired copies. An Error (already logged) when the task file could not be
   // saved: the copy is not recorded.
   [[nodiscard]] virtual Status RecordBackupCopy(const BackupCopy& copy) = 0;
+  // BackupToFiles with an off-site target: deletes what the task's retention expires now,
+  // as after RecordBackupCopy (a copy that went off-site since may lose its local files).
+  virtual void DeleteExpiredCopies() {}
+  // Drops copies that exist nowhere any more (the store's retention deleted them there and
+  // no local file is left) from the live task's history and saves the task file. Copies
+  // are matched whatever their Spare bits say. An Error (a Warning logged) when the save failed.
+  [[nodiscard]] virtual Status ForgetBackupCopies(const std::vector<BackupCopy>& /*copies*/) {
+    return Status::Ok();
+  }
   virtual Clock& GetClock() = 0;
 
   // Progress, for the task list, the tray and the headless runner (see

@@ -8,6 +8,7 @@
 #include <set>
 
 #include "core/Sha256.h"
+#include "tasks/OffsiteRecord.h"
 
 namespace brevanto {
 namespace {
@@ -108,7 +109,12 @@ std::vector<CatalogueCopy> ListCopies(const CTaskItem& task, const CatalogueChec
         entry.Files.push_back(std::move(file));
       }
     }
+    entry.OffsiteOnly = LocalFilesDeleted(entry.Copy);
     for (CatalogueFile& file : entry.Files) {
+      if (entry.OffsiteOnly) {
+        file.State = CopyFileState::Offsite;
+        continue;
+      }
       // A replaced copy's files are the later copy's: only their presence is shown.
       CheckFile(file, entry.Replaced ? CatalogueCheck{} : check);
       if (file.Exists) entry.Size += file.Size;
@@ -134,7 +140,8 @@ std::vector<std::string> CopyProblems(const CatalogueCopy& copy, bool requireMan
   }
   for (const CatalogueFile& file : copy.Files) {
     switch (file.State) {
-      case CopyFileState::Ok: break;
+      case CopyFileState::Ok:
+      case CopyFileState::Offsite: break;
       case CopyFileState::Missing: problems.push_back("missing: " + file.Path); break;
       case CopyFileState::SizeChanged:
         problems.push_back("size changed: " + file.Path + " (" + std::to_string(file.Size) +
@@ -157,6 +164,7 @@ const char* CopyFileStateName(CopyFileState state) {
     case CopyFileState::SizeChanged: return "size changed";
     case CopyFileState::ContentChanged: return "content changed";
     case CopyFileState::Unreadable: return "unreadable";
+    case CopyFileState::Offsite: return "off-site";
   }
   return "unknown";
 }

@@ -20,6 +20,7 @@ enum class CopyFileState {
   SizeChanged,     // its size is not the manifest's
   ContentChanged,  // same size, other SHA-256 (only when checked)
   Unreadable,      // could not be read to take its SHA-256
+  Offsite,         // the copy is off-site only: its local files were deleted on purpose
 };
 
 enum class ManifestState {
@@ -51,6 +52,9 @@ struct CatalogueCopy {
   // A later copy names the same files and manifest (same-file mode rewrites them every
   // run): what is on the disk belongs to that copy, so this one is not checked.
   bool Replaced = false;
+  // The copy is off-site and its local files were deleted (tasks/OffsiteRecord.h): its
+  // files are Offsite, not missing.
+  bool OffsiteOnly = false;
 };
 
 // Whether to take each file's SHA-256 and compare it with the manifest's.
@@ -67,7 +71,7 @@ std::vector<CatalogueCopy> ListCopies(const CTaskItem& task, const CatalogueChec
 // `requireManifest` (a --check) counts a missing manifest: every copy must be provable.
 std::vector<std::string> CopyProblems(const CatalogueCopy& copy, bool requireManifest);
 
-// "ok", "missing", "size changed", "content changed", "unreadable".
+// "ok", "missing", "size changed", "content changed", "unreadable", "off-site".
 const char* CopyFileStateName(CopyFileState state);
 // "present", "missing", "invalid", "other files".
 const char* ManifestStateName(ManifestState state);

@@ -35,7 +35,7 @@ std::vector<TaskKind> MakeKinds() {
        .Progress = ProgressUnit::Rows,
        .Advanced = kDumpScope,
        .Routine = KindRoutine::BackupToFiles,
-       .Steps = {Step::SourceServer, Step::ChooseDatabases, Step::BackupFile}},
+       .Steps = {Step::SourceServer, Step::ChooseDatabases, Step::BackupFile, Step::Offsite}},
       {.Type = TaskType::BackupToServer,
        .Name = "Backup to server",
        .ListText = "Backup to another server",

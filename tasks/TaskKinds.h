@@ -32,6 +32,7 @@ enum class WizardStep : std::uint8_t {
   ExportFile,
   Script,
   RestoreFiles,
+  Offsite,  // where a backup's copies go off-site
 };
 
 // The engines' routines; several kinds may share one.

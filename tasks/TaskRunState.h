@@ -25,11 +25,19 @@ struct TaskProgress {
 
 enum class RunResultKind : std::uint8_t { None = 0, Ok = 1, Failed = 2, Canceled = 3 };
 
+// Whether a run of a task with an off-site target got its copy there.
+struct OffsiteOutcome {
+  bool Sent = false;
+  std::string Problem;  // why it did not, from the run's Error entry; "" when none said
+  friend bool operator==(const OffsiteOutcome&, const OffsiteOutcome&) = default;
+};
+
 // The outcome of a task's last run, as the list shows it.
 struct TaskRunResult {
   RunResultKind Kind = RunResultKind::None;
   int Errors = 0;
   int Warnings = 0;
+  OffsiteOutcome Offsite;
   friend bool operator==(const TaskRunResult&, const TaskRunResult&) = default;
 };
 

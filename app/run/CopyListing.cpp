@@ -30,7 +30,7 @@ const char* ManifestColumn(ManifestState state) {
 
 std::string StateText(const CatalogueCopy& copy, const std::vector<std::string>& problems) {
   if (copy.Replaced) return "replaced by a later run";
-  if (problems.empty()) return "ok";
+  if (problems.empty()) return copy.OffsiteOnly ? "off-site only" : "ok";
   return std::to_string(problems.size()) + (problems.size() == 1 ? " problem" : " problems");
 }
 
@@ -63,9 +63,10 @@ nlohmann::json CopyJson(const CatalogueCopy& copy, const std::vector<std::string
           {"size", copy.Size},
           {"manifest", manifest},
           {"files", files},
-          {"state", copy.Replaced      ? "replaced"
-                    : problems.empty() ? "ok"
-                                       : "problem"},
+          {"state", copy.Replaced       ? "replaced"
+                    : !problems.empty() ? "problem"
+                    : copy.OffsiteOnly  ? "off-site"
+                                        : "ok"},
           {"problems", problems}};
 }
 

@@ -19,6 +19,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/FaultProxy.h"
+#include "tests/support/SshServer.h"
 #include "tests/support/TempDir.h"
 
 namespace brevanto {
@@ -331,6 +333,28 @@ TEST_F(RcloneStoreTest, AStalledRemoteFailsWithinTheStallTimeAndIsRetried) {
   EXPECT_LT(seconds, 3 * (2 + 2.5));
   ASSERT_GE(m_warnings.size(), 1u);
   EXPECT_NE(m_warnings[0].find("retrying"), std::string::npos) << m_warnings[0];
+}
+
+TEST_F(RcloneStoreTest, AConnectionCutMidUploadIsRetriedAndTheObjectArrivesWhole) {
+  test::SshServer server;
+  ASSERT_TRUE(server.running()) << server.problem();
+  test::FaultProxy proxy(server.port());
+  // An sftp remote reached through the proxy, which cuts the first connection once 1 MB
+  // went up.
+  std::ofstream(m_dir.file("rclone.conf"), std::ios::app)
+      << "\n[cut]\ntype = sftp\nhost = 127.0.0.1\nport = " << proxy.port()
+      << "\nuser = " << server.user() << "\nkey_file = " << server.clientKeyFile() << "\n";
+  proxy.CutAfter(1 << 20);
+  RemoteOptions options = Options("cut");
+  options.Path = server.data() + "place";
+  auto store = Store(options);
+  const std::string bytes = RandomBytes(3 * 1024 * 1024, 11);
+  EXPECT_EQ(Put(*store, "copy/t.sql", bytes), "");
+  EXPECT_EQ(proxy.Fired(), 1);
+  ASSERT_EQ(m_warnings.size(), 1u);
+  EXPECT_NE(m_warnings[0].find("retrying"), std::string::npos) << m_warnings[0];
+  EXPECT_TRUE(ReadWholeFile(server.data() + "place/copy/t.sql") == bytes);
+  EXPECT_EQ(FilesUnder(server.data() + "place"), std::vector<std::string>{"copy/t.sql"});
 }
 
 TEST_F(RcloneStoreTest, AStopRequestEndsTheUploadAndLeavesNoPart) {

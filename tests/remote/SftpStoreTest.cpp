@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <random>
 
+#include "tests/support/ClosedPort.h"
 #include "tests/support/FaultProxy.h"
 #include "tests/support/SshServer.h"
 #include "tests/support/TempDir.h"
@@ -208,6 +209,10 @@ TEST_F(SftpStoreTest, ARelativePathIsUnderTheLoginFolderAndNamesCannotLeaveThePl
   ASSERT_TRUE(Put(*store, "x/y", "here").ok());
   EXPECT_EQ(ReadWholeFile(m_server.data() + "rel/place/x/y"), "here");
   EXPECT_EQ(Read(*store, "x/y"), "here");
+  // As a shell would read it, "~/" is the login folder too.
+  RemoteOptions tilde = options;
+  tilde.Path = "~/rel/place";
+  EXPECT_EQ(Read(*Store(tilde), "x/y"), "here");
 
   for (const char* bad : {"../escape", "/abs", "a//b", "a/./b", "", "dir/", ".x.brevanto-part-1"}) {
     const Status status = Put(*store, bad, "no");
@@ -233,7 +238,8 @@ TEST_F(SftpStoreTest, AWrongPinnedHostKeyIsRefusedNamingTheKeyOfferedAndNothingI
   auto store = Store(options);
   const Status status = Put(*store, "x", "secret");
   ASSERT_FALSE(status.ok());
-  EXPECT_NE(status.message().find(m_server.hostKeySha256()), std::string::npos) << status.message();
+  EXPECT_NE(status.message().find(m_server.hostKeySha256() + " (ssh-ed25519)"), std::string::npos)
+      << status.message();
   EXPECT_NE(status.message().find(RemoteTargetText(options)), std::string::npos);
   EXPECT_TRUE(FilesUnder(m_server.data()).empty());
   EXPECT_TRUE(m_warnings.empty()) << "a refused host key is not retried";
@@ -320,6 +326,17 @@ TEST_F(SftpStoreTest, AStopRequestEndsAnUploadAndLeavesNothing) {
   EXPECT_EQ(writer->Write(RandomBytes(1024 * 1024, 12)).message(), "Stopped.");
   writer.reset();
   EXPECT_TRUE(FilesUnder(Place()).empty());
+}
+
+TEST_F(SftpStoreTest, AServerNotListeningIsRetriedThenAnErrorNamingTheTarget) {
+  RemoteOptions options = Options();
+  options.Port = test::ClosedPort();
+  const Status status = TestRemoteStore(*Store(options));
+  ASSERT_FALSE(status.ok());
+  EXPECT_NE(status.message().find(RemoteTargetText(options) + ": cannot connect"),
+            std::string::npos)
+      << status.message();
+  EXPECT_EQ(m_warnings.size(), 3u) << "four tries in all";
 }
 
 TEST_F(SftpStoreTest, TheWizardsTestPassesAndLeavesNothingBehind) {

@@ -67,6 +67,20 @@ S3Server::S3Server(const Options& options) {
                                 kSecret,
                                 "--clock-skew-seconds",
                                 std::to_string(options.ClockSkewSeconds)};
+  if (options.Tls) {
+    const std::string key = m_dir.file("key.pem");
+    const std::string cert = m_dir.file("cert.pem");
+    const std::string command =
+        "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost -addext "
+        "subjectAltName=DNS:localhost,IP:127.0.0.1 -keyout '" +
+        key + "' -out '" + cert + "' >'" + logFile + "' 2>&1";
+    if (std::system(command.c_str()) != 0) {
+      m_problem = "openssl could not make a certificate: " + ReadWholeFile(logFile);
+      return;
+    }
+    m_caFile = cert;
+    args.insert(args.end(), {"--tls-cert", cert, "--tls-key", key});
+  }
   for (const std::string& bucket : options.Buckets) {
     args.push_back("--bucket");
     args.push_back(bucket);
@@ -95,8 +109,9 @@ S3Server::S3Server(const Options& options) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   while (std::chrono::steady_clock::now() < deadline) {
     const std::string port = ReadWholeFile(portFile);
-    if (!port.empty()) {
+    if (port.find(' ') != std::string::npos) {
       m_port = std::atoi(port.c_str());
+      m_controlPort = std::atoi(port.c_str() + port.find(' '));
       return;
     }
     int status = 0;
@@ -125,7 +140,7 @@ S3Server& S3Server::Shared() {
 }
 
 std::string S3Server::Endpoint() const {
-  return "http://127.0.0.1:" + std::to_string(m_port);
+  return (m_caFile.empty() ? "http://127.0.0.1:" : "https://127.0.0.1:") + std::to_string(m_port);
 }
 
 int S3Server::PendingUploads(const std::string& bucket) const {
@@ -150,6 +165,11 @@ void S3Server::FailNext(int count, int status, const std::string& code, const st
                       (method.empty() ? "" : "&method=" + method));
 }
 
+void S3Server::LoseReplies(int count, const std::string& method, const std::string& query) {
+  Control("POST", "/__control/lose-reply?count=" + std::to_string(count) + "&method=" + method +
+                      (query.empty() ? "" : "&query=" + query));
+}
+
 void S3Server::LimitObjectBytes(std::uint64_t bytes) {
   Control("POST", "/__control/max-object-bytes" +
                       (bytes == 0 ? std::string() : "?bytes=" + std::to_string(bytes)));
@@ -162,7 +182,7 @@ std::string S3Server::Control(const std::string& method, const std::string& targ
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<std::uint16_t>(m_port));
+  address.sin_port = htons(static_cast<std::uint16_t>(m_controlPort));
   std::string response;
   if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
     const std::string request =

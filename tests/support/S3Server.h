@@ -23,6 +23,9 @@ class S3Server {
   struct Options {
     std::vector<std::string> Buckets{"brevanto"};
     int ClockSkewSeconds = 0;  // how far the server's clock is ahead of ours
+    // HTTPS with a certificate of its own for 127.0.0.1 and localhost (made with the
+    // openssl program), which CaFile() holds.
+    bool Tls = false;
   };
 
   // Starts the server with a fresh data folder; Problem() says why when it could not.
@@ -38,8 +41,10 @@ class S3Server {
   bool Running() const { return m_port != 0; }
   const std::string& Problem() const { return m_problem; }
   int Port() const { return m_port; }
-  // "http://127.0.0.1:PORT".
+  // "http://127.0.0.1:PORT" ("https://" with Options::Tls).
   std::string Endpoint() const;
+  // The certificate a TLS server presents, to trust as a CA; "" without TLS.
+  const std::string& CaFile() const { return m_caFile; }
 
   // Multipart uploads started in `bucket` and neither completed nor aborted.
   int PendingUploads(const std::string& bucket) const;
@@ -48,6 +53,9 @@ class S3Server {
   // Answers the next `count` signed requests (of `method` only, when given) with HTTP
   // `status` and the S3 error `code`.
   void FailNext(int count, int status, const std::string& code, const std::string& method = "");
+  // Carries out the next `count` requests of `method` (having the query parameter `query`,
+  // when given) but closes their connections instead of answering.
+  void LoseReplies(int count, const std::string& method, const std::string& query = "");
   // Refuses bodies larger than `bytes` with EntityTooLarge; 0 lifts the limit.
   void LimitObjectBytes(std::uint64_t bytes);
 
@@ -59,6 +67,8 @@ class S3Server {
   int m_pid = -1;
   int m_stdin = -1;  // the server ends when this pipe closes
   int m_port = 0;
+  int m_controlPort = 0;  // the test hooks' plain HTTP port
+  std::string m_caFile;
   std::string m_problem;
 };
 

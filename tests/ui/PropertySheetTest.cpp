@@ -2,15 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QListWidget>
-#include <QPushButton>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
+#include <QTest>
 #include <QTreeWidget>
 
+#include "tasks/RemoteOptions.h"
 #include "tests/support/FakeClock.h"
 #include "tests/ui/UiFixture.h"
 #include "ui/Dialogs.h"
@@ -84,7 +88,11 @@ TEST_F(PropertySheetTest, EditSheetChecksTheNameWhenLeftAndOnOk) {
   EXPECT_EQ(sheet->windowTitle(),
             QStringLiteral("Edit Task - Weekly - Backup MySQL databases to SQL/PHP files"));
   EXPECT_EQ(TabTitles(), (QStringList{"Task Type", "MySQL Server", "Databases and Tables",
-                                      "Backup File", "Task Schedule"}));
+                                      "Backup File", "Off-site Copy", "Task Schedule"}));
+  // Every title shows at once where the screen has room: no tab bar to scroll.
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(sheet.get()));
+  QTabBar* bar = sheet->Tabs()->tabBar();
+  EXPECT_GE(bar->width(), bar->sizeHint().width());
 
   auto* name = Find<QLineEdit>("taskNameEdit");
   name->setText(QStringLiteral("Nightly"));
@@ -115,8 +123,35 @@ TEST_F(PropertySheetTest, OkShowsTheTabThatRefuses) {
   Open(fixture.Core().Tasks().At(own), SheetMode::Edit, own);
   sheet->accept();
   EXPECT_EQ(Shown(), QStringLiteral("Please set the Every Week Settings!"));
+  EXPECT_EQ(sheet->Tabs()->currentIndex(), 5);
+  EXPECT_NE(sheet->result(), QDialog::Accepted);
+}
+
+TEST_F(PropertySheetTest, OkKeepsAnOffsiteTargetItsRunCouldNotUse) {
+  RemoteOptions noHost;
+  noHost.Kind = RemoteKind::Sftp;
+  noHost.User = "backup";
+  noHost.Path = "/srv/backups";
+  CTaskItem task = BackupTask("Remote");
+  SetRemoteOptions(task, noHost);
+  const int own = fixture.Add(task);
+  Open(fixture.Core().Tasks().At(own), SheetMode::Edit, own);
+  sheet->accept();
+  EXPECT_EQ(Shown(), QString::fromStdString(RemoteOptionsProblem(noHost)));
   EXPECT_EQ(sheet->Tabs()->currentIndex(), 4);
   EXPECT_NE(sheet->result(), QDialog::Accepted);
+  EXPECT_EQ(RemoteOptionsOf(context.Task), noHost);
+  // The field the message names has the focus.
+  sheet->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(sheet.get()));
+  EXPECT_EQ(QApplication::focusWidget(), Find<QLineEdit>("sftpHostEdit"));
+
+  Find<QLineEdit>("sftpHostEdit")->setText(QStringLiteral(" vault.example.net "));
+  sheet->accept();
+  EXPECT_EQ(Shown(), QString());
+  EXPECT_EQ(sheet->result(), QDialog::Accepted);
+  noHost.Host = "vault.example.net";
+  EXPECT_EQ(RemoteOptionsOf(context.Task), noHost);
 }
 
 // The sheet and the import share one set of rules: what one refuses, the other does.
@@ -127,12 +162,12 @@ TEST_F(PropertySheetTest, EditSheetRefusesWhatNoRunCouldUseAsTheImportDoes) {
     int tab;
     const char* shown;
   } cases[] = {
-      {[](CTaskItem& t) { t.Schedule = {.Kind = 1, .Hour = 25}; }, 4,
+      {[](CTaskItem& t) { t.Schedule = {.Kind = 1, .Hour = 25}; }, 5,
        "The hour must be a number from 0 to 23!"},
       {[](CTaskItem& t) {
          t.Schedule = {.Kind = 4, .SpecialYear = 2031, .SpecialMonth = 2, .SpecialDay = 30};
        },
-       4, "The special date does not exist!"},
+       5, "The special date does not exist!"},
       {[](CTaskItem& t) { t.BackupSettings.BackupFolder = "backups/"; }, 3,
        "Please input a full path (starting with /)!"},
       {[](CTaskItem& t) { t.TaskName = "NIGHTLY"; }, 0,

@@ -16,6 +16,7 @@
 #include <QTreeWidget>
 
 #include "tasks/AdvancedOptions.h"
+#include "tasks/RemoteOptions.h"
 #include "tests/support/FakeClock.h"
 #include "tests/ui/UiFixture.h"
 #include "ui/Dialogs.h"
@@ -133,7 +134,7 @@ TEST_F(WizardFlowTest, CreatesABackupToFilesTaskEndToEnd) {
 
   // Step 1: the proposed name is taken once a task holds it; the lower-case one is not.
   EXPECT_EQ(wizard->windowTitle(),
-            QStringLiteral("Task Wizard - Backup MySQL databases to SQL/PHP files - Step 1 of 6"));
+            QStringLiteral("Task Wizard - Backup MySQL databases to SQL/PHP files - Step 1 of 7"));
   QLineEdit* name = Find<QLineEdit>("taskNameEdit");
   EXPECT_EQ(name->text(), QStringLiteral("Task 5"));
   name->setText(QStringLiteral("Task 4"));
@@ -146,7 +147,7 @@ TEST_F(WizardFlowTest, CreatesABackupToFilesTaskEndToEnd) {
   EXPECT_TRUE(Next().isEmpty());
 
   // Step 2: a failed connection keeps the page; the catalogue loads on the next try.
-  EXPECT_TRUE(wizard->windowTitle().endsWith(QStringLiteral("Step 2 of 6")));
+  EXPECT_TRUE(wizard->windowTitle().endsWith(QStringLiteral("Step 2 of 7")));
   Find<QLineEdit>("portEdit")->setText(QStringLiteral("33a6"));
   EXPECT_EQ(Texts(Next()), QStringLiteral("The port must be a number between 1 and 65535!"));
   Find<QLineEdit>("portEdit")->setText(QStringLiteral("3307"));
@@ -155,13 +156,13 @@ TEST_F(WizardFlowTest, CreatesABackupToFilesTaskEndToEnd) {
   EXPECT_EQ(Texts(Next()),
             QStringLiteral("Failed to connect to the MySQL server!\n\nError NO. "
                            "2003\nCan't connect to MySQL server on 'nowhere' (111)"));
-  EXPECT_TRUE(wizard->windowTitle().endsWith(QStringLiteral("Step 2 of 6")));
+  EXPECT_TRUE(wizard->windowTitle().endsWith(QStringLiteral("Step 2 of 7")));
   server->fail = false;
   EXPECT_TRUE(Next().isEmpty());
 
   // Step 3: nothing chosen is refused; checking two of three tables shows the database
   // partly checked.
-  EXPECT_TRUE(wizard->windowTitle().endsWith(QStringLiteral("Step 3 of 6")));
+  EXPECT_TRUE(wizard->windowTitle().endsWith(QStringLiteral("Step 3 of 7")));
   auto* tree = Find<QTreeWidget>("databaseTree");
   ASSERT_EQ(tree->topLevelItemCount(), 2);
   EXPECT_EQ(tree->topLevelItem(0)->child(2)->text(0), QStringLiteral("sales (View)"));
@@ -178,7 +179,7 @@ TEST_F(WizardFlowTest, CreatesABackupToFilesTaskEndToEnd) {
 
   // Step 4: the default folder is the options' folder and the task name; one file
   // instead, switched to PHP.
-  EXPECT_TRUE(wizard->windowTitle().endsWith(QStringLiteral("Step 4 of 6")));
+  EXPECT_TRUE(wizard->windowTitle().endsWith(QStringLiteral("Step 4 of 7")));
   const QString folder =
       QString::fromStdString(fixture.Folder()) + QStringLiteral("Data/Shop nightly/");
   EXPECT_EQ(Find<QLineEdit>("folderEdit")->text(), folder);
@@ -197,18 +198,33 @@ TEST_F(WizardFlowTest, CreatesABackupToFilesTaskEndToEnd) {
   file->setText(QString::fromStdString(fixture.Folder()) + QStringLiteral("Data/shop.php"));
   EXPECT_TRUE(Next().isEmpty());
 
-  // Step 5: Every Week without days is refused; Manual passes.
-  EXPECT_TRUE(wizard->windowTitle().endsWith(QStringLiteral("Step 5 of 6")));
+  // Step 5: an S3 bucket as the off-site target; without its name the page stays.
+  EXPECT_TRUE(wizard->windowTitle().endsWith(QStringLiteral("Step 5 of 7")));
+  Find<QComboBox>("offsiteKindCombo")->setCurrentIndex(1);
+  Find<QLineEdit>("s3EndpointEdit")->setText(QStringLiteral("https://s3.example.com"));
+  Find<QLineEdit>("s3RegionEdit")->setText(QStringLiteral("eu-central-1"));
+  Find<QLineEdit>("s3AccessKeyEdit")->setText(QStringLiteral("AKIDEXAMPLE"));
+  Find<QLineEdit>("s3SecretKeyEdit")->setText(QStringLiteral("wJalrXUtnFEMI/K7MDENG"));
+  RemoteOptions noBucket;
+  noBucket.Kind = RemoteKind::S3;
+  EXPECT_EQ(Texts(Next()), QString::fromStdString(RemoteOptionsProblem(noBucket)));
+  EXPECT_TRUE(wizard->windowTitle().endsWith(QStringLiteral("Step 5 of 7")));
+  Find<QLineEdit>("s3BucketEdit")->setText(QStringLiteral("shop-backups"));
+  EXPECT_TRUE(Next().isEmpty());
+
+  // Step 6: Every Week without days is refused; Manual passes.
+  EXPECT_TRUE(wizard->windowTitle().endsWith(QStringLiteral("Step 6 of 7")));
   Find<QRadioButton>("everyWeekRadio")->click();
   EXPECT_EQ(Texts(Next()), QStringLiteral("Please set the Every Week Settings!"));
   Find<QRadioButton>("manualRadio")->click();
   EXPECT_TRUE(Next().isEmpty());
 
-  // Step 6: the summary, then Finish.
-  EXPECT_TRUE(wizard->windowTitle().endsWith(QStringLiteral("Step 6 of 6")));
+  // Step 7: the summary, then Finish.
+  EXPECT_TRUE(wizard->windowTitle().endsWith(QStringLiteral("Step 7 of 7")));
   const QString summary = Find<QPlainTextEdit>("summaryEdit")->toPlainText();
   EXPECT_TRUE(summary.contains(QStringLiteral("Source MySQL server:\n    db.example:3307\n")));
   EXPECT_TRUE(summary.contains(QStringLiteral("    1 database(s), 2 table(s)\n")));
+  EXPECT_TRUE(summary.contains(QStringLiteral("Off-site copy:\n    s3://shop-backups/\n")));
   wizard->button(QWizard::FinishButton)->click();
   EXPECT_EQ(wizard->result(), QDialog::Accepted);
 
@@ -230,6 +246,10 @@ TEST_F(WizardFlowTest, CreatesABackupToFilesTaskEndToEnd) {
   EXPECT_EQ(task.BackupSettings.FileMode, 1);
   EXPECT_EQ(task.BackupSettings.SameFilePath, fixture.Folder() + "Data/shop.php");
   EXPECT_EQ(task.Schedule.Kind, 0);
+  const RemoteOptions remote = RemoteOptionsOf(task);
+  EXPECT_EQ(remote.Kind, RemoteKind::S3);
+  EXPECT_EQ(remote.Bucket, "shop-backups");
+  EXPECT_EQ(remote.SecretAccessKey, "wJalrXUtnFEMI/K7MDENG");
   EXPECT_EQ(server->catalogueLoads, 2);
   // A new task gets routines, triggers, events and one snapshot unless the user says no.
   EXPECT_EQ(FindAdvancedOptions(task), CAdvancedOptions{});
@@ -244,10 +264,10 @@ TEST_F(WizardFlowTest, NoDatabaseButNewOnesAsksAndYesGoesOn) {
   Dialogs::QueueAnswer(Answer::No);
   EXPECT_EQ(Texts(Next()), QStringLiteral("You did not choose any databases.\nDo you want to "
                                           "backup all newly-created databases on the server?"));
-  EXPECT_TRUE(wizard->windowTitle().endsWith(QStringLiteral("Step 3 of 6")));
+  EXPECT_TRUE(wizard->windowTitle().endsWith(QStringLiteral("Step 3 of 7")));
   Dialogs::QueueAnswer(Answer::Yes);
   Next();
-  EXPECT_TRUE(wizard->windowTitle().endsWith(QStringLiteral("Step 4 of 6")));
+  EXPECT_TRUE(wizard->windowTitle().endsWith(QStringLiteral("Step 4 of 7")));
   EXPECT_EQ(context.Task.BackupSettings.IncludeNewDatabases, 1);
 }
 
@@ -427,7 +447,7 @@ TEST_F(WizardFlowTest, UnknownTypeBecomesTypeOne) {
   Open(12);
   Next();
   EXPECT_EQ(wizard->windowTitle(),
-            QStringLiteral("Task Wizard - Backup MySQL databases to SQL/PHP files - Step 1 of 6"));
+            QStringLiteral("Task Wizard - Backup MySQL databases to SQL/PHP files - Step 1 of 7"));
 }
 
 }  // namespace

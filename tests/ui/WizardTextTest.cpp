@@ -30,9 +30,9 @@ TEST(WizardTextTest, NameCheckIgnoresCaseAndBlanksAndSkipsTheEditedTask) {
   }
 }
 
-TEST(WizardTextTest, StepCaptionsCountFiveOrSixSteps) {
+TEST(WizardTextTest, StepCaptionsCountTheKindsSteps) {
   EXPECT_EQ(WizardCaption(1, 1),
-            "Task Wizard - Backup MySQL databases to SQL/PHP files - Step 1 of 6");
+            "Task Wizard - Backup MySQL databases to SQL/PHP files - Step 1 of 7");
   EXPECT_EQ(WizardCaption(8, 6),
             "Task Wizard - Restore a MySQL database by another database - Step 6 of 6");
   EXPECT_EQ(WizardCaption(6, 2),

@@ -6,6 +6,7 @@
 #include "ui/wizard/ChooseTablesPage.h"
 #include "ui/wizard/DatabasePages.h"
 #include "ui/wizard/ExportFilePage.h"
+#include "ui/wizard/OffsitePage.h"
 #include "ui/wizard/RestoreFilesPage.h"
 #include "ui/wizard/SchedulePage.h"
 #include "ui/wizard/ScriptPage.h"
@@ -34,6 +35,7 @@ CTaskPage* MakeStepPage(WizardStep step, CSheetContext& c) {
     case WizardStep::ExportFile: return new CExportFilePage(c);
     case WizardStep::Script: return new CSQLScriptPage(c);
     case WizardStep::RestoreFiles: return new CRestoreFilesPage(c);
+    case WizardStep::Offsite: return new COffsitePage(c);
   }
   return nullptr;
 }

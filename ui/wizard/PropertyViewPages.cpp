@@ -15,6 +15,7 @@
 #include "appcore/WizardText.h"
 #include "tasks/DisplayDateTime.h"
 #include "tasks/EncryptionOptions.h"
+#include "tasks/RemoteOptions.h"
 #include "ui/Text.h"
 #include "ui/wizard/AdvancedOptionsDialog.h"
 #include "ui/wizard/ChooseDatabasesPage.h"
@@ -216,6 +217,21 @@ QWidget* BackupFileView(const CTaskItem& task) {
   return page;
 }
 
+// No secret is shown: the properties sheet is read over shoulders and in screenshots.
+QWidget* OffsiteView(const CTaskItem& task) {
+  const RemoteOptions remote = RemoteOptionsOf(task);
+  auto* page = new QWidget;
+  auto* form = new QFormLayout(page);
+  form->addRow(QObject::tr("Off-site copy:"),
+               Field(page, ToQt(RemoteKindText(remote.Kind)), "offsiteKindView"));
+  form->addRow(QObject::tr("Target:"),
+               Field(page, remote.Empty() ? QString() : ToQt(RemoteTargetText(remote)),
+                     "offsiteTargetView"));
+  form->addRow(QObject::tr("Settings:"),
+               TextField(page, OffsiteSettingsText(remote), "offsiteSettingsView"));
+  return page;
+}
+
 QWidget* ScriptView(const CTaskItem& task) {
   auto* page = new QWidget;
   auto* layout = new QVBoxLayout(page);
@@ -284,6 +300,7 @@ ViewTab MakeStepView(WizardStep step, const CTaskItem& task, int dateStyle, int 
     case WizardStep::Script: return {QObject::tr("SQL Script"), ScriptView(task)};
     case WizardStep::RestoreFiles:
       return {QObject::tr("SQL Files"), RestoreFilesView(task, dateStyle, timeStyle)};
+    case WizardStep::Offsite: return {QObject::tr("Off-site Copy"), OffsiteView(task)};
   }
   return {QString(), nullptr};
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/Status.h"
 #include "tasks/TaskItem.h"
 #include "ui/wizard/ServerBrowser.h"
 
@@ -17,7 +18,9 @@ class QWidget;
 
 namespace brevanto {
 class CApplicationCore;
-}
+struct RemoteOptions;
+struct TransferControl;
+}  // namespace brevanto
 
 namespace brevanto::wizard {
 
@@ -37,6 +40,9 @@ struct CSheetContext {
   // or tables), or the source database's tables in a single entry (kinds that copy one
   // database).
   std::vector<DatabaseItem> Catalogue;
+  // The off-site page's Test: reaches the target and writes, lists, reads and deletes a
+  // small object. Called on a worker thread; unset means the real stores.
+  std::function<Status(const RemoteOptions&, const TransferControl&)> TestRemote;
 
   int Type() const { return Task.TaskType; }
   bool Wizard() const { return Mode == SheetMode::New; }

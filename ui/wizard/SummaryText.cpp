@@ -64,6 +64,9 @@ std::string BuildTaskSummary(const CTaskItem& task) {
     text += source + "Backup information:\r\n" + CountsLine(task) + "\r\n";
     text +=
         b.FileMode == 1 ? Heading("To file", b.SameFilePath) : Heading("To folder", b.BackupFolder);
+    if (const RemoteOptions remote = RemoteOptionsOf(task); !remote.Empty()) {
+      text += "\r\n\r\n" + Heading("Off-site copy", RemoteTargetText(remote));
+    }
   } else if (uses.BackupSettings) {
     text += source +
             (kind->Group == KindGroup::Restore ? "Restore information:\r\n"
@@ -125,6 +128,62 @@ std::string BackupFileSettingsText(const BackupSettings& b) {
     }
   }
   if (b.UnixLineEnds != 0) text += "\r\n\r\nUse the '\\n' instead of '\\r\\n' in the backup files";
+  return text;
+}
+
+std::string RemoteKindText(RemoteKind kind) {
+  switch (kind) {
+    case RemoteKind::S3: return "S3-compatible storage";
+    case RemoteKind::Sftp: return "SFTP";
+    case RemoteKind::Rclone: return "rclone remote";
+    case RemoteKind::None: break;
+  }
+  return "None";
+}
+
+std::string OffsiteSettingsText(const RemoteOptions& o) {
+  std::string text;
+  const auto line = [&text](const std::string& value) {
+    text += (text.empty() ? "" : "\r\n") + value;
+  };
+  const auto named = [&line](const char* name, const std::string& value) {
+    if (!value.empty()) line(std::string(name) + ": " + value);
+  };
+  switch (o.Kind) {
+    case RemoteKind::None: return "None";
+    case RemoteKind::S3:
+      named("Endpoint", o.Endpoint);
+      named("Region", o.Region);
+      if (o.PathStyle) line("Path-style addressing");
+      named("Storage class", o.StorageClass);
+      named("Access key ID", o.AccessKeyId);
+      named("CA file", o.CaFile);
+      break;
+    case RemoteKind::Sftp:
+      line(!o.PrivateKeyFile.empty() ? "Login: key file " + o.PrivateKeyFile
+           : !o.Password.empty()     ? std::string("Login: password")
+                                     : std::string("Login: SSH agent"));
+      line(o.HostKeySha256.empty() ? std::string("Host key: as known_hosts holds it")
+                                   : "Host key: " + o.HostKeySha256);
+      break;
+    case RemoteKind::Rclone: break;
+  }
+  line(o.KeepCopies > 0 ? "Keep " + std::to_string(o.KeepCopies) + " copies off-site"
+                        : std::string("Keep all copies off-site"));
+  if (o.Direct) {
+    line("Written directly to the target, no local file");
+  } else if (o.KeepLocalCopies < 0) {
+    line("Keep local copies as the backup file settings say");
+  } else if (o.KeepLocalCopies == 0) {
+    line("Delete the local files once a copy is off-site");
+  } else {
+    line("Keep the newest " + std::to_string(o.KeepLocalCopies) + " local copies");
+  }
+  const std::uint64_t cap = o.BandwidthBytesPerSecond;
+  if (cap != 0) {
+    line("Bandwidth cap: " + (cap % 1024 == 0 ? std::to_string(cap / 1024) + " KB/s"
+                                              : std::to_string(cap) + " bytes/s"));
+  }
   return text;
 }
 

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "tasks/RemoteOptions.h"
 #include "tasks/TaskItem.h"
 
 namespace brevanto::wizard {
@@ -24,6 +25,11 @@ std::string ProtocolsText(const CServerInfo& server);
 std::string ExportFileTypeText(std::uint8_t format);
 // "Settings:" of the backup file view.
 std::string BackupFileSettingsText(const BackupSettings& settings);
+// "S3-compatible storage", "SFTP", "rclone remote", "None": the off-site view's kind.
+std::string RemoteKindText(RemoteKind kind);
+// "Settings:" of the off-site view: the target's details beside its address, the copies
+// kept there and here, direct writing and the bandwidth cap. Never a secret.
+std::string OffsiteSettingsText(const RemoteOptions& options);
 // The statements of the script view, each followed by an empty line.
 std::string ScriptViewText(const std::vector<std::string>& statements);
 

@@ -5,6 +5,8 @@
 #include <QDialogButtonBox>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QStyle>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -88,7 +90,12 @@ CTaskPropertySheet::CTaskPropertySheet(CSheetContext& context, QWidget* parent)
     ui::HelpWindow::Open(QStringLiteral("::/taskwizard/tasktype%1.html").arg(type));
   });
   layout->addWidget(buttons);
-  resize(640, 540);
+  // Wide enough for every tab's title where the screen allows (smaller screens scroll the
+  // tab bar).
+  const QMargins margins = layout->contentsMargins();
+  resize(std::max(640, m_tabs->tabBar()->sizeHint().width() + margins.left() + margins.right() +
+                           2 * m_tabs->style()->pixelMetric(QStyle::PM_DefaultFrameWidth)),
+         540);
 }
 
 void CTaskPropertySheet::LeaveTab(int next) {

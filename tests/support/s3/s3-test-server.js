@@ -10,20 +10,24 @@
 //  - answers AbortMultipartUpload (DELETE ?uploadId=), which s3rver lacks, and checks the
 //    ETags of CompleteMultipartUpload against the parts stored (400 InvalidPart);
 //  - virtual-host addressing: "<bucket>.localhost" is passed on as path style.
-// Test hooks, unsigned, under /__control/: "POST /__control/fail?count=N&status=503&code=SlowDown
+// Test hooks, on a plain HTTP port of their own: "POST /__control/fail?count=N&status=503&code=SlowDown
 // [&method=PUT]" answers the next N (matching) requests with that error; "GET
 // /__control/stats" gives {"requests": N} (signed requests seen) as JSON; "POST
-// /__control/max-object-bytes?bytes=N" refuses bodies larger than N with 400 EntityTooLarge.
+// /__control/max-object-bytes?bytes=N" refuses bodies larger than N with 400 EntityTooLarge;
+// "POST /__control/lose-reply?count=N&method=POST[&query=uploadId]" carries out the next N
+// matching requests but closes their connections instead of answering.
 //
 // Usage: node s3-test-server.js --data DIR --port-file FILE --key-id ID --secret SECRET
-//          [--bucket NAME]... [--clock-skew-seconds N]
-// The proxy's port is written to the port file (atomically) once both servers listen.
+//          [--bucket NAME]... [--clock-skew-seconds N] [--tls-cert PEM --tls-key PEM]
+// With a certificate, the proxy speaks HTTPS.
+// "PROXY_PORT CONTROL_PORT" is written to the port file (atomically) once all listen.
 
 'use strict';
 
 const crypto = require('crypto');
 const fs = require('fs');
 const http = require('http');
+const https = require('https');
 const path = require('path');
 const aws4 = require('aws4');
 const parser = require('fast-xml-parser');
@@ -40,6 +44,8 @@ function parseArguments(argv) {
       case '--secret': options.secret = value; break;
       case '--bucket': options.buckets.push(value); break;
       case '--clock-skew-seconds': options.clockSkewSeconds = Number(value); break;
+      case '--tls-cert': options.tlsCert = value; break;
+      case '--tls-key': options.tlsKey = value; break;
       default: throw new Error(`unknown argument ${argv[i]}`);
     }
   }
@@ -51,6 +57,7 @@ function parseArguments(argv) {
 
 const options = parseArguments(process.argv);
 let failures = { count: 0 };
+let lostReplies = { count: 0 };
 let maxObjectBytes = Infinity;
 let signedRequests = 0;
 
@@ -188,11 +195,15 @@ function checkCompleteParts(bucket, uploadId, body) {
   return null;
 }
 
-function handleControl(req, res, url) {
+function handleControl(req, res) {
+  const url = new URL(req.url, 'http://localhost');
   const query = url.searchParams;
   if (req.method === 'POST' && url.pathname === '/__control/fail') {
     failures = { count: Number(query.get('count') || 1), status: Number(query.get('status') || 503),
                  code: query.get('code') || 'SlowDown', method: query.get('method') || '' };
+  } else if (req.method === 'POST' && url.pathname === '/__control/lose-reply') {
+    lostReplies = { count: Number(query.get('count') || 1), method: query.get('method') || 'POST',
+                    query: query.get('query') || '' };
   } else if (req.method === 'POST' && url.pathname === '/__control/max-object-bytes') {
     maxObjectBytes = query.get('bytes') ? Number(query.get('bytes')) : Infinity;
   } else if (req.method === 'GET' && url.pathname === '/__control/stats') {
@@ -210,14 +221,13 @@ function handleControl(req, res, url) {
 }
 
 function startProxy(s3Port) {
-  const server = http.createServer((req, res) => {
+  const handler = (req, res) => {
     const chunks = [];
     req.on('data', chunk => chunks.push(chunk));
     req.on('error', () => res.destroy());
     req.on('end', () => {
       const body = Buffer.concat(chunks);
       const url = new URL(req.url, 'http://localhost');
-      if (url.pathname.startsWith('/__control/')) return handleControl(req, res, url);
 
       const error = checkRequest(req, body);
       if (error) return sendError(res, ...error);
@@ -252,15 +262,27 @@ function startProxy(s3Port) {
       delete headers.authorization;
       delete headers['transfer-encoding'];
       delete headers.expect;
+      const loseReply = lostReplies.count > 0 && lostReplies.method === req.method &&
+        (!lostReplies.query || forwardUrl.searchParams.has(lostReplies.query));
+      if (loseReply) lostReplies.count -= 1;
       const upstream = http.request({ host: '127.0.0.1', port: s3Port, method: req.method, path: forwardPath, headers },
         answer => {
+          if (loseReply) {
+            // Done on the server, but the client never hears of it.
+            answer.resume();
+            answer.on('end', () => req.socket.destroy());
+            return;
+          }
           res.writeHead(answer.statusCode, answer.headers);
           answer.pipe(res);
         });
       upstream.on('error', e => sendError(res, 500, 'InternalError', e.message));
       upstream.end(body);
     });
-  });
+  };
+  const server = options.tlsCert
+    ? https.createServer({ cert: fs.readFileSync(options.tlsCert), key: fs.readFileSync(options.tlsKey) }, handler)
+    : http.createServer(handler);
   return new Promise((resolve, reject) => {
     server.on('error', reject);
     server.listen(0, '127.0.0.1', () => resolve(server));
@@ -276,10 +298,16 @@ async function main() {
   const { port: s3Port } = await s3.run();
   const proxy = await startProxy(s3Port);
   const temporary = `${options.portFile}.tmp`;
-  fs.writeFileSync(temporary, `${proxy.address().port}\n`);
+  const control = http.createServer((req, res) => {
+    req.resume();
+    req.on('end', () => handleControl(req, res));
+  });
+  await new Promise(resolve => control.listen(0, '127.0.0.1', resolve));
+  fs.writeFileSync(temporary, `${proxy.address().port} ${control.address().port}\n`);
   fs.renameSync(temporary, options.portFile);
   const stop = () => {
     proxy.close();
+    control.close();
     s3.close().finally(() => process.exit(0));
   };
   process.on('SIGTERM', stop);
