@@ -185,6 +185,36 @@ TEST_F(OffsiteRestoreMySqlTest, AnEncryptedCompressedCopyRestoresWithTheIdentity
   ExpectRestoredAsSource();
 }
 
+// What a backup run sends off-site directly (no local file) restores through the task that
+// the window and brevanto-run make: its "Remote" and "OffsiteRestore" sections alone.
+TEST_F(OffsiteRestoreMySqlTest, ACopyARunSentDirectlyRestoresThroughARestoreTask) {
+  if (std::system("command -v rclone >/dev/null") != 0) GTEST_SKIP() << "rclone is needed";
+  test::TempDir config;
+  CTaskItem backup = test::RcloneBackupTask("k1", "Offsite", m_remote.path());
+  test::WriteRcloneFolder(config, {backup});
+  ::setenv("RCLONE_CONFIG", config.file("rclone.conf").c_str(), 1);
+  CAdvancedOptions advanced;
+  advanced.Compression = Compression::Zstd;
+  CTaskItem task = MakeDumpTask("Offsite", 3, {{"big", 1}, {"small", 1}}, &advanced);
+  RemoteOptions remote = RemoteOptionsOf(backup);
+  remote.Direct = true;
+  SetRemoteOptions(task, remote);
+  FakeRunContext backingUp(task);
+  ASSERT_EQ(RunOutcome::Finished, RunBackupToFiles(backingUp, m_dir.path())) << backingUp.AllText();
+  ASSERT_EQ(backingUp.copies.size(), 1u);
+  for (const std::string& file : backingUp.copies[0].CopyFiles) {
+    EXPECT_FALSE(std::filesystem::exists(file)) << file;  // only in the store
+  }
+
+  const CTaskItem restore =
+      MakeOffsiteRestoreTask(task, "", test::AsServerInfo(test::ServerB()), m_target, "");
+  FakeRunContext restoring(restore);
+  ASSERT_EQ(RunOutcome::Finished, RestoreFilesWorker(restoring)) << restoring.AllText();
+  EXPECT_TRUE(restoring.Texts(LogLevel::Error).empty()) << restoring.AllText();
+  ExpectRestoredAsSource();
+  ::unsetenv("RCLONE_CONFIG");
+}
+
 // brevanto-run --restore-remote: the task's target is an rclone remote of type local over the
 // store's folder, the server one of the folder's saved servers.
 TEST_F(OffsiteRestoreMySqlTest, BrevantoRunRestoresTheNewestCopyIntoASavedServer) {
