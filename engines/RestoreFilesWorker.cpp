@@ -106,6 +106,8 @@ bool CRestoreRun::LoadIdentities() {
 }
 
 RestoreStep CRestoreRun::FileError(const std::string& path, const std::string& reason) {
+  // A read from a store ends when the run is stopped: what failed is the stop.
+  if (m_context.StopRequested()) return RestoreStep::Cancel;
   m_context.Log(LogLevel::Error,
                 "Failed to get a SQL statement from the SQL file! " + path + ": " + reason);
   return m_options.ContinueOnFileError ? RestoreStep::Continue : RestoreStep::Stop;

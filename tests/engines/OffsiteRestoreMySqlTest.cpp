@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -183,6 +184,71 @@ TEST_F(OffsiteRestoreMySqlTest, AnEncryptedCompressedCopyRestoresWithTheIdentity
   ASSERT_EQ(RunOutcome::Finished, Restore(restoring, 2, key)) << restoring.AllText();
   EXPECT_TRUE(restoring.Texts(LogLevel::Error).empty()) << restoring.AllText();
   ExpectRestoredAsSource();
+}
+
+// A store whose read gives one statement and then waits, as a slow network does, until the
+// run is stopped.
+class WaitingStore final : public test::FolderStore {
+ public:
+  explicit WaitingStore(TransferControl control)
+      : FolderStore("/nonexistent/"), m_control(control) {}
+  Status Get(const std::string&, const std::function<Status(std::string_view)>& consume) override {
+    if (Status status = consume("SELECT 1;\n"); !status.ok()) return status;
+    while (!m_control.StopRequested()) std::this_thread::yield();
+    return Status::Error("stopped");
+  }
+
+ private:
+  TransferControl m_control;
+};
+
+TEST_F(OffsiteRestoreMySqlTest, AStopWhileAFileDownloadsEndsTheRunAsStoppedNotFailed) {
+  RestoreFilesRequest request;
+  request.Server = test::AsServerInfo(test::ServerB());
+  request.Files.push_back({0, "a.sql", "2026-12-08_03-00/a.sql", 0, {}});
+  auto source = std::make_shared<OffsiteSource>();
+  source->Files["2026-12-08_03-00/a.sql"] = {"a.sql", 10, Sha256Hex("SELECT 1;\n"), {}};
+  source->OpenStore = [](const TransferControl& control, std::unique_ptr<RemoteStore>& store) {
+    store = std::make_unique<WaitingStore>(control);
+    return Status::Ok();
+  };
+  request.Offsite = source;
+  FakeRunContext restoring(CTaskItem{});
+  restoring.onLog = [&](const std::string& text) {
+    if (text.starts_with("Restoring...  ")) restoring.RequestStop();
+  };
+  EXPECT_EQ(RunOutcome::Canceled, RestoreFromFiles(restoring, request)) << restoring.AllText();
+  EXPECT_TRUE(restoring.Texts(LogLevel::Error).empty()) << restoring.AllText();
+}
+
+// What a backup run sends off-site directly (no local file) restores through the task that
+// the window and brevanto-run make: its "Remote" and "OffsiteRestore" sections alone.
+TEST_F(OffsiteRestoreMySqlTest, ACopyARunSentDirectlyRestoresThroughARestoreTask) {
+  if (std::system("command -v rclone >/dev/null") != 0) GTEST_SKIP() << "rclone is needed";
+  test::TempDir config;
+  CTaskItem backup = test::RcloneBackupTask("k1", "Offsite", m_remote.path());
+  test::WriteRcloneFolder(config, {backup});
+  ::setenv("RCLONE_CONFIG", config.file("rclone.conf").c_str(), 1);
+  CAdvancedOptions advanced;
+  advanced.Compression = Compression::Zstd;
+  CTaskItem task = MakeDumpTask("Offsite", 3, {{"big", 1}, {"small", 1}}, &advanced);
+  RemoteOptions remote = RemoteOptionsOf(backup);
+  remote.Direct = true;
+  SetRemoteOptions(task, remote);
+  FakeRunContext backingUp(task);
+  ASSERT_EQ(RunOutcome::Finished, RunBackupToFiles(backingUp, m_dir.path())) << backingUp.AllText();
+  ASSERT_EQ(backingUp.copies.size(), 1u);
+  for (const std::string& file : backingUp.copies[0].CopyFiles) {
+    EXPECT_FALSE(std::filesystem::exists(file)) << file;  // only in the store
+  }
+
+  const CTaskItem restore =
+      MakeOffsiteRestoreTask(task, "", test::AsServerInfo(test::ServerB()), m_target, "");
+  FakeRunContext restoring(restore);
+  ASSERT_EQ(RunOutcome::Finished, RestoreFilesWorker(restoring)) << restoring.AllText();
+  EXPECT_TRUE(restoring.Texts(LogLevel::Error).empty()) << restoring.AllText();
+  ExpectRestoredAsSource();
+  ::unsetenv("RCLONE_CONFIG");
 }
 
 // brevanto-run --restore-remote: the task's target is an rclone remote of type local over the

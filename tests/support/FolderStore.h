@@ -15,7 +15,7 @@
 
 namespace brevanto::test {
 
-class FolderStore final : public RemoteStore {
+class FolderStore : public RemoteStore {
  public:
   explicit FolderStore(std::string folder) : m_folder(std::move(folder)) {
     if (m_folder.back() != '/') m_folder += '/';
