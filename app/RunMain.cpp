@@ -40,6 +40,7 @@ int main(int argc, char* argv[]) {
     case Command::List: return ListTasks(folder, line);
     case Command::Log: return PrintTaskLog(folder, line);
     case Command::Copies: return PrintCopies(folder, line);
+    case Command::Verify: return VerifyCopyCommand(folder, line);
     case Command::Run: return RunTask(folder, line);
     case Command::Import: return ImportTasks(folder, line);
     case Command::Export: return ExportTasks(folder, line);

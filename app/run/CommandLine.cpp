@@ -18,6 +18,9 @@ const char* UsageText() {
          "                         and whether every file still has its recorded size\n"
          "      --check            also compare each file's SHA-256 with its manifest, and\n"
          "                         count a copy without a manifest as a problem\n"
+         "  --verify NAME [COPY]   restore a copy (the newest, or the one whose TIME --copies\n"
+         "                         shows) into a private scratch server and compare it with\n"
+         "                         its manifest; exit status 0 only when it is verified\n"
          "  --daemon               run every task's schedule until stopped (SIGTERM)\n"
          "  --import FILE.json     add the tasks of a JSON file (- reads standard input)\n"
          "      --replace          replace tasks of the same name instead of refusing them\n"
@@ -77,12 +80,13 @@ std::string ParseCommandLine(int argc, const char* const argv[], CommandLine& ou
     if (arg == "--folder") {
       problem = value("a folder", out.folder);
     } else if (arg == "--task" || arg == "--run" || arg == "--delete" || arg == "--log" ||
-               arg == "--copies") {
+               arg == "--copies" || arg == "--verify") {
       problem = value("a task name", name);
       if (problem.empty()) {
         problem = setCommand(arg == "--delete"   ? Command::Delete
                              : arg == "--log"    ? Command::Log
                              : arg == "--copies" ? Command::Copies
+                             : arg == "--verify" ? Command::Verify
                                                  : Command::Run);
         out.names.push_back(name);
       }
@@ -137,6 +141,10 @@ std::string ParseCommandLine(int argc, const char* const argv[], CommandLine& ou
     if (attached) return arg + " takes no value";
   }
   if (!haveCommand) return "give a command, e.g. --list or --run NAME";
+  if (out.command == Command::Verify && operands.size() == 1) {
+    out.copy = operands.front();
+    operands.clear();
+  }
   if (!operands.empty()) {
     if (out.command != Command::Export) return "unexpected argument: " + operands.front();
     out.names.insert(out.names.end(), operands.begin(), operands.end());

@@ -25,6 +25,7 @@ enum class Command {
   Where,
   Log,
   Copies,
+  Verify,
   Keygen
 };
 
@@ -32,6 +33,7 @@ struct CommandLine {
   Command command = Command::Help;
   std::string folder;              // "" for the usual application folder
   std::vector<std::string> names;  // --run/--delete/--log/--copies NAME, --export [NAME...]
+  std::string copy;                // --verify NAME [COPY]: the copy's time as --copies shows it
   std::string file;                // --import FILE ("-" reads standard input), --keygen FILE
   std::string since;               // --log ... --since TIME, as given
   bool json = false;               // --list/--log/--copies --json

@@ -10,6 +10,7 @@ namespace brevanto::run {
 int ListTasks(const std::string& folder, const CommandLine& line);
 int PrintTaskLog(const std::string& folder, const CommandLine& line);
 int PrintCopies(const std::string& folder, const CommandLine& line);
+int VerifyCopyCommand(const std::string& folder, const CommandLine& line);
 // Needs no application folder.
 int GenerateKey(const CommandLine& line);
 int RunTask(const std::string& folder, const CommandLine& line);

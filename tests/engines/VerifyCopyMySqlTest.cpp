@@ -13,7 +13,9 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
+#include "core/ApplicationFolder.h"
 #include "core/AtomicFile.h"
 #include "core/Clock.h"
 #include "engines/BackupToFilesRoutine.h"
@@ -22,6 +24,8 @@
 #include "engines/VerifyCopy.h"
 #include "tasks/CopyCatalogue.h"
 #include "tasks/CopyManifest.h"
+#include "tasks/TaskFile.h"
+#include "tests/engines/BrevantoRunProgram.h"
 #include "tests/engines/SourceDatabaseTest.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestServer.h"
@@ -80,6 +84,7 @@ class VerifyCopyMySqlTest : public test::SourceDatabaseTest {
     FakeRunContext context(task);
     EXPECT_EQ(RunOutcome::Finished, RunBackupToFiles(context, m_dir.path())) << context.AllText();
     if (context.copies.size() != 1) return std::string();
+    m_copy = context.copies[0];
     m_files = context.copies[0].CopyFiles;
     for (std::string& file : m_files) file = RecordedFilePath(context.copies[0], file);
     return ManifestPathOf(context.copies[0]);
@@ -105,6 +110,7 @@ class VerifyCopyMySqlTest : public test::SourceDatabaseTest {
   }
 
   std::string m_cache;
+  BackupCopy m_copy;
   std::vector<std::string> m_files;
   int m_copies = 0;
 };
@@ -268,6 +274,63 @@ TEST_F(VerifyCopyMySqlTest, ADeadOwnersScratchServerAndFolderAreRemovedAtTheNext
   }
   EXPECT_TRUE(mine.Stop().ok());
   EXPECT_TRUE(FolderEntries(m_cache).empty());
+}
+
+TEST_F(VerifyCopyMySqlTest, BrevantoRunVerifiesTheNewestCopyAndCopiesShowsTheVerdict) {
+  const std::string manifest = Dump(1, Compression::None);
+  ASSERT_FALSE(manifest.empty());
+  CTaskItem task;
+  task.TaskName = "Nightly";
+  task.TaskType = static_cast<std::uint8_t>(TaskType::BackupToFiles);
+  task.BackupHistory = {m_copy};
+  ASSERT_TRUE(WriteTaskFile(m_dir.file(kTaskFileName), {task}));
+  // A scratch folder whose owner is gone, from an earlier crash.
+  const pid_t gone = ::fork();
+  if (gone == 0) ::_exit(0);
+  ASSERT_EQ(gone, ::waitpid(gone, nullptr, 0));
+  const std::string leftover = m_cache + "/scratch-" + std::to_string(gone) + "-0";
+  std::filesystem::create_directories(leftover + "/data");
+  ASSERT_TRUE(test::WriteWholeFile(leftover + "/owner", std::to_string(gone) + " 12345\n"));
+
+  const std::string folder = "--folder '" + m_dir.path() + "' ";
+  const std::string cache = "env XDG_CACHE_HOME='" + m_dir.path() + "'";
+  // The cache folder is $XDG_CACHE_HOME/Brevanto.
+  std::filesystem::rename(m_cache, m_dir.path() + "Brevanto");
+  m_cache = m_dir.path() + "Brevanto";
+  test::RunResult result = test::RunBrevanto(folder + "--verify Nightly", cache);
+  EXPECT_EQ(0, result.status) << result.output;
+  EXPECT_NE(std::string::npos, result.output.find("The copy is verified")) << result.output;
+  EXPECT_NE(std::string::npos, result.output.find("Removed a scratch server left behind"))
+      << result.output;
+  EXPECT_TRUE(FolderEntries(m_cache).empty());
+  result = test::RunBrevanto(folder + "--copies Nightly");
+  EXPECT_EQ(0, result.status) << result.output;
+  EXPECT_NE(std::string::npos, result.output.find("\n    verified 20")) << result.output;
+
+  // The same copy by its time, after a row changed in its file.
+  std::string bytes = test::ReadWholeFile(m_files[0]);
+  const std::size_t at = bytes.find("first value");
+  ASSERT_NE(std::string::npos, at);
+  bytes[at] = 'F';
+  ASSERT_TRUE(test::WriteWholeFile(m_files[0], bytes));
+  const std::string time = test::RunBrevanto(folder + "--copies Nightly --json").output;
+  const std::string when = nlohmann::json::parse(time)["copies"][0]["time"];
+  result = test::RunBrevanto(folder + "--verify Nightly '" + when + "'", cache);
+  EXPECT_EQ(1, result.status) << result.output;
+  EXPECT_NE(std::string::npos, result.output.find("Table `" + m_db + "`.`t`: rows digest"))
+      << result.output;
+  result = test::RunBrevanto(folder + "--copies Nightly --json");
+  const nlohmann::json verification =
+      nlohmann::json::parse(result.output)["copies"][0]["verification"];
+  EXPECT_EQ(false, verification["ok"]) << result.output;
+  EXPECT_NE(std::string::npos,
+            verification["firstDifference"].get<std::string>().find("SHA-256"))
+      << result.output;
+
+  result = test::RunBrevanto(folder + "--verify Nightly '1999-01-01 00:00:00'", cache);
+  EXPECT_EQ(2, result.status) << result.output;
+  EXPECT_NE(std::string::npos, result.output.find("has no copy of 1999-01-01 00:00:00"))
+      << result.output;
 }
 
 TEST(ScratchServerTest, SaysPlainlyWhatIsMissing) {
