@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -26,6 +27,7 @@ namespace {
 constexpr const char* kServerProgram = "mariadbd";
 constexpr const char* kInstallProgram = "mariadb-install-db";
 constexpr const char* kFolderPrefix = "scratch-";
+constexpr const char* kTemplatePrefix = "template-";
 constexpr int kInstallTimeoutMs = 180000;
 // Unix socket paths hold at most 107 bytes.
 constexpr std::size_t kLongestSocket = 100;
@@ -287,41 +289,89 @@ Status ScratchServer::Prepare(const ScratchServerOptions& options, std::string& 
   return WriteFileAtomically(m_folder + "/client.cnf", "[client]\nuser=root\npassword=\n");
 }
 
+Status ScratchServer::Install(const std::string& install) {
+  std::vector<std::string> args = {install, "--defaults-file=" + m_folder + "/my.cnf",
+                                   "--datadir=" + m_folder + "/data",
+                                   "--auth-root-authentication-method=normal", "--skip-test-db"};
+  if (::geteuid() == 0) args.push_back("--user=root");
+  pid_t pid = 0;
+  const std::string log = m_folder + "/install.log";
+  if (Status status = Spawn(args, log, pid); !status.ok()) return status;
+  int code = -1;
+  const std::int64_t deadline = m_clock.MonotonicMs() + kInstallTimeoutMs;
+  while (!Ended(pid, code)) {
+    if (m_clock.MonotonicMs() > deadline) {
+      ::kill(-pid, SIGKILL);
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+      code = -2;
+      break;
+    }
+    m_clock.SleepMs(50);
+  }
+  if (code == 0) return Status::Ok();
+  std::string said = ReadSmallFile(log);
+  if (said.size() > 2000) said = said.substr(said.size() - 2000);
+  return Status::Error(install + " could not set up the scratch server's data folder (" +
+                       (code == -2 ? std::string("no end within the time-out")
+                                   : "exit code " + std::to_string(code)) +
+                       "): " + said);
+}
+
+// Setting up a data folder takes mariadb-install-db seconds, mostly waiting for the disk:
+// the first one is kept as a template ("template-<programs>" in the cache) and copied for
+// the next checks. Another version of the programs gets a template of its own.
+Status ScratchServer::MakeDataFolder(const std::string& cache, const std::string& server,
+                                     const std::string& install) {
+  std::string identity;
+  for (const std::string& program : {server, install}) {
+    struct stat st {};
+    if (::stat(program.c_str(), &st) != 0) continue;
+    identity += program + ":" + std::to_string(st.st_size) + ":" +
+                std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec) + ";";
+  }
+  char key[32];
+  std::snprintf(key, sizeof key, "%016zx", std::hash<std::string>{}(identity));
+  const std::string name = std::string(kTemplatePrefix) + key;
+  const std::string templateFolder = cache + "/" + name;
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::copy_options recursive = fs::copy_options::recursive;
+  if (fs::is_directory(templateFolder + "/data", error)) {
+    fs::remove(m_folder + "/data", error);
+    fs::copy(templateFolder + "/data", m_folder + "/data", recursive, error);
+    if (!error) return Status::Ok();
+    // A damaged template: set up afresh.
+    fs::remove_all(m_folder + "/data", error);
+    MakeFolder(m_folder + "/data");
+  }
+  if (Status status = Install(install); !status.ok()) return status;
+  // The copy is made under a scratch folder's name, so a crash leaves only a leftover the
+  // clean-up knows, and appears under the template's name whole or not at all.
+  const std::string partial = m_folder + "-template";
+  fs::remove_all(partial, error);
+  fs::copy(m_folder + "/data", partial + "/data", recursive, error);
+  if (!error) fs::rename(partial, templateFolder, error);
+  if (error) {
+    fs::remove_all(partial, error);  // only slower next time
+    return Status::Ok();
+  }
+  for (const auto& entry : fs::directory_iterator(cache, error)) {
+    const std::string other = entry.path().filename().string();
+    if (other.starts_with(kTemplatePrefix) && other != name) fs::remove_all(entry.path(), error);
+  }
+  return Status::Ok();
+}
+
 Status ScratchServer::Start(const ScratchServerOptions& options) {
   if (Running()) return Status::Error("The scratch server is already running");
   std::string server;
   std::string install;
   Status status = Prepare(options, server, install);
   if (status.ok()) {
-    std::vector<std::string> args = {install, "--defaults-file=" + m_folder + "/my.cnf",
-                                     "--datadir=" + m_folder + "/data",
-                                     "--auth-root-authentication-method=normal", "--skip-test-db"};
-    if (::geteuid() == 0) args.push_back("--user=root");
-    pid_t pid = 0;
-    const std::string log = m_folder + "/install.log";
-    status = Spawn(args, log, pid);
-    if (status.ok()) {
-      int code = -1;
-      const std::int64_t deadline = m_clock.MonotonicMs() + kInstallTimeoutMs;
-      while (!Ended(pid, code)) {
-        if (m_clock.MonotonicMs() > deadline) {
-          ::kill(-pid, SIGKILL);
-          ::kill(pid, SIGKILL);
-          ::waitpid(pid, nullptr, 0);
-          code = -2;
-          break;
-        }
-        m_clock.SleepMs(50);
-      }
-      if (code != 0) {
-        std::string said = ReadSmallFile(log);
-        if (said.size() > 2000) said = said.substr(said.size() - 2000);
-        status = Status::Error(install + " could not set up the scratch server's data folder (" +
-                               (code == -2 ? std::string("no end within the time-out")
-                                           : "exit code " + std::to_string(code)) +
-                               "): " + said);
-      }
-    }
+    const std::string cache =
+        options.CacheFolder.empty() ? DefaultScratchCache() : options.CacheFolder;
+    status = MakeDataFolder(cache, server, install);
   }
   if (status.ok()) {
     status = Spawn({server, "--defaults-file=" + m_folder + "/my.cnf"},

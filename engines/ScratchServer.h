@@ -4,6 +4,8 @@
 // mariadb-install-db) as the current user, with a data folder of its own under the user's
 // cache ("scratch-<pid>-<n>"), small memory settings, no network (skip-networking: only a
 // Unix socket in a 0700 folder reaches it), no event scheduler, and deleted when stopped.
+// The first data folder set up is kept in the cache ("template-<key>") and copied for the
+// next ones.
 // The server dies with the thread that started it (so Start and Stop belong on one
 // thread); what a crash of ours leaves behind is removed by RemoveScratchLeftovers at the
 // next start.
@@ -63,6 +65,9 @@ class ScratchServer {
 
  private:
   Status Prepare(const ScratchServerOptions& options, std::string& server, std::string& install);
+  Status Install(const std::string& install);
+  Status MakeDataFolder(const std::string& cache, const std::string& server,
+                        const std::string& install);
   Status WaitUntilAnswers(int timeoutMs);
   std::string LastLogLines() const;
 

@@ -2,7 +2,7 @@
 
 #include <sys/stat.h>
 
-#include <map>
+#include <cctype>
 #include <set>
 #include <tuple>
 

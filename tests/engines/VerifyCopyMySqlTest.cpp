@@ -8,6 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -16,6 +19,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/ApplicationFolder.h"
+#include "core/Age.h"
 #include "core/AtomicFile.h"
 #include "core/Clock.h"
 #include "engines/BackupToFilesRoutine.h"
@@ -24,6 +28,7 @@
 #include "engines/VerifyCopy.h"
 #include "tasks/CopyCatalogue.h"
 #include "tasks/CopyManifest.h"
+#include "tasks/EncryptionOptions.h"
 #include "tasks/TaskFile.h"
 #include "tests/engines/BrevantoRunProgram.h"
 #include "tests/engines/SourceDatabaseTest.h"
@@ -43,11 +48,13 @@ bool Mentions(const std::vector<std::string>& texts, const std::string& what) {
   return false;
 }
 
+// The scratch folders in `folder` (the data folder template that stays is none).
 std::vector<std::string> FolderEntries(const std::string& folder) {
   std::vector<std::string> names;
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-    names.push_back(entry.path().filename().string());
+    const std::string name = entry.path().filename().string();
+    if (!name.starts_with("template-")) names.push_back(name);
   }
   return names;
 }
@@ -73,12 +80,15 @@ class VerifyCopyMySqlTest : public test::SourceDatabaseTest {
     m_cache = m_dir.path() + "cache";
   }
 
-  // A backup of the database; its manifest's path.
-  std::string Dump(std::uint8_t grouping, Compression compression) {
+  // A backup of the database, encrypted when `encryption` names recipients; its manifest's
+  // path.
+  std::string Dump(std::uint8_t grouping, Compression compression,
+                   const EncryptionOptions& encryption = {}) {
     CAdvancedOptions advanced;
     advanced.Compression = compression;
     CTaskItem task =
         MakeDumpTask("Verify", grouping, {{"t", 1}, {"audit", 1}, {"v", 2}}, &advanced);
+    SetEncryptionOptions(task, encryption);
     task.BackupSettings.BackupFolder = m_dir.path() + "copy" + std::to_string(++m_copies);
     std::filesystem::create_directories(task.BackupSettings.BackupFolder);
     FakeRunContext context(task);
@@ -99,9 +109,11 @@ class VerifyCopyMySqlTest : public test::SourceDatabaseTest {
     return std::string();
   }
 
-  RunOutcome Verify(const std::string& manifest, FakeRunContext& context, CopyVerdict& verdict) {
+  RunOutcome Verify(const std::string& manifest, FakeRunContext& context, CopyVerdict& verdict,
+                    const std::string& identity = {}) {
     VerifyCopyRequest request;
     request.ManifestPath = manifest;
+    request.IdentityFile = identity;
     request.Scratch.CacheFolder = m_cache;
     const RunOutcome outcome = VerifyCopy(context, request, &verdict);
     // Nothing of the scratch server is left.
@@ -148,6 +160,27 @@ TEST_F(VerifyCopyMySqlTest, GoodCopiesVerifyAndTheVerdictGoesBesideTheManifest) 
     ASSERT_TRUE(ReadFileBytes(manifest, after));
     EXPECT_EQ(before, after) << "the manifest is never rewritten";
   }
+}
+
+TEST_F(VerifyCopyMySqlTest, AnEncryptedCopyVerifiesWithItsIdentityOnly) {
+  const AgeIdentity identity = GenerateAgeIdentity();
+  const std::string key = m_dir.file("verify.key");
+  ASSERT_TRUE(test::WriteWholeFile(key, AgeIdentityFileText(identity, "2026-12-08T00:00:00Z")));
+  EncryptionOptions encryption;
+  encryption.Recipients = {identity.Recipient().Text()};
+  const std::string manifest = Dump(3, Compression::Zstd, encryption);
+  ASSERT_FALSE(manifest.empty());
+
+  FakeRunContext context(CTaskItem{});
+  CopyVerdict verdict;
+  EXPECT_EQ(RunOutcome::Finished, Verify(manifest, context, verdict, key)) << context.AllText();
+  EXPECT_TRUE(verdict.Ok) << verdict.FirstDifference;
+
+  FakeRunContext without(CTaskItem{});
+  EXPECT_EQ(RunOutcome::Failed, Verify(manifest, without, verdict));
+  EXPECT_FALSE(verdict.Ok);
+  EXPECT_TRUE(Mentions(without.Texts(LogLevel::Error), "Table `" + m_db + "`.`t`: missing"))
+      << without.AllText();
 }
 
 TEST_F(VerifyCopyMySqlTest, AChangedByteInARowFailsNamingTheTable) {
@@ -331,6 +364,62 @@ TEST_F(VerifyCopyMySqlTest, BrevantoRunVerifiesTheNewestCopyAndCopiesShowsTheVer
   EXPECT_EQ(2, result.status) << result.output;
   EXPECT_NE(std::string::npos, result.output.find("has no copy of 1999-01-01 00:00:00"))
       << result.output;
+}
+
+// A measurement, not a check: run the test program by hand with
+// --gtest_also_run_disabled_tests and the test servers up (ctest skips it),
+// the rows from BREVANTO_VERIFY_ROWS (default 1,000,000). Prints our restore of a copy of
+// one large table onto server B, the same restore into a scratch server, and the whole
+// verification of that copy.
+TEST_F(VerifyCopyMySqlTest, DISABLED_MeasureVerificationAgainstRestore) {
+  const char* rows = std::getenv("BREVANTO_VERIFY_ROWS");
+  const std::string count = rows != nullptr ? rows : "1000000";
+  test::RunClient(ServerA(),
+                  "CREATE TABLE big (id INT PRIMARY KEY, name VARCHAR(60), n INT, at DATETIME, "
+                  "d DOUBLE) ENGINE=InnoDB; INSERT INTO big SELECT seq, CONCAT('name ', seq, "
+                  "' ', MD5(seq)), seq % 1000, '2020-01-01' + INTERVAL seq SECOND, seq / 7 FROM "
+                  "seq_1_to_" + count + ";",
+                  m_db);
+  CAdvancedOptions advanced;
+  CTaskItem task = MakeDumpTask("Big", 3, {{"big", 1}}, &advanced);
+  FakeRunContext dumping(task);
+  ASSERT_EQ(RunOutcome::Finished, RunBackupToFiles(dumping, m_dir.path())) << dumping.AllText();
+  ASSERT_EQ(1u, dumping.copies.size());
+  const BackupCopy copy = dumping.copies[0];
+  std::vector<std::string> files;
+  for (const std::string& file : copy.CopyFiles) files.push_back(RecordedFilePath(copy, file));
+  const auto seconds = [](auto since) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+  };
+
+  auto start = std::chrono::steady_clock::now();
+  RestoreWithOurs(files);
+  const double restore = seconds(start);
+
+  start = std::chrono::steady_clock::now();
+  {
+    ScratchServer scratch(SystemClock());
+    ScratchServerOptions options;
+    options.CacheFolder = m_cache;
+    ASSERT_TRUE(scratch.Start(options).ok());
+    RestoreFilesRequest request;
+    request.Server = scratch.Server();
+    for (const std::string& file : files) request.Files.push_back({0, file, file, 0, {}});
+    FakeRunContext restoring(CTaskItem{});
+    ASSERT_EQ(RunOutcome::Finished, RestoreFromFiles(restoring, request)) << restoring.AllText();
+    ASSERT_TRUE(scratch.Stop().ok());
+  }
+  const double scratchRestore = seconds(start);
+
+  start = std::chrono::steady_clock::now();
+  FakeRunContext context(CTaskItem{});
+  CopyVerdict verdict;
+  EXPECT_EQ(RunOutcome::Finished, Verify(ManifestPathOf(copy), context, verdict))
+      << context.AllText();
+  const double verify = seconds(start);
+  std::printf("rows %s: restore onto B %.2f s, restore into a scratch server (with its start) "
+              "%.2f s, verification %.2f s (%.2fx the restore onto B)\n",
+              count.c_str(), restore, scratchRestore, verify, verify / restore);
 }
 
 TEST(ScratchServerTest, SaysPlainlyWhatIsMissing) {
