@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <cctype>
+#include <functional>
+#include <future>
 #include <set>
 #include <tuple>
 
@@ -31,6 +33,17 @@ std::string Named(const std::string& kind, const std::string& database, const st
   return text + " `" + database + "`.`" + name + "`";
 }
 
+// What one file of the copy is like, against the manifest.
+struct FileFinding {
+  bool Present = false;
+  RestoreFileItem Item;
+  std::string Difference;  // empty when none
+};
+
+// Reads every file whole for its SHA-256. Touches nothing but the files, so it runs on a
+// thread of its own while the scratch server starts.
+std::vector<FileFinding> HashFiles(const CopyManifest& manifest, const std::string& manifestPath);
+
 class Verification {
  public:
   Verification(TaskRunContext& context, const VerifyCopyRequest& request)
@@ -44,8 +57,8 @@ class Verification {
     if (m_verdict.FirstDifference.empty()) m_verdict.FirstDifference = text;
     ++m_verdict.Differences;
   }
-  // Checks each file; returns the files present to restore.
-  std::vector<RestoreFileItem> CheckFiles();
+  // Counts the files and logs their differences; returns the files present to restore.
+  std::vector<RestoreFileItem> CheckFiles(const std::vector<FileFinding>& findings);
   bool ReadRestored(CMySQLConnection& connection, std::set<ObjectKey>& found);
   void Compare(CMySQLConnection& connection);
   RunOutcome Finish(CopyVerdict* verdict);
@@ -56,28 +69,42 @@ class Verification {
   CopyVerdict m_verdict;
 };
 
-std::vector<RestoreFileItem> Verification::CheckFiles() {
-  std::vector<RestoreFileItem> present;
-  for (const ManifestFile& file : m_manifest.Files) {
-    const std::string path = ManifestFilePath(m_request.ManifestPath, file.Name);
-    ++m_verdict.Files;
+std::vector<FileFinding> HashFiles(const CopyManifest& manifest, const std::string& manifestPath) {
+  std::vector<FileFinding> findings;
+  for (const ManifestFile& file : manifest.Files) {
+    FileFinding finding;
+    const std::string path = ManifestFilePath(manifestPath, file.Name);
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-      Difference("File " + file.Name + ": missing, the manifest has it (" +
-                 std::to_string(file.Size) + " bytes)");
+      finding.Difference = "File " + file.Name + ": missing, the manifest has it (" +
+                           std::to_string(file.Size) + " bytes)";
+      findings.push_back(std::move(finding));
       continue;
     }
-    present.push_back({0, file.Name, path, 0, {}});
+    finding.Present = true;
+    finding.Item = {0, file.Name, path, 0, {}};
     std::string sha;
     std::uint64_t size = 0;
     if (Status status = Sha256OfFile(path, sha, &size); !status.ok()) {
-      Difference("File " + file.Name + ": unreadable (" + status.message() + ")");
+      finding.Difference = "File " + file.Name + ": unreadable (" + status.message() + ")";
     } else if (size != file.Size) {
-      Difference("File " + file.Name + ": " + std::to_string(size) + " bytes, the manifest says " +
-                 std::to_string(file.Size));
+      finding.Difference = "File " + file.Name + ": " + std::to_string(size) +
+                           " bytes, the manifest says " + std::to_string(file.Size);
     } else if (sha != file.Sha256) {
-      Difference("File " + file.Name + ": SHA-256 " + sha + ", the manifest says " + file.Sha256);
+      finding.Difference =
+          "File " + file.Name + ": SHA-256 " + sha + ", the manifest says " + file.Sha256;
     }
+    findings.push_back(std::move(finding));
+  }
+  return findings;
+}
+
+std::vector<RestoreFileItem> Verification::CheckFiles(const std::vector<FileFinding>& findings) {
+  std::vector<RestoreFileItem> present;
+  for (const FileFinding& finding : findings) {
+    ++m_verdict.Files;
+    if (!finding.Difference.empty()) Difference(finding.Difference);
+    if (finding.Present) present.push_back(finding.Item);
   }
   return present;
 }
@@ -198,17 +225,25 @@ RunOutcome Verification::Run(CopyVerdict* verdict) {
   }
   m_verdict.Where = "scratch server";
   m_context.Log(LogLevel::General, "Checking the SHA-256 of the copy's " +
-                                       std::to_string(m_manifest.Files.size()) + " files...");
-  std::vector<RestoreFileItem> files = CheckFiles();
-  if (m_context.StopRequested()) return RunOutcome::Canceled;
-
+                                       std::to_string(m_manifest.Files.size()) +
+                                       " files and starting a scratch server for the restore...");
+  std::future<std::vector<FileFinding>> hashing =
+      std::async(std::launch::async, HashFiles, std::cref(m_manifest),
+                 std::cref(m_request.ManifestPath));
   ScratchServerOptions options = m_request.Scratch;
   options.NeededBytes = ScratchSpaceFor(m_manifest);
-  m_context.Log(LogLevel::General, "Starting a scratch server for the restore...");
   ScratchServer scratch(m_context.GetClock());
-  if (Status status = scratch.Start(options); !status.ok()) {
-    m_context.Log(LogLevel::Error, "The copy cannot be verified! " + status.message());
+  const Status started = scratch.Start(options);
+  std::vector<RestoreFileItem> files = CheckFiles(hashing.get());
+  if (!started.ok()) {
+    m_context.Log(LogLevel::Error, "The copy cannot be verified! " + started.message());
     return RunOutcome::Failed;
+  }
+  if (m_context.StopRequested()) {
+    if (Status status = scratch.Stop(); !status.ok()) {
+      m_context.Log(LogLevel::Warning, status.message());
+    }
+    return RunOutcome::Canceled;
   }
   RestoreFilesRequest restore;
   restore.Server = scratch.Server();
