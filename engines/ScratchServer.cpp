@@ -34,7 +34,9 @@ constexpr std::size_t kLongestSocket = 100;
 
 std::atomic<int> g_serial{0};
 
-std::string SystemReason(int error) { return std::strerror(error); }
+std::string SystemReason(int error) {
+  return std::strerror(error);
+}
 
 // The kernel's start time of process `pid` (field 22 of its stat file), "" when gone: with
 // the pid it names one process, whatever later reuses the number.
@@ -170,8 +172,7 @@ std::string FindServerProgram(const std::string& program, const std::string& sea
   std::string path = searchPath;
   if (path.empty()) {
     const char* env = std::getenv("PATH");
-    path = std::string(env != nullptr ? env : "/usr/bin:/bin") +
-           ":/usr/sbin:/usr/local/sbin:/sbin";
+    path = std::string(env != nullptr ? env : "/usr/bin:/bin") + ":/usr/sbin:/usr/local/sbin:/sbin";
   }
   std::istringstream folders(path);
   std::string folder;
@@ -187,7 +188,9 @@ std::string FindServerProgram(const std::string& program, const std::string& sea
   return std::string();
 }
 
-ScratchServer::~ScratchServer() { (void)Stop(); }
+ScratchServer::~ScratchServer() {
+  (void)Stop();
+}
 
 CServerInfo ScratchServer::Server() const {
   CServerInfo server;
@@ -209,8 +212,8 @@ Status ScratchServer::Prepare(const ScratchServerOptions& options, std::string& 
                          ") was found: install the package mariadb-server-core to check copies "
                          "on a private server.");
   }
-  const std::string cache = options.CacheFolder.empty() ? DefaultScratchCache()
-                                                        : options.CacheFolder;
+  const std::string cache =
+      options.CacheFolder.empty() ? DefaultScratchCache() : options.CacheFolder;
   if (!MakeFolders(cache)) {
     return Status::Error("Cannot create the folder " + cache + ": " + SystemReason(errno));
   }
@@ -222,9 +225,9 @@ Status ScratchServer::Prepare(const ScratchServerOptions& options, std::string& 
     }
     const std::uint64_t free = static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize;
     if (free < options.NeededBytes) {
-      return Status::Error("Not enough free disk space for the scratch server in " + cache +
-                           ": " + MegaBytes(free) + " free, about " +
-                           MegaBytes(options.NeededBytes) + " needed.");
+      return Status::Error("Not enough free disk space for the scratch server in " + cache + ": " +
+                           MegaBytes(free) + " free, about " + MegaBytes(options.NeededBytes) +
+                           " needed.");
     }
   }
   for (int attempt = 0; attempt < 1000; ++attempt) {
@@ -244,8 +247,8 @@ Status ScratchServer::Prepare(const ScratchServerOptions& options, std::string& 
     m_socket = "/tmp/brevanto-" + m_folder.substr(m_folder.rfind('/') + 1) + ".sock";
   }
   // Written first, so a leftover clean-up always knows whose folder this is.
-  if (Status s = WriteFileAtomically(m_folder + "/owner", std::to_string(::getpid()) + " " +
-                                                               StartTimeOf(::getpid()) + "\n");
+  if (Status s = WriteFileAtomically(
+          m_folder + "/owner", std::to_string(::getpid()) + " " + StartTimeOf(::getpid()) + "\n");
       !s.ok()) {
     return s;
   }
@@ -374,8 +377,8 @@ Status ScratchServer::Start(const ScratchServerOptions& options) {
     status = MakeDataFolder(cache, server, install);
   }
   if (status.ok()) {
-    status = Spawn({server, "--defaults-file=" + m_folder + "/my.cnf"},
-                   m_folder + "/console.log", m_pid);
+    status = Spawn({server, "--defaults-file=" + m_folder + "/my.cnf"}, m_folder + "/console.log",
+                   m_pid);
     if (status.ok()) status = WaitUntilAnswers(options.StartTimeoutMs);
   }
   if (!status.ok() && !m_folder.empty()) {

@@ -21,8 +21,8 @@ namespace brevanto {
 namespace {
 
 // The server's own schemas: never part of what a copy brings.
-const std::set<std::string> kSystemSchemas = {"mysql", "information_schema",
-                                              "performance_schema", "sys"};
+const std::set<std::string> kSystemSchemas = {"mysql", "information_schema", "performance_schema",
+                                              "sys"};
 
 // An object of the restored copy: kind ("table", "view", ...), database, name.
 using ObjectKey = std::tuple<std::string, std::string, std::string>;
@@ -120,9 +120,8 @@ bool Verification::ReadRestored(CMySQLConnection& connection, std::set<ObjectKey
   };
   for (const char* query : kQueries) {
     if (!connection.Execute(query)) {
-      m_context.Log(LogLevel::Error,
-                    WithServerError("Failed to list what the restored copy holds!",
-                                    connection.LastError()));
+      m_context.Log(LogLevel::Error, WithServerError("Failed to list what the restored copy holds!",
+                                                     connection.LastError()));
       return false;
     }
     MySqlResult result(mysql_store_result(connection.Handle()));
@@ -163,8 +162,7 @@ void Verification::Compare(CMySQLConnection& connection) {
       Difference(what + ": " + std::to_string(restored.Rows) + " rows, the manifest says " +
                  std::to_string(table.Rows));
     } else if (!table.Digest.empty() && restored.Digest != table.Digest) {
-      Difference(what + ": rows digest " + restored.Digest + ", the manifest says " +
-                 table.Digest);
+      Difference(what + ": rows digest " + restored.Digest + ", the manifest says " + table.Digest);
     }
   }
   for (const ManifestObject& object : m_manifest.Objects) {
@@ -174,7 +172,8 @@ void Verification::Compare(CMySQLConnection& connection) {
     expected.insert(key);
     const std::string what = Named(object.Kind, object.Database, object.Name);
     if (found.count(key) == 0) {
-      Difference(what + ": missing from the restored copy, the manifest has it (definition digest " +
+      Difference(what +
+                 ": missing from the restored copy, the manifest has it (definition digest " +
                  object.Digest + ")");
       continue;
     }
@@ -206,15 +205,15 @@ RunOutcome Verification::Finish(CopyVerdict* verdict) {
   }
   if (verdict != nullptr) *verdict = m_verdict;
   if (!m_verdict.Ok) {
-    m_context.Log(LogLevel::Error, "The copy failed its verification: " +
-                                       std::to_string(m_verdict.Differences) +
-                                       " difference(s); the first: " + m_verdict.FirstDifference);
+    m_context.Log(LogLevel::Error,
+                  "The copy failed its verification: " + std::to_string(m_verdict.Differences) +
+                      " difference(s); the first: " + m_verdict.FirstDifference);
     return RunOutcome::Failed;
   }
-  m_context.Log(LogLevel::General,
-                "The copy is verified: " + std::to_string(m_verdict.Files) + " files, " +
-                    std::to_string(m_verdict.Tables) + " tables and " +
-                    std::to_string(m_verdict.Objects) + " other objects as the manifest says.");
+  m_context.Log(LogLevel::General, "The copy is verified: " + std::to_string(m_verdict.Files) +
+                                       " files, " + std::to_string(m_verdict.Tables) +
+                                       " tables and " + std::to_string(m_verdict.Objects) +
+                                       " other objects as the manifest says.");
   return RunOutcome::Finished;
 }
 
@@ -227,9 +226,8 @@ RunOutcome Verification::Run(CopyVerdict* verdict) {
   m_context.Log(LogLevel::General, "Checking the SHA-256 of the copy's " +
                                        std::to_string(m_manifest.Files.size()) +
                                        " files and starting a scratch server for the restore...");
-  std::future<std::vector<FileFinding>> hashing =
-      std::async(std::launch::async, HashFiles, std::cref(m_manifest),
-                 std::cref(m_request.ManifestPath));
+  std::future<std::vector<FileFinding>> hashing = std::async(
+      std::launch::async, HashFiles, std::cref(m_manifest), std::cref(m_request.ManifestPath));
   ScratchServerOptions options = m_request.Scratch;
   options.NeededBytes = ScratchSpaceFor(m_manifest);
   ScratchServer scratch(m_context.GetClock());
@@ -275,7 +273,8 @@ RunOutcome Verification::Run(CopyVerdict* verdict) {
       Compare(connection);
     }
   }
-  if (Status status = scratch.Stop(); !status.ok()) m_context.Log(LogLevel::Warning, status.message());
+  if (Status status = scratch.Stop(); !status.ok())
+    m_context.Log(LogLevel::Warning, status.message());
   if (outcome == RunOutcome::Canceled || m_context.StopRequested()) return RunOutcome::Canceled;
   return Finish(verdict);
 }

@@ -17,8 +17,8 @@
 namespace brevanto {
 
 struct VerifyCopyRequest {
-  std::string ManifestPath;  // "<copy>.manifest.json"
-  std::string IdentityFile;  // opens encrypted files (see RestoreFilesRequest)
+  std::string ManifestPath;      // "<copy>.manifest.json"
+  std::string IdentityFile;      // opens encrypted files (see RestoreFilesRequest)
   ScratchServerOptions Scratch;  // NeededBytes is filled in from the manifest
   int Threads = 2;               // files restored at a time
 };

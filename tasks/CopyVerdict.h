@@ -14,7 +14,7 @@ namespace brevanto {
 struct CopyVerdict {
   static constexpr int kFormat = 1;
   int Format = kFormat;
-  std::string Verified;         // when, UTC, ISO 8601
+  std::string Verified;  // when, UTC, ISO 8601
   bool Ok = false;
   std::string FirstDifference;  // empty when Ok
   std::uint64_t Differences = 0;

@@ -32,7 +32,7 @@ enum class Command {
 struct CommandLine {
   Command command = Command::Help;
   std::string folder;              // "" for the usual application folder
-  std::vector<std::string> names;  // --run/--delete/--log/--copies NAME, --export [NAME...]
+  std::vector<std::string> names;  // --run/--delete/--log/--copies/--verify NAME, --export NAME...
   std::string copy;                // --verify NAME [COPY]: the copy's time as --copies shows it
   std::string file;                // --import FILE ("-" reads standard input), --keygen FILE
   std::string since;               // --log ... --since TIME, as given

@@ -9,10 +9,10 @@
 #include "app/run/Commands.h"
 #include "app/run/Output.h"
 #include "app/run/TaskListing.h"
+#include "core/AtomicFile.h"
 #include "schedule/RunStatusText.h"
 #include "tasks/CopyCatalogue.h"
 #include "tasks/CopyVerdict.h"
-#include "core/AtomicFile.h"
 
 namespace brevanto::run {
 

@@ -20,7 +20,9 @@ namespace {
 
 std::atomic<bool> g_stop{false};
 
-extern "C" void OnVerifyStopSignal(int) { g_stop = true; }
+extern "C" void OnVerifyStopSignal(int) {
+  g_stop = true;
+}
 
 class ConsoleRunContext final : public TaskRunContext {
  public:
@@ -87,9 +89,8 @@ int VerifyCopyCommand(const std::string& folder, const CommandLine& line) {
   if (const std::optional<CAdvancedOptions> advanced = FindAdvancedOptions(*task)) {
     request.Threads = advanced->Threads;
   }
-  context.Log(LogLevel::General, "Verifying the copy of " +
-                                     CopyTimeText(chosen->Copy.BackupTime) + " (" +
-                                     chosen->ManifestPath + ")");
+  context.Log(LogLevel::General, "Verifying the copy of " + CopyTimeText(chosen->Copy.BackupTime) +
+                                     " (" + chosen->ManifestPath + ")");
   const RunOutcome outcome = VerifyCopy(context, request);
   if (outcome == RunOutcome::Canceled) context.Log(LogLevel::Warning, "User canceled!");
   return outcome == RunOutcome::Finished ? kExitOk : kExitFailed;

@@ -1,7 +1,8 @@
 // Verification of a copy by a restore into a private scratch server: a good copy of each
-// grouping verifies, plain and compressed; a changed byte in a row, a missing or
-// truncated file and a dropped trigger each fail naming the object; the scratch server
-// and its folder are gone afterwards, and a dead one's folder is cleaned up.
+// grouping verifies, plain, compressed and encrypted; a changed byte in a row, a missing
+// or truncated file, a dropped trigger and a table the source never had each fail naming
+// the object; the scratch server and its folder are gone afterwards, and a dead one's
+// folder is cleaned up.
 
 #include <signal.h>
 #include <sys/stat.h>
@@ -18,8 +19,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "core/ApplicationFolder.h"
 #include "core/Age.h"
+#include "core/ApplicationFolder.h"
 #include "core/AtomicFile.h"
 #include "core/Clock.h"
 #include "core/Sha256.h"
@@ -130,9 +131,9 @@ class VerifyCopyMySqlTest : public test::SourceDatabaseTest {
 };
 
 TEST_F(VerifyCopyMySqlTest, GoodCopiesVerifyAndTheVerdictGoesBesideTheManifest) {
-  for (const auto& [grouping, compression] :
-       {std::pair{std::uint8_t{1}, Compression::None}, std::pair{std::uint8_t{3}, Compression::Zstd},
-        std::pair{std::uint8_t{2}, Compression::Gzip}}) {
+  for (const auto& [grouping, compression] : {std::pair{std::uint8_t{1}, Compression::None},
+                                              std::pair{std::uint8_t{3}, Compression::Zstd},
+                                              std::pair{std::uint8_t{2}, Compression::Gzip}}) {
     SCOPED_TRACE("grouping " + std::to_string(grouping));
     const std::string manifest = Dump(grouping, compression);
     ASSERT_FALSE(manifest.empty());
@@ -233,7 +234,7 @@ TEST_F(VerifyCopyMySqlTest, AMissingAndATruncatedFileFail) {
   EXPECT_FALSE(verdict.Ok);
 }
 
-TEST_F(VerifyCopyMySqlTest, ADroppedTriggerFailsNamingIt) {
+TEST_F(VerifyCopyMySqlTest, ADroppedTriggerAndAnAddedTableFailNamingThem) {
   const std::string manifest = Dump(1, Compression::None);
   ASSERT_FALSE(manifest.empty());
   ASSERT_EQ(1u, m_files.size());
@@ -244,7 +245,8 @@ TEST_F(VerifyCopyMySqlTest, ADroppedTriggerFailsNamingIt) {
   const std::size_t from = bytes.rfind('\n', trigger) + 1;
   const std::size_t to = bytes.find('\n', trigger);
   ASSERT_NE(std::string::npos, to) << bytes;
-  bytes.erase(from, to + 1 - from);
+  // In its place a table the source never had.
+  bytes.replace(from, to + 1 - from, "CREATE TABLE intruder (n INT);;\n");
   ASSERT_TRUE(test::WriteWholeFile(m_files[0], bytes));
 
   FakeRunContext context(CTaskItem{});
@@ -253,7 +255,11 @@ TEST_F(VerifyCopyMySqlTest, ADroppedTriggerFailsNamingIt) {
   const std::vector<std::string> errors = context.Texts(LogLevel::Error);
   EXPECT_TRUE(Mentions(errors, "Trigger `" + m_db + "`.`t_ai`: missing from the restored copy"))
       << context.AllText();
-  EXPECT_FALSE(Mentions(errors, "Table `")) << context.AllText();
+  EXPECT_TRUE(Mentions(
+      errors,
+      "Table `" + m_db + "`.`intruder`: in the restored copy, the manifest does not have it"))
+      << context.AllText();
+  EXPECT_FALSE(Mentions(errors, "Table `" + m_db + "`.`t`")) << context.AllText();
 }
 
 TEST_F(VerifyCopyMySqlTest, ADeadOwnersScratchServerAndFolderAreRemovedAtTheNextStart) {
@@ -358,8 +364,7 @@ TEST_F(VerifyCopyMySqlTest, BrevantoRunVerifiesTheNewestCopyAndCopiesShowsTheVer
   const nlohmann::json verification =
       nlohmann::json::parse(result.output)["copies"][0]["verification"];
   EXPECT_EQ(false, verification["ok"]) << result.output;
-  EXPECT_NE(std::string::npos,
-            verification["firstDifference"].get<std::string>().find("SHA-256"))
+  EXPECT_NE(std::string::npos, verification["firstDifference"].get<std::string>().find("SHA-256"))
       << result.output;
 
   result = test::RunBrevanto(folder + "--verify Nightly '1999-01-01 00:00:00'", cache);
@@ -380,7 +385,8 @@ TEST_F(VerifyCopyMySqlTest, DISABLED_MeasureVerificationAgainstRestore) {
                   "CREATE TABLE big (id INT PRIMARY KEY, name VARCHAR(60), n INT, at DATETIME, "
                   "d DOUBLE) ENGINE=InnoDB; INSERT INTO big SELECT seq, CONCAT('name ', seq, "
                   "' ', MD5(seq)), seq % 1000, '2020-01-01' + INTERVAL seq SECOND, seq / 7 FROM "
-                  "seq_1_to_" + count + ";",
+                  "seq_1_to_" +
+                      count + ";",
                   m_db);
   CAdvancedOptions advanced;
   CTaskItem task = MakeDumpTask("Big", 3, {{"big", 1}}, &advanced);
@@ -432,9 +438,10 @@ TEST_F(VerifyCopyMySqlTest, DISABLED_MeasureVerificationAgainstRestore) {
     ASSERT_TRUE(scratch.Stop().ok());
   }
   const double nextStart = seconds(start);
-  std::printf("SHA-256 of the files %.2f s, rows digest %.2f s, scratch server start and stop "
-              "%.2f s (the first, setting up the template) and %.2f s\n",
-              hashing, digest, firstStart, nextStart);
+  std::printf(
+      "SHA-256 of the files %.2f s, rows digest %.2f s, scratch server start and stop "
+      "%.2f s (the first, setting up the template) and %.2f s\n",
+      hashing, digest, firstStart, nextStart);
 
   start = std::chrono::steady_clock::now();
   {
@@ -457,9 +464,10 @@ TEST_F(VerifyCopyMySqlTest, DISABLED_MeasureVerificationAgainstRestore) {
   EXPECT_EQ(RunOutcome::Finished, Verify(ManifestPathOf(copy), context, verdict))
       << context.AllText();
   const double verify = seconds(start);
-  std::printf("rows %s: restore onto B %.2f s, restore into a scratch server (with its start) "
-              "%.2f s, verification %.2f s (%.2fx the restore onto B)\n",
-              count.c_str(), restore, scratchRestore, verify, verify / restore);
+  std::printf(
+      "rows %s: restore onto B %.2f s, restore into a scratch server (with its start) "
+      "%.2f s, verification %.2f s (%.2fx the restore onto B)\n",
+      count.c_str(), restore, scratchRestore, verify, verify / restore);
 }
 
 TEST(ScratchServerTest, SaysPlainlyWhatIsMissing) {
@@ -478,7 +486,8 @@ TEST(ScratchServerTest, SaysPlainlyWhatIsMissing) {
   options.NeededBytes = std::uint64_t{1} << 60;
   status = scratch.Start(options);
   ASSERT_FALSE(status.ok());
-  EXPECT_NE(std::string::npos, status.message().find("Not enough free disk space")) << status.message();
+  EXPECT_NE(std::string::npos, status.message().find("Not enough free disk space"))
+      << status.message();
   EXPECT_TRUE(FolderEntries(options.CacheFolder).empty());
 }
 
