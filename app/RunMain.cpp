@@ -43,6 +43,7 @@ int main(int argc, char* argv[]) {
       return line.remote ? PrintRemoteCopies(folder, line) : PrintCopies(folder, line);
     case Command::Fetch: return FetchCopy(folder, line);
     case Command::RestoreRemote: return RestoreRemoteCopy(folder, line);
+    case Command::Verify: return VerifyCopyCommand(folder, line);
     case Command::Run: return RunTask(folder, line);
     case Command::Import: return ImportTasks(folder, line);
     case Command::Export: return ExportTasks(folder, line);

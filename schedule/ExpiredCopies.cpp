@@ -14,6 +14,7 @@
 #include "schedule/Calendar.h"
 #include "tasks/BackupFileName.h"
 #include "tasks/CopyManifest.h"
+#include "tasks/CopyVerdict.h"
 #include "tasks/OffsiteRecord.h"
 #include "tasks/RemoteOptions.h"
 
@@ -232,10 +233,16 @@ std::vector<CopyFileFailure> DeleteCopyFiles(ExpiredCopies& expired) {
                             [&](const std::string& f) { return stayed.contains(f); });
     if (!keep && !manifest.empty()) {
       const auto identity = FileIdentity(manifest);
-      if (!(identity && kept.contains(*identity)) && ::unlink(manifest.c_str()) != 0 &&
-          errno != ENOENT) {
-        failures.push_back({manifest, errno, CopyFileFailure::Kind::Manifest});
-        keep = true;
+      // The verdict of a verification goes first: it says nothing without its manifest.
+      const std::string verdict = VerdictPathOf(manifest);
+      if (!(identity && kept.contains(*identity))) {
+        if (::unlink(verdict.c_str()) != 0 && errno != ENOENT) {
+          failures.push_back({verdict, errno, CopyFileFailure::Kind::Manifest});
+          keep = true;
+        } else if (::unlink(manifest.c_str()) != 0 && errno != ENOENT) {
+          failures.push_back({manifest, errno, CopyFileFailure::Kind::Manifest});
+          keep = true;
+        }
       }
       // The record goes after the manifest: a record without one describes nothing.
       const std::string record = OffsitePathOf(manifest);

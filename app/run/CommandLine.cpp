@@ -29,6 +29,9 @@ const char* UsageText() {
          "                         restore an off-site copy into database DB of the saved\n"
          "                         server SERVER without a local file\n"
          "      --identity FILE    the identity file that opens an encrypted copy\n"
+         "  --verify NAME [COPY]   restore a copy (the newest, or the one whose TIME --copies\n"
+         "                         shows) into a private scratch server and compare it with\n"
+         "                         its manifest; exit status 0 only when it is verified\n"
          "  --daemon               run every task's schedule until stopped (SIGTERM)\n"
          "  --import FILE.json     add the tasks of a JSON file (- reads standard input)\n"
          "      --replace          replace tasks of the same name instead of refusing them\n"
@@ -88,12 +91,13 @@ std::string ParseCommandLine(int argc, const char* const argv[], CommandLine& ou
     if (arg == "--folder") {
       problem = value("a folder", out.folder);
     } else if (arg == "--task" || arg == "--run" || arg == "--delete" || arg == "--log" ||
-               arg == "--copies") {
+               arg == "--copies" || arg == "--verify") {
       problem = value("a task name", name);
       if (problem.empty()) {
         problem = setCommand(arg == "--delete"   ? Command::Delete
                              : arg == "--log"    ? Command::Log
                              : arg == "--copies" ? Command::Copies
+                             : arg == "--verify" ? Command::Verify
                                                  : Command::Run);
         out.names.push_back(name);
       }
@@ -165,6 +169,10 @@ std::string ParseCommandLine(int argc, const char* const argv[], CommandLine& ou
   }
   if (!haveCommand) return "give a command, e.g. --list or --run NAME";
   const bool namesCopy = out.command == Command::Fetch || out.command == Command::RestoreRemote;
+  if (out.command == Command::Verify && operands.size() == 1) {
+    out.copy = operands.front();
+    operands.clear();
+  }
   if (!operands.empty()) {
     if (out.command != Command::Export && !(namesCopy && operands.size() == 1)) {
       return "unexpected argument: " + operands[namesCopy ? 1 : 0];

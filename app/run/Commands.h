@@ -14,6 +14,7 @@ int PrintCopies(const std::string& folder, const CommandLine& line);
 int PrintRemoteCopies(const std::string& folder, const CommandLine& line);
 int FetchCopy(const std::string& folder, const CommandLine& line);
 int RestoreRemoteCopy(const std::string& folder, const CommandLine& line);
+int VerifyCopyCommand(const std::string& folder, const CommandLine& line);
 // Needs no application folder.
 int GenerateKey(const CommandLine& line);
 int RunTask(const std::string& folder, const CommandLine& line);

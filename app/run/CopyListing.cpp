@@ -9,12 +9,12 @@
 #include "app/run/Commands.h"
 #include "app/run/Output.h"
 #include "app/run/TaskListing.h"
+#include "core/AtomicFile.h"
 #include "schedule/RunStatusText.h"
 #include "tasks/CopyCatalogue.h"
+#include "tasks/CopyVerdict.h"
 
 namespace brevanto::run {
-
-namespace {
 
 std::string CopyTimeText(const BackupTimeStamp& t) {
   char text[48];
@@ -22,6 +22,8 @@ std::string CopyTimeText(const BackupTimeStamp& t) {
                 t.Minute, t.Second);
   return text;
 }
+
+namespace {
 
 // What the table's manifest column says: a copy without one is not at fault by itself.
 const char* ManifestColumn(ManifestState state) {
@@ -36,6 +38,28 @@ std::string StateText(const CatalogueCopy& copy, const std::vector<std::string>&
 
 nlohmann::json TextOrNull(const std::string& text) {
   return text.empty() ? nlohmann::json() : nlohmann::json(text);
+}
+
+// What the copy's last verification found, when one was recorded beside its manifest: a
+// line for the table ("" when none) and the JSON value (null when none).
+struct VerdictShown {
+  std::string Line;
+  nlohmann::json Json;
+};
+
+VerdictShown ShowVerdict(const CatalogueCopy& copy) {
+  if (copy.ManifestPath.empty() || copy.Replaced) return {};
+  const std::string path = VerdictPathOf(copy.ManifestPath);
+  if (!FileExists(path)) return {};
+  CopyVerdict verdict;
+  if (Status status = ReadVerdict(path, verdict); !status.ok()) {
+    return {"verification unknown: " + status.message(), {{"problem", status.message()}}};
+  }
+  return {(verdict.Ok ? "verified " + verdict.Verified
+                      : "verification failed " + verdict.Verified + ": " + verdict.FirstDifference),
+          {{"time", verdict.Verified},
+           {"ok", verdict.Ok},
+           {"firstDifference", TextOrNull(verdict.FirstDifference)}}};
 }
 
 nlohmann::json CopyJson(const CatalogueCopy& copy, const std::vector<std::string>& problems) {
@@ -67,7 +91,8 @@ nlohmann::json CopyJson(const CatalogueCopy& copy, const std::vector<std::string
                     : !problems.empty() ? "problem"
                     : copy.OffsiteOnly  ? "off-site"
                                         : "ok"},
-          {"problems", problems}};
+          {"problems", problems},
+          {"verification", ShowVerdict(copy).Json}};
 }
 
 std::string Column(std::string text, std::size_t width, bool right = false) {
@@ -103,6 +128,9 @@ int PrintCopies(const std::string& folder, const CommandLine& line) {
         Column(ByteCountText(static_cast<std::int64_t>(copy.Size)), 11, true) + "  " +
         Column(ManifestColumn(copy.Manifest), 13) + StateText(copy, problems));
     for (const std::string& problem : problems) Say("    " + Escaped(problem));
+    if (const std::string verdict = ShowVerdict(copy).Line; !verdict.empty()) {
+      Say("    " + Escaped(verdict));
+    }
   }
   if (line.json) {
     const nlohmann::json document{

@@ -16,6 +16,9 @@ bool ReadTasks(const std::string& folder, std::vector<CTaskItem>& tasks);
 // The one task named `name`; prints why not and returns null otherwise.
 const CTaskItem* NamedTask(const std::vector<CTaskItem>& tasks, const std::string& name);
 
+// A backup copy's time as --copies shows it and --verify takes it: "YYYY-MM-DD HH:MM:SS".
+std::string CopyTimeText(const BackupTimeStamp& t);
+
 // "YYYY-MM-DD HH:MM:SS" or "never".
 std::string FormatMoment(const TaskDateTime& moment);
 

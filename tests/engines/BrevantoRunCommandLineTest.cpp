@@ -71,6 +71,11 @@ TEST_F(BrevantoRunCommandLineTest, OptionsInAnyOrderAndWithEqualsSigns) {
       {"--list stray", 2, "brevanto-run: unexpected argument: stray\nTry"},
       {"--folder=", 2, "brevanto-run: --folder needs a folder\nTry"},
       {"--list=yes", 2, "brevanto-run: --list takes no value\nTry"},
+      // --verify takes one copy after the name, and a task must have one.
+      {"--verify Nightly one two --folder " + Folder(), 2,
+       "brevanto-run: unexpected argument: one\nTry"},
+      {"--verify=Nightly --folder " + Folder(), 2,
+       "brevanto-run: \"Nightly\" has no recorded backup copies"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.arguments);

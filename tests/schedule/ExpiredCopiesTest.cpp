@@ -206,7 +206,13 @@ TEST_F(ExpiredCopiesTest, AnExpiredCopysManifestGoesButOneAStayingCopyNamesStays
                                "same.sql.manifest.json", "foreign.txt.manifest.json"}) {
     ASSERT_TRUE(test::WriteWholeFile(m_dir.file(manifest), "{}"));
   }
+  // Verdicts of verifications go and stay with their manifests.
+  for (const char* verdict : {"2024-02-01_00-00-00.verified.json", "same.sql.verified.json"}) {
+    ASSERT_TRUE(test::WriteWholeFile(m_dir.file(verdict), "{}"));
+  }
   ASSERT_TRUE(DeleteExpiredCopies(task, m_now));
+  EXPECT_FALSE(Exists(m_dir.file("2024-02-01_00-00-00.verified.json")));
+  EXPECT_TRUE(Exists(m_dir.file("same.sql.verified.json")));
   EXPECT_FALSE(Exists(m_dir.file("2024-02-01_00-00-00.manifest.json")));
   EXPECT_FALSE(Exists(m_dir.file("2024-02-01_00-00-00")));
   EXPECT_FALSE(Exists(m_dir.file("b.sql.gz.manifest.json")));
