@@ -15,14 +15,10 @@ Status MakeRemoteStore(const RemoteOptions& options, const TransferControl& cont
     return Status::Error(problem);
   }
   switch (options.Kind) {
-    case RemoteKind::S3:
-      return MakeS3Store(options, control, store);
-    case RemoteKind::Sftp:
-      return MakeSftpStore(options, control, store);
-    case RemoteKind::Rclone:
-      return MakeRcloneStore(options, control, store);
-    case RemoteKind::None:
-      break;
+    case RemoteKind::S3: return MakeS3Store(options, control, store);
+    case RemoteKind::Sftp: return MakeSftpStore(options, control, store);
+    case RemoteKind::Rclone: return MakeRcloneStore(options, control, store);
+    case RemoteKind::None: break;
   }
   return Status::Error("No off-site target is set");
 }

@@ -42,8 +42,8 @@ struct RetryPolicy {
 // What a transfer may use: the clock for backoff waits, the run's stop request, the log.
 struct TransferControl {
   Clock* TheClock = &SystemClock();
-  std::function<bool()> StopRequested;            // may be empty
-  std::function<void(const std::string&)> Warn;   // "retrying ..." lines; may be empty
+  std::function<bool()> StopRequested;           // may be empty
+  std::function<void(const std::string&)> Warn;  // "retrying ..." lines; may be empty
   RetryPolicy Retry;
   std::uint64_t BandwidthBytesPerSecond = 0;  // 0: no cap
 };
@@ -79,7 +79,8 @@ class RemoteStore {
                                    const std::function<Status(std::string_view)>& consume) = 0;
   // Every object whose name starts with `under` ("" for all), at any depth, in name order.
   // Temporary names of unfinished uploads are not listed.
-  [[nodiscard]] virtual Status List(const std::string& under, std::vector<RemoteObject>& objects) = 0;
+  [[nodiscard]] virtual Status List(const std::string& under,
+                                    std::vector<RemoteObject>& objects) = 0;
   // Deletes `name`; one already gone is not an Error.
   [[nodiscard]] virtual Status Delete(const std::string& name) = 0;
 };

@@ -37,7 +37,7 @@ struct CommandLine {
   // --run/--delete/--log/--copies/--verify NAME, --export [NAME...], --fetch/--restore-remote
   // NAME [COPY]
   std::vector<std::string> names;
-  std::string copy;  // --verify NAME [COPY]: the copy's time as --copies shows it
+  std::string copy;                // --verify NAME [COPY]: the copy's time as --copies shows it
   std::string file;                // --import FILE ("-" reads standard input), --keygen FILE
   std::string since;               // --log ... --since TIME, as given
   bool json = false;               // --list/--log/--copies --json
