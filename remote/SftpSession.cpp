@@ -466,6 +466,18 @@ SftpSession::Busy::~Busy() {
   --m_session.m_busy;
 }
 
+SftpSession::Idle::Idle(SftpSession& session) : m_session(session) {
+  std::lock_guard lock(session.m_mutex);
+  --session.m_busy;
+}
+
+SftpSession::Idle::~Idle() {
+  std::lock_guard lock(m_session.m_mutex);
+  if (m_session.m_busy++ == 0) {
+    m_session.m_lastProgressMs = m_session.m_control.TheClock->MonotonicMs();
+  }
+}
+
 void SftpSession::Progress() {
   const std::int64_t now = m_control.TheClock->MonotonicMs();
   std::lock_guard lock(m_mutex);

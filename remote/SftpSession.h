@@ -104,6 +104,18 @@ class SftpSession {
    private:
     SftpSession& m_session;
   };
+  // The reverse of Busy, around handing bytes to a reader: a reader that takes its time
+  // (a restore running a long statement) is not a stalled server.
+  class Idle {
+   public:
+    explicit Idle(SftpSession& session);
+    ~Idle();
+    Idle(const Idle&) = delete;
+    Idle& operator=(const Idle&) = delete;
+
+   private:
+    SftpSession& m_session;
+  };
   void Progress();
 
  private:

@@ -279,10 +279,12 @@ class SftpStore : public RemoteStore {
           requested = delivered + static_cast<std::uint64_t>(got);
           if (sftp_seek64(file.get(), requested) != 0) return m_session.Failed("Reading " + name);
         }
-        if (Status used = consume(std::string_view(buffer.data(), static_cast<size_t>(got)));
-            !used.ok()) {
-          return {used, false};
+        Status used;
+        {
+          SftpSession::Idle idle(m_session);
+          used = consume(std::string_view(buffer.data(), static_cast<size_t>(got)));
         }
+        if (!used.ok()) return {used, false};
         delivered += static_cast<std::uint64_t>(got);
         pace.Moved(static_cast<std::uint64_t>(got));
         m_session.Progress();

@@ -378,6 +378,25 @@ TEST_F(SftpStoreTest, AReadCutMidwayResumesWhereTheBytesStopped) {
   EXPECT_EQ(m_warnings.size(), 1u);
 }
 
+TEST_F(SftpStoreTest, AReaderThatTakesLongerThanTheStallTimeIsNoStall) {
+  // A restore reading from the store may run one statement for minutes.
+  TransferControl control = Control();
+  control.Retry.StallSeconds = 1;
+  std::unique_ptr<RemoteStore> store;
+  ASSERT_TRUE(MakeSftpStore(Options(), control, store).ok());
+  const std::string bytes = RandomBytes(2 * 1024 * 1024, 6);
+  ASSERT_TRUE(Put(*store, "object", bytes).ok());
+  std::string read;
+  const Status status = store->Get("object", [&](std::string_view part) {
+    if (read.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    read.append(part);
+    return Status::Ok();
+  });
+  ASSERT_TRUE(status.ok()) << status.message();
+  EXPECT_TRUE(read == bytes);
+  EXPECT_TRUE(m_warnings.empty()) << m_warnings.front();
+}
+
 TEST_F(SftpStoreTest, AnErrorFromTheConsumerEndsTheReadWithoutRetries) {
   auto store = Store();
   ASSERT_TRUE(Put(*store, "object", RandomBytes(1024 * 1024, 5)).ok());
