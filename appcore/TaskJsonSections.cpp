@@ -10,6 +10,7 @@
 #include "notify/TaskNotificationsSection.h"
 #include "tasks/AdvancedOptions.h"
 #include "tasks/EncryptionOptions.h"
+#include "tasks/OffsiteRestoreOptions.h"
 #include "tasks/RemoteOptions.h"
 #include "tasks/TaskKinds.h"
 #include "tasks/TaskOptionsStore.h"
@@ -220,8 +221,12 @@ void WriteRemote(const CTaskItem& task, bool withPasswords, Json& out) {
 void ReadRemote(const Json& in, CTaskItem& task, TaskJsonProblems& problems) {
   if (in.is_null()) return SetRemoteOptions(task, {});
   if (!in.is_object()) return problems.Add("", "must be an object in braces");
-  if (const TaskKind* kind = FindTaskKind(task.TaskType); kind && !kind->Settings.BackupFiles) {
-    return problems.Add("", "only backups to files are copied off-site: leave it out");
+  // A backup is copied there; a restore reads an off-site copy from there.
+  const bool restore = task.TaskType == static_cast<std::uint8_t>(TaskType::RestoreFromFiles);
+  if (const TaskKind* kind = FindTaskKind(task.TaskType);
+      kind && !kind->Settings.BackupFiles && !restore) {
+    return problems.Add("",
+                        "only backups to files and restores have an off-site target: leave it out");
   }
   RemoteOptions o;
   StrictObject object(in, problems);
@@ -279,6 +284,34 @@ void ReadRemote(const Json& in, CTaskItem& task, TaskJsonProblems& problems) {
   SetRemoteOptions(task, o);
 }
 
+void WriteOffsiteRestore(const CTaskItem& task, bool, Json& out) {
+  const OffsiteRestoreOptions options = OffsiteRestoreOptionsOf(task);
+  if (!options.Set) return;
+  Json section = Json::object();
+  if (!options.Copy.empty()) section["Copy"] = options.Copy;
+  if (!options.Database.empty()) section["Database"] = options.Database;
+  out[kOffsiteRestoreSection] = std::move(section);
+}
+
+void ReadOffsiteRestore(const Json& in, CTaskItem& task, TaskJsonProblems& problems) {
+  if (in.is_null()) return SetOffsiteRestoreOptions(task, {});
+  if (!in.is_object()) return problems.Add("", "must be an object in braces");
+  if (task.TaskType != static_cast<std::uint8_t>(TaskType::RestoreFromFiles)) {
+    return problems.Add("", "only restores read an off-site copy: leave it out");
+  }
+  OffsiteRestoreOptions options;
+  options.Set = true;
+  StrictObject object(in, problems);
+  std::optional<std::string> copy;
+  std::optional<std::string> database;
+  object.Text("Copy", copy);
+  object.Text("Database", database);
+  object.RefuseUnknownKeys();
+  options.Copy = copy.value_or("");
+  options.Database = database.value_or("");
+  SetOffsiteRestoreOptions(task, options);
+}
+
 }  // namespace
 
 // Sections of settings kept beside the task record join the JSON text here, one entry
@@ -289,6 +322,7 @@ const std::vector<TaskJsonSection>& TaskJsonSections() {
       {kNotificationsSection, WriteNotifications, ReadNotifications},
       {kEncryptionSection, WriteEncryption, ReadEncryption},
       {kRemoteSection, WriteRemote, ReadRemote},
+      {kOffsiteRestoreSection, WriteOffsiteRestore, ReadOffsiteRestore},
   };
   return sections;
 }

@@ -4,6 +4,7 @@
 
 #include "appcore/WizardText.h"
 #include "tasks/BackupFileName.h"
+#include "tasks/OffsiteRestoreOptions.h"
 
 namespace brevanto::wizard {
 
@@ -139,7 +140,8 @@ std::vector<RuleProblem> CheckTask(const CTaskItem& task,
   if (uses.ScriptStatements && task.ScriptStatements.empty()) {
     problems.push_back({"ScriptStatements", kInputScript});
   }
-  if (uses.RestoreFiles && task.RestoreFiles.empty()) {
+  // An off-site restore names its files when it runs, from the copy's manifest.
+  if (uses.RestoreFiles && task.RestoreFiles.empty() && !OffsiteRestoreOptionsOf(task).Set) {
     problems.push_back({"RestoreFiles", kAddFiles});
   }
 

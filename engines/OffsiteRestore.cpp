@@ -12,20 +12,6 @@
 
 namespace brevanto {
 
-OffsiteRestoreOptions OffsiteRestoreOptionsOf(const CTaskItem& task) {
-  OffsiteRestoreOptions options;
-  const nlohmann::json section = GetTaskSection(task, kOffsiteRestoreSection);
-  if (!section.is_object()) return options;
-  options.Set = true;
-  if (const auto it = section.find("Copy"); it != section.end() && it->is_string()) {
-    options.Copy = it->get<std::string>();
-  }
-  if (const auto it = section.find("Database"); it != section.end() && it->is_string()) {
-    options.Database = it->get<std::string>();
-  }
-  return options;
-}
-
 CTaskItem MakeOffsiteRestoreTask(const CTaskItem& backup, const std::string& copy,
                                  const CServerInfo& server, const std::string& database,
                                  const std::string& identityFile) {

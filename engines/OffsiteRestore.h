@@ -17,11 +17,10 @@
 #include "remote/RemoteStore.h"
 #include "schedule/TaskRoutine.h"
 #include "tasks/CopyManifest.h"
+#include "tasks/OffsiteRestoreOptions.h"
 #include "tasks/TaskItem.h"
 
 namespace brevanto {
-
-inline constexpr const char* kOffsiteRestoreSection = "OffsiteRestore";
 
 // Where a restore's files come from when they are off-site.
 struct OffsiteSource {
@@ -34,14 +33,6 @@ struct OffsiteSource {
   std::map<std::string, ManifestFile> Files;
   std::set<std::string> Databases;  // the databases its tables and objects belong to
 };
-
-struct OffsiteRestoreOptions {
-  std::string Copy;      // the copy's name ("" for the newest complete one)
-  std::string Database;  // restored under this name; "" as the copy names it
-  bool Set = false;      // the task has the section
-};
-
-OffsiteRestoreOptions OffsiteRestoreOptionsOf(const CTaskItem& task);
 
 // A RestoreFromFiles task that restores the off-site copy `copy` of the backup task `backup`
 // into `database` on `server`: the backup's target and identity file, nothing local.

@@ -14,6 +14,7 @@
 #include "tasks/AdvancedOptions.h"
 #include "tasks/BackupFileName.h"
 #include "tasks/EncryptionOptions.h"
+#include "tasks/OffsiteRestoreOptions.h"
 #include "tasks/RemoteOptions.h"
 #include "tasks/TaskKinds.h"
 #include "tasks/TaskOptionsStore.h"
@@ -675,6 +676,30 @@ TEST_F(TaskJsonTest, EachKindOfOffsiteTargetSurvivesExportAndImport) {
   EXPECT_TRUE(GetTaskSection(removed.Tasks[0], kRemoteSection).is_null());
 }
 
+TEST_F(TaskJsonTest, AnOffsiteRestoreSurvivesExportAndImportWithoutLocalFiles) {
+  CTaskItem restore;
+  restore.TaskName = "Restore nightly";
+  restore.TaskType = static_cast<std::uint8_t>(TaskType::RestoreFromFiles);
+  restore.DestinationServer = Server("db2.example", 3308);
+  SetRemoteOptions(restore, EveryTarget()[2]);
+  SetOffsiteRestoreOptions(restore, {"2026-12-08_03-00-00", "shop_copy", true});
+  const std::string text = TasksToJsonText({restore}, {.WithPasswords = true});
+  const TaskJsonImport imported = Import(text);
+  ASSERT_TRUE(imported.Problems.empty())
+      << imported.Problems.front().Key << ": " << imported.Problems.front().Message;
+  const OffsiteRestoreOptions offsite = OffsiteRestoreOptionsOf(imported.Tasks.at(0));
+  EXPECT_TRUE(offsite.Set);
+  EXPECT_EQ(offsite.Copy, "2026-12-08_03-00-00");
+  EXPECT_EQ(offsite.Database, "shop_copy");
+  EXPECT_EQ(RemoteOptionsOf(imported.Tasks[0]), EveryTarget()[2]);
+  EXPECT_EQ(TasksToJsonText(imported.Tasks, {.WithPasswords = true}), text);
+  // Other kinds never read a copy.
+  EXPECT_EQ(FirstProblem("[" + ScriptTask(R"(, "OffsiteRestore": {"Copy": "x"})") + "]"),
+            "[0].OffsiteRestore: only restores read an off-site copy: leave it out");
+  EXPECT_EQ(FirstProblem(R"([{"TaskName": "t", "TaskType": 6, "OffsiteRestore": {"Cpy": "x"}}])"),
+            "[0].OffsiteRestore.Cpy: unknown key");
+}
+
 TEST_F(TaskJsonTest, OffsiteSecretsTravelOnlyWithThePasswordsAndAReplaceKeepsThem) {
   const std::vector<RemoteOptions> targets = EveryTarget();
   std::vector<CTaskItem> tasks;
@@ -789,7 +814,7 @@ TEST_F(TaskJsonTest, EveryBadOffsiteKeyIsRefusedByName) {
   // Only backups to files have copies to send.
   EXPECT_EQ(FirstProblem(
                 "[" + ScriptTask(R"(, "Remote": {"Kind": "rclone", "RcloneRemote": "r"})") + "]"),
-            "[0].Remote: only backups to files are copied off-site: leave it out");
+            "[0].Remote: only backups to files and restores have an off-site target: leave it out");
 }
 
 // The guide's off-site example imports as printed, secret and all.
