@@ -8,6 +8,7 @@
 
 #include <sys/stat.h>
 
+#include "appcore/RunMetrics.h"
 #include "appcore/TaskJson.h"
 #include "core/AtomicFile.h"
 #include "core/InstanceLock.h"
@@ -16,12 +17,25 @@
 #include "notify/NotificationText.h"
 #include "notify/Notifier.h"
 #include "notify/TaskNotificationsSection.h"
+#include "notify/TaskPingSection.h"
 #include "schedule/LastRunResult.h"
 #include "schedule/TaskRunner.h"
 #include "tasks/TaskFile.h"
 #include "tasks/TaskOptionsStore.h"
 
 namespace brevanto {
+
+namespace {
+
+// The list's copy of a task: the run's copy may be a stand-in.
+std::optional<CTaskItem> TaskWithKey(const CTaskList& list, const std::string& key) {
+  for (CTaskItem& task : list.Snapshot()) {
+    if (task.TaskKey == key) return std::move(task);
+  }
+  return std::nullopt;
+}
+
+}  // namespace
 
 CApplicationCore::CApplicationCore(std::string applicationFolder, Clock& clock)
     : m_folder(std::move(applicationFolder)),
@@ -176,22 +190,50 @@ void CApplicationCore::RunEnded(const RunReport& report) {
     if (listener) listener(report, false);
     return;
   }
+  RecordRunMetrics(report);
   CNotificationSettings settings;
   {
     std::lock_guard<std::mutex> lock(m_publishedLock);
     settings = m_publishedNotifications;
   }
-  // The task's own settings come from the list's copy: the run's copy may be a stand-in.
-  TaskNotifications own;
-  for (const CTaskItem& task : m_tasks->Snapshot()) {
-    if (task.TaskKey == report.TaskKey) {
-      own = FindTaskNotifications(task);
-      break;
-    }
+  const std::optional<CTaskItem> task = TaskWithKey(*m_tasks, report.TaskKey);
+  const TaskNotifications own = task ? FindTaskNotifications(*task) : TaskNotifications();
+  if (const TaskPing ping = task ? FindTaskPing(*task) : TaskPing(); !ping.Empty()) {
+    m_notifier->Ping(report.LogFileName,
+                     PingUrlFor(ping, report.Failed() ? PingEvent::Failure : PingEvent::Success));
   }
   const NotificationChoice choice = ChooseNotifications(settings, own, report.Failed());
   m_notifier->Submit(report, choice, settings);
   if (listener) listener(report, choice.Desktop);
+}
+
+void CApplicationCore::RunStarted(const RunReport& report) {
+  const std::optional<CTaskItem> task = TaskWithKey(*m_tasks, report.TaskKey);
+  if (!task) return;
+  if (const TaskPing ping = FindTaskPing(*task); !ping.Empty() && ping.OnStart) {
+    m_notifier->Ping(report.LogFileName, PingUrlFor(ping, PingEvent::Start));
+  }
+}
+
+void CApplicationCore::SetMetricsFile(const std::string& path) {
+  std::lock_guard<std::mutex> lock(m_metricsLock);
+  m_metricsFile = path;
+}
+
+void CApplicationCore::RecordRunMetrics(const RunReport& report) {
+  std::string metricsFile = OptionsSnapshot().MetricsFile;
+  std::lock_guard<std::mutex> lock(m_metricsLock);
+  if (!m_metricsFile.empty()) metricsFile = m_metricsFile;
+  const std::string recordsPath = DataFolder() + kRunRecordsFileName;
+  RunRecords records = ReadRunRecords(recordsPath);
+  records[report.TaskName] = NextRunRecord(records[report.TaskName], report);
+  if (const Status saved = SaveRunRecords(recordsPath, records); !saved.ok()) {
+    m_taskLog->AppendEntry(report.LogFileName, LogLevel::Warning, saved.message());
+  }
+  if (metricsFile.empty()) return;
+  const Status written =
+      WriteMetricsFile(metricsFile, CollectTaskMetrics(m_tasks->Snapshot(), records));
+  if (!written.ok()) m_taskLog->AppendEntry(report.LogFileName, LogLevel::Warning, written.message());
 }
 
 void CApplicationCore::SendDesktopNotificationsOverBus() {
