@@ -8,9 +8,11 @@
 
 #include <sys/stat.h>
 
+#include "appcore/OverdueCheck.h"
 #include "appcore/RunMetrics.h"
 #include "appcore/TaskJson.h"
 #include "core/AtomicFile.h"
+#include "core/Clock.h"
 #include "core/InstanceLock.h"
 #include "logs/TaskLog.h"
 #include "notify/DesktopNotification.h"
@@ -234,6 +236,54 @@ void CApplicationCore::RecordRunMetrics(const RunReport& report) {
   const Status written =
       WriteMetricsFile(metricsFile, CollectTaskMetrics(m_tasks->Snapshot(), records));
   if (!written.ok()) m_taskLog->AppendEntry(report.LogFileName, LogLevel::Warning, written.message());
+}
+
+std::vector<std::string> CApplicationCore::CheckOverdue() {
+  CNotificationSettings settings;
+  {
+    std::lock_guard<std::mutex> lock(m_publishedLock);
+    settings = m_publishedNotifications;
+  }
+  const TaskDateTime now = m_clock.Now();
+  std::vector<std::string> alarmed;
+  std::lock_guard<std::mutex> lock(m_metricsLock);
+  const std::string recordsPath = DataFolder() + kRunRecordsFileName;
+  RunRecords records = ReadRunRecords(recordsPath);
+  std::string lastLog;
+  const std::vector<CTaskItem> tasks = m_tasks->Snapshot();
+  for (int index = 0; index < static_cast<int>(tasks.size()); ++index) {
+    const CTaskItem& task = tasks[index];
+    const std::optional<int> grace = FindOverdueGrace(task);
+    const auto it = records.find(task.TaskName);
+    const bool overdue = grace && it != records.end() &&
+                         OverdueFrom(task, it->second.LastSuccess, *grace, now).has_value();
+    // The list shows it for as long as it lasts; a run's end clears it until the next look.
+    if (m_tasks->LastResultAt(index).Overdue != overdue) m_tasks->SetOverdue(index, overdue);
+    if (!overdue) continue;
+    TaskRunRecord& record = it->second;
+    if (record.OverdueAlarmFor == record.LastSuccess) continue;
+    record.OverdueAlarmFor = record.LastSuccess;
+    RunReport report;
+    report.TaskKey = task.TaskKey;
+    report.TaskName = task.TaskName;
+    report.LogFileName = task.LogFileName;
+    report.TaskType = task.TaskType;
+    report.Outcome = RunOutcome::Failed;
+    report.Start = report.End = now;
+    report.ErrorCount = 1;
+    report.Errors = {OverdueText(task.TaskName, record.LastSuccess)};
+    m_taskLog->AppendEntry(task.LogFileName, LogLevel::Warning, report.Errors.front());
+    m_notifier->Submit(report, ChooseNotifications(settings, FindTaskNotifications(task), true),
+                       settings);
+    alarmed.push_back(task.TaskName);
+    lastLog = task.LogFileName;
+  }
+  if (alarmed.empty()) return alarmed;
+  // Unsaved, the alarms would go out again at the next look: the log says why.
+  if (const Status saved = SaveRunRecords(recordsPath, records); !saved.ok()) {
+    m_taskLog->AppendEntry(lastLog, LogLevel::Warning, saved.message());
+  }
+  return alarmed;
 }
 
 void CApplicationCore::SendDesktopNotificationsOverBus() {

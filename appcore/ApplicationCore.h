@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include <sys/types.h>
 
@@ -98,6 +99,10 @@ class CApplicationCore final : public TaskRunnerOwner {
   // The metrics file every run's end writes for this process, over the options' one
   // (brevanto-run --metrics-file); any thread.
   void SetMetricsFile(const std::string& path);
+
+  // Sends the failure notification of every task that became overdue (OverdueCheck.h),
+  // once for each last good run, with a Warning in its log. Returns the tasks' names.
+  std::vector<std::string> CheckOverdue();
 
   // Notifications. The settings are the owning thread's; applying them saves the file.
   const CNotificationSettings& NotificationSettings() const { return m_notificationSettings; }

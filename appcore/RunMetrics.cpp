@@ -76,6 +76,7 @@ RunRecords ReadRunRecords(const std::string& path) {
     r.DurationSeconds = Number(item, "DurationSeconds");
     r.BytesWritten = Number(item, "BytesWritten");
     r.Succeeded = item.value("Succeeded", false);
+    r.OverdueAlarmFor = Number(item, "OverdueAlarmFor");
   }
   return records;
 }
@@ -87,7 +88,8 @@ Status SaveRunRecords(const std::string& path, const RunRecords& records) {
                  {"LastSuccess", r.LastSuccess},
                  {"DurationSeconds", r.DurationSeconds},
                  {"BytesWritten", r.BytesWritten},
-                 {"Succeeded", r.Succeeded}};
+                 {"Succeeded", r.Succeeded},
+                 {"OverdueAlarmFor", r.OverdueAlarmFor}};
   }
   return WriteFileAtomically(path,
                              all.dump(2, ' ', false, json::error_handler_t::replace) + "\n");

@@ -25,6 +25,7 @@ struct TaskRunRecord {
   std::int64_t DurationSeconds = 0;  // of the last run
   std::int64_t BytesWritten = 0;     // the sizes of the files the last run wrote
   bool Succeeded = false;            // the last run
+  std::int64_t OverdueAlarmFor = 0;  // the LastSuccess the overdue alarm went out for
   friend bool operator==(const TaskRunRecord&, const TaskRunRecord&) = default;
 };
 

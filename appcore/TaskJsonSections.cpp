@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "appcore/OverdueCheck.h"
 #include "appcore/TaskJson.h"
 #include "core/Age.h"
 #include "notify/NotificationTargetCheck.h"
@@ -237,6 +238,24 @@ void ReadPing(const Json& in, CTaskItem& task, TaskJsonProblems& problems) {
   SetTaskPing(task, ping);
 }
 
+void WriteOverdue(const CTaskItem& task, bool, Json& out) {
+  if (const std::optional<int> grace = FindOverdueGrace(task)) {
+    out[kOverdueSection] = Json{{"GraceMinutes", *grace}};
+  }
+}
+
+void ReadOverdue(const Json& in, CTaskItem& task, TaskJsonProblems& problems) {
+  if (in.is_null()) return SetOverdueGrace(task, std::nullopt);
+  if (!in.is_object()) return problems.Add("", "must be an object in braces");
+  int grace = 0;
+  StrictObject object(in, problems);
+  if (!object.Number("GraceMinutes", 0, kMaxGraceMinutes, grace)) {
+    if (!in.contains("GraceMinutes")) object.Problem("GraceMinutes", "must be given");
+  }
+  object.RefuseUnknownKeys();
+  SetOverdueGrace(task, grace);
+}
+
 // The secrets stay out unless the passwords go too, as a server's password does.
 void WriteRemote(const CTaskItem& task, bool withPasswords, Json& out) {
   const RemoteOptions options = RemoteOptionsOf(task);
@@ -318,6 +337,7 @@ const std::vector<TaskJsonSection>& TaskJsonSections() {
       {kEncryptionSection, WriteEncryption, ReadEncryption},
       {kRemoteSection, WriteRemote, ReadRemote},
       {kPingSection, WritePing, ReadPing},
+      {kOverdueSection, WriteOverdue, ReadOverdue},
   };
   return sections;
 }

@@ -8,7 +8,9 @@
 #include "app/run/Commands.h"
 #include "app/run/Output.h"
 #include "app/run/TaskListing.h"
+#include "appcore/OverdueCheck.h"
 #include "appcore/RunMetrics.h"
+#include "core/Clock.h"
 #include "schedule/RunStatusText.h"
 
 namespace brevanto::run {
@@ -37,10 +39,15 @@ int PrintStatus(const std::string& folder, const CommandLine& line) {
   const std::vector<TaskMetrics> metrics =
       CollectTaskMetrics(tasks, ReadRunRecords(folder + "Data/" + kRunRecordsFileName));
   nlohmann::json list = nlohmann::json::array();
-  for (const TaskMetrics& m : metrics) {
+  const TaskDateTime now = SystemClock().Now();
+  for (std::size_t i = 0; i < metrics.size(); ++i) {
+    const TaskMetrics& m = metrics[i];
     const TaskRunRecord& r = m.Record;
+    const std::optional<int> grace = FindOverdueGrace(tasks[i]);
+    const bool overdue = grace && OverdueFrom(tasks[i], r.LastSuccess, *grace, now).has_value();
     if (line.json) {
-      nlohmann::json item = {{"name", m.TaskName}, {"copiesKept", m.CopiesKept}};
+      nlohmann::json item = {
+          {"name", m.TaskName}, {"copiesKept", m.CopiesKept}, {"overdue", overdue}};
       item["lastRun"] = m.HasRun ? SecondsOrNull(r.LastRun) : nlohmann::json();
       item["lastSuccess"] = m.HasRun ? SecondsOrNull(r.LastSuccess) : nlohmann::json();
       item["durationSeconds"] = m.HasRun ? nlohmann::json(r.DurationSeconds) : nlohmann::json();
@@ -53,7 +60,7 @@ int PrintStatus(const std::string& folder, const CommandLine& line) {
       Say(Escaped(m.TaskName) + "\tnever run\tcopies kept: " + std::to_string(m.CopiesKept));
       continue;
     }
-    Say(Escaped(m.TaskName) + "\t" + (r.Succeeded ? "OK" : "Failed") +
+    Say(Escaped(m.TaskName) + "\t" + (overdue ? "Overdue" : r.Succeeded ? "OK" : "Failed") +
         "\tlast run: " + LocalMoment(r.LastRun) + "\tlast success: " + LocalMoment(r.LastSuccess) +
         "\tduration: " + std::to_string(r.DurationSeconds) + " s\twritten: " +
         ByteCountText(r.BytesWritten) + "\tcopies kept: " + std::to_string(m.CopiesKept));

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "appcore/OverdueCheck.h"
 #include "notify/TaskNotificationsSection.h"
 #include "notify/TaskPingSection.h"
 #include "tasks/AdvancedOptions.h"
@@ -408,6 +409,21 @@ TEST_F(TaskJsonTest, APingTravelsWithThePasswordsAndABadOneIsRefused) {
     ASSERT_FALSE(refused.Problems.empty()) << refusal.task;
     EXPECT_EQ(refused.Problems.front().Key, refusal.key) << refusal.task;
     EXPECT_EQ(refused.Problems.front().Message, refusal.message) << refusal.task;
+  }
+}
+
+TEST_F(TaskJsonTest, AnOverdueGraceTravelsAndABadOneIsRefused) {
+  const TaskJsonImport imported = Import(R"([{"TaskName": "t", "TaskType": 5,
+      "ScriptStatements": ["x"], "Overdue": {"GraceMinutes": 90}}])");
+  ASSERT_TRUE(imported.Problems.empty()) << imported.Problems.front().Message;
+  EXPECT_EQ(FindOverdueGrace(imported.Tasks[0]), 90);
+  EXPECT_EQ(FindOverdueGrace(Import(TasksToJsonText(imported.Tasks)).Tasks[0]), 90);
+  for (const char* bad : {R"({"GraceMinutes": -1})", R"({})", R"({"GraceMinutes": "1h"})"}) {
+    const TaskJsonImport refused = Import(
+        R"([{"TaskName": "t", "TaskType": 5, "ScriptStatements": ["x"], "Overdue": )" +
+        std::string(bad) + "}]");
+    ASSERT_FALSE(refused.Problems.empty()) << bad;
+    EXPECT_EQ(refused.Problems.front().Key, "[0].Overdue.GraceMinutes") << bad;
   }
 }
 

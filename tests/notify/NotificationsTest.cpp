@@ -7,18 +7,23 @@
 #include <unistd.h>
 
 #include <condition_variable>
+#include <ctime>
 #include <mutex>
 #include <stdexcept>
 
 #include <nlohmann/json.hpp>
 
 #include "appcore/ApplicationCore.h"
+#include "appcore/OverdueCheck.h"
+#include "appcore/RunMetrics.h"
+#include "core/UtcTime.h"
 #include "logs/TaskLog.h"
 #include "notify/NotificationSettings.h"
 #include "notify/NotificationText.h"
 #include "notify/Notifier.h"
 #include "notify/TaskNotificationsSection.h"
 #include "notify/TaskPingSection.h"
+#include "schedule/RunStatusText.h"
 #include "schedule/TaskRunner.h"
 #include "tasks/TaskOptionsStore.h"
 #include "tests/notify/NotificationSink.h"
@@ -255,6 +260,60 @@ TEST_F(NotificationsTest, AFailedPingIsAWarningAndTheRunStandsAsItWas) {
   ASSERT_EQ(Warnings().size(), 3u);
   EXPECT_NE(Warnings()[2].find("answered HTTP 500"), std::string::npos);
   EXPECT_EQ(m_core.Tasks().LastResultAt(0).Errors, 1);
+}
+
+TEST_F(NotificationsTest, AnOverdueTaskAlarmsOnceForEachLastGoodRun) {
+  NotificationSink sink;
+  ASSERT_TRUE(sink.Started());
+  UseServers(sink.SmtpPort(), sink.HttpUrl());
+  CTaskItem task;
+  task.TaskName = "Nightly";
+  task.TaskType = static_cast<std::uint8_t>(TaskType::ExecuteScript);
+  task.LogFileName = "nightly.log";
+  task.Schedule.Kind = static_cast<std::uint8_t>(ScheduleKind::EveryDay);
+  task.Schedule.Hour = 2;
+  SetOverdueGrace(task, 60);
+  m_core.Tasks().AddTask(task);
+  const auto unix = [](const TaskDateTime& local) {
+    std::tm fields = LocalTm(local);
+    return static_cast<std::int64_t>(std::mktime(&fields));
+  };
+  const std::string records = m_core.DataFolder() + kRunRecordsFileName;
+  const auto succeeded = [&](const TaskDateTime& when) {
+    RunRecords all = ReadRunRecords(records);
+    all["Nightly"].LastRun = all["Nightly"].LastSuccess = unix(when);
+    ASSERT_TRUE(SaveRunRecords(records, all).ok());
+  };
+  succeeded(test::MakeTime(2026, 3, 7, 2, 5, 0));
+
+  // Due at 02:00 the next day, with an hour's grace.
+  EXPECT_TRUE(m_core.CheckOverdue().empty());
+  m_clock.SetNow(test::MakeTime(2026, 3, 8, 2, 59, 0));
+  EXPECT_TRUE(m_core.CheckOverdue().empty());
+  m_clock.SetNow(test::MakeTime(2026, 3, 8, 3, 0, 0));
+  EXPECT_EQ(m_core.CheckOverdue(), std::vector<std::string>{"Nightly"});
+  EXPECT_EQ(LastResultText(m_core.Tasks().LastResultAt(0)), "Overdue");
+  m_clock.SetNow(test::MakeTime(2026, 3, 9, 12, 0, 0));
+  EXPECT_TRUE(m_core.CheckOverdue().empty());
+  EXPECT_TRUE(m_core.Tasks().LastResultAt(0).Overdue);
+  m_core.WaitForNotifications();
+  const std::string text = "No good backup of Nightly since 2026-03-07 02:05:00";
+  ASSERT_EQ(sink.Posts().size(), 1u);
+  const nlohmann::json body = nlohmann::json::parse(sink.Posts()[0]);
+  EXPECT_EQ(body["outcome"], "Failed");
+  EXPECT_EQ(body["errors"], nlohmann::json({text}));
+  EXPECT_EQ(sink.Mails().size(), 1u);
+  EXPECT_EQ(Warnings(), std::vector<std::string>{text});
+
+  // A good run re-arms the alarm for the next silence.
+  succeeded(test::MakeTime(2026, 3, 9, 12, 30, 0));
+  m_clock.SetNow(test::MakeTime(2026, 3, 10, 2, 30, 0));
+  EXPECT_TRUE(m_core.CheckOverdue().empty());
+  EXPECT_FALSE(m_core.Tasks().LastResultAt(0).Overdue);
+  m_clock.SetNow(test::MakeTime(2026, 3, 10, 3, 0, 0));
+  EXPECT_EQ(m_core.CheckOverdue(), std::vector<std::string>{"Nightly"});
+  m_core.WaitForNotifications();
+  EXPECT_EQ(sink.Posts().size(), 2u);
 }
 
 TEST(TaskPingTest, UrlsOfEachEventAndTheSectionReadsBack) {
