@@ -235,7 +235,8 @@ void CApplicationCore::RecordRunMetrics(const RunReport& report) {
   if (metricsFile.empty()) return;
   const Status written =
       WriteMetricsFile(metricsFile, CollectTaskMetrics(m_tasks->Snapshot(), records));
-  if (!written.ok()) m_taskLog->AppendEntry(report.LogFileName, LogLevel::Warning, written.message());
+  if (!written.ok())
+    m_taskLog->AppendEntry(report.LogFileName, LogLevel::Warning, written.message());
 }
 
 std::vector<std::string> CApplicationCore::CheckOverdue() {

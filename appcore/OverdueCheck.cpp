@@ -15,9 +15,9 @@ namespace {
 
 TaskDateTime LocalMoment(std::int64_t unixSeconds) {
   const std::time_t seconds = static_cast<std::time_t>(unixSeconds);
-  std::tm f {};
+  std::tm f{};
   localtime_r(&seconds, &f);
-  return TaskDateTime{f.tm_year + 1900, f.tm_mon + 1, f.tm_mday, f.tm_hour,
+  return TaskDateTime{f.tm_year + 1900, f.tm_mon + 1, f.tm_mday,    f.tm_hour,
                       f.tm_min,         f.tm_sec,     f.tm_wday + 1};
 }
 

@@ -91,8 +91,7 @@ Status SaveRunRecords(const std::string& path, const RunRecords& records) {
                  {"Succeeded", r.Succeeded},
                  {"OverdueAlarmFor", r.OverdueAlarmFor}};
   }
-  return WriteFileAtomically(path,
-                             all.dump(2, ' ', false, json::error_handler_t::replace) + "\n");
+  return WriteFileAtomically(path, all.dump(2, ' ', false, json::error_handler_t::replace) + "\n");
 }
 
 std::vector<TaskMetrics> CollectTaskMetrics(const std::vector<CTaskItem>& tasks,

@@ -59,8 +59,8 @@ FileStamp StampFrom(const struct stat& st) {
 // -1 when `check` refused; the temporary file is gone unless it was renamed. `created`
 // tells whether the temporary file could be made at all.
 template <typename Check>
-int WriteAndRename(const std::string& path, std::string_view bytes, Check check,
-                   FileStamp* written, bool* created = nullptr, mode_t mode = 0600) {
+int WriteAndRename(const std::string& path, std::string_view bytes, Check check, FileStamp* written,
+                   bool* created = nullptr, mode_t mode = 0600) {
   std::vector<char> tempName(path.begin(), path.end());
   const char suffix[] = ".tmp.XXXXXX";
   tempName.insert(tempName.end(), suffix, suffix + sizeof suffix);  // with the zero
@@ -97,7 +97,8 @@ int WriteAndRename(const std::string& path, std::string_view bytes, Check check,
 
 Status WriteSharedFileAtomically(const std::string& path, std::string_view bytes, mode_t mode) {
   bool created = false;
-  const int error = WriteAndRename(path, bytes, [] { return true; }, nullptr, &created, mode);
+  const int error = WriteAndRename(
+      path, bytes, [] { return true; }, nullptr, &created, mode);
   if (error != 0) {
     return SystemError(created ? "Failed to write file" : "Failed to create file", path, error);
   }

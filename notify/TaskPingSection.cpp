@@ -12,12 +12,9 @@ std::string PingUrlFor(const TaskPing& ping, PingEvent event) {
   std::string base = ping.Url;
   if (base.ends_with('/')) base.pop_back();
   switch (event) {
-    case PingEvent::Start:
-      return base + "/start";
-    case PingEvent::Failure:
-      return base + "/fail";
-    case PingEvent::Success:
-      break;
+    case PingEvent::Start: return base + "/start";
+    case PingEvent::Failure: return base + "/fail";
+    case PingEvent::Success: break;
   }
   return ping.Url;
 }

@@ -20,7 +20,7 @@ namespace {
 std::string LocalMoment(std::int64_t unixSeconds) {
   if (unixSeconds <= 0) return "never";
   const std::time_t seconds = static_cast<std::time_t>(unixSeconds);
-  std::tm fields {};
+  std::tm fields{};
   localtime_r(&seconds, &fields);
   char text[32];
   std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &fields);
@@ -60,7 +60,10 @@ int PrintStatus(const std::string& folder, const CommandLine& line) {
       Say(Escaped(m.TaskName) + "\tnever run\tcopies kept: " + std::to_string(m.CopiesKept));
       continue;
     }
-    Say(Escaped(m.TaskName) + "\t" + (overdue ? "Overdue" : r.Succeeded ? "OK" : "Failed") +
+    Say(Escaped(m.TaskName) + "\t" +
+        (overdue       ? "Overdue"
+         : r.Succeeded ? "OK"
+                       : "Failed") +
         "\tlast run: " + LocalMoment(r.LastRun) + "\tlast success: " + LocalMoment(r.LastSuccess) +
         "\tduration: " + std::to_string(r.DurationSeconds) + " s\twritten: " +
         ByteCountText(r.BytesWritten) + "\tcopies kept: " + std::to_string(m.CopiesKept));

@@ -403,9 +403,9 @@ TEST_F(TaskJsonTest, APingTravelsWithThePasswordsAndABadOneIsRefused) {
        "unknown key"},
   };
   for (const Refusal& refusal : cases) {
-    const TaskJsonImport refused = Import(
-        R"([{"TaskName": "t", "TaskType": 5, "ScriptStatements": ["x"], )" +
-        std::string(refusal.task) + "}]");
+    const TaskJsonImport refused =
+        Import(R"([{"TaskName": "t", "TaskType": 5, "ScriptStatements": ["x"], )" +
+               std::string(refusal.task) + "}]");
     ASSERT_FALSE(refused.Problems.empty()) << refusal.task;
     EXPECT_EQ(refused.Problems.front().Key, refusal.key) << refusal.task;
     EXPECT_EQ(refused.Problems.front().Message, refusal.message) << refusal.task;
@@ -419,9 +419,9 @@ TEST_F(TaskJsonTest, AnOverdueGraceTravelsAndABadOneIsRefused) {
   EXPECT_EQ(FindOverdueGrace(imported.Tasks[0]), 90);
   EXPECT_EQ(FindOverdueGrace(Import(TasksToJsonText(imported.Tasks)).Tasks[0]), 90);
   for (const char* bad : {R"({"GraceMinutes": -1})", R"({})", R"({"GraceMinutes": "1h"})"}) {
-    const TaskJsonImport refused = Import(
-        R"([{"TaskName": "t", "TaskType": 5, "ScriptStatements": ["x"], "Overdue": )" +
-        std::string(bad) + "}]");
+    const TaskJsonImport refused =
+        Import(R"([{"TaskName": "t", "TaskType": 5, "ScriptStatements": ["x"], "Overdue": )" +
+               std::string(bad) + "}]");
     ASSERT_FALSE(refused.Problems.empty()) << bad;
     EXPECT_EQ(refused.Problems.front().Key, "[0].Overdue.GraceMinutes") << bad;
   }

@@ -205,8 +205,8 @@ TEST_F(BrevantoRunNotificationsTest, RunPingsWritesTheMetricsAndStatusTellsTheSa
   MakeFolder(sink.SmtpPort(), "", {}, TaskPing{sink.HttpUrl("/hc"), true});
   const std::string metrics = m_folder.file("brevanto.prom");
 
-  const test::RunResult result = test::RunBrevanto("--folder " + m_folder.path() +
-                                                   " --run Nightly --metrics-file " + metrics);
+  const test::RunResult result =
+      test::RunBrevanto("--folder " + m_folder.path() + " --run Nightly --metrics-file " + metrics);
   EXPECT_EQ(result.status, 1) << result.output;
   EXPECT_EQ(sink.GetPaths(), (std::vector<std::string>{"/hc/start", "/hc/fail"}));
   const std::string text = test::ReadWholeFile(metrics);
