@@ -49,6 +49,7 @@ int main(int argc, char* argv[]) {
     case Command::Export: return ExportTasks(folder, line);
     case Command::Delete: return DeleteTask(folder, line);
     case Command::Daemon: return RunDaemon(folder, line);
+    case Command::Status: return PrintStatus(folder, line);
     default: return kExitUsage;
   }
 }

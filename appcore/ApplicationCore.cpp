@@ -8,20 +8,36 @@
 
 #include <sys/stat.h>
 
+#include "appcore/OverdueCheck.h"
+#include "appcore/RunMetrics.h"
 #include "appcore/TaskJson.h"
 #include "core/AtomicFile.h"
+#include "core/Clock.h"
 #include "core/InstanceLock.h"
 #include "logs/TaskLog.h"
 #include "notify/DesktopNotification.h"
 #include "notify/NotificationText.h"
 #include "notify/Notifier.h"
 #include "notify/TaskNotificationsSection.h"
+#include "notify/TaskPingSection.h"
 #include "schedule/LastRunResult.h"
 #include "schedule/TaskRunner.h"
 #include "tasks/TaskFile.h"
 #include "tasks/TaskOptionsStore.h"
 
 namespace brevanto {
+
+namespace {
+
+// The list's copy of a task: the run's copy may be a stand-in.
+std::optional<CTaskItem> TaskWithKey(const CTaskList& list, const std::string& key) {
+  for (CTaskItem& task : list.Snapshot()) {
+    if (task.TaskKey == key) return std::move(task);
+  }
+  return std::nullopt;
+}
+
+}  // namespace
 
 CApplicationCore::CApplicationCore(std::string applicationFolder, Clock& clock)
     : m_folder(std::move(applicationFolder)),
@@ -176,22 +192,99 @@ void CApplicationCore::RunEnded(const RunReport& report) {
     if (listener) listener(report, false);
     return;
   }
+  RecordRunMetrics(report);
   CNotificationSettings settings;
   {
     std::lock_guard<std::mutex> lock(m_publishedLock);
     settings = m_publishedNotifications;
   }
-  // The task's own settings come from the list's copy: the run's copy may be a stand-in.
-  TaskNotifications own;
-  for (const CTaskItem& task : m_tasks->Snapshot()) {
-    if (task.TaskKey == report.TaskKey) {
-      own = FindTaskNotifications(task);
-      break;
-    }
+  const std::optional<CTaskItem> task = TaskWithKey(*m_tasks, report.TaskKey);
+  const TaskNotifications own = task ? FindTaskNotifications(*task) : TaskNotifications();
+  if (const TaskPing ping = task ? FindTaskPing(*task) : TaskPing(); !ping.Empty()) {
+    m_notifier->Ping(report.LogFileName,
+                     PingUrlFor(ping, report.Failed() ? PingEvent::Failure : PingEvent::Success));
   }
   const NotificationChoice choice = ChooseNotifications(settings, own, report.Failed());
   m_notifier->Submit(report, choice, settings);
   if (listener) listener(report, choice.Desktop);
+}
+
+void CApplicationCore::RunStarted(const RunReport& report) {
+  const std::optional<CTaskItem> task = TaskWithKey(*m_tasks, report.TaskKey);
+  if (!task) return;
+  if (const TaskPing ping = FindTaskPing(*task); !ping.Empty() && ping.OnStart) {
+    m_notifier->Ping(report.LogFileName, PingUrlFor(ping, PingEvent::Start));
+  }
+}
+
+void CApplicationCore::SetMetricsFile(const std::string& path) {
+  std::lock_guard<std::mutex> lock(m_metricsLock);
+  m_metricsFile = path;
+}
+
+void CApplicationCore::RecordRunMetrics(const RunReport& report) {
+  std::string metricsFile = OptionsSnapshot().MetricsFile;
+  std::lock_guard<std::mutex> lock(m_metricsLock);
+  if (!m_metricsFile.empty()) metricsFile = m_metricsFile;
+  const std::string recordsPath = DataFolder() + kRunRecordsFileName;
+  RunRecords records = ReadRunRecords(recordsPath);
+  records[report.TaskName] = NextRunRecord(records[report.TaskName], report);
+  if (const Status saved = SaveRunRecords(recordsPath, records); !saved.ok()) {
+    m_taskLog->AppendEntry(report.LogFileName, LogLevel::Warning, saved.message());
+  }
+  if (metricsFile.empty()) return;
+  const Status written =
+      WriteMetricsFile(metricsFile, CollectTaskMetrics(m_tasks->Snapshot(), records));
+  if (!written.ok())
+    m_taskLog->AppendEntry(report.LogFileName, LogLevel::Warning, written.message());
+}
+
+std::vector<std::string> CApplicationCore::CheckOverdue() {
+  CNotificationSettings settings;
+  {
+    std::lock_guard<std::mutex> lock(m_publishedLock);
+    settings = m_publishedNotifications;
+  }
+  const TaskDateTime now = m_clock.Now();
+  std::vector<std::string> alarmed;
+  std::lock_guard<std::mutex> lock(m_metricsLock);
+  const std::string recordsPath = DataFolder() + kRunRecordsFileName;
+  RunRecords records = ReadRunRecords(recordsPath);
+  std::string lastLog;
+  const std::vector<CTaskItem> tasks = m_tasks->Snapshot();
+  for (int index = 0; index < static_cast<int>(tasks.size()); ++index) {
+    const CTaskItem& task = tasks[index];
+    const std::optional<int> grace = FindOverdueGrace(task);
+    const auto it = records.find(task.TaskName);
+    const bool overdue = grace && it != records.end() &&
+                         OverdueFrom(task, it->second.LastSuccess, *grace, now).has_value();
+    // The list shows it for as long as it lasts; a run's end clears it until the next look.
+    if (m_tasks->LastResultAt(index).Overdue != overdue) m_tasks->SetOverdue(index, overdue);
+    if (!overdue) continue;
+    TaskRunRecord& record = it->second;
+    if (record.OverdueAlarmFor == record.LastSuccess) continue;
+    record.OverdueAlarmFor = record.LastSuccess;
+    RunReport report;
+    report.TaskKey = task.TaskKey;
+    report.TaskName = task.TaskName;
+    report.LogFileName = task.LogFileName;
+    report.TaskType = task.TaskType;
+    report.Outcome = RunOutcome::Failed;
+    report.Start = report.End = now;
+    report.ErrorCount = 1;
+    report.Errors = {OverdueText(task.TaskName, record.LastSuccess)};
+    m_taskLog->AppendEntry(task.LogFileName, LogLevel::Warning, report.Errors.front());
+    m_notifier->Submit(report, ChooseNotifications(settings, FindTaskNotifications(task), true),
+                       settings);
+    alarmed.push_back(task.TaskName);
+    lastLog = task.LogFileName;
+  }
+  if (alarmed.empty()) return alarmed;
+  // Unsaved, the alarms would go out again at the next look: the log says why.
+  if (const Status saved = SaveRunRecords(recordsPath, records); !saved.ok()) {
+    m_taskLog->AppendEntry(lastLog, LogLevel::Warning, saved.message());
+  }
+  return alarmed;
 }
 
 void CApplicationCore::SendDesktopNotificationsOverBus() {

@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include <sys/types.h>
 
@@ -89,9 +90,19 @@ class CApplicationCore final : public TaskRunnerOwner {
   // Saves the task list to the application's task file.
   bool SaveTasks() override;
   const TaskRoutine* RoutineFor(TaskType type) override;
-  // Sends the run's e-mail and webhook (on the notifier's thread) and tells the
+  // Pings the task's monitor at the start (on the notifier's thread).
+  void RunStarted(const RunReport& report) override;
+  // Sends the run's ping, e-mail and webhook (on the notifier's thread) and tells the
   // run listener.
   void RunEnded(const RunReport& report) override;
+
+  // The metrics file every run's end writes for this process, over the options' one
+  // (brevanto-run --metrics-file); any thread.
+  void SetMetricsFile(const std::string& path);
+
+  // Sends the failure notification of every task that became overdue (OverdueCheck.h),
+  // once for each last good run, with a Warning in its log. Returns the tasks' names.
+  std::vector<std::string> CheckOverdue();
 
   // Notifications. The settings are the owning thread's; applying them saves the file.
   const CNotificationSettings& NotificationSettings() const { return m_notificationSettings; }
@@ -161,6 +172,8 @@ class CApplicationCore final : public TaskRunnerOwner {
   void UpgradeLogsOnce();
   void PublishOptions();
   void ReadLastResults();
+  // Notes the run in the run records and writes the metrics file; failures are Warnings.
+  void RecordRunMetrics(const RunReport& report);
 
   const std::string m_folder;
   Clock& m_clock;
@@ -174,6 +187,8 @@ class CApplicationCore final : public TaskRunnerOwner {
   std::mutex m_runListenerLock;                    // guards m_runListener
   RunListener m_runListener;
   std::unique_ptr<CNotifier> m_notifier;  // uses m_taskLog; outlives the workers
+  std::mutex m_metricsLock;               // guards m_metricsFile and the files it names
+  std::string m_metricsFile;
   TaskRoutineTable m_routines;
   bool m_shared = false;
   std::recursive_mutex m_taskFileMutex;  // guards the three below

@@ -29,7 +29,15 @@ int RunScheduler(CApplicationCore& core, TaskRoutineTable routines, const Schedu
   say("scheduling " + std::to_string(core.Tasks().Count()) + " task(s) of " + core.Folder());
   std::string lastProblem;
   RunRequestDesk requests(core);
+  std::int64_t nextOverdueLook = 0;
   while (!hooks.StopRequested()) {
+    // Silence is a matter of hours: a look a minute is plenty.
+    if (core.GetClock().MonotonicMs() >= nextOverdueLook) {
+      for (const std::string& name : core.CheckOverdue()) {
+        say("\"" + name + "\" is overdue: its failure notification went out");
+      }
+      nextOverdueLook = core.GetClock().MonotonicMs() + 60000;
+    }
     if (core.TaskFileChangedOnDisk()) {
       const TaskReloadSummary summary = core.ReloadTaskFile();
       if (summary.Reloaded) {

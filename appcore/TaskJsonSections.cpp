@@ -4,10 +4,12 @@
 #include <optional>
 #include <string>
 
+#include "appcore/OverdueCheck.h"
 #include "appcore/TaskJson.h"
 #include "core/Age.h"
 #include "notify/NotificationTargetCheck.h"
 #include "notify/TaskNotificationsSection.h"
+#include "notify/TaskPingSection.h"
 #include "tasks/AdvancedOptions.h"
 #include "tasks/EncryptionOptions.h"
 #include "tasks/OffsiteRestoreOptions.h"
@@ -210,6 +212,51 @@ void ReadEncryption(const Json& in, CTaskItem& task, TaskJsonProblems& problems)
   SetEncryptionOptions(task, options);
 }
 
+// A ping URL is a capability (anyone holding it can report the task well): it stays out
+// with the passwords, as a webhook URL does.
+void WritePing(const CTaskItem& task, bool withPasswords, Json& out) {
+  const TaskPing ping = FindTaskPing(task);
+  if (withPasswords && !ping.Empty()) out[kPingSection] = Convert<Json>(TaskPingToJson(ping));
+}
+
+void ReadPing(const Json& in, CTaskItem& task, TaskJsonProblems& problems) {
+  if (in.is_null()) return SetTaskPing(task, {});
+  if (!in.is_object()) return problems.Add("", "must be an object in braces");
+  TaskPing ping;
+  StrictObject object(in, problems);
+  std::optional<std::string> url;
+  object.Text("Url", url);
+  object.Bool("OnStart", ping.OnStart);
+  object.RefuseUnknownKeys();
+  if (!url || url->empty()) {
+    object.Problem("Url", "must be given: the http:// or https:// URL to ping");
+  } else if (const std::string problem = WebhookUrlProblem(*url); !problem.empty()) {
+    object.Problem("Url", problem);
+  } else if (url->find_first_of("?#") != std::string::npos) {
+    object.Problem("Url", "must end in its path, without ? or #: /start and /fail are added to it");
+  }
+  ping.Url = url.value_or("");
+  SetTaskPing(task, ping);
+}
+
+void WriteOverdue(const CTaskItem& task, bool, Json& out) {
+  if (const std::optional<int> grace = FindOverdueGrace(task)) {
+    out[kOverdueSection] = Json{{"GraceMinutes", *grace}};
+  }
+}
+
+void ReadOverdue(const Json& in, CTaskItem& task, TaskJsonProblems& problems) {
+  if (in.is_null()) return SetOverdueGrace(task, std::nullopt);
+  if (!in.is_object()) return problems.Add("", "must be an object in braces");
+  int grace = 0;
+  StrictObject object(in, problems);
+  if (!object.Number("GraceMinutes", 0, kMaxGraceMinutes, grace)) {
+    if (!in.contains("GraceMinutes")) object.Problem("GraceMinutes", "must be given");
+  }
+  object.RefuseUnknownKeys();
+  SetOverdueGrace(task, grace);
+}
+
 // The secrets stay out unless the passwords go too, as a server's password does.
 void WriteRemote(const CTaskItem& task, bool withPasswords, Json& out) {
   const RemoteOptions options = RemoteOptionsOf(task);
@@ -323,6 +370,8 @@ const std::vector<TaskJsonSection>& TaskJsonSections() {
       {kEncryptionSection, WriteEncryption, ReadEncryption},
       {kRemoteSection, WriteRemote, ReadRemote},
       {kOffsiteRestoreSection, WriteOffsiteRestore, ReadOffsiteRestore},
+      {kPingSection, WritePing, ReadPing},
+      {kOverdueSection, WriteOverdue, ReadOverdue},
   };
   return sections;
 }

@@ -1,4 +1,5 @@
 #include "core/AtomicFile.h"
+#include "core/SharedFile.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -58,8 +59,8 @@ FileStamp StampFrom(const struct stat& st) {
 // -1 when `check` refused; the temporary file is gone unless it was renamed. `created`
 // tells whether the temporary file could be made at all.
 template <typename Check>
-int WriteAndRename(const std::string& path, std::string_view bytes, Check check,
-                   FileStamp* written, bool* created = nullptr) {
+int WriteAndRename(const std::string& path, std::string_view bytes, Check check, FileStamp* written,
+                   bool* created = nullptr, mode_t mode = 0600) {
   std::vector<char> tempName(path.begin(), path.end());
   const char suffix[] = ".tmp.XXXXXX";
   tempName.insert(tempName.end(), suffix, suffix + sizeof suffix);  // with the zero
@@ -70,7 +71,8 @@ int WriteAndRename(const std::string& path, std::string_view bytes, Check check,
   std::string temp(tempName.data());
 
   int error = 0;
-  if (!WriteAll(fd, bytes)) error = errno;
+  if (mode != 0600 && ::fchmod(fd, mode) != 0) error = errno;
+  if (error == 0 && !WriteAll(fd, bytes)) error = errno;
   if (error == 0 && ::fsync(fd) != 0) error = errno;
   struct stat st {};
   if (error == 0 && written != nullptr) {
@@ -93,13 +95,18 @@ int WriteAndRename(const std::string& path, std::string_view bytes, Check check,
 
 }  // namespace
 
-Status WriteFileAtomically(const std::string& path, std::string_view bytes) {
+Status WriteSharedFileAtomically(const std::string& path, std::string_view bytes, mode_t mode) {
   bool created = false;
-  const int error = WriteAndRename(path, bytes, [] { return true; }, nullptr, &created);
+  const int error = WriteAndRename(
+      path, bytes, [] { return true; }, nullptr, &created, mode);
   if (error != 0) {
     return SystemError(created ? "Failed to write file" : "Failed to create file", path, error);
   }
   return Status::Ok();
+}
+
+Status WriteFileAtomically(const std::string& path, std::string_view bytes) {
+  return WriteSharedFileAtomically(path, bytes, 0600);
 }
 
 FileStamp StampOf(const std::string& path) {

@@ -23,6 +23,7 @@ std::string SerializeOptions(const CSystemOptions& o) {
   w.U8(o.LimitLogSize);
   w.U32(o.MaxLogSizeKB);
   w.U8(o.DontAskAutoRun);
+  if (!o.MetricsFile.empty()) w.Text(o.MetricsFile);
   return w.Take();
 }
 
@@ -45,6 +46,7 @@ bool ParseOptions(std::string_view bytes, CSystemOptions& options) {
   r.U8(o.LimitLogSize, "LimitLogSize");
   r.U32(o.MaxLogSizeKB, "MaxLogSizeKB");
   r.U8(o.DontAskAutoRun, "DontAskAutoRun");
+  if (!r.Failed() && !r.AtEnd()) r.Text(o.MetricsFile, "MetricsFile");
   if (r.Failed()) return false;
   options = std::move(o);
   return true;

@@ -28,6 +28,10 @@ struct CSystemOptions {
   std::uint8_t LimitLogSize = 0;
   std::uint32_t MaxLogSizeKB = 0;  // 1..100000 when LimitLogSize is 1, else 0
   std::uint8_t DontAskAutoRun = 0;
+  // Where every run's end writes the metrics for a monitor (node_exporter's textfile
+  // format); empty for none. Stored after the others only when set, so files without it
+  // stay as they were.
+  std::string MetricsFile;
 
   // A login guards the window when either field is set.
   bool HasLogin() const { return !LoginUserName.empty() || !LoginPassword.empty(); }

@@ -103,21 +103,28 @@ Status SendMail(const CNotificationSettings& settings, const std::string& from,
   return Status::Ok();
 }
 
-Status PostWebhook(const std::string& url, const std::string& json, const TransportLimits& limits) {
-  const std::string context = "Failed to call the webhook " + UrlForLog(url);
+namespace {
+
+// One HTTP request to a URL the user gave: POSTs `json` when it is not null, else GETs.
+// Only http and https, redirects not followed, an answer of 300 or above a failure.
+Status CallUrl(const std::string& context, const std::string& url, const std::string* json,
+               const TransportLimits& limits) {
   CurlHandle curl = NewHandle();
   if (!curl) return Status::Error(context + ": the network library could not start");
   char detail[CURL_ERROR_SIZE] = {};
-  CurlList headers(curl_slist_append(nullptr, "Content-Type: application/json"));
+  CurlList headers;
   CURL* h = curl.get();
   curl_easy_setopt(h, CURLOPT_ERRORBUFFER, detail);
   curl_easy_setopt(h, CURLOPT_URL, url.c_str());
   // A URL typed by the user may name any scheme curl knows (file, smtp, ...): only HTTP.
   curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
-  curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-  curl_easy_setopt(h, CURLOPT_POSTFIELDS, json.data());
-  curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(json.size()));
+  if (json != nullptr) {
+    headers.reset(curl_slist_append(nullptr, "Content-Type: application/json"));
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+    curl_easy_setopt(h, CURLOPT_POSTFIELDS, json->data());
+    curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(json->size()));
+  }
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, DiscardBody);
   ApplyLimits(h, limits);
   const CURLcode code = curl_easy_perform(h);
@@ -133,6 +140,16 @@ Status PostWebhook(const std::string& url, const std::string& json, const Transp
                          " (a redirect, not followed)");
   }
   return Status::Ok();
+}
+
+}  // namespace
+
+Status PostWebhook(const std::string& url, const std::string& json, const TransportLimits& limits) {
+  return CallUrl("Failed to call the webhook " + UrlForLog(url), url, &json, limits);
+}
+
+Status GetPingUrl(const std::string& url, const TransportLimits& limits) {
+  return CallUrl("Failed to ping " + UrlForLog(url), url, nullptr, limits);
 }
 
 }  // namespace brevanto

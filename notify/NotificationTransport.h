@@ -1,7 +1,7 @@
 #pragma once
-// Sending over the network through libcurl: an e-mail over SMTP and a JSON document
-// posted to a webhook. Blocking, bounded by the time-outs; any thread may call them.
-// A failure's message is the text the task log receives.
+// Sending over the network through libcurl: an e-mail over SMTP, a JSON document
+// posted to a webhook and a monitor's ping. Blocking, bounded by the time-outs; any
+// thread may call them. A failure's message is the text the task log receives.
 
 #include <string>
 #include <vector>
@@ -28,5 +28,8 @@ Status SendMail(const CNotificationSettings& settings, const std::string& from,
 // HTTP 400 or above is a failure.
 Status PostWebhook(const std::string& url, const std::string& json,
                    const TransportLimits& limits = {});
+
+// GETs `url` (a monitor's ping), under the same rules as PostWebhook.
+Status GetPingUrl(const std::string& url, const TransportLimits& limits = {});
 
 }  // namespace brevanto

@@ -1,5 +1,6 @@
 #include "notify/Notifier.h"
 
+#include <algorithm>
 #include <exception>
 #include <system_error>
 #include <utility>
@@ -26,13 +27,25 @@ void CNotifier::Submit(const RunReport& report, const NotificationChoice& choice
   if (choice.EmailTo.empty() && choice.WebhookUrl.empty() && !(choice.Desktop && m_desktop)) {
     return;
   }
+  Enqueue(Job{report, choice, settings, {}});
+}
+
+void CNotifier::Ping(const std::string& logFileName, const std::string& url) {
+  Job job;
+  job.Report.LogFileName = logFileName;
+  job.PingUrl = url;
+  Enqueue(std::move(job));
+}
+
+void CNotifier::Enqueue(Job job) {
+  const std::string logFileName = job.Report.LogFileName;
   bool full = false;
   std::string noThread;
   {
     std::lock_guard lock(m_lock);
     full = m_queue.size() >= kMaxQueued;
     if (!full) {
-      m_queue.push_back(Job{report, choice, settings});
+      m_queue.push_back(std::move(job));
       if (!m_thread.joinable()) {
         try {
           m_thread = std::thread([this] { Main(); });
@@ -45,11 +58,11 @@ void CNotifier::Submit(const RunReport& report, const NotificationChoice& choice
     }
   }
   if (full) {
-    m_warn(report.LogFileName, kNotificationsDropped);
+    m_warn(logFileName, kNotificationsDropped);
     return;
   }
   if (!noThread.empty()) {
-    m_warn(report.LogFileName, std::string(kNotificationsFailed) + ": " + noThread);
+    m_warn(logFileName, std::string(kNotificationsFailed) + ": " + noThread);
     return;
   }
   m_changed.notify_all();
@@ -105,6 +118,14 @@ void CNotifier::SendGuarded(const Job& job) {
 }
 
 void CNotifier::Send(const Job& job) {
+  if (!job.PingUrl.empty()) {
+    TransportLimits limits;
+    limits.ConnectTimeoutSeconds = std::min(m_limits.ConnectTimeoutSeconds, kPingTimeoutSeconds);
+    limits.TotalTimeoutSeconds = std::min(m_limits.TotalTimeoutSeconds, kPingTimeoutSeconds);
+    const Status pinged = GetPingUrl(job.PingUrl, limits);
+    if (!pinged.ok()) m_warn(job.Report.LogFileName, pinged.message());
+    return;
+  }
   if (job.Choice.Desktop && m_desktop) m_desktop(job.Report);
   if (!job.Choice.EmailTo.empty()) {
     const std::vector<std::string> to = SplitAddresses(job.Choice.EmailTo);

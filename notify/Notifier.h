@@ -1,7 +1,7 @@
 #pragma once
-// CNotifier: sends a finished run's e-mail and webhook on its own thread, so a slow or
-// unreachable server never holds up a worker. A failed sending is logged as a Warning in
-// the task's log and changes nothing else.
+// CNotifier: sends a finished run's e-mail and webhook, and monitors' pings, on its own
+// thread, so a slow or unreachable server never holds up a worker. A failed sending is
+// logged as a Warning in the task's log and changes nothing else.
 //
 // Threads: Submit and WaitUntilIdle may be called from any thread. The warning sink is
 // called on the notifier's thread, and on the submitting one for a run the full queue
@@ -45,6 +45,12 @@ class CNotifier {
   // its log gets kNotificationsDropped as a Warning.
   void Submit(const RunReport& report, const NotificationChoice& choice,
               const CNotificationSettings& settings);
+  // Queues a GET of `url` (a monitor's ping) behind what is already queued, so a run's
+  // start ping goes before its end ping. A failure is a Warning in `logFileName`. Bounded
+  // by kPingTimeoutSeconds (or the notifier's limits, when shorter): a ping is a sign of
+  // life, not worth holding the other notifications up for.
+  void Ping(const std::string& logFileName, const std::string& url);
+  static constexpr long kPingTimeoutSeconds = 10;
   static constexpr std::size_t kMaxQueued = 32;
   static constexpr const char* kNotificationsDropped =
       "The notifications of this run were not sent: too many were waiting to be sent.";
@@ -62,7 +68,10 @@ class CNotifier {
     RunReport Report;
     NotificationChoice Choice;
     CNotificationSettings Settings;
+    std::string PingUrl;  // set: the job is this ping and nothing else
   };
+
+  void Enqueue(Job job);
 
   void Main();
   void SendGuarded(const Job& job);  // Send, with what it throws logged as a Warning

@@ -76,6 +76,7 @@ std::string ProgressText(const TaskProgress& progress, std::int64_t elapsedSecon
 }
 
 std::string LastResultText(const TaskRunResult& result) {
+  if (result.Overdue) return "Overdue";
   switch (result.Kind) {
     case RunResultKind::Ok: return result.Offsite.Sent ? "OK, off-site" : "OK";
     case RunResultKind::Canceled: return "Canceled";

@@ -127,6 +127,7 @@ class Worker {
   enum class WaitResult { Due, Stopped };
   WaitResult WaitUntilDue();
   RunOutcome Run(const CTaskItem& task, const TaskDateTime& runStart, RunReport& report);
+  void TellRunStarted(const RunReport& report);  // the owner's RunStarted, guarded
   // The run's end as the list shows it, and the owner is told. False when abandoned.
   bool Report(RunReport& report);
   // Deletes what FindExpiredCopies found, outside the task's lock, and saves the task
@@ -281,6 +282,7 @@ void Worker::Main() {
     report.LogFileName = task.LogFileName;
     report.TaskType = task.TaskType;
     report.Start = runStart;
+    TellRunStarted(report);
     RunOutcome outcome = RunOutcome::Canceled;
     if (!StopRequested()) outcome = Run(task, runStart, report);
     report.Outcome = outcome;
@@ -370,6 +372,17 @@ RunOutcome Worker::Run(const CTaskItem& task, const TaskDateTime& runStart, RunR
   if (run.CopyNotSaved() && outcome == RunOutcome::Finished) outcome = RunOutcome::Failed;
   run.EndProgress(outcome);
   return outcome;
+}
+
+void Worker::TellRunStarted(const RunReport& report) {
+  try {
+    m_owner.RunStarted(report);
+  } catch (const std::exception& e) {
+    // The run goes ahead; only the telling of its start went wrong.
+    Log(LogLevel::Warning, std::string("The run's start could not be reported: ") + e.what());
+  } catch (...) {
+    Log(LogLevel::Warning, "The run's start could not be reported!");
+  }
 }
 
 bool Worker::Report(RunReport& report) {

@@ -36,6 +36,10 @@ class TaskRunnerOwner {
   // (its runs then end with an Error entry). The pointer stays valid as long as the owner.
   virtual const TaskRoutine* RoutineFor(TaskType type) = 0;
 
+  // Told at the start of every run, after its "Running..." entry, on the worker thread,
+  // with the report's task fields and Start filled. Must return soon: the run waits.
+  virtual void RunStarted(const RunReport& report) {}
+
   // Told once at the end of every run (finished, failed or canceled) after its last log
   // entry, on the worker thread; not for a worker abandoned mid-run. Must return soon:
   // the worker waits for it before the task goes back to waiting.

@@ -9,7 +9,7 @@ brevanto_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   openssl xvfb xauth age
   zlib1g-dev libzstd-dev libcurl4-openssl-dev nlohmann-json3-dev
-  mydumper python3-aiosmtpd dbus libsystemd-dev libxxhash-dev
+  mydumper python3-aiosmtpd python3-prometheus-client dbus libsystemd-dev libxxhash-dev
   dpkg-dev file lintian
   git clang-format clang libclang-rt-dev
   libssh-dev rclone openssh-server openssh-client

@@ -55,6 +55,13 @@ void CTaskList::SetLastResult(int index, const TaskRunResult& result) {
   slot->LastResult = result;
 }
 
+void CTaskList::SetOverdue(int index, bool overdue) {
+  std::shared_ptr<TaskSlot> slot = SlotAt(index);
+  if (!slot) return;
+  std::lock_guard lock(slot->Lock);
+  slot->LastResult.Overdue = overdue;
+}
+
 void CTaskList::Update(int index, const std::function<void(CTaskItem&)>& change) {
   std::shared_ptr<TaskSlot> slot = SlotAt(index);
   if (!slot) return;

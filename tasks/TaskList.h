@@ -58,6 +58,8 @@ class CTaskList {
   TaskProgress ProgressAt(int index) const;
   TaskRunResult LastResultAt(int index) const;
   void SetLastResult(int index, const TaskRunResult& result);
+  // Sets the last result's Overdue mark alone, so a run ending meanwhile keeps its result.
+  void SetOverdue(int index, bool overdue);
   // Copies of every task, in list order (each taken under its own lock).
   std::vector<CTaskItem> Snapshot() const;
   // The slot itself, for the runner and for workers. Null outside the range.

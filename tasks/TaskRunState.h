@@ -38,6 +38,7 @@ struct TaskRunResult {
   int Errors = 0;
   int Warnings = 0;
   OffsiteOutcome Offsite;
+  bool Overdue = false;  // no good run for longer than the schedule allows (OverdueCheck.h)
   friend bool operator==(const TaskRunResult&, const TaskRunResult&) = default;
 };
 

@@ -88,8 +88,10 @@ CMainFrame::CMainFrame(CApplicationCore& core, FrameDialogs dialogs, QWidget* pa
   connect(m_commands, &CTasksViewCommands::logOpened, m_runs, &RunMonitor::LogOpened);
   connect(m_runs, &RunMonitor::openLogRequested, m_commands, &CTasksViewCommands::ViewLogOf);
   connect(&m_clockTimer, &QTimer::timeout, m_runs, &RunMonitor::Refresh);
-  connect(&m_clockTimer, &QTimer::timeout, this, [this] {
+  connect(&m_clockTimer, &QTimer::timeout, this, [this, ticks = 0]() mutable {
     for (const std::string& text : m_requests.Poll()) qInfo("%s", text.c_str());
+    // Silence is a matter of hours: a look a minute is plenty.
+    if (ticks++ % 60 == 0) m_core.CheckOverdue();
   });
   connect(m_tray, &TrayIcon::activationRequested, this, &CMainFrame::ShowMainWindow);
   connect(m_tray, &TrayIcon::trayLost, this, [this] {

@@ -33,6 +33,10 @@ const char* UsageText() {
          "                         shows) into a private scratch server and compare it with\n"
          "                         its manifest; exit status 0 only when it is verified\n"
          "  --daemon               run every task's schedule until stopped (SIGTERM)\n"
+         "      --metrics-file PATH  (also with --run) write the tasks' metrics to PATH after\n"
+         "                         every run, for node_exporter's textfile collector\n"
+         "  --status               each task's last run and last good run, duration, bytes\n"
+         "                         written, result and copies kept\n"
          "  --import FILE.json     add the tasks of a JSON file (- reads standard input)\n"
          "      --replace          replace tasks of the same name instead of refusing them\n"
          "  --export [NAME...]     print tasks (all without a NAME) as JSON\n"
@@ -45,7 +49,8 @@ const char* UsageText() {
          "\n"
          "options:\n"
          "  --folder DIR           use DIR as the application folder\n"
-         "  --json                 --list, --log and --copies print JSON (one object a line\n"
+         "  --json                 --list, --log, --copies and --status print JSON (one object a "
+         "line\n"
          "                         for --log)\n"
          "  --quiet                print only errors\n"
          "  --wait[=SECONDS]       wait while another program uses the folder\n"
@@ -129,6 +134,10 @@ std::string ParseCommandLine(int argc, const char* const argv[], CommandLine& ou
       problem = setCommand(Command::List);
     } else if (arg == "--daemon") {
       problem = setCommand(Command::Daemon);
+    } else if (arg == "--status") {
+      problem = setCommand(Command::Status);
+    } else if (arg == "--metrics-file") {
+      problem = value("a file", out.metricsFile);
     } else if (arg == "--where") {
       problem = setCommand(Command::Where);
     } else if (arg == "--help" || arg == "-h") {
@@ -193,8 +202,10 @@ std::string ParseCommandLine(int argc, const char* const argv[], CommandLine& ou
     return "--with-passwords goes with --export";
   if (!out.since.empty() && out.command != Command::Log) return "--since goes with --log";
   if (out.json && out.command != Command::List && out.command != Command::Log &&
-      out.command != Command::Copies)
-    return "--json goes with --list, --log or --copies";
+      out.command != Command::Copies && out.command != Command::Status)
+    return "--json goes with --list, --log, --copies or --status";
+  if (!out.metricsFile.empty() && out.command != Command::Run && out.command != Command::Daemon)
+    return "--metrics-file goes with --run or --daemon";
   if (out.check && out.command != Command::Copies) return "--check goes with --copies";
   if (out.remote && out.command != Command::Copies) return "--remote goes with --copies";
   if (out.remote && out.check) return "--check goes with the local copies, not --remote";

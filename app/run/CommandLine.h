@@ -28,7 +28,8 @@ enum class Command {
   Keygen,
   Fetch,
   RestoreRemote,
-  Verify
+  Verify,
+  Status
 };
 
 struct CommandLine {
@@ -40,13 +41,14 @@ struct CommandLine {
   std::string copy;                // --verify NAME [COPY]: the copy's time as --copies shows it
   std::string file;                // --import FILE ("-" reads standard input), --keygen FILE
   std::string since;               // --log ... --since TIME, as given
-  bool json = false;               // --list/--log/--copies --json
+  bool json = false;               // --list/--log/--copies/--status --json
   bool check = false;              // --copies --check
   bool remote = false;             // --copies --remote
   std::string to;                  // --fetch ... --to DIR
   std::string into;                // --restore-remote ... --into SERVER
   std::string database;            // --restore-remote ... --database DB
   std::string identity;            // --restore-remote ... --identity FILE
+  std::string metricsFile;         // --run/--daemon ... --metrics-file PATH
   bool quiet = false;
   bool replace = false;
   bool withPasswords = false;

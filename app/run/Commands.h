@@ -22,5 +22,6 @@ int ImportTasks(const std::string& folder, const CommandLine& line);
 int ExportTasks(const std::string& folder, const CommandLine& line);
 int DeleteTask(const std::string& folder, const CommandLine& line);
 int RunDaemon(const std::string& folder, const CommandLine& line);
+int PrintStatus(const std::string& folder, const CommandLine& line);
 
 }  // namespace brevanto::run

@@ -76,6 +76,7 @@ int RunDaemon(const std::string& folder, const CommandLine& line) {
   CApplicationCore& core = *new CApplicationCore(folder, SystemClock());
   core.ShareTaskFile();
   core.Start();
+  if (!line.metricsFile.empty()) core.SetMetricsFile(line.metricsFile);
   core.SendDesktopNotificationsOverBus();
   if (!core.SetAsideTaskFile().empty()) {
     Error("the task list could not be read; it was kept as " + core.SetAsideTaskFile() +

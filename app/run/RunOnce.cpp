@@ -67,6 +67,7 @@ class RunOnceOwner final : public TaskRunnerOwner {
   }
   // The run copy keeps the task's key, so the core finds the task's own notification
   // settings and sends what the windowed program would.
+  void RunStarted(const RunReport& report) override { m_core.RunStarted(report); }
   void RunEnded(const RunReport& report) override {
     // Taken from the run itself, before the notifications are sent: their Warnings come
     // after "Finished" and change no outcome.
@@ -133,6 +134,7 @@ int RunTask(const std::string& folder, const CommandLine& line) {
   if (!access.granted) return kExitFolderInUse;
   CApplicationCore core(folder, SystemClock());
   core.Start();
+  if (!line.metricsFile.empty()) core.SetMetricsFile(line.metricsFile);
   core.SendDesktopNotificationsOverBus();
   if (!core.SetAsideTaskFile().empty()) {
     // As the windowed program says it: the user's tasks were moved, not lost.

@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "appcore/OverdueCheck.h"
 #include "notify/TaskNotificationsSection.h"
+#include "notify/TaskPingSection.h"
 #include "tasks/AdvancedOptions.h"
 #include "tasks/BackupFileName.h"
 #include "tasks/EncryptionOptions.h"
@@ -374,6 +376,55 @@ TEST_F(TaskJsonTest, RefusesBadOptionValuesNamingTheirKey) {
     EXPECT_EQ(imported.Problems.front().Key, refusal.key) << refusal.task;
     EXPECT_EQ(imported.Problems.front().Message, refusal.message) << refusal.task;
     EXPECT_TRUE(imported.Tasks.empty());
+  }
+}
+
+TEST_F(TaskJsonTest, APingTravelsWithThePasswordsAndABadOneIsRefused) {
+  const TaskJsonImport imported = Import(R"([{"TaskName": "t", "TaskType": 5,
+      "ScriptStatements": ["x"], "Ping": {"Url": "https://hc.example.org/abc"}}])");
+  ASSERT_TRUE(imported.Problems.empty()) << imported.Problems.front().Message;
+  const TaskPing ping{"https://hc.example.org/abc", true};
+  EXPECT_EQ(FindTaskPing(imported.Tasks[0]), ping);
+  const std::string with = TasksToJsonText(imported.Tasks, {.WithPasswords = true});
+  EXPECT_NE(with.find(R"("Ping": {)"), std::string::npos);
+  EXPECT_EQ(FindTaskPing(Import(with).Tasks[0]), ping);
+  // The URL lets anyone report the task as done: it stays out without the passwords.
+  EXPECT_EQ(TasksToJsonText(imported.Tasks).find("hc.example.org"), std::string::npos);
+
+  const Refusal cases[] = {
+      {R"("Ping": {"OnStart": true})", "[0].Ping.Url",
+       "must be given: the http:// or https:// URL to ping"},
+      {R"("Ping": {"Url": "ftp://hc.example.org/abc"})", "[0].Ping.Url",
+       "must start with http:// or https://"},
+      {R"("Ping": {"Url": "https://hc.example.org/abc?x=1"})", "[0].Ping.Url",
+       "must end in its path, without ? or #: /start and /fail are added to it"},
+      {R"("Ping": {"Url": "https://hc.example.org/abc", "OnStart": 1})", "[0].Ping.OnStart",
+       "must be true or false"},
+      {R"("Ping": {"Url": "https://hc.example.org/abc", "OnFail": true})", "[0].Ping.OnFail",
+       "unknown key"},
+  };
+  for (const Refusal& refusal : cases) {
+    const TaskJsonImport refused =
+        Import(R"([{"TaskName": "t", "TaskType": 5, "ScriptStatements": ["x"], )" +
+               std::string(refusal.task) + "}]");
+    ASSERT_FALSE(refused.Problems.empty()) << refusal.task;
+    EXPECT_EQ(refused.Problems.front().Key, refusal.key) << refusal.task;
+    EXPECT_EQ(refused.Problems.front().Message, refusal.message) << refusal.task;
+  }
+}
+
+TEST_F(TaskJsonTest, AnOverdueGraceTravelsAndABadOneIsRefused) {
+  const TaskJsonImport imported = Import(R"([{"TaskName": "t", "TaskType": 5,
+      "ScriptStatements": ["x"], "Overdue": {"GraceMinutes": 90}}])");
+  ASSERT_TRUE(imported.Problems.empty()) << imported.Problems.front().Message;
+  EXPECT_EQ(FindOverdueGrace(imported.Tasks[0]), 90);
+  EXPECT_EQ(FindOverdueGrace(Import(TasksToJsonText(imported.Tasks)).Tasks[0]), 90);
+  for (const char* bad : {R"({"GraceMinutes": -1})", R"({})", R"({"GraceMinutes": "1h"})"}) {
+    const TaskJsonImport refused =
+        Import(R"([{"TaskName": "t", "TaskType": 5, "ScriptStatements": ["x"], "Overdue": )" +
+               std::string(bad) + "}]");
+    ASSERT_FALSE(refused.Problems.empty()) << bad;
+    EXPECT_EQ(refused.Problems.front().Key, "[0].Overdue.GraceMinutes") << bad;
   }
 }
 

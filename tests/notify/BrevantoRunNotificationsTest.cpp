@@ -17,6 +17,7 @@
 #include "core/Clock.h"
 #include "logs/TaskLog.h"
 #include "notify/TaskNotificationsSection.h"
+#include "notify/TaskPingSection.h"
 #include "tests/engines/BrevantoRunProgram.h"
 #include "tests/notify/NotificationSink.h"
 #include "tests/support/FakeBusService.h"
@@ -77,7 +78,8 @@ class BrevantoRunNotificationsTest : public ::testing::Test {
 
   // A folder holding one script task whose server refuses the connection: its run fails
   // at once, without any database server.
-  void MakeFolder(int smtpPort, const std::string& webhookUrl, const TaskNotifications& own = {}) {
+  void MakeFolder(int smtpPort, const std::string& webhookUrl, const TaskNotifications& own = {},
+                  const TaskPing& ping = {}) {
     CApplicationCore core(m_folder.path(), SystemClock());
     core.Start();
     CTaskItem task;
@@ -88,6 +90,7 @@ class BrevantoRunNotificationsTest : public ::testing::Test {
     task.SourceServer.Port = static_cast<std::uint32_t>(ClosedPort());
     task.ScriptStatements = {"SELECT 1;"};
     SetTaskNotifications(task, own);
+    SetTaskPing(task, ping);
     core.Tasks().AddTask(task);
     ASSERT_TRUE(core.SaveTasks());
     ASSERT_TRUE(core.ApplyNotificationSettings(test::LocalServerSettings(smtpPort, webhookUrl)));
@@ -192,6 +195,43 @@ TEST_F(BrevantoRunNotificationsTest, WebhookWarningsHideCredentialsAndCountRedir
   }
   EXPECT_EQ(Warnings().size(), 2u);
   EXPECT_EQ(sink.PostPaths(), (std::vector<std::string>{"/moved/a?token=t0k3n", "/fail/a?token=t0k3n"}));
+}
+
+// The run-once program pings at the start too, writes the metrics file it is given, and
+// --status tells the same values.
+TEST_F(BrevantoRunNotificationsTest, RunPingsWritesTheMetricsAndStatusTellsTheSame) {
+  NotificationSink sink;
+  ASSERT_TRUE(sink.Started());
+  MakeFolder(sink.SmtpPort(), "", {}, TaskPing{sink.HttpUrl("/hc"), true});
+  const std::string metrics = m_folder.file("brevanto.prom");
+
+  const test::RunResult result =
+      test::RunBrevanto("--folder " + m_folder.path() + " --run Nightly --metrics-file " + metrics);
+  EXPECT_EQ(result.status, 1) << result.output;
+  EXPECT_EQ(sink.GetPaths(), (std::vector<std::string>{"/hc/start", "/hc/fail"}));
+  const std::string text = test::ReadWholeFile(metrics);
+  EXPECT_NE(text.find("brevanto_task_last_run_success{task=\"Nightly\"} 0\n"), std::string::npos)
+      << text;
+  EXPECT_NE(text.find("brevanto_task_last_success_timestamp_seconds{task=\"Nightly\"} 0\n"),
+            std::string::npos)
+      << text;
+
+  const test::RunResult status =
+      test::RunBrevanto("--folder " + m_folder.path() + " --status --json");
+  ASSERT_EQ(status.status, 0) << status.output;
+  const nlohmann::json list = nlohmann::json::parse(status.output, nullptr, false);
+  ASSERT_TRUE(list.is_array() && list.size() == 1u) << status.output;
+  EXPECT_EQ(list[0]["name"], "Nightly");
+  EXPECT_EQ(list[0]["result"], 0);
+  EXPECT_TRUE(list[0]["lastSuccess"].is_null());
+  EXPECT_TRUE(list[0]["lastRun"].is_number_integer());
+  EXPECT_NE(text.find("brevanto_task_last_run_timestamp_seconds{task=\"Nightly\"} " +
+                      list[0]["lastRun"].dump() + "\n"),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(list[0]["copiesKept"], 0);
+  const test::RunResult human = test::RunBrevanto("--folder " + m_folder.path() + " --status");
+  EXPECT_EQ(human.output.rfind("Nightly\tFailed\tlast run: ", 0), 0u) << human.output;
 }
 
 TEST_F(BrevantoRunNotificationsTest, DesktopNotificationOnlyOnASessionBus) {

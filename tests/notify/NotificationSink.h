@@ -71,11 +71,12 @@ class NotificationSink {
   }
 
   // Everything received so far, in order: the messages (headers and body) and the
-  // envelopes ("from=...\nto=...\n"), the POST bodies and their paths.
+  // envelopes ("from=...\nto=...\n"), the POST bodies and their paths, the GETs' paths.
   std::vector<std::string> Mails() const { return Read("mail", ".eml"); }
   std::vector<std::string> Envelopes() const { return Read("mail", ".env"); }
   std::vector<std::string> Posts() const { return Read("post", ".json"); }
   std::vector<std::string> PostPaths() const { return Read("post", ".path"); }
+  std::vector<std::string> GetPaths() const { return Read("get", ".path"); }
 
  private:
   std::vector<std::string> Read(const std::string& kind, const std::string& extension) const {

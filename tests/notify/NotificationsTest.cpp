@@ -7,18 +7,25 @@
 #include <unistd.h>
 
 #include <condition_variable>
+#include <ctime>
 #include <mutex>
 #include <stdexcept>
 
 #include <nlohmann/json.hpp>
 
 #include "appcore/ApplicationCore.h"
+#include "appcore/OverdueCheck.h"
+#include "appcore/RunMetrics.h"
+#include "core/UtcTime.h"
 #include "logs/TaskLog.h"
 #include "notify/NotificationSettings.h"
 #include "notify/NotificationText.h"
 #include "notify/Notifier.h"
 #include "notify/TaskNotificationsSection.h"
+#include "notify/TaskPingSection.h"
+#include "schedule/RunStatusText.h"
 #include "schedule/TaskRunner.h"
+#include "tasks/TaskOptionsStore.h"
 #include "tests/notify/NotificationSink.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/TempDir.h"
@@ -50,7 +57,8 @@ class NotificationsTest : public ::testing::Test {
 
   // Runs one task whose routine logs `errors` Error entries and then ends with `outcome`;
   // returns once the run ended and its notifications were sent or failed.
-  RunReport RunTask(int errors, RunOutcome outcome, const TaskNotifications& own = {}) {
+  RunReport RunTask(int errors, RunOutcome outcome, const TaskNotifications& own = {},
+                    const TaskPing& ping = {}) {
     TaskRoutineTable routines;
     routines[TaskType::ExecuteScript] = [errors, outcome](TaskRunContext& context) {
       for (int i = 1; i <= errors; ++i) {
@@ -66,6 +74,7 @@ class NotificationsTest : public ::testing::Test {
     task.LogFileName = "nightly.log";
     task.RunImmediately = 0;
     SetTaskNotifications(task, own);
+    SetTaskPing(task, ping);
     const int index = m_core.Tasks().AddTask(task);
     m_core.Tasks().Update(index, [](CTaskItem& live) { live.RunImmediately = 1; });
     m_core.Runner().LaunchTask(index);
@@ -205,6 +214,120 @@ TEST_F(NotificationsTest, WebhookAnsweringWithAnErrorIsAWarning) {
   const std::vector<std::string> warnings = Warnings();
   ASSERT_EQ(warnings.size(), 1u);
   EXPECT_NE(warnings[0].find("answered HTTP 500"), std::string::npos);
+}
+
+TEST_F(NotificationsTest, PingsTellTheStartAndTheEndInOrder) {
+  NotificationSink sink;
+  ASSERT_TRUE(sink.Started());
+  TaskPing ping{sink.HttpUrl("/ping/abc/"), true};
+
+  RunTask(0, RunOutcome::Finished, {}, ping);
+  EXPECT_EQ(sink.GetPaths(), (std::vector<std::string>{"/ping/abc/start", "/ping/abc/"}));
+  EXPECT_TRUE(Warnings().empty());
+
+  // A run that logged an error fails, and so does its ping; no start ping when not asked.
+  m_reports.clear();
+  m_core.Shutdown();
+  ping.OnStart = false;
+  ping.Url = sink.HttpUrl("/ping/abc");
+  RunTask(1, RunOutcome::Finished, {}, ping);
+  EXPECT_EQ(sink.GetPaths(),
+            (std::vector<std::string>{"/ping/abc/start", "/ping/abc/", "/ping/abc/fail"}));
+  // Pings go whether or not the run's e-mail and webhook do.
+  EXPECT_TRUE(sink.Posts().empty());
+}
+
+TEST_F(NotificationsTest, AFailedPingIsAWarningAndTheRunStandsAsItWas) {
+  NotificationSink sink;
+  ASSERT_TRUE(sink.Started());
+  const std::string closed = "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/ping";
+
+  const RunReport report = RunTask(0, RunOutcome::Finished, {}, TaskPing{closed, true});
+  EXPECT_FALSE(report.Failed());
+  EXPECT_EQ(report.WarningCount, 0);
+  EXPECT_EQ(m_core.Tasks().LastResultAt(0).Kind, RunResultKind::Ok);
+  const std::vector<std::string> warnings = Warnings();
+  ASSERT_EQ(warnings.size(), 2u);
+  EXPECT_EQ(warnings[0].rfind("Failed to ping http://127.0.0.1:", 0), 0u) << warnings[0];
+  EXPECT_NE(warnings[0].find("/ping/start: "), std::string::npos) << warnings[0];
+  EXPECT_NE(warnings[1].find("/ping: "), std::string::npos) << warnings[1];
+
+  // A monitor answering with an error is told the same way.
+  m_reports.clear();
+  m_core.Shutdown();
+  RunTask(1, RunOutcome::Failed, {}, TaskPing{sink.HttpUrl("/broken"), false});
+  EXPECT_EQ(sink.GetPaths(), std::vector<std::string>{"/broken/fail"});
+  ASSERT_EQ(Warnings().size(), 3u);
+  EXPECT_NE(Warnings()[2].find("answered HTTP 500"), std::string::npos);
+  EXPECT_EQ(m_core.Tasks().LastResultAt(0).Errors, 1);
+}
+
+TEST_F(NotificationsTest, AnOverdueTaskAlarmsOnceForEachLastGoodRun) {
+  NotificationSink sink;
+  ASSERT_TRUE(sink.Started());
+  UseServers(sink.SmtpPort(), sink.HttpUrl());
+  CTaskItem task;
+  task.TaskName = "Nightly";
+  task.TaskType = static_cast<std::uint8_t>(TaskType::ExecuteScript);
+  task.LogFileName = "nightly.log";
+  task.Schedule.Kind = static_cast<std::uint8_t>(ScheduleKind::EveryDay);
+  task.Schedule.Hour = 2;
+  SetOverdueGrace(task, 60);
+  m_core.Tasks().AddTask(task);
+  const auto unix = [](const TaskDateTime& local) {
+    std::tm fields = LocalTm(local);
+    return static_cast<std::int64_t>(std::mktime(&fields));
+  };
+  const std::string records = m_core.DataFolder() + kRunRecordsFileName;
+  const auto succeeded = [&](const TaskDateTime& when) {
+    RunRecords all = ReadRunRecords(records);
+    all["Nightly"].LastRun = all["Nightly"].LastSuccess = unix(when);
+    ASSERT_TRUE(SaveRunRecords(records, all).ok());
+  };
+  succeeded(test::MakeTime(2026, 3, 7, 2, 5, 0));
+
+  // Due at 02:00 the next day, with an hour's grace.
+  EXPECT_TRUE(m_core.CheckOverdue().empty());
+  m_clock.SetNow(test::MakeTime(2026, 3, 8, 2, 59, 0));
+  EXPECT_TRUE(m_core.CheckOverdue().empty());
+  m_clock.SetNow(test::MakeTime(2026, 3, 8, 3, 0, 0));
+  EXPECT_EQ(m_core.CheckOverdue(), std::vector<std::string>{"Nightly"});
+  EXPECT_EQ(LastResultText(m_core.Tasks().LastResultAt(0)), "Overdue");
+  m_clock.SetNow(test::MakeTime(2026, 3, 9, 12, 0, 0));
+  EXPECT_TRUE(m_core.CheckOverdue().empty());
+  EXPECT_TRUE(m_core.Tasks().LastResultAt(0).Overdue);
+  m_core.WaitForNotifications();
+  const std::string text = "No good backup of Nightly since 2026-03-07 02:05:00";
+  ASSERT_EQ(sink.Posts().size(), 1u);
+  const nlohmann::json body = nlohmann::json::parse(sink.Posts()[0]);
+  EXPECT_EQ(body["outcome"], "Failed");
+  EXPECT_EQ(body["errors"], nlohmann::json({text}));
+  EXPECT_EQ(sink.Mails().size(), 1u);
+  EXPECT_EQ(Warnings(), std::vector<std::string>{text});
+
+  // A good run re-arms the alarm for the next silence.
+  succeeded(test::MakeTime(2026, 3, 9, 12, 30, 0));
+  m_clock.SetNow(test::MakeTime(2026, 3, 10, 2, 30, 0));
+  EXPECT_TRUE(m_core.CheckOverdue().empty());
+  EXPECT_FALSE(m_core.Tasks().LastResultAt(0).Overdue);
+  m_clock.SetNow(test::MakeTime(2026, 3, 10, 3, 0, 0));
+  EXPECT_EQ(m_core.CheckOverdue(), std::vector<std::string>{"Nightly"});
+  m_core.WaitForNotifications();
+  EXPECT_EQ(sink.Posts().size(), 2u);
+}
+
+TEST(TaskPingTest, UrlsOfEachEventAndTheSectionReadsBack) {
+  TaskPing ping{"https://hc.example.org/abc", false};
+  EXPECT_EQ(PingUrlFor(ping, PingEvent::Start), "https://hc.example.org/abc/start");
+  EXPECT_EQ(PingUrlFor(ping, PingEvent::Failure), "https://hc.example.org/abc/fail");
+  EXPECT_EQ(PingUrlFor(ping, PingEvent::Success), "https://hc.example.org/abc");
+  CTaskItem task;
+  SetTaskPing(task, ping);
+  EXPECT_EQ(FindTaskPing(task), ping);
+  SetTaskPing(task, {});
+  EXPECT_TRUE(GetTaskSection(task, kPingSection).is_null());
+  // A damaged section loads as no ping rather than stopping the task.
+  EXPECT_EQ(TaskPingFromJson(nlohmann::json::parse(R"({"Url": 5, "OnStart": "no"})")), TaskPing{});
 }
 
 // A sender that hangs to its time-out every time must neither grow the queue without end

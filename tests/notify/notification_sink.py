@@ -4,7 +4,8 @@
 Usage: notification_sink.py OUTDIR
 Both listen on ports the system picks; the first line on stdout is
 "smtp=PORT http=PORT". Every message goes to OUTDIR/mail-N.eml (envelope in
-OUTDIR/mail-N.env), every POST to OUTDIR/post-N.json (path in OUTDIR/post-N.path).
+OUTDIR/mail-N.env), every POST to OUTDIR/post-N.json (path in OUTDIR/post-N.path), the
+path of every GET to OUTDIR/get-N.path (answered 200, or 500 under /broken).
 A POST to a path starting with /fail is answered with HTTP 500, one to /moved with a
 redirect (302). The servers end when
 stdin closes, or after two minutes at the latest.
@@ -18,7 +19,7 @@ import threading
 from aiosmtpd.smtp import SMTP
 
 outdir = sys.argv[1]
-counter = {"mail": 0, "post": 0}
+counter = {"mail": 0, "post": 0, "get": 0}
 counter_lock = threading.Lock()
 
 
@@ -57,6 +58,12 @@ class PostRecorder(http.server.BaseHTTPRequestHandler):
             self.send_header("Location", "http://127.0.0.1:1/elsewhere")
         else:
             self.send_response(200)
+        self.send_header("Content-Length", "0")
+        self.end_headers()
+
+    def do_GET(self):
+        write_atomically(next_name("get") + ".path", self.path.encode())
+        self.send_response(500 if self.path.startswith("/broken") else 200)
         self.send_header("Content-Length", "0")
         self.end_headers()
 
