@@ -4,6 +4,10 @@
 #include <cctype>
 #include <cstring>
 
+#include <cerrno>
+
+#include <unistd.h>
+
 #include <curl/curl.h>
 #include <openssl/evp.h>
 
@@ -42,6 +46,20 @@ struct Transfer {
 
 std::size_t ReadBody(char* buffer, std::size_t size, std::size_t count, void* data) {
   auto* transfer = static_cast<Transfer*>(data);
+  if (transfer->Call->BodyFile >= 0) {
+    const std::size_t want =
+        std::min<std::uint64_t>(size * count, transfer->Call->BodyFileSize - transfer->Sent);
+    if (want == 0) return 0;
+    ssize_t got;
+    do {
+      got = ::pread(transfer->Call->BodyFile, buffer, want, static_cast<off_t>(transfer->Sent));
+    } while (got < 0 && errno == EINTR);
+    // A file that shrank or cannot be read ends the request: a short body is never sent as
+    // if whole.
+    if (got <= 0) return CURL_READFUNC_ABORT;
+    transfer->Sent += static_cast<std::size_t>(got);
+    return static_cast<std::size_t>(got);
+  }
   const std::string_view body = transfer->Call->Body;
   const std::size_t n = std::min(size * count, body.size() - transfer->Sent);
   std::memcpy(buffer, body.data() + transfer->Sent, n);
@@ -140,6 +158,37 @@ S3Digests S3DigestsOf(std::string_view bytes) {
   return {Hex(sha, shaSize), Base64(sha, shaSize), Hex(md5, md5Size), Base64(md5, md5Size)};
 }
 
+bool S3DigestsOfFile(int fd, std::uint64_t size, S3Digests& digests) {
+  EVP_MD_CTX* sha = EVP_MD_CTX_new();
+  EVP_MD_CTX* md5 = EVP_MD_CTX_new();
+  bool ok = sha != nullptr && md5 != nullptr && EVP_DigestInit_ex(sha, EVP_sha256(), nullptr) &&
+            EVP_DigestInit_ex(md5, EVP_md5(), nullptr);
+  std::string buffer(1024 * 1024, '\0');
+  for (std::uint64_t done = 0; ok && done < size;) {
+    const ssize_t got = ::pread(fd, buffer.data(), std::min<std::uint64_t>(buffer.size(), size - done),
+                                static_cast<off_t>(done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      if (got == 0) errno = 0;
+      ok = false;
+      break;
+    }
+    ok = EVP_DigestUpdate(sha, buffer.data(), static_cast<std::size_t>(got)) &&
+         EVP_DigestUpdate(md5, buffer.data(), static_cast<std::size_t>(got));
+    done += static_cast<std::uint64_t>(got);
+  }
+  unsigned char shaBytes[EVP_MAX_MD_SIZE], md5Bytes[EVP_MAX_MD_SIZE];
+  unsigned shaSize = 0, md5Size = 0;
+  ok = ok && EVP_DigestFinal_ex(sha, shaBytes, &shaSize) && EVP_DigestFinal_ex(md5, md5Bytes, &md5Size);
+  EVP_MD_CTX_free(sha);
+  EVP_MD_CTX_free(md5);
+  if (ok) {
+    digests = {Hex(shaBytes, shaSize), Base64(shaBytes, shaSize), Hex(md5Bytes, md5Size),
+               Base64(md5Bytes, md5Size)};
+  }
+  return ok;
+}
+
 S3Http::S3Http(S3Endpoint endpoint, std::string region, std::string keyId, std::string secret,
                std::string caFile, const TransferControl& control)
     : m_endpoint(std::move(endpoint)),
@@ -235,7 +284,8 @@ S3Reply S3Http::Perform(const S3Call& call) {
     curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
     curl_easy_setopt(curl, CURLOPT_READFUNCTION, ReadBody);
     curl_easy_setopt(curl, CURLOPT_READDATA, &transfer);
-    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(call.Body.size()));
+    const std::uint64_t size = call.BodyFile >= 0 ? call.BodyFileSize : call.Body.size();
+    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(size));
   } else if (method == "POST") {
     curl_easy_setopt(curl, CURLOPT_POST, 1L);
     // Never null: libcurl would read the body from stdin then.
@@ -252,6 +302,9 @@ S3Reply S3Http::Perform(const S3Call& call) {
       "x-amz-content-sha256: " +
       (call.Sha256Hex.empty() ? S3DigestsOf(call.Body).Sha256Hex : call.Sha256Hex);
   headers = curl_slist_append(headers, contentSha.c_str());
+  // No "Expect: 100-continue": it costs each body a round trip before the first byte, and a
+  // refused request is answered all the same.
+  headers = curl_slist_append(headers, "Expect:");
   for (const std::string& header : call.Headers)
     headers = curl_slist_append(headers, header.c_str());
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);

@@ -24,6 +24,9 @@ struct S3Digests {
   std::string Md5Base64;
 };
 S3Digests S3DigestsOf(std::string_view bytes);
+// The digests of the first `size` bytes of an open file, read in one pass; false when it
+// cannot be read (errno says why) or is shorter.
+bool S3DigestsOfFile(int fd, std::uint64_t size, S3Digests& digests);
 
 struct S3Call {
   const char* Method = "GET";  // GET, PUT, POST, DELETE
@@ -32,6 +35,10 @@ struct S3Call {
   // "name=value" ("uploads=" for a flag). libcurl signs the query as it is given.
   std::string Query;
   std::string_view Body;  // PUT and POST
+  // PUT: the body read from this open file instead (its first BodyFileSize bytes), so that a
+  // large object goes out without being held in memory.
+  int BodyFile = -1;
+  std::uint64_t BodyFileSize = 0;
   // The body's digests when already known ("" computes the SHA-256 for the signature).
   std::string Sha256Hex, Sha256Base64, Md5Hex;
   std::vector<std::string> Headers;

@@ -181,12 +181,17 @@ class S3Store : public RemoteStore {
 
   // A PUT of a whole object or a part, with the checksums the server checks it by.
   S3Call PutCall(const std::string& name, std::string_view bytes, const std::string& query) const {
-    const S3Digests digests = S3DigestsOf(bytes);
+    S3Call call = PutCall(name, S3DigestsOf(bytes), query);
+    call.Body = bytes;
+    return call;
+  }
+  // The same for a body whose digests are known: it is set by the caller.
+  S3Call PutCall(const std::string& name, const S3Digests& digests,
+                 const std::string& query) const {
     S3Call call;
     call.Method = "PUT";
     call.Key = KeyOf(name);
     call.Query = query;
-    call.Body = bytes;
     call.Sha256Hex = digests.Sha256Hex;
     call.Sha256Base64 = digests.Sha256Base64;
     call.Md5Hex = digests.Md5Hex;
@@ -211,9 +216,28 @@ class S3Store : public RemoteStore {
   }
 
   Status PutObject(const std::string& name, std::string_view bytes) {
-    const S3Call call = PutCall(name, bytes, "");
+    return PutObject(name, PutCall(name, bytes, ""));
+  }
+  Status PutObject(const std::string& name, const S3Call& call) {
     return Run("Uploading " + name + " to", call, nullptr,
                [&](const S3Reply& reply) { return CheckETag(reply, call.Md5Hex); });
+  }
+
+  // One PUT of a whole file, read from the disk twice: once for its digests, once to send.
+  // A file that changes in between fails the server's checksum check rather than landing.
+  Status PutObjectFromFile(const std::string& name, int fd, std::uint64_t size,
+                           const std::string& localPath) {
+    S3Digests digests;
+    if (!S3DigestsOfFile(fd, size, digests)) {
+      return Status::Error("Uploading " + name + " to " + Describe() + " failed: cannot read " +
+                           localPath + ": " +
+                           (errno == 0 ? std::string("it is shorter than when the upload began")
+                                       : std::strerror(errno)));
+    }
+    S3Call call = PutCall(name, digests, "");
+    call.BodyFile = fd;
+    call.BodyFileSize = size;
+    return PutObject(name, call);
   }
 
   void AddObjectHeaders(S3Call& call) const {
@@ -534,6 +558,8 @@ Status S3Store::PutFile(const std::string& localPath, const std::string& name) {
     std::string bytes;
     status = readAt(0, size, bytes);
     if (status.ok()) status = PutObject(name, bytes);
+  } else if (size <= m_limits.SinglePutBytes) {
+    status = PutObjectFromFile(name, fd, size, localPath);
   } else {
     MultipartUpload upload(*this, name);
     status = upload.Begin();

@@ -20,6 +20,9 @@ struct S3Limits {
   // once: memory held for an upload is at most their product.
   std::uint64_t PartBytes = 8 * 1024 * 1024;
   int PartsInFlight = 4;
+  // A file up to this size goes up in one PUT read from the disk rather than in parts: no
+  // part held in memory, one request, and no reassembly by the server.
+  std::uint64_t SinglePutBytes = 256 * 1024 * 1024;
   // Parts of one upload, as S3 allows: parts grow past PartBytes for larger objects.
   int MaxParts = 10000;
   int ListPageSize = 1000;  // keys per ListObjectsV2 request

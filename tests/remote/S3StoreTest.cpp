@@ -68,6 +68,8 @@ class S3StoreTest : public ::testing::Test {
     };
     m_limits.PartBytes = kPart;
     m_limits.PartsInFlight = 3;
+    // Files larger than a part go in parts here, unless a test says otherwise.
+    m_limits.SinglePutBytes = 0;
   }
 
   virtual S3Server& Server() { return S3Server::Shared(); }
@@ -339,6 +341,32 @@ TEST_F(S3StoreTest, ACutConnectionMidPartIsRetriedAndTheObjectIsWhole) {
   EXPECT_NE(Put(*store, "cut-always.sql", bytes).message().find("the connection failed"),
             std::string::npos);
   proxy.Arm(FaultProxy::Fault::None, 0);
+  EXPECT_EQ(Server().PendingUploads("brevanto"), 0);
+}
+
+TEST_F(S3StoreTest, AFileUpToTheSinglePutSizeGoesInOneRequestReadFromTheDisk) {
+  m_limits.SinglePutBytes = 8 * kPart;
+  FaultProxy proxy(Server().Port());
+  m_options.Endpoint = "http://127.0.0.1:" + std::to_string(proxy.port());
+  auto store = Store();
+  const std::string bytes = Bytes(8 * kPart, 7);
+  int before = Server().SignedRequests();
+  ASSERT_TRUE(Put(*store, "whole.sql", bytes).ok());
+  EXPECT_EQ(Server().SignedRequests() - before, 1);
+  EXPECT_EQ(Read(*store, "whole.sql"), bytes);
+
+  // Cut mid-body, the request is sent again from the file's start, and the object is whole.
+  proxy.CutAfter(kPart / 2);
+  const std::string other = Bytes(5 * kPart + 3, 9);
+  const Status status = Put(*store, "cut-whole.sql", other);
+  ASSERT_TRUE(status.ok()) << status.message();
+  EXPECT_EQ(proxy.Fired(), 1);
+  EXPECT_EQ(Read(*store, "cut-whole.sql"), other);
+
+  // One byte more goes in parts.
+  before = Server().SignedRequests();
+  ASSERT_TRUE(Put(*store, "parts.sql", Bytes(8 * kPart + 1, 3)).ok());
+  EXPECT_GT(Server().SignedRequests() - before, 2);
   EXPECT_EQ(Server().PendingUploads("brevanto"), 0);
 }
 

@@ -141,17 +141,24 @@ function checkRequest(req, body) {
       'The request signature we calculated does not match the signature you provided. ' +
       'Check your key and signing method.', { AWSAccessKeyId: auth.keyId, CanonicalRequest: signer.canonicalString() }];
   }
+  // Each digest is computed at most once, as a store does: the body is hashed for every
+  // header that names it, not once per header.
+  const digests = {};
+  const digest = (algorithm, encoding) => {
+    if (!digests[algorithm]) digests[algorithm] = hash(algorithm, body);
+    return digests[algorithm].toString(encoding);
+  };
   const contentSha = req.headers['x-amz-content-sha256'];
-  if (/^[0-9a-f]{64}$/i.test(contentSha || '') && contentSha.toLowerCase() !== hash('sha256', body, 'hex')) {
+  if (/^[0-9a-f]{64}$/i.test(contentSha || '') && contentSha.toLowerCase() !== digest('sha256', 'hex')) {
     return [400, 'XAmzContentSHA256Mismatch', "The provided 'x-amz-content-sha256' header does not match what was computed.",
-      { ClientComputedContentSHA256: contentSha, S3ComputedContentSHA256: hash('sha256', body, 'hex') }];
+      { ClientComputedContentSHA256: contentSha, S3ComputedContentSHA256: digest('sha256', 'hex') }];
   }
   const md5 = req.headers['content-md5'];
-  if (md5 !== undefined && md5 !== hash('md5', body, 'base64')) {
+  if (md5 !== undefined && md5 !== digest('md5', 'base64')) {
     return [400, 'BadDigest', 'The Content-MD5 you specified did not match what we received.'];
   }
   const checksum = req.headers['x-amz-checksum-sha256'];
-  if (checksum !== undefined && checksum !== hash('sha256', body, 'base64')) {
+  if (checksum !== undefined && checksum !== digest('sha256', 'base64')) {
     return [400, 'BadDigest', 'The SHA256 you specified did not match the calculated checksum.'];
   }
   if (body.length > maxObjectBytes) {
