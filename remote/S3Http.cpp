@@ -165,8 +165,9 @@ bool S3DigestsOfFile(int fd, std::uint64_t size, S3Digests& digests) {
             EVP_DigestInit_ex(md5, EVP_md5(), nullptr);
   std::string buffer(1024 * 1024, '\0');
   for (std::uint64_t done = 0; ok && done < size;) {
-    const ssize_t got = ::pread(fd, buffer.data(), std::min<std::uint64_t>(buffer.size(), size - done),
-                                static_cast<off_t>(done));
+    const ssize_t got =
+        ::pread(fd, buffer.data(), std::min<std::uint64_t>(buffer.size(), size - done),
+                static_cast<off_t>(done));
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) {
       if (got == 0) errno = 0;
@@ -179,7 +180,8 @@ bool S3DigestsOfFile(int fd, std::uint64_t size, S3Digests& digests) {
   }
   unsigned char shaBytes[EVP_MAX_MD_SIZE], md5Bytes[EVP_MAX_MD_SIZE];
   unsigned shaSize = 0, md5Size = 0;
-  ok = ok && EVP_DigestFinal_ex(sha, shaBytes, &shaSize) && EVP_DigestFinal_ex(md5, md5Bytes, &md5Size);
+  ok = ok && EVP_DigestFinal_ex(sha, shaBytes, &shaSize) &&
+       EVP_DigestFinal_ex(md5, md5Bytes, &md5Size);
   EVP_MD_CTX_free(sha);
   EVP_MD_CTX_free(md5);
   if (ok) {
