@@ -6,12 +6,15 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <mutex>
+#include <optional>
 #include <set>
 
 #include "core/AtomicFile.h"
 #include "core/Sha256.h"
 #include "core/UtcTime.h"
 #include "engines/LocalFileSink.h"
+#include "engines/ParallelItems.h"
 #include "remote/RemoteCatalogue.h"
 #include "schedule/LastRunResult.h"
 #include "schedule/RunStatusText.h"
@@ -46,7 +49,8 @@ std::string CopyLabel(const std::string& manifestName) {
 }  // namespace
 
 COffsiteRun::COffsiteRun(TaskRunContext& context, const CTaskItem& task)
-    : m_context(context),
+    : m_serial(context),
+      m_context(m_serial),
       m_task(task),
       m_options(RemoteOptionsOf(task)),
       m_target(RemoteTargetText(m_options)),
@@ -64,19 +68,45 @@ void COffsiteRun::SendFailed(const std::string& cause) {
   m_context.Log(LogLevel::Error, kCopyNotOffsiteText + m_target + " (" + cause + ")");
 }
 
-bool COffsiteRun::OpenStore() {
-  if (m_store) return true;
+TransferControl COffsiteRun::StoreControl() {
   TransferControl control;
   control.TheClock = &m_context.GetClock();
   control.StopRequested = [this] { return m_context.StopRequested(); };
   control.Warn = [this](const std::string& text) { m_context.Log(LogLevel::Warning, text); };
   control.BandwidthBytesPerSecond = m_options.BandwidthBytesPerSecond;
-  if (Status made = MakeRemoteStore(m_options, control, m_store); !made.ok()) {
+  return control;
+}
+
+bool COffsiteRun::OpenStore() {
+  if (m_store) return true;
+  if (Status made = MakeRemoteStore(m_options, StoreControl(), m_store); !made.ok()) {
     m_store.reset();
     SendFailed(made.message());
     return false;
   }
   return true;
+}
+
+std::vector<RemoteStore*> COffsiteRun::UploadLanes(std::size_t files) {
+  // A bandwidth cap is a store's: with it, one file at a time keeps the run within it.
+  const std::size_t wanted =
+      m_options.BandwidthBytesPerSecond > 0 ? 1 : std::min(files, kUploadLanes);
+  while (!m_noMoreLanes && m_laneStores.size() + 1 < wanted) {
+    std::unique_ptr<RemoteStore> store;
+    if (Status made = MakeRemoteStore(m_options, StoreControl(), store); !made.ok()) {
+      m_context.Log(LogLevel::Warning, "Could not open another connection to " + m_target + "; " +
+                                           std::to_string(m_laneStores.size() + 1) +
+                                           " at a time - " + made.message());
+      m_noMoreLanes = true;
+      break;
+    }
+    m_laneStores.push_back(std::move(store));
+  }
+  std::vector<RemoteStore*> lanes{m_store.get()};
+  for (const auto& store : m_laneStores) {
+    if (lanes.size() < wanted) lanes.push_back(store.get());
+  }
+  return lanes;
 }
 
 bool COffsiteRun::OpenForDirect() {
@@ -188,14 +218,28 @@ COffsiteRun::Sent COffsiteRun::SendCopy(const BackupCopy& copy, bool current) {
 
   OffsiteRecord record;
   record.Target = m_target;
-  for (const Item& item : items) {
-    if (m_context.StopRequested()) return Sent::Stopped;
-    if (!inStore) {
-      if (Status put = m_store->PutFile(item.local, item.object); !put.ok())
-        return storeFailed(put);
-    }
-    record.Objects.push_back({item.object, item.size});
+  if (!inStore) {
+    const std::vector<RemoteStore*> lanes = UploadLanes(items.size());
+    std::mutex failureLock;
+    std::optional<Status> failure;  // the first; the copy's Error
+    auto send = [&](int lane, std::size_t index) {
+      if (m_context.StopRequested()) return false;
+      const Item& item = items[index];
+      Status put = lanes[static_cast<std::size_t>(lane)]->PutFile(item.local, item.object);
+      if (put.ok()) return true;
+      std::lock_guard guard(failureLock);
+      if (!failure) {
+        failure = std::move(put);
+      } else if (!m_context.StopRequested()) {
+        m_context.Log(LogLevel::Warning, put.message());
+      }
+      return false;
+    };
+    const bool whole = RunInParallel(static_cast<int>(lanes.size()), items.size(), send);
+    if (failure) return storeFailed(*failure);
+    if (!whole) return Sent::Stopped;
   }
+  for (const Item& item : items) record.Objects.push_back({item.object, item.size});
   // Last: a copy without its manifest in the store is not there yet.
   if (Status put = m_store->PutFile(manifestPath, manifestName); !put.ok()) return storeFailed(put);
   record.Objects.push_back({manifestName, static_cast<std::uint64_t>(StampOf(manifestPath).Size)});

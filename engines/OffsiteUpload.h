@@ -12,11 +12,18 @@
 //
 // In direct mode ("Direct": true) the run's files are written straight to the store
 // (engines/RemoteSink.h); the manifest is still written here and uploaded last.
+//
+// A copy's files go up to kUploadLanes at a time, each lane with a store of its own (a
+// store is not shared across threads; each rclone run and request has a fixed cost that
+// lanes overlap). The first failure hands out no further file and, once the running ones
+// ended, is the copy's Error; the manifest goes only after every file arrived.
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "engines/ErrorCountingContext.h"
 #include "engines/RemoteSink.h"
 #include "remote/RemoteStore.h"
 #include "schedule/TaskRoutine.h"
@@ -26,6 +33,8 @@ namespace brevanto {
 
 class COffsiteRun {
  public:
+  static constexpr std::size_t kUploadLanes = 4;
+
   COffsiteRun(TaskRunContext& context, const CTaskItem& task);
   ~COffsiteRun();
   COffsiteRun(const COffsiteRun&) = delete;
@@ -58,6 +67,10 @@ class COffsiteRun {
   enum class Sent { Yes, Skipped, Failed, Stopped };
   // Opens the store unless open. False (the Error logged) when it cannot be.
   bool OpenStore();
+  TransferControl StoreControl();
+  // The stores that upload `files` files at once: the run's store and more of its own,
+  // as many as can be opened (at most kUploadLanes).
+  std::vector<RemoteStore*> UploadLanes(std::size_t files);
   Sent SendCopy(const BackupCopy& copy, bool current);
   // The copies of the run's task that are not off-site yet, oldest first, `recorded` last.
   std::vector<BackupCopy> PendingCopies(const BackupCopy* recorded) const;
@@ -68,12 +81,17 @@ class COffsiteRun {
                    const std::vector<std::string>& manifests);
   void SendFailed(const std::string& cause);
 
+  // Every use of the run's context goes through one lock: upload lanes log and ask for
+  // stops from threads of their own.
+  CErrorCountingContext m_serial;
   TaskRunContext& m_context;
   const CTaskItem& m_task;
   const RemoteOptions m_options;
   const std::string m_target;
   const std::string m_baseFolder;
   std::unique_ptr<RemoteStore> m_store;
+  std::vector<std::unique_ptr<RemoteStore>> m_laneStores;  // beside m_store
+  bool m_noMoreLanes = false;  // opening another store failed once this run
   std::unique_ptr<DirectTarget> m_direct;
 };
 
