@@ -1,5 +1,6 @@
 #include "ui/OffsiteRestoreDialogs.h"
 
+#include <algorithm>
 #include <set>
 #include <thread>
 
@@ -13,6 +14,8 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -166,7 +169,23 @@ void OffsiteCopyDialog::ShowCopies(int generation, const Status& status,
     if (copy.Complete) newest = item;
   }
   if (newest != nullptr) m_copyList->setCurrentItem(newest);
+  FitColumns();
   emit listed();
+}
+
+void OffsiteCopyDialog::FitColumns() {
+  // The names, times and problems arrive after the dialog opened at its first size: grow it
+  // so every column shows whole, as far as the screen allows.
+  const QAbstractItemView* view = m_copyList;
+  int columns = 0;
+  for (int column = 0; column < m_copyList->columnCount(); ++column) {
+    columns += std::max(view->sizeHintForColumn(column),
+                        m_copyList->header()->sectionSizeHint(column));
+  }
+  const int chrome = width() - m_copyList->viewport()->width();
+  int wanted = columns + chrome + m_copyList->verticalScrollBar()->sizeHint().width();
+  if (const QScreen* shown = screen()) wanted = std::min(wanted, shown->availableGeometry().width());
+  if (wanted > width()) resize(wanted, height());
 }
 
 void OffsiteCopyDialog::accept() {
@@ -197,6 +216,8 @@ OffsiteTargetDialog::OffsiteTargetDialog(const std::vector<CServerInfo>& servers
   }
   m_database->setObjectName("restoreDatabaseEdit");
   m_identity->setObjectName("identityFileEdit");
+  // Room for a path under a home folder, so the remembered file is read whole.
+  m_identity->setMinimumWidth(m_identity->fontMetrics().averageCharWidth() * 44);
   auto* browse = new QPushButton(tr("B&rowse..."), this);
   connect(browse, &QPushButton::clicked, this, [this] {
     const QString path =
@@ -211,7 +232,10 @@ OffsiteTargetDialog::OffsiteTargetDialog(const std::vector<CServerInfo>& servers
   form->addRow(tr("&Server:"), m_serverBox);
   form->addRow(tr("&Database:"), m_database);
   if (m_encrypted) {
-    form->addRow(tr("&Identity file:"), identityRow);
+    // A label made from text alone would have no buddy: its "&" would show, its key do nothing.
+    auto* identityLabel = new QLabel(tr("&Identity file:"), this);
+    identityLabel->setBuddy(m_identity);
+    form->addRow(identityLabel, identityRow);
   } else {
     m_identity->hide();
     browse->hide();

@@ -55,6 +55,7 @@ class OffsiteCopyDialog : public QDialog {
 
  private:
   void ListCopies();
+  void FitColumns();
   void ShowCopies(int generation, const Status& status, const std::vector<RemoteCopy>& copies);
 
   std::vector<CTaskItem> m_backups;

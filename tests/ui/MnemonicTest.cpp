@@ -65,6 +65,13 @@ QStringList WindowClashes(QWidget* window) {
     if (auto* label = qobject_cast<QLabel*>(widget); label && label->buddy()) {
       keys.Add(label->text());
     }
+    // Without a buddy a label shows its "&" as is and its letter reaches nothing.
+    if (auto* label = qobject_cast<QLabel*>(widget);
+        label && !label->buddy() && label->textFormat() != Qt::RichText &&
+        !AccessKey(label->text()).isNull()) {
+      keys.Add(label->text());
+      keys.Add(QStringLiteral("(no field) ") + label->text());
+    }
     if (auto* group = qobject_cast<QGroupBox*>(widget)) keys.Add(group->title());
     if (auto* tabs = qobject_cast<QTabBar*>(widget)) {
       for (int i = 0; i < tabs->count(); ++i) keys.Add(tabs->tabText(i));

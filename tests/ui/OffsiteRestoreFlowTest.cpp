@@ -9,6 +9,10 @@
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <QCoreApplication>
+#include <QScrollBar>
+#include <QStyle>
+#include <QTest>
 
 #include "core/Sha256.h"
 #include "engines/OffsiteRestore.h"
@@ -168,6 +172,42 @@ TEST_F(OffsiteRestoreFlowTest, AnEncryptedCopyNeedsItsIdentityAndEachStepChecksI
   failing.accept();
   EXPECT_EQ(failing.result(), QDialog::Rejected);
   EXPECT_EQ(Shown(), QStringList({"Please choose a complete copy!"}));
+}
+
+TEST_F(OffsiteRestoreFlowTest, TheCopyListGrowsToShowEveryColumnWhole) {
+  OffsiteCopyDialog copies(
+      {fixture.Core().Tasks().At(1)}, 0,
+      [](const CTaskItem&, std::vector<RemoteCopy>& listed) {
+        RemoteCopy copy;
+        copy.ManifestName = "2026-12-06_020000.manifest.json";
+        copy.Manifest.emplace();
+        copy.Manifest->Started = "2026-12-06T02:00:05Z";
+        copy.Manifest->Server.Hostname = "db-primary.internal.example";
+        copy.Size = 187'236'352;
+        copy.Problem = "shop/orders.sql.zst holds 187236352 bytes, not 412310528";
+        listed = {copy};
+        return Status::Ok();
+      },
+      &window);
+  copies.show();
+  ASSERT_TRUE(test::WaitUntil([&] { return copies.Listed(); }));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(copies.CopyList()->horizontalScrollBar()->maximum(), 0);
+}
+
+TEST_F(OffsiteRestoreFlowTest, TheRememberedIdentityFileShowsWhole) {
+  RemoteCopy copy;
+  copy.ManifestName = "2026-12-07_020000.manifest.json";
+  copy.Manifest.emplace();
+  copy.Manifest->Recipients = {"fingerprint"};
+  OffsiteTargetDialog target(fixture.Core().Servers().Entries(), copy,
+                             "/home/dba/.config/brevanto/identity.txt", &window);
+  target.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&target));
+  QLineEdit* identity = target.IdentityEdit();
+  EXPECT_LT(identity->fontMetrics().horizontalAdvance(identity->text()),
+            identity->contentsRect().width() - 2 * identity->style()->pixelMetric(
+                                                       QStyle::PM_DefaultFrameWidth));
 }
 
 TEST_F(OffsiteRestoreFlowTest, WithoutABackupTaskThatGoesOffSiteItSaysSo) {

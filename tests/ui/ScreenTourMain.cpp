@@ -27,9 +27,11 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QTreeView>
+#include <QTreeWidget>
 #include <QWindow>
 
 #include "logs/TaskLog.h"
+#include "remote/RemoteCopyFetch.h"
 #include "schedule/RunReport.h"
 #include "tasks/RemoteOptions.h"
 #include "tasks/TaskKinds.h"
@@ -43,6 +45,7 @@
 #include "ui/LogViewer.h"
 #include "ui/MainActions.h"
 #include "ui/MainFrame.h"
+#include "ui/OffsiteRestoreDialogs.h"
 #include "ui/RenameTaskDialog.h"
 #include "ui/RunMonitor.h"
 #include "ui/TrayIcon.h"
@@ -94,7 +97,11 @@ void Shoot(const QString& name, QWidget* widget) {
   const QString file = QDir(g_folder).filePath(QStringLiteral("%1-%2.png")
                                                     .arg(++g_count, 3, 10, QLatin1Char('0'))
                                                     .arg(name));
-  shot.save(file);
+  // A picture that was not saved is said, not left for the reader to miss.
+  if (!shot.save(file)) {
+    std::printf("could not save %s (%dx%d)\n", qPrintable(file), shot.width(), shot.height());
+    return;
+  }
   std::printf("%s\n", qPrintable(file));
 }
 
@@ -470,6 +477,57 @@ void TourTaskDialogs(ui::CMainFrame& frame, test::CoreFixture& fixture) {
   }
 }
 
+// The restore of an off-site copy: two backup tasks with a target, a store holding three
+// whole copies and one cut short, the newest encrypted so the second step asks for the key.
+void TourOffsiteRestore(ui::CMainFrame& frame, test::CoreFixture& fixture) {
+  CApplicationCore& core = fixture.Core();
+  CTaskItem nightly = FullTask(static_cast<int>(TaskType::BackupToFiles), core.Folder());
+  nightly.TaskName = "Nightly sales backup";
+  CTaskItem weekly = FullTask(static_cast<int>(TaskType::BackupToFiles), core.Folder());
+  weekly.TaskName = "Weekly full backup";
+  SetRemoteOptions(weekly, OtherTargets().front().second);
+  std::vector<RemoteCopy> copies;
+  const struct {
+    const char* name;
+    const char* started;
+    std::uint64_t size;
+    bool complete;
+    bool encrypted;
+  } listed[] = {
+      {"2026-12-04_020000", "2026-12-04T02:00:04Z", 412'310'528, true, false},
+      {"2026-12-05_020000", "2026-12-05T02:00:03Z", 415'902'117, true, false},
+      {"2026-12-06_020000", "2026-12-06T02:00:05Z", 187'236'352, false, true},
+      {"2026-12-07_020000", "2026-12-07T02:00:02Z", 419'644'809, true, true},
+  };
+  for (const auto& l : listed) {
+    RemoteCopy copy;
+    copy.ManifestName = std::string(l.name) + ".manifest.json";
+    copy.Manifest.emplace();
+    copy.Manifest->TaskName = nightly.TaskName;
+    copy.Manifest->Started = l.started;
+    copy.Manifest->Server.Host = "db-primary.internal.example";
+    copy.Manifest->Server.Hostname = "db-primary";
+    copy.Manifest->Tables = {{"shop", "orders", "InnoDB", 2'412'000, ""},
+                             {"shop", "customers", "InnoDB", 318'000, ""}};
+    if (l.encrypted) copy.Manifest->Recipients = {"age1qy2example"};
+    copy.ObjectNames = {RemoteCopyName(copy) + "/shop.sql.zst"};
+    copy.Size = l.size;
+    copy.Complete = l.complete;
+    if (!l.complete) copy.Problem = "shop.sql.zst is missing";
+    copies.push_back(copy);
+  }
+  ui::OffsiteCopyDialog copyDialog({nightly, weekly}, 0,
+                                   [copies](const CTaskItem&, std::vector<RemoteCopy>& out) {
+                                     out = copies;
+                                     return Status::Ok();
+                                   },
+                                   &frame);
+  ShootDialog("offsite-restore-copy", copyDialog);
+  ui::OffsiteTargetDialog target(core.Servers().Entries(), copies.back(),
+                                 "/home/dba/.config/brevanto/identity.txt", &frame);
+  ShootDialog("offsite-restore-target", target);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -548,6 +606,7 @@ int main(int argc, char** argv) {
     TourMainWindow(frame, fixture);
     TourSmallDialogs(frame, fixture);
     TourTaskDialogs(frame, fixture);
+    TourOffsiteRestore(frame, fixture);
     std::printf("%d pictures\n", g_count);
     frame.EndNow();
   });
