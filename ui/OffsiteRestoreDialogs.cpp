@@ -179,12 +179,13 @@ void OffsiteCopyDialog::FitColumns() {
   const QAbstractItemView* view = m_copyList;
   int columns = 0;
   for (int column = 0; column < m_copyList->columnCount(); ++column) {
-    columns += std::max(view->sizeHintForColumn(column),
-                        m_copyList->header()->sectionSizeHint(column));
+    columns +=
+        std::max(view->sizeHintForColumn(column), m_copyList->header()->sectionSizeHint(column));
   }
   const int chrome = width() - m_copyList->viewport()->width();
   int wanted = columns + chrome + m_copyList->verticalScrollBar()->sizeHint().width();
-  if (const QScreen* shown = screen()) wanted = std::min(wanted, shown->availableGeometry().width());
+  if (const QScreen* shown = screen())
+    wanted = std::min(wanted, shown->availableGeometry().width());
   if (wanted > width()) resize(wanted, height());
 }
 

@@ -66,9 +66,9 @@ QStringList WindowClashes(QWidget* window) {
       keys.Add(label->text());
     }
     // Without a buddy a label shows its "&" as is and its letter reaches nothing.
-    if (auto* label = qobject_cast<QLabel*>(widget);
-        label && !label->buddy() && label->textFormat() != Qt::RichText &&
-        !AccessKey(label->text()).isNull()) {
+    if (auto* label = qobject_cast<QLabel*>(widget); label && !label->buddy() &&
+                                                     label->textFormat() != Qt::RichText &&
+                                                     !AccessKey(label->text()).isNull()) {
       keys.Add(label->text());
       keys.Add(QStringLiteral("(no field) ") + label->text());
     }

@@ -8,8 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
-#include <QLineEdit>
 #include <QCoreApplication>
+#include <QLineEdit>
 #include <QScrollBar>
 #include <QStyle>
 #include <QTest>
@@ -206,8 +206,8 @@ TEST_F(OffsiteRestoreFlowTest, TheRememberedIdentityFileShowsWhole) {
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&target));
   QLineEdit* identity = target.IdentityEdit();
   EXPECT_LT(identity->fontMetrics().horizontalAdvance(identity->text()),
-            identity->contentsRect().width() - 2 * identity->style()->pixelMetric(
-                                                       QStyle::PM_DefaultFrameWidth));
+            identity->contentsRect().width() -
+                2 * identity->style()->pixelMetric(QStyle::PM_DefaultFrameWidth));
 }
 
 TEST_F(OffsiteRestoreFlowTest, WithoutABackupTaskThatGoesOffSiteItSaysSo) {

@@ -19,11 +19,11 @@
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
+#include <QHeaderView>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
 #include <QScrollBar>
-#include <QHeaderView>
 #include <QTabWidget>
 #include <QTimer>
 #include <QTreeView>
@@ -516,12 +516,13 @@ void TourOffsiteRestore(ui::CMainFrame& frame, test::CoreFixture& fixture) {
     if (!l.complete) copy.Problem = "shop.sql.zst is missing";
     copies.push_back(copy);
   }
-  ui::OffsiteCopyDialog copyDialog({nightly, weekly}, 0,
-                                   [copies](const CTaskItem&, std::vector<RemoteCopy>& out) {
-                                     out = copies;
-                                     return Status::Ok();
-                                   },
-                                   &frame);
+  ui::OffsiteCopyDialog copyDialog(
+      {nightly, weekly}, 0,
+      [copies](const CTaskItem&, std::vector<RemoteCopy>& out) {
+        out = copies;
+        return Status::Ok();
+      },
+      &frame);
   ShootDialog("offsite-restore-copy", copyDialog);
   ui::OffsiteTargetDialog target(core.Servers().Entries(), copies.back(),
                                  "/home/dba/.config/brevanto/identity.txt", &frame);
