@@ -19,6 +19,7 @@
 
 #include "tasks/TaskFile.h"
 #include "tasks/TaskOptionsStore.h"
+#include "tests/support/TaskFileFolder.h"
 #include "tests/support/TempDir.h"
 
 namespace brevanto {
@@ -78,17 +79,7 @@ CTaskItem Task(const std::string& key, const RemoteOptions& options) {
   return task;
 }
 
-class RemoteOptionsFileTest : public ::testing::Test {
- protected:
-  std::string taskPath() const { return m_dir.file("tasks_se.tsk"); }
-  std::string optionsPath() const { return m_dir.file("tasks_se.json"); }
-  std::vector<CTaskItem> read() {
-    std::vector<CTaskItem> loaded;
-    EXPECT_EQ(ReadTaskFile(taskPath(), loaded), TaskFileReadResult::Loaded);
-    return loaded;
-  }
-  test::TempDir m_dir;
-};
+class RemoteOptionsFileTest : public test::TaskFileFolder {};
 
 TEST_F(RemoteOptionsFileTest, EachKindSurvivesTheOptionsFileSecretsIncluded) {
   ASSERT_TRUE(WriteTaskFile(taskPath(), {Task("1", S3()), Task("2", Sftp()), Task("3", Rclone()),

@@ -13,6 +13,7 @@
 #include "tasks/TaskFile.h"
 #include "tasks/TaskList.h"
 #include "tests/support/FakeClock.h"
+#include "tests/support/TaskFileFolder.h"
 #include "tests/support/TempDir.h"
 
 namespace brevanto {
@@ -29,18 +30,9 @@ CTaskItem Task(const std::string& key, const std::string& name) {
   return task;
 }
 
-class TaskOptionsStoreTest : public ::testing::Test {
+class TaskOptionsStoreTest : public test::TaskFileFolder {
  protected:
-  std::string taskPath() const { return m_dir.file("tasks_se.tsk"); }
-  std::string optionsPath() const { return m_dir.file("tasks_se.json"); }
-  std::vector<CTaskItem> read() {
-    std::vector<CTaskItem> loaded;
-    EXPECT_EQ(ReadTaskFile(taskPath(), loaded), TaskFileReadResult::Loaded);
-    return loaded;
-  }
   json optionsFile() const { return json::parse(ReadWholeFile(optionsPath())); }
-
-  test::TempDir m_dir;
 };
 
 TEST_F(TaskOptionsStoreTest, CompanionNameReplacesTheTaskExtension) {
